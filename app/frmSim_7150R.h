@@ -1,0 +1,134 @@
+#pragma once
+
+#include "log/log_list_model.h"
+#include "platform/controls.h"
+#include "platform/event_gate.h"
+#include "platform/icmp_service.h"
+#include "platform/send_timer.h"
+#include "platform/services.h"
+#include "platform/settings_store.h"
+#include "platform/winsock.h"
+
+#include <QByteArray>
+#include <QListView>
+#include <QPushButton>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+namespace app {
+
+// What the window needs from the platform; tests put fakes in place.
+struct Services {
+    platform::Clock* clock = nullptr;
+    platform::Beeper* beeper = nullptr;
+    platform::Dialogs* dialogs = nullptr;
+    platform::Shell* shell = nullptr;
+    platform::SettingsStore* settings = nullptr;
+    platform::IcmpService* icmp = nullptr;
+    // The folder that holds the program; the Log folder lies inside it.
+    QString programDir;
+    // Ends the program when the window is closed.
+    std::function<void()> endProgram;
+};
+
+// The one window. Its handlers are thin: they read controls, call the
+// protocol, log and link code, and write controls and the log.
+class frmSim_7150R : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmSim_7150R(const Services& services, QWidget* parent = nullptr);
+    ~frmSim_7150R() override;
+
+    void Form_Load();
+
+    // Connection
+    void ConnectSocket();
+    void cmdConnect_Click();
+    void cmdDisconnect_Click();
+    void Winsock1_Connect();
+    void Winsock1_Close();
+    void Winsock1_ConnectFailed(const QString& reason);
+
+    // Sending and scheduling
+    void cmdSend_Click();
+    void optCommand_Click(int index);
+    void chkDOValue_Click(int index);
+    void optInterval_Click(int index);
+    void SendTimer_Timer();
+    void cmdEnd_Click();
+
+    // Receiving
+    void Winsock1_DataArrival(const QByteArray& bytes);
+    void ShowStatus(const QByteArray& bytes);
+
+    // Ping test
+    void cmdPingStart_Click();
+    void cmdPingStop_Click();
+    void PingTimer_Timer();
+
+    // Log
+    void AddLog(const QString& line);
+    QString GetTimeStamp() const;
+    void WriteLogFile(const QString& text);
+    void cmdClear_Click();
+
+    // Settings and window behaviour
+    void txtDestIP_Change();
+    void txtDestPort_Change();
+    void cboTime_Change();
+    void cboTime_Click();
+    void Label11_Click();
+
+    bool mbStatusWait = false;
+
+    platform::EventGate& gate() { return gate_; }
+    platform::Winsock& Winsock1() { return winsock_; }
+    platform::Timer& SendTimer() { return sendTimer_; }
+    platform::Timer& PingTimer() { return pingTimer_; }
+    const eventlog::LogListModel& logLines() const { return logModel_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void wireEvents();
+    void saveSetting(const QString& key, const QString& value);
+    void showDisplayError(const platform::ControlError& error);
+    template <typename W> W* control(const QString& name) const;
+
+    Services services_;
+    platform::EventGate gate_;
+    platform::Winsock winsock_{gate_};
+    platform::Timer sendTimer_{gate_, 1000};
+    platform::Timer pingTimer_{gate_, 1000};
+    eventlog::LogListModel logModel_;
+    bool centred_ = false;
+    bool settingsFailing_ = false;
+
+    platform::TextBox* txtDestIP = nullptr;
+    platform::TextBox* txtDestPort = nullptr;
+    QPushButton* cmdConnect = nullptr;
+    QPushButton* cmdDisconnect = nullptr;
+    QPushButton* cmdPingStart = nullptr;
+    QPushButton* cmdPingStop = nullptr;
+    std::array<platform::OptionButton*, 2> optInterval{};
+    std::array<QWidget*, 2> lblTime{};
+    platform::ComboBox* cboTime = nullptr;
+    std::array<platform::OptionButton*, 2> optLog{};
+    std::array<platform::OptionButton*, 3> optCommand{};
+    QPushButton* cmdSend = nullptr;
+    QPushButton* cmdEnd = nullptr;
+    QPushButton* cmdClear = nullptr;
+    std::array<platform::CheckBox*, 12> chkDIValue{};
+    std::array<platform::CheckBox*, 4> chkDOValue{};
+    std::array<platform::TextBox*, 12> txtCounter{};
+    std::array<platform::TextBox*, 12> txtTimegap{};
+    QListView* List1 = nullptr;
+    platform::LinkLabel* Label11 = nullptr;
+};
+
+} // namespace app

@@ -1,0 +1,53 @@
+#include "app/layout.h"
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+#include <cstdio>
+
+namespace {
+
+// Without a display Qt would abort with a terse message; say what to do.
+bool displayAvailable()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!displayAvailable()) {
+        std::fputs("lumora-7150r-sim: no display found (DISPLAY and WAYLAND_DISPLAY are empty).\n"
+                   "Start it from a desktop session, or under a virtual display: xvfb-run -a build/lumora-7150r-sim\n",
+                   stderr);
+        return 1;
+    }
+    QApplication application(argc, argv);
+    // One look on every desktop, so the fixed layout holds everywhere.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    app::installFontFallbacks();
+
+    platform::SystemClock clock;
+    platform::SystemBeeper beeper;
+    platform::SystemDialogs dialogs;
+    platform::SystemShell shell;
+    platform::IniSettingsStore settings;
+    const auto icmp = platform::makeSystemIcmpService();
+
+    app::Services services;
+    services.clock = &clock;
+    services.beeper = &beeper;
+    services.dialogs = &dialogs;
+    services.shell = &shell;
+    services.settings = &settings;
+    services.icmp = icmp.get();
+    services.programDir = QCoreApplication::applicationDirPath();
+    services.endProgram = [] { QCoreApplication::exit(0); };
+
+    const auto window = app::Main(services);
+    return QApplication::exec();
+}

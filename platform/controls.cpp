@@ -1,0 +1,283 @@
+#include "platform/controls.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
+
+namespace platform {
+
+ControlError::ControlError(int code, const QString& description)
+    : std::runtime_error(description.toStdString())
+    , code_(code)
+{
+}
+
+QColor systemColour(SystemColour which)
+{
+    const QPalette palette = QApplication::palette();
+    switch (which) {
+    case SystemColour::ButtonFace:
+        return palette.color(QPalette::Button);
+    case SystemColour::Menu:
+        return palette.color(QPalette::Window);
+    case SystemColour::Window:
+        return palette.color(QPalette::Base);
+    case SystemColour::WindowText:
+        return palette.color(QPalette::WindowText);
+    }
+    return {};
+}
+
+void ChangeEvent::bind(EventGate* gate, std::function<void()> handler)
+{
+    gate_ = gate;
+    handler_ = std::move(handler);
+}
+
+void ChangeEvent::raise(bool byProgram) const
+{
+    if (!handler_)
+        return;
+    if (byProgram || gate_ == nullptr)
+        handler_();
+    else
+        gate_->deliver(handler_);
+}
+
+namespace {
+
+// The program's own change runs its event inside the handler that made it;
+// everything else is the user's and goes through the gate.
+class ProgramChange {
+public:
+    explicit ProgramChange(bool& flag)
+        : flag_(flag)
+        , previous_(flag)
+    {
+        flag_ = true;
+    }
+    ~ProgramChange() { flag_ = previous_; }
+    ProgramChange(const ProgramChange&) = delete;
+    ProgramChange& operator=(const ProgramChange&) = delete;
+
+private:
+    bool& flag_;
+    bool previous_;
+};
+
+} // namespace
+
+CheckBox::CheckBox(QWidget* parent)
+    : QCheckBox(parent)
+{
+    // Tristate only so that the greyed state can be shown; nextCheckState
+    // keeps the user's clicks to ticked and unticked.
+    setTristate(true);
+    connect(this, &QCheckBox::stateChanged, this, [this](int) { changed.raise(byProgram_); });
+}
+
+int CheckBox::value() const
+{
+    switch (checkState()) {
+    case Qt::Unchecked:
+        return 0;
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    }
+    return 0;
+}
+
+void CheckBox::setValue(int value)
+{
+    static constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
+    if (value < 0 || value > 2)
+        throw ControlError(kInvalidPropertyValue, QStringLiteral("Invalid property value"));
+    ProgramChange change(byProgram_);
+    setCheckState(kStates[value]);
+}
+
+void CheckBox::setColours(const QColor& text, const QColor& background)
+{
+    QPalette p = palette();
+    // The disabled group keeps the toolkit's greyed text, as a disabled box should look.
+    p.setColor(QPalette::Active, QPalette::WindowText, text);
+    p.setColor(QPalette::Inactive, QPalette::WindowText, text);
+    p.setColor(QPalette::Window, background);
+    setPalette(p);
+    setAutoFillBackground(true);
+}
+
+QColor CheckBox::textColour() const
+{
+    return palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+QColor CheckBox::backgroundColour() const
+{
+    return palette().color(QPalette::Active, QPalette::Window);
+}
+
+void CheckBox::nextCheckState()
+{
+    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+OptionButton::OptionButton(QWidget* parent)
+    : QRadioButton(parent)
+{
+    connect(this, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            selected.raise(byProgram_);
+    });
+}
+
+void OptionButton::select()
+{
+    ProgramChange change(byProgram_);
+    setChecked(true);
+}
+
+NumericKeyFilter::NumericKeyFilter(std::function<void()> beep, QObject* parent)
+    : QObject(parent)
+    , beep_(std::move(beep))
+{
+}
+
+bool NumericKeyFilter::accepts(QChar typed)
+{
+    return (typed >= u'0' && typed <= u'9') || typed == u'.' || typed == QChar(0x08);
+}
+
+bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    switch (key->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Delete:
+    case Qt::Key_Insert:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Backspace:
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+        return false;
+    default:
+        break;
+    }
+    if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35)
+        return false;
+    // Ctrl+letter arrives as a control character (copy, paste, select all,
+    // undo ...): those are characters too, and refused like any other.
+    const bool controlChord = key->modifiers().testAnyFlags(Qt::ControlModifier | Qt::MetaModifier);
+    const QString text = key->text();
+    if (text.isEmpty() && !controlChord)
+        return false;
+    if (!controlChord && accepts(text.front()))
+        return false;
+    if (beep_)
+        beep_();
+    return true;
+}
+
+TextBox::TextBox(QWidget* parent)
+    : QLineEdit(parent)
+{
+    connect(this, &QLineEdit::textChanged, this, [this](const QString&) { changed.raise(byProgram_); });
+}
+
+void TextBox::setTextByProgram(const QString& text)
+{
+    ProgramChange change(byProgram_);
+    setText(text);
+}
+
+ComboBox::ComboBox(QWidget* parent)
+    : QComboBox(parent)
+{
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    connect(this, &QComboBox::editTextChanged, this, [this](const QString&) { changed.raise(byProgram_); });
+    connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { clicked.raise(false); });
+}
+
+void ComboBox::setTextByProgram(const QString& text)
+{
+    ProgramChange change(byProgram_);
+    setEditText(text);
+}
+
+void ComboBox::setBackground(const QColor& colour)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Base, colour);
+    setPalette(p);
+    if (lineEdit() != nullptr)
+        lineEdit()->setPalette(p);
+}
+
+QColor ComboBox::background() const
+{
+    return palette().color(QPalette::Base);
+}
+
+void LinkLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        clicked.raise(false);
+}
+
+Frame::Frame(const QString& caption, QWidget* parent)
+    : QWidget(parent)
+    , caption_(caption)
+    , captionColour_(systemColour(SystemColour::WindowText))
+{
+}
+
+void Frame::setCaptionColour(const QColor& colour)
+{
+    captionColour_ = colour;
+    update();
+}
+
+void Frame::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    const int top = metrics.height() / 2;
+    const QRect border = rect().adjusted(0, top, -1, -1);
+
+    // Etched border: a dark line with a light one beside it.
+    painter.setPen(palette().color(QPalette::Dark));
+    painter.drawRect(border.adjusted(0, 0, -1, -1));
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawRect(border.adjusted(1, 1, 0, 0));
+
+    if (caption_.isEmpty())
+        return;
+    constexpr int kCaptionLeft = 6;
+    const QRect textRect(kCaptionLeft, 0, metrics.horizontalAdvance(caption_), metrics.height());
+    painter.fillRect(textRect, palette().color(QPalette::Window));
+    painter.setPen(isEnabled() ? captionColour_ : palette().color(QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, caption_);
+}
+
+} // namespace platform

@@ -1,0 +1,158 @@
+#pragma once
+
+#include "platform/event_gate.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QWidget>
+
+#include <functional>
+#include <stdexcept>
+
+namespace platform {
+
+// A control refused a value. Carries a numeric code and a description, as
+// the window's error box shows them.
+class ControlError : public std::runtime_error {
+public:
+    ControlError(int code, const QString& description);
+    int code() const { return code_; }
+    QString description() const { return QString::fromUtf8(what()); }
+
+private:
+    int code_ = 0;
+};
+
+inline constexpr int kInvalidPropertyValue = 380;
+
+// The system colours the window refers to by name.
+enum class SystemColour { ButtonFace, Menu, Window, WindowText };
+QColor systemColour(SystemColour which);
+
+// Runs a control's change event: straight away when the program made the
+// change (the program's own handler is running), through the gate when the
+// user did.
+class ChangeEvent {
+public:
+    void bind(EventGate* gate, std::function<void()> handler);
+    void raise(bool byProgram) const;
+
+private:
+    EventGate* gate_ = nullptr;
+    std::function<void()> handler_;
+};
+
+// Check box holding 0 (unticked), 1 (ticked) or 2 (greyed). A user's click
+// only ever gives 0 or 1: greyed is the program's to set. The change event
+// runs on every change of value, by user or program, enabled or not.
+class CheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    explicit CheckBox(QWidget* parent = nullptr);
+
+    int value() const;
+    // Throws ControlError for anything but 0, 1 and 2.
+    void setValue(int value);
+
+    void setColours(const QColor& text, const QColor& background);
+    QColor textColour() const;
+    QColor backgroundColour() const;
+
+    ChangeEvent changed;
+
+protected:
+    void nextCheckState() override;
+
+private:
+    bool byProgram_ = false;
+};
+
+// Option button whose click event runs when it becomes selected, by the
+// user or by the program.
+class OptionButton : public QRadioButton {
+    Q_OBJECT
+public:
+    explicit OptionButton(QWidget* parent = nullptr);
+    void select();
+    ChangeEvent selected;
+
+private:
+    bool byProgram_ = false;
+};
+
+// Decides which typed characters reach a field: digits, '.' and backspace.
+// Everything else that types a character is refused with a beep; keys that
+// type nothing (arrows, Home, End, Delete, Tab) are not the filter's concern.
+class NumericKeyFilter : public QObject {
+    Q_OBJECT
+public:
+    NumericKeyFilter(std::function<void()> beep, QObject* parent = nullptr);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // true when the character may go through.
+    static bool accepts(QChar typed);
+
+private:
+    std::function<void()> beep_;
+};
+
+// Text box with a change event on every change of its text.
+class TextBox : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TextBox(QWidget* parent = nullptr);
+    void setTextByProgram(const QString& text);
+    ChangeEvent changed;
+
+private:
+    bool byProgram_ = false;
+};
+
+// Editable drop-down list: a change event on every change of the text, a
+// click event when the user picks an item.
+class ComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit ComboBox(QWidget* parent = nullptr);
+    void setTextByProgram(const QString& text);
+    void setBackground(const QColor& colour);
+    QColor background() const;
+    ChangeEvent changed;
+    ChangeEvent clicked;
+
+private:
+    bool byProgram_ = false;
+};
+
+// A label that acts on a click.
+class LinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+    ChangeEvent clicked;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A titled frame drawn as an etched border with its caption on the top edge.
+class Frame : public QWidget {
+    Q_OBJECT
+public:
+    Frame(const QString& caption, QWidget* parent = nullptr);
+    QString caption() const { return caption_; }
+    void setCaptionColour(const QColor& colour);
+    QColor captionColour() const { return captionColour_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString caption_;
+    QColor captionColour_;
+};
+
+} // namespace platform

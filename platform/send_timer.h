@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/event_gate.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+namespace platform {
+
+// The window's timer: an interval in milliseconds and an enabled flag.
+// Unlike QTimer, an interval of 0 never ticks (even while enabled), setting
+// the interval it already has leaves the running count alone, and ticks that
+// fall due while a handler runs are delivered once, afterwards.
+class Timer : public QObject {
+    Q_OBJECT
+public:
+    Timer(EventGate& gate, int intervalMs, QObject* parent = nullptr);
+
+    int interval() const { return interval_; }
+    void setInterval(int ms);
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool enabled);
+
+    std::function<void()> onTick;
+
+private:
+    void apply();
+
+    EventGate& gate_;
+    QTimer timer_;
+    int interval_ = 0;
+    bool enabled_ = false;
+};
+
+} // namespace platform

@@ -1,0 +1,2 @@
+lumora_add_test(tst_controls SOURCES tst_controls.cpp LIBS lumora_platform)
+lumora_add_test(tst_shell SOURCES tst_shell.cpp LIBS lumora_app)

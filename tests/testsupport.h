@@ -1,0 +1,53 @@
+#pragma once
+
+// Every test process gets its own settings store and program folder, so no
+// test reads or writes the settings or Log folder of the machine it runs on.
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+
+namespace testsupport {
+
+// A scratch folder for the whole test process; XDG_CONFIG_HOME points into it.
+inline QTemporaryDir& scratch()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+inline void isolateProcess()
+{
+    const QString config = scratch().filePath(QStringLiteral("config"));
+    QDir().mkpath(config);
+    qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
+                                                                    : qgetenv("QT_QPA_PLATFORM"));
+}
+
+} // namespace testsupport
+
+// Like QTEST_MAIN, but isolated before the application object exists.
+#define LUMORA_TEST_MAIN(TestObject)                                                                         \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        testsupport::isolateProcess();                                                                       \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
+
+#define LUMORA_TEST_MAIN_CORE(TestObject)                                                                    \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        testsupport::isolateProcess();                                                                       \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }

@@ -1,0 +1,153 @@
+#pragma once
+
+// A main window on fakes: a settable clock, a counting beep, dialogs and a
+// shell that only record, and a program folder of its own.
+
+#include "app/frmSim_7150R.h"
+#include "app/layout.h"
+#include "app/startup.h"
+#include "platform/settings_store.h"
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListView>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+namespace testsupport {
+
+class FakeClock final : public platform::Clock {
+public:
+    QDateTime utc = QDateTime(QDate(2026, 12, 6), QTime(9, 5, 3, 7), Qt::UTC);
+    QDate local = QDate(2026, 12, 6);
+    QDateTime nowUtc() const override { return utc; }
+    QDate localDate() const override { return local; }
+};
+
+class FakeBeeper final : public platform::Beeper {
+public:
+    int beeps = 0;
+    void beep() override { ++beeps; }
+};
+
+struct ShownBox {
+    QString title;
+    QString text;
+};
+
+class FakeDialogs final : public platform::Dialogs {
+public:
+    QList<ShownBox> shown;
+    // Runs while the "modal" box is up, e.g. to spin the event loop.
+    std::function<void()> whileShown;
+    void critical(QWidget*, const QString& title, const QString& text) override
+    {
+        shown.append({title, text});
+        if (whileShown)
+            whileShown();
+    }
+};
+
+class FakeShell final : public platform::Shell {
+public:
+    QList<QUrl> opened;
+    std::optional<QString> failure;
+    std::optional<QString> open(QWidget*, const QUrl& target) override
+    {
+        opened.append(target);
+        return failure;
+    }
+};
+
+class FakeIcmp final : public platform::IcmpService {
+public:
+    std::function<std::optional<platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
+        return std::optional<platform::Ipv4>(0x7F000001);
+    };
+    std::function<platform::EchoOutcome(platform::Ipv4)> reply = [](platform::Ipv4 to) {
+        platform::EchoOutcome o;
+        o.kind = platform::EchoOutcome::Kind::Reply;
+        o.reply.from = to;
+        o.reply.ttl = 64;
+        return o;
+    };
+    int echoes = 0;
+    std::optional<platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override { return resolve(host); }
+    platform::EchoOutcome echo(platform::Ipv4 to, int, int) override
+    {
+        ++echoes;
+        return reply(to);
+    }
+};
+
+// A window as Main makes it, on fakes, in a program folder of its own.
+struct Harness {
+    QTemporaryDir programDir;
+    FakeClock clock;
+    FakeBeeper beeper;
+    FakeDialogs dialogs;
+    FakeShell shell;
+    FakeIcmp icmp;
+    platform::IniSettingsStore settings;
+    int endRequests = 0;
+    std::unique_ptr<app::frmSim_7150R> window;
+
+    app::Services services()
+    {
+        app::Services s;
+        s.clock = &clock;
+        s.beeper = &beeper;
+        s.dialogs = &dialogs;
+        s.shell = &shell;
+        s.settings = &settings;
+        s.icmp = &icmp;
+        s.programDir = programDir.path();
+        s.endProgram = [this] { ++endRequests; };
+        return s;
+    }
+
+    app::frmSim_7150R& start()
+    {
+        window = app::Main(services());
+        return *window;
+    }
+
+    template <typename W> W* find(const QString& name) const
+    {
+        W* w = window->findChild<W*>(name);
+        if (w == nullptr)
+            qFatal("no control %s", qPrintable(name));
+        return w;
+    }
+    template <typename W> W* find(const char* array, int index) const
+    {
+        return find<W>(app::indexedName(array, index));
+    }
+    QAbstractButton* button(const char* name) const { return find<QAbstractButton>(QLatin1String(name)); }
+    QLineEdit* edit(const char* name) const { return find<QLineEdit>(QLatin1String(name)); }
+    QComboBox* cboTime() const { return find<QComboBox>(QStringLiteral("cboTime")); }
+
+    QStringList lines() const
+    {
+        QStringList out;
+        const auto& model = window->logLines();
+        for (int i = 0; i < model.rowCount(); ++i)
+            out.append(model.line(i));
+        return out;
+    }
+    // The lines with their time stamps cut off, for comparing event texts.
+    QStringList events() const
+    {
+        QStringList out;
+        for (const QString& line : lines())
+            out.append(line.startsWith(u'[') && line.size() >= 14 ? line.mid(14) : line);
+        return out;
+    }
+};
+
+} // namespace testsupport
