@@ -27,8 +27,7 @@ constexpr QColor kTickedBack{0x80, 0xFF, 0xFF};
 constexpr QColor kUntickedText{0x80, 0x80, 0x80};
 constexpr QColor kWhite{0xFF, 0xFF, 0xFF};
 
-QFont fontFor(FontRole role)
-{
+QFont fontFor(FontRole role) {
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(9);
     // Set explicitly: a child would otherwise inherit its frame's bold caption font.
@@ -53,8 +52,7 @@ QFont fontFor(FontRole role)
     return font;
 }
 
-QWidget* createControl(const ControlSpec& spec, QWidget* parent)
-{
+QWidget* createControl(const ControlSpec& spec, QWidget* parent) {
     switch (spec.kind) {
     case Kind::Frame:
         return new platform::Frame(spec.caption, parent);
@@ -103,8 +101,7 @@ QWidget* createControl(const ControlSpec& spec, QWidget* parent)
     return nullptr;
 }
 
-void applyColours(const ControlSpec& spec, QWidget* widget)
-{
+void applyColours(const ControlSpec& spec, QWidget* widget) {
     if (auto* frame = qobject_cast<platform::Frame*>(widget)) {
         if (spec.foreground)
             frame->setCaptionColour(*spec.foreground);
@@ -138,8 +135,7 @@ void applyColours(const ControlSpec& spec, QWidget* widget)
 
 frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     : QWidget(parent)
-    , services_(services)
-{
+    , services_(services) {
     setObjectName(QStringLiteral("frmSim_7150R"));
     setWindowTitle(kWindowTitle);
     setFont(fontFor(FontRole::Window));
@@ -150,20 +146,17 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     wireEvents();
 }
 
-frmSim_7150R::~frmSim_7150R()
-{
+frmSim_7150R::~frmSim_7150R() {
     gate_.shutDown();
 }
 
-template <typename W> W* frmSim_7150R::control(const QString& name) const
-{
+template <typename W> W* frmSim_7150R::control(const QString& name) const {
     W* w = findChild<W*>(name);
     Q_ASSERT_X(w != nullptr, "frmSim_7150R", qPrintable(name));
     return w;
 }
 
-void frmSim_7150R::buildControls()
-{
+void frmSim_7150R::buildControls() {
     QHash<QString, QWidget*> containers;
     QWidget* previousFocus = nullptr;
     for (const ControlSpec& spec : controlInventory()) {
@@ -229,12 +222,10 @@ void frmSim_7150R::buildControls()
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
-void frmSim_7150R::wireEvents()
-{
+void frmSim_7150R::wireEvents() {
     auto onClick = [this](QPushButton* button, void (frmSim_7150R::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, handler] { gate_.deliver([this, handler] {
-                    (this->*handler)();
-                }); });
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { gate_.deliver([this, handler] { (this->*handler)(); }); });
     };
     onClick(cmdConnect, &frmSim_7150R::cmdConnect_Click);
     onClick(cmdDisconnect, &frmSim_7150R::cmdDisconnect_Click);
@@ -275,8 +266,7 @@ void frmSim_7150R::wireEvents()
 
 // ---- Start-up and settings -------------------------------------------------
 
-void frmSim_7150R::Form_Load()
-{
+void frmSim_7150R::Form_Load() {
     const platform::SettingsStore* store = services_.settings;
     auto read = [&](const QString& key, const QString& fallback) {
         return store != nullptr
@@ -290,8 +280,7 @@ void frmSim_7150R::Form_Load()
         chkDIValue[i]->setText(QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0')));
 }
 
-void frmSim_7150R::saveSetting(const QString& key, const QString& value)
-{
+void frmSim_7150R::saveSetting(const QString& key, const QString& value) {
     if (services_.settings == nullptr)
         return;
     const auto failure = services_.settings->save(settings::kApplication, settings::kSection, key, value);
@@ -301,34 +290,30 @@ void frmSim_7150R::saveSetting(const QString& key, const QString& value)
     settingsFailing_ = failure.has_value();
 }
 
-void frmSim_7150R::txtDestIP_Change()
-{
+void frmSim_7150R::txtDestIP_Change() {
     saveSetting(settings::kAddressKey, txtDestIP->text());
 }
 
-void frmSim_7150R::txtDestPort_Change()
-{
+void frmSim_7150R::txtDestPort_Change() {
     saveSetting(settings::kPortKey, txtDestPort->text());
 }
 
-void frmSim_7150R::cboTime_Change()
-{
+void frmSim_7150R::cboTime_Change() {
     saveSetting(settings::kIntervalKey, cboTime->currentText());
 }
 
-void frmSim_7150R::cboTime_Click()
-{
+void frmSim_7150R::cboTime_Click() {
     saveSetting(settings::kIntervalKey, cboTime->currentText());
 }
 
 // ---- Connection ------------------------------------------------------------
 
-void frmSim_7150R::ConnectSocket()
-{
+void frmSim_7150R::ConnectSocket() {
     winsock_.Close();
     const auto port = session::portFromText(txtDestPort->text());
     if (!port) {
-        AddLog(GetTimeStamp() + QStringLiteral(" Socket Connect Fail!! Invalid Port No : ") + txtDestPort->text());
+        AddLog(GetTimeStamp() + QStringLiteral(" Socket Connect Fail!! Invalid Port No : ") +
+               txtDestPort->text());
         return;
     }
     winsock_.SetRemoteHost(txtDestIP->text());
@@ -336,19 +321,16 @@ void frmSim_7150R::ConnectSocket()
     winsock_.Connect();
 }
 
-void frmSim_7150R::cmdConnect_Click()
-{
+void frmSim_7150R::cmdConnect_Click() {
     ConnectSocket();
 }
 
-void frmSim_7150R::cmdDisconnect_Click()
-{
+void frmSim_7150R::cmdDisconnect_Click() {
     winsock_.Close();
     Winsock1_Close();
 }
 
-void frmSim_7150R::Winsock1_Connect()
-{
+void frmSim_7150R::Winsock1_Connect() {
     cmdConnect->setEnabled(false);
     cmdDisconnect->setEnabled(true);
     cmdSend->setEnabled(true);
@@ -356,8 +338,7 @@ void frmSim_7150R::Winsock1_Connect()
     AddLog(GetTimeStamp() + QStringLiteral(" Socket Connected!!"));
 }
 
-void frmSim_7150R::Winsock1_Close()
-{
+void frmSim_7150R::Winsock1_Close() {
     cmdConnect->setEnabled(true);
     cmdDisconnect->setEnabled(false);
     cmdSend->setEnabled(false);
@@ -365,15 +346,13 @@ void frmSim_7150R::Winsock1_Close()
     AddLog(GetTimeStamp() + QStringLiteral(" Socket Closed!!"));
 }
 
-void frmSim_7150R::Winsock1_ConnectFailed(const QString& reason)
-{
+void frmSim_7150R::Winsock1_ConnectFailed(const QString& reason) {
     AddLog(GetTimeStamp() + QStringLiteral(" Socket Connect Fail!! ") + reason);
 }
 
 // ---- Sending and scheduling ------------------------------------------------
 
-void frmSim_7150R::cmdSend_Click()
-{
+void frmSim_7150R::cmdSend_Click() {
     if (optInterval[1]->isChecked()) {
         cmdSend->setEnabled(false);
         sendTimer_.setInterval(session::intervalMsFromText(cboTime->currentText()));
@@ -414,8 +393,7 @@ void frmSim_7150R::cmdSend_Click()
     }
 }
 
-void frmSim_7150R::optCommand_Click(int index)
-{
+void frmSim_7150R::optCommand_Click(int index) {
     if (index == static_cast<int>(protocol::Command::OutputSetting)) {
         for (platform::CheckBox* box : chkDOValue)
             box->setEnabled(true);
@@ -427,8 +405,7 @@ void frmSim_7150R::optCommand_Click(int index)
     }
 }
 
-void frmSim_7150R::chkDOValue_Click(int index)
-{
+void frmSim_7150R::chkDOValue_Click(int index) {
     platform::CheckBox* box = chkDOValue[index];
     if (box->value() == 1)
         box->setColours(kTickedText, kTickedBack);
@@ -436,8 +413,7 @@ void frmSim_7150R::chkDOValue_Click(int index)
         box->setColours(kUntickedText, platform::systemColour(platform::SystemColour::ButtonFace));
 }
 
-void frmSim_7150R::optInterval_Click(int)
-{
+void frmSim_7150R::optInterval_Click(int) {
     const bool repeat = optInterval[1]->isChecked();
     lblTime[0]->setEnabled(repeat);
     lblTime[1]->setEnabled(repeat);
@@ -445,15 +421,13 @@ void frmSim_7150R::optInterval_Click(int)
     cboTime->setBackground(repeat ? kWhite : platform::systemColour(platform::SystemColour::Menu));
 }
 
-void frmSim_7150R::SendTimer_Timer()
-{
+void frmSim_7150R::SendTimer_Timer() {
     if (mbStatusWait)
         return;
     cmdSend_Click();
 }
 
-void frmSim_7150R::cmdEnd_Click()
-{
+void frmSim_7150R::cmdEnd_Click() {
     if (sendTimer_.isEnabled())
         sendTimer_.setEnabled(false);
     if (winsock_.State() == platform::Winsock::kStateConnected && !cmdSend->isEnabled())
@@ -465,15 +439,13 @@ void frmSim_7150R::cmdEnd_Click()
 
 // ---- Receiving -------------------------------------------------------------
 
-void frmSim_7150R::Winsock1_DataArrival(const QByteArray& bytes)
-{
+void frmSim_7150R::Winsock1_DataArrival(const QByteArray& bytes) {
     mbStatusWait = false;
     if (bytes.size() > 1)
         ShowStatus(bytes);
 }
 
-void frmSim_7150R::showDisplayError(const platform::ControlError& error)
-{
+void frmSim_7150R::showDisplayError(const platform::ControlError& error) {
     const QString text = QStringLiteral("Data Display Error!!") + kCrLf + QStringLiteral("Error Number : ") +
                          QString::number(error.code()) + kCrLf + QStringLiteral("Error Description : ") +
                          error.description();
@@ -481,8 +453,7 @@ void frmSim_7150R::showDisplayError(const platform::ControlError& error)
         services_.dialogs->critical(this, QStringLiteral("Error"), text);
 }
 
-void frmSim_7150R::ShowStatus(const QByteArray& bytes)
-{
+void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
     if (bytes.size() != protocol::kStatusReplySize) {
         AddLog(protocol::wrongLengthLine(bytes.size()));
         return;
@@ -522,44 +493,40 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes)
 
 // ---- Log -------------------------------------------------------------------
 
-void frmSim_7150R::AddLog(const QString& line)
-{
+void frmSim_7150R::AddLog(const QString& line) {
     const int row = logModel_.append(line);
     const QModelIndex newest = logModel_.index(row);
     List1->setCurrentIndex(newest);
     List1->scrollTo(newest);
 }
 
-QString frmSim_7150R::GetTimeStamp() const
-{
-    const QDateTime now = services_.clock != nullptr ? services_.clock->nowUtc() : QDateTime::currentDateTimeUtc();
+QString frmSim_7150R::GetTimeStamp() const {
+    const QDateTime now =
+        services_.clock != nullptr ? services_.clock->nowUtc() : QDateTime::currentDateTimeUtc();
     return eventlog::formatTimeStamp(now.toUTC().time());
 }
 
-void frmSim_7150R::WriteLogFile(const QString& text)
-{
+void frmSim_7150R::WriteLogFile(const QString& text) {
     const QDate today = services_.clock != nullptr ? services_.clock->localDate() : QDate::currentDate();
     const QString path = eventlog::dailyLogPath(services_.programDir, today);
     if (const auto failure = eventlog::appendLine(path, text))
-        AddLog(GetTimeStamp() + QStringLiteral(" Log File Write Fail!! ") + path + QStringLiteral(" : ") + *failure);
+        AddLog(GetTimeStamp() + QStringLiteral(" Log File Write Fail!! ") + path + QStringLiteral(" : ") +
+               *failure);
 }
 
-void frmSim_7150R::cmdClear_Click()
-{
+void frmSim_7150R::cmdClear_Click() {
     logModel_.clear();
 }
 
 // ---- Ping test -------------------------------------------------------------
 
-void frmSim_7150R::cmdPingStart_Click()
-{
+void frmSim_7150R::cmdPingStart_Click() {
     PingTimer_Timer();
     pingTimer_.setEnabled(true);
     txtDestIP->setEnabled(false);
 }
 
-void frmSim_7150R::cmdPingStop_Click()
-{
+void frmSim_7150R::cmdPingStop_Click() {
     if (!pingTimer_.isEnabled())
         return;
     pingTimer_.setEnabled(false);
@@ -567,8 +534,7 @@ void frmSim_7150R::cmdPingStop_Click()
     AddLog(QStringLiteral("Ping Test End~!!"));
 }
 
-void frmSim_7150R::PingTimer_Timer()
-{
+void frmSim_7150R::PingTimer_Timer() {
     if (services_.icmp == nullptr)
         return;
     AddLog(ping::runTick(txtDestIP->text(), *services_.icmp));
@@ -576,16 +542,14 @@ void frmSim_7150R::PingTimer_Timer()
 
 // ---- Window behaviour ------------------------------------------------------
 
-void frmSim_7150R::Label11_Click()
-{
+void frmSim_7150R::Label11_Click() {
     if (services_.shell == nullptr)
         return;
     if (const auto failure = services_.shell->open(this, QUrl(kMakerPage)))
         services_.dialogs->critical(this, QStringLiteral("Error"), *failure);
 }
 
-void frmSim_7150R::showEvent(QShowEvent* event)
-{
+void frmSim_7150R::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (centred_)
         return;
@@ -597,8 +561,7 @@ void frmSim_7150R::showEvent(QShowEvent* event)
     }
 }
 
-void frmSim_7150R::closeEvent(QCloseEvent* event)
-{
+void frmSim_7150R::closeEvent(QCloseEvent* event) {
     // The program ends here: nothing queued or ticking may run after this.
     gate_.shutDown();
     sendTimer_.setEnabled(false);

@@ -18,13 +18,12 @@ constexpr int kEndWidthTwips = 1230;
 // Wide enough for the whole maker's address in bold; the strip has room.
 constexpr int kLinkWidthTwips = 3000;
 
-QString s(const char* text)
-{
+QString s(const char* text) {
     return QString::fromLatin1(text);
 }
 
-ControlSpec control(QString name, Kind kind, const char* parent, QString caption, int l, int t, int w, int h)
-{
+ControlSpec control(QString name, Kind kind, const char* parent, QString caption, int l, int t, int w,
+                    int h) {
     ControlSpec c;
     c.name = std::move(name);
     c.kind = kind;
@@ -37,17 +36,14 @@ ControlSpec control(QString name, Kind kind, const char* parent, QString caption
     return c;
 }
 
-ControlSpec frame(const char* name, const char* caption, QColor colour, int l, int t, int w, int h)
-{
+ControlSpec frame(const char* name, const char* caption, QColor colour, int l, int t, int w, int h) {
     ControlSpec c = control(s(name), Kind::Frame, "", s(caption), l, t, w, h);
     c.foreground = colour;
     c.font = FontRole::FrameCaption;
     return c;
 }
 
-
-std::vector<ControlSpec> build()
-{
+std::vector<ControlSpec> build() {
     std::vector<ControlSpec> v;
     auto add = [&v](ControlSpec c) -> ControlSpec& { return v.emplace_back(std::move(c)); };
 
@@ -65,13 +61,14 @@ std::vector<ControlSpec> build()
     add(control(s("cmdPingStop"), Kind::Button, "Frame3", s("Ping Stop"), 1590, 300, 1215, 375));
 
     add(frame("Frame2", " Data Send Action ", kFrameBlue, 30, 990, 7845, 855));
-    add(control(indexedName("optInterval", 0), Kind::Option, "Frame2", s("OneTime Send"), 420, 405, 1575, 225));
+    add(control(indexedName("optInterval", 0), Kind::Option, "Frame2", s("OneTime Send"), 420, 405, 1575,
+                225));
     add(control(indexedName("optInterval", 1), Kind::Option, "Frame2", s("Repeat"), 2970, 405, 975, 225));
     add(control(indexedName("lblTime", 0), Kind::Label, "Frame2", s("Time Interval"), 4560, 405, 1050, 225))
         .enabled = false;
     add(control(s("cboTime"), Kind::ComboBox, "Frame2", s("1"), 5715, 330, 825, 345)).enabled = false;
-    add(control(indexedName("lblTime", 1), Kind::Label, "Frame2", s("(Second)"), 6570, 405, 750, 225)).enabled =
-        false;
+    add(control(indexedName("lblTime", 1), Kind::Label, "Frame2", s("(Second)"), 6570, 405, 750, 225))
+        .enabled = false;
 
     add(frame("Frame7", " Log Level ", kFrameBlue, 7950, 990, 3165, 855));
     add(control(indexedName("optLog", 0), Kind::Option, "Frame7", s("List"), 420, 390, 615, 255));
@@ -80,12 +77,13 @@ std::vector<ControlSpec> build()
     add(frame("Frame8", " Data Send ", kFrameBlue, 30, 1920, 11085, 885));
     add(control(indexedName("optCommand", 0), Kind::Option, "Frame8", s("R (Status Request)"), 390, 390, 1935,
                 240));
-    add(control(indexedName("optCommand", 1), Kind::Option, "Frame8", s("T (DO Setting) + DO Value"), 2520, 390,
-                2445, 240));
+    add(control(indexedName("optCommand", 1), Kind::Option, "Frame8", s("T (DO Setting) + DO Value"), 2520,
+                390, 2445, 240));
     add(control(indexedName("optCommand", 2), Kind::Option, "Frame8", s("C (Count Reset)"), 5130, 390, 1815,
                 240));
     add(control(s("cmdSend"), Kind::Button, "Frame8", s("Send"), 7050, 330, 1275, 375)).enabled = false;
-    add(control(s("cmdEnd"), Kind::Button, "Frame8", s("End"), 8340, 330, kEndWidthTwips, 375)).enabled = false;
+    add(control(s("cmdEnd"), Kind::Button, "Frame8", s("End"), 8340, 330, kEndWidthTwips, 375)).enabled =
+        false;
     add(control(s("cmdClear"), Kind::Button, "Frame8", s("List Clear"), 9570, 330, 1245, 375));
 
     add(control(s("List1"), Kind::ListBox, "", {}, 30, 6120, 11085, 4380)).font = FontRole::LogList;
@@ -113,8 +111,8 @@ std::vector<ControlSpec> build()
         for (int i = 0; i < 12; ++i) {
             // Each caption stands centred over its box.
             add(control(indexedName("Label1", 12 * f + i), Kind::Label, valueFrames[f],
-                        QStringLiteral("CH%1").arg(i + 1, 2, 10, QLatin1Char('0')), 150 + 900 * i + (885 - 495) / 2,
-                        300, 495, 225));
+                        QStringLiteral("CH%1").arg(i + 1, 2, 10, QLatin1Char('0')),
+                        150 + 900 * i + (885 - 495) / 2, 300, 495, 225));
         }
         for (int i = 0; i < 12; ++i) {
             ControlSpec& c = add(control(indexedName(valueArrays[f], i), Kind::TextBox, valueFrames[f], {},
@@ -125,12 +123,14 @@ std::vector<ControlSpec> build()
     }
 
     // Drawn to the window's right edge; it was designed 15 twips past it.
-    ControlSpec& line = add(control(s("Line1"), Kind::Line, "", {}, 0, 2970, kClientWidthTwips, kTwipsPerPixel));
+    ControlSpec& line =
+        add(control(s("Line1"), Kind::Line, "", {}, 0, 2970, kClientWidthTwips, kTwipsPerPixel));
     line.foreground = kLineRed;
 
     ControlSpec& panel = add(control(s("SSPanel2"), Kind::Panel, "", {}, 0, 10545, 11145, 375));
     panel.background = kPanelGrey;
-    ControlSpec& link = add(control(s("Label11"), Kind::Link, "SSPanel2", kMakerPage, 120, 90, kLinkWidthTwips, 225));
+    ControlSpec& link =
+        add(control(s("Label11"), Kind::Link, "SSPanel2", kMakerPage, 120, 90, kLinkWidthTwips, 225));
     link.foreground = kLinkBlue;
     link.font = FontRole::Link;
     return v;
@@ -138,19 +138,16 @@ std::vector<ControlSpec> build()
 
 } // namespace
 
-QString indexedName(const char* arrayName, int index)
-{
+QString indexedName(const char* arrayName, int index) {
     return QStringLiteral("%1(%2)").arg(QLatin1String(arrayName)).arg(index);
 }
 
-const std::vector<ControlSpec>& controlInventory()
-{
+const std::vector<ControlSpec>& controlInventory() {
     static const std::vector<ControlSpec> inventory = build();
     return inventory;
 }
 
-void installFontFallbacks()
-{
+void installFontFallbacks() {
     QFont::insertSubstitutions(QStringLiteral("Arial"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                                 QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});

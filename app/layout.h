@@ -34,8 +34,7 @@ inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int kClientWidthTwips = 11145;
 inline constexpr int kClientHeightTwips = 10920;
 
-constexpr int toPixels(int twips)
-{
+constexpr int toPixels(int twips) {
     return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
 

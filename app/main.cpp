@@ -9,8 +9,7 @@
 namespace {
 
 // Without a display Qt would abort with a terse message; say what to do.
-bool displayAvailable()
-{
+bool displayAvailable() {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return true;
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
@@ -18,11 +17,11 @@ bool displayAvailable()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (!displayAvailable()) {
         std::fputs("lumora-7150r-sim: no display found (DISPLAY and WAYLAND_DISPLAY are empty).\n"
-                   "Start it from a desktop session, or under a virtual display: xvfb-run -a build/lumora-7150r-sim\n",
+                   "Start it from a desktop session, or under a virtual display: xvfb-run -a "
+                   "build/lumora-7150r-sim\n",
                    stderr);
         return 1;
     }

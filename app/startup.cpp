@@ -8,8 +8,7 @@ Q_LOGGING_CATEGORY(lcStartup, "lumora.startup")
 
 namespace app {
 
-std::optional<QString> MakeLogFolder(const QString& programDir)
-{
+std::optional<QString> MakeLogFolder(const QString& programDir) {
     const QString path = QDir(programDir).filePath(QStringLiteral("Log"));
     // Anything of that name counts, a plain file too: it is left alone.
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
@@ -19,8 +18,7 @@ std::optional<QString> MakeLogFolder(const QString& programDir)
     return std::nullopt;
 }
 
-std::unique_ptr<frmSim_7150R> Main(const Services& services)
-{
+std::unique_ptr<frmSim_7150R> Main(const Services& services) {
     if (const auto failure = MakeLogFolder(services.programDir))
         qCWarning(lcStartup).noquote() << *failure;
     auto window = std::make_unique<frmSim_7150R>(services);

@@ -10,12 +10,9 @@ namespace platform {
 
 ControlError::ControlError(int code, const QString& description)
     : std::runtime_error(description.toStdString())
-    , code_(code)
-{
-}
+    , code_(code) {}
 
-QColor systemColour(SystemColour which)
-{
+QColor systemColour(SystemColour which) {
     const QPalette palette = QApplication::palette();
     switch (which) {
     case SystemColour::ButtonFace:
@@ -30,14 +27,12 @@ QColor systemColour(SystemColour which)
     return {};
 }
 
-void ChangeEvent::bind(EventGate* gate, std::function<void()> handler)
-{
+void ChangeEvent::bind(EventGate* gate, std::function<void()> handler) {
     gate_ = gate;
     handler_ = std::move(handler);
 }
 
-void ChangeEvent::raise(bool byProgram) const
-{
+void ChangeEvent::raise(bool byProgram) const {
     if (!handler_)
         return;
     if (byProgram || gate_ == nullptr)
@@ -54,8 +49,7 @@ class ProgramChange {
 public:
     explicit ProgramChange(bool& flag)
         : flag_(flag)
-        , previous_(flag)
-    {
+        , previous_(flag) {
         flag_ = true;
     }
     ~ProgramChange() { flag_ = previous_; }
@@ -70,16 +64,14 @@ private:
 } // namespace
 
 CheckBox::CheckBox(QWidget* parent)
-    : QCheckBox(parent)
-{
+    : QCheckBox(parent) {
     // Tristate only so that the greyed state can be shown; nextCheckState
     // keeps the user's clicks to ticked and unticked.
     setTristate(true);
     connect(this, &QCheckBox::stateChanged, this, [this](int) { changed.raise(byProgram_); });
 }
 
-int CheckBox::value() const
-{
+int CheckBox::value() const {
     switch (checkState()) {
     case Qt::Unchecked:
         return 0;
@@ -91,8 +83,7 @@ int CheckBox::value() const
     return 0;
 }
 
-void CheckBox::setValue(int value)
-{
+void CheckBox::setValue(int value) {
     static constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
     if (value < 0 || value > 2)
         throw ControlError(kInvalidPropertyValue, QStringLiteral("Invalid property value"));
@@ -100,8 +91,7 @@ void CheckBox::setValue(int value)
     setCheckState(kStates[value]);
 }
 
-void CheckBox::setColours(const QColor& text, const QColor& background)
-{
+void CheckBox::setColours(const QColor& text, const QColor& background) {
     QPalette p = palette();
     // The disabled group keeps the toolkit's greyed text, as a disabled box should look.
     p.setColor(QPalette::Active, QPalette::WindowText, text);
@@ -111,49 +101,40 @@ void CheckBox::setColours(const QColor& text, const QColor& background)
     setAutoFillBackground(true);
 }
 
-QColor CheckBox::textColour() const
-{
+QColor CheckBox::textColour() const {
     return palette().color(QPalette::Active, QPalette::WindowText);
 }
 
-QColor CheckBox::backgroundColour() const
-{
+QColor CheckBox::backgroundColour() const {
     return palette().color(QPalette::Active, QPalette::Window);
 }
 
-void CheckBox::nextCheckState()
-{
+void CheckBox::nextCheckState() {
     setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }
 
 OptionButton::OptionButton(QWidget* parent)
-    : QRadioButton(parent)
-{
+    : QRadioButton(parent) {
     connect(this, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             selected.raise(byProgram_);
     });
 }
 
-void OptionButton::select()
-{
+void OptionButton::select() {
     ProgramChange change(byProgram_);
     setChecked(true);
 }
 
 NumericKeyFilter::NumericKeyFilter(std::function<void()> beep, QObject* parent)
     : QObject(parent)
-    , beep_(std::move(beep))
-{
-}
+    , beep_(std::move(beep)) {}
 
-bool NumericKeyFilter::accepts(QChar typed)
-{
+bool NumericKeyFilter::accepts(QChar typed) {
     return (typed >= u'0' && typed <= u'9') || typed == u'.' || typed == QChar(0x08);
 }
 
-bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event)
-{
+bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
@@ -198,34 +179,29 @@ bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event)
 }
 
 TextBox::TextBox(QWidget* parent)
-    : QLineEdit(parent)
-{
+    : QLineEdit(parent) {
     connect(this, &QLineEdit::textChanged, this, [this](const QString&) { changed.raise(byProgram_); });
 }
 
-void TextBox::setTextByProgram(const QString& text)
-{
+void TextBox::setTextByProgram(const QString& text) {
     ProgramChange change(byProgram_);
     setText(text);
 }
 
 ComboBox::ComboBox(QWidget* parent)
-    : QComboBox(parent)
-{
+    : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     connect(this, &QComboBox::editTextChanged, this, [this](const QString&) { changed.raise(byProgram_); });
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { clicked.raise(false); });
 }
 
-void ComboBox::setTextByProgram(const QString& text)
-{
+void ComboBox::setTextByProgram(const QString& text) {
     ProgramChange change(byProgram_);
     setEditText(text);
 }
 
-void ComboBox::setBackground(const QColor& colour)
-{
+void ComboBox::setBackground(const QColor& colour) {
     QPalette p = palette();
     p.setColor(QPalette::Base, colour);
     setPalette(p);
@@ -233,13 +209,11 @@ void ComboBox::setBackground(const QColor& colour)
         lineEdit()->setPalette(p);
 }
 
-QColor ComboBox::background() const
-{
+QColor ComboBox::background() const {
     return palette().color(QPalette::Base);
 }
 
-void LinkLabel::mouseReleaseEvent(QMouseEvent* event)
-{
+void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         clicked.raise(false);
@@ -248,18 +222,14 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event)
 Frame::Frame(const QString& caption, QWidget* parent)
     : QWidget(parent)
     , caption_(caption)
-    , captionColour_(systemColour(SystemColour::WindowText))
-{
-}
+    , captionColour_(systemColour(SystemColour::WindowText)) {}
 
-void Frame::setCaptionColour(const QColor& colour)
-{
+void Frame::setCaptionColour(const QColor& colour) {
     captionColour_ = colour;
     update();
 }
 
-void Frame::paintEvent(QPaintEvent*)
-{
+void Frame::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QFontMetrics metrics(font());
     const int top = metrics.height() / 2;

@@ -4,8 +4,7 @@
 
 namespace platform {
 
-void EventGate::deliver(Handler handler)
-{
+void EventGate::deliver(Handler handler) {
     if (shutDown_)
         return;
     if (depth_ > 0 || draining_) {
@@ -16,8 +15,7 @@ void EventGate::deliver(Handler handler)
     drain();
 }
 
-void EventGate::deliverCoalesced(const void* key, Handler handler)
-{
+void EventGate::deliverCoalesced(const void* key, Handler handler) {
     if (shutDown_)
         return;
     if (depth_ > 0 || draining_) {
@@ -31,14 +29,12 @@ void EventGate::deliverCoalesced(const void* key, Handler handler)
     drain();
 }
 
-void EventGate::shutDown()
-{
+void EventGate::shutDown() {
     shutDown_ = true;
     queue_.clear();
 }
 
-void EventGate::runNow(const Handler& handler)
-{
+void EventGate::runNow(const Handler& handler) {
     ++depth_;
     // A handler that throws must not leave the gate closed for good.
     struct Leave {
@@ -48,8 +44,7 @@ void EventGate::runNow(const Handler& handler)
     handler();
 }
 
-void EventGate::drain()
-{
+void EventGate::drain() {
     if (draining_)
         return;
     draining_ = true;

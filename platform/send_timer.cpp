@@ -5,8 +5,7 @@ namespace platform {
 Timer::Timer(EventGate& gate, int intervalMs, QObject* parent)
     : QObject(parent)
     , gate_(gate)
-    , interval_(intervalMs < 0 ? 0 : intervalMs)
-{
+    , interval_(intervalMs < 0 ? 0 : intervalMs) {
     // Precise, so that short intervals (down to 1 ms) are not coarsened.
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] {
@@ -18,8 +17,7 @@ Timer::Timer(EventGate& gate, int intervalMs, QObject* parent)
     });
 }
 
-void Timer::setInterval(int ms)
-{
+void Timer::setInterval(int ms) {
     if (ms < 0)
         ms = 0;
     if (ms == interval_)
@@ -28,16 +26,14 @@ void Timer::setInterval(int ms)
     apply();
 }
 
-void Timer::setEnabled(bool enabled)
-{
+void Timer::setEnabled(bool enabled) {
     if (enabled == enabled_)
         return;
     enabled_ = enabled;
     apply();
 }
 
-void Timer::apply()
-{
+void Timer::apply() {
     if (enabled_ && interval_ > 0)
         timer_.start(interval_);
     else

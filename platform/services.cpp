@@ -6,19 +6,16 @@
 
 namespace platform {
 
-void SystemBeeper::beep()
-{
+void SystemBeeper::beep() {
     QApplication::beep();
 }
 
-void SystemDialogs::critical(QWidget* parent, const QString& title, const QString& text)
-{
+void SystemDialogs::critical(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
     box.exec();
 }
 
-std::optional<QString> SystemShell::open(QWidget*, const QUrl& target)
-{
+std::optional<QString> SystemShell::open(QWidget*, const QUrl& target) {
     if (!target.isValid())
         return QStringLiteral("Invalid address: ") + target.toString();
     if (!QDesktopServices::openUrl(target))

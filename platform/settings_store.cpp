@@ -6,16 +6,14 @@ namespace platform {
 
 namespace {
 
-QString entry(const QString& section, const QString& key)
-{
+QString entry(const QString& section, const QString& key) {
     return section + u'/' + key;
 }
 
 } // namespace
 
 QString IniSettingsStore::read(const QString& app, const QString& section, const QString& key,
-                               const QString& fallback)
-{
+                               const QString& fallback) {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
     if (settings.status() != QSettings::NoError)
         return fallback;
@@ -24,8 +22,7 @@ QString IniSettingsStore::read(const QString& app, const QString& section, const
 }
 
 std::optional<QString> IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
-                                              const QString& value)
-{
+                                              const QString& value) {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
     settings.setValue(entry(section, key), value);
     settings.sync();

@@ -4,12 +4,9 @@ namespace platform {
 
 Winsock::Winsock(EventGate& gate, QObject* parent)
     : QObject(parent)
-    , gate_(gate)
-{
-}
+    , gate_(gate) {}
 
-void Winsock::Close()
-{
+void Winsock::Close() {
     ++generation_;
     failed_ = false;
     everConnected_ = false;
@@ -24,16 +21,14 @@ void Winsock::Close()
     old->deleteLater();
 }
 
-void Winsock::Connect()
-{
+void Winsock::Connect() {
     Close();
     socket_ = new QTcpSocket(this);
     wire();
     socket_->connectToHost(remoteHost_, remotePort_);
 }
 
-int Winsock::State() const
-{
+int Winsock::State() const {
     if (socket_ == nullptr)
         return kStateClosed;
     switch (socket_->state()) {
@@ -53,8 +48,7 @@ int Winsock::State() const
     return failed_ ? kStateError : kStateClosed;
 }
 
-std::optional<QString> Winsock::SendData(const QByteArray& bytes)
-{
+std::optional<QString> Winsock::SendData(const QByteArray& bytes) {
     if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState)
         return QStringLiteral("Socket is not connected");
     if (socket_->write(bytes) != bytes.size())
@@ -65,8 +59,7 @@ std::optional<QString> Winsock::SendData(const QByteArray& bytes)
     return std::nullopt;
 }
 
-void Winsock::wire()
-{
+void Winsock::wire() {
     QTcpSocket* socket = socket_;
     connect(socket, &QTcpSocket::connected, this, [this] {
         everConnected_ = true;
@@ -100,8 +93,7 @@ void Winsock::wire()
     });
 }
 
-void Winsock::takeArrivedBytes()
-{
+void Winsock::takeArrivedBytes() {
     if (socket_ == nullptr)
         return;
     const QByteArray bytes = socket_->readAll();
@@ -113,8 +105,7 @@ void Winsock::takeArrivedBytes()
     });
 }
 
-void Winsock::deliver(std::function<void()> event)
-{
+void Winsock::deliver(std::function<void()> event) {
     const quint64 generation = generation_;
     gate_.deliver([this, generation, event = std::move(event)] {
         if (generation == generation_)
@@ -123,4 +114,3 @@ void Winsock::deliver(std::function<void()> event)
 }
 
 } // namespace platform
-

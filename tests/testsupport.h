@@ -13,27 +13,24 @@
 namespace testsupport {
 
 // A scratch folder for the whole test process; XDG_CONFIG_HOME points into it.
-inline QTemporaryDir& scratch()
-{
+inline QTemporaryDir& scratch() {
     static QTemporaryDir dir;
     return dir;
 }
 
-inline void isolateProcess()
-{
+inline void isolateProcess() {
     const QString config = scratch().filePath(QStringLiteral("config"));
     QDir().mkpath(config);
     qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
-                                                                    : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
 }
 
 } // namespace testsupport
 
 // Like QTEST_MAIN, but isolated before the application object exists.
 #define LUMORA_TEST_MAIN(TestObject)                                                                         \
-    int main(int argc, char** argv)                                                                          \
-    {                                                                                                        \
+    int main(int argc, char** argv) {                                                                        \
         testsupport::isolateProcess();                                                                       \
         QApplication app(argc, argv);                                                                        \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
@@ -43,8 +40,7 @@ inline void isolateProcess()
     }
 
 #define LUMORA_TEST_MAIN_CORE(TestObject)                                                                    \
-    int main(int argc, char** argv)                                                                          \
-    {                                                                                                        \
+    int main(int argc, char** argv) {                                                                        \
         testsupport::isolateProcess();                                                                       \
         QCoreApplication app(argc, argv);                                                                    \
         TestObject tc;                                                                                       \

@@ -28,8 +28,7 @@ private Q_SLOTS:
     void keyFilter();
 };
 
-void tst_Controls::userClicksNeverGiveGrey_data()
-{
+void tst_Controls::userClicksNeverGiveGrey_data() {
     QTest::addColumn<int>("start");
     QTest::addColumn<QList<int>>("afterClicks");
     QTest::newRow("unticked") << 0 << QList<int>{1, 0, 1};
@@ -37,8 +36,7 @@ void tst_Controls::userClicksNeverGiveGrey_data()
     QTest::newRow("greyed by program") << 2 << QList<int>{1, 0, 1};
 }
 
-void tst_Controls::userClicksNeverGiveGrey()
-{
+void tst_Controls::userClicksNeverGiveGrey() {
     QFETCH(int, start);
     QFETCH(QList<int>, afterClicks);
     CheckBox box;
@@ -50,8 +48,7 @@ void tst_Controls::userClicksNeverGiveGrey()
     }
 }
 
-void tst_Controls::invalidValueRaisesCatchableError_data()
-{
+void tst_Controls::invalidValueRaisesCatchableError_data() {
     QTest::addColumn<int>("value");
     QTest::newRow("5") << 5;
     QTest::newRow("10") << 10;
@@ -59,8 +56,7 @@ void tst_Controls::invalidValueRaisesCatchableError_data()
     QTest::newRow("3") << 3;
 }
 
-void tst_Controls::invalidValueRaisesCatchableError()
-{
+void tst_Controls::invalidValueRaisesCatchableError() {
     QFETCH(int, value);
     CheckBox box;
     box.setValue(1);
@@ -77,8 +73,7 @@ void tst_Controls::invalidValueRaisesCatchableError()
     QCOMPARE(changes, 0);
 }
 
-void tst_Controls::changeEventRunsForProgramChangesWhileDisabled()
-{
+void tst_Controls::changeEventRunsForProgramChangesWhileDisabled() {
     platform::EventGate gate;
     CheckBox box;
     box.setEnabled(false);
@@ -94,8 +89,7 @@ void tst_Controls::changeEventRunsForProgramChangesWhileDisabled()
     QCOMPARE(seen, (QList<int>{2, 1, 0}));
 }
 
-void tst_Controls::changeEventSkipsUnchangedValue()
-{
+void tst_Controls::changeEventSkipsUnchangedValue() {
     CheckBox box;
     int changes = 0;
     box.changed.bind(nullptr, [&] { ++changes; });
@@ -106,8 +100,7 @@ void tst_Controls::changeEventSkipsUnchangedValue()
     QCOMPARE(changes, 1);
 }
 
-void tst_Controls::zeroIntervalTimerNeverTicks()
-{
+void tst_Controls::zeroIntervalTimerNeverTicks() {
     platform::EventGate gate;
     platform::Timer timer(gate, 0);
     int ticks = 0;
@@ -124,8 +117,7 @@ void tst_Controls::zeroIntervalTimerNeverTicks()
     QCOMPARE(ticks, before);
 }
 
-void tst_Controls::reapplyingIntervalKeepsCadence()
-{
+void tst_Controls::reapplyingIntervalKeepsCadence() {
     platform::EventGate gate;
     platform::Timer timer(gate, 100);
     int ticks = 0;
@@ -146,8 +138,7 @@ void tst_Controls::reapplyingIntervalKeepsCadence()
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 }
 
-void tst_Controls::ticksDueDuringHandlerAreDeliveredOnce()
-{
+void tst_Controls::ticksDueDuringHandlerAreDeliveredOnce() {
     platform::EventGate gate;
     platform::Timer timer(gate, 10);
     int ticks = 0;
@@ -161,8 +152,7 @@ void tst_Controls::ticksDueDuringHandlerAreDeliveredOnce()
     QCOMPARE(ticks, 1);
 }
 
-void tst_Controls::gateQueuesEventsWhileHandlerRuns()
-{
+void tst_Controls::gateQueuesEventsWhileHandlerRuns() {
     platform::EventGate gate;
     QStringList order;
     gate.deliver([&] {
@@ -178,8 +168,7 @@ void tst_Controls::gateQueuesEventsWhileHandlerRuns()
     QCOMPARE(order.size(), 4);
 }
 
-void tst_Controls::keyFilter_data()
-{
+void tst_Controls::keyFilter_data() {
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<QString>("typed");
@@ -193,20 +182,20 @@ void tst_Controls::keyFilter_data()
     QTest::newRow("letter") << int(Qt::Key_A) << none << QStringLiteral("a") << QStringLiteral("12") << 1;
     QTest::newRow("blank") << int(Qt::Key_Space) << none << QStringLiteral(" ") << QStringLiteral("12") << 1;
     QTest::newRow("minus") << int(Qt::Key_Minus) << none << QStringLiteral("-") << QStringLiteral("12") << 1;
-    QTest::newRow("enter") << int(Qt::Key_Return) << none << QStringLiteral("\r") << QStringLiteral("12") << 1;
+    QTest::newRow("enter") << int(Qt::Key_Return) << none << QStringLiteral("\r") << QStringLiteral("12")
+                           << 1;
     QTest::newRow("escape") << int(Qt::Key_Escape) << none << QStringLiteral("\x1b") << QStringLiteral("12")
                             << 1;
     QTest::newRow("ctrl+x") << int(Qt::Key_X) << ctrl << QStringLiteral("\x18") << QStringLiteral("12") << 1;
     QTest::newRow("ctrl+a without text") << int(Qt::Key_A) << ctrl << QString() << QStringLiteral("12") << 1;
-    QTest::newRow("backspace") << int(Qt::Key_Backspace) << none << QStringLiteral("\b") << QStringLiteral("1")
-                               << 0;
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << none << QStringLiteral("\b")
+                               << QStringLiteral("1") << 0;
     QTest::newRow("home") << int(Qt::Key_Home) << none << QString() << QStringLiteral("12") << 0;
     QTest::newRow("delete at end") << int(Qt::Key_Delete) << none << QStringLiteral("\x7f")
                                    << QStringLiteral("12") << 0;
 }
 
-void tst_Controls::keyFilter()
-{
+void tst_Controls::keyFilter() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(QString, typed);

@@ -10,8 +10,7 @@ using testsupport::Harness;
 
 namespace {
 
-void wipeSettings()
-{
+void wipeSettings() {
     QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication).clear();
 }
 
@@ -44,8 +43,7 @@ private Q_SLOTS:
     void closingEndsProgramAndSilencesHandlers();
 };
 
-void tst_Shell::firstStartShowsDefaultsAndMakesLogFolder()
-{
+void tst_Shell::firstStartShowsDefaultsAndMakesLogFolder() {
     Harness h;
     QVERIFY(!QFileInfo::exists(h.programDir.filePath(QStringLiteral("Log"))));
     h.start();
@@ -55,14 +53,14 @@ void tst_Shell::firstStartShowsDefaultsAndMakesLogFolder()
     QCOMPARE(h.cboTime()->currentText(), QStringLiteral("1"));
     QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumora 7150R Simulator Ver1.05 (2016/09/08)"));
     for (int i = 0; i < 12; ++i)
-        QCOMPARE(h.find<QAbstractButton>("chkDIValue", i)->text(), QStringLiteral("%1").arg(i, 2, 10, QChar(u'0')));
+        QCOMPARE(h.find<QAbstractButton>("chkDIValue", i)->text(),
+                 QStringLiteral("%1").arg(i, 2, 10, QChar(u'0')));
     for (int i = 0; i < 4; ++i)
         QCOMPARE(h.find<QAbstractButton>("chkDOValue", i)->text(), QStringLiteral("0%1").arg(i + 1));
     QVERIFY(h.lines().isEmpty());
 }
 
-void tst_Shell::typedValuesSurviveRestart()
-{
+void tst_Shell::typedValuesSurviveRestart() {
     {
         Harness h;
         h.start();
@@ -83,8 +81,7 @@ void tst_Shell::typedValuesSurviveRestart()
     QCOMPARE(again.cboTime()->currentText(), QStringLiteral("2.5"));
 }
 
-void tst_Shell::pickedIntervalIsStoredAtOnce()
-{
+void tst_Shell::pickedIntervalIsStoredAtOnce() {
     Harness h;
     h.start();
     QComboBox* combo = h.cboTime();
@@ -95,8 +92,7 @@ void tst_Shell::pickedIntervalIsStoredAtOnce()
     QCOMPARE(stored.value(QStringLiteral("Simulator_6180/INTERVAL")).toString(), QStringLiteral("15"));
 }
 
-void tst_Shell::plainFileNamedLogDoesNotStopStartup()
-{
+void tst_Shell::plainFileNamedLogDoesNotStopStartup() {
     Harness h;
     QFile plain(h.programDir.filePath(QStringLiteral("Log")));
     QVERIFY(plain.open(QIODevice::WriteOnly));
@@ -106,8 +102,7 @@ void tst_Shell::plainFileNamedLogDoesNotStopStartup()
     QVERIFY(h.window->isVisible());
 }
 
-void tst_Shell::unwritableSettingsDoNotStopStartup()
-{
+void tst_Shell::unwritableSettingsDoNotStopStartup() {
     // A folder where the settings file should be: nothing can be read or saved.
     const QString iniPath =
         QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication).fileName();
@@ -123,18 +118,17 @@ void tst_Shell::unwritableSettingsDoNotStopStartup()
     QVERIFY(QDir(iniPath).removeRecursively());
 }
 
-void tst_Shell::designStateOfControls()
-{
+void tst_Shell::designStateOfControls() {
     Harness h;
     h.start();
-    const QStringList enabled{QStringLiteral("cmdConnect"), QStringLiteral("cmdPingStart"),
+    const QStringList enabled{QStringLiteral("cmdConnect"),  QStringLiteral("cmdPingStart"),
                               QStringLiteral("cmdPingStop"), QStringLiteral("cmdClear"),
-                              QStringLiteral("txtDestIP"), QStringLiteral("txtDestPort")};
+                              QStringLiteral("txtDestIP"),   QStringLiteral("txtDestPort")};
     for (const QString& name : enabled)
         QVERIFY2(h.find<QWidget>(name)->isEnabled(), qPrintable(name));
     const QStringList disabled{QStringLiteral("cmdDisconnect"), QStringLiteral("cmdSend"),
-                               QStringLiteral("cmdEnd"), QStringLiteral("cboTime"), QStringLiteral("lblTime(0)"),
-                               QStringLiteral("lblTime(1)")};
+                               QStringLiteral("cmdEnd"),        QStringLiteral("cboTime"),
+                               QStringLiteral("lblTime(0)"),    QStringLiteral("lblTime(1)")};
     for (const QString& name : disabled)
         QVERIFY2(!h.find<QWidget>(name)->isEnabled(), qPrintable(name));
     for (int i = 0; i < 4; ++i)
@@ -157,8 +151,7 @@ void tst_Shell::designStateOfControls()
 // Every control lies inside its container and no two siblings overlap, at
 // every scale the desktop may use (Qt scales device-independent pixels, so
 // the check is on them and on each caption's width in its own font).
-void tst_Shell::everyControlInsideWindowAndFrames()
-{
+void tst_Shell::everyControlInsideWindowAndFrames() {
     Harness h;
     h.start();
     QList<QWidget*> all;
@@ -169,7 +162,8 @@ void tst_Shell::everyControlInsideWindowAndFrames()
         QWidget* parent = w->parentWidget();
         QVERIFY2(parent->rect().contains(w->geometry()), qPrintable(w->objectName()));
         for (QWidget* other : all) {
-            if (other == w || other->parentWidget() != parent || other->objectName() == QLatin1String("Line1") || w->objectName() == QLatin1String("Line1"))
+            if (other == w || other->parentWidget() != parent ||
+                other->objectName() == QLatin1String("Line1") || w->objectName() == QLatin1String("Line1"))
                 continue;
             QVERIFY2(!w->geometry().intersects(other->geometry()),
                      qPrintable(w->objectName() + QStringLiteral(" overlaps ") + other->objectName()));
@@ -188,8 +182,7 @@ void tst_Shell::everyControlInsideWindowAndFrames()
     }
 }
 
-void tst_Shell::listCapsAt1001Lines()
-{
+void tst_Shell::listCapsAt1001Lines() {
     Harness h;
     h.start();
     auto& window = *h.window;
@@ -207,8 +200,7 @@ void tst_Shell::listCapsAt1001Lines()
     QCOMPARE(list->currentIndex().row(), 1000);
 }
 
-void tst_Shell::clearEmptiesList()
-{
+void tst_Shell::clearEmptiesList() {
     Harness h;
     h.start();
     for (int i = 0; i < 1001; ++i)
@@ -219,19 +211,18 @@ void tst_Shell::clearEmptiesList()
     QCOMPARE(h.lines(), QStringList{QStringLiteral("after")});
 }
 
-void tst_Shell::timeStampIsUtc_data()
-{
+void tst_Shell::timeStampIsUtc_data() {
     QTest::addColumn<QDateTime>("now");
     QTest::addColumn<QString>("stamp");
-    QTest::newRow("00:00:00.005 UTC") << QDateTime(QDate(2026, 1, 1), QTime(0, 0, 0, 5), Qt::UTC)
-                                      << QStringLiteral("[00:00:00.005]");
+    QTest::newRow("00:00:00.005 UTC")
+        << QDateTime(QDate(2026, 1, 1), QTime(0, 0, 0, 5), Qt::UTC) << QStringLiteral("[00:00:00.005]");
     // 23:30 on 6 Dec in UTC is already 7 Dec in UTC+2; the stamp stays UTC.
-    QTest::newRow("local day ahead") << QDateTime(QDate(2026, 12, 7), QTime(1, 30, 0, 250), Qt::OffsetFromUTC, 7200)
+    QTest::newRow("local day ahead") << QDateTime(QDate(2026, 12, 7), QTime(1, 30, 0, 250), Qt::OffsetFromUTC,
+                                                  7200)
                                      << QStringLiteral("[23:30:00.250]");
 }
 
-void tst_Shell::timeStampIsUtc()
-{
+void tst_Shell::timeStampIsUtc() {
     QFETCH(QDateTime, now);
     QFETCH(QString, stamp);
     Harness h;
@@ -240,14 +231,13 @@ void tst_Shell::timeStampIsUtc()
     QCOMPARE(h.window->GetTimeStamp(), stamp);
 }
 
-void tst_Shell::fieldsRefuseCharactersWithBeep_data()
-{
+void tst_Shell::fieldsRefuseCharactersWithBeep_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("beeps");
-    QTest::newRow("address letter") << QStringLiteral("txtDestIP") << QStringLiteral("1a") << QStringLiteral("1")
-                                    << 1;
+    QTest::newRow("address letter") << QStringLiteral("txtDestIP") << QStringLiteral("1a")
+                                    << QStringLiteral("1") << 1;
     QTest::newRow("address minus and blank")
         << QStringLiteral("txtDestIP") << QStringLiteral("-1 ") << QStringLiteral("1") << 2;
     QTest::newRow("port full stop") << QStringLiteral("txtDestPort") << QStringLiteral("80.5")
@@ -256,8 +246,7 @@ void tst_Shell::fieldsRefuseCharactersWithBeep_data()
                                      << QStringLiteral("0.5") << 1;
 }
 
-void tst_Shell::fieldsRefuseCharactersWithBeep()
-{
+void tst_Shell::fieldsRefuseCharactersWithBeep() {
     QFETCH(QString, field);
     QFETCH(QString, typed);
     QFETCH(QString, expected);
@@ -279,16 +268,14 @@ void tst_Shell::fieldsRefuseCharactersWithBeep()
     QCOMPARE(h.beeper.beeps, beeps + 1);
 }
 
-void tst_Shell::fieldsLimitLength_data()
-{
+void tst_Shell::fieldsLimitLength_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<int>("limit");
     QTest::newRow("address 15") << QStringLiteral("txtDestIP") << 15;
     QTest::newRow("port 5") << QStringLiteral("txtDestPort") << 5;
 }
 
-void tst_Shell::fieldsLimitLength()
-{
+void tst_Shell::fieldsLimitLength() {
     QFETCH(QString, field);
     QFETCH(int, limit);
     Harness h;
@@ -299,19 +286,16 @@ void tst_Shell::fieldsLimitLength()
     QCOMPARE(edit->text(), QString(limit, u'1'));
 }
 
-void tst_Shell::focusOrderFollowsInventory()
-{
+void tst_Shell::focusOrderFollowsInventory() {
     Harness h;
     h.start();
-    const QStringList expected{QStringLiteral("txtDestIP"), QStringLiteral("txtDestPort"),
-                               QStringLiteral("cmdConnect"), QStringLiteral("cmdDisconnect"),
-                               QStringLiteral("cmdPingStart"), QStringLiteral("cmdPingStop"),
-                               QStringLiteral("optInterval(0)"), QStringLiteral("optInterval(1)"),
-                               QStringLiteral("cboTime"), QStringLiteral("optLog(0)"),
-                               QStringLiteral("optLog(1)"), QStringLiteral("optCommand(0)"),
-                               QStringLiteral("optCommand(1)"), QStringLiteral("optCommand(2)"),
-                               QStringLiteral("cmdSend"), QStringLiteral("cmdEnd"), QStringLiteral("cmdClear"),
-                               QStringLiteral("List1")};
+    const QStringList expected{
+        QStringLiteral("txtDestIP"),      QStringLiteral("txtDestPort"),    QStringLiteral("cmdConnect"),
+        QStringLiteral("cmdDisconnect"),  QStringLiteral("cmdPingStart"),   QStringLiteral("cmdPingStop"),
+        QStringLiteral("optInterval(0)"), QStringLiteral("optInterval(1)"), QStringLiteral("cboTime"),
+        QStringLiteral("optLog(0)"),      QStringLiteral("optLog(1)"),      QStringLiteral("optCommand(0)"),
+        QStringLiteral("optCommand(1)"),  QStringLiteral("optCommand(2)"),  QStringLiteral("cmdSend"),
+        QStringLiteral("cmdEnd"),         QStringLiteral("cmdClear"),       QStringLiteral("List1")};
     QWidget* w = h.find<QWidget>(expected.front());
     for (qsizetype i = 1; i < expected.size(); ++i) {
         w = w->nextInFocusChain();
@@ -322,8 +306,7 @@ void tst_Shell::focusOrderFollowsInventory()
     }
 }
 
-void tst_Shell::linkOpensMakerPage()
-{
+void tst_Shell::linkOpensMakerPage() {
     Harness h;
     h.start();
     auto* link = h.find<QLabel>(QStringLiteral("Label11"));
@@ -333,8 +316,7 @@ void tst_Shell::linkOpensMakerPage()
     QVERIFY(h.dialogs.shown.isEmpty());
 }
 
-void tst_Shell::linkFailureShowsErrorBox()
-{
+void tst_Shell::linkFailureShowsErrorBox() {
     Harness h;
     h.shell.failure = QStringLiteral("No program could be started");
     h.start();
@@ -345,8 +327,7 @@ void tst_Shell::linkFailureShowsErrorBox()
     QVERIFY(h.window->isVisible());
 }
 
-void tst_Shell::closingEndsProgramAndSilencesHandlers()
-{
+void tst_Shell::closingEndsProgramAndSilencesHandlers() {
     Harness h;
     h.start();
     h.find<QAbstractButton>("optInterval", 1)->click();

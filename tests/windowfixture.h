@@ -45,8 +45,7 @@ public:
     QList<ShownBox> shown;
     // Runs while the "modal" box is up, e.g. to spin the event loop.
     std::function<void()> whileShown;
-    void critical(QWidget*, const QString& title, const QString& text) override
-    {
+    void critical(QWidget*, const QString& title, const QString& text) override {
         shown.append({title, text});
         if (whileShown)
             whileShown();
@@ -57,8 +56,7 @@ class FakeShell final : public platform::Shell {
 public:
     QList<QUrl> opened;
     std::optional<QString> failure;
-    std::optional<QString> open(QWidget*, const QUrl& target) override
-    {
+    std::optional<QString> open(QWidget*, const QUrl& target) override {
         opened.append(target);
         return failure;
     }
@@ -78,8 +76,7 @@ public:
     };
     int echoes = 0;
     std::optional<platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override { return resolve(host); }
-    platform::EchoOutcome echo(platform::Ipv4 to, int, int) override
-    {
+    platform::EchoOutcome echo(platform::Ipv4 to, int, int) override {
         ++echoes;
         return reply(to);
     }
@@ -97,8 +94,7 @@ struct Harness {
     int endRequests = 0;
     std::unique_ptr<app::frmSim_7150R> window;
 
-    app::Services services()
-    {
+    app::Services services() {
         app::Services s;
         s.clock = &clock;
         s.beeper = &beeper;
@@ -111,29 +107,25 @@ struct Harness {
         return s;
     }
 
-    app::frmSim_7150R& start()
-    {
+    app::frmSim_7150R& start() {
         window = app::Main(services());
         return *window;
     }
 
-    template <typename W> W* find(const QString& name) const
-    {
+    template <typename W> W* find(const QString& name) const {
         W* w = window->findChild<W*>(name);
         if (w == nullptr)
             qFatal("no control %s", qPrintable(name));
         return w;
     }
-    template <typename W> W* find(const char* array, int index) const
-    {
+    template <typename W> W* find(const char* array, int index) const {
         return find<W>(app::indexedName(array, index));
     }
     QAbstractButton* button(const char* name) const { return find<QAbstractButton>(QLatin1String(name)); }
     QLineEdit* edit(const char* name) const { return find<QLineEdit>(QLatin1String(name)); }
     QComboBox* cboTime() const { return find<QComboBox>(QStringLiteral("cboTime")); }
 
-    QStringList lines() const
-    {
+    QStringList lines() const {
         QStringList out;
         const auto& model = window->logLines();
         for (int i = 0; i < model.rowCount(); ++i)
@@ -141,8 +133,7 @@ struct Harness {
         return out;
     }
     // The lines with their time stamps cut off, for comparing event texts.
-    QStringList events() const
-    {
+    QStringList events() const {
         QStringList out;
         for (const QString& line : lines())
             out.append(line.startsWith(u'[') && line.size() >= 14 ? line.mid(14) : line);

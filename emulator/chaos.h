@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+namespace emulator {
+
+enum class ChaosKind { None, Split, WrongLength, NoReply, Close };
+
+struct ChaosAction {
+    ChaosKind kind = ChaosKind::None;
+    int amount = 0; // split point for Split, reply length for WrongLength
+};
+
+// Decides, request by request, whether to misbehave. The sequence depends on
+// the seed alone, so a soak run that found a fault can be replayed.
+class ChaosPlanner {
+public:
+    explicit ChaosPlanner(std::uint64_t seed)
+        : m_state(seed) {}
+
+    ChaosAction next();
+
+private:
+    std::uint64_t m_state = 0;
+};
+
+} // namespace emulator

@@ -1,0 +1,196 @@
+#include "emulator/command_line.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include <limits>
+#include <optional>
+
+namespace emulator {
+
+namespace {
+
+constexpr int kMaxReplyBytes = 65536;
+constexpr int kDecimal = 10;
+
+const QString kListen = QStringLiteral("listen");
+const QString kSeed = QStringLiteral("seed");
+const QString kQuiet = QStringLiteral("quiet");
+const QString kSplit = QStringLiteral("split");
+const QString kNoReply = QStringLiteral("no-reply");
+const QString kReplyBytes = QStringLiteral("reply-bytes");
+const QString kCloseAfter = QStringLiteral("close-after");
+const QString kChaos = QStringLiteral("chaos");
+
+std::optional<int> intIn(const QString& text, int lowest, int highest) {
+    bool ok = false;
+    const int value = text.toInt(&ok, kDecimal);
+    if (!ok || value < lowest || value > highest) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::uint64_t> seedFrom(const QString& text) {
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok, kDecimal);
+    // toULongLong accepts a leading '-' and wraps; a seed is never negative.
+    if (!ok || text.trimmed().startsWith(QLatin1Char('-'))) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+struct Endpoint {
+    QHostAddress address;
+    quint16 port = 0;
+};
+
+std::optional<Endpoint> endpointFrom(const QString& text) {
+    QString host;
+    QString port;
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QStringLiteral("]:"));
+        if (close < 0) {
+            return std::nullopt;
+        }
+        host = text.mid(1, close - 1);
+        port = text.mid(close + 2);
+    } else {
+        const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+        if (colon < 0) {
+            return std::nullopt;
+        }
+        host = text.left(colon);
+        port = text.mid(colon + 1);
+        // A bare IPv6 address would be ambiguous about where the port starts.
+        if (host.contains(QLatin1Char(':'))) {
+            return std::nullopt;
+        }
+    }
+    Endpoint endpoint;
+    if (!endpoint.address.setAddress(host)) {
+        return std::nullopt;
+    }
+    const std::optional<int> number = intIn(port, 0, std::numeric_limits<quint16>::max());
+    if (!number) {
+        return std::nullopt;
+    }
+    endpoint.port = static_cast<quint16>(*number);
+    return endpoint;
+}
+
+CommandLine failure(const QString& text) {
+    CommandLine result;
+    result.outcome = CommandLine::Outcome::Error;
+    result.text = text;
+    return result;
+}
+
+QString badValue(const QString& option, const QString& value, const QString& expected) {
+    return QStringLiteral("invalid value \"%1\" for --%2: expected %3").arg(value, option, expected);
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Plays a Lumora 7150R digital-I/O unit on TCP, so the test client can be tried "
+                       "without hardware. Prints every frame received and every reply sent."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help = parser.addHelpOption();
+    parser.addOptions({
+        {kListen,
+         QStringLiteral("Address and port to listen on, port 0 for any free one (default 127.0.0.1:4000)."),
+         QStringLiteral("addr:port")},
+        {kSeed, QStringLiteral("Seed of the input pattern (default %1).").arg(kDefaultSeed),
+         QStringLiteral("n")},
+        {kQuiet, QStringLiteral("Do not print a line per frame.")},
+        {kSplit, QStringLiteral("Send the first n bytes of each reply, the rest a moment later."),
+         QStringLiteral("n")},
+        {kNoReply, QStringLiteral("Never answer a status request.")},
+        {kReplyBytes,
+         QStringLiteral("Answer with n bytes instead of %1 (zero-padded).").arg(kStatusReplySize),
+         QStringLiteral("n")},
+        {kCloseAfter, QStringLiteral("Close a connection once it has sent n frames."), QStringLiteral("n")},
+        {kChaos, QStringLiteral("Misbehave now and then, at random from this seed."), QStringLiteral("seed")},
+    });
+
+    if (!parser.parse(args)) {
+        return failure(parser.errorText());
+    }
+    if (parser.isSet(help)) {
+        CommandLine result;
+        result.outcome = CommandLine::Outcome::Help;
+        result.text = parser.helpText();
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return failure(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst()));
+    }
+
+    CommandLine result;
+    Options& options = result.options;
+    Behaviour& behaviour = options.behaviour;
+    if (parser.isSet(kListen)) {
+        const QString value = parser.value(kListen);
+        const std::optional<Endpoint> endpoint = endpointFrom(value);
+        if (!endpoint) {
+            return failure(
+                badValue(kListen, value, QStringLiteral("ADDR:PORT such as 127.0.0.1:4000 or [::1]:4000")));
+        }
+        options.address = endpoint->address;
+        options.port = endpoint->port;
+    }
+    if (parser.isSet(kSeed)) {
+        const std::optional<std::uint64_t> seed = seedFrom(parser.value(kSeed));
+        if (!seed) {
+            return failure(badValue(kSeed, parser.value(kSeed), QStringLiteral("an unsigned 64-bit number")));
+        }
+        behaviour.seed = *seed;
+    }
+    if (parser.isSet(kChaos)) {
+        const std::optional<std::uint64_t> seed = seedFrom(parser.value(kChaos));
+        if (!seed) {
+            return failure(
+                badValue(kChaos, parser.value(kChaos), QStringLiteral("an unsigned 64-bit number")));
+        }
+        behaviour.chaosSeed = *seed;
+    }
+    behaviour.quiet = parser.isSet(kQuiet);
+    behaviour.noReply = parser.isSet(kNoReply);
+    if (parser.isSet(kReplyBytes)) {
+        const std::optional<int> bytes = intIn(parser.value(kReplyBytes), 1, kMaxReplyBytes);
+        if (!bytes) {
+            return failure(badValue(kReplyBytes, parser.value(kReplyBytes),
+                                    QStringLiteral("a number from 1 to %1").arg(kMaxReplyBytes)));
+        }
+        behaviour.replyBytes = *bytes;
+    }
+    if (parser.isSet(kSplit)) {
+        const std::optional<int> split = intIn(parser.value(kSplit), 1, behaviour.replyBytes - 1);
+        if (!split) {
+            return failure(badValue(kSplit, parser.value(kSplit),
+                                    QStringLiteral("a number from 1 to %1 (one less than the reply length)")
+                                        .arg(behaviour.replyBytes - 1)));
+        }
+        behaviour.splitAt = *split;
+    }
+    if (parser.isSet(kCloseAfter)) {
+        const std::optional<int> frames =
+            intIn(parser.value(kCloseAfter), 1, std::numeric_limits<int>::max());
+        if (!frames) {
+            return failure(
+                badValue(kCloseAfter, parser.value(kCloseAfter), QStringLiteral("a positive number")));
+        }
+        behaviour.closeAfterFrames = *frames;
+    }
+    if (behaviour.noReply && (parser.isSet(kSplit) || parser.isSet(kReplyBytes))) {
+        return failure(QStringLiteral("--no-reply cannot be combined with --split or --reply-bytes"));
+    }
+    return result;
+}
+
+} // namespace emulator

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "emulator/unit_server.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+namespace emulator {
+
+inline constexpr quint16 kDefaultPort = 4000;
+
+struct Options {
+    QHostAddress address{QHostAddress::LocalHost};
+    quint16 port = kDefaultPort;
+    Behaviour behaviour;
+};
+
+struct CommandLine {
+    enum class Outcome { Run, Help, Error };
+    Outcome outcome = Outcome::Run;
+    Options options;
+    QString text; // the help text, or what is wrong with the arguments
+};
+
+// args as from QCoreApplication::arguments(), program name first.
+CommandLine parseCommandLine(const QStringList& args);
+
+} // namespace emulator

@@ -1,0 +1,79 @@
+#include "emulator/command_line.h"
+#include "emulator/signal_watcher.h"
+#include "emulator/text.h"
+#include "emulator/unit_server.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+constexpr int kExitListenFailed = 1;
+constexpr int kExitBadArguments = 2;
+
+bool writeLine(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    return std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream) ==
+               static_cast<std::size_t>(bytes.size()) &&
+           std::fflush(stream) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lumora-7150r-unit"));
+
+    const emulator::CommandLine commandLine = emulator::parseCommandLine(QCoreApplication::arguments());
+    switch (commandLine.outcome) {
+    case emulator::CommandLine::Outcome::Help:
+        return writeLine(stdout, commandLine.text.trimmed()) ? 0 : kExitBadArguments;
+    case emulator::CommandLine::Outcome::Error:
+        writeLine(stderr, QStringLiteral("lumora-7150r-unit: %1 (see --help)").arg(commandLine.text));
+        return kExitBadArguments;
+    case emulator::CommandLine::Outcome::Run:
+        break;
+    }
+    const emulator::Options& options = commandLine.options;
+
+    // A script that stops reading our output must not kill the unit with SIGPIPE;
+    // the failed write is reported instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    bool stdoutBroken = false;
+    auto sink = [&stdoutBroken](const QString& line) {
+        if (!writeLine(stdout, line) && !stdoutBroken) {
+            stdoutBroken = true;
+            writeLine(stderr, QStringLiteral(
+                                  "lumora-7150r-unit: cannot write to standard output, going on silently"));
+        }
+    };
+
+    emulator::SignalWatcher watcher;
+    QString watcherError;
+    if (!watcher.install(&watcherError)) {
+        writeLine(stderr,
+                  QStringLiteral("lumora-7150r-unit: cannot watch for signals: %1").arg(watcherError));
+        return kExitListenFailed;
+    }
+
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    emulator::UnitServer server(
+        options.behaviour, [&sinceStart] { return sinceStart.elapsed(); }, sink);
+    if (!server.listen(options.address, options.port)) {
+        writeLine(stderr,
+                  QStringLiteral("lumora-7150r-unit: cannot listen on %1: %2")
+                      .arg(emulator::endpointText(options.address, options.port), server.errorString()));
+        return kExitListenFailed;
+    }
+
+    QObject::connect(&watcher, &emulator::SignalWatcher::stopRequested, &app, [&server] {
+        server.report(QStringLiteral("stopped by signal, exiting"));
+        server.close();
+        QCoreApplication::exit(0);
+    });
+    return QCoreApplication::exec();
+}

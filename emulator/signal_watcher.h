@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+
+namespace emulator {
+
+// Turns SIGINT and SIGTERM into a Qt signal. The handler only writes one byte
+// into a socket pair; the event loop reads it, since nothing in Qt may be
+// called from inside a signal handler.
+class SignalWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit SignalWatcher(QObject* parent = nullptr);
+    ~SignalWatcher() override;
+
+    // Only one watcher can be installed per process.
+    bool install(QString* error);
+
+Q_SIGNALS:
+    void stopRequested(int signalNumber);
+
+private:
+    void readSignal();
+
+    QSocketNotifier* m_notifier = nullptr;
+    bool m_installed = false;
+};
+
+} // namespace emulator

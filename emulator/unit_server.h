@@ -1,0 +1,66 @@
+#pragma once
+
+#include "emulator/chaos.h"
+#include "emulator/unit_simulation.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace emulator {
+
+inline constexpr int kDefaultSplitDelayMs = 50;
+
+// How the unit answers, including the ways it can be told to misbehave.
+struct Behaviour {
+    std::uint64_t seed = kDefaultSeed;
+    bool quiet = false;                      // no line per frame
+    int splitAt = 0;                         // 0: each reply in one write
+    int splitDelayMs = kDefaultSplitDelayMs; // pause between the two parts of a split reply
+    bool noReply = false;                    // status requests go unanswered
+    int replyBytes = int(kStatusReplySize);  // reply length, zero-padded beyond the real reply
+    int closeAfterFrames = 0;                // 0: never close a client
+    std::optional<std::uint64_t> chaosSeed;  // random misbehaviour when set
+};
+
+// Milliseconds since the unit started; the input pattern is a function of it.
+using ElapsedClock = std::function<std::int64_t()>;
+// Receives each output line, without line end.
+using LineSink = std::function<void(const QString&)>;
+
+class ClientSession;
+
+// The unit on the network: one shared simulated state, any number of clients.
+class UnitServer : public QObject {
+    Q_OBJECT
+public:
+    UnitServer(const Behaviour& behaviour, ElapsedClock clock, LineSink sink, QObject* parent = nullptr);
+    ~UnitServer() override;
+
+    // Prints the start-up line with the port actually bound (useful with port 0).
+    bool listen(const QHostAddress& address, quint16 port);
+    QString errorString() const { return m_listener.errorString(); }
+    quint16 serverPort() const { return m_listener.serverPort(); }
+    // Prints a time-stamped line.
+    void report(const QString& text) const;
+    void close();
+
+private:
+    friend class ClientSession;
+
+    void accept();
+
+    Behaviour m_behaviour;
+    ElapsedClock m_clock;
+    LineSink m_sink;
+    UnitSimulation m_unit;
+    std::optional<ChaosPlanner> m_chaos;
+    QTcpServer m_listener;
+};
+
+} // namespace emulator

@@ -1,0 +1,121 @@
+#include "emulator/unit_simulation.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace emulator {
+
+namespace {
+
+// Each input gets its own base period in this range; single intervals then
+// wander by up to 15 % around it.
+constexpr std::int64_t kBasePeriodMinMs = 60;
+constexpr std::int64_t kBasePeriodSpanMs = 1680;
+constexpr std::int64_t kJitterMinPercent = 85;
+constexpr std::int64_t kJitterSpanPercent = 31;
+constexpr std::int64_t kPercent = 100;
+
+constexpr std::uint64_t kChannelSalt = 0x5851F42D4C957F2DULL;
+constexpr std::uint64_t kIndexSalt = 0x2545F4914F6CDD1DULL;
+constexpr std::uint64_t kLevelSalt = 0x9E3779B97F4A7C15ULL;
+
+void putLittleEndian32(QByteArray& bytes, qsizetype offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFFU);
+    }
+}
+
+std::uint32_t saturate32(std::uint64_t value) {
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
+}
+
+} // namespace
+
+std::uint64_t mix64(std::uint64_t value) {
+    value += 0x9E3779B97F4A7C15ULL;
+    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    value = (value ^ (value >> 27)) * 0x94D049BB133111EBULL;
+    return value ^ (value >> 31);
+}
+
+InputTrack::InputTrack(std::uint64_t seed, int channel)
+    : m_key(mix64(seed ^ (kChannelSalt * static_cast<std::uint64_t>(channel + 1))))
+    , m_basePeriodMs(kBasePeriodMinMs + static_cast<std::int64_t>(mix64(m_key) % kBasePeriodSpanMs))
+    , m_initialLevel((mix64(m_key ^ kLevelSalt) & 1U) != 0) {
+    rewind();
+}
+
+std::int64_t InputTrack::interval(std::uint64_t index) const {
+    const std::uint64_t hash = mix64(m_key ^ (kIndexSalt * (index + 1)));
+    const std::int64_t percent = kJitterMinPercent + static_cast<std::int64_t>(hash % kJitterSpanPercent);
+    return std::clamp(m_basePeriodMs * percent / kPercent, kMinToggleIntervalMs, kMaxToggleIntervalMs);
+}
+
+void InputTrack::rewind() {
+    m_cursorMs = 0;
+    m_toggles = 0;
+    m_nextToggleMs = interval(0);
+    m_level = m_initialLevel;
+    m_risingEdges = 0;
+    m_lastRiseMs = -1;
+    m_previousRiseMs = -1;
+}
+
+InputTrack::State InputTrack::at(std::int64_t elapsedMs) {
+    elapsedMs = std::max<std::int64_t>(elapsedMs, 0);
+    if (elapsedMs < m_cursorMs) {
+        rewind();
+    }
+    while (m_nextToggleMs <= elapsedMs) {
+        m_level = !m_level;
+        if (m_level) {
+            ++m_risingEdges;
+            m_previousRiseMs = m_lastRiseMs;
+            m_lastRiseMs = m_nextToggleMs;
+        }
+        ++m_toggles;
+        m_nextToggleMs += interval(m_toggles);
+    }
+    m_cursorMs = elapsedMs;
+
+    State state;
+    state.level = m_level;
+    state.risingEdges = m_risingEdges;
+    state.timeGapMs =
+        m_previousRiseMs < 0 ? 0U : saturate32(static_cast<std::uint64_t>(m_lastRiseMs - m_previousRiseMs));
+    return state;
+}
+
+UnitSimulation::UnitSimulation(std::uint64_t seed) {
+    m_tracks.reserve(kInputCount);
+    for (int channel = 0; channel < kInputCount; ++channel) {
+        m_tracks.emplace_back(seed, channel);
+    }
+}
+
+QByteArray UnitSimulation::statusReply(std::int64_t elapsedMs) {
+    QByteArray reply(kStatusReplySize, '\0');
+    for (int k = 0; k < kInputCount; ++k) {
+        const InputTrack::State state = m_tracks[static_cast<std::size_t>(k)].at(elapsedMs);
+        const std::uint64_t base = m_counterBase[static_cast<std::size_t>(k)];
+        const std::uint64_t counted = state.risingEdges >= base ? state.risingEdges - base : 0;
+        reply[k] = state.level ? '\1' : '\0';
+        // The unit's counter is a 32-bit register and wraps like one.
+        putLittleEndian32(reply, kCounterOffset + 4 * k, static_cast<std::uint32_t>(counted));
+        putLittleEndian32(reply, kTimeGapOffset + 4 * k, state.timeGapMs);
+    }
+    for (int k = 0; k < kOutputCount; ++k) {
+        reply[kOutputOffset + k] = static_cast<char>(m_outputs[static_cast<std::size_t>(k)]);
+    }
+    return reply;
+}
+
+void UnitSimulation::resetCounters(std::int64_t elapsedMs) {
+    for (int k = 0; k < kInputCount; ++k) {
+        m_counterBase[static_cast<std::size_t>(k)] =
+            m_tracks[static_cast<std::size_t>(k)].at(elapsedMs).risingEdges;
+    }
+}
+
+} // namespace emulator

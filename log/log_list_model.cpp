@@ -1,0 +1,40 @@
+#include "log/log_list_model.h"
+
+namespace eventlog {
+
+int LogListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(lines_.size());
+}
+
+QVariant LogListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    if (role != Qt::DisplayRole)
+        return {};
+    return lines_.at(index.row());
+}
+
+int LogListModel::append(const QString& line) {
+    // Trimmed as one range so a full list costs one removal signal per append;
+    // removing from the front of a QList is O(1).
+    const auto excess = static_cast<int>(lines_.size()) - kKeepBeforeAppend;
+    if (excess > 0) {
+        beginRemoveRows({}, 0, excess - 1);
+        lines_.remove(0, excess);
+        endRemoveRows();
+    }
+
+    const auto row = static_cast<int>(lines_.size());
+    beginInsertRows({}, row, row);
+    lines_.append(line);
+    endInsertRows();
+    return row;
+}
+
+void LogListModel::clear() {
+    beginResetModel();
+    lines_.clear();
+    endResetModel();
+}
+
+} // namespace eventlog
