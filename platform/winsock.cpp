@@ -93,16 +93,19 @@ void Winsock::wire() {
     });
 }
 
-void Winsock::takeArrivedBytes() {
-    if (socket_ == nullptr)
-        return;
-    const QByteArray bytes = socket_->readAll();
-    if (bytes.isEmpty())
-        return;
-    deliver([this, bytes] {
-        if (onDataArrival)
-            onDataArrival(bytes);
-    });
+void Winsock::takeArrivedBytes()
+{
+    // A handler may sit in a modal box's event loop inside this very
+    // readyRead(); the socket raises no second readyRead() for bytes that
+    // come meanwhile, so they are taken, as an arrival of their own, once the
+    // handler has returned.
+    while (socket_ != nullptr && socket_->bytesAvailable() > 0) {
+        const QByteArray bytes = socket_->readAll();
+        deliver([this, bytes] {
+            if (onDataArrival)
+                onDataArrival(bytes);
+        });
+    }
 }
 
 void Winsock::deliver(std::function<void()> event) {
