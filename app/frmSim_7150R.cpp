@@ -343,6 +343,9 @@ void frmSim_7150R::Winsock1_Close() {
     cmdDisconnect->setEnabled(false);
     cmdSend->setEnabled(false);
     cmdEnd->setEnabled(false);
+    // No reply can come on a closed connection: a request still awaited
+    // would otherwise hold repeated sending, and with it the reconnect, for good.
+    mbStatusWait = false;
     AddLog(GetTimeStamp() + QStringLiteral(" Socket Closed!!"));
 }
 

@@ -174,6 +174,8 @@ private Q_SLOTS:
     void endInEachState();
     void oneTimeSendLocksModeUntilEnd();
     void peerCloseWhileRepeatingReconnects();
+    void closeWithRequestOutstandingStillReconnects_data();
+    void closeWithRequestOutstandingStillReconnects();
     void intervalFromBoxAndCadence();
     void sendWhileRepeatingKeepsCount();
 };
@@ -352,12 +354,15 @@ void tst_Repeat::endInEachState() {
         h.button("cmdSend")->click();
     if (peerCloses) {
         QTRY_COMPARE_WITH_TIMEOUT(peer.links.size(), 1, kWaitMs);
+        // Refuse the repetition's reconnects, so the window stays closed.
+        peer.server.close();
         peer.closeLinks();
         QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kClosed), kWaitMs);
     }
     const QColor before = background(h);
     const bool waiting = h.window->mbStatusWait;
-    QCOMPARE(waiting, send);
+    // A close ends the wait: no reply can come on a closed connection.
+    QCOMPARE(waiting, send && !peerCloses);
 
     QAbstractButton* end = h.button("cmdEnd");
     QCOMPARE(end->isEnabled(), !peerCloses);
@@ -452,6 +457,37 @@ void tst_Repeat::peerCloseWhileRepeatingReconnects() {
     QVERIFY(resumed > connected);
     QVERIFY(!watch.seen[resumed].sendEnabled);
     QCOMPARE(watch.seen[resumed].event, kSend + kCounterResetHex);
+}
+
+void tst_Repeat::closeWithRequestOutstandingStillReconnects_data() {
+    QTest::addColumn<bool>("byPeer");
+    QTest::newRow("peer closes") << true;
+    QTest::newRow("Disconnect clicked") << false;
+}
+
+// A request the unit never answered must not hold the repetition once the
+// connection it went out on is gone: the ticks go on failing and reconnecting.
+void tst_Repeat::closeWithRequestOutstandingStillReconnects() {
+    QFETCH(bool, byPeer);
+    Peer peer;
+    QVERIFY(peer.listen());
+    const quint16 port = peer.server.serverPort();
+    Harness h;
+    QVERIFY(startConnected(h, port));
+    chooseRepeat(h, kFast);
+    h.button("cmdSend")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames(0).size(), 1, kWaitMs);
+    QVERIFY(h.window->mbStatusWait);
+
+    peer.server.close();
+    if (byPeer)
+        peer.closeLinks();
+    else
+        h.button("cmdDisconnect")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(h.events().count(kReconnecting) >= 2, kWaitMs);
+    QVERIFY(peer.listen(port));
+    QTRY_VERIFY_WITH_TIMEOUT(peer.allFrames().size() >= 2, kWaitMs);
+    QCOMPARE(peer.allFrames().constLast(), QByteArray("R"));
 }
 
 void tst_Repeat::intervalFromBoxAndCadence() {
