@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release (build-bench/), runs every one of them and
+# prints one table: figure, measured, floor, ratio, target, met?
+# POLL_SECONDS (default 20) sets the length of each polling run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BENCH=ON >/dev/null
+cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-bench-micro \
+  lumora-bench-polling lumora-bench-startup lumora-bench-bare-window lumora-bench-ping lumora-bench-cadence
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR="$scratch/runtime"
+export XDG_CONFIG_HOME="$scratch/config"
+mkdir -m 700 -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME"
+rows="$scratch/rows"
+: >"$rows"
+
+run() {
+  local name="$1"
+  shift
+  echo "== $name" >&2
+  # Each driver's own report goes to stderr; its table rows are kept.
+  if ! "$@" | tee -a "$scratch/$name.out" | grep '^ROW|' >>"$rows"; then
+    echo "ROW|$name|failed|-|-|-|NO" >>"$rows"
+  fi
+  grep -v '^ROW|' "$scratch/$name.out" >&2 || true
+}
+
+bin=build-bench/bench
+run micro "$bin/lumora-bench-micro" --benchmark_min_time=0.2
+run polling "$bin/lumora-bench-polling" --seconds "${POLL_SECONDS:-20}"
+run startup "$bin/lumora-bench-startup" --runs 9
+run ping "$bin/lumora-bench-ping" --ticks 50
+run cadence "$bin/lumora-bench-cadence"
+
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.1f GiB RAM", $2 / 1048576}' /proc/meminfo)"
+echo
+{
+  echo "| figure | measured | floor | ratio | target | met? |"
+  echo "|---|---|---|---|---|---|"
+  sed -e 's/^ROW|/| /' -e 's/|/ | /g' -e 's/$/ |/' -e 's/^|  /| /' "$rows"
+} | sed 's/  */ /g'
