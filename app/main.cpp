@@ -1,4 +1,5 @@
 #include "app/layout.h"
+#include "app/shown_probe.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -48,5 +49,6 @@ int main(int argc, char** argv) {
     services.endProgram = [] { QCoreApplication::exit(0); };
 
     const auto window = app::Main(services);
+    const auto shownProbe = app::ShownProbe::attachIfAsked(*window);
     return QApplication::exec();
 }

@@ -2,13 +2,10 @@
 // emulator: the window runs offscreen on fakes, and every SEND line that the
 // log receives is one tick (the first one is the Send click itself).
 
-#include "windowfixture.h"
+#include "bench_support.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSettings>
 #include <QTextStream>
 #include <QTimer>
 
@@ -22,16 +19,11 @@ using testsupport::Harness;
 
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;
-constexpr int kConnectTimeoutMs = 10000;
 // A run that has not finished by several times its nominal length has stalled.
 constexpr int kStallFactor = 5;
 constexpr int kStallSlackMs = 5000;
 
 constexpr double kNsPerMs = 1e6;
-
-constexpr int kStatusRequest = 0;
-constexpr int kCounterReset = 2;
 
 struct Scenario {
     const char* name;
@@ -42,10 +34,10 @@ struct Scenario {
 };
 
 constexpr Scenario kScenarios[] = {
-    {"counter reset", kCounterReset, "0.001", 1, 1000},
-    {"counter reset", kCounterReset, "0.5", 500, 20},
-    {"status request", kStatusRequest, "0.001", 1, 1000},
-    {"status request", kStatusRequest, "0.5", 500, 20},
+    {"counter reset", bench::kCounterReset, "0.001", 1, 1000},
+    {"counter reset", bench::kCounterReset, "0.5", 500, 20},
+    {"status request", bench::kStatusRequest, "0.001", 1, 1000},
+    {"status request", bench::kStatusRequest, "0.5", 500, 20},
 };
 
 struct Result {
@@ -57,52 +49,12 @@ struct Result {
     double driftMs = 0;
 };
 
-struct Unit {
-    QProcess process;
-    quint16 port = 0;
-};
-
-// Starts the emulator on a free loopback port and reads the port from its
-// start-up line.
-bool startUnit(Unit& unit, const QString& program, QString* error) {
-    unit.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    unit.process.start(
-        program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--quiet")});
-    if (!unit.process.waitForStarted(kStartTimeoutMs)) {
-        *error = unit.process.errorString();
-        return false;
-    }
-    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    QByteArray output;
-    while (unit.port == 0 && unit.process.waitForReadyRead(kStartTimeoutMs)) {
-        output += unit.process.readAllStandardOutput();
-        const QRegularExpressionMatch match = listening.match(QString::fromLocal8Bit(output));
-        if (match.hasMatch())
-            unit.port = match.captured(1).toUShort();
-    }
-    if (unit.port == 0)
-        *error = QStringLiteral("no start-up line from %1").arg(program);
-    return unit.port != 0;
-}
-
-void type(QLineEdit* edit, const QString& text) {
-    edit->clear();
-    QTest::keyClicks(edit, text);
-}
-
 std::optional<Result> run(const Scenario& scenario, quint16 port, QString* error) {
     Harness h;
     h.start();
-    type(h.edit("txtDestIP"), QStringLiteral("127.0.0.1"));
-    type(h.edit("txtDestPort"), QString::number(port));
-    h.button("cmdConnect")->click();
-    if (!QTest::qWaitFor([&] { return h.button("cmdSend")->isEnabled(); }, kConnectTimeoutMs)) {
-        *error = QStringLiteral("the window did not connect to port %1").arg(port);
+    if (!bench::connectWindow(h, port, error))
         return std::nullopt;
-    }
-    h.find<QAbstractButton>("optCommand", scenario.command)->click();
-    h.find<QAbstractButton>("optInterval", 1)->click();
-    type(h.cboTime()->lineEdit(), QString::fromLatin1(scenario.interval));
+    bench::chooseRepeat(h, scenario.command, QString::fromLatin1(scenario.interval));
 
     const auto wanted = static_cast<std::size_t>(scenario.ticks) + 1;
     const int limitMs = kStallFactor * scenario.ticks * scenario.intervalMs + kStallSlackMs;
@@ -157,13 +109,9 @@ int main(int argc, char** argv) {
     testsupport::isolateProcess();
     QApplication app(argc, argv);
 
-    QString emulator = QStringLiteral(LUMORA_EMULATOR_PATH);
-    if (app.arguments().size() > 1)
-        emulator = app.arguments().at(1);
-
-    Unit unit;
+    bench::Unit unit;
     QString error;
-    if (!startUnit(unit, emulator, &error)) {
+    if (!bench::startUnit(unit, bench::emulatorProgram(app.arguments()), &error)) {
         std::fprintf(stderr, "lumora-bench-cadence: cannot start the emulator: %s\n", qPrintable(error));
         return 1;
     }
@@ -198,10 +146,14 @@ int main(int argc, char** argv) {
                    .arg(r->elapsedMs, 11, 'f', 1)
                    .arg(r->driftMs, 9, 'f', 1);
         out.flush();
+        bench::printRow({QStringLiteral("cadence, %1 at %2 s: mean period (drift over %3 ticks)")
+                             .arg(QString::fromLatin1(scenario.name), QString::fromLatin1(scenario.interval))
+                             .arg(r->ticks),
+                         QStringLiteral("%1 ms (%2 ms)").arg(r->meanMs, 0, 'f', 3).arg(r->driftMs, 0, 'f', 1),
+                         QStringLiteral("%1 ms").arg(scenario.intervalMs),
+                         QStringLiteral("%1x").arg(r->meanMs / scenario.intervalMs, 0, 'f', 2),
+                         {},
+                         {}});
     }
-
-    unit.process.terminate();
-    if (!unit.process.waitForFinished(kStartTimeoutMs))
-        unit.process.kill();
     return failures == 0 ? 0 : 1;
 }

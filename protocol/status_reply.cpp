@@ -41,6 +41,23 @@ double fieldValue(QByteArrayView reply, qsizetype offset) {
                         byteAt(reply, offset));
 }
 
+// Every byte's two-digit upper-case hex text, built once. The reply's table
+// refers to these characters without copying them, so decoding allocates no
+// string per byte.
+struct HexPairTable {
+    std::array<std::array<char16_t, kHexPairChars>, 256> chars{};
+    HexPairTable() {
+        constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+        for (std::size_t b = 0; b < chars.size(); ++b)
+            chars[b] = {kDigits[b / kHexBase], kDigits[b % kHexBase]};
+    }
+};
+
+const HexPairTable& hexPairs() {
+    static const HexPairTable table;
+    return table;
+}
+
 bool isExactWhole(double value) {
     return std::isfinite(value) && std::fabs(value) <= kLargestExactWhole && std::trunc(value) == value;
 }
@@ -93,13 +110,21 @@ QString timeGapText(double thousandths) {
     const std::int64_t units = hundredths / kHundredthsPerUnit;
     const auto fraction = static_cast<int>(hundredths % kHundredthsPerUnit);
 
-    QString text;
+    // Written into one buffer, right to left: this runs 12 times per reply.
+    constexpr int kMaxChars = 24;
+    std::array<char, kMaxChars> buffer{};
+    auto at = buffer.end();
+    *--at = char('0' + fraction % 10);
+    *--at = char('0' + fraction / 10);
+    *--at = '.';
+    std::int64_t rest = units;
+    do {
+        *--at = char('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
     if (whole < 0 && hundredths != 0)
-        text.append(QLatin1Char('-'));
-    text.append(QString::number(units));
-    text.append(QLatin1Char('.'));
-    text.append(QStringLiteral("%1").arg(fraction, 2, 10, QLatin1Char('0')));
-    return text;
+        *--at = '-';
+    return QString::fromLatin1(at, buffer.end() - at);
 }
 
 QString wrongLengthLine(qsizetype byteCount) {
@@ -115,8 +140,13 @@ DecodedReply decodeStatusReply(QByteArrayView reply) {
     if (reply.size() != kStatusReplySize)
         return decoded;
 
-    for (qsizetype offset = 0; offset < kStatusReplySize; ++offset)
-        decoded.hex[offset] = Pad2(QString::number(byteAt(reply, offset), kHexBase).toUpper());
+    // The same text as Pad2 of the upper-cased hex number: always two digits.
+    const HexPairTable& pairs = hexPairs();
+    for (qsizetype offset = 0; offset < kStatusReplySize; ++offset) {
+        const auto& pair = pairs.chars[byteAt(reply, offset)];
+        decoded.hex[offset] =
+            QString::fromRawData(reinterpret_cast<const QChar*>(pair.data()), kHexPairChars);
+    }
 
     for (int k = 0; k < kInputCount; ++k)
         decoded.inputs[k] = stateNumber(decoded.hex[k]);
@@ -133,10 +163,13 @@ DecodedReply decodeStatusReply(QByteArrayView reply) {
         QString& text = decoded.dumpLines[line];
         const qsizetype first = kDumpLineBounds[line];
         const qsizetype end = kDumpLineBounds[line + 1];
-        text.reserve((end - first) * (kHexPairChars + 1));
+        text = QString((end - first) * (kHexPairChars + 1), Qt::Uninitialized);
+        QChar* out = text.data();
         for (qsizetype offset = first; offset < end; ++offset) {
-            text.append(decoded.hex[offset]);
-            text.append(QLatin1Char(' '));
+            const auto& pair = pairs.chars[byteAt(reply, offset)];
+            *out++ = QChar(pair[0]);
+            *out++ = QChar(pair[1]);
+            *out++ = QLatin1Char(' ');
         }
     }
     return decoded;

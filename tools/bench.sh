@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BENCH=ON >/dev/null
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BENCH=ON >&2
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-bench-micro \
-  lumora-bench-polling lumora-bench-startup lumora-bench-bare-window lumora-bench-ping lumora-bench-cadence
+  lumora-bench-polling lumora-bench-startup lumora-bench-bare-window lumora-bench-ping lumora-bench-cadence >&2
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -42,5 +42,5 @@ echo
 {
   echo "| figure | measured | floor | ratio | target | met? |"
   echo "|---|---|---|---|---|---|"
-  sed -e 's/^ROW|/| /' -e 's/|/ | /g' -e 's/$/ |/' -e 's/^|  /| /' "$rows"
-} | sed 's/  */ /g'
+  awk -F'|' '{ printf "| %s | %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6, $7 }' "$rows"
+}

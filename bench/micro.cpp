@@ -1,0 +1,195 @@
+// Micro figures, each against its floor in the same run:
+// - the reply path (decoding one reply into what the window shows, and the
+//   window's whole ShowStatus) against formatting the same bytes as hex text;
+// - one AddLog on the real window with 1001 lines in the list against one
+//   with 10, once for the call alone and once with the event-loop turn that
+//   follows it, where the list view does the work it has put off.
+// Prints Google Benchmark's own report, then the rows for tools/bench.sh.
+
+#include "bench_support.h"
+#include "log/time_stamp.h"
+#include "protocol/command_frame.h"
+#include "protocol/status_reply.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr int kSmallList = 10;
+constexpr int kFullList = eventlog::LogListModel::kKeepBeforeAppend + 1;
+constexpr int kRepetitions = 5;
+constexpr double kNsPerS = 1e9;
+constexpr double kReplyTarget = 3.0;
+constexpr double kAppendTarget = 1.5;
+
+// A reply as the unit sends it: input states, counters, time gaps, outputs.
+QByteArray sampleReply() {
+    QByteArray reply(protocol::kStatusReplySize, '\0');
+    for (int k = 0; k < protocol::kInputCount; ++k)
+        reply[k] = char(k % 3);
+    for (int i = protocol::kCounterOffset; i < protocol::kOutputOffset; ++i)
+        reply[i] = char((i * 37 + 11) & 0xFF);
+    for (int k = 0; k < protocol::kOutputCount; ++k)
+        reply[protocol::kOutputOffset + k] = char(k % 2);
+    return reply;
+}
+
+std::unique_ptr<testsupport::Harness> gWindow;
+
+testsupport::Harness& window() {
+    if (!gWindow) {
+        gWindow = std::make_unique<testsupport::Harness>();
+        gWindow->start();
+        // "List" is what the window starts with; said here so the figure means it.
+        gWindow->find<QAbstractButton>("optLog", bench::kLogListOnly)->click();
+        QCoreApplication::processEvents();
+    }
+    return *gWindow;
+}
+
+void BM_ReplyHexFloor(benchmark::State& state) {
+    const QByteArray reply = sampleReply();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(protocol::hexText(reply));
+}
+
+void BM_ReplyDecode(benchmark::State& state) {
+    const QByteArray reply = sampleReply();
+    const QTime at(9, 5, 3, 7);
+    for (auto _ : state) {
+        protocol::DecodedReply decoded = protocol::decodeStatusReply(reply);
+        QString header = protocol::recvHeader(eventlog::formatTimeStamp(at));
+        benchmark::DoNotOptimize(decoded);
+        benchmark::DoNotOptimize(header);
+    }
+}
+
+void BM_ShowStatus(benchmark::State& state) {
+    auto& h = window();
+    const QByteArray reply = sampleReply();
+    QElapsedTimer clock;
+    for (auto _ : state) {
+        clock.start();
+        h.window->ShowStatus(reply);
+        state.SetIterationTime(double(clock.nsecsElapsed()) / kNsPerS);
+        QCoreApplication::processEvents();
+    }
+}
+
+// state.range(0): lines in the list when AddLog runs; state.range(1): 1 to
+// time the event-loop turn after it as well.
+void BM_AddLog(benchmark::State& state) {
+    auto& h = window();
+    const auto lines = static_cast<int>(state.range(0));
+    const bool withTurn = state.range(1) != 0;
+    const QString line = QStringLiteral("[09:05:03.007] SEND : 52 ");
+    auto fill = [&] {
+        if (h.window->logLines().rowCount() > lines)
+            h.window->cmdClear_Click();
+        while (h.window->logLines().rowCount() < lines)
+            h.window->AddLog(line);
+        QCoreApplication::processEvents();
+    };
+    fill();
+    QElapsedTimer clock;
+    for (auto _ : state) {
+        // Below the cap the list grows by one per append: put it back first.
+        if (h.window->logLines().rowCount() != lines)
+            fill();
+        clock.start();
+        h.window->AddLog(line);
+        if (withTurn)
+            QCoreApplication::processEvents();
+        state.SetIterationTime(double(clock.nsecsElapsed()) / kNsPerS);
+        if (!withTurn)
+            QCoreApplication::processEvents();
+    }
+}
+
+BENCHMARK(BM_ReplyHexFloor)->Repetitions(kRepetitions);
+BENCHMARK(BM_ReplyDecode)->Repetitions(kRepetitions);
+BENCHMARK(BM_ShowStatus)->UseManualTime()->Repetitions(kRepetitions);
+BENCHMARK(BM_AddLog)
+    ->ArgsProduct({{kSmallList, kFullList}, {0, 1}})
+    ->UseManualTime()
+    ->Repetitions(kRepetitions);
+
+std::string withoutRepeats(std::string name) {
+    const auto at = name.find("/repeats:");
+    if (at == std::string::npos)
+        return name;
+    const auto next = name.find('/', at + 1);
+    name.erase(at, next == std::string::npos ? std::string::npos : next - at);
+    return name;
+}
+
+// Keeps the median of every benchmark, by name, for the table.
+class MedianCollector : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> medianNs;
+
+    // Plain text: the rows printed after the report must start their lines.
+    MedianCollector()
+        : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& reports) override {
+        ConsoleReporter::ReportRuns(reports);
+        for (const Run& run : reports) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
+                medianNs[withoutRepeats(run.run_name.str())] = run.GetAdjustedRealTime();
+        }
+    }
+};
+
+QString nanoseconds(double ns) {
+    return QStringLiteral("%1 ns").arg(ns, 0, 'f', 0);
+}
+
+void printRatioRow(const MedianCollector& results, const QString& figure, const std::string& measured,
+                   const std::string& floor, double target) {
+    const auto m = results.medianNs.find(measured);
+    const auto f = results.medianNs.find(floor);
+    if (m == results.medianNs.end() || f == results.medianNs.end() || f->second <= 0) {
+        bench::printRow({figure, QStringLiteral("missing"), {}, {}, {}, bench::metText(false)});
+        return;
+    }
+    const double ratio = m->second / f->second;
+    bench::printRow({figure, nanoseconds(m->second), nanoseconds(f->second),
+                     QStringLiteral("%1x").arg(ratio, 0, 'f', 2),
+                     QStringLiteral("<= %1x").arg(target, 0, 'f', 1), bench::metText(ratio <= target)});
+}
+
+std::string addLogName(int lines, bool withTurn) {
+    return "BM_AddLog/" + std::to_string(lines) + "/" + (withTurn ? "1" : "0") + "/manual_time";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testsupport::isolateProcess();
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    MedianCollector results;
+    benchmark::RunSpecifiedBenchmarks(&results);
+    benchmark::Shutdown();
+    gWindow.reset();
+
+    printRatioRow(results, QStringLiteral("reply decode + header (vs hex text)"), "BM_ReplyDecode",
+                  "BM_ReplyHexFloor", kReplyTarget);
+    printRatioRow(results, QStringLiteral("ShowStatus, List (vs hex text)"), "BM_ShowStatus/manual_time",
+                  "BM_ReplyHexFloor", kReplyTarget);
+    printRatioRow(results, QStringLiteral("AddLog at 1001 lines (vs 10)"), addLogName(kFullList, false),
+                  addLogName(kSmallList, false), kAppendTarget);
+    printRatioRow(results, QStringLiteral("AddLog + loop turn at 1001 (vs 10)"), addLogName(kFullList, true),
+                  addLogName(kSmallList, true), kAppendTarget);
+    return 0;
+}

@@ -1,0 +1,231 @@
+// End-to-end polling against the bundled emulator over loopback:
+// 1. the floor: a plain loop that sends the status request every 1 ms and
+//    reads each 112-byte reply, nothing else;
+// 2. the client: the window offscreen with its real event loop and the system
+//    clock, Repeat at 0.001 s, status request, "List + File" into a program
+//    folder of its own.
+// Usage: lumora-bench-polling [emulator] [--seconds N]
+
+#include "bench_support.h"
+#include "log/daily_log.h"
+#include "protocol/status_reply.h"
+
+#include <QAbstractEventDispatcher>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+using testsupport::Harness;
+
+namespace {
+
+constexpr int kDefaultSeconds = 20;
+constexpr int kRssEarlyMs = 2000;
+constexpr double kAskedPerSecond = 1000;
+constexpr double kRepliesTarget = 980;
+constexpr double kGapTargetMs = 50;
+constexpr qint64 kRssGrowthTarget = 1024 * 1024;
+constexpr int kReplyWaitMs = 1000;
+constexpr auto kPeriod = std::chrono::milliseconds(1);
+constexpr double kNsPerMs = 1e6;
+constexpr double kUsPerS = 1e6;
+constexpr double kBytesPerMiB = 1024.0 * 1024.0;
+const QByteArray kStatusRequestFrame("\x52", 1);
+
+struct Figures {
+    qint64 replies = 0;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    qint64 rssEarly = 0;
+    qint64 rssLate = 0;
+    double longestGapMs = 0;
+};
+
+// The floor: one request per millisecond on a fixed schedule, as a plain
+// script would, and each reply read whole.
+std::optional<Figures> plainLoop(quint16 port, int seconds, QString* error) {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(bench::kConnectTimeoutMs)) {
+        *error = socket.errorString();
+        return std::nullopt;
+    }
+    Figures f;
+    const double cpuBefore = bench::cpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    auto next = start;
+    while (std::chrono::steady_clock::now() < end) {
+        if (socket.write(kStatusRequestFrame) != kStatusRequestFrame.size() || !socket.flush()) {
+            *error = socket.errorString();
+            return std::nullopt;
+        }
+        qint64 got = 0;
+        while (got < protocol::kStatusReplySize) {
+            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(kReplyWaitMs)) {
+                *error = QStringLiteral("no reply: ") + socket.errorString();
+                return std::nullopt;
+            }
+            got += socket.readAll().size();
+        }
+        ++f.replies;
+        next += kPeriod;
+        std::this_thread::sleep_until(next);
+    }
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.cpuSeconds = bench::cpuSeconds() - cpuBefore;
+    return f;
+}
+
+// Every event the application delivers marks a turn of its loop; the longest
+// stretch without one is how long the window could not respond.
+class TurnWatch : public QObject {
+public:
+    QElapsedTimer clock;
+    qint64 lastNs = 0;
+    qint64 longestNs = 0;
+
+    void start() {
+        clock.start();
+        lastNs = 0;
+        longestNs = 0;
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent*) override {
+        if (clock.isValid()) {
+            const qint64 now = clock.nsecsElapsed();
+            longestNs = std::max(longestNs, now - lastNs);
+            lastNs = now;
+        }
+        return false;
+    }
+};
+
+std::optional<Figures> client(quint16 port, int seconds, QString* error) {
+    Harness h;
+    platform::SystemClock systemClock;
+    app::Services services = h.services();
+    services.clock = &systemClock;
+    h.window = app::Main(services);
+    if (!bench::connectWindow(h, port, error))
+        return std::nullopt;
+    h.find<QAbstractButton>("optLog", bench::kLogListAndFile)->click();
+    bench::chooseRepeat(h, bench::kStatusRequest, QStringLiteral("0.001"));
+
+    Figures f;
+    const auto& log = h.window->logLines();
+    const QLatin1String recv(" RECV : ");
+    QObject::connect(&log, &QAbstractItemModel::rowsInserted, h.window.get(),
+                     [&](const QModelIndex&, int first, int last) {
+                         for (int row = first; row <= last; ++row) {
+                             if (log.line(row).contains(recv))
+                                 ++f.replies;
+                         }
+                     });
+
+    TurnWatch turns;
+    QEventLoop loop;
+    QTimer::singleShot(kRssEarlyMs, &loop, [&] { f.rssEarly = bench::residentBytes(); });
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    qApp->installEventFilter(&turns);
+    QElapsedTimer wall;
+    const double cpuBefore = bench::cpuSeconds();
+    wall.start();
+    turns.start();
+    h.button("cmdSend")->click();
+    loop.exec();
+    f.seconds = double(wall.nsecsElapsed()) / (kNsPerMs * 1000);
+    f.cpuSeconds = bench::cpuSeconds() - cpuBefore;
+    f.rssLate = bench::residentBytes();
+    f.longestGapMs = double(turns.longestNs) / kNsPerMs;
+    qApp->removeEventFilter(&turns);
+    h.button("cmdEnd")->click();
+
+    const QString file = eventlog::dailyLogPath(h.programDir.path(), QDate::currentDate());
+    if (f.replies > 0 && QFileInfo(file).size() == 0) {
+        *error = QStringLiteral("nothing was written to %1").arg(file);
+        return std::nullopt;
+    }
+    return f;
+}
+
+QString perSecond(const Figures& f) {
+    return QStringLiteral("%1/s").arg(double(f.replies) / f.seconds, 0, 'f', 1);
+}
+
+QString cpuPerReply(const Figures& f) {
+    return QStringLiteral("%1 us").arg(f.cpuSeconds * kUsPerS / double(std::max<qint64>(f.replies, 1)), 0,
+                                       'f', 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testsupport::isolateProcess();
+    QApplication app(argc, argv);
+    QStringList arguments = app.arguments();
+    int seconds = kDefaultSeconds;
+    if (const auto at = arguments.indexOf(QStringLiteral("--seconds")); at > 0 && at + 1 < arguments.size()) {
+        seconds = std::max(3, arguments.at(at + 1).toInt());
+        arguments.remove(at, 2);
+    }
+
+    bench::Unit unit;
+    QString error;
+    if (!bench::startUnit(unit, bench::emulatorProgram(arguments), &error)) {
+        std::fprintf(stderr, "lumora-bench-polling: cannot start the emulator: %s\n", qPrintable(error));
+        return 1;
+    }
+    const std::optional<Figures> floor = plainLoop(unit.port, seconds, &error);
+    if (!floor) {
+        std::fprintf(stderr, "lumora-bench-polling: plain loop: %s\n", qPrintable(error));
+        return 1;
+    }
+    const std::optional<Figures> measured = client(unit.port, seconds, &error);
+    if (!measured) {
+        std::fprintf(stderr, "lumora-bench-polling: client: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    const double rate = double(measured->replies) / measured->seconds;
+    const double floorRate = double(floor->replies) / floor->seconds;
+    bench::printRow({QStringLiteral("polling 0.001 s, List + File, %1 s: replies").arg(seconds),
+                     perSecond(*measured), perSecond(*floor) + QStringLiteral(" (plain loop)"),
+                     QStringLiteral("%1").arg(rate / floorRate, 0, 'f', 3),
+                     QStringLiteral(">= %1 of %2/s").arg(kRepliesTarget).arg(kAskedPerSecond),
+                     bench::metText(rate >= kRepliesTarget)});
+    bench::printRow(
+        {QStringLiteral("polling: client CPU per reply"),
+         cpuPerReply(*measured),
+         cpuPerReply(*floor) + QStringLiteral(" (plain loop)"),
+         QStringLiteral("%1x").arg(measured->cpuSeconds / double(std::max<qint64>(measured->replies, 1)) /
+                                       (floor->cpuSeconds / double(std::max<qint64>(floor->replies, 1))),
+                                   0, 'f', 1),
+         {},
+         {}});
+    const qint64 growth = measured->rssLate - measured->rssEarly;
+    bench::printRow({QStringLiteral("polling: RSS at 2 s -> %1 s").arg(seconds),
+                     QStringLiteral("%1 -> %2 MiB (%3%4 KiB)")
+                         .arg(double(measured->rssEarly) / kBytesPerMiB, 0, 'f', 1)
+                         .arg(double(measured->rssLate) / kBytesPerMiB, 0, 'f', 1)
+                         .arg(growth >= 0 ? QStringLiteral("+") : QString())
+                         .arg(growth / 1024),
+                     {},
+                     {},
+                     QStringLiteral("growth <= 1 MiB"),
+                     bench::metText(growth <= kRssGrowthTarget)});
+    bench::printRow({QStringLiteral("polling: longest gap between loop turns"),
+                     QStringLiteral("%1 ms").arg(measured->longestGapMs, 0, 'f', 1),
+                     {},
+                     {},
+                     QStringLiteral("< %1 ms").arg(kGapTargetMs),
+                     bench::metText(measured->longestGapMs < kGapTargetMs)});
+    return 0;
+}
