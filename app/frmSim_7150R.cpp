@@ -6,6 +6,7 @@
 #include "log/daily_log.h"
 #include "log/time_stamp.h"
 #include "ping/ping_tick.h"
+#include "platform/paint_throttle.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
 
@@ -144,6 +145,7 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     List1 = nullptr;
     buildControls();
     wireEvents();
+    new platform::PaintThrottle(this);
 }
 
 frmSim_7150R::~frmSim_7150R() {
@@ -497,10 +499,25 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
 // ---- Log -------------------------------------------------------------------
 
 void frmSim_7150R::AddLog(const QString& line) {
-    const int row = logModel_.append(line);
-    const QModelIndex newest = logModel_.index(row);
-    List1->setCurrentIndex(newest);
-    List1->scrollTo(newest);
+    logModel_.append(line);
+    // Selecting a row lays the whole list out at once; a reply adds six lines
+    // and a fast repeat hundreds a second, so the newest line is selected and
+    // scrolled into view once, when the handlers of this turn are done.
+    if (selectNewestPending_)
+        return;
+    selectNewestPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            selectNewestPending_ = false;
+            const int rows = logModel_.rowCount();
+            if (rows == 0)
+                return;
+            const QModelIndex newest = logModel_.index(rows - 1);
+            List1->setCurrentIndex(newest);
+            List1->scrollTo(newest);
+        },
+        Qt::QueuedConnection);
 }
 
 QString frmSim_7150R::GetTimeStamp() const {

@@ -108,6 +108,7 @@ private:
     eventlog::LogListModel logModel_;
     bool centred_ = false;
     bool settingsFailing_ = false;
+    bool selectNewestPending_ = false;
 
     platform::TextBox* txtDestIP = nullptr;
     platform::TextBox* txtDestPort = nullptr;

@@ -184,6 +184,9 @@ TextBox::TextBox(QWidget* parent)
 }
 
 void TextBox::setTextByProgram(const QString& text) {
+    // The same text again is no change: no event, and no repaint of the box.
+    if (text == this->text())
+        return;
     ProgramChange change(byProgram_);
     setText(text);
 }

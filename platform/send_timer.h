@@ -2,6 +2,7 @@
 
 #include "platform/event_gate.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -12,7 +13,9 @@ namespace platform {
 // The window's timer: an interval in milliseconds and an enabled flag.
 // Unlike QTimer, an interval of 0 never ticks (even while enabled), setting
 // the interval it already has leaves the running count alone, and ticks that
-// fall due while a handler runs are delivered once, afterwards.
+// fall due while a handler runs are delivered once, afterwards. Ticks keep
+// their phase: each falls due a whole number of intervals after the timer
+// was armed, so a late tick does not push every later one back.
 class Timer : public QObject {
     Q_OBJECT
 public:
@@ -27,9 +30,13 @@ public:
 
 private:
     void apply();
+    void armForNextDue();
+    void fire();
 
     EventGate& gate_;
     QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 nextDueMs_ = 0;
     int interval_ = 0;
     bool enabled_ = false;
 };

@@ -23,6 +23,7 @@ private Q_SLOTS:
     void zeroIntervalTimerNeverTicks();
     void reapplyingIntervalKeepsCadence();
     void ticksDueDuringHandlerAreDeliveredOnce();
+    void lateTickKeepsPhase();
     void gateQueuesEventsWhileHandlerRuns();
     void keyFilter_data();
     void keyFilter();
@@ -150,6 +151,31 @@ void tst_Controls::ticksDueDuringHandlerAreDeliveredOnce() {
         QCOMPARE(ticks, 0);
     });
     QCOMPARE(ticks, 1);
+}
+
+// A tick held up for more than two intervals must not shift every later
+// tick: they stay on the interval's grid, counted from when it was armed.
+void tst_Controls::lateTickKeepsPhase() {
+    constexpr int kInterval = 20;
+    platform::EventGate gate;
+    platform::Timer timer(gate, kInterval);
+    QElapsedTimer clock;
+    QList<qint64> ticks;
+    timer.onTick = [&] {
+        ticks.append(clock.elapsed());
+        if (ticks.size() == 1)
+            QThread::msleep(2 * kInterval + kInterval / 2);
+    };
+    clock.start();
+    timer.setEnabled(true);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 12, 5000);
+    timer.setEnabled(false);
+    QList<qint64> offsets;
+    for (qsizetype i = 3; i < ticks.size(); ++i)
+        offsets.append(ticks[i] % kInterval);
+    std::sort(offsets.begin(), offsets.end());
+    const qint64 median = offsets[offsets.size() / 2];
+    QVERIFY2(median < kInterval / 4, qPrintable(QStringLiteral("median offset %1 ms").arg(median)));
 }
 
 void tst_Controls::gateQueuesEventsWhileHandlerRuns() {

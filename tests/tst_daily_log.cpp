@@ -3,156 +3,83 @@
 
 #include <QtTest>
 
-namespace {
-
-// The one caller's text: a RECV block without its final line end, which
-// appendLine adds.
-QString recvBlock(const QString& stamp) {
-    const QString crlf = QStringLiteral("\r\n");
-    const QString thirty = QStringLiteral("00 ").repeated(30);
-    return stamp + QStringLiteral(" RECV : Status Request (112 Bytes)") + crlf + thirty + crlf + thirty +
-           crlf + thirty + crlf + QStringLiteral("00 ").repeated(22) + crlf;
-}
-
-QByteArray recvBlockBytes(const QByteArray& stamp) {
-    const QByteArray thirty = QByteArray("00 ").repeated(30);
-    return stamp + " RECV : Status Request (112 Bytes)\r\n" + thirty + "\r\n" + thirty + "\r\n" + thirty +
-           "\r\n" + QByteArray("00 ").repeated(22) + "\r\n\r\n";
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 class TestDailyLog : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void init();
-    void dailyLogPath_data();
     void dailyLogPath();
     void appendLine_data();
     void appendLine();
-    void appendKeepsExistingContent();
     void appendFails_data();
     void appendFails();
 
 private:
-    QString logDir() const;
+    // A Log folder of its own for every case.
+    QString logDir() const { return testsupport::scratch().filePath(u"case%1/Log"_s.arg(caseNumber_)); }
+    QString logFile() const { return QDir(logDir()).filePath(u"20160908.txt"_s); }
     int caseNumber_ = 0;
 };
-
-QString TestDailyLog::logDir() const {
-    return testsupport::scratch().filePath(QStringLiteral("case%1/Log").arg(caseNumber_));
-}
 
 void TestDailyLog::init() {
     ++caseNumber_;
     QVERIFY(QDir().mkpath(logDir()));
 }
 
-void TestDailyLog::dailyLogPath_data() {
-    QTest::addColumn<QString>("programDir");
-    QTest::addColumn<QDate>("date");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("release date") << QStringLiteral("/opt/lumora") << QDate(2016, 9, 8)
-                                  << QStringLiteral("/opt/lumora/Log/20160908.txt");
-    QTest::newRow("trailing slash") << QStringLiteral("/opt/lumora/") << QDate(2016, 9, 8)
-                                    << QStringLiteral("/opt/lumora/Log/20160908.txt");
-    QTest::newRow("new year's eve") << QStringLiteral("/home/user/bin") << QDate(2024, 12, 31)
-                                    << QStringLiteral("/home/user/bin/Log/20241231.txt");
-    QTest::newRow("first day") << QStringLiteral("/x") << QDate(2000, 1, 1)
-                               << QStringLiteral("/x/Log/20000101.txt");
-    QTest::newRow("root folder") << QStringLiteral("/") << QDate(2031, 10, 5)
-                                 << QStringLiteral("/Log/20311005.txt");
-}
-
 void TestDailyLog::dailyLogPath() {
-    QFETCH(QString, programDir);
-    QFETCH(QDate, date);
-    QFETCH(QString, expected);
-
-    QCOMPARE(eventlog::dailyLogPath(programDir, date), expected);
+    QCOMPARE(eventlog::dailyLogPath(u"/opt/lumora"_s, QDate(2016, 9, 8)), u"/opt/lumora/Log/20160908.txt"_s);
+    QCOMPARE(eventlog::dailyLogPath(u"/"_s, QDate(2024, 12, 31)), u"/Log/20241231.txt"_s);
 }
 
 void TestDailyLog::appendLine_data() {
+    QTest::addColumn<QByteArray>("earlier");
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("one line") << QStringList{QStringLiteral("abc")} << QByteArray("abc\r\n");
-    QTest::newRow("empty text") << QStringList{QString()} << QByteArray("\r\n");
-    QTest::newRow("text ending in a space") << QStringList{QStringLiteral("52 ")} << QByteArray("52 \r\n");
-    QTest::newRow("two lines") << QStringList{QStringLiteral("a"), QStringLiteral("b")}
-                               << QByteArray("a\r\nb\r\n");
-    QTest::newRow("lone LF kept as is") << QStringList{QStringLiteral("a\nb")} << QByteArray("a\nb\r\n");
-    QTest::newRow("two recv blocks") << QStringList{recvBlock(QStringLiteral("[09:05:03.007]")),
-                                                    recvBlock(QStringLiteral("[09:05:04.011]"))}
-                                     << recvBlockBytes("[09:05:03.007]") + recvBlockBytes("[09:05:04.011]");
+    QTest::newRow("one line") << QByteArray() << QStringList{u"abc"_s} << QByteArray("abc\r\n");
+    QTest::newRow("empty text, then a trailing blank")
+        << QByteArray() << QStringList{QString(), u"52 "_s} << QByteArray("\r\n52 \r\n");
+    QTest::newRow("inner CR LF and lone LF as given")
+        << QByteArray() << QStringList{u"a\r\nb\nc"_s} << QByteArray("a\r\nb\nc\r\n");
+    QTest::newRow("after earlier content")
+        << QByteArray("earlier\r\n") << QStringList{u"later"_s} << QByteArray("earlier\r\nlater\r\n");
 }
 
 void TestDailyLog::appendLine() {
+    QFETCH(QByteArray, earlier);
     QFETCH(QStringList, texts);
     QFETCH(QByteArray, expected);
 
-    const QString path = eventlog::dailyLogPath(QFileInfo(logDir()).path(), QDate(2016, 9, 8));
-    QVERIFY(!QFileInfo::exists(path));
-    for (const QString& text : texts) {
-        const std::optional<QString> failure = eventlog::appendLine(path, text);
-        QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
-    }
-    QCOMPARE(readAll(path), expected);
-}
-
-void TestDailyLog::appendKeepsExistingContent() {
-    const QString path = QDir(logDir()).filePath(QStringLiteral("20160908.txt"));
-    {
-        QFile file(path);
+    QFile file(logFile());
+    if (!earlier.isEmpty()) {
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write("earlier\r\n"), qint64(9));
+        QCOMPARE(file.write(earlier), earlier.size());
+        file.close();
     }
-    QVERIFY(!eventlog::appendLine(path, QStringLiteral("later")));
-    QCOMPARE(readAll(path), QByteArray("earlier\r\nlater\r\n"));
+    for (const QString& text : texts)
+        QCOMPARE(eventlog::appendLine(file.fileName(), text).value_or(u"written"_s), u"written"_s);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected);
 }
 
 void TestDailyLog::appendFails_data() {
     QTest::addColumn<bool>("directoryInPlace");
-
     QTest::newRow("missing Log folder") << false;
     QTest::newRow("directory in place of the file") << true;
 }
 
 void TestDailyLog::appendFails() {
     QFETCH(bool, directoryInPlace);
+    QVERIFY(directoryInPlace ? QDir().mkpath(logFile()) : QDir(logDir()).removeRecursively());
 
-    QString path;
-    if (directoryInPlace) {
-        path = QDir(logDir()).filePath(QStringLiteral("20160908.txt"));
-        QVERIFY(QDir().mkpath(path));
-    } else {
-        QVERIFY(QDir(logDir()).removeRecursively());
-        path = QDir(logDir()).filePath(QStringLiteral("20160908.txt"));
-    }
-
-    const std::optional<QString> failure = eventlog::appendLine(path, QStringLiteral("lost"));
-    QVERIFY(failure.has_value());
-    QVERIFY(!failure->isEmpty());
-    QVERIFY2(failure->contains(QStringLiteral("20160908.txt")), qPrintable(*failure));
-
-    // The reason carries the system's own words ("No such file or directory",
-    // "Is a directory" in English), whatever language they are in.
-    QFile probe(path);
+    const std::optional<QString> failure = eventlog::appendLine(logFile(), u"lost"_s);
+    // The path and the system's own words ("Is a directory"), in whatever language.
+    QFile probe(logFile());
     QVERIFY(!probe.open(QIODevice::WriteOnly | QIODevice::Append));
-    QVERIFY2(failure->contains(probe.errorString()),
-             qPrintable(*failure + QStringLiteral(" / ") + probe.errorString()));
-
-    QCOMPARE(QFileInfo(path).isDir(), directoryInPlace);
-    QCOMPARE(QFileInfo::exists(logDir()), directoryInPlace);
+    QVERIFY2(failure && failure->contains(logFile()) && failure->contains(probe.errorString()),
+             qPrintable(failure.value_or(u"no failure reported"_s)));
 }
 
 LUMORA_TEST_MAIN_CORE(TestDailyLog)

@@ -1,17 +1,17 @@
+// Repeated sending through the window against a peer on loopback: the click
+// and the ticks, End in each state, the mode controls, and reconnecting while
+// repeating.
+
+#include "loopbackpeer.h"
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
 
-#include <algorithm>
-
-using testsupport::Harness;
+using namespace testsupport;
 
 namespace {
 
-constexpr int kWaitMs = 10000;
+constexpr int kWaitMs = Harness::kWaitMs;
 // Long enough for several 50 ms ticks to have come, had they been due.
 constexpr int kQuietMs = 400;
 constexpr int kFastMs = 50;
@@ -22,138 +22,52 @@ const QString kClosed = QStringLiteral(" Socket Closed!!");
 const QString kConnected = QStringLiteral(" Socket Connected!!");
 const QString kSendFail = QStringLiteral(" Socket Closed... Send Fail!!");
 const QString kReconnecting = QStringLiteral(" Socket Reconnecting.......");
-const QString kCounterResetHex = QStringLiteral("43 41 ");
-const QByteArray kCounterReset = QByteArray::fromHex("4341");
+const QString kResetHex = QStringLiteral("43 41 ");
+const QByteArray kReset = QByteArray::fromHex("4341");
 
-constexpr int kStatusRequest = 0;
 constexpr int kOutputSetting = 1;
-constexpr int kCounterResetIndex = 2;
-
-// A unit stand-in on loopback: records what arrives on each connection and
-// answers only when told to.
-struct Peer {
-    QTcpServer server;
-    QList<QTcpSocket*> links;
-    QList<QByteArray> received;
-
-    Peer() {
-        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
-            while (QTcpSocket* link = server.nextPendingConnection()) {
-                const qsizetype at = received.size();
-                received.append(QByteArray());
-                links.append(link);
-                QObject::connect(link, &QTcpSocket::readyRead, &server,
-                                 [this, link, at] { received[at] += link->readAll(); });
-            }
-        });
-    }
-    bool listen(quint16 port = 0) { return server.listen(QHostAddress::LocalHost, port); }
-    void closeLinks() {
-        for (QTcpSocket* link : std::as_const(links))
-            link->close();
-    }
-    // Frames carry no length; the command byte tells how long each one is.
-    QList<QByteArray> frames(qsizetype link) const {
-        QList<QByteArray> out;
-        const QByteArray& stream = received.value(link);
-        for (qsizetype i = 0; i < stream.size();) {
-            const qsizetype length = stream[i] == 'T' ? 5 : stream[i] == 'C' ? 2 : 1;
-            out.append(stream.mid(i, length));
-            i += length;
-        }
-        return out;
-    }
-    QList<QByteArray> allFrames() const {
-        QList<QByteArray> out;
-        for (qsizetype i = 0; i < received.size(); ++i)
-            out += frames(i);
-        return out;
-    }
-};
+constexpr int kCounterReset = 2;
 
 // Each log line as it is added, with when, and whether Send was usable then.
-struct Seen {
-    QString event;
-    qint64 atMs = 0;
-    bool sendEnabled = false;
-};
-
 struct LogWatch {
     QElapsedTimer clock;
-    QList<Seen> seen;
+    QStringList events;
+    QList<qint64> atMs;
+    QList<bool> sendEnabled;
 
     explicit LogWatch(Harness& h) {
         clock.start();
-        QObject::connect(
-            &h.window->logLines(), &QAbstractItemModel::rowsInserted, h.window.get(),
-            [this, &h](const QModelIndex&, int first, int last) {
-                for (int row = first; row <= last; ++row) {
-                    const QString line = h.window->logLines().line(row);
-                    seen.append({line.mid(14), clock.elapsed(), h.button("cmdSend")->isEnabled()});
-                }
-            });
-    }
-    qsizetype indexOf(const QString& event, qsizetype from = 0) const {
-        for (qsizetype i = from; i < seen.size(); ++i) {
-            if (seen[i].event.startsWith(event))
-                return i;
-        }
-        return -1;
+        QObject::connect(&h.window->logLines(), &QAbstractItemModel::rowsInserted, h.window.get(),
+                         [this, &h](const QModelIndex&, int first, int last) {
+                             for (int row = first; row <= last; ++row) {
+                                 events.append(h.window->logLines().line(row).mid(14));
+                                 atMs.append(clock.elapsed());
+                                 sendEnabled.append(h.button("cmdSend")->isEnabled());
+                             }
+                         });
     }
 };
 
-void type(QLineEdit* edit, const QString& text) {
-    edit->clear();
-    QTest::keyClicks(edit, text);
-}
-
-// Starts a window and connects it to the peer as a user would.
-bool startConnected(Harness& h, quint16 port) {
-    h.start();
-    type(h.edit("txtDestIP"), QStringLiteral("127.0.0.1"));
-    type(h.edit("txtDestPort"), QString::number(port));
-    h.button("cmdConnect")->click();
-    return QTest::qWaitFor([&] { return h.button("cmdSend")->isEnabled(); }, kWaitMs);
-}
-
-QAbstractButton* option(const Harness& h, const char* group, int index) {
-    return h.find<QAbstractButton>(group, index);
-}
-
 void chooseRepeat(Harness& h, const QString& interval) {
-    option(h, "optInterval", 1)->click();
-    type(h.cboTime()->lineEdit(), interval);
+    h.click("optInterval", 1);
+    Harness::type(h.cboTime()->lineEdit(), interval);
 }
 
 // How many of the two mode options and the interval box can be used: 0 when
-// locked, 3 when free.
+// locked; when free 3, or 2 in one-time mode, whose interval box is greyed.
 int modeControlsEnabled(const Harness& h) {
-    return int(option(h, "optInterval", 0)->isEnabled()) + int(option(h, "optInterval", 1)->isEnabled()) +
-           int(h.cboTime()->isEnabled());
+    return int(h.find<QWidget>("optInterval", 0)->isEnabled()) +
+           int(h.find<QWidget>("optInterval", 1)->isEnabled()) + int(h.cboTime()->isEnabled());
 }
 
 // The hex text of every SEND line, in order.
 QStringList sent(const Harness& h) {
-    QStringList out;
-    for (const QString& event : h.events()) {
-        if (event.startsWith(kSend))
-            out.append(event.mid(kSend.size()));
-    }
-    return out;
+    return h.events().filter(kSend).replaceInStrings(kSend, QString());
 }
 
 // The colour set for the box, not the greyed one that Qt shows while disabled.
 QColor background(const Harness& h) {
     return h.cboTime()->palette().color(QPalette::Active, QPalette::Base);
-}
-
-template <typename T> QList<T> runs(const QList<T>& items) {
-    QList<T> out;
-    for (const T& item : items) {
-        if (out.isEmpty() || out.back() != item)
-            out.append(item);
-    }
-    return out;
 }
 
 } // namespace
@@ -162,90 +76,49 @@ class tst_Repeat : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void repeatSendsAtClickThenEachTick_data();
-    void repeatSendsAtClickThenEachTick();
-    void framesFollowChangesWhileRepeating();
+    void repeatSendsAtClickThenWhatEachTickFinds();
     void statusRequestWaitsForAnyData_data();
     void statusRequestWaitsForAnyData();
-    void noIntervalSendsOnceUntilEnd_data();
-    void noIntervalSendsOnceUntilEnd();
-    void modeChangeSetsLabelsAndBackground();
     void endInEachState_data();
     void endInEachState();
-    void oneTimeSendLocksModeUntilEnd();
-    void peerCloseWhileRepeatingReconnects();
     void closeWithRequestOutstandingStillReconnects_data();
     void closeWithRequestOutstandingStillReconnects();
-    void intervalFromBoxAndCadence();
     void sendWhileRepeatingKeepsCount();
 };
 
-void tst_Repeat::repeatSendsAtClickThenEachTick_data() {
-    QTest::addColumn<int>("command");
-    QTest::addColumn<QList<int>>("ticked");
-    QTest::addColumn<QString>("hex");
-    QTest::newRow("counter reset") << kCounterResetIndex << QList<int>{} << kCounterResetHex;
-    QTest::newRow("output setting, 01 and 04 ticked")
-        << kOutputSetting << QList<int>{0, 3} << QStringLiteral("54 01 00 00 01 ");
-    QTest::newRow("output setting, none ticked")
-        << kOutputSetting << QList<int>{} << QStringLiteral("54 00 00 00 00 ");
-}
-
-void tst_Repeat::repeatSendsAtClickThenEachTick() {
-    QFETCH(int, command);
-    QFETCH(QList<int>, ticked);
-    QFETCH(QString, hex);
-    const QByteArray frame = QByteArray::fromHex(hex.toLatin1());
-    constexpr int kTicks = 5;
-    Peer peer;
+void tst_Repeat::repeatSendsAtClickThenWhatEachTickFinds() {
+    constexpr int kTicks = 10;
+    LoopbackPeer peer;
     Harness h;
-    QVERIFY(peer.listen() && startConnected(h, peer.server.serverPort()));
-    option(h, "optCommand", command)->click();
-    for (int box : ticked)
-        option(h, "chkDOValue", box)->click();
+    QVERIFY(h.startConnected(peer));
+    h.click("optCommand", kCounterReset);
     chooseRepeat(h, kFast);
-
     QElapsedTimer clock;
     clock.start();
-    h.button("cmdSend")->click();
-    // The click sends at once; the ticks come later.
-    QCOMPARE(sent(h), QStringList{hex});
+    h.click("cmdSend");
+    // The click sends at once; the ticks come later, neither early nor coarsened.
+    QCOMPARE(sent(h), QStringList{kResetHex});
     QVERIFY(!h.button("cmdSend")->isEnabled());
-    QVERIFY(h.window->SendTimer().isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(sent(h).size() >= 1 + kTicks, kWaitMs);
-    QVERIFY2(clock.elapsed() >= kTicks * kFastMs - kFastMs / 2, "ticks came before they were due");
-    h.button("cmdEnd")->click();
-
-    const QStringList lines = sent(h);
-    QTRY_COMPARE(peer.allFrames().size(), lines.size());
-    QCOMPARE(lines, QStringList(lines.size(), hex));
-    QCOMPARE(peer.allFrames(), QList<QByteArray>(lines.size(), frame));
-    QTest::qWait(kQuietMs);
-    QCOMPARE(sent(h).size(), lines.size());
-}
-
-void tst_Repeat::framesFollowChangesWhileRepeating() {
-    Peer peer;
-    Harness h;
-    QVERIFY(peer.listen() && startConnected(h, peer.server.serverPort()));
-    option(h, "optCommand", kCounterResetIndex)->click();
-    chooseRepeat(h, kFast);
-    h.button("cmdSend")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(sent(h).size() >= 3, kWaitMs);
+    const qint64 took = clock.elapsed();
+    QVERIFY2(took >= kTicks * kFastMs - kFastMs / 2 && took <= 5 * kTicks * kFastMs,
+             qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(kTicks).arg(took)));
 
     const QString output = QStringLiteral("54 00 01 00 00 ");
-    option(h, "optCommand", kOutputSetting)->click();
-    option(h, "chkDOValue", 1)->click();
+    h.click("optCommand", kOutputSetting);
+    h.click("chkDOValue", 1);
     QTRY_VERIFY_WITH_TIMEOUT(sent(h).count(output) >= 2, kWaitMs);
-    option(h, "optCommand", kCounterResetIndex)->click();
-    QTRY_VERIFY_WITH_TIMEOUT(sent(h).lastIndexOf(kCounterResetHex) > sent(h).lastIndexOf(output) + 1,
-                             kWaitMs);
-    h.button("cmdEnd")->click();
-
-    QCOMPARE(runs(sent(h)), (QStringList{kCounterResetHex, output, kCounterResetHex}));
-    QTRY_COMPARE(peer.allFrames().size(), sent(h).size());
-    QCOMPARE(runs(peer.allFrames()),
-             (QList<QByteArray>{kCounterReset, QByteArray::fromHex("5400010000"), kCounterReset}));
+    h.click("optCommand", kCounterReset);
+    QTRY_VERIFY_WITH_TIMEOUT(sent(h).lastIndexOf(kResetHex) > sent(h).lastIndexOf(output) + 1, kWaitMs);
+    h.click("cmdEnd");
+    const QStringList lines = sent(h);
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromLatin1(peer.received.toHex(' ').toUpper() + ' '),
+                              lines.join(QString()), kWaitMs);
+    QStringList order = lines;
+    order.erase(std::unique(order.begin(), order.end()), order.end());
+    QCOMPARE(order, (QStringList{kResetHex, output, kResetHex}));
+    QTest::qWait(kQuietMs);
+    QCOMPARE(sent(h), lines);
 }
 
 void tst_Repeat::statusRequestWaitsForAnyData_data() {
@@ -257,72 +130,22 @@ void tst_Repeat::statusRequestWaitsForAnyData_data() {
 
 void tst_Repeat::statusRequestWaitsForAnyData() {
     QFETCH(QByteArray, answer);
-    Peer peer;
+    LoopbackPeer peer;
     Harness h;
-    QVERIFY(peer.listen() && startConnected(h, peer.server.serverPort()));
-    QVERIFY(option(h, "optCommand", kStatusRequest)->isChecked());
+    QVERIFY(h.startConnected(peer));
     chooseRepeat(h, kFast);
-    h.button("cmdSend")->click();
+    h.click("cmdSend");
     QTest::qWait(kQuietMs);
     QCOMPARE(sent(h), QStringList{QStringLiteral("52 ")});
-    QCOMPARE(peer.frames(0), QList<QByteArray>{QByteArray("R")});
-    QVERIFY(h.window->mbStatusWait);
+    QCOMPARE(peer.received, QByteArray("R"));
     QVERIFY(h.window->SendTimer().isEnabled());
 
-    QCOMPARE(peer.links.constFirst()->write(answer), qint64(answer.size()));
-    QTRY_COMPARE_WITH_TIMEOUT(peer.frames(0).size(), 2, kWaitMs);
+    QVERIFY(peer.send(answer));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("RR"), kWaitMs);
     // The second request waits for an answer of its own.
     QTest::qWait(kQuietMs);
-    QCOMPARE(peer.frames(0).size(), 2);
+    QCOMPARE(peer.received, QByteArray("RR"));
     QCOMPARE(sent(h).size(), 2);
-}
-
-void tst_Repeat::noIntervalSendsOnceUntilEnd_data() {
-    QTest::addColumn<QString>("interval");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("0") << QStringLiteral("0");
-    QTest::newRow(".") << QStringLiteral(".");
-}
-
-void tst_Repeat::noIntervalSendsOnceUntilEnd() {
-    QFETCH(QString, interval);
-    Peer peer;
-    Harness h;
-    QVERIFY(peer.listen() && startConnected(h, peer.server.serverPort()));
-    option(h, "optCommand", kCounterResetIndex)->click();
-    chooseRepeat(h, interval);
-    h.button("cmdSend")->click();
-    QCOMPARE(h.window->SendTimer().interval(), 0);
-    QVERIFY(h.window->SendTimer().isEnabled());
-    QTest::qWait(kQuietMs);
-    QCOMPARE(sent(h).size(), 1);
-    QCOMPARE(peer.allFrames(), QList<QByteArray>{kCounterReset});
-    QVERIFY(!h.button("cmdSend")->isEnabled());
-    QCOMPARE(modeControlsEnabled(h), 0);
-
-    h.button("cmdEnd")->click();
-    QVERIFY(!h.window->SendTimer().isEnabled());
-    QVERIFY(h.button("cmdSend")->isEnabled());
-    QCOMPARE(modeControlsEnabled(h), 3);
-    option(h, "optInterval", 0)->click();
-    QVERIFY(option(h, "optInterval", 0)->isChecked());
-}
-
-void tst_Repeat::modeChangeSetsLabelsAndBackground() {
-    Harness h;
-    h.start();
-    const QColor menu = platform::systemColour(platform::SystemColour::Menu);
-    QVERIFY2(menu != QColor(0xFFFFFF), "the menu colour must differ from white for this test to tell");
-    option(h, "optInterval", 1)->click();
-    QVERIFY(h.find<QWidget>("lblTime", 0)->isEnabled());
-    QVERIFY(h.find<QWidget>("lblTime", 1)->isEnabled());
-    QVERIFY(h.cboTime()->isEnabled());
-    QCOMPARE(background(h), QColor(0xFFFFFF));
-    option(h, "optInterval", 0)->click();
-    QVERIFY(!h.find<QWidget>("lblTime", 0)->isEnabled());
-    QVERIFY(!h.find<QWidget>("lblTime", 1)->isEnabled());
-    QVERIFY(!h.cboTime()->isEnabled());
-    QCOMPARE(background(h), menu);
 }
 
 void tst_Repeat::endInEachState_data() {
@@ -337,126 +160,51 @@ void tst_Repeat::endInEachState_data() {
     QTest::newRow("repeating, peer closed") << true << true << true;
 }
 
-// The status request is sent and never answered, so a repeat sends once and
-// the status-wait flag is set throughout.
+// An empty interval arms the timer, which then never ticks: a repeat sends
+// once and stays in Repeating until End.
 void tst_Repeat::endInEachState() {
     QFETCH(bool, repeat);
     QFETCH(bool, send);
     QFETCH(bool, peerCloses);
-    Peer peer;
+    LoopbackPeer peer;
     Harness h;
-    QVERIFY(peer.listen() && startConnected(h, peer.server.serverPort()));
-    // There and back, so that the box has the menu colour End must keep.
-    chooseRepeat(h, kFast);
+    QVERIFY(h.startConnected(peer));
+    h.click("optCommand", kCounterReset);
+    // There and back for one-time, so that the box has the menu colour.
+    chooseRepeat(h, QString());
     if (!repeat)
-        option(h, "optInterval", 0)->click();
-    if (send)
-        h.button("cmdSend")->click();
+        h.click("optInterval", 0);
+    const QColor colour = repeat ? QColor(Qt::white) : platform::systemColour(platform::SystemColour::Menu);
+    QVERIFY2(repeat || colour != QColor(Qt::white),
+             "the menu colour must differ from white for this test to tell");
+    QCOMPARE(background(h), colour);
+    QCOMPARE(h.cboTime()->isEnabled(), repeat);
+    if (send) {
+        h.click("cmdSend");
+        QTRY_COMPARE_WITH_TIMEOUT(peer.received, kReset, kWaitMs);
+    }
     if (peerCloses) {
-        QTRY_COMPARE_WITH_TIMEOUT(peer.links.size(), 1, kWaitMs);
-        // Refuse the repetition's reconnects, so the window stays closed.
+        // Refused reconnects keep the window closed.
         peer.server.close();
-        peer.closeLinks();
+        peer.link()->close();
         QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kClosed), kWaitMs);
     }
-    const QColor before = background(h);
-    const bool waiting = h.window->mbStatusWait;
-    // A close ends the wait: no reply can come on a closed connection.
-    QCOMPARE(waiting, send && !peerCloses);
+    QTest::qWait(kQuietMs);
+    QCOMPARE(peer.received, send ? kReset : QByteArray());
+    QCOMPARE(h.window->SendTimer().isEnabled(), repeat && send);
+    // One-time sends may go on; the mode stays locked, even across a close.
+    QCOMPARE(h.button("cmdSend")->isEnabled(), !(repeat && send) && !peerCloses);
+    QCOMPARE(modeControlsEnabled(h), send ? 0 : repeat ? 3 : 2);
 
-    QAbstractButton* end = h.button("cmdEnd");
-    QCOMPARE(end->isEnabled(), !peerCloses);
-    if (end->isEnabled())
-        end->click();
-    else
-        h.window->gate().deliver([&h] { h.window->cmdEnd_Click(); });
-
+    QCOMPARE(h.button("cmdEnd")->isEnabled(), !peerCloses);
+    // A closed window's End is out of the user's reach, not of a handler's.
+    h.window->gate().deliver([&h] { h.window->cmdEnd_Click(); });
     QVERIFY(!h.window->SendTimer().isEnabled());
     QCOMPARE(h.button("cmdSend")->isEnabled(), !peerCloses);
     QCOMPARE(modeControlsEnabled(h), 3);
     QCOMPARE(h.find<QWidget>("lblTime", 0)->isEnabled(), repeat);
     QCOMPARE(h.find<QWidget>("lblTime", 1)->isEnabled(), repeat);
-    QCOMPARE(background(h), before);
-    QCOMPARE(h.window->mbStatusWait, waiting);
-}
-
-void tst_Repeat::oneTimeSendLocksModeUntilEnd() {
-    Peer peer;
-    Harness h;
-    QVERIFY(peer.listen() && startConnected(h, peer.server.serverPort()));
-    option(h, "optCommand", kCounterResetIndex)->click();
-    h.button("cmdSend")->click();
-    h.button("cmdSend")->click();
-    QCOMPARE(sent(h), QStringList(2, kCounterResetHex));
-    QVERIFY(h.button("cmdSend")->isEnabled());
-    QVERIFY(!h.window->SendTimer().isEnabled());
-    option(h, "optInterval", 1)->click();
-    QVERIFY(option(h, "optInterval", 0)->isChecked());
-    QCOMPARE(modeControlsEnabled(h), 0);
-
-    // Closed meanwhile: End is out of reach until a new connection.
-    QTRY_COMPARE_WITH_TIMEOUT(peer.links.size(), 1, kWaitMs);
-    peer.closeLinks();
-    QTRY_VERIFY_WITH_TIMEOUT(!h.button("cmdEnd")->isEnabled(), kWaitMs);
-    h.button("cmdEnd")->click();
-    QCOMPARE(modeControlsEnabled(h), 0);
-    h.button("cmdConnect")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(h.button("cmdEnd")->isEnabled(), kWaitMs);
-    QCOMPARE(modeControlsEnabled(h), 0);
-
-    h.button("cmdEnd")->click();
-    option(h, "optInterval", 1)->click();
-    QVERIFY(option(h, "optInterval", 1)->isChecked());
-    QVERIFY(h.cboTime()->isEnabled());
-}
-
-void tst_Repeat::peerCloseWhileRepeatingReconnects() {
-    constexpr int kFailedTicks = 3;
-    Peer peer;
-    QVERIFY(peer.listen());
-    const quint16 port = peer.server.serverPort();
-    Harness h;
-    QVERIFY(startConnected(h, port));
-    LogWatch watch(h);
-    option(h, "optCommand", kCounterResetIndex)->click();
-    chooseRepeat(h, kFast);
-    h.button("cmdSend")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(peer.frames(0).size() >= 2, kWaitMs);
-
-    peer.server.close();
-    peer.closeLinks();
-    QTRY_VERIFY_WITH_TIMEOUT(h.events().count(kSendFail) >= kFailedTicks, kWaitMs);
-    QVERIFY(!h.button("cmdSend")->isEnabled());
-    QVERIFY(!h.button("cmdEnd")->isEnabled());
-    QVERIFY(h.window->SendTimer().isEnabled());
-
-    const qsizetype beforeClose = peer.allFrames().size();
-    QVERIFY(peer.listen(port));
-    QTRY_VERIFY_WITH_TIMEOUT(peer.allFrames().size() >= beforeClose + 2, kWaitMs);
-    h.button("cmdEnd")->click();
-
-    // Between the close and the new connection: per tick, the failure line
-    // and then the reconnect line (a refused attempt may say so in between).
-    const qsizetype closed = watch.indexOf(kClosed);
-    const qsizetype connected = watch.indexOf(kConnected, closed);
-    QVERIFY(closed >= 0 && connected > closed);
-    QStringList between;
-    for (qsizetype i = closed + 1; i < connected; ++i) {
-        if (watch.seen[i].event == kSendFail || watch.seen[i].event == kReconnecting ||
-            watch.seen[i].event.startsWith(kSend))
-            between.append(watch.seen[i].event);
-    }
-    QVERIFY(between.size() >= 2 * kFailedTicks);
-    for (qsizetype i = 0; i < between.size(); ++i)
-        QCOMPARE(between[i], i % 2 == 0 ? kSendFail : kReconnecting);
-
-    // The connect event enables Send although repeating; the next tick that
-    // sends disables it again.
-    QVERIFY(watch.seen[connected].sendEnabled);
-    const qsizetype resumed = watch.indexOf(kSend, connected);
-    QVERIFY(resumed > connected);
-    QVERIFY(!watch.seen[resumed].sendEnabled);
-    QCOMPARE(watch.seen[resumed].event, kSend + kCounterResetHex);
+    QCOMPARE(background(h), colour);
 }
 
 void tst_Repeat::closeWithRequestOutstandingStillReconnects_data() {
@@ -469,80 +217,71 @@ void tst_Repeat::closeWithRequestOutstandingStillReconnects_data() {
 // connection it went out on is gone: the ticks go on failing and reconnecting.
 void tst_Repeat::closeWithRequestOutstandingStillReconnects() {
     QFETCH(bool, byPeer);
-    Peer peer;
-    QVERIFY(peer.listen());
-    const quint16 port = peer.server.serverPort();
+    constexpr int kFailedTicks = 3;
+    LoopbackPeer peer;
     Harness h;
-    QVERIFY(startConnected(h, port));
+    QVERIFY(h.startConnected(peer));
+    LogWatch watch(h);
     chooseRepeat(h, kFast);
-    h.button("cmdSend")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(peer.frames(0).size(), 1, kWaitMs);
+    h.click("cmdSend");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("R"), kWaitMs);
     QVERIFY(h.window->mbStatusWait);
 
+    const quint16 port = peer.port();
     peer.server.close();
     if (byPeer)
-        peer.closeLinks();
+        peer.link()->close();
     else
-        h.button("cmdDisconnect")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(h.events().count(kReconnecting) >= 2, kWaitMs);
+        h.click("cmdDisconnect");
+    QTRY_VERIFY_WITH_TIMEOUT(watch.events.count(kReconnecting) >= kFailedTicks, kWaitMs);
+    QVERIFY(!h.button("cmdSend")->isEnabled());
+    QVERIFY(!h.button("cmdEnd")->isEnabled());
+    QVERIFY(h.window->SendTimer().isEnabled());
     QVERIFY(peer.listen(port));
-    QTRY_VERIFY_WITH_TIMEOUT(peer.allFrames().size() >= 2, kWaitMs);
-    QCOMPARE(peer.allFrames().constLast(), QByteArray("R"));
-}
+    QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("RR"), kWaitMs);
+    h.click("cmdEnd");
 
-void tst_Repeat::intervalFromBoxAndCadence() {
-    constexpr int kTicks = 20;
-    Peer peer;
-    Harness h;
-    QVERIFY(peer.listen() && startConnected(h, peer.server.serverPort()));
-    LogWatch watch(h);
-    option(h, "optCommand", kCounterResetIndex)->click();
-    chooseRepeat(h, kFast);
-    h.button("cmdSend")->click();
-    QCOMPARE(h.window->SendTimer().interval(), kFastMs);
-    QTRY_VERIFY_WITH_TIMEOUT(sent(h).size() >= 1 + kTicks, kWaitMs);
-    h.button("cmdEnd")->click();
+    // Per tick, the failure line and then the reconnect line (a refused
+    // attempt may say so in between).
+    const qsizetype closed = watch.events.indexOf(kClosed);
+    const qsizetype connected = watch.events.indexOf(kConnected, closed);
+    QVERIFY(closed >= 0 && connected > closed);
+    QStringList between = watch.events.mid(closed + 1, connected - closed - 1);
+    between.removeIf([](const QString& e) { return e.startsWith(QLatin1String(" Socket Connect Fail!! ")); });
+    QVERIFY(between.size() >= 2 * kFailedTicks);
+    for (qsizetype i = 0; i < between.size(); ++i)
+        QCOMPARE(between[i], i % 2 == 0 ? kSendFail : kReconnecting);
 
-    QList<qint64> at;
-    for (const Seen& s : std::as_const(watch.seen)) {
-        if (s.event.startsWith(kSend))
-            at.append(s.atMs);
-    }
-    QVERIFY(at.size() > kTicks);
-    const qint64 took = at[kTicks] - at[0];
-    QVERIFY2(took >= kTicks * kFastMs - kFastMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
-    QVERIFY2(took <= 5 * kTicks * kFastMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
+    // The connect event enables Send although repeating; the next tick that
+    // sends disables it again.
+    QCOMPARE(watch.events.mid(connected, 2), (QStringList{kConnected, kSend + QStringLiteral("52 ")}));
+    QCOMPARE(watch.sendEnabled.mid(connected, 2), (QList<bool>{true, false}));
 }
 
 // A Send click in the middle of an interval re-applies the same interval; the
 // next tick still comes when it was due, not a whole interval after the click.
 void tst_Repeat::sendWhileRepeatingKeepsCount() {
     constexpr int kIntervalMs = 2000;
-    Peer peer;
+    LoopbackPeer peer;
     Harness h;
-    QVERIFY(peer.listen() && startConnected(h, peer.server.serverPort()));
+    QVERIFY(h.startConnected(peer));
     LogWatch watch(h);
-    option(h, "optCommand", kCounterResetIndex)->click();
+    h.click("optCommand", kCounterReset);
     chooseRepeat(h, QStringLiteral("2"));
-    h.button("cmdSend")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(peer.links.size(), 1, kWaitMs);
-    peer.closeLinks();
-    QTRY_VERIFY_WITH_TIMEOUT(!h.button("cmdSend")->isEnabled() && h.events().contains(kClosed), kWaitMs);
+    h.click("cmdSend");
+    peer.link()->close();
 
     // The first tick finds the socket closed and reconnects.
-    QTRY_VERIFY_WITH_TIMEOUT(h.button("cmdSend")->isEnabled(), 3 * kIntervalMs);
-    const qsizetype reconnect = watch.indexOf(kReconnecting);
-    QVERIFY(reconnect >= 0);
-    const qint64 tick = watch.seen[reconnect].atMs;
+    QTRY_VERIFY_WITH_TIMEOUT(h.button("cmdSend")->isEnabled() && watch.events.contains(kReconnecting),
+                             3 * kIntervalMs);
+    const qint64 tick = watch.atMs[watch.events.indexOf(kReconnecting)];
     QTest::qWait(int(std::max<qint64>(0, tick + kIntervalMs / 2 - watch.clock.elapsed())));
-    h.button("cmdSend")->click();
+    h.click("cmdSend");
     QVERIFY(!h.button("cmdSend")->isEnabled());
-    QCOMPARE(h.window->SendTimer().interval(), kIntervalMs);
-    const qsizetype clicked = watch.indexOf(kSend, reconnect);
-    QVERIFY(clicked > reconnect);
-    QTRY_VERIFY_WITH_TIMEOUT(watch.indexOf(kSend, clicked + 1) > clicked, 3 * kIntervalMs);
-    h.button("cmdEnd")->click();
-    const qint64 next = watch.seen[watch.indexOf(kSend, clicked + 1)].atMs;
+    const qsizetype sends = watch.events.count(kSend + kResetHex);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.events.count(kSend + kResetHex) > sends, 3 * kIntervalMs);
+    h.click("cmdEnd");
+    const qint64 next = watch.atMs[watch.events.lastIndexOf(kSend + kResetHex)];
     QVERIFY2(next - tick < kIntervalMs + kIntervalMs / 4,
              qPrintable(QStringLiteral("next tick %1 ms after the previous one").arg(next - tick)));
 }

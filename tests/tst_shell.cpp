@@ -1,6 +1,7 @@
 #include "app/settings_keys.h"
 #include "windowfixture.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QListView>
 #include <QSettings>
@@ -31,6 +32,7 @@ private Q_SLOTS:
     void everyControlInsideWindowAndFrames();
     void listCapsAt1001Lines();
     void clearEmptiesList();
+    void burstOfLinesIsPaintedOnceAFrame();
     void timeStampIsUtc_data();
     void timeStampIsUtc();
     void fieldsRefuseCharactersWithBeep_data();
@@ -197,7 +199,44 @@ void tst_Shell::listCapsAt1001Lines() {
     QCOMPARE(window.logLines().line(0), QStringLiteral("1"));
     QCOMPARE(window.logLines().line(1000), QString());
     auto* list = h.find<QListView>(QStringLiteral("List1"));
-    QCOMPARE(list->currentIndex().row(), 1000);
+    QTRY_COMPARE(list->currentIndex().row(), 1000);
+}
+
+namespace {
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+// Lines added in a burst are all painted, in a handful of frames, not one
+// paint per line; and the last of them does get painted.
+void tst_Shell::burstOfLinesIsPaintedOnceAFrame() {
+    Harness h;
+    h.start();
+    auto* list = h.find<QListView>(QStringLiteral("List1"));
+    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+    PaintCounter counter;
+    list->viewport()->installEventFilter(&counter);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 300; ++i) {
+        h.window->AddLog(QStringLiteral("line %1").arg(i));
+        QCoreApplication::processEvents();
+    }
+    QTRY_VERIFY(counter.paints > 0);
+    const int framesAtMost = int(clock.elapsed() / 33) + 3;
+    QVERIFY2(counter.paints <= framesAtMost, qPrintable(QString::number(counter.paints)));
+    const int before = counter.paints;
+    h.window->AddLog(QStringLiteral("last"));
+    QTRY_VERIFY(counter.paints > before);
+    QCOMPARE(list->currentIndex().row(), 300);
 }
 
 void tst_Shell::clearEmptiesList() {

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -124,6 +125,36 @@ struct Harness {
     QAbstractButton* button(const char* name) const { return find<QAbstractButton>(QLatin1String(name)); }
     QLineEdit* edit(const char* name) const { return find<QLineEdit>(QLatin1String(name)); }
     QComboBox* cboTime() const { return find<QComboBox>(QStringLiteral("cboTime")); }
+
+    // Typing and clicking as a user does; option and check boxes react to
+    // their indicator, at the left edge.
+    static void type(QLineEdit* box, const QString& text) {
+        box->clear();
+        QTest::keyClicks(box, text);
+    }
+    static void click(QAbstractButton* b) {
+        const bool push = qobject_cast<QPushButton*>(b) != nullptr;
+        QTest::mouseClick(b, Qt::LeftButton, {}, push ? b->rect().center() : QPoint(6, b->height() / 2));
+    }
+    void click(const char* name) const { click(button(name)); }
+    void click(const char* array, int index) const { click(find<QAbstractButton>(array, index)); }
+
+    // Generous: loopback connections are quick, but the machine is shared.
+    static constexpr int kWaitMs = 10000;
+    void dial(const QString& port) {
+        type(edit("txtDestIP"), QStringLiteral("127.0.0.1"));
+        type(edit("txtDestPort"), port);
+        click("cmdConnect");
+    }
+    bool startConnected(quint16 port) {
+        start();
+        dial(QString::number(port));
+        return QTest::qWaitFor([this] { return events().contains(QStringLiteral(" Socket Connected!!")); },
+                               kWaitMs);
+    }
+    template <typename Peer> bool startConnected(Peer& peer) {
+        return peer.listen() && startConnected(peer.port());
+    }
 
     QStringList lines() const {
         QStringList out;

@@ -1,0 +1,46 @@
+#pragma once
+
+// The unit's end of the connection, on loopback: keeps every connection it
+// accepts and all that arrives on them, and answers on the latest one.
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <algorithm>
+
+namespace testsupport {
+
+class LoopbackPeer : public QObject {
+public:
+    QTcpServer server;
+    QList<QTcpSocket*> links;
+    QByteArray received;
+    static constexpr int kLinkWaitMs = 10000;
+
+    LoopbackPeer() {
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* link = server.nextPendingConnection()) {
+                links.append(link);
+                connect(link, &QTcpSocket::readyRead, this, [this, link] { received += link->readAll(); });
+            }
+        });
+    }
+    bool listen(quint16 port = 0) { return server.listen(QHostAddress::LocalHost, port); }
+    quint16 port() const { return server.serverPort(); }
+    int live() const {
+        return static_cast<int>(std::count_if(links.begin(), links.end(), [](const QTcpSocket* link) {
+            return link->state() == QAbstractSocket::ConnectedState;
+        }));
+    }
+    // The window may report its connection before the server has taken it.
+    QTcpSocket* link() {
+        return QTest::qWaitFor([this] { return !links.isEmpty(); }, kLinkWaitMs) ? links.last() : nullptr;
+    }
+    bool send(const QByteArray& bytes) {
+        QTcpSocket* to = link();
+        return to != nullptr && to->write(bytes) == bytes.size() && to->flush();
+    }
+};
+
+} // namespace testsupport
