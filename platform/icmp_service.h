@@ -23,8 +23,8 @@ struct EchoReply {
 struct EchoOutcome {
     enum class Kind { Reply, NoAnswer, NotAvailable };
     Kind kind = Kind::NoAnswer;
-    EchoReply reply;   // valid for Reply
-    QString reason;    // why no ICMP socket could be opened, for NotAvailable
+    EchoReply reply; // valid for Reply
+    QString reason;  // why no ICMP socket could be opened, for NotAvailable
 };
 
 // Name resolution and one ICMP echo round trip. Both calls block.

@@ -93,8 +93,7 @@ void Winsock::wire() {
     });
 }
 
-void Winsock::takeArrivedBytes()
-{
+void Winsock::takeArrivedBytes() {
     // A handler may sit in a modal box's event loop inside this very
     // readyRead(); the socket raises no second readyRead() for bytes that
     // come meanwhile, so they are taken, as an arrival of their own, once the
