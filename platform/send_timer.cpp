@@ -34,7 +34,7 @@ void Timer::setEnabled(bool enabled) {
 
 void Timer::apply() {
     if (enabled_ && interval_ > 0) {
-        nextDueMs_ = clock_.elapsed() + interval_;
+        nextDueNs_ = clock_.nsecsElapsed() + interval_ * kNsPerMs;
         armForNextDue();
     } else {
         timer_.stop();
@@ -42,18 +42,22 @@ void Timer::apply() {
 }
 
 void Timer::armForNextDue() {
-    timer_.start(static_cast<int>(std::max<qint64>(0, nextDueMs_ - clock_.elapsed())));
+    // Rounded up: a tick never comes before it is due.
+    const qint64 remainingNs = std::max<qint64>(0, nextDueNs_ - clock_.nsecsElapsed());
+    timer_.start(static_cast<int>((remainingNs + kNsPerMs - 1) / kNsPerMs));
 }
 
 void Timer::fire() {
     if (!enabled_ || interval_ <= 0)
         return;
-    // Ticks missed while the thread was busy are not made up: the next one
-    // is the first due time still ahead.
-    const qint64 now = clock_.elapsed();
-    nextDueMs_ += interval_;
-    if (nextDueMs_ <= now)
-        nextDueMs_ += ((now - nextDueMs_) / interval_ + 1) * interval_;
+    const qint64 intervalNs = interval_ * kNsPerMs;
+    const qint64 due = nextDueNs_;
+    const qint64 late = clock_.nsecsElapsed() - due;
+    nextDueNs_ = due + intervalNs;
+    // A tick held up by a whole interval or more stands for all it missed:
+    // they are not made up, and the next one is the first due time ahead.
+    if (late >= intervalNs)
+        nextDueNs_ = due + (late / intervalNs + 1) * intervalNs;
     armForNextDue();
     gate_.deliverCoalesced(this, [this] {
         // Stopped while the tick waited for another handler to finish.

@@ -36,7 +36,8 @@ private:
     EventGate& gate_;
     QTimer timer_;
     QElapsedTimer clock_;
-    qint64 nextDueMs_ = 0;
+    static constexpr qint64 kNsPerMs = 1000000;
+    qint64 nextDueNs_ = 0;
     int interval_ = 0;
     bool enabled_ = false;
 };
