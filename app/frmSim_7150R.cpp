@@ -53,35 +53,35 @@ QFont fontFor(FontRole role) {
     return font;
 }
 
-QWidget* createControl(const ControlSpec& spec, QWidget* parent) {
-    switch (spec.kind) {
+QWidget* createControl(const ControlSpec& design, QWidget* parent) {
+    switch (design.kind) {
     case Kind::Frame:
-        return new platform::Frame(spec.caption, parent);
+        return new platform::Frame(design.caption, parent);
     case Kind::Label: {
-        auto* label = new QLabel(spec.caption, parent);
-        if (spec.name.startsWith(QLatin1String("Label1(")))
+        auto* label = new QLabel(design.caption, parent);
+        if (design.name.startsWith(QLatin1String("Label1(")))
             label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         return label;
     }
     case Kind::TextBox:
         return new platform::TextBox(parent);
     case Kind::Button:
-        return new QPushButton(spec.caption, parent);
+        return new QPushButton(design.caption, parent);
     case Kind::Option: {
         auto* option = new platform::OptionButton(parent);
-        option->setText(spec.caption);
+        option->setText(design.caption);
         return option;
     }
     case Kind::CheckBox: {
         auto* box = new platform::CheckBox(parent);
-        box->setText(spec.caption);
+        box->setText(design.caption);
         return box;
     }
     case Kind::ComboBox: {
         auto* combo = new platform::ComboBox(parent);
         for (int i = 1; i <= 15; ++i)
             combo->addItem(QString::number(i));
-        combo->setTextByProgram(spec.caption);
+        combo->setTextByProgram(design.caption);
         return combo;
     }
     case Kind::ListBox:
@@ -92,7 +92,7 @@ QWidget* createControl(const ControlSpec& spec, QWidget* parent) {
         return panel;
     }
     case Kind::Link: {
-        auto* link = new platform::LinkLabel(spec.caption, parent);
+        auto* link = new platform::LinkLabel(design.caption, parent);
         link->setCursor(Qt::PointingHandCursor);
         return link;
     }
@@ -102,30 +102,30 @@ QWidget* createControl(const ControlSpec& spec, QWidget* parent) {
     return nullptr;
 }
 
-void applyColours(const ControlSpec& spec, QWidget* widget) {
+void applyColours(const ControlSpec& design, QWidget* widget) {
     if (auto* frame = qobject_cast<platform::Frame*>(widget)) {
-        if (spec.foreground)
-            frame->setCaptionColour(*spec.foreground);
+        if (design.foreground)
+            frame->setCaptionColour(*design.foreground);
         return;
     }
     if (auto* box = qobject_cast<platform::CheckBox*>(widget)) {
-        if (spec.foreground)
-            box->setColours(*spec.foreground, platform::systemColour(platform::SystemColour::ButtonFace));
+        if (design.foreground)
+            box->setColours(*design.foreground, platform::systemColour(platform::SystemColour::ButtonFace));
         return;
     }
     QPalette p = widget->palette();
-    if (spec.kind == Kind::Line) {
-        p.setColor(QPalette::Window, spec.foreground.value_or(Qt::red));
+    if (design.kind == Kind::Line) {
+        p.setColor(QPalette::Window, design.foreground.value_or(Qt::red));
         widget->setAutoFillBackground(true);
     } else {
-        if (spec.foreground) {
-            p.setColor(QPalette::Active, QPalette::WindowText, *spec.foreground);
-            p.setColor(QPalette::Inactive, QPalette::WindowText, *spec.foreground);
-            p.setColor(QPalette::Active, QPalette::Text, *spec.foreground);
-            p.setColor(QPalette::Inactive, QPalette::Text, *spec.foreground);
+        if (design.foreground) {
+            p.setColor(QPalette::Active, QPalette::WindowText, *design.foreground);
+            p.setColor(QPalette::Inactive, QPalette::WindowText, *design.foreground);
+            p.setColor(QPalette::Active, QPalette::Text, *design.foreground);
+            p.setColor(QPalette::Inactive, QPalette::Text, *design.foreground);
         }
-        if (spec.background) {
-            p.setColor(QPalette::Window, *spec.background);
+        if (design.background) {
+            p.setColor(QPalette::Window, *design.background);
             widget->setAutoFillBackground(true);
         }
     }
@@ -142,7 +142,6 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     setFont(fontFor(FontRole::Window));
     // The layout is fixed in place; a fixed-size window keeps it whole.
     setFixedSize(toPixels(kClientWidthTwips), toPixels(kClientHeightTwips));
-    List1 = nullptr;
     buildControls();
     wireEvents();
     new platform::PaintThrottle(this);
@@ -161,21 +160,21 @@ template <typename W> W* frmSim_7150R::control(const QString& name) const {
 void frmSim_7150R::buildControls() {
     QHash<QString, QWidget*> containers;
     QWidget* previousFocus = nullptr;
-    for (const ControlSpec& spec : controlInventory()) {
-        QWidget* parent = spec.parent.isEmpty() ? this : containers.value(spec.parent, this);
-        QWidget* widget = createControl(spec, parent);
-        widget->setObjectName(spec.name);
-        widget->setGeometry(toPixels(spec.left), toPixels(spec.top), toPixels(spec.width),
-                            toPixels(spec.height));
-        if (spec.kind == Kind::Line)
+    for (const ControlSpec& design : controlInventory()) {
+        QWidget* parent = design.parent.isEmpty() ? this : containers.value(design.parent, this);
+        QWidget* widget = createControl(design, parent);
+        widget->setObjectName(design.name);
+        widget->setGeometry(toPixels(design.left), toPixels(design.top), toPixels(design.width),
+                            toPixels(design.height));
+        if (design.kind == Kind::Line)
             widget->setFixedHeight(1);
-        widget->setFont(fontFor(spec.font));
-        widget->setEnabled(spec.enabled);
-        applyColours(spec, widget);
-        if (auto* edit = qobject_cast<QLineEdit*>(widget); edit != nullptr && spec.maxLength > 0)
-            edit->setMaxLength(spec.maxLength);
-        if (spec.kind == Kind::Frame || spec.kind == Kind::Panel)
-            containers.insert(spec.name, widget);
+        widget->setFont(fontFor(design.font));
+        widget->setEnabled(design.enabled);
+        applyColours(design, widget);
+        if (auto* edit = qobject_cast<QLineEdit*>(widget); edit != nullptr && design.maxLength > 0)
+            edit->setMaxLength(design.maxLength);
+        if (design.kind == Kind::Frame || design.kind == Kind::Panel)
+            containers.insert(design.name, widget);
         if (widget->focusPolicy() != Qt::NoFocus) {
             if (previousFocus != nullptr)
                 setTabOrder(previousFocus, widget);
@@ -269,11 +268,10 @@ void frmSim_7150R::wireEvents() {
 // ---- Start-up and settings -------------------------------------------------
 
 void frmSim_7150R::Form_Load() {
-    const platform::SettingsStore* store = services_.settings;
-    auto read = [&](const QString& key, const QString& fallback) {
-        return store != nullptr
-                   ? services_.settings->read(settings::kApplication, settings::kSection, key, fallback)
-                   : fallback;
+    auto read = [this](const QString& key, const QString& fallback) {
+        platform::SettingsStore* store = services_.settings;
+        return store != nullptr ? store->read(settings::kApplication, settings::kSection, key, fallback)
+                                : fallback;
     };
     txtDestIP->setTextByProgram(read(settings::kAddressKey, settings::kDefaultAddress));
     txtDestPort->setTextByProgram(read(settings::kPortKey, settings::kDefaultPort));

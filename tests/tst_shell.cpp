@@ -157,8 +157,8 @@ void tst_Shell::everyControlInsideWindowAndFrames() {
     Harness h;
     h.start();
     QList<QWidget*> all;
-    for (const app::ControlSpec& spec : app::controlInventory())
-        all.append(h.find<QWidget>(spec.name));
+    for (const app::ControlSpec& design : app::controlInventory())
+        all.append(h.find<QWidget>(design.name));
     QCOMPARE(all.size(), 9 + 6 + 2 + 5 + 2 + 6 + 12 + 4 + 24 + 24 + 4);
     for (QWidget* w : all) {
         QWidget* parent = w->parentWidget();
