@@ -4,7 +4,7 @@
 // list itself keeps only the last thousand), the process's resident memory
 // once a second, and every moment the repetition stopped by itself.
 
-#include "windowfixture.h"
+#include "bench_support.h"
 
 #include "platform/services.h"
 #include "platform/settings_store.h"
@@ -82,26 +82,6 @@ struct Tally {
     qint64 connectFails = 0;
     qint64 fileFails = 0;
 };
-
-std::optional<qint64> residentKib() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QList<QByteArray> fields = statm.readAll().simplified().split(' ');
-    if (fields.size() < 2)
-        return std::nullopt;
-    bool ok = false;
-    const qint64 pages = fields.at(1).toLongLong(&ok);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (!ok || pageSize <= 0)
-        return std::nullopt;
-    return pages * pageSize / kBytesPerKib;
-}
-
-void type(QLineEdit* edit, const QString& text) {
-    edit->clear();
-    QTest::keyClicks(edit, text);
-}
 
 class Soak : public QObject {
 public:
@@ -218,11 +198,11 @@ bool Soak::start(QString* error) {
     connect(&log, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { record(first, last); });
 
-    type(find<QLineEdit>(QStringLiteral("txtDestIP")), options_.host);
-    type(find<QLineEdit>(QStringLiteral("txtDestPort")), QString::number(options_.port));
+    bench::type(find<QLineEdit>(QStringLiteral("txtDestIP")), options_.host);
+    bench::type(find<QLineEdit>(QStringLiteral("txtDestPort")), QString::number(options_.port));
     button("optLog", kListAndFile)->click();
     button("optInterval", kRepeat)->click();
-    type(find<QComboBox>(QStringLiteral("cboTime"))->lineEdit(), kInterval);
+    bench::type(find<QComboBox>(QStringLiteral("cboTime"))->lineEdit(), kInterval);
     button("optCommand", kStatusRequest)->click();
     button("cmdConnect")->click();
     if (!QTest::qWaitFor([this] { return connected() && button("cmdSend")->isEnabled(); },
@@ -286,9 +266,10 @@ void Soak::count(const QString& line) {
 }
 
 void Soak::sample() {
-    const std::optional<qint64> kib = residentKib();
-    if (!kib)
+    const qint64 bytes = bench::residentBytes();
+    if (bytes <= 0)
         return;
+    const std::optional<qint64> kib = bytes / kBytesPerKib;
     const int second = samples_++;
     if (!rssStart_)
         rssStart_ = kib;
