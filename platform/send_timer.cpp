@@ -1,19 +1,44 @@
 #include "platform/send_timer.h"
 
-#include <algorithm>
+#include <QSocketNotifier>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 
 namespace platform {
+
+namespace {
+
+constexpr long kNsPerMs = 1000000;
+constexpr int kMsPerS = 1000;
+
+timespec fromMs(int ms) {
+    return timespec{ms / kMsPerS, static_cast<long>(ms % kMsPerS) * kNsPerMs};
+}
+
+} // namespace
 
 Timer::Timer(EventGate& gate, int intervalMs, QObject* parent)
     : QObject(parent)
     , gate_(gate)
     , interval_(intervalMs < 0 ? 0 : intervalMs) {
-    // Precise and single-shot: every tick is armed for its own due time, so
-    // short intervals (down to 1 ms) are neither coarsened nor left to drift.
-    timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setSingleShot(true);
-    clock_.start();
-    connect(&timer_, &QTimer::timeout, this, &Timer::fire);
+    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd_ >= 0) {
+        expired_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+        connect(expired_.get(), &QSocketNotifier::activated, this, &Timer::onExpired);
+    } else {
+        fallback_.setTimerType(Qt::PreciseTimer);
+        connect(&fallback_, &QTimer::timeout, this, &Timer::deliverTick);
+    }
+}
+
+Timer::~Timer() {
+    expired_.reset();
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 void Timer::setInterval(int ms) {
@@ -33,32 +58,44 @@ void Timer::setEnabled(bool enabled) {
 }
 
 void Timer::apply() {
-    if (enabled_ && interval_ > 0) {
-        nextDueNs_ = clock_.nsecsElapsed() + interval_ * kNsPerMs;
-        armForNextDue();
-    } else {
-        timer_.stop();
+    ++schedule_;
+    const bool run = enabled_ && interval_ > 0;
+    if (fd_ < 0) {
+        if (run)
+            fallback_.start(interval_);
+        else
+            fallback_.stop();
+        return;
     }
+    // Re-arming also clears expirations not yet read, so a tick of the old
+    // schedule cannot arrive after a stop or a change of interval.
+    itimerspec spec{};
+    if (run)
+        spec.it_interval = spec.it_value = fromMs(interval_);
+    timerfd_settime(fd_, 0, &spec, nullptr);
 }
 
-void Timer::armForNextDue() {
-    // Rounded up: a tick never comes before it is due.
-    const qint64 remainingNs = std::max<qint64>(0, nextDueNs_ - clock_.nsecsElapsed());
-    timer_.start(static_cast<int>((remainingNs + kNsPerMs - 1) / kNsPerMs));
+void Timer::onExpired() {
+    std::uint64_t expirations = 0;
+    // Nothing to read means the schedule was changed after the descriptor
+    // was seen ready: that tick belonged to the old one.
+    if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations || expirations == 0)
+        return;
+    // Delivered once the descriptors that became ready with this one have
+    // been served: a reply already waiting is taken before the tick, which
+    // would otherwise find its request outstanding and skip a whole interval.
+    QMetaObject::invokeMethod(
+        this,
+        [this, schedule = schedule_] {
+            if (schedule == schedule_)
+                deliverTick();
+        },
+        Qt::QueuedConnection);
 }
 
-void Timer::fire() {
+void Timer::deliverTick() {
     if (!enabled_ || interval_ <= 0)
         return;
-    const qint64 intervalNs = interval_ * kNsPerMs;
-    const qint64 due = nextDueNs_;
-    const qint64 late = clock_.nsecsElapsed() - due;
-    nextDueNs_ = due + intervalNs;
-    // A tick held up by a whole interval or more stands for all it missed:
-    // they are not made up, and the next one is the first due time ahead.
-    if (late >= intervalNs)
-        nextDueNs_ = due + (late / intervalNs + 1) * intervalNs;
-    armForNextDue();
     gate_.deliverCoalesced(this, [this] {
         // Stopped while the tick waited for another handler to finish.
         if (enabled_ && interval_ > 0 && onTick)

@@ -2,11 +2,13 @@
 
 #include "platform/event_gate.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+
+class QSocketNotifier;
 
 namespace platform {
 
@@ -15,11 +17,13 @@ namespace platform {
 // the interval it already has leaves the running count alone, and ticks that
 // fall due while a handler runs are delivered once, afterwards. Ticks keep
 // their phase: each falls due a whole number of intervals after the timer
-// was armed, so a late tick does not push every later one back.
+// was armed, so a late tick does not push every later one back, and a tick
+// held up by a whole interval or more stands for all it missed.
 class Timer : public QObject {
     Q_OBJECT
 public:
     Timer(EventGate& gate, int intervalMs, QObject* parent = nullptr);
+    ~Timer() override;
 
     int interval() const { return interval_; }
     void setInterval(int ms);
@@ -30,14 +34,19 @@ public:
 
 private:
     void apply();
-    void armForNextDue();
-    void fire();
+    void onExpired();
+    void deliverTick();
 
     EventGate& gate_;
-    QTimer timer_;
-    QElapsedTimer clock_;
-    static constexpr qint64 kNsPerMs = 1000000;
-    qint64 nextDueNs_ = 0;
+    // The kernel keeps the schedule: the event loop's own timers wait in
+    // whole milliseconds, which at a 1 ms interval loses a tick in three.
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> expired_;
+    // Only where no timer descriptor can be had.
+    QTimer fallback_;
+    // Changes with every re-arming; a tick of an earlier schedule still on
+    // its way to delivery is dropped.
+    quint64 schedule_ = 0;
     int interval_ = 0;
     bool enabled_ = false;
 };

@@ -6,6 +6,7 @@
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 using namespace testsupport;
 
@@ -79,6 +80,7 @@ private Q_SLOTS:
     void repeatSendsAtClickThenWhatEachTickFinds();
     void statusRequestWaitsForAnyData_data();
     void statusRequestWaitsForAnyData();
+    void replyWaitingWhenTickFallsDueIsTakenFirst();
     void endInEachState_data();
     void endInEachState();
     void closeWithRequestOutstandingStillReconnects_data();
@@ -146,6 +148,29 @@ void tst_Repeat::statusRequestWaitsForAnyData() {
     QTest::qWait(kQuietMs);
     QCOMPARE(peer.received, QByteArray("RR"));
     QCOMPARE(sent(h).size(), 2);
+}
+
+// The window was busy while both the reply and the next tick came due: the
+// reply is taken first, so that tick finds no request outstanding and sends.
+void tst_Repeat::replyWaitingWhenTickFallsDueIsTakenFirst() {
+    constexpr int kIntervalMs = 1000;
+    LoopbackPeer peer;
+    Harness h;
+    QVERIFY(h.startConnected(peer));
+    chooseRepeat(h, QStringLiteral("1"));
+    LogWatch watch(h);
+    h.click("cmdSend");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("R"), kWaitMs);
+    QVERIFY(peer.send(QByteArray(112, '\0')));
+    QThread::msleep(kIntervalMs + kIntervalMs / 4 - watch.clock.elapsed());
+    // Well before the tick after, which would send even had this one skipped.
+    QTRY_COMPARE_WITH_TIMEOUT(sent(h).size(), 2, kIntervalMs / 2);
+    const auto firstStarting = [&](const QString& start) {
+        return std::find_if(watch.events.begin(), watch.events.end(),
+                            [&](const QString& line) { return line.startsWith(start); }) -
+               watch.events.begin();
+    };
+    QVERIFY(firstStarting(QStringLiteral(" RECV")) < watch.events.lastIndexOf(kSend + QStringLiteral("52 ")));
 }
 
 void tst_Repeat::endInEachState_data() {
