@@ -24,6 +24,11 @@ QString IniSettingsStore::read(const QString& app, const QString& section, const
 std::optional<QString> IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
                                               const QString& value) {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
+    // Rewriting the file for a value it already holds would only cost time
+    // (every start sets each box from the store, which raises its change).
+    const QVariant stored = settings.value(entry(section, key));
+    if (settings.status() == QSettings::NoError && stored.isValid() && stored.toString() == value)
+        return std::nullopt;
     settings.setValue(entry(section, key), value);
     settings.sync();
     switch (settings.status()) {

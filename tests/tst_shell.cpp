@@ -26,6 +26,7 @@ private Q_SLOTS:
     void firstStartShowsDefaultsAndMakesLogFolder();
     void typedValuesSurviveRestart();
     void pickedIntervalIsStoredAtOnce();
+    void startLeavesSettingsFileHoldingTheValuesAlone();
     void plainFileNamedLogDoesNotStopStartup();
     void unwritableSettingsDoNotStopStartup();
     void designStateOfControls();
@@ -92,6 +93,30 @@ void tst_Shell::pickedIntervalIsStoredAtOnce() {
     Q_EMIT combo->activated(14);
     QSettings stored(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication);
     QCOMPARE(stored.value(QStringLiteral("Simulator_6180/INTERVAL")).toString(), QStringLiteral("15"));
+}
+
+// Each box is set from the store at start, which raises its change: a file
+// that already holds those values is not written again (kept byte for byte,
+// hand-made spacing included); a change still is.
+void tst_Shell::startLeavesSettingsFileHoldingTheValuesAlone() {
+    const QString iniPath =
+        QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication).fileName();
+    QVERIFY(QDir().mkpath(QFileInfo(iniPath).path()));
+    const QByteArray handMade("[Simulator_6180]\nADDRESS = 127.0.0.1\nPORT = 4001\nINTERVAL = 2.5\n");
+    QFile ini(iniPath);
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(handMade);
+    ini.close();
+    Harness h;
+    h.start();
+    QCOMPARE(h.edit("txtDestPort")->text(), QStringLiteral("4001"));
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QCOMPARE(ini.readAll(), handMade);
+    ini.close();
+    QTest::keyClicks(h.edit("txtDestPort"), QStringLiteral("2"));
+    QSettings stored(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication);
+    QCOMPARE(stored.value(QStringLiteral("Simulator_6180/PORT")).toString(), QStringLiteral("40012"));
+    QCOMPARE(stored.value(QStringLiteral("Simulator_6180/ADDRESS")).toString(), QStringLiteral("127.0.0.1"));
 }
 
 void tst_Shell::plainFileNamedLogDoesNotStopStartup() {
