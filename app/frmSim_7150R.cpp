@@ -481,16 +481,17 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
         show(chkDOValue[k], reply.outputs[k]);
 
     const QString header = protocol::recvHeader(GetTimeStamp());
-    AddLog(header);
+    QStringList block{header};
     for (const QString& line : reply.dumpLines)
-        AddLog(line);
-    AddLog(QString());
+        block.append(line);
+    block.append(QString());
+    AddLog(block);
 
     if (optLog[1]->isChecked()) {
-        QString block = header + kCrLf;
+        QString text = header + kCrLf;
         for (const QString& line : reply.dumpLines)
-            block += line + kCrLf;
-        WriteLogFile(block);
+            text += line + kCrLf;
+        WriteLogFile(text);
     }
 }
 
@@ -498,6 +499,15 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
 
 void frmSim_7150R::AddLog(const QString& line) {
     logModel_.append(line);
+    selectNewestWhenTurnEnds();
+}
+
+void frmSim_7150R::AddLog(const QStringList& lines) {
+    logModel_.append(lines);
+    selectNewestWhenTurnEnds();
+}
+
+void frmSim_7150R::selectNewestWhenTurnEnds() {
     // Selecting a row lays the whole list out at once; a reply adds six lines
     // and a fast repeat hundreds a second, so the newest line is selected and
     // scrolled into view once, when the handlers of this turn are done.

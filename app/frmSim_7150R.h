@@ -70,6 +70,8 @@ public:
 
     // Log
     void AddLog(const QString& line);
+    // The lines of one block, each as by AddLog, shown in one go.
+    void AddLog(const QStringList& lines);
     QString GetTimeStamp() const;
     void WriteLogFile(const QString& text);
     void cmdClear_Click();
@@ -97,6 +99,7 @@ private:
     void buildControls();
     void wireEvents();
     void saveSetting(const QString& key, const QString& value);
+    void selectNewestWhenTurnEnds();
     void showDisplayError(const platform::ControlError& error);
     template <typename W> W* control(const QString& name) const;
 

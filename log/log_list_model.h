@@ -20,6 +20,9 @@ public:
 
     // Returns the row of the appended line.
     int append(const QString& line);
+    // As many appends of one line each, in order, told to views as one
+    // insertion: a reply's block costs the list's bookkeeping once.
+    void append(const QStringList& lines);
     void clear();
     const QString& line(int row) const { return lines_.at(row); }
 

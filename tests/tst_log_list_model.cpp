@@ -13,6 +13,8 @@ class TestLogListModel : public QObject {
 private Q_SLOTS:
     void append_data();
     void append();
+    void blockMatchesLineByLine_data();
+    void blockMatchesLineByLine();
     void clearThenAppend();
 };
 
@@ -49,6 +51,40 @@ void TestLogListModel::append() {
     QCOMPARE(model.data(model.index(expectedRow)).toString(), u"new"_s);
     QCOMPARE(removed.size(), removals);
     QCOMPARE(inserted.size(), 1);
+}
+
+void TestLogListModel::blockMatchesLineByLine_data() {
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("blockSize");
+    QTest::newRow("empty, a reply's six") << 0 << 6;
+    QTest::newRow("997 lines, six reach the cap") << 997 << 6;
+    QTest::newRow("full, six") << 1001 << 6;
+    QTest::newRow("full, one") << 1001 << 1;
+    QTest::newRow("full, more than the cap") << 1001 << 1500;
+    QTest::newRow("none added") << 10 << 0;
+}
+
+void TestLogListModel::blockMatchesLineByLine() {
+    QFETCH(int, before);
+    QFETCH(int, blockSize);
+    eventlog::LogListModel oneByOne;
+    eventlog::LogListModel block;
+    for (int i = 0; i < before; ++i) {
+        oneByOne.append(u"old %1"_s.arg(i));
+        block.append(u"old %1"_s.arg(i));
+    }
+    QStringList lines;
+    for (int i = 0; i < blockSize; ++i)
+        lines.append(u"new %1"_s.arg(i));
+    for (const QString& line : lines)
+        oneByOne.append(line);
+    QAbstractItemModelTester tester(&block, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy inserted(&block, &QAbstractItemModel::rowsInserted);
+    block.append(lines);
+    QCOMPARE(inserted.size(), blockSize > 0 ? 1 : 0);
+    QCOMPARE(block.rowCount(), oneByOne.rowCount());
+    for (int row = 0; row < block.rowCount(); ++row)
+        QCOMPARE(block.line(row), oneByOne.line(row));
 }
 
 void TestLogListModel::clearThenAppend() {
