@@ -85,7 +85,7 @@ QWidget* createControl(const ControlSpec& design, QWidget* parent) {
         return combo;
     }
     case Kind::ListBox:
-        return new QListView(parent);
+        return new platform::ListBox(parent);
     case Kind::Panel: {
         auto* panel = new QFrame(parent);
         panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -217,7 +217,6 @@ void frmSim_7150R::buildControls() {
     optCommand[0]->select();
 
     List1->setModel(&logModel_);
-    List1->setUniformItemSizes(true);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -122,8 +122,8 @@ std::optional<Figures> client(quint16 port, int seconds, QString* error) {
     Figures f;
     const auto& log = h.window->logLines();
     const QLatin1String recv(" RECV : ");
-    QObject::connect(&log, &QAbstractItemModel::rowsInserted, h.window.get(),
-                     [&](const QModelIndex&, int first, int last) {
+    QObject::connect(&log, &eventlog::LogListModel::linesAppended, h.window.get(),
+                     [&](int first, int last) {
                          for (int row = first; row <= last; ++row) {
                              if (log.line(row).contains(recv))
                                  ++f.replies;

@@ -141,8 +141,8 @@ public:
         for (int k = 0; k < 2; ++k)
             optLog_[k] = harness_.find<platform::OptionButton>("optLog", k);
         logPath_ = eventlog::dailyLogPath(harness_.programDir.path(), harness_.clock.local);
-        QObject::connect(&window_->logLines(), &QAbstractItemModel::rowsInserted, &context_,
-                         [this](const QModelIndex&, int first, int last) { appended_ += last - first + 1; });
+        QObject::connect(&window_->logLines(), &eventlog::LogListModel::linesAppended, &context_,
+                         [this](int first, int last) { appended_ += last - first + 1; });
     }
 
     void run(const std::uint8_t* data, std::size_t size) {

@@ -8,6 +8,12 @@ int LogListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(lines_.size());
 }
 
+QModelIndex LogListModel::index(int row, int column, const QModelIndex& parent) const {
+    if (row < 0 || row >= lines_.size() || column != 0 || parent.isValid())
+        return {};
+    return createIndex(row, column);
+}
+
 QVariant LogListModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
@@ -17,39 +23,32 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const {
 }
 
 int LogListModel::append(const QString& line) {
-    // Trimmed as one range so a full list costs one removal signal per append;
-    // removing from the front of a QList is O(1).
-    const auto excess = static_cast<int>(lines_.size()) - kKeepBeforeAppend;
-    if (excess > 0) {
-        beginRemoveRows({}, 0, excess - 1);
-        lines_.remove(0, excess);
-        endRemoveRows();
-    }
-
-    const auto row = static_cast<int>(lines_.size());
-    beginInsertRows({}, row, row);
-    lines_.append(line);
-    endInsertRows();
-    return row;
+    append(QStringList{line});
+    return static_cast<int>(lines_.size()) - 1;
 }
 
 void LogListModel::append(const QStringList& lines) {
-    const auto count = static_cast<int>(lines.size());
-    if (count == 0)
+    // Of the new lines, only the last kFull can outlast the appends after them.
+    const auto fresh = static_cast<int>(std::min<qsizetype>(lines.size(), kFull));
+    if (fresh == 0)
         return;
-    // Of the new lines, at most kKeepBeforeAppend + 1 could survive the
-    // appends after them; of the old, only those that no append trims.
-    const int fresh = std::min(count, kKeepBeforeAppend + 1);
-    const int excess = static_cast<int>(lines_.size()) + fresh - (kKeepBeforeAppend + 1);
-    if (excess > 0) {
-        beginRemoveRows({}, 0, excess - 1);
-        lines_.remove(0, excess);
-        endRemoveRows();
+    const auto before = static_cast<int>(lines_.size());
+    const int after = std::min(before + fresh, kFull);
+    // Old lines pushed out at the top: the rows there take the next lines
+    // in, as a change of text. The rest of the new lines are new rows.
+    const int shifted = before + fresh - after;
+    const qsizetype skipped = lines.size() - fresh;
+    if (shifted > 0) {
+        lines_.remove(0, shifted);
+        lines_.append(lines.mid(skipped, shifted));
+        Q_EMIT dataChanged(index(0), index(before - 1), {Qt::DisplayRole});
     }
-    const auto row = static_cast<int>(lines_.size());
-    beginInsertRows({}, row, row + fresh - 1);
-    lines_.append(lines.mid(count - fresh));
-    endInsertRows();
+    if (after > before) {
+        beginInsertRows({}, before, after - 1);
+        lines_.append(lines.mid(skipped + shifted));
+        endInsertRows();
+    }
+    Q_EMIT linesAppended(after - fresh, after - 1);
 }
 
 void LogListModel::clear() {

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QRadioButton>
 #include <QWidget>
 
@@ -136,6 +137,20 @@ public:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A list box of one-line text rows, all of one height. A change of a row's
+// text only repaints it: the rows keep their places, so the view is not laid
+// out again (a list view would lay out every row for each change, which a
+// full log, changing all its rows on each new line, cannot afford).
+class ListBox : public QListView {
+    Q_OBJECT
+public:
+    explicit ListBox(QWidget* parent = nullptr);
+
+protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
 };
 
 // A titled frame drawn as an etched border with its caption on the top edge.

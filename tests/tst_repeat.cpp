@@ -38,8 +38,8 @@ struct LogWatch {
 
     explicit LogWatch(Harness& h) {
         clock.start();
-        QObject::connect(&h.window->logLines(), &QAbstractItemModel::rowsInserted, h.window.get(),
-                         [this, &h](const QModelIndex&, int first, int last) {
+        QObject::connect(&h.window->logLines(), &eventlog::LogListModel::linesAppended, h.window.get(),
+                         [this, &h](int first, int last) {
                              for (int row = first; row <= last; ++row) {
                                  events.append(h.window->logLines().line(row).mid(14));
                                  atMs.append(clock.elapsed());

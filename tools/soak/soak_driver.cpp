@@ -195,8 +195,8 @@ bool Soak::start(QString* error) {
     clock_.start();
     window_ = app::Main(services());
     const auto& log = window_->logLines();
-    connect(&log, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex&, int first, int last) { record(first, last); });
+    connect(&log, &eventlog::LogListModel::linesAppended, this,
+            [this](int first, int last) { record(first, last); });
 
     bench::type(find<QLineEdit>(QStringLiteral("txtDestIP")), options_.host);
     bench::type(find<QLineEdit>(QStringLiteral("txtDestPort")), QString::number(options_.port));
