@@ -2,11 +2,11 @@
 
 #include <QApplication>
 #include <QHash>
-#include <QStaticText>
-#include <QStyledItemDelegate>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QStaticText>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QStyleOptionFrame>
 
 namespace platform {

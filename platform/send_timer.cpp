@@ -5,7 +5,6 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 
 namespace platform {
