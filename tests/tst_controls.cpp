@@ -155,8 +155,10 @@ void tst_Controls::ticksDueDuringHandlerAreDeliveredOnce() {
 
 // A tick held up for more than two intervals must not shift every later
 // tick: they stay on the interval's grid, counted from when it was armed.
+// Shifted, they would sit half an interval off it; a busy machine delays
+// each tick a little, far less than that.
 void tst_Controls::lateTickKeepsPhase() {
-    constexpr int kInterval = 20;
+    constexpr int kInterval = 100;
     platform::EventGate gate;
     platform::Timer timer(gate, kInterval);
     QElapsedTimer clock;
@@ -168,7 +170,7 @@ void tst_Controls::lateTickKeepsPhase() {
     };
     clock.start();
     timer.setEnabled(true);
-    QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 12, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 8, 5000);
     timer.setEnabled(false);
     QList<qint64> offsets;
     for (qsizetype i = 3; i < ticks.size(); ++i)
