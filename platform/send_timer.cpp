@@ -68,10 +68,10 @@ void Timer::apply() {
     }
     // Re-arming also clears expirations not yet read, so a tick of the old
     // schedule cannot arrive after a stop or a change of interval.
-    itimerspec spec{};
+    itimerspec arming{};
     if (run)
-        spec.it_interval = spec.it_value = fromMs(interval_);
-    timerfd_settime(fd_, 0, &spec, nullptr);
+        arming.it_interval = arming.it_value = fromMs(interval_);
+    timerfd_settime(fd_, 0, &arming, nullptr);
 }
 
 void Timer::onExpired() {
