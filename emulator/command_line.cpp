@@ -21,6 +21,9 @@ const QString kNoReply = QStringLiteral("no-reply");
 const QString kReplyBytes = QStringLiteral("reply-bytes");
 const QString kCloseAfter = QStringLiteral("close-after");
 const QString kChaos = QStringLiteral("chaos");
+const QString kBadInput = QStringLiteral("bad-input");
+const QString kFlood = QStringLiteral("flood");
+const QString kNeverRead = QStringLiteral("never-read");
 
 std::optional<int> intIn(const QString& text, int lowest, int highest) {
     bool ok = false;
@@ -115,6 +118,10 @@ CommandLine parseCommandLine(const QStringList& args) {
          QStringLiteral("n")},
         {kCloseAfter, QStringLiteral("Close a connection once it has sent n frames."), QStringLiteral("n")},
         {kChaos, QStringLiteral("Misbehave now and then, at random from this seed."), QStringLiteral("seed")},
+        {kBadInput, QStringLiteral("Answer with input 01 set to 05, a value the client refuses to show.")},
+        {kFlood, QStringLiteral("After the first reply, send zero bytes for as long as the client takes them.")},
+        {kNeverRead,
+         QStringLiteral("Accept connections but never read from them, with a small receive buffer.")},
     });
 
     if (!parser.parse(args)) {
@@ -161,6 +168,9 @@ CommandLine parseCommandLine(const QStringList& args) {
     }
     behaviour.quiet = parser.isSet(kQuiet);
     behaviour.noReply = parser.isSet(kNoReply);
+    behaviour.badInput = parser.isSet(kBadInput);
+    behaviour.flood = parser.isSet(kFlood);
+    behaviour.neverRead = parser.isSet(kNeverRead);
     if (parser.isSet(kReplyBytes)) {
         const std::optional<int> bytes = intIn(parser.value(kReplyBytes), 1, kMaxReplyBytes);
         if (!bytes) {
@@ -189,6 +199,10 @@ CommandLine parseCommandLine(const QStringList& args) {
     }
     if (behaviour.noReply && (parser.isSet(kSplit) || parser.isSet(kReplyBytes))) {
         return failure(QStringLiteral("--no-reply cannot be combined with --split or --reply-bytes"));
+    }
+    if (behaviour.neverRead && (behaviour.noReply || behaviour.flood || behaviour.badInput)) {
+        return failure(QStringLiteral("--never-read answers nothing: it cannot be combined with --no-reply, "
+                                      "--flood or --bad-input"));
     }
     return result;
 }

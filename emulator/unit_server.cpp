@@ -15,6 +15,9 @@ namespace emulator {
 
 namespace {
 
+constexpr int kNeverReadBufferBytes = 4096;
+constexpr qint64 kFloodChunkBytes = 64 * 1024;
+
 QString describe(const Behaviour& behaviour) {
     QStringList parts{QStringLiteral("input pattern seed %1").arg(behaviour.seed)};
     if (behaviour.noReply) {
@@ -32,6 +35,15 @@ QString describe(const Behaviour& behaviour) {
     if (behaviour.chaosSeed) {
         parts << QStringLiteral("chaos seed %1").arg(*behaviour.chaosSeed);
     }
+    if (behaviour.badInput) {
+        parts << QStringLiteral("input 01 refused in every reply");
+    }
+    if (behaviour.flood) {
+        parts << QStringLiteral("flooding after the first reply");
+    }
+    if (behaviour.neverRead) {
+        parts << QStringLiteral("never reading");
+    }
     return parts.join(QStringLiteral(", "));
 }
 
@@ -46,7 +58,7 @@ public:
 
 private:
     struct Outgoing {
-        enum class Kind { Write, Pause, Close };
+        enum class Kind { Write, Pause, Close, Flood };
         Kind kind = Kind::Write;
         QByteArray bytes;
         int pauseMs = 0;
@@ -57,6 +69,7 @@ private:
     void answerStatusRequest();
     void queueClose();
     void pump();
+    void topUpFlood();
     void line(const QString& text) const { m_server.report(m_peer + QLatin1Char(' ') + text); }
     void frameLine(const QString& text) const {
         if (!m_server.m_behaviour.quiet) {
@@ -72,6 +85,7 @@ private:
     std::deque<Outgoing> m_queue;
     bool m_paused = false;
     bool m_closing = false;
+    bool m_flooding = false;
 };
 
 ClientSession::ClientSession(UnitServer& server, QTcpSocket* socket)
@@ -82,7 +96,15 @@ ClientSession::ClientSession(UnitServer& server, QTcpSocket* socket)
     m_socket->setParent(this);
     // A split reply must leave as two segments, not wait for Nagle to merge them.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readAvailable);
+    if (server.m_behaviour.neverRead) {
+        // Like a unit whose firmware has stopped: the few bytes its small
+        // buffer takes stay there, and TCP soon tells the client to wait.
+        m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kNeverReadBufferBytes);
+        m_socket->setReadBufferSize(1);
+    } else {
+        connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readAvailable);
+    }
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::topUpFlood);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         if (error != QAbstractSocket::RemoteHostClosedError) {
             line(QStringLiteral("socket error: %1").arg(m_socket->errorString()));
@@ -173,6 +195,9 @@ void ClientSession::answerStatusRequest() {
     }
 
     QByteArray reply = m_server.m_unit.statusReply(m_server.m_clock());
+    if (behaviour.badInput) {
+        reply[0] = 0x05;
+    }
     const qsizetype length = chaos.kind == ChaosKind::WrongLength ? chaos.amount : behaviour.replyBytes;
     if (length < reply.size()) {
         reply.truncate(length);
@@ -187,6 +212,12 @@ void ClientSession::answerStatusRequest() {
         m_queue.push_back({Outgoing::Kind::Write, reply.mid(splitAt), 0});
     } else {
         m_queue.push_back({Outgoing::Kind::Write, reply, 0});
+    }
+    if (behaviour.flood && !m_flooding) {
+        // The pause lets the reply arrive as an arrival of its own.
+        m_flooding = true;
+        m_queue.push_back({Outgoing::Kind::Pause, {}, behaviour.splitDelayMs});
+        m_queue.push_back({Outgoing::Kind::Flood, {}, 0});
     }
 }
 
@@ -224,12 +255,27 @@ void ClientSession::pump() {
                 pump();
             });
             return;
+        case Outgoing::Kind::Flood:
+            line(QStringLiteral("flooding"));
+            topUpFlood();
+            return;
         case Outgoing::Kind::Close:
             m_queue.clear();
             // Lets the replies already written leave before the FIN.
             m_socket->disconnectFromHost();
             return;
         }
+    }
+}
+
+void ClientSession::topUpFlood() {
+    // Only as fast as the client takes it: what waits here stays bounded.
+    if (!m_flooding || !m_queue.empty() || m_paused || m_closing ||
+        m_socket->state() != QAbstractSocket::ConnectedState) {
+        return;
+    }
+    if (m_socket->bytesToWrite() < kFloodChunkBytes) {
+        m_socket->write(QByteArray(kFloodChunkBytes, '\0'));
     }
 }
 

@@ -12,7 +12,7 @@ namespace platform {
 // never re-entered by another event: socket events, timer ticks and clicks
 // that come meanwhile are queued and run, in order, when it returns. Timer
 // ticks are coalesced, so a timer that fell due several times is delivered
-// once.
+// once, after the other events that came meanwhile.
 class EventGate {
 public:
     using Handler = std::function<void()>;

@@ -35,7 +35,8 @@ public:
     void beep() override;
 };
 
-// A modal box with the critical (stop) icon and an OK button.
+// A box with the critical (stop) icon and an OK button; returns when it is
+// closed. It holds the caller, not the window (see SystemDialogs::critical).
 class Dialogs {
 public:
     virtual ~Dialogs() = default;

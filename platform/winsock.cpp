@@ -1,6 +1,41 @@
 #include "platform/winsock.h"
 
+#include <QLoggingCategory>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace platform {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcWinsock, "lumora.winsock")
+
+// Without these a unit that vanishes mid-connection is noticed only when the
+// system gives up retransmitting, about a quarter of an hour later, and an
+// idle connection (a status request acknowledged but never answered) never.
+// The user timeout bounds how long sent data may stay unacknowledged, the
+// keep-alive probes make an idle connection send something to be
+// acknowledged; together they end the connection within the limit.
+void watchForSilentPeer(QTcpSocket& socket) {
+    socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const auto fd = static_cast<int>(socket.socketDescriptor());
+    const unsigned int userTimeoutMs = Winsock::kPeerSilenceLimitMs;
+    const int idleS = Winsock::kPeerSilenceLimitMs / 2000;
+    const int probeIntervalS = Winsock::kPeerSilenceLimitMs / 4000;
+    const int probes = 2;
+    auto set = [fd](int option, const auto& value, const char* name) {
+        if (::setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value) != 0)
+            qCWarning(lcWinsock, "cannot set %s: %s", name, qPrintable(qt_error_string(errno)));
+    };
+    set(TCP_USER_TIMEOUT, userTimeoutMs, "TCP_USER_TIMEOUT");
+    set(TCP_KEEPIDLE, idleS, "TCP_KEEPIDLE");
+    set(TCP_KEEPINTVL, probeIntervalS, "TCP_KEEPINTVL");
+    set(TCP_KEEPCNT, probes, "TCP_KEEPCNT");
+}
+
+} // namespace
 
 Winsock::Winsock(EventGate& gate, QObject* parent)
     : QObject(parent)
@@ -10,6 +45,7 @@ void Winsock::Close() {
     ++generation_;
     failed_ = false;
     everConnected_ = false;
+    takeQueued_ = false;
     if (socket_ == nullptr)
         return;
     // abort() emits disconnected() at once; the socket is cut loose first so
@@ -24,6 +60,7 @@ void Winsock::Close() {
 void Winsock::Connect() {
     Close();
     socket_ = new QTcpSocket(this);
+    socket_->setReadBufferSize(kReadBufferBytes);
     wire();
     socket_->connectToHost(remoteHost_, remotePort_);
 }
@@ -51,6 +88,10 @@ int Winsock::State() const {
 std::optional<QString> Winsock::SendData(const QByteArray& bytes) {
     if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState)
         return QStringLiteral("Socket is not connected");
+    // A unit that has stopped reading would otherwise have every frame
+    // queued in memory, and logged as sent, without end.
+    if (socket_->bytesToWrite() + bytes.size() > kMaxUnsentBytes)
+        return QStringLiteral("%1 bytes still unsent: the unit is not taking data").arg(socket_->bytesToWrite());
     if (socket_->write(bytes) != bytes.size())
         return socket_->errorString();
     // Hand the frame to the system now rather than at the next event-loop
@@ -61,17 +102,24 @@ std::optional<QString> Winsock::SendData(const QByteArray& bytes) {
 
 void Winsock::wire() {
     QTcpSocket* socket = socket_;
-    connect(socket, &QTcpSocket::connected, this, [this] {
+    connect(socket, &QTcpSocket::connected, this, [this, socket] {
         everConnected_ = true;
+        watchForSilentPeer(*socket);
         deliver([this] {
             if (onConnect)
                 onConnect();
         });
     });
     connect(socket, &QTcpSocket::readyRead, this, &Winsock::takeArrivedBytes);
-    connect(socket, &QTcpSocket::disconnected, this, [this] {
-        // Bytes that came with the close are still an arrival of their own.
-        takeArrivedBytes();
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        // Bytes that came with the close are still an arrival of their own;
+        // they are taken now, as no more can follow them.
+        if (const QByteArray rest = socket->readAll(); !rest.isEmpty()) {
+            deliver([this, rest] {
+                if (onDataArrival)
+                    onDataArrival(rest);
+            });
+        }
         deliver([this] {
             if (onClose)
                 onClose();
@@ -94,16 +142,32 @@ void Winsock::wire() {
 }
 
 void Winsock::takeArrivedBytes() {
+    // While a handler runs (one in a modal box's event loop included) the
+    // bytes are left where they are: the socket buffers at most
+    // kReadBufferBytes and TCP holds the unit back, however long the handler
+    // takes. They are taken, as arrivals of their own, once it has returned.
+    if (gate_.busy()) {
+        if (!takeQueued_) {
+            takeQueued_ = true;
+            deliver([this] {
+                takeQueued_ = false;
+                handOverArrivedBytes();
+            });
+        }
+        return;
+    }
+    deliver([this] { handOverArrivedBytes(); });
+}
+
+void Winsock::handOverArrivedBytes() {
     // A handler may sit in a modal box's event loop inside this very
     // readyRead(); the socket raises no second readyRead() for bytes that
-    // come meanwhile, so they are taken, as an arrival of their own, once the
-    // handler has returned.
-    while (socket_ != nullptr && socket_->bytesAvailable() > 0) {
+    // come meanwhile, so they are handed over here once it has returned.
+    const quint64 generation = generation_;
+    while (generation == generation_ && socket_ != nullptr && socket_->bytesAvailable() > 0) {
         const QByteArray bytes = socket_->readAll();
-        deliver([this, bytes] {
-            if (onDataArrival)
-                onDataArrival(bytes);
-        });
+        if (onDataArrival)
+            onDataArrival(bytes);
     }
 }
 

@@ -18,6 +18,12 @@ namespace platform {
 // abandoned connection still had in flight is delivered after it. Each data
 // arrival hands over the bytes that were waiting when the socket reported
 // them, judged by themselves: nothing is reassembled.
+//
+// What the connection holds in memory is bounded both ways: while a handler
+// runs, arrived bytes stay in a read buffer of bounded size and TCP holds the
+// unit back; a frame that would grow the unsent backlog past its bound is
+// refused. A peer that stops acknowledging (pulled cable, lost power) ends the
+// connection, with a close event, within about kPeerSilenceLimitMs.
 class Winsock : public QObject {
     Q_OBJECT
 public:
@@ -28,6 +34,10 @@ public:
     static constexpr int kStateClosing = 8;
     static constexpr int kStateError = 9;
 
+    static constexpr qint64 kReadBufferBytes = 64 * 1024;
+    static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
+    static constexpr int kPeerSilenceLimitMs = 20000;
+
     explicit Winsock(EventGate& gate, QObject* parent = nullptr);
 
     void Close();
@@ -36,7 +46,7 @@ public:
     void Connect();
     int State() const;
     // Hands the bytes to the connection; gives the reason when it refuses.
-    std::optional<QString> SendData(const QByteArray& bytes);
+    [[nodiscard]] std::optional<QString> SendData(const QByteArray& bytes);
 
     std::function<void()> onConnect;
     std::function<void()> onClose;
@@ -51,6 +61,7 @@ private:
     // when the event's turn comes.
     void deliver(std::function<void()> event);
     void takeArrivedBytes();
+    void handOverArrivedBytes();
 
     EventGate& gate_;
     QTcpSocket* socket_ = nullptr;
@@ -59,6 +70,7 @@ private:
     quint64 generation_ = 0;
     bool failed_ = false;
     bool everConnected_ = false;
+    bool takeQueued_ = false;
 };
 
 } // namespace platform

@@ -3,3 +3,4 @@
 lumora_add_test(tst_session SOURCES tst_session.cpp LIBS lumora_app Qt6::Network)
 add_dependencies(tst_session lumora-7150r-unit)
 lumora_add_test(tst_receive SOURCES tst_receive.cpp LIBS lumora_app Qt6::Network)
+add_dependencies(tst_receive lumora-7150r-unit)

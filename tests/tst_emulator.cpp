@@ -84,6 +84,8 @@ private Q_SLOTS:
     void exchange_data();
     void exchange();
     void countersFollowInputs();
+    void floodFollowsFirstReply();
+    void neverReadHoldsClientBack();
     void outputLines_data();
     void outputLines();
     void commandLine_data();
@@ -131,6 +133,7 @@ void TestEmulator::exchange_data() {
     row("--close-after 2", "54010000005252", 112, "01000000", false, true);
     row("--close-after 2", "7a5252", 224, "00000000", false, true);
     row("--close-after 1", "434152", 0, "", false, true);
+    row("--bad-input", "5401000000|52", 112, "01000000");
 }
 
 void TestEmulator::exchange() {
@@ -162,6 +165,8 @@ void TestEmulator::exchange() {
         QCOMPARE(client.arrivals, (QList<qsizetype>{behaviour.splitAt, kReplySize - behaviour.splitAt}));
 
     const QByteArray reply = client.received.right(behaviour.replyBytes);
+    if (behaviour.badInput)
+        QCOMPARE(reply.at(0), '\x05');
     QCOMPARE(reply.mid(kOutputAt, 4), outputs.left(reply.size() - kOutputAt));
     QCOMPARE(reply.mid(kReplySize), QByteArray(qMax(reply.size() - kReplySize, qsizetype{0}), '\0'));
     for (int k = 0; k < kInputs && reply.size() >= kReplySize; ++k)
@@ -175,6 +180,38 @@ void TestEmulator::exchange() {
         QVERIFY(next.send(QByteArray::fromHex("52")) && next.waitFor(kReplySize));
         QCOMPARE(next.received.mid(kOutputAt), outputs);
     }
+}
+
+// The reply arrives by itself, then zero bytes keep coming.
+void TestEmulator::floodFollowsFirstReply() {
+    constexpr qsizetype kFloodBytes = 4 << 20;
+    Behaviour behaviour;
+    behaviour.flood = true;
+    Rig rig(behaviour);
+    QVERIFY(rig.start());
+    Client client(rig.server.serverPort());
+    QVERIFY(client.connected());
+    QVERIFY(client.send(QByteArray::fromHex("52")));
+    QVERIFY(client.waitFor(kReplySize + kFloodBytes));
+    QCOMPARE(client.arrivals.first(), kReplySize);
+    QVERIFY(!client.received.mid(kReplySize).contains(char(1)));
+    QCOMPARE(client.received.mid(kReplySize).count('\0'), client.received.size() - kReplySize);
+}
+
+// What a client writes stays with the client once the unit's small buffer is full.
+void TestEmulator::neverReadHoldsClientBack() {
+    constexpr qsizetype kWriteBytes = 8 << 20;
+    Behaviour behaviour;
+    behaviour.neverRead = true;
+    Rig rig(behaviour);
+    QVERIFY(rig.start());
+    Client client(rig.server.serverPort());
+    QVERIFY(client.connected());
+    QVERIFY(client.socket.write(QByteArray(kWriteBytes, 'R')) == kWriteBytes);
+    QTest::qWait(kSettleMs * 3);
+    QVERIFY2(client.socket.bytesToWrite() > kWriteBytes / 2, qPrintable(QString::number(client.socket.bytesToWrite())));
+    QVERIFY(!rig.lines.join(u'\n').contains(u"RECV"_s));
+    QCOMPARE(client.received.size(), 0);
 }
 
 // Watches the inputs millisecond by millisecond through the replies alone:
@@ -274,7 +311,8 @@ void TestEmulator::commandLine_data() {
     for (const char* refused :
          {"--listen 127.0.0.1", "--listen ::1:4000", "--listen 127.0.0.1:65536", "--listen host.example:4000",
           "--split 112", "--split 0", "--split abc", "--reply-bytes 0", "--close-after -1",
-          "--no-reply --split 3", "--seed -5", "--chaos x", "--bogus", "4000"})
+          "--no-reply --split 3", "--seed -5", "--chaos x", "--bogus", "4000", "--never-read --flood",
+          "--never-read --bad-input"})
         QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
 }
 

@@ -3,6 +3,7 @@
 // daily log file.
 
 #include "loopbackpeer.h"
+#include "unitemulator.h"
 #include "windowfixture.h"
 
 #include <QDir>
@@ -65,6 +66,7 @@ private Q_SLOTS:
     void failedFileWriteIsLogged_data();
     void failedFileWriteIsLogged();
     void randomBurstGivesOnlyWrongLengthLines();
+    void floodWhileBoxIsUpIsHeldBack();
 };
 
 void tst_Receive::replyShown_data() {
@@ -240,6 +242,44 @@ void tst_Receive::randomBurstGivesOnlyWrongLengthLines() {
         return total;
     };
     QTRY_COMPARE_WITH_TIMEOUT(reported(), kBurst, 3 * kWaitMs);
+}
+
+// A unit that sends a refused byte and then floods: while the box waits for
+// OK the client holds a bounded amount, and afterwards the flood still comes.
+void tst_Receive::floodWhileBoxIsUpIsHeldBack() {
+    constexpr int kBoxUpMs = 3000;
+    constexpr qint64 kMaxGrowthKiB = 16 * 1024;
+    constexpr qint64 kAfterBoxBytes = 16 << 20;
+    if (UnitEmulator::program().isEmpty())
+        QSKIP("LUMORA_EMULATOR does not name the unit emulator");
+    UnitEmulator unit;
+    QVERIFY(unit.start({QStringLiteral("--bad-input"), QStringLiteral("--flood"), QStringLiteral("--quiet")}));
+    Harness h;
+    QVERIFY(h.startConnected(unit.port));
+    qint64 delivered = 0;
+    platform::Winsock& socket = h.window->Winsock1();
+    socket.onDataArrival = [&delivered, window = h.window.get()](const QByteArray& bytes) {
+        delivered += bytes.size();
+        window->Winsock1_DataArrival(bytes);
+    };
+    qint64 growthKiB = -1;
+    qint64 deliveredAtOk = 0;
+    h.dialogs.whileShown = [&] {
+        if (growthKiB >= 0)
+            return;
+        const qint64 before = residentKiB();
+        QTest::qWait(kBoxUpMs);
+        growthKiB = residentKiB() - before;
+        deliveredAtOk = delivered;
+    };
+    h.click("cmdSend");
+    QTRY_VERIFY_WITH_TIMEOUT(growthKiB >= 0, kWaitMs + kBoxUpMs);
+    qInfo("resident memory grew by %lld KiB while the box was up", growthKiB);
+    QVERIFY2(growthKiB < kMaxGrowthKiB, qPrintable(QString::number(growthKiB)));
+    QCOMPARE(deliveredAtOk, kReplySize);
+    QTRY_VERIFY_WITH_TIMEOUT(delivered > deliveredAtOk + kAfterBoxBytes, kWaitMs);
+    QCOMPARE(h.dialogs.shown.size(), 1);
+    QVERIFY(unit.stop());
 }
 
 LUMORA_TEST_MAIN(tst_Receive)

@@ -6,7 +6,9 @@
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 using namespace testsupport;
 
@@ -86,6 +88,8 @@ private Q_SLOTS:
     void closeWithRequestOutstandingStillReconnects_data();
     void closeWithRequestOutstandingStillReconnects();
     void sendWhileRepeatingKeepsCount();
+    void refusedByteInEveryReplyLetsUserOut_data();
+    void refusedByteInEveryReplyLetsUserOut();
 };
 
 void tst_Repeat::repeatSendsAtClickThenWhatEachTickFinds() {
@@ -309,6 +313,73 @@ void tst_Repeat::sendWhileRepeatingKeepsCount() {
     const qint64 next = watch.atMs[watch.events.lastIndexOf(kSend + kResetHex)];
     QVERIFY2(next - tick < kIntervalMs + kIntervalMs / 4,
              qPrintable(QStringLiteral("next tick %1 ms after the previous one").arg(next - tick)));
+}
+
+void tst_Repeat::refusedByteInEveryReplyLetsUserOut_data() {
+    QTest::addColumn<bool>("closeWindow");
+    QTest::newRow("End clicked while a box is up") << false;
+    QTest::newRow("window closed while a box is up") << true;
+}
+
+// A unit that answers every request at 1 ms with a byte the input refuses:
+// the system's own box comes up for each reply, and while one is up the
+// user can still reach End, or close the window.
+void tst_Repeat::refusedByteInEveryReplyLetsUserOut() {
+    QFETCH(bool, closeWindow);
+    constexpr int kBoxesBeforeUserActs = 3;
+    LoopbackPeer peer;
+    QVERIFY(peer.listen());
+    Harness h;
+    platform::SystemDialogs systemBoxes;
+    app::Services services = h.services();
+    services.dialogs = &systemBoxes;
+    h.window = app::Main(services);
+    h.dial(QString::number(peer.port()));
+    QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kConnected), kWaitMs);
+    QByteArray refused(112, '\0');
+    refused[0] = 0x05;
+    qsizetype answered = 0;
+    QObject::connect(peer.link(), &QTcpSocket::readyRead, &peer, [&] {
+        for (; answered < peer.received.size(); ++answered) {
+            if (peer.received[answered] == 'R')
+                peer.send(refused);
+        }
+    });
+    chooseRepeat(h, QStringLiteral("0.001"));
+
+    int boxes = 0;
+    bool windowBlocked = false;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, &user, [&] {
+        QMessageBox* box = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* b = qobject_cast<QMessageBox*>(w); b != nullptr && b->isVisible())
+                box = b;
+        }
+        if (box == nullptr)
+            return;
+        if (++boxes == kBoxesBeforeUserActs) {
+            windowBlocked = QGuiApplication::modalWindow() != nullptr;
+            if (closeWindow) {
+                h.window->close();
+            } else {
+                // Through the window system, where a modal box would hold it back.
+                QWidget* end = h.button("cmdEnd");
+                QTest::mouseClick(h.window->windowHandle(), Qt::LeftButton, {},
+                                  end->mapTo(h.window.get(), end->rect().center()));
+            }
+        }
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    user.start(kFastMs);
+    h.click("cmdSend");
+    QTRY_VERIFY_WITH_TIMEOUT(boxes >= kBoxesBeforeUserActs, kWaitMs);
+    QTest::qWait(kQuietMs);
+    QVERIFY(!windowBlocked);
+    QCOMPARE(boxes, kBoxesBeforeUserActs);
+    QVERIFY(!h.window->SendTimer().isEnabled());
+    QCOMPARE(h.endRequests, closeWindow ? 1 : 0);
+    QCOMPARE(sent(h).size(), kBoxesBeforeUserActs);
 }
 
 LUMORA_TEST_MAIN(tst_Repeat)

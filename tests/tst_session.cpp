@@ -2,10 +2,11 @@
 // against a listening socket on loopback that plays the unit.
 
 #include "loopbackpeer.h"
+#include "unitemulator.h"
 #include "windowfixture.h"
 
+#include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 
 using namespace testsupport;
 
@@ -41,6 +42,8 @@ private Q_SLOTS:
     void framesGoOutByteForByte_data();
     void framesGoOutByteForByte();
     void againstTheUnitEmulator();
+    void unitThatNeverReadsRefusesFrames();
+    void unitThatVanishesIsNoticed();
 };
 
 void tst_Session::closeLogsOneLine_data() {
@@ -166,21 +169,13 @@ void tst_Session::framesGoOutByteForByte() {
 }
 
 void tst_Session::againstTheUnitEmulator() {
-    const QString program = qEnvironmentVariable("LUMORA_EMULATOR");
-    if (program.isEmpty())
+    if (UnitEmulator::program().isEmpty())
         QSKIP("LUMORA_EMULATOR does not name the unit emulator");
     // Its own port, so that it runs beside a user's; it says which.
-    QProcess unit;
-    unit.start(program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-    const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    QString said;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return listening.match(said += QString::fromLocal8Bit(unit.readAllStandardOutput())).hasMatch();
-        },
-        kWaitMs));
+    UnitEmulator unit;
+    QVERIFY(unit.start());
     Harness h;
-    QVERIFY(h.startConnected(listening.match(said).captured(1).toUShort()));
+    QVERIFY(h.startConnected(unit.port));
 
     // Output 03 set, then a status request: it unticks the boxes, and the
     // reply ticks 03 again from the unit's outputs.
@@ -195,9 +190,116 @@ void tst_Session::againstTheUnitEmulator() {
     QCOMPARE(h.lines()[before + 1], kStamp + kRecv);
     for (int k = 0; k < 4; ++k)
         QCOMPARE(h.find<QCheckBox>("chkDOValue", k)->checkState(), k == 2 ? Qt::Checked : Qt::Unchecked);
-    // On a failure above, the process object kills the emulator instead.
-    unit.terminate();
-    QVERIFY(unit.waitForFinished(kWaitMs));
+    QVERIFY(unit.stop());
+}
+
+namespace {
+
+const char* const kInOwnNamespace = "LUMORA_TEST_IN_NETNS";
+
+bool run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(kWaitMs) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+bool setLoopback(const char* upOrDown) {
+    return run(QStringLiteral("ip"),
+               {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QString::fromLatin1(upOrDown)});
+}
+
+struct NamespaceRun {
+    bool skipped = false;
+    bool passed = false;
+    QString output;
+};
+
+// The current test function, run again in a process of its own inside a new
+// network namespace, where it may change the network as it needs.
+NamespaceRun rerunInOwnNetworkNamespace(int timeoutMs) {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kInOwnNamespace), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QCoreApplication::applicationFilePath(),
+                                             QString::fromLatin1(QTest::currentTestFunction())});
+    NamespaceRun result;
+    const bool finished = child.waitForFinished(timeoutMs);
+    result.output = QString::fromLocal8Bit(child.readAll());
+    result.skipped = result.output.startsWith(QStringLiteral("unshare:"));
+    result.passed = finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    return result;
+}
+
+} // namespace
+
+#define LUMORA_RUN_IN_OWN_NETWORK_NAMESPACE(timeoutMs)                                                       \
+    if (!qEnvironmentVariableIsSet(kInOwnNamespace)) {                                                       \
+        const NamespaceRun child = rerunInOwnNetworkNamespace(timeoutMs);                                    \
+        if (child.skipped)                                                                                   \
+            QSKIP(qPrintable(QStringLiteral("no network namespace here: ") + child.output));                 \
+        QVERIFY2(child.passed, qPrintable(child.output));                                                    \
+        return;                                                                                              \
+    }                                                                                                        \
+    QVERIFY(setLoopback("up"))
+
+// Frames pile up nowhere: once the unsent backlog is full a send is refused
+// with the send-failure line and nothing is logged as sent. The namespace's
+// small send buffers make the system's share fill at once.
+void tst_Session::unitThatNeverReadsRefusesFrames() {
+    constexpr int kMostClicks = 200000;
+    constexpr qint64 kMaxGrowthKiB = 4 * 1024;
+    if (UnitEmulator::program().isEmpty())
+        QSKIP("LUMORA_EMULATOR does not name the unit emulator");
+    LUMORA_RUN_IN_OWN_NETWORK_NAMESPACE(2 * kWaitMs);
+    QFile sendBuffers(QStringLiteral("/proc/sys/net/ipv4/tcp_wmem"));
+    QVERIFY(sendBuffers.open(QIODevice::WriteOnly) && sendBuffers.write("4096 4096 4096\n") > 0);
+    sendBuffers.close();
+    UnitEmulator unit;
+    QVERIFY(unit.start({QStringLiteral("--never-read")}));
+    Harness h;
+    QVERIFY(h.startConnected(unit.port));
+    h.click("optCommand", 1);
+    const qint64 before = residentKiB();
+    const QString failed = QStringLiteral(" Socket Closed... Send Fail!!");
+    const auto& log = h.window->logLines();
+    int clicks = 0;
+    while (clicks < kMostClicks && !log.line(log.rowCount() - 1).endsWith(failed)) {
+        h.click("cmdSend");
+        ++clicks;
+    }
+    QCOMPARE(h.events().constLast(), failed);
+    // Refused from then on, without a SEND line.
+    for (int i = 0; i < 3; ++i)
+        h.click("cmdSend");
+    QCOMPARE(h.events().mid(h.events().size() - 4), QStringList(4, failed));
+    const qint64 growthKiB = residentKiB() - before;
+    qInfo("%d frames taken before the first refusal; resident memory grew by %lld KiB", clicks - 1, growthKiB);
+    QVERIFY(growthKiB < kMaxGrowthKiB);
+    QVERIFY(unit.stop());
+}
+
+// A unit that drops off the network while a status request waits for its
+// answer: the connection is given up within about 20 s, with the lines of a
+// closed connection. Taking the namespace's loopback down makes it vanish.
+void tst_Session::unitThatVanishesIsNoticed() {
+    constexpr int kNoticeWithinMs = 35000;
+    LUMORA_RUN_IN_OWN_NETWORK_NAMESPACE(2 * kNoticeWithinMs);
+    LoopbackPeer peer;
+    Harness h;
+    QVERIFY(h.startConnected(peer));
+    h.click("optInterval", 1);
+    Harness::type(h.cboTime()->lineEdit(), QStringLiteral("1"));
+    h.click("cmdSend");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("R"), kWaitMs);
+    QVERIFY(setLoopback("down"));
+    const qsizetype before = h.events().size();
+    const QStringList noticed{QStringLiteral(" Socket Closed!!"), QStringLiteral(" Socket Closed... Send Fail!!"),
+                              QStringLiteral(" Socket Reconnecting.......")};
+    QTRY_VERIFY_WITH_TIMEOUT(h.events().size() >= before + 3, kNoticeWithinMs);
+    QCOMPARE(h.events().mid(before, 3), noticed);
 }
 
 LUMORA_TEST_MAIN(tst_Session)
