@@ -45,7 +45,6 @@ void Winsock::Close() {
     ++generation_;
     failed_ = false;
     everConnected_ = false;
-    takeQueued_ = false;
     if (socket_ == nullptr)
         return;
     // abort() emits disconnected() at once; the socket is cut loose first so
@@ -142,20 +141,9 @@ void Winsock::wire() {
 }
 
 void Winsock::takeArrivedBytes() {
-    // While a handler runs (one in a modal box's event loop included) the
-    // bytes are left where they are: the socket buffers at most
-    // kReadBufferBytes and TCP holds the unit back, however long the handler
-    // takes. They are taken, as arrivals of their own, once it has returned.
-    if (gate_.busy()) {
-        if (!takeQueued_) {
-            takeQueued_ = true;
-            deliver([this] {
-                takeQueued_ = false;
-                handOverArrivedBytes();
-            });
-        }
-        return;
-    }
+    // Nothing is read before the bytes' turn: while a handler runs (one in a
+    // modal box's event loop included) they stay in the socket's buffer of at
+    // most kReadBufferBytes, and TCP holds the unit back however long it takes.
     deliver([this] { handOverArrivedBytes(); });
 }
 

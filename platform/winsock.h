@@ -70,7 +70,6 @@ private:
     quint64 generation_ = 0;
     bool failed_ = false;
     bool everConnected_ = false;
-    bool takeQueued_ = false;
 };
 
 } // namespace platform
