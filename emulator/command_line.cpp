@@ -119,7 +119,8 @@ CommandLine parseCommandLine(const QStringList& args) {
         {kCloseAfter, QStringLiteral("Close a connection once it has sent n frames."), QStringLiteral("n")},
         {kChaos, QStringLiteral("Misbehave now and then, at random from this seed."), QStringLiteral("seed")},
         {kBadInput, QStringLiteral("Answer with input 01 set to 05, a value the client refuses to show.")},
-        {kFlood, QStringLiteral("After the first reply, send zero bytes for as long as the client takes them.")},
+        {kFlood,
+         QStringLiteral("After the first reply, send zero bytes for as long as the client takes them.")},
         {kNeverRead,
          QStringLiteral("Accept connections but never read from them, with a small receive buffer.")},
     });

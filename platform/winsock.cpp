@@ -90,7 +90,8 @@ std::optional<QString> Winsock::SendData(const QByteArray& bytes) {
     // A unit that has stopped reading would otherwise have every frame
     // queued in memory, and logged as sent, without end.
     if (socket_->bytesToWrite() + bytes.size() > kMaxUnsentBytes)
-        return QStringLiteral("%1 bytes still unsent: the unit is not taking data").arg(socket_->bytesToWrite());
+        return QStringLiteral("%1 bytes still unsent: the unit is not taking data")
+            .arg(socket_->bytesToWrite());
     if (socket_->write(bytes) != bytes.size())
         return socket_->errorString();
     // Hand the frame to the system now rather than at the next event-loop

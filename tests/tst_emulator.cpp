@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <optional>
+
 #include <signal.h>
 
 using namespace Qt::StringLiterals;
@@ -73,6 +75,24 @@ struct Client {
     QTcpSocket socket;
     QList<qsizetype> arrivals;
     QByteArray received;
+};
+
+// A unit that misbehaves in one way, with one client connected to it.
+struct Connected {
+    explicit Connected(bool Behaviour::*misbehaviour)
+        : rig([misbehaviour] {
+            Behaviour behaviour;
+            behaviour.*misbehaviour = true;
+            return behaviour;
+        }()) {}
+    bool start() {
+        if (!rig.start())
+            return false;
+        client.emplace(rig.server.serverPort());
+        return client->connected();
+    }
+    Rig rig;
+    std::optional<Client> client;
 };
 
 } // namespace
@@ -185,12 +205,9 @@ void TestEmulator::exchange() {
 // The reply arrives by itself, then zero bytes keep coming.
 void TestEmulator::floodFollowsFirstReply() {
     constexpr qsizetype kFloodBytes = 4 << 20;
-    Behaviour behaviour;
-    behaviour.flood = true;
-    Rig rig(behaviour);
-    QVERIFY(rig.start());
-    Client client(rig.server.serverPort());
-    QVERIFY(client.connected());
+    Connected unit(&Behaviour::flood);
+    QVERIFY(unit.start());
+    Client& client = *unit.client;
     QVERIFY(client.send(QByteArray::fromHex("52")));
     QVERIFY(client.waitFor(kReplySize + kFloodBytes));
     QCOMPARE(client.arrivals.first(), kReplySize);
@@ -200,17 +217,15 @@ void TestEmulator::floodFollowsFirstReply() {
 
 // What a client writes stays with the client once the unit's small buffer is full.
 void TestEmulator::neverReadHoldsClientBack() {
-    constexpr qsizetype kWriteBytes = 8 << 20;
-    Behaviour behaviour;
-    behaviour.neverRead = true;
-    Rig rig(behaviour);
-    QVERIFY(rig.start());
-    Client client(rig.server.serverPort());
-    QVERIFY(client.connected());
+    constexpr qsizetype kWriteBytes = 16 << 20;
+    Connected unit(&Behaviour::neverRead);
+    QVERIFY(unit.start());
+    Client& client = *unit.client;
     QVERIFY(client.socket.write(QByteArray(kWriteBytes, 'R')) == kWriteBytes);
     QTest::qWait(kSettleMs * 3);
-    QVERIFY2(client.socket.bytesToWrite() > kWriteBytes / 2, qPrintable(QString::number(client.socket.bytesToWrite())));
-    QVERIFY(!rig.lines.join(u'\n').contains(u"RECV"_s));
+    QVERIFY2(client.socket.bytesToWrite() > kWriteBytes / 2,
+             qPrintable(QString::number(client.socket.bytesToWrite())));
+    QVERIFY(!unit.rig.lines.join(u'\n').contains(u"RECV"_s));
     QCOMPARE(client.received.size(), 0);
 }
 

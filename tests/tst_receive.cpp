@@ -262,7 +262,8 @@ void tst_Receive::floodWhileBoxIsUpIsHeldBack() {
     if (UnitEmulator::program().isEmpty())
         QSKIP("LUMORA_EMULATOR does not name the unit emulator");
     UnitEmulator unit;
-    QVERIFY(unit.start({QStringLiteral("--bad-input"), QStringLiteral("--flood"), QStringLiteral("--quiet")}));
+    QVERIFY(
+        unit.start({QStringLiteral("--bad-input"), QStringLiteral("--flood"), QStringLiteral("--quiet")}));
     Harness h;
     QVERIFY(h.startConnected(unit.port));
     qint64 delivered = 0;

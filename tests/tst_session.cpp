@@ -205,27 +205,35 @@ bool run(const QString& program, const QStringList& arguments) {
 }
 
 bool setLoopback(const char* upOrDown) {
-    return run(QStringLiteral("ip"),
-               {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QString::fromLatin1(upOrDown)});
+    return run(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
+                                      QString::fromLatin1(upOrDown)});
 }
 
 struct NamespaceRun {
+    bool here = false; // this process is the one inside the namespace
     bool skipped = false;
     bool passed = false;
     QString output;
 };
 
-// The current test function, run again in a process of its own inside a new
-// network namespace, where it may change the network as it needs.
-NamespaceRun rerunInOwnNetworkNamespace(int timeoutMs) {
+// Inside a network namespace of the test's own, with loopback up, where the
+// test may change the network as it needs. Outside it, the current test
+// function runs again in a process of its own inside a new namespace, and
+// the outcome is that run's.
+NamespaceRun inOwnNetworkNamespace(int timeoutMs) {
+    NamespaceRun result;
+    if (qEnvironmentVariableIsSet(kInOwnNamespace)) {
+        result.here = true;
+        result.passed = setLoopback("up");
+        return result;
+    }
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(kInOwnNamespace), QStringLiteral("1"));
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QCoreApplication::applicationFilePath(),
-                                             QString::fromLatin1(QTest::currentTestFunction())});
-    NamespaceRun result;
+                                            QString::fromLatin1(QTest::currentTestFunction())});
     const bool finished = child.waitForFinished(timeoutMs);
     result.output = QString::fromLocal8Bit(child.readAll());
     result.skipped = result.output.startsWith(QStringLiteral("unshare:"));
@@ -235,16 +243,6 @@ NamespaceRun rerunInOwnNetworkNamespace(int timeoutMs) {
 
 } // namespace
 
-#define LUMORA_RUN_IN_OWN_NETWORK_NAMESPACE(timeoutMs)                                                       \
-    if (!qEnvironmentVariableIsSet(kInOwnNamespace)) {                                                       \
-        const NamespaceRun child = rerunInOwnNetworkNamespace(timeoutMs);                                    \
-        if (child.skipped)                                                                                   \
-            QSKIP(qPrintable(QStringLiteral("no network namespace here: ") + child.output));                 \
-        QVERIFY2(child.passed, qPrintable(child.output));                                                    \
-        return;                                                                                              \
-    }                                                                                                        \
-    QVERIFY(setLoopback("up"))
-
 // Frames pile up nowhere: once the unsent backlog is full a send is refused
 // with the send-failure line and nothing is logged as sent. The namespace's
 // small send buffers make the system's share fill at once.
@@ -253,7 +251,12 @@ void tst_Session::unitThatNeverReadsRefusesFrames() {
     constexpr qint64 kMaxGrowthKiB = 4 * 1024;
     if (UnitEmulator::program().isEmpty())
         QSKIP("LUMORA_EMULATOR does not name the unit emulator");
-    LUMORA_RUN_IN_OWN_NETWORK_NAMESPACE(2 * kWaitMs);
+    const NamespaceRun inside = inOwnNetworkNamespace(2 * kWaitMs);
+    if (inside.skipped)
+        QSKIP(qPrintable(inside.output));
+    QVERIFY2(inside.passed, qPrintable(inside.output));
+    if (!inside.here)
+        return;
     QFile sendBuffers(QStringLiteral("/proc/sys/net/ipv4/tcp_wmem"));
     QVERIFY(sendBuffers.open(QIODevice::WriteOnly) && sendBuffers.write("4096 4096 4096\n") > 0);
     sendBuffers.close();
@@ -276,7 +279,8 @@ void tst_Session::unitThatNeverReadsRefusesFrames() {
         h.click("cmdSend");
     QCOMPARE(h.events().mid(h.events().size() - 4), QStringList(4, failed));
     const qint64 growthKiB = residentKiB() - before;
-    qInfo("%d frames taken before the first refusal; resident memory grew by %lld KiB", clicks - 1, growthKiB);
+    qInfo("%d frames taken before the first refusal; resident memory grew by %lld KiB", clicks - 1,
+          growthKiB);
     QVERIFY(growthKiB < kMaxGrowthKiB);
     QVERIFY(unit.stop());
 }
@@ -286,7 +290,12 @@ void tst_Session::unitThatNeverReadsRefusesFrames() {
 // closed connection. Taking the namespace's loopback down makes it vanish.
 void tst_Session::unitThatVanishesIsNoticed() {
     constexpr int kNoticeWithinMs = 35000;
-    LUMORA_RUN_IN_OWN_NETWORK_NAMESPACE(2 * kNoticeWithinMs);
+    const NamespaceRun inside = inOwnNetworkNamespace(2 * kNoticeWithinMs);
+    if (inside.skipped)
+        QSKIP(qPrintable(inside.output));
+    QVERIFY2(inside.passed, qPrintable(inside.output));
+    if (!inside.here)
+        return;
     LoopbackPeer peer;
     Harness h;
     QVERIFY(h.startConnected(peer));
@@ -296,7 +305,8 @@ void tst_Session::unitThatVanishesIsNoticed() {
     QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("R"), kWaitMs);
     QVERIFY(setLoopback("down"));
     const qsizetype before = h.events().size();
-    const QStringList noticed{QStringLiteral(" Socket Closed!!"), QStringLiteral(" Socket Closed... Send Fail!!"),
+    const QStringList noticed{QStringLiteral(" Socket Closed!!"),
+                              QStringLiteral(" Socket Closed... Send Fail!!"),
                               QStringLiteral(" Socket Reconnecting.......")};
     QVERIFY(QTest::qWaitFor([&] { return h.events().size() >= before + 3; }, kNoticeWithinMs));
     QCOMPARE(h.events().mid(before, 3), noticed);

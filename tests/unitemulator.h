@@ -28,12 +28,14 @@ struct UnitEmulator {
 
     // Starts it with the given flags and waits until it says where it listens.
     bool start(const QStringList& flags = {}) {
-        process.start(program(), QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + flags);
+        process.start(program(),
+                      QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + flags);
         const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
         QString said;
         const bool up = QTest::qWaitFor(
             [&] {
-                return listening.match(said += QString::fromLocal8Bit(process.readAllStandardOutput())).hasMatch();
+                return listening.match(said += QString::fromLocal8Bit(process.readAllStandardOutput()))
+                    .hasMatch();
             },
             10000);
         port = up ? listening.match(said).captured(1).toUShort() : 0;
