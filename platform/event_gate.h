@@ -8,7 +8,7 @@
 namespace platform {
 
 // Delivers the window's events one at a time. A handler that is running,
-// including one that sits in a modal message box's nested event loop, is
+// including one that sits in a message box's nested event loop, is
 // never re-entered by another event: socket events, timer ticks and clicks
 // that come meanwhile are queued and run, in order, when it returns. Timer
 // ticks are coalesced, so a timer that fell due several times is delivered

@@ -142,14 +142,14 @@ void Winsock::wire() {
 }
 
 void Winsock::takeArrivedBytes() {
-    // Nothing is read before the bytes' turn: while a handler runs (one in a
-    // modal box's event loop included) they stay in the socket's buffer of at
+    // Nothing is read before the bytes' turn: while a handler runs (one that
+    // waits for a box's OK included) they stay in the socket's buffer of at
     // most kReadBufferBytes, and TCP holds the unit back however long it takes.
     deliver([this] { handOverArrivedBytes(); });
 }
 
 void Winsock::handOverArrivedBytes() {
-    // A handler may sit in a modal box's event loop inside this very
+    // A handler may sit in a box's event loop inside this very
     // readyRead(); the socket raises no second readyRead() for bytes that
     // come meanwhile, so they are handed over here once it has returned.
     const quint64 generation = generation_;
