@@ -118,12 +118,12 @@ void TestDailyLog::fullDiskLeavesWholeBlocks() {
         failure = eventlog::appendLine(path, block);
         written += failure ? 0 : 1;
     }
-    QVERIFY2(failure && failure->contains(path) && failure->contains(qt_error_string(ENOSPC)),
-             qPrintable(failure.value_or(u"the disk never filled"_s)));
+    QVERIFY2(failure, "the disk never filled");
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), inFile.repeated(written));
     file.close();
+    QVERIFY2(failure->contains(path) && failure->contains(qt_error_string(ENOSPC)), qPrintable(*failure));
 
     // Space comes back: the next block follows the last whole one.
     QCOMPARE(::mount(nullptr, mountPath.constData(), nullptr, MS_REMOUNT, "size=64k"), 0);
