@@ -63,7 +63,8 @@ std::optional<QString> appendLine(const QString& path, const QString& text) {
     // between. Non-blocking, because a FIFO in the file's place would
     // otherwise hold the open until some program reads it.
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, kNewFileMode);
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, kNewFileMode);
     if (fd < 0) {
         // A FIFO nobody reads, a socket or a device without its driver.
         if (errno == ENXIO)
@@ -84,7 +85,8 @@ std::optional<QString> appendLine(const QString& path, const QString& text) {
         // line of its own.
         result = failure(QStringLiteral("Cannot write"), path, qt_error_string(error));
         if (::ftruncate(fd, before.st_size) != 0)
-            *result += QStringLiteral(" (part of the text is left in the file: %1)").arg(qt_error_string(errno));
+            *result +=
+                QStringLiteral(" (part of the text is left in the file: %1)").arg(qt_error_string(errno));
     }
     if (::close(fd) != 0 && !result)
         result = failure(QStringLiteral("Cannot close"), path, qt_error_string(errno));

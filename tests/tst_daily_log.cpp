@@ -149,7 +149,8 @@ void TestDailyLog::specialFileRefusedAtOnce() {
             ::close(reader);
     });
 
-    auto pending = std::async(std::launch::async, [this] { return eventlog::appendLine(logFile(), u"lost"_s); });
+    auto pending =
+        std::async(std::launch::async, [this] { return eventlog::appendLine(logFile(), u"lost"_s); });
     const bool returned = pending.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     if (!returned && reader < 0)
         reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // lets a hung write end

@@ -57,8 +57,8 @@ void tst_PingWindow::startLogsAtOnceThenAboutOncePerSecond() {
     h.icmp.resolve = [](const QByteArray&) { return std::optional<platform::Ipv4>(0x0A010203); };
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
     // The first line comes with the click's own echo, before any timer tick.
-    QTRY_COMPARE_WITH_TIMEOUT(h.lines(), QStringList{QStringLiteral("Reply From 10.1.2.3: Bytes=0 Time=0ms TTL=64")},
-                              800);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        h.lines(), QStringList{QStringLiteral("Reply From 10.1.2.3: Bytes=0 Time=0ms TTL=64")}, 800);
     QVERIFY(!h.edit("txtDestIP")->isEnabled());
     QVERIFY(h.button("cmdPingStart")->isEnabled());
     QVERIFY(h.button("cmdPingStop")->isEnabled());
@@ -202,7 +202,8 @@ void tst_PingWindow::silentAddressInOwnNamespace() {
     QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);
     const QString noAnswer = QStringLiteral("No answer from 127.0.0.1");
     QCOMPARE(h.lines(), (QStringList{noAnswer, noAnswer, kEnd}));
-    QVERIFY2(stalls.longestMs() < 500, qPrintable(QStringLiteral("window stalled %1 ms").arg(stalls.longestMs())));
+    QVERIFY2(stalls.longestMs() < 500,
+             qPrintable(QStringLiteral("window stalled %1 ms").arg(stalls.longestMs())));
     QVERIFY2(loggedAt[0] >= 2700 && loggedAt[0] < 3500, qPrintable(QString::number(loggedAt[0])));
     const qint64 between = loggedAt[1] - loggedAt[0];
     QVERIFY2(between >= 2700 && between < 3500, qPrintable(QString::number(between)));
