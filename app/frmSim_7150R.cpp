@@ -5,7 +5,6 @@
 #include "link/conversions.h"
 #include "log/daily_log.h"
 #include "log/time_stamp.h"
-#include "ping/ping_tick.h"
 #include "platform/paint_throttle.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
@@ -16,6 +15,8 @@
 #include <QLabel>
 #include <QScreen>
 #include <QUrl>
+
+#include <utility>
 
 namespace app {
 
@@ -262,6 +263,12 @@ void frmSim_7150R::wireEvents() {
     winsock_.onConnectFailed = [this](const QString& reason) { Winsock1_ConnectFailed(reason); };
     sendTimer_.onTick = [this] { SendTimer_Timer(); };
     pingTimer_.onTick = [this] { PingTimer_Timer(); };
+    if (services_.icmp != nullptr) {
+        pinger_ = std::make_unique<ping::TickRunner>(*services_.icmp);
+        pinger_->onDone = [this](quint64 tick, const QString& line) {
+            gate_.deliver([this, tick, line] { PingTick_Done(tick, line); });
+        };
+    }
 }
 
 // ---- Start-up and settings -------------------------------------------------
@@ -557,14 +564,33 @@ void frmSim_7150R::cmdPingStop_Click() {
     if (!pingTimer_.isEnabled())
         return;
     pingTimer_.setEnabled(false);
+    // An echo still awaited is abandoned: its line is dropped when it comes.
+    pingOutstanding_ = 0;
+    pingTickDue_ = false;
     txtDestIP->setEnabled(true);
     AddLog(QStringLiteral("Ping Test End~!!"));
 }
 
 void frmSim_7150R::PingTimer_Timer() {
-    if (services_.icmp == nullptr)
+    if (pinger_ == nullptr)
         return;
-    AddLog(ping::runTick(txtDestIP->text(), *services_.icmp));
+    // One request at a time. A tick that falls due meanwhile goes out as soon
+    // as the line of the one awaited is in, so a silent host is asked about
+    // every 2.7 s and one that answers every second.
+    if (pingOutstanding_ != 0) {
+        pingTickDue_ = true;
+        return;
+    }
+    pingOutstanding_ = pinger_->start(txtDestIP->text());
+}
+
+void frmSim_7150R::PingTick_Done(quint64 tick, const QString& line) {
+    if (tick != pingOutstanding_)
+        return;
+    pingOutstanding_ = 0;
+    AddLog(line);
+    if (std::exchange(pingTickDue_, false))
+        PingTimer_Timer();
 }
 
 // ---- Window behaviour ------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "log/log_list_model.h"
+#include "ping/tick_runner.h"
 #include "platform/controls.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
@@ -16,6 +17,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 namespace app {
 
@@ -102,6 +104,7 @@ private:
     void selectNewestWhenTurnEnds();
     void showDisplayError(const platform::ControlError& error);
     template <typename W> W* control(const QString& name) const;
+    void PingTick_Done(quint64 tick, const QString& line);
 
     Services services_;
     platform::EventGate gate_;
@@ -109,6 +112,11 @@ private:
     platform::Timer sendTimer_{gate_, 1000};
     platform::Timer pingTimer_{gate_, 1000};
     eventlog::LogListModel logModel_;
+    std::unique_ptr<ping::TickRunner> pinger_;
+    // The tick whose line is awaited (0: none), and whether a tick fell due
+    // while it was.
+    quint64 pingOutstanding_ = 0;
+    bool pingTickDue_ = false;
     bool centred_ = false;
     bool settingsFailing_ = false;
     bool selectNewestPending_ = false;

@@ -3,6 +3,11 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace eventlog {
 
 namespace {
@@ -10,9 +15,30 @@ namespace {
 constexpr QLatin1StringView kLogFolderName("Log");
 constexpr QLatin1StringView kLogFileSuffix(".txt");
 constexpr char kLineEnd[] = "\r\n";
+constexpr mode_t kNewFileMode = 0666;
 
-QString failure(const QString& what, const QString& path, const QFile& file) {
-    return QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(path), file.errorString());
+QString failure(const QString& what, const QString& path, const QString& reason) {
+    return QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(path), reason);
+}
+
+QString notRegular(const QString& path) {
+    return failure(QStringLiteral("Cannot open"), path, QStringLiteral("Not a regular file"));
+}
+
+// Writes all of bytes, or reports the error that stopped it.
+bool writeAll(int fd, const QByteArray& bytes, int* error) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = n < 0 ? errno : EIO;
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 } // namespace
@@ -34,26 +60,37 @@ std::optional<QString> appendLine(const QString& path, const QString& text) {
     bytes.append(kLineEnd);
 
     // Opened and closed on every call so other programs may read the file in
-    // between; unbuffered so the write count reflects what the OS accepted.
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return failure(QStringLiteral("Cannot open"), path, file);
+    // between. Non-blocking, because a FIFO in the file's place would
+    // otherwise hold the open until some program reads it.
+    const QByteArray name = QFile::encodeName(path);
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, kNewFileMode);
+    if (fd < 0) {
+        // A FIFO nobody reads, a socket or a device without its driver.
+        if (errno == ENXIO)
+            return notRegular(path);
+        return failure(QStringLiteral("Cannot open"), path, qt_error_string(errno));
+    }
 
-    const qint64 written = file.write(bytes);
-    if (written != bytes.size()) {
-        const QString reason = failure(QStringLiteral("Cannot write"), path, file);
-        file.close();
-        return reason;
+    std::optional<QString> result;
+    struct stat before {};
+    int error = 0;
+    if (::fstat(fd, &before) != 0) {
+        result = failure(QStringLiteral("Cannot open"), path, qt_error_string(errno));
+    } else if (!S_ISREG(before.st_mode)) {
+        result = notRegular(path);
+    } else if (!writeAll(fd, bytes, &error)) {
+        // A full disk takes part of a block; what it took is given back, so
+        // the file holds whole blocks only and a later block starts on a
+        // line of its own.
+        result = failure(QStringLiteral("Cannot write"), path, qt_error_string(error));
+        if (::ftruncate(fd, before.st_size) != 0)
+            *result +=
+                QStringLiteral(" (part of the text is left in the file: %1)").arg(qt_error_string(errno));
     }
-    if (!file.flush()) {
-        const QString reason = failure(QStringLiteral("Cannot flush"), path, file);
-        file.close();
-        return reason;
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return failure(QStringLiteral("Cannot close"), path, file);
-    return std::nullopt;
+    if (::close(fd) != 0 && !result)
+        result = failure(QStringLiteral("Cannot close"), path, qt_error_string(errno));
+    return result;
 }
 
 } // namespace eventlog

@@ -11,8 +11,9 @@ namespace eventlog {
 QString dailyLogPath(const QString& programDir, const QDate& localDate);
 
 // Opens the file for appending (creating it), writes text + CR LF, closes it.
-// Returns the reason on failure (nothing written is then left half-done
-// beyond what the OS accepted); std::nullopt on success.
-std::optional<QString> appendLine(const QString& path, const QString& text);
+// The text goes in whole or not at all: a write cut short (a full disk) is
+// taken back out. Anything but a regular file in the path's place is refused
+// at once. Returns the reason on failure; std::nullopt on success.
+[[nodiscard]] std::optional<QString> appendLine(const QString& path, const QString& text);
 
 } // namespace eventlog

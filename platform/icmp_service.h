@@ -27,7 +27,8 @@ struct EchoOutcome {
     QString reason;  // why no ICMP socket could be opened, for NotAvailable
 };
 
-// Name resolution and one ICMP echo round trip. Both calls block.
+// Name resolution and one ICMP echo round trip. Both calls block; they may
+// be made from any thread, several at a time.
 class IcmpService {
 public:
     virtual ~IcmpService() = default;

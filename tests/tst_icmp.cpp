@@ -19,45 +19,24 @@ constexpr int kSkipExitCode = 77;
 
 #ifdef LUMORA_ICMP_NETNS_HELPER
 
+#include "netns.h"
+
 #include <arpa/inet.h>
 #include <linux/capability.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <string>
 
 namespace {
+
+using testsupport::bringLoopbackUp;
+using testsupport::writeProcFile;
 
 int report(int exitCode, const std::string& text) {
     std::printf("%s\n", text.c_str());
     return exitCode;
-}
-
-bool bringLoopbackUp() {
-    const int control = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = control >= 0 && ::ioctl(control, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    up = up && ::ioctl(control, SIOCSIFFLAGS, &request) == 0;
-    return (control < 0 || ::close(control) == 0) && up;
-}
-
-bool writeProcFile(const char* path, const char* value) {
-    std::ofstream file(path);
-    file << value << '\n';
-    file.close();
-    return !file.fail();
 }
 
 bool dropNetRawCapability() {

@@ -1,10 +1,40 @@
+#include "netns.h"
 #include "platform/icmp_service.h"
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
+#include <QSemaphore>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
 
 using testsupport::Harness;
+
+namespace {
+
+const QString kEnd = QStringLiteral("Ping Test End~!!");
+
+// Records the longest time the window's thread went without an event-loop
+// turn: what a user sees as a frozen window.
+class StallMeter {
+public:
+    StallMeter() {
+        turns_.setInterval(10);
+        QObject::connect(&turns_, &QTimer::timeout, &turns_,
+                         [this] { longest_ = std::max(longest_, sinceTurn_.restart()); });
+        sinceTurn_.start();
+        turns_.start();
+    }
+    qint64 longestMs() const { return longest_; }
+
+private:
+    QTimer turns_;
+    QElapsedTimer sinceTurn_;
+    qint64 longest_ = 0;
+};
+
+} // namespace
 
 class tst_PingWindow : public QObject {
     Q_OBJECT
@@ -13,7 +43,10 @@ private Q_SLOTS:
     void startLogsAtOnceThenAboutOncePerSecond();
     void stopWhenStoppedDoesNothing();
     void startWhileRunningRunsOneMoreTick();
-    void tickBlocksOtherHandlersUntilItReturns();
+    void tickWaitsOffTheWindow_data();
+    void tickWaitsOffTheWindow();
+    void lineWaitsForRunningHandler();
+    void silentAddressInOwnNamespace();
     void realEchoFromLoopback();
 };
 
@@ -23,8 +56,9 @@ void tst_PingWindow::startLogsAtOnceThenAboutOncePerSecond() {
     h.edit("txtDestIP")->setText(QStringLiteral("10.1.2.3"));
     h.icmp.resolve = [](const QByteArray&) { return std::optional<platform::Ipv4>(0x0A010203); };
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
-    // The first line comes with the click, before any timer tick.
-    QCOMPARE(h.lines(), QStringList{QStringLiteral("Reply From 10.1.2.3: Bytes=0 Time=0ms TTL=64")});
+    // The first line comes with the click's own echo, before any timer tick.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        h.lines(), QStringList{QStringLiteral("Reply From 10.1.2.3: Bytes=0 Time=0ms TTL=64")}, 800);
     QVERIFY(!h.edit("txtDestIP")->isEnabled());
     QVERIFY(h.button("cmdPingStart")->isEnabled());
     QVERIFY(h.button("cmdPingStop")->isEnabled());
@@ -35,7 +69,7 @@ void tst_PingWindow::startLogsAtOnceThenAboutOncePerSecond() {
     QVERIFY2(clock.elapsed() >= 1500 && clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
 
     QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);
-    QCOMPARE(h.lines().last(), QStringLiteral("Ping Test End~!!"));
+    QCOMPARE(h.lines().last(), kEnd);
     QVERIFY(h.edit("txtDestIP")->isEnabled());
     const qsizetype after = h.lines().size();
     QTest::qWait(1300);
@@ -55,39 +89,128 @@ void tst_PingWindow::startWhileRunningRunsOneMoreTick() {
     h.start();
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
-    QCOMPARE(h.icmp.echoes, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(h.lines().size(), 2, 800);
+    QCOMPARE(h.icmp.echoes.load(), 2);
     QVERIFY(h.window->PingTimer().isEnabled());
     QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);
-    QCOMPARE(h.lines().filter(QStringLiteral("Ping Test End~!!")).size(), 1);
+    QCOMPARE(h.lines().filter(kEnd).size(), 1);
 }
 
-// While a tick waits for its echo, nothing else runs; the send timer's ticks
-// that fell due meanwhile come once afterwards.
-void tst_PingWindow::tickBlocksOtherHandlersUntilItReturns() {
+// A lookup or an echo that takes long holds a thread of its own, not the
+// window: the click that starts it returns at once, and Ping Stop or closing
+// ends the test at once, dropping the line of the tick still awaited.
+void tst_PingWindow::tickWaitsOffTheWindow_data() {
+    QTest::addColumn<bool>("slowLookup");
+    QTest::addColumn<bool>("close");
+    QTest::newRow("slow lookup, Ping Stop") << true << false;
+    QTest::newRow("slow echo, Ping Stop") << false << false;
+    QTest::newRow("slow echo, window closed") << false << true;
+}
+
+void tst_PingWindow::tickWaitsOffTheWindow() {
+    QFETCH(bool, slowLookup);
+    QFETCH(bool, close);
     Harness h;
     h.start();
-    int sendTicksDuringEcho = 0;
-    int sendTicks = 0;
-    bool inEcho = false;
-    h.window->SendTimer().onTick = [&] {
-        ++sendTicks;
-        if (inEcho)
-            ++sendTicksDuringEcho;
+    QSemaphore answer;
+    std::atomic<int> waiting = 0;
+    std::atomic<int> left = 0;
+    auto hold = [&] {
+        ++waiting;
+        // Bounded, so that a window that waits for it still ends the test.
+        static_cast<void>(answer.tryAcquire(1, 5000));
+        ++left;
     };
-    h.window->SendTimer().setInterval(20);
-    h.window->SendTimer().setEnabled(true);
-    h.icmp.reply = [&](platform::Ipv4) {
-        inEcho = true;
-        QTest::qWait(300); // an event loop runs, as a modal box would
-        inEcho = false;
-        return platform::EchoOutcome{};
-    };
-    const int before = sendTicks;
+    const auto releaseHeld = qScopeGuard([&] {
+        answer.release(waiting);
+        QVERIFY(QTest::qWaitFor([&] { return left == waiting; }));
+        QTest::qWait(50);
+    });
+    if (slowLookup) {
+        h.icmp.resolve = [&](const QByteArray&) {
+            hold();
+            return std::optional<platform::Ipv4>(0x7F000001);
+        };
+    } else {
+        h.icmp.reply = [&](platform::Ipv4) {
+            hold();
+            return platform::EchoOutcome{};
+        };
+    }
+
+    QElapsedTimer clicked;
+    clicked.start();
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
-    QCOMPARE(sendTicksDuringEcho, 0);
-    QCOMPARE(sendTicks, before + 1);
-    QCOMPARE(h.lines().last(), QStringLiteral("No answer from 127.0.0.1"));
-    h.window->SendTimer().setEnabled(false);
+    QVERIFY2(clicked.elapsed() < 1000, qPrintable(QString::number(clicked.elapsed())));
+    QTRY_COMPARE(waiting.load(), 1);
+    QVERIFY(h.lines().isEmpty());
+
+    if (close) {
+        h.window->close();
+        QCOMPARE(h.endRequests, 1);
+    } else {
+        QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);
+        QVERIFY(h.edit("txtDestIP")->isEnabled());
+    }
+    const QStringList expected = close ? QStringList{} : QStringList{kEnd};
+    QCOMPARE(h.lines(), expected);
+    answer.release();
+    QTRY_COMPARE(left.load(), 1);
+    QTest::qWait(200);
+    QCOMPARE(h.lines(), expected);
+}
+
+// The line of a tick that ends while another handler runs (here one that
+// spins an event loop, as a modal box does) waits until that handler returns.
+void tst_PingWindow::lineWaitsForRunningHandler() {
+    Harness h;
+    h.start();
+    qsizetype linesDuringHandler = -1;
+    h.window->gate().deliver([&] {
+        h.window->cmdPingStart_Click();
+        QTest::qWait(300);
+        linesDuringHandler = h.lines().size();
+    });
+    QCOMPARE(linesDuringHandler, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(h.lines().size(), 1, 800);
+}
+
+// The system's ICMP layer against 127.0.0.1 in a namespace where it answers
+// nothing: one request every 2.7 s or a little more, and the window keeps
+// turning meanwhile.
+void tst_PingWindow::silentAddressInOwnNamespace() {
+    const testsupport::SilentLoopbackNamespace silent;
+    if (!silent.failure().empty())
+        QSKIP(silent.failure().c_str());
+    const auto icmp = platform::makeSystemIcmpService();
+    Harness h;
+    app::Services services = h.services();
+    services.icmp = icmp.get();
+    h.window = app::Main(services);
+    h.edit("txtDestIP")->setText(QStringLiteral("127.0.0.1"));
+
+    QElapsedTimer clock;
+    QList<qint64> loggedAt;
+    connect(&h.window->logLines(), &eventlog::LogListModel::linesAppended, this,
+            [&] { loggedAt.append(clock.elapsed()); });
+    StallMeter stalls;
+    clock.start();
+    QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(loggedAt.size() >= 2, 10000);
+    if (h.lines().first().startsWith(QLatin1String("Ping: ICMP Not Available")))
+        QSKIP(qPrintable(QStringLiteral("this machine allows no ICMP socket: ") + h.lines().first()));
+    QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);
+    const QString noAnswer = QStringLiteral("No answer from 127.0.0.1");
+    QCOMPARE(h.lines(), (QStringList{noAnswer, noAnswer, kEnd}));
+    QVERIFY2(stalls.longestMs() < 500,
+             qPrintable(QStringLiteral("window stalled %1 ms").arg(stalls.longestMs())));
+    QVERIFY2(loggedAt[0] >= 2700 && loggedAt[0] < 3500, qPrintable(QString::number(loggedAt[0])));
+    const qint64 between = loggedAt[1] - loggedAt[0];
+    QVERIFY2(between >= 2700 && between < 3500, qPrintable(QString::number(between)));
+
+    // The echo awaited at Ping Stop logs nothing when its time is up.
+    QTest::qWait(3000);
+    QCOMPARE(h.lines().size(), 3);
 }
 
 void tst_PingWindow::realEchoFromLoopback() {
@@ -100,6 +223,7 @@ void tst_PingWindow::realEchoFromLoopback() {
     h.icmp.resolve = [real](const QByteArray& name) { return real->resolveFirstIpv4(name); };
     h.icmp.reply = [real](platform::Ipv4 to) { return real->echo(to, 255, 2700); };
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
+    QTRY_VERIFY(!h.lines().isEmpty());
     QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);
     const QString line = h.lines().first();
     if (line.startsWith(QLatin1String("Ping: ICMP Not Available")))

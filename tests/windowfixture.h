@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -63,6 +64,7 @@ public:
     }
 };
 
+// Called from the ping ticks' threads.
 class FakeIcmp final : public platform::IcmpService {
 public:
     std::function<std::optional<platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
@@ -75,7 +77,7 @@ public:
         o.reply.ttl = 64;
         return o;
     };
-    int echoes = 0;
+    std::atomic<int> echoes = 0;
     std::optional<platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override { return resolve(host); }
     platform::EchoOutcome echo(platform::Ipv4 to, int, int) override {
         ++echoes;

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/icmp_service.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace ping {
+
+// Runs ping ticks (runTick) off the thread that owns the runner: the name
+// lookup and the echo wait block a thread of their own, and each tick's line
+// comes back to the owner's thread through its event loop. Ticks may overlap
+// here; keeping to one at a time is the caller's choice.
+class TickRunner : public QObject {
+    Q_OBJECT
+public:
+    // The service is called from the ticks' threads, and must outlive every
+    // tick started, including those still waiting when the runner goes.
+    explicit TickRunner(platform::IcmpService& icmp, QObject* parent = nullptr);
+    ~TickRunner() override;
+
+    // Starts one tick and returns its number (never 0). Returns at once.
+    quint64 start(const QString& addressText);
+
+    // On the owner's thread, once per tick that ended while the runner lived.
+    std::function<void(quint64 tick, const QString& line)> onDone;
+
+private:
+    struct Relay;
+
+    platform::IcmpService& icmp_;
+    std::shared_ptr<Relay> relay_;
+    quint64 lastTick_ = 0;
+};
+
+} // namespace ping
