@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLoggingCategory>
 #include <QStandardPaths>
 
@@ -10,6 +12,9 @@ Q_LOGGING_CATEGORY(lcStartup, "lumora.startup")
 namespace app {
 
 namespace {
+
+// The installed desktop entry and icon carry this name.
+const QString kDesktopEntry = QStringLiteral("example.lumora.Sim7150R");
 
 // Symbolic links and "/usr/bin/../bin" must not hide that two folders are one.
 QString comparable(const QString& dir) {
@@ -43,6 +48,9 @@ QString logHome(const QString& programDir) {
 }
 
 std::unique_ptr<frmSim_7150R> Main(const Services& services) {
+    // Lets the desktop show the window under its menu entry and icon.
+    QGuiApplication::setDesktopFileName(kDesktopEntry);
+    QApplication::setWindowIcon(QIcon::fromTheme(kDesktopEntry));
     if (const auto failure = MakeLogFolder(services.programDir))
         qCWarning(lcStartup).noquote() << *failure;
     auto window = std::make_unique<frmSim_7150R>(services);

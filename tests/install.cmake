@@ -1,4 +1,5 @@
 lumora_add_test(tst_startup SOURCES tst_startup.cpp LIBS lumora_app)
+target_compile_definitions(tst_startup PRIVATE LUMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 lumora_add_test(tst_accessibility SOURCES tst_accessibility.cpp LIBS lumora_app)
 
 # What the installation gives a desktop and the package manager, validated

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void logHomeFollowsWhereTheProgramRuns_data();
     void logHomeFollowsWhereTheProgramRuns();
     void installedProgramLogsIntoDataFolder();
+    void windowBelongsToItsDesktopEntry();
 };
 
 void tst_Startup::initTestCase() {
@@ -65,6 +66,15 @@ void tst_Startup::installedProgramLogsIntoDataFolder() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("[09:05:03.007] RECV : Status Request (112 Bytes)\r\n"));
     QVERIFY(QDir(bin.path()).isEmpty());
+}
+
+void tst_Startup::windowBelongsToItsDesktopEntry() {
+    Harness h;
+    h.start();
+    // The name the desktop looks up must be the entry that is installed.
+    const QString entry = QStringLiteral(LUMORA_SOURCE_DIR "/dist/") + QGuiApplication::desktopFileName() +
+                          QStringLiteral(".desktop");
+    QVERIFY2(!QGuiApplication::desktopFileName().isEmpty() && QFileInfo::exists(entry), qPrintable(entry));
 }
 
 LUMORA_TEST_MAIN(tst_Startup)
