@@ -133,6 +133,16 @@ void applyColours(const ControlSpec& design, QWidget* widget) {
     widget->setPalette(p);
 }
 
+void applyAccessibleName(const ControlSpec& design, QWidget* widget) {
+    if (design.accessibleName.isEmpty())
+        return;
+    widget->setAccessibleName(design.accessibleName);
+    // On Linux a combo box reports its text as its name; the field typed into
+    // carries the name there.
+    if (auto* combo = qobject_cast<QComboBox*>(widget); combo != nullptr && combo->lineEdit() != nullptr)
+        combo->lineEdit()->setAccessibleName(design.accessibleName);
+}
+
 } // namespace
 
 frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
@@ -171,6 +181,7 @@ void frmSim_7150R::buildControls() {
             widget->setFixedHeight(1);
         widget->setFont(fontFor(design.font));
         widget->setEnabled(design.enabled);
+        applyAccessibleName(design, widget);
         applyColours(design, widget);
         if (auto* edit = qobject_cast<QLineEdit*>(widget); edit != nullptr && design.maxLength > 0)
             edit->setMaxLength(design.maxLength);

@@ -29,7 +29,8 @@ struct Services {
     platform::Shell* shell = nullptr;
     platform::SettingsStore* settings = nullptr;
     platform::IcmpService* icmp = nullptr;
-    // The folder that holds the program; the Log folder lies inside it.
+    // The folder the Log folder lies in: the program's own, or the user's data
+    // folder when the program runs installed (logHome).
     QString programDir;
     // Ends the program when the window is closed.
     std::function<void()> endProgram;

@@ -49,9 +49,13 @@ std::vector<ControlSpec> build() {
 
     add(frame("Frame1", " TCP Information ", kFrameBlue, 30, 60, 7845, 855));
     add(control(s("Label3"), Kind::Label, "Frame1", s("Destination IP"), 300, 390, 1155, 225));
-    add(control(s("txtDestIP"), Kind::TextBox, "Frame1", {}, 1530, 330, 1815, 330)).maxLength = 15;
+    ControlSpec& ip = add(control(s("txtDestIP"), Kind::TextBox, "Frame1", {}, 1530, 330, 1815, 330));
+    ip.maxLength = 15;
+    ip.accessibleName = s("Destination IP");
     add(control(s("Label4"), Kind::Label, "Frame1", s("Port No"), 3600, 390, 615, 225));
-    add(control(s("txtDestPort"), Kind::TextBox, "Frame1", {}, 4260, 330, 825, 330)).maxLength = 5;
+    ControlSpec& port = add(control(s("txtDestPort"), Kind::TextBox, "Frame1", {}, 4260, 330, 825, 330));
+    port.maxLength = 5;
+    port.accessibleName = s("Port No");
     add(control(s("cmdConnect"), Kind::Button, "Frame1", s("Connect"), 5250, 300, 1155, 375));
     add(control(s("cmdDisconnect"), Kind::Button, "Frame1", s("Disconnect"), 6420, 300, 1155, 375)).enabled =
         false;
@@ -66,7 +70,9 @@ std::vector<ControlSpec> build() {
     add(control(indexedName("optInterval", 1), Kind::Option, "Frame2", s("Repeat"), 2970, 405, 975, 225));
     add(control(indexedName("lblTime", 0), Kind::Label, "Frame2", s("Time Interval"), 4560, 405, 1050, 225))
         .enabled = false;
-    add(control(s("cboTime"), Kind::ComboBox, "Frame2", s("1"), 5715, 330, 825, 345)).enabled = false;
+    ControlSpec& interval = add(control(s("cboTime"), Kind::ComboBox, "Frame2", s("1"), 5715, 330, 825, 345));
+    interval.enabled = false;
+    interval.accessibleName = s("Time Interval");
     add(control(indexedName("lblTime", 1), Kind::Label, "Frame2", s("(Second)"), 6570, 405, 750, 225))
         .enabled = false;
 
@@ -86,12 +92,16 @@ std::vector<ControlSpec> build() {
         false;
     add(control(s("cmdClear"), Kind::Button, "Frame8", s("List Clear"), 9570, 330, 1245, 375));
 
-    add(control(s("List1"), Kind::ListBox, "", {}, 30, 6120, 11085, 4380)).font = FontRole::LogList;
+    ControlSpec& list = add(control(s("List1"), Kind::ListBox, "", {}, 30, 6120, 11085, 4380));
+    list.font = FontRole::LogList;
+    list.accessibleName = s("Log");
 
     add(frame("Frame6", " Digital Input Value ", kFrameGreen, 30, 3150, 8235, 765));
+    // Named by index: start-up recaptions them "00" to "11".
     for (int i = 0; i < 12; ++i)
         add(control(indexedName("chkDIValue", i), Kind::CheckBox, "Frame6",
-                    QStringLiteral("%1").arg(i + 1, 2, 10, QLatin1Char('0')), 240 + 660 * i, 360, 525, 225));
+                    QStringLiteral("%1").arg(i + 1, 2, 10, QLatin1Char('0')), 240 + 660 * i, 360, 525, 225))
+            .accessibleName = QStringLiteral("Digital Input %1").arg(i, 2, 10, QLatin1Char('0'));
 
     add(frame("Frame11", " Digital Output Value ", kFrameGreen, 8280, 3150, 2835, 765));
     for (int i = 0; i < 4; ++i) {
@@ -100,10 +110,12 @@ std::vector<ControlSpec> build() {
                                      360, i == 0 ? 525 : 555, 255));
         c.enabled = false;
         c.foreground = kBlack;
+        c.accessibleName = QStringLiteral("Digital Output %1").arg(i + 1, 2, 10, QLatin1Char('0'));
     }
 
     const char* valueFrames[] = {"Frame5", "Frame4"};
     const char* valueCaptions[] = {" Counter ", " Time Gap "};
+    const char* valueNames[] = {"Counter", "Time Gap"};
     const char* valueArrays[] = {"txtCounter", "txtTimegap"};
     const int valueTops[] = {3990, 5070};
     for (int f = 0; f < 2; ++f) {
@@ -119,6 +131,8 @@ std::vector<ControlSpec> build() {
                                          150 + 900 * i, 540, 885, 315));
             c.foreground = kTeal;
             c.font = FontRole::Counter;
+            c.accessibleName =
+                QStringLiteral("%1 CH%2").arg(QLatin1String(valueNames[f])).arg(i + 1, 2, 10, QLatin1Char('0'));
         }
     }
 

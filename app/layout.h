@@ -28,6 +28,9 @@ struct ControlSpec {
     std::optional<QColor> background;
     FontRole font = FontRole::Window;
     int maxLength = 0;
+    // What screen readers and desktop automation call the control, from the
+    // label a user reads beside it; empty where the caption says it already.
+    QString accessibleName;
 };
 
 inline constexpr int kTwipsPerPixel = 15;

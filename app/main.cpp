@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     services.shell = &shell;
     services.settings = &settings;
     services.icmp = icmp.get();
-    services.programDir = QCoreApplication::applicationDirPath();
+    services.programDir = app::logHome(QCoreApplication::applicationDirPath());
     services.endProgram = [] { QCoreApplication::exit(0); };
 
     const auto window = app::Main(services);

@@ -1,24 +1,56 @@
 #include "app/startup.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLoggingCategory>
+#include <QStandardPaths>
 
 Q_LOGGING_CATEGORY(lcStartup, "lumora.startup")
 
 namespace app {
+
+namespace {
+
+// The installed desktop entry and icon carry this name.
+const QString kDesktopEntry = QStringLiteral("example.lumora.Sim7150R");
+
+// Symbolic links and "/usr/bin/../bin" must not hide that two folders are one.
+QString comparable(const QString& dir) {
+    const QString canonical = QFileInfo(dir).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QDir(dir).absolutePath()) : canonical;
+}
+
+} // namespace
 
 std::optional<QString> MakeLogFolder(const QString& programDir) {
     const QString path = QDir(programDir).filePath(QStringLiteral("Log"));
     // Anything of that name counts, a plain file too: it is left alone.
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
         return std::nullopt;
-    if (!QDir().mkdir(path))
+    if (!QDir().mkpath(path))
         return QStringLiteral("cannot create folder ") + path;
     return std::nullopt;
 }
 
+QString logHome(const QString& programDir, const QString& installedBinDir) {
+    if (installedBinDir.isEmpty() || comparable(programDir) != comparable(installedBinDir))
+        return programDir;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    // Without a home folder there is no data folder either; beside the program
+    // the failed writes at least name where they went.
+    return data.isEmpty() ? programDir : data;
+}
+
+QString logHome(const QString& programDir) {
+    return logHome(programDir, QStringLiteral(LUMORA_INSTALLED_BINDIR));
+}
+
 std::unique_ptr<frmSim_7150R> Main(const Services& services) {
+    // Lets the desktop show the window under its menu entry and icon.
+    QGuiApplication::setDesktopFileName(kDesktopEntry);
+    QApplication::setWindowIcon(QIcon::fromTheme(kDesktopEntry));
     if (const auto failure = MakeLogFolder(services.programDir))
         qCWarning(lcStartup).noquote() << *failure;
     auto window = std::make_unique<frmSim_7150R>(services);

@@ -10,9 +10,20 @@
 namespace app {
 
 // Makes <programDir>/Log unless an entry of that name (folder or plain file)
-// already exists. Gives the reason when it could not be made; start-up goes
-// on without it and the daily log writes report their own failures.
+// already exists, and programDir with it when that is missing too (a user's
+// data folder on the first start). Gives the reason when it could not be
+// made; start-up goes on without it and the daily log writes report their
+// own failures.
 std::optional<QString> MakeLogFolder(const QString& programDir);
+
+// The folder that the Log folder goes into. The installation's bin folder is
+// not the user's to write (and run as root, one log there would mix users'
+// runs), so a program started from there logs into the user's data folder for
+// the application; a copy anywhere else, the build folder included, logs
+// beside itself.
+QString logHome(const QString& programDir, const QString& installedBinDir);
+// The same, against the bin folder this build installs into.
+QString logHome(const QString& programDir);
 
 // Makes the Log folder, loads the window with its settings and shows it.
 std::unique_ptr<frmSim_7150R> Main(const Services& services);

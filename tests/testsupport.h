@@ -12,7 +12,8 @@
 
 namespace testsupport {
 
-// A scratch folder for the whole test process; XDG_CONFIG_HOME points into it.
+// A scratch folder for the whole test process; XDG_CONFIG_HOME and
+// XDG_DATA_HOME point into it.
 inline QTemporaryDir& scratch() {
     static QTemporaryDir dir;
     return dir;
@@ -22,6 +23,9 @@ inline void isolateProcess() {
     const QString config = scratch().filePath(QStringLiteral("config"));
     QDir().mkpath(config);
     qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+    const QString data = scratch().filePath(QStringLiteral("data"));
+    QDir().mkpath(data);
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
 }

@@ -9,6 +9,8 @@ packages=(
   fonts-liberation fonts-dejavu-core
   iproute2 util-linux
   libbenchmark-dev
+  desktop-file-utils appstream groff-base man-db
+  dpkg-dev file
 )
 
 missing=()

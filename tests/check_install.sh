@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch DESTDIR and checks one part of what a
+# desktop, a software centre and man(1) will read from it.
+#   check_install.sh layout|desktop|metainfo|manpages BUILD_DIR
+# Exits 77 (a skip to CTest) only when a validator the check needs is missing.
+set -euo pipefail
+
+check=$1
+build=$2
+app_id=example.lumora.Sim7150R
+
+need() {
+  command -v "$1" >/dev/null ||
+    { echo "SKIPPED: $1 is not installed (tools/install-deps.sh installs $2)"; exit 77; }
+}
+case $check in
+  desktop) need desktop-file-validate desktop-file-utils ;;
+  metainfo) need appstreamcli appstream ;;
+  manpages) need groff groff-base; need man man-db; need lexgrog man-db ;;
+  layout) ;;
+  *) echo "unknown check: $check" >&2; exit 2 ;;
+esac
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
+usr=$root/usr
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# A validator passes only when it exits 0 and has nothing to say.
+quiet() {
+  local out
+  if ! out=$("$@" 2>&1) || [ -n "$out" ]; then
+    fail "$* ->"$'\n'"$out"
+  fi
+}
+
+case $check in
+layout)
+  for program in lumora-7150r-sim lumora-7150r-unit; do
+    [ -x "$usr/bin/$program" ] || fail "bin/$program is not installed"
+  done
+  for file in share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
+              share/icons/hicolor/scalable/apps/$app_id.svg share/icons/hicolor/16x16/apps/$app_id.png; do
+    [ -f "$usr/$file" ] || fail "$file is not installed"
+  done
+  # Each program has its manual page and each page its program.
+  for program in "$usr"/bin/*; do
+    [ -f "$usr/share/man/man1/$(basename "$program").1" ] || fail "no manual page for bin/$(basename "$program")"
+  done
+  for page in "$usr"/share/man/man1/*.1; do
+    [ -x "$usr/bin/$(basename "$page" .1)" ] || fail "manual page $(basename "$page") has no program"
+  done
+  ;;
+desktop)
+  entry=$usr/share/applications/$app_id.desktop
+  quiet desktop-file-validate "$entry"
+  exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+  [ -x "$usr/bin/$exec_program" ] || fail "Exec=$exec_program is not an installed program"
+  icon=$(sed -n 's/^Icon=//p' "$entry")
+  [ -f "$usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon is not in the hicolor theme"
+  ;;
+metainfo)
+  appstreamcli validate --no-net "$usr/share/metainfo/$app_id.metainfo.xml" || fail "appstreamcli validate"
+  # The launchable must name the installed desktop entry.
+  appstreamcli validate-tree --no-net "$usr" || fail "appstreamcli validate-tree"
+  ;;
+manpages)
+  for page in "$usr"/share/man/man1/*.1; do
+    name=$(basename "$page" .1)
+    quiet groff -man -ww -z "$page"
+    warnings=$(man --warnings -l "$page" 2>&1 >/dev/null) || true
+    [ -z "$warnings" ] || fail "man --warnings $name.1:"$'\n'"$warnings"
+    whatis=$(lexgrog "$page" 2>&1) || true
+    [[ $whatis == *": \"$name - "* ]] || fail "$name.1: NAME section does not parse for whatis ($whatis)"
+    for section in NAME SYNOPSIS DESCRIPTION OPTIONS FILES "EXIT STATUS"; do
+      grep -q "^\.SH \"\?$section\"\?\$" "$page" || fail "$name.1 has no $section section"
+    done
+    # Every option the program lists is described (the client takes none).
+    [ "$name" = lumora-7150r-sim ] && continue
+    help=$(timeout 10 "$usr/bin/$name" --help 2>/dev/null) || continue
+    text=$(sed 's/\\-/-/g' "$page")
+    for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
+      # Qt's own --help-all is not the program's to describe.
+      [ "$option" = --help-all ] && continue
+      grep -q -- "$option" <<<"$text" || fail "$name.1 does not describe $option"
+    done
+  done
+  ;;
+esac
+
+[ "$failures" -eq 0 ] || exit 1
+echo "install $check: ok"

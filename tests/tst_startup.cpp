@@ -1,0 +1,81 @@
+#include "windowfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using testsupport::Harness;
+
+namespace {
+
+// The user's data folder for the client, as the desktop's conventions put it.
+QString clientDataFolder() {
+    return QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(QStringLiteral("lumora-7150r-sim"));
+}
+
+} // namespace
+
+class tst_Startup : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void logHomeFollowsWhereTheProgramRuns_data();
+    void logHomeFollowsWhereTheProgramRuns();
+    void installedProgramLogsIntoDataFolder();
+    void windowBelongsToItsDesktopEntry();
+};
+
+void tst_Startup::initTestCase() {
+    // The name the client's executable gives it.
+    QCoreApplication::setApplicationName(QStringLiteral("lumora-7150r-sim"));
+}
+
+void tst_Startup::logHomeFollowsWhereTheProgramRuns_data() {
+    QTest::addColumn<QString>("programDir");
+    QTest::addColumn<QString>("installedBinDir");
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("installation's bin folder") << "/usr/bin" << "/usr/bin" << true;
+    QTest::newRow("same folder spelt another way") << "/usr/bin" << "/usr/lib/../bin/" << true;
+    QTest::newRow("build folder") << "/work/project/build" << "/usr/local/bin" << false;
+    QTest::newRow("copy in a folder of its own") << "/opt/lumora" << "/usr/bin" << false;
+    QTest::newRow("prefix of the bin folder") << "/usr" << "/usr/bin" << false;
+    QTest::newRow("no installation configured") << "/usr/bin" << "" << false;
+}
+
+void tst_Startup::logHomeFollowsWhereTheProgramRuns() {
+    QFETCH(QString, programDir);
+    QFETCH(QString, installedBinDir);
+    QFETCH(bool, installed);
+    QCOMPARE(app::logHome(programDir, installedBinDir), installed ? clientDataFolder() : programDir);
+}
+
+void tst_Startup::installedProgramLogsIntoDataFolder() {
+    QVERIFY(!QFileInfo::exists(clientDataFolder()));
+    QTemporaryDir bin;
+    Harness h;
+    app::Services services = h.services();
+    services.programDir = app::logHome(bin.path(), bin.path());
+    h.window = app::Main(services);
+
+    const QString log = QDir(clientDataFolder()).filePath(QStringLiteral("Log"));
+    QVERIFY(QFileInfo(log).isDir());
+    h.window->WriteLogFile(QStringLiteral("[09:05:03.007] RECV : Status Request (112 Bytes)"));
+    QFile file(QDir(log).filePath(QStringLiteral("20261206.txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("[09:05:03.007] RECV : Status Request (112 Bytes)\r\n"));
+    QVERIFY(QDir(bin.path()).isEmpty());
+}
+
+void tst_Startup::windowBelongsToItsDesktopEntry() {
+    Harness h;
+    h.start();
+    // The name the desktop looks up must be the entry that is installed.
+    const QString entry = QStringLiteral(LUMORA_SOURCE_DIR "/dist/") + QGuiApplication::desktopFileName() +
+                          QStringLiteral(".desktop");
+    QVERIFY2(!QGuiApplication::desktopFileName().isEmpty() && QFileInfo::exists(entry), qPrintable(entry));
+}
+
+LUMORA_TEST_MAIN(tst_Startup)
+#include "tst_startup.moc"
