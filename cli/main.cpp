@@ -1,0 +1,42 @@
+// lumora-7150r-cli: the client's protocol, ping and log code for scripts and
+// test stations, with no window system.
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/stop_signals.h"
+#include "platform/settings_store.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+
+    cli::Console console;
+    const cli::ParsedArguments parsed = cli::parseArguments(arguments);
+    switch (parsed.outcome) {
+    case cli::ParsedArguments::Outcome::Help:
+        console.out(cli::helpText().chopped(1));
+        return cli::kDone;
+    case cli::ParsedArguments::Outcome::Version:
+        console.out(cli::versionText());
+        return cli::kDone;
+    case cli::ParsedArguments::Outcome::UsageError:
+        console.fail(parsed.error + QStringLiteral(" (see --help)"));
+        return cli::kUsageError;
+    case cli::ParsedArguments::Outcome::Run:
+        break;
+    }
+
+    // Before the application object, so no thread escapes the mask.
+    if (parsed.invocation.command == cli::Command::Poll) {
+        if (const auto reason = cli::StopSignals::block())
+            console.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") + *reason);
+    }
+    QCoreApplication app(argc, argv);
+    platform::IniSettingsStore settings;
+    return cli::runCommand(parsed.invocation, settings, console);
+}
