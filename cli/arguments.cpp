@@ -150,7 +150,8 @@ bool Parser::takeOption(const QString& name, const std::optional<QString>& inlin
         if (!value)
             return false;
         if (!session::portFromText(*value))
-            return fail(QStringLiteral("invalid port %1: expected a number from 0 to 65535").arg(quoted(*value)));
+            return fail(
+                QStringLiteral("invalid port %1: expected a number from 0 to 65535").arg(quoted(*value)));
         inv_.portText = *value;
         return true;
     }
@@ -180,8 +181,7 @@ bool Parser::takeCommandOption(const QString& name, const std::optional<QString>
     const bool count = name == u"--count";
     if (!interval && !duration && !count)
         return false;
-    const bool belongs =
-        command_ == Command::Poll || (count && command_ == Command::Ping);
+    const bool belongs = command_ == Command::Poll || (count && command_ == Command::Ping);
     if (!belongs) {
         return fail(QStringLiteral("option %1 belongs to %2; give it after the command")
                         .arg(name, count ? QStringLiteral("poll and ping") : QStringLiteral("poll")));
@@ -192,7 +192,8 @@ bool Parser::takeCommandOption(const QString& name, const std::optional<QString>
     if (count) {
         const std::optional<qint64> n = positiveCount(*value);
         if (!n)
-            return fail(QStringLiteral("invalid --count %1: expected a whole number of 1 or more").arg(quoted(*value)));
+            return fail(QStringLiteral("invalid --count %1: expected a whole number of 1 or more")
+                            .arg(quoted(*value)));
         inv_.count = *n;
         return true;
     }
@@ -209,7 +210,8 @@ bool Parser::takeCommandOption(const QString& name, const std::optional<QString>
     }
     const std::optional<int> ms = secondsAsMs(*value);
     if (!ms)
-        return fail(QStringLiteral("invalid --duration %1: expected seconds, more than 0").arg(quoted(*value)));
+        return fail(
+            QStringLiteral("invalid --duration %1: expected seconds, more than 0").arg(quoted(*value)));
     inv_.durationMs = *ms;
     return true;
 }
@@ -243,7 +245,9 @@ bool Parser::finish() {
         for (int k = 0; k < 4; ++k) {
             const QString& value = commandArgs_.at(k);
             if (value != u"0" && value != u"1")
-                return fail(QStringLiteral("invalid output %1 value %2: expected 0 or 1").arg(k + 1).arg(quoted(value)));
+                return fail(QStringLiteral("invalid output %1 value %2: expected 0 or 1")
+                                .arg(k + 1)
+                                .arg(quoted(value)));
             inv_.outputs[static_cast<std::size_t>(k)] = value == u"1" ? 1 : 0;
         }
         return true;
@@ -288,7 +292,8 @@ QString versionText() {
 }
 
 QString helpText() {
-    return QStringLiteral(R"(Usage: lumora-7150r-cli [--address HOST] [--port N] [--timeout SECONDS] [--json] COMMAND [ARGS]
+    return QStringLiteral(
+        R"(Usage: lumora-7150r-cli [--address HOST] [--port N] [--timeout SECONDS] [--json] COMMAND [ARGS]
 
 Talks to a Lumora 7150R digital-I/O unit on TCP without a window, on the same
 protocol, conversion, log and ping code as the client lumora-7150r-sim.

@@ -22,11 +22,11 @@ struct Invocation {
     std::optional<QString> portText;
     int timeoutMs = kDefaultTimeoutMs;
     Format format = Format::Text;
-    std::array<int, 4> outputs{};         // outputs
-    int intervalMs = 0;                   // poll
-    std::optional<qint64> count;          // poll: replies; ping: requests
-    std::optional<int> durationMs;        // poll
-    QStringList files;                    // decode
+    std::array<int, 4> outputs{};  // outputs
+    int intervalMs = 0;            // poll
+    std::optional<qint64> count;   // poll: replies; ping: requests
+    std::optional<int> durationMs; // poll
+    QStringList files;             // decode
 };
 
 struct ParsedArguments {

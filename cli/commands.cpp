@@ -45,8 +45,8 @@ QString commandName(Command command) {
 }
 
 QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
-    return invocation.address.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kAddressKey, settings::kDefaultAddress));
+    return invocation.address.value_or(store.read(settings::kApplication, settings::kSection,
+                                                  settings::kAddressKey, settings::kDefaultAddress));
 }
 
 // The address and port as given, else as the window last stored them.
@@ -58,7 +58,8 @@ std::variant<Endpoint, QString> endpointOf(const Invocation& invocation, platfor
         store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
     const std::optional<std::uint16_t> port = session::portFromText(portText);
     if (!port)
-        return QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N").arg(portText);
+        return QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
+            .arg(portText);
     return Endpoint{address, *port};
 }
 
@@ -99,9 +100,10 @@ int Run::status(const Endpoint& endpoint) {
     link.close();
     const QString within = secondsText(inv_.timeoutMs);
     if (got.bytes.isEmpty()) {
-        return fail(kNoReply, got.closedByUnit
-                                  ? QStringLiteral("no reply from %1: it closed the connection").arg(endpoint.text())
-                                  : QStringLiteral("no reply from %1 within %2").arg(endpoint.text(), within));
+        return fail(kNoReply,
+                    got.closedByUnit
+                        ? QStringLiteral("no reply from %1: it closed the connection").arg(endpoint.text())
+                        : QStringLiteral("no reply from %1 within %2").arg(endpoint.text(), within));
     }
     if (got.bytes.size() != protocol::kStatusReplySize) {
         return fail(kNoReply, QStringLiteral("reply of %1 bytes from %2 within %3, expected %4")
@@ -138,15 +140,21 @@ int Run::send(const Endpoint& endpoint, const QByteArray& frame) {
 int Run::poll(const Endpoint& endpoint) {
     StopSignals stopSignals;
     if (const auto reason = stopSignals.watch())
-        console_.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") + *reason);
+        console_.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") +
+                      *reason);
     Poller poller(inv_, endpoint, console_);
     QEventLoop loop;
     int exitStatus = kDone;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &poller, &Poller::stop);
-    QObject::connect(&poller, &Poller::finished, &loop, [&](int status) {
-        exitStatus = status;
-        loop.quit();
-    });
+    // Queued: a connection refused at once may finish the poller before
+    // the loop runs, and a quit before exec() would be lost.
+    QObject::connect(
+        &poller, &Poller::finished, &loop,
+        [&](int status) {
+            exitStatus = status;
+            loop.quit();
+        },
+        Qt::QueuedConnection);
     poller.start();
     loop.exec();
     return exitStatus;
@@ -208,7 +216,8 @@ int Run::ping(const QString& address) {
         return fail(kNoEcho, QStringLiteral("ICMP is not available: %1").arg(*icmp.notAvailable));
     if (icmp.unresolved)
         return fail(kNoConnection, QStringLiteral("cannot resolve %1").arg(address.trimmed()));
-    return fail(kNoEcho, QStringLiteral("no answer from %1 (%2 requests sent)").arg(address.trimmed()).arg(requests));
+    return fail(kNoEcho,
+                QStringLiteral("no answer from %1 (%2 requests sent)").arg(address.trimmed()).arg(requests));
 }
 
 int Run::decode() {
@@ -229,15 +238,17 @@ bool Run::decodeOne(const QString& path) {
     if (!standardInput) {
         date = dateOfLogFile(path);
         if (!date) {
-            fail(kBlockSkipped, QStringLiteral("%1: not a daily log file (the name is not YYYYMMDD.txt), skipped").arg(shown));
+            fail(kBlockSkipped,
+                 QStringLiteral("%1: not a daily log file (the name is not YYYYMMDD.txt), skipped")
+                     .arg(shown));
             return false;
         }
     }
-    QFile file;
-    const bool opened = standardInput ? file.open(stdin, QIODevice::ReadOnly)
-                                      : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    QFile file(standardInput ? QString() : path);
+    const bool opened =
+        standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
     if (!opened) {
-        fail(kBlockSkipped, QStringLiteral("cannot open %1: %2, skipped").arg(shown, file.errorString()));
+        fail(kBlockSkipped, QStringLiteral("%1: cannot open it: %2, skipped").arg(shown, file.errorString()));
         return false;
     }
 
@@ -254,7 +265,7 @@ bool Run::decodeOne(const QString& path) {
     };
     if (const auto failure = readLogBlocks(file, reader)) {
         everything = false;
-        fail(kBlockSkipped, QStringLiteral("cannot read %1 to the end: %2").arg(shown, *failure));
+        fail(kBlockSkipped, QStringLiteral("%1: cannot read it to the end: %2").arg(shown, *failure));
     }
     return everything;
 }

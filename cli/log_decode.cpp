@@ -20,8 +20,8 @@ constexpr qsizetype kLongestKeptLine = 256;
 constexpr qint64 kChunk = 64 * 1024;
 
 std::optional<QTime> headerStamp(QByteArrayView text) {
-    static const QRegularExpression header(
-        QStringLiteral("^\\[(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d\\d\\d)\\] RECV : Status Request \\(112 Bytes\\)$"));
+    static const QRegularExpression header(QStringLiteral(
+        "^\\[(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d\\d\\d)\\] RECV : Status Request \\(112 Bytes\\)$"));
     const QRegularExpressionMatch match = header.match(QString::fromLatin1(text));
     if (!match.hasMatch())
         return std::nullopt;
@@ -135,7 +135,8 @@ void LogBlockReader::skipBlock(const QString& why) {
 void LogBlockReader::complete() {
     state_ = State::Seeking;
     if (lineBytes_ != kDumpLineBytes) {
-        skipBlock(QStringLiteral("block of %1 bytes in lines of %2, %3, %4 and %5; a reply has %6 in 30, 30, 30 and 22")
+        skipBlock(QStringLiteral(
+                      "block of %1 bytes in lines of %2, %3, %4 and %5; a reply has %6 in 30, 30, 30 and 22")
                       .arg(bytes_.size())
                       .arg(lineBytes_[0])
                       .arg(lineBytes_[1])

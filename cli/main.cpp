@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     // Before the application object, so no thread escapes the mask.
     if (parsed.invocation.command == cli::Command::Poll) {
         if (const auto reason = cli::StopSignals::block())
-            console.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") + *reason);
+            console.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") +
+                         *reason);
     }
     QCoreApplication app(argc, argv);
     platform::IniSettingsStore settings;

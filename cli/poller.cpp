@@ -118,7 +118,8 @@ void Poller::onConnectFailed(const QString& reason) {
     }
     ++failedInARow_;
     if (reason != lastFailure_)
-        report(QStringLiteral("cannot reconnect to %1: %2; trying again on each tick").arg(endpoint_.text(), reason));
+        report(QStringLiteral("cannot reconnect to %1: %2; trying again on each tick")
+                   .arg(endpoint_.text(), reason));
     lastFailure_ = reason;
 }
 
@@ -213,7 +214,8 @@ void Poller::printReply() {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     switch (invocation_.format) {
     case Format::Text:
-        console_.out(eventlog::formatTimeStamp(now.time()) + u' ' + statusGroups(reply).join(QStringLiteral(" | ")));
+        console_.out(eventlog::formatTimeStamp(now.time()) + u' ' +
+                     statusGroups(reply).join(QStringLiteral(" | ")));
         break;
     case Format::Json:
         console_.out(statusJson(reply, dateTimeText(now.date(), now.time())));

@@ -12,16 +12,16 @@ QString twoDigits(int n) {
     return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
 }
 
-template <std::size_t N> QString stateList(const std::array<int, N>& states, const QString& refused,
-                                           QChar separator) {
+template <std::size_t N>
+QString stateList(const std::array<int, N>& states, const QString& refused, QChar separator) {
     QStringList parts;
     for (const int state : states)
         parts.append(shownByWindow(state) ? QString::number(state) : refused);
     return parts.join(separator);
 }
 
-template <std::size_t N> QString textList(const std::array<QString, N>& texts, QChar separator,
-                                          bool quote = false) {
+template <std::size_t N>
+QString textList(const std::array<QString, N>& texts, QChar separator, bool quote = false) {
     QStringList parts;
     for (const QString& text : texts)
         parts.append(quote ? u'"' + text + u'"' : text);
@@ -91,8 +91,9 @@ QString csvHeader() {
 
 QString csvRow(const QString& time, const protocol::DecodedReply& reply) {
     const QChar comma(u',');
-    return time + comma + stateList(reply.inputs, QString(), comma) + comma + textList(reply.counters, comma) +
-           comma + textList(reply.timeGaps, comma) + comma + stateList(reply.outputs, QString(), comma);
+    return time + comma + stateList(reply.inputs, QString(), comma) + comma +
+           textList(reply.counters, comma) + comma + textList(reply.timeGaps, comma) + comma +
+           stateList(reply.outputs, QString(), comma);
 }
 
 QString dateTimeText(const QDate& date, const QTime& time) {
