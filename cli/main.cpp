@@ -6,9 +6,13 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/stop_signals.h"
+#include "cli/unit_link.h"
 #include "platform/settings_store.h"
 
 #include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv) {
     QStringList arguments;
@@ -39,5 +43,12 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     platform::IniSettingsStore settings;
-    return cli::runCommand(parsed.invocation, settings, console);
+    const int exitStatus = cli::runCommand(parsed.invocation, settings, console);
+    if (cli::lookupStillRunning()) {
+        // Everything is said (each line went out as it was written); only
+        // the abandoned lookup would keep the program past its timeout.
+        std::fflush(nullptr);
+        std::_Exit(exitStatus);
+    }
+    return exitStatus;
 }

@@ -42,6 +42,7 @@ void Poller::stop() {
     connectDeadline_.stop();
     durationEnd_.stop();
     if (socket_) {
+        noteAbandonedAttempt(*socket_);
         socket_->disconnect(this);
         socket_->abort();
     }
@@ -51,6 +52,7 @@ void Poller::stop() {
 
 void Poller::connectNow() {
     if (socket_) {
+        noteAbandonedAttempt(*socket_);
         socket_->disconnect(this);
         socket_->abort();
         socket_->deleteLater();
@@ -104,6 +106,7 @@ void Poller::onConnectFailed(const QString& reason) {
     connectDeadline_.stop();
     link_ = Link::Down;
     if (socket_) {
+        noteAbandonedAttempt(*socket_);
         socket_->disconnect(this);
         socket_->abort();
     }

@@ -37,8 +37,12 @@ std::optional<QString> StopSignals::block() {
 std::optional<QString> StopSignals::watch() {
     const sigset_t set = stopSet();
     fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd_ < 0)
-        return systemReason();
+    if (fd_ < 0) {
+        const QString reason = systemReason();
+        // Nobody would read them: left blocked they could not stop the program.
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        return reason;
+    }
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
         signalfd_siginfo info{};

@@ -16,7 +16,8 @@ class StopSignals : public QObject {
     Q_OBJECT
 public:
     [[nodiscard]] static std::optional<QString> block();
-    // Starts watching; the reason when no descriptor could be had.
+    // Starts watching; the reason when no descriptor could be had, and the
+    // signals then end the program as they would anyway.
     [[nodiscard]] std::optional<QString> watch();
     ~StopSignals() override;
 

@@ -8,6 +8,21 @@
 
 namespace cli {
 
+namespace {
+
+bool g_lookupAbandoned = false;
+
+} // namespace
+
+void noteAbandonedAttempt(const QTcpSocket& socket) {
+    if (socket.state() == QAbstractSocket::HostLookupState)
+        g_lookupAbandoned = true;
+}
+
+bool lookupStillRunning() {
+    return g_lookupAbandoned;
+}
+
 QString Endpoint::text() const {
     const QString shownHost = host.contains(u':') ? u'[' + host + u']' : host;
     return shownHost + u':' + QString::number(port);
@@ -25,6 +40,7 @@ std::optional<QString> UnitLink::open(int timeoutMs) {
         return std::nullopt;
     const QString reason =
         settled ? socket_.errorString() : QStringLiteral("no connection within ") + secondsText(timeoutMs);
+    noteAbandonedAttempt(socket_);
     socket_.abort();
     return reason;
 }

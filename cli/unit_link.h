@@ -17,6 +17,13 @@ struct Endpoint {
     QString text() const;
 };
 
+// Qt waits for every name lookup it started when the application object
+// goes, and a lookup given up at the timeout may take the resolver's own time
+// (ten seconds and more) to end. Connection attempts given up while still
+// looking up a name are noted here, so the program can end without that wait.
+void noteAbandonedAttempt(const QTcpSocket& socket);
+bool lookupStillRunning();
+
 // One connection to the unit for a single command: connect, send, collect a
 // reply. Each step waits in an event loop of its own for at most the time it
 // is given, so a name lookup or a silent unit never holds the program longer.

@@ -187,13 +187,14 @@ bool canUnshare() {
     return runProgram(u"unshare"_s, {u"-n"_s, u"true"_s}).exitCode == 0;
 }
 
-// Runs a shell script in a network namespace of its own, with only loopback
-// up, so nothing it does can reach another machine. $CLI and $UNIT name the
+// Runs a shell script in network and mount namespaces of its own, with only
+// loopback up, so nothing it does can reach another machine. $CLI and $UNIT name the
 // programs.
 Outcome inOwnNetwork(const QString& script) {
     const QString prelude = u"ip link set lo up || exit 90; CLI='%1'; UNIT='%2'; "_s.arg(
         QStringLiteral(LUMORA_CLI_PATH), qEnvironmentVariable("LUMORA_EMULATOR"));
-    return runProgram(u"unshare"_s, {u"-n"_s, u"sh"_s, u"-c"_s, prelude + script});
+    // With a mount namespace too, so a script may put its own resolv.conf in place.
+    return runProgram(u"unshare"_s, {u"-n"_s, u"-m"_s, u"sh"_s, u"-c"_s, prelude + script});
 }
 
 } // namespace
@@ -217,6 +218,7 @@ private Q_SLOTS:
     void failingUnits();
     void addressFromSettingsOrDefault_data();
     void addressFromSettingsOrDefault();
+    void slowNameLookupEndsAtTimeout();
     void pollWaitsForEachReply();
     void pollAgainstEmulator_data();
     void pollAgainstEmulator();
@@ -550,6 +552,32 @@ void tst_Cli::addressFromSettingsOrDefault() {
     QCOMPARE(run.exitCode, exitStatus);
     QVERIFY2((exitStatus == 0 ? run.out.join(u'\n') : run.err).contains(output), qPrintable(run.err));
     QVERIFY(run.ms < 5000);
+}
+
+// A resolver that never answers: Qt would wait for the lookup when the
+// program ends, long after the timeout has been reported.
+void tst_Cli::slowNameLookupEndsAtTimeout() {
+    if (!canUnshare())
+        QSKIP("needs a network namespace of its own (unshare -n)");
+    const Outcome run = inOwnNetwork(
+        u"command -v python3 > /dev/null || exit 77; "
+        // The resolver asks only once an address besides loopback is up.
+        "ip link add v0 type veth peer name v1 && ip addr add 10.9.9.1/24 dev v0 && ip link set v0 up || "
+        "exit 77; "
+        "d=$(mktemp -d); echo 'nameserver 127.0.0.1' > $d/resolv.conf; "
+        "mount --bind $d/resolv.conf /etc/resolv.conf || exit 77; "
+        "python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); "
+        "s.bind((\"127.0.0.1\", 53)); print(\"bound\", flush=True); time.sleep(60)' > $d/said & p=$!; "
+        "while ! grep -q bound $d/said; do sleep 0.05; done; "
+        "start=$(date +%s%N); $CLI --address slow.example --port 4000 --timeout 1 status; r=$?; "
+        "echo $(( ($(date +%s%N) - start) / 1000000 )); kill $p; exit $r"_s);
+    if (run.exitCode == 77)
+        QSKIP("needs python3 and a veth pair for a resolver of the test's own");
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.err,
+             u"lumora-7150r-cli: status: cannot connect to slow.example:4000: no connection within 1 s\n"_s);
+    QCOMPARE(run.out.size(), 1);
+    QVERIFY2(run.out.constFirst().toInt() < 1000 + 1500, qPrintable(run.out.constFirst()));
 }
 
 void tst_Cli::pollWaitsForEachReply() {
