@@ -83,7 +83,7 @@ void LogBlockReader::addLine(QByteArrayView text, bool ended) {
         if (stamp) {
             begin(*stamp);
         } else if (state_ == State::Seeking) {
-            onSkip(line_, QStringLiteral("not a RECV block header; skipping to the next one"));
+            onSkip(line_, QStringLiteral("not a RECV block, nor are the lines up to the next header"));
             state_ = State::Skipping;
         }
         return;

@@ -767,7 +767,7 @@ void tst_Cli::decodeWindowLog_data() {
         << u"7: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s;
     QTest::newRow("a line before the first block")
         << u"20261207.txt"_s << "note\r\n" + log << QList<int>{0, 1, 2}
-        << u"1: not a RECV block header; skipping to the next one"_s;
+        << u"1: not a RECV block, nor are the lines up to the next header"_s;
     QTest::newRow("no such file") << u"gone/20261207.txt"_s << log << QList<int>{}
                                   << u"cannot open it: No such file or directory, skipped"_s;
     QTest::newRow("not named as a daily log")
