@@ -574,8 +574,9 @@ void tst_Cli::slowNameLookupEndsAtTimeout() {
     if (run.exitCode == 77)
         QSKIP("needs python3 and a veth pair for a resolver of the test's own");
     QCOMPARE(run.exitCode, 2);
-    QCOMPARE(run.err,
-             u"lumora-7150r-cli: status: cannot connect to slow.example:4000: no connection within 1 s\n"_s);
+    QVERIFY2(run.err.endsWith(
+                 u"lumora-7150r-cli: status: cannot connect to slow.example:4000: no connection within 1 s\n"_s),
+             qPrintable(run.err));
     QCOMPARE(run.out.size(), 1);
     QVERIFY2(run.out.constFirst().toInt() < 1000 + 1500, qPrintable(run.out.constFirst()));
 }
