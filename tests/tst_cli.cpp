@@ -26,6 +26,11 @@ namespace {
 constexpr int kReplySize = 112;
 constexpr int kRunMs = 20000;
 
+constexpr char kCsvHeader[] = "time,DI00,DI01,DI02,DI03,DI04,DI05,DI06,DI07,DI08,DI09,DI10,DI11,"
+                              "CNT01,CNT02,CNT03,CNT04,CNT05,CNT06,CNT07,CNT08,CNT09,CNT10,CNT11,CNT12,"
+                              "GAP01,GAP02,GAP03,GAP04,GAP05,GAP06,GAP07,GAP08,GAP09,GAP10,GAP11,GAP12,"
+                              "DO01,DO02,DO03,DO04";
+
 struct Outcome {
     int exitCode = -1;
     QStringList out;
@@ -574,9 +579,10 @@ void tst_Cli::slowNameLookupEndsAtTimeout() {
     if (run.exitCode == 77)
         QSKIP("needs python3 and a veth pair for a resolver of the test's own");
     QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.endsWith(
-                 u"lumora-7150r-cli: status: cannot connect to slow.example:4000: no connection within 1 s\n"_s),
-             qPrintable(run.err));
+    QVERIFY2(
+        run.err.endsWith(
+            u"lumora-7150r-cli: status: cannot connect to slow.example:4000: no connection within 1 s\n"_s),
+        qPrintable(run.err));
     QCOMPARE(run.out.size(), 1);
     QVERIFY2(run.out.constFirst().toInt() < 1000 + 1500, qPrintable(run.out.constFirst()));
 }
@@ -645,10 +651,7 @@ void tst_Cli::pollAgainstEmulator() {
 
     QStringList rows = run.out;
     if (format == u"--csv") {
-        QCOMPARE(rows.takeFirst(), u"time,DI00,DI01,DI02,DI03,DI04,DI05,DI06,DI07,DI08,DI09,DI10,DI11,"
-                                   "CNT01,CNT02,CNT03,CNT04,CNT05,CNT06,CNT07,CNT08,CNT09,CNT10,CNT11,CNT12,"
-                                   "GAP01,GAP02,GAP03,GAP04,GAP05,GAP06,GAP07,GAP08,GAP09,GAP10,GAP11,GAP12,"
-                                   "DO01,DO02,DO03,DO04"_s);
+        QCOMPARE(rows.takeFirst(), QLatin1String(kCsvHeader));
     }
     QCOMPARE(rows.size(), kReplies);
     const QDate today = QDateTime::currentDateTimeUtc().date();
@@ -797,10 +800,7 @@ void tst_Cli::decodeWindowLog() {
             continue;
         const Outcome run =
             standardInput ? runCli({u"decode"_s, u"-"_s}, content) : runCli({u"decode"_s, path});
-        QStringList expected{u"time,DI00,DI01,DI02,DI03,DI04,DI05,DI06,DI07,DI08,DI09,DI10,DI11,"
-                             "CNT01,CNT02,CNT03,CNT04,CNT05,CNT06,CNT07,CNT08,CNT09,CNT10,CNT11,CNT12,"
-                             "GAP01,GAP02,GAP03,GAP04,GAP05,GAP06,GAP07,GAP08,GAP09,GAP10,GAP11,GAP12,"
-                             "DO01,DO02,DO03,DO04"_s};
+        QStringList expected{QLatin1String(kCsvHeader)};
         for (int row : rows) {
             const QString time = (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row);
             expected << (QStringList{time} +
