@@ -287,6 +287,14 @@ std::optional<int> secondsAsMs(const QString& text) {
     return std::max(1, static_cast<int>(std::nearbyint(seconds * kMsPerSecond)));
 }
 
+QString commandName(Command command) {
+    for (const CommandName& known : kCommands) {
+        if (known.command == command)
+            return QLatin1String(known.name);
+    }
+    return {};
+}
+
 QString versionText() {
     return QStringLiteral("%1 %2").arg(QLatin1String(kProgramName), QStringLiteral(LUMORA_VERSION));
 }

@@ -40,6 +40,9 @@ struct ParsedArguments {
 // command; a command's own options only after it. "--" ends the options.
 [[nodiscard]] ParsedArguments parseArguments(const QStringList& arguments);
 
+// "status", "outputs", ... as typed on the command line.
+QString commandName(Command command);
+
 QString helpText();
 QString versionText();
 

@@ -26,24 +26,6 @@ namespace {
 
 namespace settings = app::settings;
 
-QString commandName(Command command) {
-    switch (command) {
-    case Command::Status:
-        return QStringLiteral("status");
-    case Command::Outputs:
-        return QStringLiteral("outputs");
-    case Command::Reset:
-        return QStringLiteral("reset");
-    case Command::Poll:
-        return QStringLiteral("poll");
-    case Command::Ping:
-        return QStringLiteral("ping");
-    case Command::Decode:
-        return QStringLiteral("decode");
-    }
-    return {};
-}
-
 QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
     return invocation.address.value_or(store.read(settings::kApplication, settings::kSection,
                                                   settings::kAddressKey, settings::kDefaultAddress));
