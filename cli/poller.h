@@ -7,7 +7,6 @@
 #include "platform/event_gate.h"
 #include "platform/send_timer.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
