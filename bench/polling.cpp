@@ -3,7 +3,9 @@
 //    reads each 112-byte reply, nothing else;
 // 2. the client: the window offscreen with its real event loop and the system
 //    clock, Repeat at 0.001 s, status request, "List + File" into a program
-//    folder of its own.
+//    folder of its own;
+// 3. the command line: lumora-7150r-cli poll --interval 0.001 against the same
+//    emulator, its lines into a file as a script would keep them.
 // Usage: lumora-bench-polling [emulator] [--seconds N]
 
 #include "bench_support.h"
@@ -14,7 +16,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -156,6 +161,41 @@ std::optional<Figures> client(quint16 port, int seconds, QString* error) {
     return f;
 }
 
+// The program's own summary line gives the count; --duration runs from its
+// first connection, so that is the time the replies came in.
+std::optional<Figures> commandLine(quint16 port, int seconds, QString* error) {
+    constexpr int kGraceMs = 30000;
+    QTemporaryDir dir;
+    const QString lines = dir.filePath(QStringLiteral("replies.txt"));
+    QProcess cli;
+    cli.setStandardOutputFile(lines);
+    cli.start(QStringLiteral(LUMORA_CLI_PATH),
+              {QStringLiteral("--address"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+               QString::number(port), QStringLiteral("poll"), QStringLiteral("--interval"), QStringLiteral("0.001"),
+               QStringLiteral("--duration"), QString::number(seconds)});
+    if (!cli.waitForFinished(seconds * 1000 + kGraceMs)) {
+        cli.kill();
+        *error = QStringLiteral("did not end: ") + cli.errorString();
+        return std::nullopt;
+    }
+    const QString said = QString::fromLocal8Bit(cli.readAllStandardError()).trimmed();
+    static const QRegularExpression replies(QStringLiteral("replies (\\d+),"));
+    const QRegularExpressionMatch match = replies.match(said);
+    if (cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0 || !match.hasMatch()) {
+        *error = QStringLiteral("exit %1: %2").arg(cli.exitCode()).arg(said);
+        return std::nullopt;
+    }
+    Figures f;
+    f.replies = match.captured(1).toLongLong();
+    f.seconds = seconds;
+    QFile written(lines);
+    if (!written.open(QIODevice::ReadOnly) || written.readAll().count('\n') != f.replies) {
+        *error = QStringLiteral("%1 does not hold one line per reply").arg(lines);
+        return std::nullopt;
+    }
+    return f;
+}
+
 QString perSecond(const Figures& f) {
     return QStringLiteral("%1/s").arg(double(f.replies) / f.seconds, 0, 'f', 1);
 }
@@ -194,6 +234,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    const std::optional<Figures> fromCli = commandLine(unit.port, seconds, &error);
+    if (!fromCli) {
+        std::fprintf(stderr, "lumora-bench-polling: command line: %s\n", qPrintable(error));
+        return 1;
+    }
+
     const double rate = double(measured->replies) / measured->seconds;
     const double floorRate = double(floor->replies) / floor->seconds;
     bench::printRow({QStringLiteral("polling 0.001 s, List + File, %1 s: replies").arg(seconds),
@@ -201,6 +247,12 @@ int main(int argc, char** argv) {
                      QStringLiteral("%1").arg(rate / floorRate, 0, 'f', 3),
                      QStringLiteral(">= %1 of %2/s").arg(kRepliesTarget).arg(kAskedPerSecond),
                      bench::metText(rate >= kRepliesTarget)});
+    const double cliRate = double(fromCli->replies) / fromCli->seconds;
+    bench::printRow({QStringLiteral("polling 0.001 s, lumora-7150r-cli poll, %1 s: replies").arg(seconds),
+                     perSecond(*fromCli), perSecond(*measured) + QStringLiteral(" (window)"),
+                     QStringLiteral("%1").arg(cliRate / rate, 0, 'f', 3),
+                     QStringLiteral(">= %1 of %2/s").arg(kRepliesTarget).arg(kAskedPerSecond),
+                     bench::metText(cliRate >= kRepliesTarget)});
     bench::printRow(
         {QStringLiteral("polling: client CPU per reply"),
          cpuPerReply(*measured),

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+namespace cli {
+
+inline constexpr auto kProgramName = "lumora-7150r-cli";
+inline constexpr int kDefaultTimeoutMs = 3000;
+inline constexpr int kDefaultPingCount = 4;
+
+enum class Command { Status, Outputs, Reset, Poll, Ping, Decode };
+enum class Format { Text, Json, Csv };
+
+struct Invocation {
+    Command command = Command::Status;
+    // Given on the command line; otherwise the window's stored settings apply.
+    std::optional<QString> address;
+    std::optional<QString> portText;
+    int timeoutMs = kDefaultTimeoutMs;
+    Format format = Format::Text;
+    std::array<int, 4> outputs{};  // outputs
+    int intervalMs = 0;            // poll
+    std::optional<qint64> count;   // poll: replies; ping: requests
+    std::optional<int> durationMs; // poll
+    QStringList files;             // decode
+};
+
+struct ParsedArguments {
+    enum class Outcome { Run, Help, Version, UsageError };
+    Outcome outcome = Outcome::UsageError;
+    Invocation invocation;
+    QString error; // one line, for UsageError
+};
+
+// The arguments after the program name. Options may come before or after the
+// command; a command's own options only after it. "--" ends the options.
+[[nodiscard]] ParsedArguments parseArguments(const QStringList& arguments);
+
+// "status", "outputs", ... as typed on the command line.
+QString commandName(Command command);
+
+QString helpText();
+QString versionText();
+
+// The option's text as milliseconds: a decimal number of seconds ("0.5",
+// "3"), more than 0 and at most a day. None for anything else.
+[[nodiscard]] std::optional<int> secondsAsMs(const QString& text);
+
+} // namespace cli

@@ -1,0 +1,293 @@
+#include "cli/commands.h"
+
+#include "app/settings_keys.h"
+#include "cli/exit_status.h"
+#include "cli/log_decode.h"
+#include "cli/poller.h"
+#include "cli/report.h"
+#include "cli/stop_signals.h"
+#include "cli/unit_link.h"
+#include "link/conversions.h"
+#include "ping/ping_tick.h"
+#include "platform/icmp_service.h"
+#include "protocol/command_frame.h"
+#include "protocol/status_reply.h"
+
+#include <QEventLoop>
+#include <QFile>
+
+#include <chrono>
+#include <thread>
+#include <variant>
+
+namespace cli {
+
+namespace {
+
+namespace settings = app::settings;
+
+QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
+    return invocation.address.value_or(store.read(settings::kApplication, settings::kSection,
+                                                  settings::kAddressKey, settings::kDefaultAddress));
+}
+
+// The address and port as given, else as the window last stored them.
+std::variant<Endpoint, QString> endpointOf(const Invocation& invocation, platform::SettingsStore& store) {
+    const QString address = addressOf(invocation, store);
+    if (address.isEmpty())
+        return QStringLiteral("the stored address is empty; give --address HOST");
+    const QString portText = invocation.portText.value_or(
+        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
+    const std::optional<std::uint16_t> port = session::portFromText(portText);
+    if (!port)
+        return QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
+            .arg(portText);
+    return Endpoint{address, *port};
+}
+
+class Run {
+public:
+    Run(const Invocation& invocation, Console& console)
+        : inv_(invocation)
+        , console_(console)
+        , name_(commandName(invocation.command)) {}
+
+    int status(const Endpoint& endpoint);
+    int send(const Endpoint& endpoint, const QByteArray& frame);
+    int poll(const Endpoint& endpoint);
+    int ping(const QString& address);
+    int decode();
+
+private:
+    int fail(int exitStatus, const QString& line) {
+        console_.fail(name_ + QStringLiteral(": ") + line);
+        return exitStatus;
+    }
+    [[nodiscard]] bool decodeOne(const QString& path);
+
+    const Invocation& inv_;
+    Console& console_;
+    QString name_;
+};
+
+int Run::status(const Endpoint& endpoint) {
+    UnitLink link(endpoint);
+    if (const auto reason = link.open(inv_.timeoutMs))
+        return fail(kNoConnection, QStringLiteral("cannot connect to %1: %2").arg(endpoint.text(), *reason));
+    const QByteArray request = protocol::buildFrame(protocol::Command::StatusRequest, {});
+    if (const auto reason = link.send(request, inv_.timeoutMs))
+        return fail(kNoConnection, QStringLiteral("cannot send to %1: %2").arg(endpoint.text(), *reason));
+
+    const UnitLink::Collected got = link.collect(protocol::kStatusReplySize, inv_.timeoutMs);
+    link.close();
+    const QString within = secondsText(inv_.timeoutMs);
+    if (got.bytes.isEmpty()) {
+        return fail(kNoReply,
+                    got.closedByUnit
+                        ? QStringLiteral("no reply from %1: it closed the connection").arg(endpoint.text())
+                        : QStringLiteral("no reply from %1 within %2").arg(endpoint.text(), within));
+    }
+    if (got.bytes.size() != protocol::kStatusReplySize) {
+        return fail(kNoReply, QStringLiteral("reply of %1 bytes from %2 within %3, expected %4")
+                                  .arg(got.bytes.size())
+                                  .arg(endpoint.text(), within)
+                                  .arg(protocol::kStatusReplySize));
+    }
+
+    const protocol::DecodedReply reply = protocol::decodeStatusReply(got.bytes);
+    if (inv_.format == Format::Json) {
+        console_.out(statusJson(reply));
+    } else {
+        for (const QString& group : statusGroups(reply))
+            console_.out(group);
+    }
+    const QStringList refused = refusedValues(reply);
+    if (!refused.isEmpty()) {
+        return fail(kRefusedValues, QStringLiteral("reply from %1 holds values the window refuses: %2")
+                                        .arg(endpoint.text(), refused.join(QStringLiteral(", "))));
+    }
+    return kDone;
+}
+
+int Run::send(const Endpoint& endpoint, const QByteArray& frame) {
+    UnitLink link(endpoint);
+    if (const auto reason = link.open(inv_.timeoutMs))
+        return fail(kNoConnection, QStringLiteral("cannot connect to %1: %2").arg(endpoint.text(), *reason));
+    if (const auto reason = link.send(frame, inv_.timeoutMs))
+        return fail(kNoConnection, QStringLiteral("cannot send to %1: %2").arg(endpoint.text(), *reason));
+    link.close();
+    return kDone;
+}
+
+int Run::poll(const Endpoint& endpoint) {
+    StopSignals stopSignals;
+    if (const auto reason = stopSignals.watch())
+        console_.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") +
+                      *reason);
+    Poller poller(inv_, endpoint, console_);
+    QEventLoop loop;
+    int exitStatus = kDone;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &poller, &Poller::stop);
+    // Queued: a connection refused at once may finish the poller before
+    // the loop runs, and a quit before exec() would be lost.
+    QObject::connect(
+        &poller, &Poller::finished, &loop,
+        [&](int status) {
+            exitStatus = status;
+            loop.quit();
+        },
+        Qt::QueuedConnection);
+    poller.start();
+    loop.exec();
+    return exitStatus;
+}
+
+// Watches what the ping tick learns, for the exit status; the tick itself
+// and its lines are the window's.
+class WatchedIcmp final : public platform::IcmpService {
+public:
+    explicit WatchedIcmp(platform::IcmpService& system)
+        : system_(system) {}
+
+    std::optional<platform::Ipv4> resolveFirstIpv4(const QByteArray& hostName) override {
+        const std::optional<platform::Ipv4> address = system_.resolveFirstIpv4(hostName);
+        unresolved = unresolved || !address;
+        return address;
+    }
+    platform::EchoOutcome echo(platform::Ipv4 destination, int ttl, int timeoutMs) override {
+        const platform::EchoOutcome outcome = system_.echo(destination, ttl, timeoutMs);
+        switch (outcome.kind) {
+        case platform::EchoOutcome::Kind::Reply:
+            ++replies;
+            break;
+        case platform::EchoOutcome::Kind::NotAvailable:
+            notAvailable = outcome.reason;
+            break;
+        case platform::EchoOutcome::Kind::NoAnswer:
+            break;
+        }
+        return outcome;
+    }
+
+    qint64 replies = 0;
+    bool unresolved = false;
+    std::optional<QString> notAvailable;
+
+private:
+    platform::IcmpService& system_;
+};
+
+int Run::ping(const QString& address) {
+    const std::unique_ptr<platform::IcmpService> system = platform::makeSystemIcmpService();
+    WatchedIcmp icmp(*system);
+    const qint64 requests = inv_.count.value_or(kDefaultPingCount);
+    // One tick a second, as the window's ping timer: a tick that waited
+    // longer for its echo is followed at once by the next.
+    constexpr auto kTick = std::chrono::seconds(1);
+    auto due = std::chrono::steady_clock::now();
+    for (qint64 n = 0; n < requests; ++n) {
+        if (n > 0) {
+            due = std::max(due + kTick, std::chrono::steady_clock::now());
+            std::this_thread::sleep_until(due);
+        }
+        console_.out(ping::runTick(address, icmp));
+    }
+    if (icmp.replies > 0)
+        return kDone;
+    if (icmp.notAvailable)
+        return fail(kNoEcho, QStringLiteral("ICMP is not available: %1").arg(*icmp.notAvailable));
+    if (icmp.unresolved)
+        return fail(kNoConnection, QStringLiteral("cannot resolve %1").arg(address.trimmed()));
+    return fail(kNoEcho,
+                QStringLiteral("no answer from %1 (%2 requests sent)").arg(address.trimmed()).arg(requests));
+}
+
+int Run::decode() {
+    if (inv_.format != Format::Json)
+        console_.out(csvHeader());
+    bool everything = true;
+    for (const QString& path : inv_.files)
+        everything = decodeOne(path) && everything;
+    return everything ? kDone : kBlockSkipped;
+}
+
+bool Run::decodeOne(const QString& path) {
+    const bool standardInput = path == u"-";
+    const QString shown = standardInput ? QStringLiteral("(standard input)") : path;
+    // Standard input has no name to take the date from: its rows carry the
+    // time of day alone.
+    std::optional<QDate> date;
+    if (!standardInput) {
+        date = dateOfLogFile(path);
+        if (!date) {
+            fail(kBlockSkipped,
+                 QStringLiteral("%1: not a daily log file (the name is not YYYYMMDD.txt), skipped")
+                     .arg(shown));
+            return false;
+        }
+    }
+    QFile file(standardInput ? QString() : path);
+    const bool opened =
+        standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+    if (!opened) {
+        fail(kBlockSkipped, QStringLiteral("%1: cannot open it: %2, skipped").arg(shown, file.errorString()));
+        return false;
+    }
+
+    bool everything = true;
+    LogBlockReader reader;
+    reader.onBlock = [&](const LogBlockReader::Block& block) {
+        const protocol::DecodedReply reply = protocol::decodeStatusReply(block.reply);
+        const QString time = dateTimeText(date.value_or(QDate()), block.stamp);
+        console_.out(inv_.format == Format::Json ? statusJson(reply, time) : csvRow(time, reply));
+    };
+    reader.onSkip = [&](qint64 line, const QString& why) {
+        everything = false;
+        fail(kBlockSkipped, QStringLiteral("%1:%2: %3, skipped").arg(shown).arg(line).arg(why));
+    };
+    if (const auto failure = readLogBlocks(file, reader)) {
+        everything = false;
+        fail(kBlockSkipped, QStringLiteral("%1: cannot read it to the end: %2").arg(shown, *failure));
+    }
+    return everything;
+}
+
+} // namespace
+
+int runCommand(const Invocation& invocation, platform::SettingsStore& settings, Console& console) {
+    Run run(invocation, console);
+    switch (invocation.command) {
+    case Command::Decode:
+        return run.decode();
+    case Command::Ping:
+        return run.ping(addressOf(invocation, settings));
+    case Command::Status:
+    case Command::Outputs:
+    case Command::Reset:
+    case Command::Poll:
+        break;
+    }
+
+    const auto endpoint = endpointOf(invocation, settings);
+    if (const QString* error = std::get_if<QString>(&endpoint)) {
+        console.fail(*error);
+        return kUsageError;
+    }
+    const Endpoint& unit = std::get<Endpoint>(endpoint);
+    switch (invocation.command) {
+    case Command::Status:
+        return run.status(unit);
+    case Command::Outputs:
+        return run.send(unit, protocol::buildFrame(protocol::Command::OutputSetting, invocation.outputs));
+    case Command::Reset:
+        return run.send(unit, protocol::buildFrame(protocol::Command::CounterReset, {}));
+    case Command::Poll:
+        return run.poll(unit);
+    case Command::Ping:
+    case Command::Decode:
+        break;
+    }
+    return kDone;
+}
+
+} // namespace cli

@@ -1,0 +1,35 @@
+#include "cli/console.h"
+
+#include "cli/arguments.h"
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+void writeLine(std::FILE* stream, const QByteArray& bytes) {
+    // A closed pipe or a full disk leaves nothing better to do than go on;
+    // the exit status still tells what happened to the unit.
+    static_cast<void>(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream));
+    static_cast<void>(std::fputc('\n', stream));
+    static_cast<void>(std::fflush(stream));
+}
+
+} // namespace
+
+void Console::out(const QString& line) {
+    writeLine(stdout, line.toUtf8());
+}
+
+void Console::fail(const QString& line) {
+    writeLine(stderr, (QLatin1String(kProgramName) + QStringLiteral(": ") + line).toLocal8Bit());
+}
+
+QString secondsText(int ms) {
+    constexpr double kMsPerSecond = 1000.0;
+    constexpr int kDigits = 10;
+    return QString::number(ms / kMsPerSecond, 'g', kDigits) + QStringLiteral(" s");
+}
+
+} // namespace cli

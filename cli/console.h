@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace cli {
+
+// Results go to standard output, one line at a time and at once, so a
+// script reading a pipe sees each reply as it comes; diagnostics go to
+// standard error as one line each, after the program's name.
+class Console {
+public:
+    void out(const QString& line);
+    void fail(const QString& line);
+};
+
+// "3 s", "0.5 s"
+QString secondsText(int ms);
+
+} // namespace cli

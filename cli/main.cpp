@@ -1,0 +1,54 @@
+// lumora-7150r-cli: the client's protocol, ping and log code for scripts and
+// test stations, with no window system.
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/stop_signals.h"
+#include "cli/unit_link.h"
+#include "platform/settings_store.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+
+    cli::Console console;
+    const cli::ParsedArguments parsed = cli::parseArguments(arguments);
+    switch (parsed.outcome) {
+    case cli::ParsedArguments::Outcome::Help:
+        console.out(cli::helpText().chopped(1));
+        return cli::kDone;
+    case cli::ParsedArguments::Outcome::Version:
+        console.out(cli::versionText());
+        return cli::kDone;
+    case cli::ParsedArguments::Outcome::UsageError:
+        console.fail(parsed.error + QStringLiteral(" (see --help)"));
+        return cli::kUsageError;
+    case cli::ParsedArguments::Outcome::Run:
+        break;
+    }
+
+    // Before the application object, so no thread escapes the mask.
+    if (parsed.invocation.command == cli::Command::Poll) {
+        if (const auto reason = cli::StopSignals::block())
+            console.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") +
+                         *reason);
+    }
+    QCoreApplication app(argc, argv);
+    platform::IniSettingsStore settings;
+    const int exitStatus = cli::runCommand(parsed.invocation, settings, console);
+    if (cli::lookupStillRunning()) {
+        // Everything is said (each line went out as it was written); only
+        // the abandoned lookup would keep the program past its timeout.
+        std::fflush(nullptr);
+        std::_Exit(exitStatus);
+    }
+    return exitStatus;
+}

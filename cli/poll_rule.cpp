@@ -1,0 +1,75 @@
+#include "cli/poll_rule.h"
+
+#include "cli/exit_status.h"
+
+namespace cli {
+
+void PollRule::requestSent() {
+    ++counts_.requests;
+    awaiting_ = true;
+    collected_.clear();
+}
+
+PollRule::Verdict PollRule::arrived(QByteArrayView bytes) {
+    // Bytes nobody asked for (a unit that floods, the tail of an overlong
+    // reply) are dropped rather than glued to the next reply.
+    if (!awaiting_)
+        return Verdict::Ignored;
+    collected_.append(bytes.data(), bytes.size());
+    if (collected_.size() < replySize_)
+        return Verdict::Pending;
+    return settle(collected_.size() == replySize_ ? Verdict::Reply : Verdict::WrongLength);
+}
+
+PollRule::Verdict PollRule::deadlinePassed() {
+    if (!awaiting_)
+        return Verdict::Ignored;
+    return settle(collected_.isEmpty() ? Verdict::TimedOut : Verdict::WrongLength);
+}
+
+void PollRule::connectionClosed() {
+    if (!awaiting_)
+        return;
+    ++counts_.lostToClose;
+    awaiting_ = false;
+}
+
+PollRule::Verdict PollRule::settle(Verdict verdict) {
+    awaiting_ = false;
+    switch (verdict) {
+    case Verdict::Reply:
+        ++counts_.replies;
+        break;
+    case Verdict::WrongLength:
+        ++counts_.wrongLengths;
+        break;
+    case Verdict::TimedOut:
+        ++counts_.timeouts;
+        break;
+    case Verdict::Pending:
+    case Verdict::Ignored:
+        break;
+    }
+    return verdict;
+}
+
+int PollRule::exitStatus() const {
+    if (counts_.failedConnects > 0)
+        return kNoConnection;
+    if (counts_.wrongLengths > 0 || counts_.timeouts > 0 || counts_.lostToClose > 0)
+        return kNoReply;
+    if (counts_.refused > 0)
+        return kRefusedValues;
+    return kDone;
+}
+
+QString PollRule::summary() const {
+    return QStringLiteral("requests sent %1, replies %2, wrong lengths %3, timeouts %4, reconnects %5")
+        .arg(counts_.requests)
+        .arg(counts_.replies)
+        .arg(counts_.wrongLengths)
+        .arg(counts_.timeouts)
+        .arg(counts_.reconnects);
+}
+
+} // namespace cli

@@ -1,0 +1,238 @@
+#include "cli/poller.h"
+
+#include "cli/exit_status.h"
+#include "cli/report.h"
+#include "log/time_stamp.h"
+#include "protocol/command_frame.h"
+#include "protocol/status_reply.h"
+
+#include <QDateTime>
+
+namespace cli {
+
+Poller::Poller(const Invocation& invocation, Endpoint endpoint, Console& console, QObject* parent)
+    : QObject(parent)
+    , invocation_(invocation)
+    , endpoint_(std::move(endpoint))
+    , console_(console)
+    , rule_(protocol::kStatusReplySize)
+    , timer_(gate_, invocation.intervalMs) {
+    timer_.onTick = [this] { tick(); };
+    for (QTimer* timer : {&replyDeadline_, &connectDeadline_, &durationEnd_}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&replyDeadline_, &QTimer::timeout, this, &Poller::replyDeadlinePassed);
+    connect(&connectDeadline_, &QTimer::timeout, this, [this] {
+        onConnectFailed(QStringLiteral("no connection within ") + secondsText(invocation_.timeoutMs));
+    });
+    connect(&durationEnd_, &QTimer::timeout, this, &Poller::stop);
+}
+
+void Poller::start() {
+    connectNow();
+}
+
+void Poller::stop() {
+    if (stopped_)
+        return;
+    stopped_ = true;
+    timer_.setEnabled(false);
+    replyDeadline_.stop();
+    connectDeadline_.stop();
+    durationEnd_.stop();
+    if (socket_) {
+        noteAbandonedAttempt(*socket_);
+        socket_->disconnect(this);
+        socket_->abort();
+    }
+    report(rule_.summary());
+    Q_EMIT finished(rule_.exitStatus());
+}
+
+void Poller::connectNow() {
+    if (socket_) {
+        noteAbandonedAttempt(*socket_);
+        socket_->disconnect(this);
+        socket_->abort();
+        socket_->deleteLater();
+    }
+    auto* socket = new QTcpSocket(this);
+    socket_ = socket;
+    connect(socket, &QTcpSocket::connected, this, &Poller::onConnected);
+    connect(socket, &QTcpSocket::readyRead, this, &Poller::takeBytes);
+    connect(socket, &QTcpSocket::disconnected, this, [this] {
+        // Bytes that came with the close still count.
+        takeBytes();
+        onClosedByUnit();
+    });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError) {
+        // Errors of an established connection end in disconnected().
+        if (link_ == Link::Connecting && socket->state() == QAbstractSocket::UnconnectedState)
+            onConnectFailed(socket->errorString());
+    });
+    link_ = Link::Connecting;
+    connectDeadline_.start(invocation_.timeoutMs);
+    socket->connectToHost(endpoint_.host, endpoint_.port);
+}
+
+void Poller::onConnected() {
+    connectDeadline_.stop();
+    link_ = Link::Up;
+    if (!polling_) {
+        polling_ = true;
+        if (invocation_.format == Format::Csv)
+            console_.out(csvHeader());
+        if (invocation_.durationMs)
+            durationEnd_.start(*invocation_.durationMs);
+        // As a click of Send in Repeat mode: the first request at once, the
+        // next on the first tick, one interval later.
+        timer_.setEnabled(true);
+        sendRequest();
+        return;
+    }
+    rule_.reconnected();
+    report(failedInARow_ == 0 ? QStringLiteral("reconnected to %1").arg(endpoint_.text())
+                              : QStringLiteral("reconnected to %1 after %2 failed attempts")
+                                    .arg(endpoint_.text())
+                                    .arg(failedInARow_));
+    failedInARow_ = 0;
+    lastFailure_.clear();
+}
+
+void Poller::onConnectFailed(const QString& reason) {
+    if (link_ != Link::Connecting)
+        return;
+    connectDeadline_.stop();
+    link_ = Link::Down;
+    if (socket_) {
+        noteAbandonedAttempt(*socket_);
+        socket_->disconnect(this);
+        socket_->abort();
+    }
+    rule_.connectFailed();
+    if (!polling_) {
+        // Nothing was polled: the one line says all, no summary.
+        stopped_ = true;
+        timer_.setEnabled(false);
+        report(QStringLiteral("cannot connect to %1: %2").arg(endpoint_.text(), reason));
+        Q_EMIT finished(kNoConnection);
+        return;
+    }
+    ++failedInARow_;
+    if (reason != lastFailure_)
+        report(QStringLiteral("cannot reconnect to %1: %2; trying again on each tick")
+                   .arg(endpoint_.text(), reason));
+    lastFailure_ = reason;
+}
+
+void Poller::onClosedByUnit() {
+    if (link_ != Link::Up)
+        return;
+    link_ = Link::Down;
+    replyDeadline_.stop();
+    rule_.connectionClosed();
+    report(QStringLiteral("connection closed by %1; reconnecting on the next tick").arg(endpoint_.text()));
+}
+
+void Poller::tick() {
+    if (stopped_)
+        return;
+    switch (link_) {
+    case Link::Down:
+        connectNow();
+        return;
+    case Link::Connecting:
+        // Unlike the window, which starts over on every tick, an attempt
+        // gets the whole --timeout: at 1 ms it would otherwise never finish.
+        return;
+    case Link::Up:
+        if (!rule_.awaitingReply())
+            sendRequest();
+        return;
+    }
+}
+
+void Poller::sendRequest() {
+    const QByteArray frame = protocol::buildFrame(protocol::Command::StatusRequest, {});
+    rule_.requestSent();
+    if (socket_->write(frame) != frame.size()) {
+        // Counted as sent and lost: the close that follows reconnects.
+        report(QStringLiteral("cannot send to %1: %2").arg(endpoint_.text(), socket_->errorString()));
+        socket_->abort();
+        return;
+    }
+    socket_->flush();
+    replyDeadline_.start(invocation_.timeoutMs);
+}
+
+void Poller::takeBytes() {
+    if (!socket_ || stopped_)
+        return;
+    const QByteArray bytes = socket_->readAll();
+    if (bytes.isEmpty())
+        return;
+    switch (rule_.arrived(bytes)) {
+    case PollRule::Verdict::Reply:
+        replyDeadline_.stop();
+        printReply();
+        if (invocation_.count && rule_.counts().replies >= *invocation_.count)
+            stop();
+        return;
+    case PollRule::Verdict::WrongLength:
+        replyDeadline_.stop();
+        report(QStringLiteral("reply of %1 bytes from %2, expected %3")
+                   .arg(rule_.collected().size())
+                   .arg(endpoint_.text())
+                   .arg(protocol::kStatusReplySize));
+        return;
+    case PollRule::Verdict::Pending:
+    case PollRule::Verdict::TimedOut:
+    case PollRule::Verdict::Ignored:
+        return;
+    }
+}
+
+void Poller::replyDeadlinePassed() {
+    const QString within = secondsText(invocation_.timeoutMs);
+    switch (rule_.deadlinePassed()) {
+    case PollRule::Verdict::TimedOut:
+        report(QStringLiteral("no reply from %1 within %2").arg(endpoint_.text(), within));
+        return;
+    case PollRule::Verdict::WrongLength:
+        report(QStringLiteral("reply of %1 bytes from %2 within %3, expected %4")
+                   .arg(rule_.collected().size())
+                   .arg(endpoint_.text(), within)
+                   .arg(protocol::kStatusReplySize));
+        return;
+    case PollRule::Verdict::Pending:
+    case PollRule::Verdict::Reply:
+    case PollRule::Verdict::Ignored:
+        return;
+    }
+}
+
+void Poller::printReply() {
+    const protocol::DecodedReply reply = protocol::decodeStatusReply(rule_.collected());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    switch (invocation_.format) {
+    case Format::Text:
+        console_.out(eventlog::formatTimeStamp(now.time()) + u' ' +
+                     statusGroups(reply).join(QStringLiteral(" | ")));
+        break;
+    case Format::Json:
+        console_.out(statusJson(reply, dateTimeText(now.date(), now.time())));
+        break;
+    case Format::Csv:
+        console_.out(csvRow(dateTimeText(now.date(), now.time()), reply));
+        break;
+    }
+    const QStringList refused = refusedValues(reply);
+    if (!refused.isEmpty()) {
+        rule_.replyRefused();
+        report(QStringLiteral("reply from %1 holds values the window refuses: %2")
+                   .arg(endpoint_.text(), refused.join(QStringLiteral(", "))));
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "cli/arguments.h"
+#include "cli/console.h"
+#include "cli/poll_rule.h"
+#include "cli/unit_link.h"
+#include "platform/event_gate.h"
+#include "platform/send_timer.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace cli {
+
+// The poll command: the window's repeated status request, on the window's
+// kernel timer, printing one line per reply.
+class Poller : public QObject {
+    Q_OBJECT
+public:
+    Poller(const Invocation& invocation, Endpoint endpoint, Console& console, QObject* parent = nullptr);
+
+    void start();
+    // Ctrl-C, SIGTERM, --count or --duration: the summary, then finished().
+    void stop();
+
+Q_SIGNALS:
+    void finished(int exitStatus);
+
+private:
+    enum class Link { Down, Connecting, Up };
+
+    void connectNow();
+    void onConnected();
+    void onConnectFailed(const QString& reason);
+    void onClosedByUnit();
+    void tick();
+    void sendRequest();
+    void takeBytes();
+    void replyDeadlinePassed();
+    void printReply();
+    void report(const QString& line) { console_.fail(QStringLiteral("poll: ") + line); }
+
+    const Invocation invocation_;
+    const Endpoint endpoint_;
+    Console& console_;
+    PollRule rule_;
+    platform::EventGate gate_;
+    platform::Timer timer_;
+    QTimer replyDeadline_;
+    QTimer connectDeadline_;
+    QTimer durationEnd_;
+    QPointer<QTcpSocket> socket_;
+    Link link_ = Link::Down;
+    bool polling_ = false;
+    bool stopped_ = false;
+    // A unit that stays away is reported once, not on every tick.
+    QString lastFailure_;
+    qint64 failedInARow_ = 0;
+};
+
+} // namespace cli

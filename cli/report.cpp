@@ -1,0 +1,105 @@
+#include "cli/report.h"
+
+#include "log/time_stamp.h"
+
+namespace cli {
+
+namespace {
+
+constexpr int kHighestShownState = 2;
+
+QString twoDigits(int n) {
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+template <std::size_t N>
+QString stateList(const std::array<int, N>& states, const QString& refused, QChar separator) {
+    QStringList parts;
+    for (const int state : states)
+        parts.append(shownByWindow(state) ? QString::number(state) : refused);
+    return parts.join(separator);
+}
+
+template <std::size_t N>
+QString textList(const std::array<QString, N>& texts, QChar separator, bool quote = false) {
+    QStringList parts;
+    for (const QString& text : texts)
+        parts.append(quote ? u'"' + text + u'"' : text);
+    return parts.join(separator);
+}
+
+} // namespace
+
+bool shownByWindow(int state) {
+    return state >= 0 && state <= kHighestShownState;
+}
+
+QStringList refusedValues(const protocol::DecodedReply& reply) {
+    QStringList refused;
+    for (int k = 0; k < protocol::kInputCount; ++k) {
+        if (!shownByWindow(reply.inputs[k]))
+            refused.append(QStringLiteral("input %1 = %2").arg(twoDigits(k)).arg(reply.inputs[k]));
+    }
+    for (int k = 0; k < protocol::kOutputCount; ++k) {
+        if (!shownByWindow(reply.outputs[k]))
+            refused.append(QStringLiteral("output %1 = %2").arg(twoDigits(k + 1)).arg(reply.outputs[k]));
+    }
+    return refused;
+}
+
+QStringList statusGroups(const protocol::DecodedReply& reply) {
+    const QChar blank(u' ');
+    return {
+        QStringLiteral("inputs 00..11: ") + stateList(reply.inputs, QStringLiteral("?"), blank),
+        QStringLiteral("counters CH01..CH12: ") + textList(reply.counters, blank),
+        QStringLiteral("time gaps CH01..CH12: ") + textList(reply.timeGaps, blank),
+        QStringLiteral("outputs 01..04: ") + stateList(reply.outputs, QStringLiteral("?"), blank),
+    };
+}
+
+QString rawText(const protocol::DecodedReply& reply) {
+    return textList(reply.hex, u' ');
+}
+
+QString statusJson(const protocol::DecodedReply& reply, const QString& time) {
+    // Written by hand: the keys keep this order, which a JSON object type
+    // would sort.
+    const QChar comma(u',');
+    QString json = QStringLiteral("{");
+    if (!time.isEmpty())
+        json += QStringLiteral("\"time\":\"%1\",").arg(time);
+    json += QStringLiteral("\"inputs\":[") + stateList(reply.inputs, QStringLiteral("null"), comma) +
+            QStringLiteral("],\"counters\":[") + textList(reply.counters, comma) +
+            QStringLiteral("],\"timeGaps\":[") + textList(reply.timeGaps, comma, true) +
+            QStringLiteral("],\"outputs\":[") + stateList(reply.outputs, QStringLiteral("null"), comma) +
+            QStringLiteral("],\"raw\":\"") + rawText(reply) + QStringLiteral("\"}");
+    return json;
+}
+
+QString csvHeader() {
+    QStringList columns{QStringLiteral("time")};
+    for (int k = 0; k < protocol::kInputCount; ++k)
+        columns.append(QStringLiteral("DI") + twoDigits(k));
+    for (int k = 1; k <= protocol::kInputCount; ++k)
+        columns.append(QStringLiteral("CNT") + twoDigits(k));
+    for (int k = 1; k <= protocol::kInputCount; ++k)
+        columns.append(QStringLiteral("GAP") + twoDigits(k));
+    for (int k = 1; k <= protocol::kOutputCount; ++k)
+        columns.append(QStringLiteral("DO") + twoDigits(k));
+    return columns.join(u',');
+}
+
+QString csvRow(const QString& time, const protocol::DecodedReply& reply) {
+    const QChar comma(u',');
+    return time + comma + stateList(reply.inputs, QString(), comma) + comma +
+           textList(reply.counters, comma) + comma + textList(reply.timeGaps, comma) + comma +
+           stateList(reply.outputs, QString(), comma);
+}
+
+QString dateTimeText(const QDate& date, const QTime& time) {
+    // The window's stamp without its brackets.
+    const QString clock = eventlog::formatTimeStamp(time).mid(1, 12);
+    return date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd")) + u' ' + clock : clock;
+}
+
+} // namespace cli

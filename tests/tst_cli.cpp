@@ -1,0 +1,823 @@
+// The command-line program: its argument rules and poll rule called directly,
+// and the built program against the bundled emulator, against loopback peers
+// of the test's own and on daily log files the window itself wrote.
+
+#include "cli/arguments.h"
+#include "cli/poll_rule.h"
+#include "loopbackpeer.h"
+#include "protocol/status_reply.h"
+#include "windowfixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+using testsupport::Harness;
+using testsupport::LoopbackPeer;
+
+namespace {
+
+constexpr int kReplySize = 112;
+constexpr int kRunMs = 20000;
+
+constexpr char kCsvHeader[] = "time,DI00,DI01,DI02,DI03,DI04,DI05,DI06,DI07,DI08,DI09,DI10,DI11,"
+                              "CNT01,CNT02,CNT03,CNT04,CNT05,CNT06,CNT07,CNT08,CNT09,CNT10,CNT11,CNT12,"
+                              "GAP01,GAP02,GAP03,GAP04,GAP05,GAP06,GAP07,GAP08,GAP09,GAP10,GAP11,GAP12,"
+                              "DO01,DO02,DO03,DO04";
+
+struct Outcome {
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+    qint64 ms = 0;
+};
+
+QStringList linesOf(const QByteArray& bytes) {
+    QStringList lines = QString::fromUtf8(bytes).split(u'\n');
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// Runs a program while this thread's event loop keeps serving the peers.
+Outcome runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
+                   const std::function<void(QProcess&, const QByteArray& out)>& meanwhile = {}) {
+    QProcess process;
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, args);
+    if (!process.waitForStarted())
+        return {};
+    process.write(input);
+    process.closeWriteChannel();
+    QByteArray out;
+    QObject::connect(&process, &QProcess::readyReadStandardOutput,
+                     [&] { out += process.readAllStandardOutput(); });
+    if (meanwhile)
+        meanwhile(process, out);
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kRunMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    out += process.readAllStandardOutput();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, linesOf(out),
+            QString::fromLocal8Bit(process.readAllStandardError()), clock.elapsed()};
+}
+
+Outcome runCli(const QStringList& args, const QByteArray& input = {}) {
+    return runProgram(QStringLiteral(LUMORA_CLI_PATH), args, input);
+}
+
+QStringList onLoopback(quint16 port, const QStringList& args) {
+    return QStringList{u"--address"_s, u"127.0.0.1"_s, u"--port"_s, QString::number(port)} + args;
+}
+
+// 112 zero bytes with the given hex bytes placed at their offsets.
+QByteArray reply(std::initializer_list<std::pair<int, const char*>> fields) {
+    QByteArray bytes(kReplySize, '\0');
+    for (const auto& [offset, hex] : fields)
+        bytes.replace(offset, QByteArray::fromHex(hex).size(), QByteArray::fromHex(hex));
+    return bytes;
+}
+
+// What the window shows for a reply, as one CSV row or JSON object would list it.
+QStringList shownValues(const protocol::DecodedReply& r, const QString& refused) {
+    QStringList values;
+    for (int s : r.inputs)
+        values << (s >= 0 && s <= 2 ? QString::number(s) : refused);
+    values << QStringList(r.counters.begin(), r.counters.end())
+           << QStringList(r.timeGaps.begin(), r.timeGaps.end());
+    for (int s : r.outputs)
+        values << (s >= 0 && s <= 2 ? QString::number(s) : refused);
+    return values;
+}
+
+QStringList jsonValues(const QJsonObject& o) {
+    QStringList values;
+    for (const char* key : {"inputs", "counters", "timeGaps", "outputs"}) {
+        for (const QJsonValue v : o.value(QLatin1String(key)).toArray())
+            values << (v.isNull() ? u"null"_s : v.isString() ? v.toString() : QString::number(v.toInteger()));
+    }
+    return values;
+}
+
+// The printed values must be the window decoder's for the bytes in "raw".
+bool matchesDecoder(const QString& jsonLine, QString* why) {
+    const QJsonObject o = QJsonDocument::fromJson(jsonLine.toUtf8()).object();
+    const QByteArray raw = QByteArray::fromHex(o.value(u"raw"_s).toString().toLatin1());
+    if (raw.size() != kReplySize ||
+        o.value(u"raw"_s).toString() != QString::fromLatin1(raw.toHex(' ').toUpper())) {
+        *why = u"raw: "_s + jsonLine;
+        return false;
+    }
+    if (jsonValues(o) != shownValues(protocol::decodeStatusReply(raw), u"null"_s)) {
+        *why = u"values: "_s + jsonLine;
+        return false;
+    }
+    return true;
+}
+
+struct Unit {
+    QProcess process;
+    quint16 port = 0;
+    ~Unit() {
+        process.kill();
+        process.waitForFinished();
+    }
+    bool start(const QStringList& flags) {
+        process.start(qEnvironmentVariable("LUMORA_EMULATOR"),
+                      QStringList{u"--listen"_s, u"127.0.0.1:0"_s, u"--quiet"_s} + flags);
+        static const QRegularExpression listening(u"listening on 127\\.0\\.0\\.1:(\\d+)"_s);
+        QString said;
+        while (port == 0 && process.waitForReadyRead(kRunMs)) {
+            said += QString::fromLocal8Bit(process.readAllStandardOutput());
+            port = listening.match(said).captured(1).toUShort();
+        }
+        return port != 0;
+    }
+};
+
+// The unit's end for poll: answers the n-th status request by the n-th step of
+// its script after a delay (a step of -1 never answers; past the script every
+// request gets a whole reply), and counts requests that came while an answer
+// was still due.
+class ScriptedUnit : public QObject {
+public:
+    QTcpServer server;
+    QList<int> script;
+    int delayMs = 0;
+    QList<qint64> requestAt;
+    int overlapping = 0;
+    QElapsedTimer clock;
+
+    bool listen() {
+        clock.start();
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* link = server.nextPendingConnection())
+                connect(link, &QTcpSocket::readyRead, this, [this, link] { take(link); });
+        });
+        return server.listen(QHostAddress::LocalHost, 0);
+    }
+
+private:
+    bool answerDue_ = false;
+
+    void take(QTcpSocket* link) {
+        for (const char byte : link->readAll()) {
+            if (byte != 'R')
+                continue;
+            const qsizetype n = requestAt.size();
+            requestAt.append(clock.elapsed());
+            overlapping += answerDue_ ? 1 : 0;
+            const int size = n < script.size() ? script.at(n) : kReplySize;
+            if (size < 0)
+                continue;
+            answerDue_ = true;
+            QTimer::singleShot(delayMs, link, [this, link, size] {
+                answerDue_ = false;
+                link->write(QByteArray(size, '\x01'));
+            });
+        }
+    }
+};
+
+bool canUnshare() {
+    return runProgram(u"unshare"_s, {u"-n"_s, u"true"_s}).exitCode == 0;
+}
+
+// Runs a shell script in network and mount namespaces of its own, with only
+// loopback up, so nothing it does can reach another machine. $CLI and $UNIT name the
+// programs.
+Outcome inOwnNetwork(const QString& script) {
+    const QString prelude = u"ip link set lo up || exit 90; CLI='%1'; UNIT='%2'; "_s.arg(
+        QStringLiteral(LUMORA_CLI_PATH), qEnvironmentVariable("LUMORA_EMULATOR"));
+    // With a mount namespace too, so a script may put its own resolv.conf in place.
+    return runProgram(u"unshare"_s, {u"-n"_s, u"-m"_s, u"sh"_s, u"-c"_s, prelude + script});
+}
+
+} // namespace
+
+class tst_Cli : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void usageErrors_data();
+    void usageErrors();
+    void pollRule_data();
+    void pollRule();
+    void helpAndVersion();
+    void framesOnTheWire_data();
+    void framesOnTheWire();
+    void statusShowsWhatTheWindowShows_data();
+    void statusShowsWhatTheWindowShows();
+    void statusAgainstEmulator_data();
+    void statusAgainstEmulator();
+    void failingUnits_data();
+    void failingUnits();
+    void addressFromSettingsOrDefault_data();
+    void addressFromSettingsOrDefault();
+    void slowNameLookupEndsAtTimeout();
+    void pollWaitsForEachReply();
+    void pollAgainstEmulator_data();
+    void pollAgainstEmulator();
+    void pollStopsOnSigterm();
+    void pollStopsAfterDuration();
+    void ping_data();
+    void ping();
+    void decodeWindowLog_data();
+    void decodeWindowLog();
+
+private:
+    QByteArray windowLog_;
+    QList<QByteArray> loggedReplies_;
+    QStringList loggedTimes_;
+};
+
+void tst_Cli::initTestCase() {
+    // A run that forgot --address would find loopback here, never the
+    // default unit address.
+    QFile settings(testsupport::scratch().filePath(u"config/LM7100R_SIMUL.ini"_s));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[Simulator_6180]\nADDRESS=127.0.0.1\nPORT=1\n");
+    settings.close();
+
+    // Three replies through the window at "List + File": the daily log as
+    // the window writes it.
+    Harness h;
+    LoopbackPeer peer;
+    h.clock.local = QDate(2026, 12, 7);
+    QVERIFY(h.startConnected(peer));
+    h.click("optLog", 1);
+    loggedReplies_ = {reply({{0, "01"}, {12, "07"}, {60, "D204"}, {108, "01"}}),
+                      reply({{1, "02"}, {16, "FFFFFFFF"}, {64, "ED03"}}),
+                      reply({{3, "05"}, {59, "01"}, {109, "10"}})};
+    loggedTimes_ = {u"09:05:03.007"_s, u"23:59:59.999"_s, u"00:00:00.000"_s};
+    for (qsizetype i = 0; i < loggedReplies_.size(); ++i) {
+        h.clock.utc.setTime(QTime::fromString(loggedTimes_.at(i), u"hh:mm:ss.zzz"_s));
+        const qsizetype before = h.lines().size();
+        QVERIFY(peer.send(loggedReplies_.at(i)));
+        QVERIFY(QTest::qWaitFor([&] { return h.lines().size() >= before + 6; }, Harness::kWaitMs));
+    }
+    QFile log(h.programDir.filePath(u"Log/20261207.txt"_s));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    windowLog_ = log.readAll();
+    QCOMPARE(windowLog_.count("\r\n"), 18);
+}
+
+void tst_Cli::usageErrors_data() {
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no command") << u"--json"_s << u"missing command"_s;
+    QTest::newRow("unknown command") << u"stat"_s << u"unknown command \"stat\""_s;
+    QTest::newRow("unknown option") << u"status --verbose"_s << u"unknown option --verbose"_s;
+    QTest::newRow("missing value") << u"status --port"_s << u"option --port needs a value"_s;
+    QTest::newRow("port too large") << u"--port 65536 status"_s << u"invalid port \"65536\""_s;
+    QTest::newRow("port letters") << u"--port 4k status"_s << u"invalid port \"4k\""_s;
+    QTest::newRow("timeout 0") << u"--timeout 0 status"_s << u"invalid --timeout \"0\""_s;
+    QTest::newRow("timeout negative") << u"--timeout=-1 status"_s << u"invalid --timeout \"-1\""_s;
+    QTest::newRow("negative count") << u"poll --interval 1 --count -3"_s << u"invalid --count \"-3\""_s;
+    QTest::newRow("count before command")
+        << u"--count 3 ping"_s << u"option --count belongs to poll and ping"_s;
+    QTest::newRow("poll without interval") << u"poll --count 3"_s << u"poll needs --interval"_s;
+    QTest::newRow("interval rounds to 0 ms") << u"poll --interval 0.0004"_s << u"invalid --interval"_s;
+    QTest::newRow("csv for status") << u"status --csv"_s << u"option --csv belongs to poll"_s;
+    QTest::newRow("csv and json") << u"--json poll --interval 1 --csv"_s << u"--json and --csv exclude"_s;
+    QTest::newRow("outputs three values") << u"outputs 1 0 0"_s << u"outputs needs four values"_s;
+    QTest::newRow("outputs five values") << u"outputs 1 0 0 1 0"_s << u"outputs needs four values"_s;
+    QTest::newRow("outputs value 2") << u"outputs 1 0 2 1"_s << u"invalid output 3 value \"2\""_s;
+    QTest::newRow("reset with argument") << u"reset now"_s << u"unexpected argument \"now\""_s;
+    QTest::newRow("decode without file") << u"decode"_s << u"decode needs at least one file"_s;
+}
+
+void tst_Cli::usageErrors() {
+    QFETCH(QString, args);
+    QFETCH(QString, error);
+    const cli::ParsedArguments parsed = cli::parseArguments(args.split(u' '));
+    QCOMPARE(parsed.outcome, cli::ParsedArguments::Outcome::UsageError);
+    QVERIFY2(parsed.error.startsWith(error), qPrintable(parsed.error));
+}
+
+void tst_Cli::pollRule_data() {
+    // S: a request goes out if the rule lets it; a number: that many bytes
+    // arrive; T: the reply's time runs out; C: the unit closes.
+    QTest::addColumn<QString>("events");
+    QTest::addColumn<QList<qint64>>("counts"); // sent, replies, wrong, timeouts
+    QTest::addColumn<int>("exitStatus");
+    QTest::newRow("whole reply") << u"S 112 S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
+    QTest::newRow("ticks wait for the reply") << u"S S S 112 S"_s << QList<qint64>{2, 1, 0, 0} << 0;
+    QTest::newRow("reply in two pieces") << u"S 60 52"_s << QList<qint64>{1, 1, 0, 0} << 0;
+    QTest::newRow("two replies at once") << u"S 224"_s << QList<qint64>{1, 0, 1, 0} << 3;
+    QTest::newRow("bytes nobody asked for") << u"40 S 112 7"_s << QList<qint64>{1, 1, 0, 0} << 0;
+    QTest::newRow("silence") << u"S T S 112"_s << QList<qint64>{2, 1, 0, 1} << 3;
+    QTest::newRow("part, then silence") << u"S 50 T"_s << QList<qint64>{1, 0, 1, 0} << 3;
+    QTest::newRow("closed while waiting") << u"S C S 112"_s << QList<qint64>{2, 1, 0, 0} << 3;
+    QTest::newRow("closed while idle") << u"S 112 C S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
+}
+
+void tst_Cli::pollRule() {
+    QFETCH(QString, events);
+    QFETCH(QList<qint64>, counts);
+    QFETCH(int, exitStatus);
+    cli::PollRule rule(kReplySize);
+    for (const QString& event : events.split(u' ')) {
+        if (event == u"S") {
+            if (!rule.awaitingReply())
+                rule.requestSent();
+        } else if (event == u"T") {
+            static_cast<void>(rule.deadlinePassed());
+        } else if (event == u"C") {
+            rule.connectionClosed();
+        } else {
+            static_cast<void>(rule.arrived(QByteArray(event.toInt(), '\0')));
+        }
+    }
+    const cli::PollCounts& c = rule.counts();
+    QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts}), counts);
+    QCOMPARE(rule.exitStatus(), exitStatus);
+}
+
+void tst_Cli::helpAndVersion() {
+    const Outcome version = runCli({u"--version"_s});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.out, QStringList{u"lumora-7150r-cli 1.05"_s});
+    const Outcome help = runCli({u"status"_s, u"--help"_s});
+    QCOMPARE(help.exitCode, 0);
+    const QString text = help.out.join(u'\n');
+    for (const char* word :
+         {"status", "outputs D1 D2 D3 D4", "reset", "poll --interval", "ping [--count N]", "decode FILE",
+          "--address", "--port", "--timeout", "--json", "--csv", "--duration", "6  decode skipped"})
+        QVERIFY2(text.contains(QLatin1String(word)), word);
+    const Outcome wrong = runCli({u"frobnicate"_s});
+    QCOMPARE(wrong.exitCode, 1);
+    QCOMPARE(wrong.err, u"lumora-7150r-cli: unknown command \"frobnicate\" (see --help)\n"_s);
+}
+
+void tst_Cli::framesOnTheWire_data() {
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<QByteArray>("wire"); // hex; "-" when no connection may be made
+    QTest::newRow("outputs 1 0 0 1") << u"outputs 1 0 0 1"_s << 0 << QByteArray("5401000001");
+    QTest::newRow("outputs 0 1 1 0") << u"outputs 0 1 1 0"_s << 0 << QByteArray("5400010100");
+    QTest::newRow("reset") << u"reset"_s << 0 << QByteArray("4341");
+    QTest::newRow("status, unanswered") << u"--timeout 0.2 status"_s << 3 << QByteArray("52");
+    QTest::newRow("outputs 1 0 2 1 sends nothing") << u"outputs 1 0 2 1"_s << 1 << QByteArray("-");
+    QTest::newRow("outputs -1 0 0 0 sends nothing") << u"outputs -1 0 0 0"_s << 1 << QByteArray("-");
+    QTest::newRow("reset twice sends nothing") << u"reset reset"_s << 1 << QByteArray("-");
+}
+
+void tst_Cli::framesOnTheWire() {
+    QFETCH(QString, args);
+    QFETCH(int, exitStatus);
+    QFETCH(QByteArray, wire);
+    LoopbackPeer peer;
+    QVERIFY(peer.listen());
+    const Outcome run = runCli(onLoopback(peer.port(), args.split(u' ')));
+    QCOMPARE(run.exitCode, exitStatus);
+    QVERIFY(run.out.isEmpty());
+    if (wire == "-") {
+        QTest::qWait(100);
+        QVERIFY(peer.links.isEmpty());
+        return;
+    }
+    QVERIFY(QTest::qWaitFor([&] { return peer.received.size() >= wire.size() / 2; }, kRunMs));
+    QTest::qWait(50);
+    QCOMPARE(peer.received.toHex(), wire);
+    QCOMPARE(peer.links.size(), 1);
+}
+
+void tst_Cli::statusShowsWhatTheWindowShows_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("text");
+    QTest::addColumn<int>("exitStatus");
+    const QString gaps = u"time gaps CH01..CH12: 1.23 1.01"_s + u" 0.00"_s.repeated(10);
+    QTest::newRow("inputs 00 01 02 1A FF, edge counters, gaps, outputs 01 00 02 00")
+        << reply({{0, "0001021AFF"},
+                  {12, "01000000"
+                       "00000001"
+                       "FFFFFFFF"},
+                  {60, "D2040000"
+                       "ED030000"},
+                  {108, "01000200"}})
+        << QStringList{u"inputs 00..11: 0 1 2 1 0 0 0 0 0 0 0 0"_s,
+                       u"counters CH01..CH12: 1 16777216 4294967295 0 0 0 0 0 0 0 0 0"_s, gaps,
+                       u"outputs 01..04: 1 0 2 0"_s}
+        << 0;
+    QTest::newRow("input 05 and output 10 refused")
+        << reply({{3, "05"}, {60, "D204"}, {64, "ED03"}, {109, "10"}})
+        << QStringList{u"inputs 00..11: 0 0 0 ? 0 0 0 0 0 0 0 0"_s,
+                       u"counters CH01..CH12: 0 0 0 0 0 0 0 0 0 0 0 0"_s, gaps, u"outputs 01..04: 0 ? 0 0"_s}
+        << 4;
+}
+
+void tst_Cli::statusShowsWhatTheWindowShows() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, text);
+    QFETCH(int, exitStatus);
+    for (const bool json : {false, true}) {
+        LoopbackPeer peer;
+        QVERIFY(peer.listen());
+        connect(&peer.server, &QTcpServer::newConnection, &peer,
+                [&] { QTimer::singleShot(20, &peer, [&] { peer.send(bytes); }); });
+        const QStringList args = json ? QStringList{u"--json"_s, u"status"_s} : QStringList{u"status"_s};
+        const Outcome run = runCli(onLoopback(peer.port(), args));
+        QCOMPARE(run.exitCode, exitStatus);
+        QCOMPARE(peer.received, QByteArray("R"));
+        if (!json) {
+            QCOMPARE(run.out, text);
+        } else {
+            QCOMPARE(run.out.size(), 1);
+            QString why;
+            QVERIFY2(matchesDecoder(run.out.constFirst(), &why), qPrintable(why));
+        }
+        QCOMPARE(run.err.isEmpty(), exitStatus == 0);
+        if (exitStatus == 4)
+            QVERIFY2(run.err.contains(u"holds values the window refuses: input 03 = 5, output 02 = 10"_s),
+                     qPrintable(run.err));
+    }
+}
+
+void tst_Cli::statusAgainstEmulator_data() {
+    QTest::addColumn<QString>("flags");
+    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("well-behaved") << QString() << 0 << QString();
+    QTest::newRow("--split 50") << u"--split 50"_s << 0 << QString();
+    QTest::newRow("--close-after 1") << u"--close-after 1"_s << 0 << QString();
+    QTest::newRow("--no-reply") << u"--no-reply"_s << 3 << u"no reply from 127.0.0.1:%1 within 0.5 s"_s;
+    QTest::newRow("--reply-bytes 111")
+        << u"--reply-bytes 111"_s << 3
+        << u"reply of 111 bytes from 127.0.0.1:%1 within 0.5 s, expected 112"_s;
+    QTest::newRow("--reply-bytes 113")
+        << u"--reply-bytes 113"_s << 3
+        << u"reply of 113 bytes from 127.0.0.1:%1 within 0.5 s, expected 112"_s;
+}
+
+void tst_Cli::statusAgainstEmulator() {
+    QFETCH(QString, flags);
+    QFETCH(int, exitStatus);
+    QFETCH(QString, error);
+    Unit unit;
+    QVERIFY(unit.start(flags.isEmpty() ? QStringList() : flags.split(u' ')));
+    const Outcome run = runCli(onLoopback(unit.port, {u"--timeout"_s, u"0.5"_s, u"--json"_s, u"status"_s}));
+    QCOMPARE(run.exitCode, exitStatus);
+    if (exitStatus != 0) {
+        QCOMPARE(run.err, u"lumora-7150r-cli: status: "_s + error.arg(unit.port) + u'\n');
+        QVERIFY(run.out.isEmpty());
+        return;
+    }
+    QCOMPARE(run.out.size(), 1);
+    QString why;
+    QVERIFY2(matchesDecoder(run.out.constFirst(), &why), qPrintable(why));
+}
+
+void tst_Cli::failingUnits_data() {
+    QTest::addColumn<QString>("unit"); // what the loopback peer does once connected
+    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("nobody listens") << u"gone"_s << 2
+                                    << u"cannot connect to 127.0.0.1:%1: Connection refused"_s;
+    QTest::newRow("junk, then close")
+        << u"junk"_s << 3 << u"reply of 50 bytes from 127.0.0.1:%1 within 1 s, expected 112"_s;
+    QTest::newRow("closes at once") << u"close"_s << 3
+                                    << u"no reply from 127.0.0.1:%1: it closed the connection"_s;
+    QTest::newRow("floods") << u"flood"_s << 3
+                            << u"reply of \\d+ bytes from 127.0.0.1:%1 within 1 s, expected 112"_s;
+}
+
+void tst_Cli::failingUnits() {
+    QFETCH(QString, unit);
+    QFETCH(int, exitStatus);
+    QFETCH(QString, error);
+    LoopbackPeer peer;
+    QVERIFY(peer.listen());
+    const quint16 port = peer.port();
+    if (unit == u"gone")
+        peer.server.close();
+    connect(&peer.server, &QTcpServer::newConnection, &peer, [&] {
+        QTcpSocket* link = peer.links.constLast();
+        if (unit == u"junk") {
+            link->write(QByteArray(50, 'x'));
+            link->disconnectFromHost();
+        } else if (unit == u"close") {
+            link->disconnectFromHost();
+        } else {
+            link->write(QByteArray(1 << 20, '\x55'));
+        }
+    });
+    const Outcome run = runCli(onLoopback(port, {u"--timeout"_s, u"1"_s, u"status"_s}));
+    QCOMPARE(run.exitCode, exitStatus);
+    QVERIFY(run.out.isEmpty());
+    const QRegularExpression expected(u"^lumora-7150r-cli: status: "_s + error.arg(port) + u"\n$"_s);
+    QVERIFY2(expected.match(run.err).hasMatch(), qPrintable(run.err));
+    QVERIFY2(run.ms < 1000 + 2000, qPrintable(QString::number(run.ms)));
+}
+
+void tst_Cli::addressFromSettingsOrDefault_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<QString>("output");
+    // The emulator in the namespace on the stored address and port.
+    const QString serve = u"$UNIT --listen 127.0.0.1:4001 --quiet > unit.out & u=$!; "
+                          "while ! grep -q listening unit.out; do sleep 0.05; done; "_s;
+    const QString stored = u"mkdir -p cfg; printf '[Simulator_6180]\\nADDRESS=127.0.0.1\\nPORT=4001\\n' "
+                           "> cfg/LM7100R_SIMUL.ini; "_s;
+    QTest::newRow("stored address and port")
+        << serve + stored + u"XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status; r=$?; kill $u; exit $r"_s << 0
+        << u"inputs 00..11:"_s;
+    QTest::newRow("stored port, given address")
+        << serve + stored + u"XDG_CONFIG_HOME=$PWD/cfg $CLI --address 127.0.0.2 --timeout 1 reset"_s << 2
+        << u"reset: cannot connect to 127.0.0.2:4001: Connection refused"_s;
+    QTest::newRow("nothing stored: 192.1.1.110:4000")
+        << u"XDG_CONFIG_HOME=$PWD/empty $CLI --timeout 1 status"_s << 2
+        << u"status: cannot connect to 192.1.1.110:4000: Network unreachable"_s;
+    QTest::newRow("stored port not a port")
+        << u"mkdir -p cfg; printf '[Simulator_6180]\\nPORT=abc\\n' > cfg/LM7100R_SIMUL.ini; "
+           "XDG_CONFIG_HOME=$PWD/cfg $CLI status"_s
+        << 1 << u"the stored port \"abc\" is not a port from 0 to 65535; give --port N"_s;
+    QTest::newRow("name that does not resolve")
+        << u"XDG_CONFIG_HOME=$PWD/empty $CLI --address no-such-unit.invalid --timeout 1 status"_s << 2
+        << u"status: cannot connect to no-such-unit.invalid:4000: "_s;
+}
+
+void tst_Cli::addressFromSettingsOrDefault() {
+    QFETCH(QString, script);
+    QFETCH(int, exitStatus);
+    QFETCH(QString, output);
+    if (!canUnshare())
+        QSKIP("needs a network namespace of its own (unshare -n)");
+    QTemporaryDir dir;
+    const Outcome run = inOwnNetwork(u"cd '%1' || exit 91; "_s.arg(dir.path()) + script);
+    QCOMPARE(run.exitCode, exitStatus);
+    QVERIFY2((exitStatus == 0 ? run.out.join(u'\n') : run.err).contains(output), qPrintable(run.err));
+    QVERIFY(run.ms < 8000);
+}
+
+// A resolver that never answers: Qt would wait for the lookup when the
+// program ends, long after the timeout has been reported.
+void tst_Cli::slowNameLookupEndsAtTimeout() {
+    if (!canUnshare())
+        QSKIP("needs a network namespace of its own (unshare -n)");
+    const Outcome run = inOwnNetwork(
+        u"command -v python3 > /dev/null || exit 77; "
+        // The resolver asks only once an address besides loopback is up.
+        "ip link add v0 type veth peer name v1 && ip addr add 10.9.9.1/24 dev v0 && ip link set v0 up || "
+        "exit 77; "
+        "d=$(mktemp -d); echo 'nameserver 127.0.0.1' > $d/resolv.conf; "
+        "mount --bind $d/resolv.conf /etc/resolv.conf || exit 77; "
+        "python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); "
+        "s.bind((\"127.0.0.1\", 53)); print(\"bound\", flush=True); time.sleep(60)' > $d/said & p=$!; "
+        "while ! grep -q bound $d/said; do sleep 0.05; done; "
+        "start=$(date +%s%N); $CLI --address slow.example --port 4000 --timeout 1 status; r=$?; "
+        "echo $(( ($(date +%s%N) - start) / 1000000 )); kill $p; exit $r"_s);
+    if (run.exitCode == 77)
+        QSKIP("needs python3 and a veth pair for a resolver of the test's own");
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(
+        run.err.endsWith(
+            u"lumora-7150r-cli: status: cannot connect to slow.example:4000: no connection within 1 s\n"_s),
+        qPrintable(run.err));
+    QCOMPARE(run.out.size(), 1);
+    QVERIFY2(run.out.constFirst().toInt() < 1000 + 1500, qPrintable(run.out.constFirst()));
+}
+
+void tst_Cli::pollWaitsForEachReply() {
+    ScriptedUnit unit;
+    // reply, silence, half a reply, reply, one byte too many, reply
+    unit.script = {112, -1, 50, 112, 113, 112};
+    unit.delayMs = 30;
+    QVERIFY(unit.listen());
+    const Outcome run =
+        runCli(onLoopback(unit.server.serverPort(), {u"--timeout"_s, u"0.3"_s, u"poll"_s, u"--interval"_s,
+                                                     u"0.005"_s, u"--count"_s, u"3"_s}));
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(unit.requestAt.size(), 6);
+    QCOMPARE(unit.overlapping, 0);
+    // The request after an unanswered or short one waits out the timeout.
+    QVERIFY(unit.requestAt[2] - unit.requestAt[1] >= 290);
+    QVERIFY(unit.requestAt[3] - unit.requestAt[2] >= 290);
+    QVERIFY(unit.requestAt[5] - unit.requestAt[4] < 290);
+    QCOMPARE(run.out.size(), 3);
+    static const QRegularExpression line(
+        u"^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] inputs 00\\.\\.11: 1 1 1 1 1 1 1 1 1 1 1 1 \\| "
+        "counters CH01\\.\\.CH12: (16843009 ){11}16843009 \\| "
+        "time gaps CH01\\.\\.CH12: (16843\\.01 ){11}16843\\.01 \\| outputs 01\\.\\.04: 1 1 1 1$"_s);
+    for (const QString& l : run.out)
+        QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
+    const QString at = u"127.0.0.1:"_s + QString::number(unit.server.serverPort());
+    QCOMPARE(
+        run.err,
+        u"lumora-7150r-cli: poll: no reply from %1 within 0.3 s\n"
+        "lumora-7150r-cli: poll: reply of 50 bytes from %1 within 0.3 s, expected 112\n"
+        "lumora-7150r-cli: poll: reply of 113 bytes from %1, expected 112\n"
+        "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, reconnects 0\n"_s
+            .arg(at));
+}
+
+void tst_Cli::pollAgainstEmulator_data() {
+    QTest::addColumn<QString>("flags");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("reconnects"); // -1: any
+    QTest::newRow("json") << QString() << u"--json"_s << 0;
+    QTest::newRow("csv, --split 40") << u"--split 40"_s << u"--csv"_s << 0;
+    QTest::newRow("--close-after 10") << u"--close-after 10"_s << u"--json"_s << 3;
+    QTest::newRow("--chaos 11") << u"--chaos 11"_s << u"--json"_s << -1;
+}
+
+void tst_Cli::pollAgainstEmulator() {
+    QFETCH(QString, flags);
+    QFETCH(QString, format);
+    QFETCH(int, reconnects);
+    constexpr int kReplies = 40;
+    Unit unit;
+    QVERIFY(unit.start(flags.isEmpty() ? QStringList() : flags.split(u' ')));
+    const Outcome run =
+        runCli(onLoopback(unit.port, {u"--timeout"_s, u"0.2"_s, u"poll"_s, u"--interval"_s, u"0.002"_s,
+                                      u"--count"_s, QString::number(kReplies), format}));
+    static const QRegularExpression summary(
+        u"poll: requests sent (\\d+), replies (\\d+), wrong lengths (\\d+), timeouts (\\d+), reconnects (\\d+)\\n$"_s);
+    const QRegularExpressionMatch counts = summary.match(run.err);
+    QVERIFY2(counts.hasMatch(), qPrintable(run.err));
+    QCOMPARE(counts.captured(2).toInt(), kReplies);
+    if (reconnects >= 0)
+        QCOMPARE(counts.captured(5).toInt(), reconnects);
+    QCOMPARE(run.exitCode, counts.captured(1).toInt() == kReplies ? 0 : 3);
+
+    QStringList rows = run.out;
+    if (format == u"--csv") {
+        QCOMPARE(rows.takeFirst(), QLatin1String(kCsvHeader));
+    }
+    QCOMPARE(rows.size(), kReplies);
+    const QDate today = QDateTime::currentDateTimeUtc().date();
+    static const QRegularExpression time(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"_s);
+    for (const QString& row : std::as_const(rows)) {
+        QString stamp;
+        if (format == u"--csv") {
+            stamp = row.section(u',', 0, 0);
+            QCOMPARE(row.count(u','), 40);
+        } else {
+            QString why;
+            QVERIFY2(matchesDecoder(row, &why), qPrintable(why));
+            stamp = QJsonDocument::fromJson(row.toUtf8()).object().value(u"time"_s).toString();
+        }
+        QVERIFY2(time.match(stamp).hasMatch() &&
+                     qAbs(QDate::fromString(stamp.left(10), Qt::ISODate).daysTo(today)) <= 1,
+                 qPrintable(stamp));
+    }
+}
+
+void tst_Cli::pollStopsOnSigterm() {
+    Unit unit;
+    QVERIFY(unit.start({}));
+    int linesWhenStopped = 0;
+    const Outcome run = runProgram(
+        QStringLiteral(LUMORA_CLI_PATH), onLoopback(unit.port, {u"poll"_s, u"--interval"_s, u"0.01"_s}), {},
+        [&](QProcess& process, const QByteArray& out) {
+            QVERIFY(QTest::qWaitFor([&] { return !out.isEmpty() || process.state() != QProcess::Running; },
+                                    kRunMs));
+            QTest::qWait(100);
+            linesWhenStopped = 1;
+            process.terminate();
+        });
+    QCOMPARE(linesWhenStopped, 1);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out.size() >= 5);
+    QVERIFY2(
+        run.err.endsWith(u"replies %1, wrong lengths 0, timeouts 0, reconnects 0\n"_s.arg(run.out.size())),
+        qPrintable(run.err));
+}
+
+void tst_Cli::pollStopsAfterDuration() {
+    Unit unit;
+    QVERIFY(unit.start({}));
+    const Outcome run =
+        runCli(onLoopback(unit.port, {u"poll"_s, u"--interval"_s, u"0.01"_s, u"--duration"_s, u"0.5"_s}));
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.size() >= 3 && run.out.size() <= 51, qPrintable(QString::number(run.out.size())));
+    QVERIFY2(
+        run.err.endsWith(u"replies %1, wrong lengths 0, timeouts 0, reconnects 0\n"_s.arg(run.out.size())),
+        qPrintable(run.err));
+    QVERIFY(run.ms < 500 + 3000);
+}
+
+void tst_Cli::ping_data() {
+    QTest::addColumn<QString>("script"); // in a network namespace of its own
+    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<QStringList>("out");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("loopback answers") << u"$CLI --address 127.0.0.1 ping --count 2"_s << 0
+                                      << QStringList{u"Reply From 127.0.0.1: Bytes=0 Time=Nms TTL=64"_s,
+                                                     u"Reply From 127.0.0.1: Bytes=0 Time=Nms TTL=64"_s}
+                                      << QString();
+    QTest::newRow("no route, no answer")
+        << u"$CLI --address ' 10.1.2.3 ' ping --count 1"_s << 5 << QStringList{u"No answer from 10.1.2.3"_s}
+        << u"lumora-7150r-cli: ping: no answer from 10.1.2.3 (1 requests sent)\n"_s;
+    QTest::newRow("unknown host") << u"$CLI --address no-such-unit.invalid ping --count 1"_s << 2
+                                  << QStringList{u"Ping: Unknown Host no-such-unit.invalid"_s}
+                                  << u"lumora-7150r-cli: ping: cannot resolve no-such-unit.invalid\n"_s;
+}
+
+void tst_Cli::ping() {
+    QFETCH(QString, script);
+    QFETCH(int, exitStatus);
+    QFETCH(QStringList, out);
+    QFETCH(QString, error);
+    if (!canUnshare())
+        QSKIP("needs a network namespace of its own (unshare -n)");
+    const Outcome run = inOwnNetwork(script);
+    QCOMPARE(run.exitCode, exitStatus);
+    QCOMPARE(run.err, error);
+    // A round trip's time is whatever the machine's load makes it.
+    static const QRegularExpression roundTrip(u"Time=\\d+ms"_s);
+    QCOMPARE(run.out.join(u'\n').replace(roundTrip, u"Time=Nms"_s), out.join(u'\n'));
+    // One request a second.
+    QVERIFY(run.ms >= (out.size() - 1) * 1000);
+}
+
+void tst_Cli::decodeWindowLog_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QList<int>>("rows"); // of the logged replies
+    QTest::addColumn<QString>("error");   // after "decode: <file>:"
+    const QByteArray log = windowLog_;
+    const qsizetype block2 = log.indexOf("[23:59");
+    const qsizetype block3 = log.indexOf("[00:00");
+    QByteArray glued = log;
+    glued.remove(log.indexOf("\r\n", block2 + 60), 2);
+    QByteArray shortLine = log;
+    shortLine.remove(block2 + 50, 3);
+    QTest::newRow("as written") << u"20261207.txt"_s << log << QList<int>{0, 1, 2} << QString();
+    QTest::newRow("line ends turned into LF")
+        << u"20261207.txt"_s << QByteArray(log).replace("\r\n", "\n") << QList<int>{0, 1, 2} << QString();
+    QTest::newRow("line ends turned into CR CR LF")
+        << u"20261207.txt"_s << QByteArray(log).replace("\r\n", "\r\r\n") << QList<int>{0, 1, 2} << QString();
+    QTest::newRow("torn last block") << u"20261207.txt"_s << log.left(block3 + 120) << QList<int>{0, 1}
+                                     << u"13: torn block: the file ends inside line 14"_s;
+    QTest::newRow("last CR LF missing") << u"20261207.txt"_s << log.chopped(2) << QList<int>{0, 1}
+                                        << u"13: torn block: the file ends after 5 of its 6 lines"_s;
+    QTest::newRow("CR LF lost between two lines")
+        << u"20261207.txt"_s << glued << QList<int>{0, 2} << u"7: line 8 is not a dump line"_s;
+    QTest::newRow("CR without LF") << u"20261207.txt"_s
+                                   << QByteArray(log).remove(log.indexOf("\r\n", 50) + 1, 1)
+                                   << QList<int>{1, 2} << u"1: line 2 is not a dump line"_s;
+    QTest::newRow("a byte missing")
+        << u"20261207.txt"_s << shortLine << QList<int>{0, 2}
+        << u"7: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s;
+    QTest::newRow("a line before the first block")
+        << u"20261207.txt"_s << "note\r\n" + log << QList<int>{0, 1, 2}
+        << u"1: not a RECV block, nor are the lines up to the next header"_s;
+    QTest::newRow("no such file") << u"gone/20261207.txt"_s << log << QList<int>{}
+                                  << u"cannot open it: No such file or directory, skipped"_s;
+    QTest::newRow("not named as a daily log")
+        << u"notes.txt"_s << log << QList<int>{}
+        << u"not a daily log file (the name is not YYYYMMDD.txt), skipped"_s;
+}
+
+void tst_Cli::decodeWindowLog() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QList<int>, rows);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (!name.startsWith(u"gone/")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+    }
+
+    // The file by its name, then the same bytes on standard input, which has
+    // no date to give.
+    for (const bool standardInput : {false, true}) {
+        if (standardInput && name != u"20261207.txt")
+            continue;
+        const Outcome run =
+            standardInput ? runCli({u"decode"_s, u"-"_s}, content) : runCli({u"decode"_s, path});
+        QStringList expected{QLatin1String(kCsvHeader)};
+        for (int row : rows) {
+            const QString time = (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row);
+            expected << (QStringList{time} +
+                         shownValues(protocol::decodeStatusReply(loggedReplies_.at(row)), QString()))
+                            .join(u',');
+        }
+        QCOMPARE(run.out, expected);
+        QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 6);
+        const QString shown = standardInput ? u"(standard input)"_s : path;
+        const QString expectedError = error.isEmpty() ? QString()
+                                      : error.front().isDigit()
+                                          ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, error)
+                                          : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, error);
+        QCOMPARE(run.err, expectedError);
+    }
+}
+
+LUMORA_TEST_MAIN(tst_Cli)
+
+#include "tst_cli.moc"
