@@ -183,8 +183,8 @@ void frmSim_7150R::buildControls() {
         widget->setEnabled(design.enabled);
         applyAccessibleName(design, widget);
         applyColours(design, widget);
-        if (auto* edit = qobject_cast<QLineEdit*>(widget); edit != nullptr && design.maxLength > 0)
-            edit->setMaxLength(design.maxLength);
+        if (auto* box = qobject_cast<platform::TextBox*>(widget); box != nullptr && design.maxLength > 0)
+            box->setTypingLimit(design.maxLength);
         if (design.kind == Kind::Frame || design.kind == Kind::Panel)
             containers.insert(design.name, widget);
         if (widget->focusPolicy() != Qt::NoFocus) {
@@ -264,9 +264,9 @@ void frmSim_7150R::wireEvents() {
         if (services_.beeper != nullptr)
             services_.beeper->beep();
     };
-    txtDestIP->installEventFilter(new platform::NumericKeyFilter(beep, txtDestIP));
-    txtDestPort->installEventFilter(new platform::NumericKeyFilter(beep, txtDestPort));
-    cboTime->lineEdit()->installEventFilter(new platform::NumericKeyFilter(beep, cboTime));
+    platform::NumericKeyFilter::install(txtDestIP, beep);
+    platform::NumericKeyFilter::install(txtDestPort, beep);
+    platform::NumericKeyFilter::install(cboTime, beep);
 
     winsock_.onConnect = [this] { Winsock1_Connect(); };
     winsock_.onClose = [this] { Winsock1_Close(); };
@@ -285,14 +285,27 @@ void frmSim_7150R::wireEvents() {
 // ---- Start-up and settings -------------------------------------------------
 
 void frmSim_7150R::Form_Load() {
-    auto read = [this](const QString& key, const QString& fallback) {
-        platform::SettingsStore* store = services_.settings;
-        return store != nullptr ? store->read(settings::kApplication, settings::kSection, key, fallback)
-                                : fallback;
+    std::optional<QString> unreadable;
+    auto read = [this, &unreadable](const QString& key, const QString& fallback) {
+        if (services_.settings == nullptr)
+            return fallback;
+        auto reading = services_.settings->read(settings::kApplication, settings::kSection, key, fallback);
+        if (reading.failure && !unreadable)
+            unreadable = std::move(reading.failure);
+        return reading.text;
     };
-    txtDestIP->setTextByProgram(read(settings::kAddressKey, settings::kDefaultAddress));
-    txtDestPort->setTextByProgram(read(settings::kPortKey, settings::kDefaultPort));
-    cboTime->setTextByProgram(read(settings::kIntervalKey, settings::kDefaultInterval));
+    const QString address = read(settings::kAddressKey, settings::kDefaultAddress);
+    const QString port = read(settings::kPortKey, settings::kDefaultPort);
+    const QString interval = read(settings::kIntervalKey, settings::kDefaultInterval);
+    if (unreadable) {
+        AddLog(GetTimeStamp() + QStringLiteral(" Settings Read Fail!! ") + *unreadable +
+               QStringLiteral(": left as it is, starting on the defaults"));
+        // The store refuses every save now; this line has said so.
+        settingsFailing_ = true;
+    }
+    txtDestIP->setTextByProgram(address);
+    txtDestPort->setTextByProgram(port);
+    cboTime->setTextByProgram(interval);
     for (int i = 0; i < static_cast<int>(chkDIValue.size()); ++i)
         chkDIValue[i]->setText(QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0')));
 }

@@ -1,5 +1,5 @@
 #include "app/layout.h"
-#include "app/shown_probe.h"
+#include "app/shown_hook.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -49,6 +49,6 @@ int main(int argc, char** argv) {
     services.endProgram = [] { QCoreApplication::exit(0); };
 
     const auto window = app::Main(services);
-    const auto shownProbe = app::ShownProbe::attachIfAsked(*window);
+    const auto shownHook = app::attachShownHook(*window);
     return QApplication::exec();
 }

@@ -1,12 +1,12 @@
 // The floor for start-up: the smallest Qt window program, built in the same
-// tree as the client and timed the same way (app/shown_probe.h). Its window
+// tree as the client and timed the same way (shown_probe.h). Its window
 // has the client's size, so both pay the same for their first paint's pixels
 // and the ratio is what the client's own work costs. With --text it shows
 // one label as well, so that it starts the font system as any window with
 // text must.
 
 #include "app/layout.h"
-#include "app/shown_probe.h"
+#include "shown_probe.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -3,8 +3,8 @@
 // The runs alternate so that both see the same state of the machine; the
 // medians are compared. Usage: lumora-bench-startup [--runs N]
 
-#include "app/shown_probe.h"
 #include "bench_support.h"
+#include "shown_probe.h"
 
 #include <QTemporaryDir>
 

@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QHash>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStaticText>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QStyleOptionFrame>
+
+#include <limits>
 
 namespace platform {
 
@@ -137,7 +140,27 @@ bool NumericKeyFilter::accepts(QChar typed) {
     return (typed >= u'0' && typed <= u'9') || typed == u'.' || typed == QChar(0x08);
 }
 
+void NumericKeyFilter::install(QWidget* field, std::function<void()> beep) {
+    auto* filter = new NumericKeyFilter(std::move(beep), field);
+    field->installEventFilter(filter);
+    if (auto* combo = qobject_cast<QComboBox*>(field); combo != nullptr && combo->lineEdit() != nullptr)
+        combo->lineEdit()->installEventFilter(filter);
+}
+
 bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::InputMethod) {
+        auto* input = static_cast<QInputMethodEvent*>(event);
+        QString kept;
+        for (const QChar typed : input->commitString()) {
+            if (accepts(typed))
+                kept.append(typed);
+            else if (beep_)
+                beep_();
+        }
+        if (kept.size() != input->commitString().size())
+            input->setCommitString(kept, input->replacementStart(), input->replacementLength());
+        return false;
+    }
     if (event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
@@ -183,15 +206,39 @@ bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event) {
 
 TextBox::TextBox(QWidget* parent)
     : QLineEdit(parent) {
-    connect(this, &QLineEdit::textChanged, this, [this](const QString&) { changed.raise(byProgram_); });
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
+        fitTypingLimit(text.size());
+        changed.raise(byProgram_);
+    });
 }
 
 void TextBox::setTextByProgram(const QString& text) {
     // The same text again is no change: no event, and no repaint of the box.
     if (text == this->text())
         return;
+    fitTypingLimit(text.size());
     ProgramChange change(byProgram_);
     setText(text);
+}
+
+void TextBox::setTypingLimit(int limit) {
+    typingLimit_ = limit;
+    fitTypingLimit(text().size());
+}
+
+// The box's own maximum length cuts any longer text it is given, so it is
+// raised to the length of a longer text and back to the limit as that text
+// is shortened.
+void TextBox::fitTypingLimit(qsizetype length) {
+    if (typingLimit_ <= 0)
+        return;
+    const int allowed = std::max(typingLimit_, static_cast<int>(length));
+    if (allowed == maxLength())
+        return;
+    // A new maximum puts the cursor at the end; the user's edit keeps it.
+    const int cursor = cursorPosition();
+    setMaxLength(allowed);
+    setCursorPosition(cursor);
 }
 
 namespace {
@@ -281,6 +328,9 @@ ComboBox::ComboBox(QWidget* parent)
     : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
+    // The interval has no length limit: the line edit's own default would
+    // cut a longer stored text.
+    lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     connect(this, &QComboBox::editTextChanged, this, [this](const QString&) { changed.raise(byProgram_); });
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { clicked.raise(false); });
 }

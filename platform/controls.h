@@ -87,11 +87,18 @@ private:
 // Decides which typed characters reach a field: digits, '.' and backspace.
 // Everything else that types a character is refused with a beep; keys that
 // type nothing (arrows, Home, End, Delete, Tab) are not the filter's concern.
+// Text an input method commits is typed too: its refused characters are
+// dropped, one beep each.
 class NumericKeyFilter : public QObject {
     Q_OBJECT
 public:
     NumericKeyFilter(std::function<void()> beep, QObject* parent = nullptr);
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Filters every way a typed character reaches the field. An editable
+    // combo box takes the keys itself, as the focus widget, and hands them
+    // straight to its line edit, past any filter there; so both are watched.
+    static void install(QWidget* field, std::function<void()> beep);
 
     // true when the character may go through.
     static bool accepts(QChar typed);
@@ -106,10 +113,17 @@ class TextBox : public QLineEdit {
 public:
     explicit TextBox(QWidget* parent = nullptr);
     void setTextByProgram(const QString& text);
+    // Typing (or pasting) beyond limit characters is refused. The limit is
+    // on typing only: text the program sets is kept whole however long, and
+    // such a text can be shortened but not lengthened.
+    void setTypingLimit(int limit);
     ChangeEvent changed;
 
 private:
+    void fitTypingLimit(qsizetype length);
+
     bool byProgram_ = false;
+    int typingLimit_ = 0;
 };
 
 // Editable drop-down list: a change event on every change of the text, a

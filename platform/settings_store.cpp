@@ -10,35 +10,53 @@ QString entry(const QString& section, const QString& key) {
     return section + u'/' + key;
 }
 
+// Why the file could not be read, if it could not.
+std::optional<QString> readFailure(const QSettings& settings) {
+    switch (settings.status()) {
+    case QSettings::NoError:
+        return std::nullopt;
+    case QSettings::FormatError:
+        return QStringLiteral("unreadable settings file ") + settings.fileName();
+    case QSettings::AccessError:
+        break;
+    }
+    return QStringLiteral("cannot read ") + settings.fileName();
+}
+
 } // namespace
 
-QString IniSettingsStore::read(const QString& app, const QString& section, const QString& key,
-                               const QString& fallback) {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    if (settings.status() != QSettings::NoError)
-        return fallback;
+std::optional<QString> IniSettingsStore::unreadable(const QString& app, const QSettings& settings) {
+    if (auto failure = readFailure(settings))
+        unreadable_.insert(app, *failure);
+    const auto known = unreadable_.constFind(app);
+    return known != unreadable_.cend() ? std::optional<QString>(*known) : std::nullopt;
+}
+
+SettingsStore::Reading IniSettingsStore::read(const QString& app, const QString& section, const QString& key,
+                                              const QString& fallback) {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
+    if (auto failure = unreadable(app, settings))
+        return {fallback, std::move(failure)};
     const QVariant value = settings.value(entry(section, key));
-    return value.isValid() ? value.toString() : fallback;
+    return {value.isValid() ? value.toString() : fallback, std::nullopt};
 }
 
 std::optional<QString> IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
                                               const QString& value) {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
+    // Writing would replace what could not be read with this one value: the
+    // user's file is worth more than the setting.
+    if (auto failure = unreadable(app, settings))
+        return std::move(*failure) + QStringLiteral(", left as it is");
     // Rewriting the file for a value it already holds would only cost time
     // (every start sets each box from the store, which raises its change).
     const QVariant stored = settings.value(entry(section, key));
-    if (settings.status() == QSettings::NoError && stored.isValid() && stored.toString() == value)
+    if (stored.isValid() && stored.toString() == value)
         return std::nullopt;
     settings.setValue(entry(section, key), value);
     settings.sync();
-    switch (settings.status()) {
-    case QSettings::NoError:
+    if (settings.status() == QSettings::NoError)
         return std::nullopt;
-    case QSettings::AccessError:
-        return QStringLiteral("cannot write ") + settings.fileName();
-    case QSettings::FormatError:
-        return QStringLiteral("unreadable settings file ") + settings.fileName();
-    }
     return QStringLiteral("cannot write ") + settings.fileName();
 }
 

@@ -19,7 +19,15 @@ inline QTemporaryDir& scratch() {
     return dir;
 }
 
+// A zone far from UTC, with a quarter-hour offset and, for most of the UTC
+// day, another date: a stamp or a file name taken in local time where UTC is
+// due (or the reverse) shows in hours, minutes and days. Written as a POSIX
+// rule, so it holds without the system's zone files.
+inline constexpr char kPinnedTimeZone[] = "<+1345>-13:45";
+
 inline void isolateProcess() {
+    // Before the application object exists: the zone is read once.
+    qputenv("TZ", kPinnedTimeZone);
     const QString config = scratch().filePath(QStringLiteral("config"));
     QDir().mkpath(config);
     qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());

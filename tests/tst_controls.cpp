@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QThread>
@@ -221,23 +222,47 @@ void tst_Controls::keyFilter_data() {
     QTest::newRow("home") << int(Qt::Key_Home) << none << QString() << QStringLiteral("12") << 0;
     QTest::newRow("delete at end") << int(Qt::Key_Delete) << none << QStringLiteral("\x7f")
                                    << QStringLiteral("12") << 0;
+    // No key: the text is what an input method commits.
+    QTest::newRow("input method commit") << 0 << none << QStringLiteral("5s-") << QStringLiteral("125") << 2;
 }
 
+// Typed as a keyboard types: the field is clicked, and the key goes to
+// whatever then has the focus (for a combo box the box itself, which hands
+// it on to its line edit).
 void tst_Controls::keyFilter() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(QString, typed);
     QFETCH(QString, textAfter);
     QFETCH(int, beeps);
-    QLineEdit edit;
+    QWidget window;
+    auto* box = new platform::TextBox(&window);
+    auto* combo = new platform::ComboBox(&window);
+    combo->move(0, 40);
     int beeped = 0;
-    edit.installEventFilter(new platform::NumericKeyFilter([&] { ++beeped; }, &edit));
-    edit.setText(QStringLiteral("12"));
-    edit.setCursorPosition(2);
-    QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), typed);
-    QApplication::sendEvent(&edit, &press);
-    QCOMPARE(edit.text(), textAfter);
-    QCOMPARE(beeped, beeps);
+    platform::NumericKeyFilter::install(box, [&] { ++beeped; });
+    platform::NumericKeyFilter::install(combo, [&] { ++beeped; });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    for (QLineEdit* field : {static_cast<QLineEdit*>(box), combo->lineEdit()}) {
+        QWidget* control = field == box ? static_cast<QWidget*>(box) : combo;
+        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(4, control->height() / 2));
+        QWidget* focus = QApplication::focusWidget();
+        QCOMPARE(focus, control);
+        field->setText(QStringLiteral("12"));
+        field->setCursorPosition(2);
+        beeped = 0;
+        if (key != 0) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), typed);
+            QApplication::sendEvent(focus, &press);
+        } else {
+            QInputMethodEvent commit;
+            commit.setCommitString(typed);
+            QApplication::sendEvent(focus, &commit);
+        }
+        QCOMPARE(field->text(), textAfter);
+        QCOMPARE(beeped, beeps);
+    }
 }
 
 LUMORA_TEST_MAIN(tst_Controls)

@@ -5,14 +5,61 @@
 #include <QFile>
 #include <QListView>
 #include <QSettings>
+#include <QStyleOptionComboBox>
 #include <QTest>
 
 using testsupport::Harness;
 
 namespace {
 
+QString iniPath() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication).fileName();
+}
+
 void wipeSettings() {
-    QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication).clear();
+    QDir(iniPath()).removeRecursively();
+    QFile::remove(iniPath());
+}
+
+bool writeIni(const QByteArray& content) {
+    QFile ini(iniPath());
+    return QDir().mkpath(QFileInfo(ini).path()) && ini.open(QIODevice::WriteOnly) &&
+           ini.write(content) == content.size();
+}
+
+QByteArray readIni() {
+    QFile ini(iniPath());
+    return ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray();
+}
+
+QString stored(const QString& key) {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication)
+        .value(app::settings::kSection + u'/' + key)
+        .toString();
+}
+
+void store(const QString& key, const QString& value) {
+    QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication)
+        .setValue(app::settings::kSection + u'/' + key, value);
+}
+
+// Opens the list with a click on the arrow and clicks the item.
+bool pick(QComboBox* combo, int row) {
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.editable = true;
+    const QRect arrow =
+        combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, combo);
+    QTest::mouseClick(combo, Qt::LeftButton, {}, arrow.center());
+    QAbstractItemView* list = combo->view();
+    if (!QTest::qWaitForWindowExposed(list->window()))
+        return false;
+    const QModelIndex item = list->model()->index(row, 0);
+    list->scrollTo(item);
+    // The list takes no release that follows its opening as closely as a double click would.
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
+    return !list->isVisible();
 }
 
 } // namespace
@@ -24,11 +71,13 @@ private Q_SLOTS:
     void init() { wipeSettings(); }
 
     void firstStartShowsDefaultsAndMakesLogFolder();
-    void typedValuesSurviveRestart();
-    void pickedIntervalIsStoredAtOnce();
-    void startLeavesSettingsFileHoldingTheValuesAlone();
+    void eachChangeStoresItsOwnKey_data();
+    void eachChangeStoresItsOwnKey();
+    void startShowsStoredValuesWholeAndWritesNothing_data();
+    void startShowsStoredValuesWholeAndWritesNothing();
     void plainFileNamedLogDoesNotStopStartup();
-    void unwritableSettingsDoNotStopStartup();
+    void unreadableSettingsAreLeftAsTheyAre_data();
+    void unreadableSettingsAreLeftAsTheyAre();
     void designStateOfControls();
     void everyControlInsideWindowAndFrames();
     void listCapsAt1001Lines();
@@ -64,60 +113,88 @@ void tst_Shell::firstStartShowsDefaultsAndMakesLogFolder() {
     QVERIFY(h.lines().isEmpty());
 }
 
-void tst_Shell::typedValuesSurviveRestart() {
+void tst_Shell::eachChangeStoresItsOwnKey_data() {
+    QTest::addColumn<QString>("field");
+    // Typed at the end of the field; empty: "15" picked from the list.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    using namespace app::settings;
+    QTest::newRow("address typed") << QStringLiteral("txtDestIP") << QStringLiteral("9") << kAddressKey
+                                   << QStringLiteral("127.0.0.19");
+    QTest::newRow("port typed") << QStringLiteral("txtDestPort") << QStringLiteral("9") << kPortKey
+                                << QStringLiteral("40019");
+    QTest::newRow("interval typed") << QStringLiteral("cboTime") << QStringLiteral("9") << kIntervalKey
+                                    << QStringLiteral("2.59");
+    QTest::newRow("interval picked") << QStringLiteral("cboTime") << QString() << kIntervalKey
+                                     << QStringLiteral("15");
+}
+
+// The store holds the change at once, under its own key, the other keys as
+// they were; and the next start shows all three.
+void tst_Shell::eachChangeStoresItsOwnKey() {
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    using namespace app::settings;
+    QMap<QString, QString> expected{{kAddressKey, QStringLiteral("127.0.0.1")},
+                                    {kPortKey, QStringLiteral("4001")},
+                                    {kIntervalKey, QStringLiteral("2.5")}};
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        store(it.key(), it.value());
+    expected[key] = value;
     {
         Harness h;
         h.start();
-        QLineEdit* ip = h.edit("txtDestIP");
-        ip->clear();
-        QTest::keyClicks(ip, QStringLiteral("127.0.0.1"));
-        QLineEdit* port = h.edit("txtDestPort");
-        port->clear();
-        QTest::keyClicks(port, QStringLiteral("4001"));
         h.cboTime()->setEnabled(true);
-        h.cboTime()->lineEdit()->clear();
-        QTest::keyClicks(h.cboTime()->lineEdit(), QStringLiteral("2.5"));
+        if (typed.isEmpty()) {
+            QVERIFY(pick(h.cboTime(), 14));
+        } else {
+            QWidget* keys = h.focusByClick(h.find<QWidget>(field));
+            QVERIFY(keys != nullptr);
+            QTest::keyClick(keys, Qt::Key_End);
+            QTest::keyClicks(keys, typed);
+        }
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            QCOMPARE(stored(it.key()), it.value());
     }
     Harness again;
     again.start();
-    QCOMPARE(again.edit("txtDestIP")->text(), QStringLiteral("127.0.0.1"));
-    QCOMPARE(again.edit("txtDestPort")->text(), QStringLiteral("4001"));
-    QCOMPARE(again.cboTime()->currentText(), QStringLiteral("2.5"));
+    QCOMPARE(again.edit("txtDestIP")->text(), expected[kAddressKey]);
+    QCOMPARE(again.edit("txtDestPort")->text(), expected[kPortKey]);
+    QCOMPARE(again.cboTime()->currentText(), expected[kIntervalKey]);
 }
 
-void tst_Shell::pickedIntervalIsStoredAtOnce() {
-    Harness h;
-    h.start();
-    QComboBox* combo = h.cboTime();
-    combo->setEnabled(true);
-    combo->setCurrentIndex(14);
-    Q_EMIT combo->activated(14);
-    QSettings stored(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication);
-    QCOMPARE(stored.value(QStringLiteral("Simulator_6180/INTERVAL")).toString(), QStringLiteral("15"));
+void tst_Shell::startShowsStoredValuesWholeAndWritesNothing_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("interval");
+    const QString address = QStringLiteral("127.0.0.1");
+    const QString port = QStringLiteral("4001");
+    const QString interval = QStringLiteral("2.5");
+    QTest::newRow("within the typing limits") << address << port << interval;
+    QTest::newRow("host name of 24 characters") << QStringLiteral("unit-07.workshop.example") << port
+                                                << interval;
+    QTest::newRow("port of 6 characters") << address << QStringLiteral("400010") << interval;
+    QTest::newRow("interval of 40000 characters") << address << port << QString(40000, u'9');
 }
 
-// Each box is set from the store at start, which raises its change: a file
-// that already holds those values is not written again (kept byte for byte,
-// hand-made spacing included); a change still is.
-void tst_Shell::startLeavesSettingsFileHoldingTheValuesAlone() {
-    const QString iniPath =
-        QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication).fileName();
-    QVERIFY(QDir().mkpath(QFileInfo(iniPath).path()));
-    const QByteArray handMade("[Simulator_6180]\nADDRESS = 127.0.0.1\nPORT = 4001\nINTERVAL = 2.5\n");
-    QFile ini(iniPath);
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(handMade);
-    ini.close();
+// The typing limits do not apply to what the store holds: each box shows
+// its value whole, and the file, hand-made spacing included, is not written.
+void tst_Shell::startShowsStoredValuesWholeAndWritesNothing() {
+    QFETCH(QString, address);
+    QFETCH(QString, port);
+    QFETCH(QString, interval);
+    const QByteArray handMade = "[Simulator_6180]\nADDRESS = " + address.toLatin1() + "\nPORT = " +
+                                port.toLatin1() + "\nINTERVAL = " + interval.toLatin1() + "\n";
+    QVERIFY(writeIni(handMade));
     Harness h;
     h.start();
-    QCOMPARE(h.edit("txtDestPort")->text(), QStringLiteral("4001"));
-    QVERIFY(ini.open(QIODevice::ReadOnly));
-    QCOMPARE(ini.readAll(), handMade);
-    ini.close();
-    QTest::keyClicks(h.edit("txtDestPort"), QStringLiteral("2"));
-    QSettings stored(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication);
-    QCOMPARE(stored.value(QStringLiteral("Simulator_6180/PORT")).toString(), QStringLiteral("40012"));
-    QCOMPARE(stored.value(QStringLiteral("Simulator_6180/ADDRESS")).toString(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(h.edit("txtDestIP")->text(), address);
+    QCOMPARE(h.edit("txtDestPort")->text(), port);
+    QCOMPARE(h.cboTime()->currentText(), interval);
+    QCOMPARE(readIni(), handMade);
 }
 
 void tst_Shell::plainFileNamedLogDoesNotStopStartup() {
@@ -130,20 +207,36 @@ void tst_Shell::plainFileNamedLogDoesNotStopStartup() {
     QVERIFY(h.window->isVisible());
 }
 
-void tst_Shell::unwritableSettingsDoNotStopStartup() {
-    // A folder where the settings file should be: nothing can be read or saved.
-    const QString iniPath =
-        QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication).fileName();
-    QFile::remove(iniPath);
-    QVERIFY(QDir().mkpath(iniPath));
+void tst_Shell::unreadableSettingsAreLeftAsTheyAre_data() {
+    // Empty: a folder where the file should be.
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("folder in place of the file") << QByteArray();
+    QTest::newRow("file that cannot be parsed") << QByteArray("[Simulator_6180\nADDRESS = 127.0.0.1\nPORT = 4001\n");
+}
+
+// Start-up goes on with the defaults and says so once; typing changes the
+// boxes but nothing is written over what could not be read.
+void tst_Shell::unreadableSettingsAreLeftAsTheyAre() {
+    QFETCH(QByteArray, content);
+    const QString path = iniPath();
+    QVERIFY(content.isEmpty() ? QDir().mkpath(path) : writeIni(content));
     Harness h;
     h.start();
-    QCOMPARE(h.edit("txtDestPort")->text(), QStringLiteral("4000"));
-    QTest::keyClicks(h.edit("txtDestPort"), QStringLiteral("1"));
-    QTest::keyClicks(h.edit("txtDestPort"), QStringLiteral("2"));
-    // One line when saving starts to fail, not one per keystroke.
-    QCOMPARE(h.events().filter(QStringLiteral("Settings Save Fail!!")).size(), 1);
-    QVERIFY(QDir(iniPath).removeRecursively());
+    QCOMPARE(h.edit("txtDestIP")->text(), app::settings::kDefaultAddress);
+    QCOMPARE(h.edit("txtDestPort")->text(), app::settings::kDefaultPort);
+    QWidget* keys = h.focusByClick(h.edit("txtDestPort"));
+    QVERIFY(keys != nullptr);
+    QTest::keyClick(keys, Qt::Key_End);
+    QTest::keyClicks(keys, QStringLiteral("1"));
+    QCOMPARE(h.edit("txtDestPort")->text(), QStringLiteral("40001"));
+    const QStringList said = h.events().filter(QStringLiteral("Settings"));
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said[0].startsWith(QStringLiteral(" Settings Read Fail!! ")) && said[0].contains(path),
+             qPrintable(said[0]));
+    if (content.isEmpty())
+        QVERIFY(QFileInfo(path).isDir());
+    else
+        QCOMPARE(readIni(), content);
 }
 
 void tst_Shell::designStateOfControls() {
@@ -329,10 +422,11 @@ void tst_Shell::fieldsRefuseCharactersWithBeep_data() {
         << QStringLiteral("txtDestIP") << QStringLiteral("-1 ") << QStringLiteral("1") << 2;
     QTest::newRow("port full stop") << QStringLiteral("txtDestPort") << QStringLiteral("80.5")
                                     << QStringLiteral("80.5") << 0;
-    QTest::newRow("interval letter") << QStringLiteral("cboTime") << QStringLiteral("0.5s")
-                                     << QStringLiteral("0.5") << 1;
+    QTest::newRow("interval letter and minus") << QStringLiteral("cboTime") << QStringLiteral("0.5s-")
+                                               << QStringLiteral("0.5") << 2;
 }
 
+// Keys go where a keyboard's go: to the focus widget after a click on the field.
 void tst_Shell::fieldsRefuseCharactersWithBeep() {
     QFETCH(QString, field);
     QFETCH(QString, typed);
@@ -340,37 +434,56 @@ void tst_Shell::fieldsRefuseCharactersWithBeep() {
     QFETCH(int, beeps);
     Harness h;
     h.start();
-    QLineEdit* edit = field == QLatin1String("cboTime") ? h.cboTime()->lineEdit() : h.find<QLineEdit>(field);
     h.cboTime()->setEnabled(true);
+    QLineEdit* edit = field == QLatin1String("cboTime") ? h.cboTime()->lineEdit() : h.find<QLineEdit>(field);
     edit->clear();
-    QTest::keyClicks(edit, typed);
-    QTest::keyClick(edit, Qt::Key_Return);
+    QWidget* keys = h.focusByClick(h.find<QWidget>(field));
+    QVERIFY(keys != nullptr);
+    QTest::keyClicks(keys, typed);
+    QTest::keyClick(keys, Qt::Key_Return);
     QCOMPARE(edit->text(), expected);
     QCOMPARE(h.beeper.beeps, beeps + 1);
     // Navigation keys type nothing and still move the cursor.
-    QTest::keyClick(edit, Qt::Key_Home);
+    QTest::keyClick(keys, Qt::Key_Home);
     QCOMPARE(edit->cursorPosition(), 0);
-    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClick(keys, Qt::Key_Delete);
     QCOMPARE(edit->text(), expected.mid(1));
     QCOMPARE(h.beeper.beeps, beeps + 1);
 }
 
 void tst_Shell::fieldsLimitLength_data() {
     QTest::addColumn<QString>("field");
-    QTest::addColumn<int>("limit");
-    QTest::newRow("address 15") << QStringLiteral("txtDestIP") << 15;
-    QTest::newRow("port 5") << QStringLiteral("txtDestPort") << 5;
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("expected");
+    const QString name = QStringLiteral("unit-07.workshop.example");
+    QTest::newRow("address 15") << QStringLiteral("txtDestIP") << QString() << QString(16, u'1')
+                                << QString(15, u'1');
+    QTest::newRow("port 5") << QStringLiteral("txtDestPort") << QString() << QStringLiteral("123456")
+                            << QStringLiteral("12345");
+    // A longer stored text stays whole, and typing cannot lengthen it.
+    QTest::newRow("stored address longer") << QStringLiteral("txtDestIP") << name << QStringLiteral("1") << name;
+    QTest::newRow("stored address, one off, one typed")
+        << QStringLiteral("txtDestIP") << name << QStringLiteral("\b1") << name.chopped(1);
+    QTest::newRow("stored port longer") << QStringLiteral("txtDestPort") << QStringLiteral("400010")
+                                        << QStringLiteral("1") << QStringLiteral("400010");
 }
 
 void tst_Shell::fieldsLimitLength() {
     QFETCH(QString, field);
-    QFETCH(int, limit);
+    QFETCH(QString, start);
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    store(field == QLatin1String("txtDestIP") ? app::settings::kAddressKey : app::settings::kPortKey, start);
     Harness h;
     h.start();
     QLineEdit* edit = h.find<QLineEdit>(field);
-    edit->clear();
-    QTest::keyClicks(edit, QString(limit + 1, u'1'));
-    QCOMPARE(edit->text(), QString(limit, u'1'));
+    QCOMPARE(edit->text(), start);
+    QWidget* keys = h.focusByClick(edit);
+    QVERIFY(keys != nullptr);
+    QTest::keyClick(keys, Qt::Key_End);
+    QTest::keyClicks(keys, typed);
+    QCOMPARE(edit->text(), expected);
 }
 
 void tst_Shell::focusOrderFollowsInventory() {

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -112,7 +113,38 @@ struct Harness {
 
     app::frmSim_7150R& start() {
         window = app::Main(services());
+        for (int row = 0; row < window->logLines().rowCount(); ++row)
+            checkForm(window->logLines().line(row));
+        QObject::connect(&window->logLines(), &eventlog::LogListModel::linesAppended, window.get(),
+                         [this](int first, int last) {
+                             for (int row = first; row <= last; ++row)
+                                 checkForm(window->logLines().line(row));
+                         });
         return *window;
+    }
+
+    // A line of the wrong form fails the running test as it is added: every
+    // wait on the log (QTRY_*, waitFor) ends then, instead of waiting its
+    // whole time for a line that can no longer match.
+    static bool wellFormed(const QString& line) {
+        static const QRegularExpression stamp(QStringLiteral(R"(^\[([01]\d|2[0-3]):[0-5]\d:[0-5]\d\.\d{3}\] )"));
+        // The events that are always stamped, with whatever stands before them.
+        static const QRegularExpression stampedEvent(
+            QStringLiteral(R"(^(\S*) (SEND : |RECV : |Socket |Settings |Log File ))"));
+        if (line.startsWith(u'['))
+            return stamp.match(line).hasMatch();
+        return !stampedEvent.match(line).hasMatch();
+    }
+    static void checkForm(const QString& line) {
+        if (wellFormed(line) || !QTest::runningTest() || QTest::currentTestFailed())
+            return;
+        QTest::qFail(qPrintable(QStringLiteral("log line of the wrong form: \"%1\"").arg(line)), __FILE__,
+                     __LINE__);
+    }
+    // Waits until done() or the running test has failed; true for done().
+    static bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+        return QTest::qWaitFor([&] { return QTest::currentTestFailed() || done(); }, timeoutMs) &&
+               !QTest::currentTestFailed();
     }
 
     template <typename W> W* find(const QString& name) const {
@@ -134,6 +166,14 @@ struct Harness {
         box->clear();
         QTest::keyClicks(box, text);
     }
+    // Focuses the control as a click on it does; gives what then takes the keys.
+    QWidget* focusByClick(QWidget* control) const {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get()))
+            return nullptr;
+        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(4, control->height() / 2));
+        return QApplication::focusWidget();
+    }
     static void click(QAbstractButton* b) {
         const bool push = qobject_cast<QPushButton*>(b) != nullptr;
         QTest::mouseClick(b, Qt::LeftButton, {}, push ? b->rect().center() : QPoint(6, b->height() / 2));
@@ -151,8 +191,7 @@ struct Harness {
     bool startConnected(quint16 port) {
         start();
         dial(QString::number(port));
-        return QTest::qWaitFor([this] { return events().contains(QStringLiteral(" Socket Connected!!")); },
-                               kWaitMs);
+        return waitFor([this] { return events().contains(QStringLiteral(" Socket Connected!!")); }, kWaitMs);
     }
     template <typename Peer> bool startConnected(Peer& peer) {
         return peer.listen() && startConnected(peer.port());

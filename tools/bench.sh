@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BENCH=ON >&2
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
-  lumora-bench-polling lumora-bench-startup lumora-bench-bare-window lumora-bench-ping lumora-bench-cadence >&2
+  lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window lumora-bench-ping \
+  lumora-bench-cadence >&2
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT

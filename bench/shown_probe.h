@@ -1,9 +1,10 @@
 #pragma once
 
 // Start-up timing (tools/bench.sh): a launcher puts its steady-clock reading
-// in nanoseconds into LUMORA_EXIT_WHEN_SHOWN just before it starts the
-// program; the program then prints the milliseconds from that moment to the
-// first paint of its window and ends. Unset, nothing changes.
+// in nanoseconds into LUMORA_EXIT_WHEN_SHOWN just before it starts a timed
+// program (the client's benchmark build, or the bare window); that program
+// then prints the milliseconds from that moment to the first paint of its
+// window and ends. Unset, nothing changes.
 
 #include <QCoreApplication>
 #include <QEvent>
