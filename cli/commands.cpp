@@ -27,8 +27,9 @@ namespace {
 namespace settings = app::settings;
 
 QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
-    return invocation.address.value_or(store.read(settings::kApplication, settings::kSection,
-                                                  settings::kAddressKey, settings::kDefaultAddress));
+    return invocation.address.value_or(
+        store.read(settings::kApplication, settings::kSection, settings::kAddressKey, settings::kDefaultAddress)
+            .text);
 }
 
 // The address and port as given, else as the window last stored them.
@@ -37,7 +38,7 @@ std::variant<Endpoint, QString> endpointOf(const Invocation& invocation, platfor
     if (address.isEmpty())
         return QStringLiteral("the stored address is empty; give --address HOST");
     const QString portText = invocation.portText.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
+        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort).text);
     const std::optional<std::uint16_t> port = session::portFromText(portText);
     if (!port)
         return QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
@@ -254,13 +255,29 @@ bool Run::decodeOne(const QString& path) {
 
 } // namespace
 
-int runCommand(const Invocation& invocation, platform::SettingsStore& settings, Console& console) {
+int runCommand(const Invocation& invocation, platform::SettingsStore& store, Console& console) {
+    // What the command line leaves out comes from the window's store. A store
+    // that exists but cannot be read is not guessed past: the default address
+    // is a real unit's, and a guess could reach the wrong one.
+    const bool needsAddress = invocation.command != Command::Decode && !invocation.address;
+    const bool needsPort = invocation.command != Command::Decode && invocation.command != Command::Ping &&
+                           !invocation.portText;
+    if (needsAddress || needsPort) {
+        const auto reading =
+            store.read(settings::kApplication, settings::kSection, settings::kAddressKey, QString());
+        if (reading.failure) {
+            console.fail(QStringLiteral("the stored address and port cannot be read (%1); give --address HOST "
+                                        "and --port N")
+                             .arg(*reading.failure));
+            return kUsageError;
+        }
+    }
     Run run(invocation, console);
     switch (invocation.command) {
     case Command::Decode:
         return run.decode();
     case Command::Ping:
-        return run.ping(addressOf(invocation, settings));
+        return run.ping(addressOf(invocation, store));
     case Command::Status:
     case Command::Outputs:
     case Command::Reset:
@@ -268,7 +285,7 @@ int runCommand(const Invocation& invocation, platform::SettingsStore& settings, 
         break;
     }
 
-    const auto endpoint = endpointOf(invocation, settings);
+    const auto endpoint = endpointOf(invocation, store);
     if (const QString* error = std::get_if<QString>(&endpoint)) {
         console.fail(*error);
         return kUsageError;

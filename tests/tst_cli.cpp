@@ -541,6 +541,10 @@ void tst_Cli::addressFromSettingsOrDefault_data() {
         << u"mkdir -p cfg; printf '[Simulator_6180]\\nPORT=abc\\n' > cfg/LM7100R_SIMUL.ini; "
            "XDG_CONFIG_HOME=$PWD/cfg $CLI status"_s
         << 1 << u"the stored port \"abc\" is not a port from 0 to 65535; give --port N"_s;
+    QTest::newRow("unreadable store: no guess at the default")
+        << u"mkdir -p cfg; printf '[Simulator_6180\\nADDRESS=127.0.0.1\\n' > cfg/LM7100R_SIMUL.ini; "
+           "XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status"_s
+        << 1 << u"the stored address and port cannot be read"_s;
     QTest::newRow("name that does not resolve")
         << u"XDG_CONFIG_HOME=$PWD/empty $CLI --address no-such-unit.invalid --timeout 1 status"_s << 2
         << u"status: cannot connect to no-such-unit.invalid:4000: "_s;
