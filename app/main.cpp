@@ -36,7 +36,9 @@ int main(int argc, char** argv) {
     platform::SystemDialogs dialogs;
     platform::SystemShell shell;
     platform::IniSettingsStore settings;
-    const auto icmp = platform::makeSystemIcmpService();
+    // Never destroyed: a ping tick's thread may still be waiting on it when
+    // the program ends, and nothing waits for that thread.
+    static platform::IcmpService* const icmp = platform::makeSystemIcmpService().release();
 
     app::Services services;
     services.clock = &clock;
@@ -44,7 +46,7 @@ int main(int argc, char** argv) {
     services.dialogs = &dialogs;
     services.shell = &shell;
     services.settings = &settings;
-    services.icmp = icmp.get();
+    services.icmp = icmp;
     services.programDir = app::logHome(QCoreApplication::applicationDirPath());
     services.endProgram = [] { QCoreApplication::exit(0); };
 
