@@ -281,7 +281,8 @@ void tst_Session::unitThatNeverReadsRefusesFrames() {
     const qint64 growthKiB = residentKiB() - before;
     qInfo("%d frames taken before the first refusal; resident memory grew by %lld KiB", clicks - 1,
           growthKiB);
-    QVERIFY(growthKiB < kMaxGrowthKiB);
+    if (kResidentMemoryTellsHoldings)
+        QVERIFY(growthKiB < kMaxGrowthKiB);
     QVERIFY(unit.stop());
 }
 
