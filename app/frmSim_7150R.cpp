@@ -478,12 +478,20 @@ void frmSim_7150R::Winsock1_DataArrival(const QByteArray& bytes) {
         ShowStatus(bytes);
 }
 
+void frmSim_7150R::showErrorBox(const QString& text) {
+    if (services_.dialogs == nullptr)
+        return;
+    // End stays within reach: repetition against a unit whose every reply
+    // brings a box must be stoppable (closing the window always is).
+    const platform::InputHold hold(*this, {cmdEnd});
+    services_.dialogs->critical(this, QStringLiteral("Error"), text);
+}
+
 void frmSim_7150R::showDisplayError(const platform::ControlError& error) {
     const QString text = QStringLiteral("Data Display Error!!") + kCrLf + QStringLiteral("Error Number : ") +
                          QString::number(error.code()) + kCrLf + QStringLiteral("Error Description : ") +
                          error.description();
-    if (services_.dialogs != nullptr)
-        services_.dialogs->critical(this, QStringLiteral("Error"), text);
+    showErrorBox(text);
 }
 
 void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
@@ -623,7 +631,7 @@ void frmSim_7150R::Label11_Click() {
     if (services_.shell == nullptr)
         return;
     if (const auto failure = services_.shell->open(this, QUrl(kMakerPage)))
-        services_.dialogs->critical(this, QStringLiteral("Error"), *failure);
+        showErrorBox(*failure);
 }
 
 void frmSim_7150R::showEvent(QShowEvent* event) {

@@ -103,6 +103,7 @@ private:
     void wireEvents();
     void saveSetting(const QString& key, const QString& value);
     void selectNewestWhenTurnEnds();
+    void showErrorBox(const QString& text);
     void showDisplayError(const platform::ControlError& error);
     template <typename W> W* control(const QString& name) const;
     void PingTick_Done(quint64 tick, const QString& line);

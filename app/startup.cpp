@@ -44,7 +44,12 @@ QString logHome(const QString& programDir, const QString& installedBinDir) {
 }
 
 QString logHome(const QString& programDir) {
-    return logHome(programDir, QStringLiteral(LUMORA_INSTALLED_BINDIR));
+    // Installed also where an install put the programs under another prefix
+    // than the one configured: its desktop entry then lies beside them.
+    const QString entry =
+        QStringLiteral("%1/../share/applications/%2.desktop").arg(programDir, kDesktopEntry);
+    return logHome(programDir,
+                   QFileInfo::exists(entry) ? programDir : QStringLiteral(LUMORA_INSTALLED_BINDIR));
 }
 
 std::unique_ptr<frmSim_7150R> Main(const Services& services) {

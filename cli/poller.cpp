@@ -3,6 +3,7 @@
 #include "cli/exit_status.h"
 #include "cli/report.h"
 #include "log/time_stamp.h"
+#include "platform/winsock.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
 
@@ -79,6 +80,9 @@ void Poller::connectNow() {
 void Poller::onConnected() {
     connectDeadline_.stop();
     link_ = Link::Up;
+    // A unit that drops off the network is then taken for closed, and
+    // reconnected, rather than timing out request after request.
+    platform::watchForSilentPeer(*socket_);
     if (!polling_) {
         polling_ = true;
         if (invocation_.format == Format::Csv)
@@ -127,7 +131,8 @@ void Poller::onConnectFailed(const QString& reason) {
 }
 
 void Poller::onClosedByUnit() {
-    if (link_ != Link::Up)
+    // The bytes that came with the close may have been the last reply asked for.
+    if (stopped_ || link_ != Link::Up)
         return;
     link_ = Link::Down;
     replyDeadline_.stop();

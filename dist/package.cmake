@@ -13,8 +13,9 @@ output settings and counter resets, once or repeatedly, shows the decoded
 reply, logs every frame with a UTC time stamp, writes a daily log file and
 runs a ping test.
 .
-The package also holds lumora-7150r-unit, an emulator of the unit for trying
-the client without hardware.]=])
+The package also holds lumora-7150r-cli, the same client on the command line
+for scripts and test stations, and lumora-7150r-unit, an emulator of the unit
+for trying the client without hardware.]=])
 # The package lands where the programs were configured to be, so an
 # installed client recognises its own bin folder.
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})

@@ -118,7 +118,7 @@ CommandLine parseCommandLine(const QStringList& args) {
          QStringLiteral("n")},
         {kCloseAfter, QStringLiteral("Close a connection once it has sent n frames."), QStringLiteral("n")},
         {kChaos, QStringLiteral("Misbehave now and then, at random from this seed."), QStringLiteral("seed")},
-        {kBadInput, QStringLiteral("Answer with input 01 set to 05, a value the client refuses to show.")},
+        {kBadInput, QStringLiteral("Answer with input 00 set to 05, a value the client refuses to show.")},
         {kFlood,
          QStringLiteral("After the first reply, send zero bytes for as long as the client takes them.")},
         {kNeverRead,

@@ -36,7 +36,7 @@ QString describe(const Behaviour& behaviour) {
         parts << QStringLiteral("chaos seed %1").arg(*behaviour.chaosSeed);
     }
     if (behaviour.badInput) {
-        parts << QStringLiteral("input 01 refused in every reply");
+        parts << QStringLiteral("input 00 refused in every reply");
     }
     if (behaviour.flood) {
         parts << QStringLiteral("flooding after the first reply");

@@ -25,18 +25,18 @@ QString notRegular(const QString& path) {
     return failure(QStringLiteral("Cannot open"), path, QStringLiteral("Not a regular file"));
 }
 
-// Writes all of bytes, or reports the error that stopped it.
-bool writeAll(int fd, const QByteArray& bytes, int* error) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+// Writes all of bytes, or reports how much went and the error that stopped it.
+bool writeAll(int fd, const QByteArray& bytes, qsizetype* done, int* error) {
+    *done = 0;
+    while (*done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + *done, static_cast<size_t>(bytes.size() - *done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             *error = n < 0 ? errno : EIO;
             return false;
         }
-        done += n;
+        *done += n;
     }
     return true;
 }
@@ -74,17 +74,22 @@ std::optional<QString> appendLine(const QString& path, const QString& text) {
 
     std::optional<QString> result;
     struct stat before {};
+    qsizetype written = 0;
     int error = 0;
     if (::fstat(fd, &before) != 0) {
         result = failure(QStringLiteral("Cannot open"), path, qt_error_string(errno));
     } else if (!S_ISREG(before.st_mode)) {
         result = notRegular(path);
-    } else if (!writeAll(fd, bytes, &error)) {
+    } else if (!writeAll(fd, bytes, &written, &error)) {
         // A full disk takes part of a block; what it took is given back, so
         // the file holds whole blocks only and a later block starts on a
-        // line of its own.
+        // line of its own. Only when nothing else was appended meanwhile:
+        // another program's lines are not this write's to take.
         result = failure(QStringLiteral("Cannot write"), path, qt_error_string(error));
-        if (::ftruncate(fd, before.st_size) != 0)
+        struct stat after {};
+        if (::fstat(fd, &after) != 0 || after.st_size != before.st_size + written)
+            *result += QStringLiteral(" (part of the text is left in the file)");
+        else if (::ftruncate(fd, before.st_size) != 0)
             *result +=
                 QStringLiteral(" (part of the text is left in the file: %1)").arg(qt_error_string(errno));
     }

@@ -7,8 +7,8 @@
 #include <QPainter>
 #include <QStaticText>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <QStyleOptionFrame>
+#include <QStyledItemDelegate>
 
 #include <limits>
 
@@ -251,11 +251,12 @@ class LineDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         const bool selected = option.state.testFlag(QStyle::State_Selected);
         const QPalette::ColorGroup group = !option.state.testFlag(QStyle::State_Enabled) ? QPalette::Disabled
                                            : option.state.testFlag(QStyle::State_Active) ? QPalette::Active
-                                                                                          : QPalette::Inactive;
+                                                                                         : QPalette::Inactive;
         if (selected)
             painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
         const QStaticText& text = laidOut(index.data(Qt::DisplayRole).toString(), option.font);
@@ -275,7 +276,8 @@ public:
         if (option.state.testFlag(QStyle::State_HasFocus)) {
             QStyleOptionFocusRect focus;
             focus.QStyleOption::operator=(option);
-            focus.backgroundColor = option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+            focus.backgroundColor =
+                option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
             style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
         }
     }
@@ -313,7 +315,8 @@ ListBox::ListBox(QWidget* parent)
     setItemDelegate(new LineDelegate(this));
 }
 
-void ListBox::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+void ListBox::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                          const QList<int>& roles) {
     // The list view's own handling schedules a new layout, and the item
     // view's works out the area of every changed row; repainting what shows
     // is all that the rows' new text needs.
@@ -387,6 +390,43 @@ void Frame::paintEvent(QPaintEvent*) {
     painter.fillRect(textRect, palette().color(QPalette::Window));
     painter.setPen(isEnabled() ? captionColour_ : palette().color(QPalette::Disabled, QPalette::WindowText));
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, caption_);
+}
+
+InputHold::InputHold(QWidget& window, QList<QWidget*> reachable)
+    : window_(window)
+    , reachable_(std::move(reachable)) {
+    qApp->installEventFilter(this);
+}
+
+InputHold::~InputHold() {
+    qApp->removeEventFilter(this);
+}
+
+bool InputHold::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+        break;
+    default:
+        return false;
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    // The box is a window of its own, so isAncestorOf leaves it out.
+    if (widget == nullptr || (widget != &window_ && !window_.isAncestorOf(widget)))
+        return false;
+    for (const QWidget* open : reachable_) {
+        if (widget == open || open->isAncestorOf(widget))
+            return false;
+    }
+    return true;
 }
 
 } // namespace platform

@@ -49,16 +49,9 @@ void EventGate::drain() {
         return;
     draining_ = true;
     while (!queue_.empty() && !shutDown_) {
-        // A coalesced tick gives way to everything else that came meanwhile:
-        // an End clicked while a box was up then stops the timer before the
-        // tick that fell due can send again and bring up the next box.
-        auto next =
-            std::find_if(queue_.begin(), queue_.end(), [](const Pending& p) { return p.key == nullptr; });
-        if (next == queue_.end())
-            next = queue_.begin();
-        Pending taken = std::move(*next);
-        queue_.erase(next);
-        runNow(taken.handler);
+        Pending next = std::move(queue_.front());
+        queue_.pop_front();
+        runNow(next.handler);
     }
     draining_ = false;
 }

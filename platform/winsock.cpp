@@ -12,13 +12,15 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcWinsock, "lumora.winsock")
 
+} // namespace
+
 // Without these a unit that vanishes mid-connection is noticed only when the
 // system gives up retransmitting, about a quarter of an hour later, and an
 // idle connection (a status request acknowledged but never answered) never.
 // The user timeout bounds how long sent data may stay unacknowledged, the
 // keep-alive probes make an idle connection send something to be
 // acknowledged; together they end the connection within the limit.
-void watchForSilentPeer(QTcpSocket& socket) {
+void watchForSilentPeer(QAbstractSocket& socket) {
     socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     const auto fd = static_cast<int>(socket.socketDescriptor());
     const unsigned int userTimeoutMs = Winsock::kPeerSilenceLimitMs;
@@ -34,8 +36,6 @@ void watchForSilentPeer(QTcpSocket& socket) {
     set(TCP_KEEPINTVL, probeIntervalS, "TCP_KEEPINTVL");
     set(TCP_KEEPCNT, probes, "TCP_KEEPCNT");
 }
-
-} // namespace
 
 Winsock::Winsock(EventGate& gate, QObject* parent)
     : QObject(parent)

@@ -24,6 +24,10 @@ namespace platform {
 // unit back; a frame that would grow the unsent backlog past its bound is
 // refused. A peer that stops acknowledging (pulled cable, lost power) ends the
 // connection, with a close event, within about kPeerSilenceLimitMs.
+// Makes a connected socket end, as a close, once its peer has acknowledged
+// nothing for about Winsock::kPeerSilenceLimitMs.
+void watchForSilentPeer(QAbstractSocket& socket);
+
 class Winsock : public QObject {
     Q_OBJECT
 public:

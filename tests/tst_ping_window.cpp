@@ -202,11 +202,12 @@ void tst_PingWindow::silentAddressInOwnNamespace() {
     QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);
     const QString noAnswer = QStringLiteral("No answer from 127.0.0.1");
     QCOMPARE(h.lines(), (QStringList{noAnswer, noAnswer, kEnd}));
-    QVERIFY2(stalls.longestMs() < 500,
+    // Generous against a loaded machine; a blocking echo wait stalls 2.7 s.
+    QVERIFY2(stalls.longestMs() < 1000,
              qPrintable(QStringLiteral("window stalled %1 ms").arg(stalls.longestMs())));
-    QVERIFY2(loggedAt[0] >= 2700 && loggedAt[0] < 3500, qPrintable(QString::number(loggedAt[0])));
+    QVERIFY2(loggedAt[0] >= 2700 && loggedAt[0] < 4500, qPrintable(QString::number(loggedAt[0])));
     const qint64 between = loggedAt[1] - loggedAt[0];
-    QVERIFY2(between >= 2700 && between < 3500, qPrintable(QString::number(between)));
+    QVERIFY2(between >= 2700 && between < 4500, qPrintable(QString::number(between)));
 
     // The echo awaited at Ping Stop logs nothing when its time is up.
     QTest::qWait(3000);

