@@ -143,7 +143,7 @@ std::pair<int, QStringList> runHelper(const QStringList& arguments) {
 
 } // namespace
 
-class TestIcmp : public QObject {
+class tst_Icmp : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -155,7 +155,7 @@ private Q_SLOTS:
     void namespaceEcho();
 };
 
-void TestIcmp::loopbackEcho() {
+void tst_Icmp::loopbackEcho() {
     const platform::EchoOutcome outcome = platform::makeSystemIcmpService()->echo(kLoopback, 255, kTimeoutMs);
     if (outcome.kind == platform::EchoOutcome::Kind::NotAvailable)
         QSKIP(qPrintable(u"no ICMP socket for this user: "_s + outcome.reason));
@@ -169,7 +169,7 @@ void TestIcmp::loopbackEcho() {
 // On a raw socket each thread sees the other's replies too; every echo must
 // still return its own. A loopback echo takes microseconds, so only many of
 // them make a stray reply land in the window between opening and sending.
-void TestIcmp::concurrentEchoesSeeOwnReplies() {
+void tst_Icmp::concurrentEchoesSeeOwnReplies() {
     constexpr std::array<platform::Ipv4, 2> kDestinations{kLoopback, kLoopback2};
     constexpr int kEchoes = 1000;
     const auto service = platform::makeSystemIcmpService();
@@ -194,7 +194,7 @@ void TestIcmp::concurrentEchoesSeeOwnReplies() {
 
 // In a namespace with loopback only, a lookup that falls through to a name
 // server cannot leave the machine.
-void TestIcmp::resolve_data() {
+void tst_Icmp::resolve_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
     QTest::newRow("localhost") << u"localhost"_s << u"Resolved 127.0.0.1"_s;
@@ -202,7 +202,7 @@ void TestIcmp::resolve_data() {
     QTest::newRow("no-such-host.invalid") << u"no-such-host.invalid"_s << u"Unresolved"_s;
 }
 
-void TestIcmp::resolve() {
+void tst_Icmp::resolve() {
     QFETCH(QString, name);
     QFETCH(QString, expected);
     const auto [exitCode, fields] = runHelper({u"resolve"_s, name});
@@ -212,7 +212,7 @@ void TestIcmp::resolve() {
     QCOMPARE(fields.join(u' '), expected);
 }
 
-void TestIcmp::namespaceEcho_data() {
+void tst_Icmp::namespaceEcho_data() {
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("expected");
     QTest::newRow("silent 127.0.0.1, raw socket") << u"mute"_s << u"NoAnswer"_s;
@@ -221,7 +221,7 @@ void TestIcmp::namespaceEcho_data() {
     QTest::newRow("neither socket allowed") << u"noraw"_s << u"NotAvailable Operation not permitted"_s;
 }
 
-void TestIcmp::namespaceEcho() {
+void tst_Icmp::namespaceEcho() {
     QFETCH(QString, options);
     QFETCH(QString, expected);
     const auto [exitCode, fields] = runHelper(
@@ -240,7 +240,7 @@ void TestIcmp::namespaceEcho() {
     }
 }
 
-LUMORA_TEST_MAIN_CORE(TestIcmp)
+LUMORA_TEST_MAIN_CORE(tst_Icmp)
 #include "tst_icmp.moc"
 
 #endif

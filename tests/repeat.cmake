@@ -1,1 +1,0 @@
-lumora_add_test(tst_repeat SOURCES tst_repeat.cpp LIBS lumora_app)
