@@ -41,7 +41,7 @@ void tst_Startup::logHomeFollowsWhereTheProgramRuns_data() {
                                                << "/usr/bin" << true;
     QTest::newRow("same folder spelt another way") << "/usr/bin"
                                                    << "/usr/lib/../bin/" << true;
-    QTest::newRow("build folder") << "/work/project/build"
+    QTest::newRow("build folder") << "/home/engineer/lumora/build"
                                   << "/usr/local/bin" << false;
     QTest::newRow("copy in a folder of its own") << "/opt/lumora"
                                                  << "/usr/bin" << false;
