@@ -1,11 +1,11 @@
 #include "app/frmSim_7150R.h"
 
 #include "app/layout.h"
-#include "app/settings_keys.h"
+#include "link/settings_keys.h"
 #include "link/conversions.h"
 #include "log/daily_log.h"
 #include "log/time_stamp.h"
-#include "platform/paint_throttle.h"
+#include "platform/widgets/paint_throttle.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
 
@@ -18,7 +18,9 @@
 
 #include <utility>
 
-namespace app {
+namespace lumora::app {
+
+namespace settings = link::settings;
 
 namespace {
 
@@ -57,7 +59,7 @@ QFont fontFor(FontRole role) {
 QWidget* createControl(const ControlSpec& design, QWidget* parent) {
     switch (design.kind) {
     case Kind::Frame:
-        return new platform::Frame(design.caption, parent);
+        return new platform::widgets::Frame(design.caption, parent);
     case Kind::Label: {
         auto* label = new QLabel(design.caption, parent);
         if (design.name.startsWith(QLatin1String("Label1(")))
@@ -65,35 +67,35 @@ QWidget* createControl(const ControlSpec& design, QWidget* parent) {
         return label;
     }
     case Kind::TextBox:
-        return new platform::TextBox(parent);
+        return new platform::widgets::TextBox(parent);
     case Kind::Button:
         return new QPushButton(design.caption, parent);
     case Kind::Option: {
-        auto* option = new platform::OptionButton(parent);
+        auto* option = new platform::widgets::OptionButton(parent);
         option->setText(design.caption);
         return option;
     }
     case Kind::CheckBox: {
-        auto* box = new platform::CheckBox(parent);
+        auto* box = new platform::widgets::CheckBox(parent);
         box->setText(design.caption);
         return box;
     }
     case Kind::ComboBox: {
-        auto* combo = new platform::ComboBox(parent);
+        auto* combo = new platform::widgets::ComboBox(parent);
         for (int i = 1; i <= 15; ++i)
             combo->addItem(QString::number(i));
         combo->setTextByProgram(design.caption);
         return combo;
     }
     case Kind::ListBox:
-        return new platform::ListBox(parent);
+        return new platform::widgets::ListBox(parent);
     case Kind::Panel: {
         auto* panel = new QFrame(parent);
         panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
         return panel;
     }
     case Kind::Link: {
-        auto* link = new platform::LinkLabel(design.caption, parent);
+        auto* link = new platform::widgets::LinkLabel(design.caption, parent);
         link->setCursor(Qt::PointingHandCursor);
         return link;
     }
@@ -104,14 +106,14 @@ QWidget* createControl(const ControlSpec& design, QWidget* parent) {
 }
 
 void applyColours(const ControlSpec& design, QWidget* widget) {
-    if (auto* frame = qobject_cast<platform::Frame*>(widget)) {
+    if (auto* frame = qobject_cast<platform::widgets::Frame*>(widget)) {
         if (design.foreground)
             frame->setCaptionColour(*design.foreground);
         return;
     }
-    if (auto* box = qobject_cast<platform::CheckBox*>(widget)) {
+    if (auto* box = qobject_cast<platform::widgets::CheckBox*>(widget)) {
         if (design.foreground)
-            box->setColours(*design.foreground, platform::systemColour(platform::SystemColour::ButtonFace));
+            box->setColours(*design.foreground, platform::widgets::systemColour(platform::widgets::SystemColour::ButtonFace));
         return;
     }
     QPalette p = widget->palette();
@@ -155,7 +157,7 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     setFixedSize(toPixels(kClientWidthTwips), toPixels(kClientHeightTwips));
     buildControls();
     wireEvents();
-    new platform::PaintThrottle(this);
+    new platform::widgets::PaintThrottle(this);
 }
 
 frmSim_7150R::~frmSim_7150R() {
@@ -183,7 +185,7 @@ void frmSim_7150R::buildControls() {
         widget->setEnabled(design.enabled);
         applyAccessibleName(design, widget);
         applyColours(design, widget);
-        if (auto* box = qobject_cast<platform::TextBox*>(widget); box != nullptr && design.maxLength > 0)
+        if (auto* box = qobject_cast<platform::widgets::TextBox*>(widget); box != nullptr && design.maxLength > 0)
             box->setTypingLimit(design.maxLength);
         if (design.kind == Kind::Frame || design.kind == Kind::Panel)
             containers.insert(design.name, widget);
@@ -194,31 +196,31 @@ void frmSim_7150R::buildControls() {
         }
     }
 
-    txtDestIP = control<platform::TextBox>(QStringLiteral("txtDestIP"));
-    txtDestPort = control<platform::TextBox>(QStringLiteral("txtDestPort"));
+    txtDestIP = control<platform::widgets::TextBox>(QStringLiteral("txtDestIP"));
+    txtDestPort = control<platform::widgets::TextBox>(QStringLiteral("txtDestPort"));
     cmdConnect = control<QPushButton>(QStringLiteral("cmdConnect"));
     cmdDisconnect = control<QPushButton>(QStringLiteral("cmdDisconnect"));
     cmdPingStart = control<QPushButton>(QStringLiteral("cmdPingStart"));
     cmdPingStop = control<QPushButton>(QStringLiteral("cmdPingStop"));
-    cboTime = control<platform::ComboBox>(QStringLiteral("cboTime"));
+    cboTime = control<platform::widgets::ComboBox>(QStringLiteral("cboTime"));
     cmdSend = control<QPushButton>(QStringLiteral("cmdSend"));
     cmdEnd = control<QPushButton>(QStringLiteral("cmdEnd"));
     cmdClear = control<QPushButton>(QStringLiteral("cmdClear"));
     List1 = control<QListView>(QStringLiteral("List1"));
-    Label11 = control<platform::LinkLabel>(QStringLiteral("Label11"));
+    Label11 = control<platform::widgets::LinkLabel>(QStringLiteral("Label11"));
     for (int i = 0; i < 2; ++i) {
-        optInterval[i] = control<platform::OptionButton>(indexedName("optInterval", i));
+        optInterval[i] = control<platform::widgets::OptionButton>(indexedName("optInterval", i));
         lblTime[i] = control<QWidget>(indexedName("lblTime", i));
-        optLog[i] = control<platform::OptionButton>(indexedName("optLog", i));
+        optLog[i] = control<platform::widgets::OptionButton>(indexedName("optLog", i));
     }
     for (int i = 0; i < 3; ++i)
-        optCommand[i] = control<platform::OptionButton>(indexedName("optCommand", i));
+        optCommand[i] = control<platform::widgets::OptionButton>(indexedName("optCommand", i));
     for (int i = 0; i < 4; ++i)
-        chkDOValue[i] = control<platform::CheckBox>(indexedName("chkDOValue", i));
+        chkDOValue[i] = control<platform::widgets::CheckBox>(indexedName("chkDOValue", i));
     for (int i = 0; i < 12; ++i) {
-        chkDIValue[i] = control<platform::CheckBox>(indexedName("chkDIValue", i));
-        txtCounter[i] = control<platform::TextBox>(indexedName("txtCounter", i));
-        txtTimegap[i] = control<platform::TextBox>(indexedName("txtTimegap", i));
+        chkDIValue[i] = control<platform::widgets::CheckBox>(indexedName("chkDIValue", i));
+        txtCounter[i] = control<platform::widgets::TextBox>(indexedName("txtCounter", i));
+        txtTimegap[i] = control<platform::widgets::TextBox>(indexedName("txtTimegap", i));
         // The program only writes these boxes.
         txtCounter[i]->setReadOnly(true);
         txtTimegap[i]->setReadOnly(true);
@@ -264,9 +266,9 @@ void frmSim_7150R::wireEvents() {
         if (services_.beeper != nullptr)
             services_.beeper->beep();
     };
-    platform::NumericKeyFilter::install(txtDestIP, beep);
-    platform::NumericKeyFilter::install(txtDestPort, beep);
-    platform::NumericKeyFilter::install(cboTime, beep);
+    platform::widgets::NumericKeyFilter::install(txtDestIP, beep);
+    platform::widgets::NumericKeyFilter::install(txtDestPort, beep);
+    platform::widgets::NumericKeyFilter::install(cboTime, beep);
 
     winsock_.onConnect = [this] { Winsock1_Connect(); };
     winsock_.onClose = [this] { Winsock1_Close(); };
@@ -340,7 +342,7 @@ void frmSim_7150R::cboTime_Click() {
 
 void frmSim_7150R::ConnectSocket() {
     winsock_.Close();
-    const auto port = session::portFromText(txtDestPort->text());
+    const auto port = link::portFromText(txtDestPort->text());
     if (!port) {
         AddLog(GetTimeStamp() + QStringLiteral(" Socket Connect Fail!! Invalid Port No : ") +
                txtDestPort->text());
@@ -388,7 +390,7 @@ void frmSim_7150R::Winsock1_ConnectFailed(const QString& reason) {
 void frmSim_7150R::cmdSend_Click() {
     if (optInterval[1]->isChecked()) {
         cmdSend->setEnabled(false);
-        sendTimer_.setInterval(session::intervalMsFromText(cboTime->currentText()));
+        sendTimer_.setInterval(link::intervalMsFromText(cboTime->currentText()));
         sendTimer_.setEnabled(true);
     }
     optInterval[0]->setEnabled(false);
@@ -428,22 +430,22 @@ void frmSim_7150R::cmdSend_Click() {
 
 void frmSim_7150R::optCommand_Click(int index) {
     if (index == static_cast<int>(protocol::Command::OutputSetting)) {
-        for (platform::CheckBox* box : chkDOValue)
+        for (platform::widgets::CheckBox* box : chkDOValue)
             box->setEnabled(true);
         return;
     }
-    for (platform::CheckBox* box : chkDOValue) {
+    for (platform::widgets::CheckBox* box : chkDOValue) {
         box->setValue(0);
         box->setEnabled(false);
     }
 }
 
 void frmSim_7150R::chkDOValue_Click(int index) {
-    platform::CheckBox* box = chkDOValue[index];
+    platform::widgets::CheckBox* box = chkDOValue[index];
     if (box->value() == 1)
         box->setColours(kTickedText, kTickedBack);
     else
-        box->setColours(kUntickedText, platform::systemColour(platform::SystemColour::ButtonFace));
+        box->setColours(kUntickedText, platform::widgets::systemColour(platform::widgets::SystemColour::ButtonFace));
 }
 
 void frmSim_7150R::optInterval_Click(int) {
@@ -451,7 +453,7 @@ void frmSim_7150R::optInterval_Click(int) {
     lblTime[0]->setEnabled(repeat);
     lblTime[1]->setEnabled(repeat);
     cboTime->setEnabled(repeat);
-    cboTime->setBackground(repeat ? kWhite : platform::systemColour(platform::SystemColour::Menu));
+    cboTime->setBackground(repeat ? kWhite : platform::widgets::systemColour(platform::widgets::SystemColour::Menu));
 }
 
 void frmSim_7150R::SendTimer_Timer() {
@@ -483,11 +485,11 @@ void frmSim_7150R::showErrorBox(const QString& text) {
         return;
     // End stays within reach: repetition against a unit whose every reply
     // brings a box must be stoppable (closing the window always is).
-    const platform::InputHold hold(*this, {cmdEnd});
+    const platform::widgets::InputHold hold(*this, {cmdEnd});
     services_.dialogs->critical(this, QStringLiteral("Error"), text);
 }
 
-void frmSim_7150R::showDisplayError(const platform::ControlError& error) {
+void frmSim_7150R::showDisplayError(const platform::widgets::ControlError& error) {
     const QString text = QStringLiteral("Data Display Error!!") + kCrLf + QStringLiteral("Error Number : ") +
                          QString::number(error.code()) + kCrLf + QStringLiteral("Error Description : ") +
                          error.description();
@@ -502,10 +504,10 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
     const protocol::DecodedReply reply = protocol::decodeStatusReply(bytes);
 
     // A value a box refuses is reported and skipped; the rest is still shown.
-    auto show = [this](platform::CheckBox* box, int state) {
+    auto show = [this](platform::widgets::CheckBox* box, int state) {
         try {
             box->setValue(state);
-        } catch (const platform::ControlError& error) {
+        } catch (const platform::widgets::ControlError& error) {
             showDisplayError(error);
         }
     };
@@ -569,13 +571,13 @@ void frmSim_7150R::selectNewestWhenTurnEnds() {
 QString frmSim_7150R::GetTimeStamp() const {
     const QDateTime now =
         services_.clock != nullptr ? services_.clock->nowUtc() : QDateTime::currentDateTimeUtc();
-    return eventlog::formatTimeStamp(now.toUTC().time());
+    return log::formatTimeStamp(now.toUTC().time());
 }
 
 void frmSim_7150R::WriteLogFile(const QString& text) {
     const QDate today = services_.clock != nullptr ? services_.clock->localDate() : QDate::currentDate();
-    const QString path = eventlog::dailyLogPath(services_.programDir, today);
-    if (const auto failure = eventlog::appendLine(path, text))
+    const QString path = log::dailyLogPath(services_.programDir, today);
+    if (const auto failure = log::appendLine(path, text))
         AddLog(GetTimeStamp() + QStringLiteral(" Log File Write Fail!! ") + path + QStringLiteral(" : ") +
                *failure);
 }
@@ -656,4 +658,4 @@ void frmSim_7150R::closeEvent(QCloseEvent* event) {
         services_.endProgram();
 }
 
-} // namespace app
+} // namespace lumora::app

@@ -2,11 +2,12 @@
 
 #include "log/log_list_model.h"
 #include "ping/tick_runner.h"
-#include "platform/controls.h"
+#include "platform/widgets/controls.h"
+#include "platform/clock.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
-#include "platform/send_timer.h"
-#include "platform/services.h"
+#include "platform/timer.h"
+#include "platform/widgets/services.h"
 #include "platform/settings_store.h"
 #include "platform/winsock.h"
 
@@ -19,14 +20,14 @@
 #include <functional>
 #include <memory>
 
-namespace app {
+namespace lumora::app {
 
 // What the window needs from the platform; tests put fakes in place.
 struct Services {
     platform::Clock* clock = nullptr;
-    platform::Beeper* beeper = nullptr;
-    platform::Dialogs* dialogs = nullptr;
-    platform::Shell* shell = nullptr;
+    platform::widgets::Beeper* beeper = nullptr;
+    platform::widgets::Dialogs* dialogs = nullptr;
+    platform::widgets::Shell* shell = nullptr;
     platform::SettingsStore* settings = nullptr;
     platform::IcmpService* icmp = nullptr;
     // The folder the Log folder lies in: the program's own, or the user's data
@@ -92,7 +93,7 @@ public:
     platform::Winsock& Winsock1() { return winsock_; }
     platform::Timer& SendTimer() { return sendTimer_; }
     platform::Timer& PingTimer() { return pingTimer_; }
-    const eventlog::LogListModel& logLines() const { return logModel_; }
+    const log::LogListModel& logLines() const { return logModel_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -104,7 +105,7 @@ private:
     void saveSetting(const QString& key, const QString& value);
     void selectNewestWhenTurnEnds();
     void showErrorBox(const QString& text);
-    void showDisplayError(const platform::ControlError& error);
+    void showDisplayError(const platform::widgets::ControlError& error);
     template <typename W> W* control(const QString& name) const;
     void PingTick_Done(quint64 tick, const QString& line);
 
@@ -113,7 +114,7 @@ private:
     platform::Winsock winsock_{gate_};
     platform::Timer sendTimer_{gate_, 1000};
     platform::Timer pingTimer_{gate_, 1000};
-    eventlog::LogListModel logModel_;
+    log::LogListModel logModel_;
     std::unique_ptr<ping::TickRunner> pinger_;
     // The tick whose line is awaited (0: none), and whether a tick fell due
     // while it was.
@@ -123,26 +124,26 @@ private:
     bool settingsFailing_ = false;
     bool selectNewestPending_ = false;
 
-    platform::TextBox* txtDestIP = nullptr;
-    platform::TextBox* txtDestPort = nullptr;
+    platform::widgets::TextBox* txtDestIP = nullptr;
+    platform::widgets::TextBox* txtDestPort = nullptr;
     QPushButton* cmdConnect = nullptr;
     QPushButton* cmdDisconnect = nullptr;
     QPushButton* cmdPingStart = nullptr;
     QPushButton* cmdPingStop = nullptr;
-    std::array<platform::OptionButton*, 2> optInterval{};
+    std::array<platform::widgets::OptionButton*, 2> optInterval{};
     std::array<QWidget*, 2> lblTime{};
-    platform::ComboBox* cboTime = nullptr;
-    std::array<platform::OptionButton*, 2> optLog{};
-    std::array<platform::OptionButton*, 3> optCommand{};
+    platform::widgets::ComboBox* cboTime = nullptr;
+    std::array<platform::widgets::OptionButton*, 2> optLog{};
+    std::array<platform::widgets::OptionButton*, 3> optCommand{};
     QPushButton* cmdSend = nullptr;
     QPushButton* cmdEnd = nullptr;
     QPushButton* cmdClear = nullptr;
-    std::array<platform::CheckBox*, 12> chkDIValue{};
-    std::array<platform::CheckBox*, 4> chkDOValue{};
-    std::array<platform::TextBox*, 12> txtCounter{};
-    std::array<platform::TextBox*, 12> txtTimegap{};
+    std::array<platform::widgets::CheckBox*, 12> chkDIValue{};
+    std::array<platform::widgets::CheckBox*, 4> chkDOValue{};
+    std::array<platform::widgets::TextBox*, 12> txtCounter{};
+    std::array<platform::widgets::TextBox*, 12> txtTimegap{};
     QListView* List1 = nullptr;
-    platform::LinkLabel* Label11 = nullptr;
+    platform::widgets::LinkLabel* Label11 = nullptr;
 };
 
-} // namespace app
+} // namespace lumora::app

@@ -2,7 +2,7 @@
 
 #include <QFont>
 
-namespace app {
+namespace lumora::app {
 
 namespace {
 
@@ -170,4 +170,4 @@ void installFontFallbacks() {
                                 QStringLiteral("Noto Sans Mono"), QStringLiteral("Monospace")});
 }
 
-} // namespace app
+} // namespace lumora::app

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace app {
+namespace lumora::app {
 
 enum class Kind { Frame, Label, TextBox, Button, Option, CheckBox, ComboBox, ListBox, Panel, Link, Line };
 
@@ -55,4 +55,4 @@ QString indexedName(const char* arrayName, int index);
 // metric-compatible or at least same-kind faces.
 void installFontFallbacks();
 
-} // namespace app
+} // namespace lumora::app

@@ -29,28 +29,28 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     // One look on every desktop, so the fixed layout holds everywhere.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    app::installFontFallbacks();
+    lumora::app::installFontFallbacks();
 
-    platform::SystemClock clock;
-    platform::SystemBeeper beeper;
-    platform::SystemDialogs dialogs;
-    platform::SystemShell shell;
-    platform::IniSettingsStore settings;
+    lumora::platform::SystemClock clock;
+    lumora::platform::widgets::SystemBeeper beeper;
+    lumora::platform::widgets::SystemDialogs dialogs;
+    lumora::platform::widgets::SystemShell shell;
+    lumora::platform::IniSettingsStore settings;
     // Never destroyed: a ping tick's thread may still be waiting on it when
     // the program ends, and nothing waits for that thread.
-    static platform::IcmpService* const icmp = platform::makeSystemIcmpService().release();
+    static lumora::platform::IcmpService* const icmp = lumora::platform::makeSystemIcmpService().release();
 
-    app::Services services;
+    lumora::app::Services services;
     services.clock = &clock;
     services.beeper = &beeper;
     services.dialogs = &dialogs;
     services.shell = &shell;
     services.settings = &settings;
     services.icmp = icmp;
-    services.programDir = app::logHome(QCoreApplication::applicationDirPath());
+    services.programDir = lumora::app::logHome(QCoreApplication::applicationDirPath());
     services.endProgram = [] { QCoreApplication::exit(0); };
 
-    const auto window = app::Main(services);
-    const auto shownHook = app::attachShownHook(*window);
+    const auto window = lumora::app::Main(services);
+    const auto shownHook = lumora::app::attachShownHook(*window);
     return QApplication::exec();
 }

@@ -1,9 +1,9 @@
 #include "app/shown_hook.h"
 
-namespace app {
+namespace lumora::app {
 
 std::unique_ptr<QObject> attachShownHook(QWidget&) {
     return nullptr;
 }
 
-} // namespace app
+} // namespace lumora::app

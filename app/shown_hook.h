@@ -5,7 +5,7 @@
 
 #include <memory>
 
-namespace app {
+namespace lumora::app {
 
 // What the program attaches to its window once it is shown. The client
 // attaches nothing (shown_hook.cpp); the start-up benchmark builds the same
@@ -13,4 +13,4 @@ namespace app {
 // so no instrumentation ships in the program users run.
 std::unique_ptr<QObject> attachShownHook(QWidget& window);
 
-} // namespace app
+} // namespace lumora::app

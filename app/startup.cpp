@@ -9,7 +9,7 @@
 
 Q_LOGGING_CATEGORY(lcStartup, "lumora.startup")
 
-namespace app {
+namespace lumora::app {
 
 namespace {
 
@@ -64,4 +64,4 @@ std::unique_ptr<frmSim_7150R> Main(const Services& services) {
     return window;
 }
 
-} // namespace app
+} // namespace lumora::app

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-namespace app {
+namespace lumora::app {
 
 // Makes <programDir>/Log unless an entry of that name (folder or plain file)
 // already exists, and programDir with it when that is missing too (a user's
@@ -28,4 +28,4 @@ QString logHome(const QString& programDir);
 // Makes the Log folder, loads the window with its settings and shows it.
 std::unique_ptr<frmSim_7150R> Main(const Services& services);
 
-} // namespace app
+} // namespace lumora::app

@@ -15,10 +15,10 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QWidget window;
-    window.setFixedSize(app::toPixels(app::kClientWidthTwips), app::toPixels(app::kClientHeightTwips));
+    window.setFixedSize(lumora::app::toPixels(lumora::app::kClientWidthTwips), lumora::app::toPixels(lumora::app::kClientHeightTwips));
     if (application.arguments().contains(QStringLiteral("--text")))
         new QLabel(QStringLiteral("Destination IP"), &window);
-    const auto probe = app::ShownProbe::attachIfAsked(window);
+    const auto probe = lumora::app::ShownProbe::attachIfAsked(window);
     window.show();
     return QApplication::exec();
 }

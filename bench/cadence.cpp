@@ -65,7 +65,7 @@ std::optional<Result> run(const Scenario& scenario, quint16 port, QString* error
     // hold ticks back and measure the wait instead of the timer.
     QEventLoop loop;
     const auto& log = h.window->logLines();
-    QObject::connect(&log, &eventlog::LogListModel::linesAppended, &loop,
+    QObject::connect(&log, &lumora::log::LogListModel::linesAppended, &loop,
                      [&](int first, int last) {
                          for (int row = first; row <= last; ++row) {
                              if (log.line(row).contains(QLatin1String(" SEND : ")))

@@ -23,7 +23,7 @@
 namespace {
 
 constexpr int kSmallList = 10;
-constexpr int kFullList = eventlog::LogListModel::kKeepBeforeAppend + 1;
+constexpr int kFullList = lumora::log::LogListModel::kKeepBeforeAppend + 1;
 constexpr int kRepetitions = 5;
 constexpr double kNsPerS = 1e9;
 constexpr double kReplyTarget = 3.0;
@@ -31,13 +31,13 @@ constexpr double kAppendTarget = 1.5;
 
 // A reply as the unit sends it: input states, counters, time gaps, outputs.
 QByteArray sampleReply() {
-    QByteArray reply(protocol::kStatusReplySize, '\0');
-    for (int k = 0; k < protocol::kInputCount; ++k)
+    QByteArray reply(lumora::protocol::kStatusReplySize, '\0');
+    for (int k = 0; k < lumora::protocol::kInputCount; ++k)
         reply[k] = char(k % 3);
-    for (int i = protocol::kCounterOffset; i < protocol::kOutputOffset; ++i)
+    for (int i = lumora::protocol::kCounterOffset; i < lumora::protocol::kOutputOffset; ++i)
         reply[i] = char((i * 37 + 11) & 0xFF);
-    for (int k = 0; k < protocol::kOutputCount; ++k)
-        reply[protocol::kOutputOffset + k] = char(k % 2);
+    for (int k = 0; k < lumora::protocol::kOutputCount; ++k)
+        reply[lumora::protocol::kOutputOffset + k] = char(k % 2);
     return reply;
 }
 
@@ -57,15 +57,15 @@ testsupport::Harness& window() {
 void BM_ReplyHexFloor(benchmark::State& state) {
     const QByteArray reply = sampleReply();
     for (auto _ : state)
-        benchmark::DoNotOptimize(protocol::hexText(reply));
+        benchmark::DoNotOptimize(lumora::protocol::hexText(reply));
 }
 
 void BM_ReplyDecode(benchmark::State& state) {
     const QByteArray reply = sampleReply();
     const QTime at(9, 5, 3, 7);
     for (auto _ : state) {
-        protocol::DecodedReply decoded = protocol::decodeStatusReply(reply);
-        QString header = protocol::recvHeader(eventlog::formatTimeStamp(at));
+        lumora::protocol::DecodedReply decoded = lumora::protocol::decodeStatusReply(reply);
+        QString header = lumora::protocol::recvHeader(lumora::log::formatTimeStamp(at));
         benchmark::DoNotOptimize(decoded);
         benchmark::DoNotOptimize(header);
     }

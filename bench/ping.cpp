@@ -29,10 +29,10 @@ int main(int argc, char** argv) {
         ticks = std::max(1, arguments.at(at + 1).toInt());
 
     testsupport::Harness h;
-    const auto icmp = platform::makeSystemIcmpService();
-    app::Services services = h.services();
+    const auto icmp = lumora::platform::makeSystemIcmpService();
+    lumora::app::Services services = h.services();
     services.icmp = icmp.get();
-    h.window = app::Main(services);
+    h.window = lumora::app::Main(services);
     bench::type(h.edit("txtDestIP"), QStringLiteral("127.0.0.1"));
     QCoreApplication::processEvents();
 

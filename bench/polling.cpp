@@ -72,7 +72,7 @@ std::optional<Figures> plainLoop(quint16 port, int seconds, QString* error) {
             return std::nullopt;
         }
         qint64 got = 0;
-        while (got < protocol::kStatusReplySize) {
+        while (got < lumora::protocol::kStatusReplySize) {
             if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(kReplyWaitMs)) {
                 *error = QStringLiteral("no reply: ") + socket.errorString();
                 return std::nullopt;
@@ -115,10 +115,10 @@ protected:
 
 std::optional<Figures> client(quint16 port, int seconds, QString* error) {
     Harness h;
-    platform::SystemClock systemClock;
-    app::Services services = h.services();
+    lumora::platform::SystemClock systemClock;
+    lumora::app::Services services = h.services();
     services.clock = &systemClock;
-    h.window = app::Main(services);
+    h.window = lumora::app::Main(services);
     if (!bench::connectWindow(h, port, error))
         return std::nullopt;
     h.find<QAbstractButton>("optLog", bench::kLogListAndFile)->click();
@@ -127,7 +127,7 @@ std::optional<Figures> client(quint16 port, int seconds, QString* error) {
     Figures f;
     const auto& log = h.window->logLines();
     const QLatin1String recv(" RECV : ");
-    QObject::connect(&log, &eventlog::LogListModel::linesAppended, h.window.get(),
+    QObject::connect(&log, &lumora::log::LogListModel::linesAppended, h.window.get(),
                      [&](int first, int last) {
                          for (int row = first; row <= last; ++row) {
                              if (log.line(row).contains(recv))
@@ -153,7 +153,7 @@ std::optional<Figures> client(quint16 port, int seconds, QString* error) {
     qApp->removeEventFilter(&turns);
     h.button("cmdEnd")->click();
 
-    const QString file = eventlog::dailyLogPath(h.programDir.path(), QDate::currentDate());
+    const QString file = lumora::log::dailyLogPath(h.programDir.path(), QDate::currentDate());
     if (f.replies > 0 && QFileInfo(file).size() == 0) {
         *error = QStringLiteral("nothing was written to %1").arg(file);
         return std::nullopt;

@@ -1,10 +1,10 @@
 #include "app/shown_hook.h"
 #include "shown_probe.h"
 
-namespace app {
+namespace lumora::app {
 
 std::unique_ptr<QObject> attachShownHook(QWidget& window) {
     return ShownProbe::attachIfAsked(window);
 }
 
-} // namespace app
+} // namespace lumora::app

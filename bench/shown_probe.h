@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <memory>
 
-namespace app {
+namespace lumora::app {
 
 inline constexpr char kExitWhenShownVariable[] = "LUMORA_EXIT_WHEN_SHOWN";
 
@@ -52,4 +52,4 @@ private:
     bool done_ = false;
 };
 
-} // namespace app
+} // namespace lumora::app

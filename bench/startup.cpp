@@ -25,7 +25,7 @@ std::optional<double> shownAfterMs(const QString& program, const QStringList& ar
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    environment.insert(QString::fromLatin1(app::kExitWhenShownVariable),
+    environment.insert(QString::fromLatin1(lumora::app::kExitWhenShownVariable),
                        QString::number(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
     process.setProcessEnvironment(environment);
     process.start(program, arguments);

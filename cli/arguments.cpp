@@ -6,12 +6,12 @@
 
 #include <cmath>
 
-namespace cli {
+namespace lumora::cli {
 
 namespace {
 
 constexpr int kMsPerSecond = 1000;
-constexpr double kLongestSeconds = session::kMaxIntervalMs / double(kMsPerSecond);
+constexpr double kLongestSeconds = link::kMaxIntervalMs / double(kMsPerSecond);
 
 struct CommandName {
     const char* name;
@@ -149,7 +149,7 @@ bool Parser::takeOption(const QString& name, const std::optional<QString>& inlin
         const auto value = takeValue(name, inlineValue);
         if (!value)
             return false;
-        if (!session::portFromText(*value))
+        if (!link::portFromText(*value))
             return fail(
                 QStringLiteral("invalid port %1: expected a number from 0 to 65535").arg(quoted(*value)));
         inv_.portText = *value;
@@ -200,8 +200,8 @@ bool Parser::takeCommandOption(const QString& name, const std::optional<QString>
     if (interval) {
         // The window's own conversion, so 0.0005 rounds as it would there;
         // 0 ms would never tick.
-        const int ms = isSecondsText(*value) ? session::intervalMsFromText(*value) : 0;
-        if (ms <= 0 || session::leadingNumber(*value) > kLongestSeconds)
+        const int ms = isSecondsText(*value) ? link::intervalMsFromText(*value) : 0;
+        if (ms <= 0 || link::leadingNumber(*value) > kLongestSeconds)
             return fail(QStringLiteral("invalid --interval %1: expected seconds from 0.001 to 86400")
                             .arg(quoted(*value)));
         inv_.intervalMs = ms;
@@ -280,7 +280,7 @@ ParsedArguments parseArguments(const QStringList& arguments) {
 std::optional<int> secondsAsMs(const QString& text) {
     if (!isSecondsText(text))
         return std::nullopt;
-    const double seconds = session::leadingNumber(text);
+    const double seconds = link::leadingNumber(text);
     if (!(seconds > 0.0) || seconds > kLongestSeconds)
         return std::nullopt;
     // Anything above 0 waits at least a millisecond.
@@ -378,4 +378,4 @@ poll exits with the lowest of 2, 3 and 4 that happened during the run, else 0.
 )");
 }
 
-} // namespace cli
+} // namespace lumora::cli

@@ -6,7 +6,7 @@
 #include <array>
 #include <optional>
 
-namespace cli {
+namespace lumora::cli {
 
 inline constexpr auto kProgramName = "lumora-7150r-cli";
 inline constexpr int kDefaultTimeoutMs = 3000;
@@ -50,4 +50,4 @@ QString versionText();
 // "3"), more than 0 and at most a day. None for anything else.
 [[nodiscard]] std::optional<int> secondsAsMs(const QString& text);
 
-} // namespace cli
+} // namespace lumora::cli

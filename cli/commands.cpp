@@ -1,6 +1,6 @@
 #include "cli/commands.h"
 
-#include "app/settings_keys.h"
+#include "link/settings_keys.h"
 #include "cli/exit_status.h"
 #include "cli/log_decode.h"
 #include "cli/poller.h"
@@ -20,11 +20,11 @@
 #include <thread>
 #include <variant>
 
-namespace cli {
+namespace lumora::cli {
 
 namespace {
 
-namespace settings = app::settings;
+namespace settings = link::settings;
 
 QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
     return invocation.address.value_or(
@@ -39,7 +39,7 @@ std::variant<Endpoint, QString> endpointOf(const Invocation& invocation, platfor
         return QStringLiteral("the stored address is empty; give --address HOST");
     const QString portText = invocation.portText.value_or(
         store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort).text);
-    const std::optional<std::uint16_t> port = session::portFromText(portText);
+    const std::optional<std::uint16_t> port = link::portFromText(portText);
     if (!port)
         return QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
             .arg(portText);
@@ -307,4 +307,4 @@ int runCommand(const Invocation& invocation, platform::SettingsStore& store, Con
     return kDone;
 }
 
-} // namespace cli
+} // namespace lumora::cli

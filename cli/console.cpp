@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace cli {
+namespace lumora::cli {
 
 namespace {
 
@@ -32,4 +32,4 @@ QString secondsText(int ms) {
     return QString::number(ms / kMsPerSecond, 'g', kDigits) + QStringLiteral(" s");
 }
 
-} // namespace cli
+} // namespace lumora::cli

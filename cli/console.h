@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace cli {
+namespace lumora::cli {
 
 // Results go to standard output, one line at a time and at once, so a
 // script reading a pipe sees each reply as it comes; diagnostics go to
@@ -16,4 +16,4 @@ public:
 // "3 s", "0.5 s"
 QString secondsText(int ms);
 
-} // namespace cli
+} // namespace lumora::cli

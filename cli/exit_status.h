@@ -1,6 +1,6 @@
 #pragma once
 
-namespace cli {
+namespace lumora::cli {
 
 // What scripts test for; documented in --help, the README and the man page.
 enum ExitStatus : int {
@@ -13,4 +13,4 @@ enum ExitStatus : int {
     kBlockSkipped = 6,  // decode skipped a block (or a whole file)
 };
 
-} // namespace cli
+} // namespace lumora::cli

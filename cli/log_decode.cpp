@@ -6,7 +6,7 @@
 #include <QIODevice>
 #include <QRegularExpression>
 
-namespace cli {
+namespace lumora::cli {
 
 namespace {
 
@@ -188,4 +188,4 @@ std::optional<QString> readLogBlocks(QIODevice& device, LogBlockReader& reader) 
     return failure;
 }
 
-} // namespace cli
+} // namespace lumora::cli

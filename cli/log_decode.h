@@ -12,7 +12,7 @@
 
 class QIODevice;
 
-namespace cli {
+namespace lumora::cli {
 
 // The local date a daily log file is named by ("20261207.txt"), if it is one.
 std::optional<QDate> dateOfLogFile(const QString& path);
@@ -58,4 +58,4 @@ private:
 // that fails mid-way gives its reason; what was read until then is kept.
 [[nodiscard]] std::optional<QString> readLogBlocks(QIODevice& device, LogBlockReader& reader);
 
-} // namespace cli
+} // namespace lumora::cli

@@ -19,32 +19,32 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
 
-    cli::Console console;
-    const cli::ParsedArguments parsed = cli::parseArguments(arguments);
+    lumora::cli::Console console;
+    const lumora::cli::ParsedArguments parsed = lumora::cli::parseArguments(arguments);
     switch (parsed.outcome) {
-    case cli::ParsedArguments::Outcome::Help:
-        console.out(cli::helpText().chopped(1));
-        return cli::kDone;
-    case cli::ParsedArguments::Outcome::Version:
-        console.out(cli::versionText());
-        return cli::kDone;
-    case cli::ParsedArguments::Outcome::UsageError:
+    case lumora::cli::ParsedArguments::Outcome::Help:
+        console.out(lumora::cli::helpText().chopped(1));
+        return lumora::cli::kDone;
+    case lumora::cli::ParsedArguments::Outcome::Version:
+        console.out(lumora::cli::versionText());
+        return lumora::cli::kDone;
+    case lumora::cli::ParsedArguments::Outcome::UsageError:
         console.fail(parsed.error + QStringLiteral(" (see --help)"));
-        return cli::kUsageError;
-    case cli::ParsedArguments::Outcome::Run:
+        return lumora::cli::kUsageError;
+    case lumora::cli::ParsedArguments::Outcome::Run:
         break;
     }
 
     // Before the application object, so no thread escapes the mask.
-    if (parsed.invocation.command == cli::Command::Poll) {
-        if (const auto reason = cli::StopSignals::block())
+    if (parsed.invocation.command == lumora::cli::Command::Poll) {
+        if (const auto reason = lumora::cli::StopSignals::block())
             console.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") +
                          *reason);
     }
     QCoreApplication app(argc, argv);
-    platform::IniSettingsStore settings;
-    const int exitStatus = cli::runCommand(parsed.invocation, settings, console);
-    if (cli::lookupStillRunning()) {
+    lumora::platform::IniSettingsStore settings;
+    const int exitStatus = lumora::cli::runCommand(parsed.invocation, settings, console);
+    if (lumora::cli::lookupStillRunning()) {
         // Everything is said (each line went out as it was written); only
         // the abandoned lookup would keep the program past its timeout.
         std::fflush(nullptr);

@@ -2,7 +2,7 @@
 
 #include "cli/exit_status.h"
 
-namespace cli {
+namespace lumora::cli {
 
 void PollRule::requestSent() {
     ++counts_.requests;
@@ -72,4 +72,4 @@ QString PollRule::summary() const {
         .arg(counts_.reconnects);
 }
 
-} // namespace cli
+} // namespace lumora::cli

@@ -4,7 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-namespace cli {
+namespace lumora::cli {
 
 struct PollCounts {
     qint64 requests = 0;
@@ -59,4 +59,4 @@ private:
     PollCounts counts_;
 };
 
-} // namespace cli
+} // namespace lumora::cli

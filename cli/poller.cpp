@@ -9,7 +9,7 @@
 
 #include <QDateTime>
 
-namespace cli {
+namespace lumora::cli {
 
 Poller::Poller(const Invocation& invocation, Endpoint endpoint, Console& console, QObject* parent)
     : QObject(parent)
@@ -222,7 +222,7 @@ void Poller::printReply() {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     switch (invocation_.format) {
     case Format::Text:
-        console_.out(eventlog::formatTimeStamp(now.time()) + u' ' +
+        console_.out(log::formatTimeStamp(now.time()) + u' ' +
                      statusGroups(reply).join(QStringLiteral(" | ")));
         break;
     case Format::Json:
@@ -240,4 +240,4 @@ void Poller::printReply() {
     }
 }
 
-} // namespace cli
+} // namespace lumora::cli

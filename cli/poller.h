@@ -5,14 +5,14 @@
 #include "cli/poll_rule.h"
 #include "cli/unit_link.h"
 #include "platform/event_gate.h"
-#include "platform/send_timer.h"
+#include "platform/timer.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
-namespace cli {
+namespace lumora::cli {
 
 // The poll command: the window's repeated status request, on the window's
 // kernel timer, printing one line per reply.
@@ -60,4 +60,4 @@ private:
     qint64 failedInARow_ = 0;
 };
 
-} // namespace cli
+} // namespace lumora::cli

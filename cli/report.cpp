@@ -2,7 +2,7 @@
 
 #include "log/time_stamp.h"
 
-namespace cli {
+namespace lumora::cli {
 
 namespace {
 
@@ -98,8 +98,8 @@ QString csvRow(const QString& time, const protocol::DecodedReply& reply) {
 
 QString dateTimeText(const QDate& date, const QTime& time) {
     // The window's stamp without its brackets.
-    const QString clock = eventlog::formatTimeStamp(time).mid(1, 12);
+    const QString clock = log::formatTimeStamp(time).mid(1, 12);
     return date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd")) + u' ' + clock : clock;
 }
 
-} // namespace cli
+} // namespace lumora::cli

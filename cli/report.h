@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QTime>
 
-namespace cli {
+namespace lumora::cli {
 
 // An indicator box shows 0, 1 and 2; the window refuses every other number.
 bool shownByWindow(int state);
@@ -32,4 +32,4 @@ QString csvRow(const QString& time, const protocol::DecodedReply& reply);
 // "YYYY-MM-DD hh:mm:ss.mmm"; without a date just "hh:mm:ss.mmm".
 QString dateTimeText(const QDate& date, const QTime& time);
 
-} // namespace cli
+} // namespace lumora::cli

@@ -9,7 +9,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace cli {
+namespace lumora::cli {
 
 namespace {
 
@@ -59,4 +59,4 @@ StopSignals::~StopSignals() {
         ::close(fd_);
 }
 
-} // namespace cli
+} // namespace lumora::cli

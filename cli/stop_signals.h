@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-namespace cli {
+namespace lumora::cli {
 
 // SIGINT and SIGTERM as a Qt signal. block() must run before any thread
 // starts, so that every thread inherits the mask and the signals wait in the
@@ -29,4 +29,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-} // namespace cli
+} // namespace lumora::cli

@@ -6,7 +6,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-namespace cli {
+namespace lumora::cli {
 
 namespace {
 
@@ -91,4 +91,4 @@ bool UnitLink::waitFor(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-} // namespace cli
+} // namespace lumora::cli

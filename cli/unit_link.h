@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-namespace cli {
+namespace lumora::cli {
 
 struct Endpoint {
     QString host; // passed to the socket as typed, as the window does
@@ -52,4 +52,4 @@ private:
     QTcpSocket socket_;
 };
 
-} // namespace cli
+} // namespace lumora::cli

@@ -2,7 +2,7 @@
 
 #include "emulator/unit_simulation.h"
 
-namespace emulator {
+namespace lumora::emulator {
 
 namespace {
 
@@ -23,7 +23,7 @@ constexpr int kAmountShift = 16;
 } // namespace
 
 ChaosAction ChaosPlanner::next() {
-    const std::uint64_t draw = mix64(m_state++);
+    const std::uint64_t draw = mix64(state_++);
     const std::uint64_t roll = draw % kRollRange;
     const std::uint64_t spare = draw >> kAmountShift;
     if (roll < kSplitBelow) {
@@ -46,4 +46,4 @@ ChaosAction ChaosPlanner::next() {
     return {};
 }
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace emulator {
+namespace lumora::emulator {
 
 enum class ChaosKind { None, Split, WrongLength, NoReply, Close };
 
@@ -16,12 +16,12 @@ struct ChaosAction {
 class ChaosPlanner {
 public:
     explicit ChaosPlanner(std::uint64_t seed)
-        : m_state(seed) {}
+        : state_(seed) {}
 
     ChaosAction next();
 
 private:
-    std::uint64_t m_state = 0;
+    std::uint64_t state_ = 0;
 };
 
-} // namespace emulator
+} // namespace lumora::emulator

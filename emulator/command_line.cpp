@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-namespace emulator {
+namespace lumora::emulator {
 
 namespace {
 
@@ -208,4 +208,4 @@ CommandLine parseCommandLine(const QStringList& args) {
     return result;
 }
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace emulator {
+namespace lumora::emulator {
 
 inline constexpr quint16 kDefaultPort = 4000;
 
@@ -26,4 +26,4 @@ struct CommandLine {
 // args as from QCoreApplication::arguments(), program name first.
 CommandLine parseCommandLine(const QStringList& args);
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -1,6 +1,6 @@
 #include "emulator/frame_reader.h"
 
-namespace emulator {
+namespace lumora::emulator {
 
 namespace {
 
@@ -11,19 +11,19 @@ constexpr qsizetype kCompactThreshold = 4096;
 } // namespace
 
 void FrameReader::append(QByteArrayView bytes) {
-    if (m_start >= kCompactThreshold) {
-        m_buffer.remove(0, m_start);
-        m_start = 0;
+    if (start_ >= kCompactThreshold) {
+        buffer_.remove(0, start_);
+        start_ = 0;
     }
-    m_buffer.append(bytes.data(), bytes.size());
+    buffer_.append(bytes.data(), bytes.size());
 }
 
 Frame FrameReader::take(FrameKind kind, qsizetype size) {
-    Frame frame{kind, m_buffer.mid(m_start, size)};
-    m_start += size;
-    if (m_start == m_buffer.size()) {
-        m_buffer.clear();
-        m_start = 0;
+    Frame frame{kind, buffer_.mid(start_, size)};
+    start_ += size;
+    if (start_ == buffer_.size()) {
+        buffer_.clear();
+        start_ = 0;
     }
     return frame;
 }
@@ -33,7 +33,7 @@ std::optional<Frame> FrameReader::next() {
     if (available == 0) {
         return std::nullopt;
     }
-    switch (m_buffer.at(m_start)) {
+    switch (buffer_.at(start_)) {
     case kStatusRequestByte:
         return take(FrameKind::StatusRequest, 1);
     case kOutputSettingByte:
@@ -45,7 +45,7 @@ std::optional<Frame> FrameReader::next() {
         if (available < kCounterResetSize) {
             return std::nullopt;
         }
-        if (m_buffer.at(m_start + 1) == kCounterResetSecond) {
+        if (buffer_.at(start_ + 1) == kCounterResetSecond) {
             return take(FrameKind::CounterReset, kCounterResetSize);
         }
         // Only the stray 'C' is skipped: the byte after it may start a frame.
@@ -55,4 +55,4 @@ std::optional<Frame> FrameReader::next() {
     }
 }
 
-} // namespace emulator
+} // namespace lumora::emulator

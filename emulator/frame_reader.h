@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace emulator {
+namespace lumora::emulator {
 
 inline constexpr char kStatusRequestByte = 0x52;   // 'R'
 inline constexpr char kOutputSettingByte = 0x54;   // 'T'
@@ -28,13 +28,13 @@ class FrameReader {
 public:
     void append(QByteArrayView bytes);
     std::optional<Frame> next();
-    qsizetype pendingBytes() const { return m_buffer.size() - m_start; }
+    qsizetype pendingBytes() const { return buffer_.size() - start_; }
 
 private:
     Frame take(FrameKind kind, qsizetype size);
 
-    QByteArray m_buffer;
-    qsizetype m_start = 0;
+    QByteArray buffer_;
+    qsizetype start_ = 0;
 };
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -27,17 +27,17 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumora-7150r-unit"));
 
-    const emulator::CommandLine commandLine = emulator::parseCommandLine(QCoreApplication::arguments());
+    const lumora::emulator::CommandLine commandLine = lumora::emulator::parseCommandLine(QCoreApplication::arguments());
     switch (commandLine.outcome) {
-    case emulator::CommandLine::Outcome::Help:
+    case lumora::emulator::CommandLine::Outcome::Help:
         return writeLine(stdout, commandLine.text.trimmed()) ? 0 : kExitBadArguments;
-    case emulator::CommandLine::Outcome::Error:
+    case lumora::emulator::CommandLine::Outcome::Error:
         writeLine(stderr, QStringLiteral("lumora-7150r-unit: %1 (see --help)").arg(commandLine.text));
         return kExitBadArguments;
-    case emulator::CommandLine::Outcome::Run:
+    case lumora::emulator::CommandLine::Outcome::Run:
         break;
     }
-    const emulator::Options& options = commandLine.options;
+    const lumora::emulator::Options& options = commandLine.options;
 
     // A script that stops reading our output must not kill the unit with SIGPIPE;
     // the failed write is reported instead.
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
         }
     };
 
-    emulator::SignalWatcher watcher;
+    lumora::emulator::SignalWatcher watcher;
     QString watcherError;
     if (!watcher.install(&watcherError)) {
         writeLine(stderr,
@@ -61,16 +61,16 @@ int main(int argc, char** argv) {
 
     QElapsedTimer sinceStart;
     sinceStart.start();
-    emulator::UnitServer server(
+    lumora::emulator::UnitServer server(
         options.behaviour, [&sinceStart] { return sinceStart.elapsed(); }, sink);
     if (!server.listen(options.address, options.port)) {
         writeLine(stderr,
                   QStringLiteral("lumora-7150r-unit: cannot listen on %1: %2")
-                      .arg(emulator::endpointText(options.address, options.port), server.errorString()));
+                      .arg(lumora::emulator::endpointText(options.address, options.port), server.errorString()));
         return kExitListenFailed;
     }
 
-    QObject::connect(&watcher, &emulator::SignalWatcher::stopRequested, &app, [&server] {
+    QObject::connect(&watcher, &lumora::emulator::SignalWatcher::stopRequested, &app, [&server] {
         server.report(QStringLiteral("stopped by signal, exiting"));
         server.close();
         QCoreApplication::exit(0);

@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace emulator {
+namespace lumora::emulator {
 
 namespace {
 
@@ -40,7 +40,7 @@ SignalWatcher::SignalWatcher(QObject* parent)
     : QObject(parent) {}
 
 SignalWatcher::~SignalWatcher() {
-    if (!m_installed) {
+    if (!installed_) {
         return;
     }
     for (const int signalNumber : kStopSignals) {
@@ -49,7 +49,7 @@ SignalWatcher::~SignalWatcher() {
         sigemptyset(&action.sa_mask);
         sigaction(signalNumber, &action, nullptr);
     }
-    delete m_notifier;
+    delete notifier_;
     ::close(g_pair[0]);
     ::close(g_pair[1]);
     g_pair = {-1, -1};
@@ -75,9 +75,9 @@ bool SignalWatcher::install(QString* error) {
             return false;
         }
     }
-    m_installed = true;
-    m_notifier = new QSocketNotifier(g_pair[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
+    installed_ = true;
+    notifier_ = new QSocketNotifier(g_pair[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
     return true;
 }
 
@@ -89,4 +89,4 @@ void SignalWatcher::readSignal() {
     }
 }
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -5,7 +5,7 @@
 
 class QSocketNotifier;
 
-namespace emulator {
+namespace lumora::emulator {
 
 // Turns SIGINT and SIGTERM into a Qt signal. The handler only writes one byte
 // into a socket pair; the event loop reads it, since nothing in Qt may be
@@ -25,8 +25,8 @@ Q_SIGNALS:
 private:
     void readSignal();
 
-    QSocketNotifier* m_notifier = nullptr;
-    bool m_installed = false;
+    QSocketNotifier* notifier_ = nullptr;
+    bool installed_ = false;
 };
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -1,6 +1,6 @@
 #include "emulator/text.h"
 
-namespace emulator {
+namespace lumora::emulator {
 
 namespace {
 
@@ -32,4 +32,4 @@ QString endpointText(const QHostAddress& address, quint16 port) {
     return QStringLiteral("%1:%2").arg(QHostAddress(ipv4).toString()).arg(port);
 }
 
-} // namespace emulator
+} // namespace lumora::emulator

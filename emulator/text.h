@@ -5,7 +5,7 @@
 #include <QHostAddress>
 #include <QString>
 
-namespace emulator {
+namespace lumora::emulator {
 
 // Each byte as two upper-case hex digits followed by a space, the way the
 // client writes its own SEND and dump lines, so the two logs read alike.
@@ -17,4 +17,4 @@ QString timeStamp(const QDateTime& utc);
 // "127.0.0.1:4000", "[::1]:4000".
 QString endpointText(const QHostAddress& address, quint16 port);
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -11,7 +11,7 @@
 #include <deque>
 #include <utility>
 
-namespace emulator {
+namespace lumora::emulator {
 
 namespace {
 
@@ -70,63 +70,63 @@ private:
     void queueClose();
     void pump();
     void topUpFlood();
-    void line(const QString& text) const { m_server.report(m_peer + QLatin1Char(' ') + text); }
+    void line(const QString& text) const { server_.report(peer_ + QLatin1Char(' ') + text); }
     void frameLine(const QString& text) const {
-        if (!m_server.m_behaviour.quiet) {
+        if (!server_.behaviour_.quiet) {
             line(text);
         }
     }
 
-    UnitServer& m_server;
-    QTcpSocket* m_socket = nullptr;
-    QString m_peer;
-    FrameReader m_reader;
-    int m_frames = 0;
-    std::deque<Outgoing> m_queue;
-    bool m_paused = false;
-    bool m_closing = false;
-    bool m_flooding = false;
+    UnitServer& server_;
+    QTcpSocket* socket_ = nullptr;
+    QString peer_;
+    FrameReader reader_;
+    int frames_ = 0;
+    std::deque<Outgoing> queue_;
+    bool paused_ = false;
+    bool closing_ = false;
+    bool flooding_ = false;
 };
 
 ClientSession::ClientSession(UnitServer& server, QTcpSocket* socket)
     : QObject(&server)
-    , m_server(server)
-    , m_socket(socket)
-    , m_peer(endpointText(socket->peerAddress(), socket->peerPort())) {
-    m_socket->setParent(this);
+    , server_(server)
+    , socket_(socket)
+    , peer_(endpointText(socket->peerAddress(), socket->peerPort())) {
+    socket_->setParent(this);
     // A split reply must leave as two segments, not wait for Nagle to merge them.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (server.m_behaviour.neverRead) {
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (server.behaviour_.neverRead) {
         // Like a unit whose firmware has stopped: the few bytes its small
         // buffer takes stay there, and TCP soon tells the client to wait.
-        m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kNeverReadBufferBytes);
-        m_socket->setReadBufferSize(1);
+        socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kNeverReadBufferBytes);
+        socket_->setReadBufferSize(1);
     } else {
-        connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readAvailable);
+        connect(socket_, &QTcpSocket::readyRead, this, &ClientSession::readAvailable);
     }
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::topUpFlood);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+    connect(socket_, &QTcpSocket::bytesWritten, this, &ClientSession::topUpFlood);
+    connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         if (error != QAbstractSocket::RemoteHostClosedError) {
-            line(QStringLiteral("socket error: %1").arg(m_socket->errorString()));
+            line(QStringLiteral("socket error: %1").arg(socket_->errorString()));
         }
     });
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+    connect(socket_, &QTcpSocket::disconnected, this, [this] {
         line(QStringLiteral("disconnected"));
-        m_closing = true;
-        m_queue.clear();
+        closing_ = true;
+        queue_.clear();
         deleteLater();
     });
     line(QStringLiteral("connected"));
 }
 
 void ClientSession::readAvailable() {
-    const QByteArray bytes = m_socket->readAll();
-    if (m_closing) {
+    const QByteArray bytes = socket_->readAll();
+    if (closing_) {
         return;
     }
-    m_reader.append(bytes);
-    while (!m_closing) {
-        const std::optional<Frame> frame = m_reader.next();
+    reader_.append(bytes);
+    while (!closing_) {
+        const std::optional<Frame> frame = reader_.next();
         if (!frame) {
             break;
         }
@@ -140,7 +140,7 @@ void ClientSession::handle(const Frame& frame) {
         line(QStringLiteral("RECV %1(unknown byte, skipped)").arg(hexBytes(frame.bytes)));
         return;
     }
-    ++m_frames;
+    ++frames_;
     frameLine(QStringLiteral("RECV %1").arg(hexBytes(frame.bytes)));
     switch (frame.kind) {
     case FrameKind::StatusRequest:
@@ -151,25 +151,25 @@ void ClientSession::handle(const Frame& frame) {
         for (int k = 0; k < kOutputCount; ++k) {
             outputs[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(frame.bytes.at(1 + k));
         }
-        m_server.m_unit.setOutputs(outputs);
+        server_.unit_.setOutputs(outputs);
         break;
     }
     case FrameKind::CounterReset:
-        m_server.m_unit.resetCounters(m_server.m_clock());
+        server_.unit_.resetCounters(server_.clock_());
         break;
     case FrameKind::UnknownByte:
         break;
     }
-    const int limit = m_server.m_behaviour.closeAfterFrames;
-    if (!m_closing && limit > 0 && m_frames >= limit) {
-        line(QStringLiteral("closing after %1 frames").arg(m_frames));
+    const int limit = server_.behaviour_.closeAfterFrames;
+    if (!closing_ && limit > 0 && frames_ >= limit) {
+        line(QStringLiteral("closing after %1 frames").arg(frames_));
         queueClose();
     }
 }
 
 void ClientSession::answerStatusRequest() {
-    const Behaviour& behaviour = m_server.m_behaviour;
-    const ChaosAction chaos = m_server.m_chaos ? m_server.m_chaos->next() : ChaosAction{};
+    const Behaviour& behaviour = server_.behaviour_;
+    const ChaosAction chaos = server_.chaos_ ? server_.chaos_->next() : ChaosAction{};
     switch (chaos.kind) {
     case ChaosKind::Close:
         line(QStringLiteral("chaos: closing instead of replying"));
@@ -194,7 +194,7 @@ void ClientSession::answerStatusRequest() {
         return;
     }
 
-    QByteArray reply = m_server.m_unit.statusReply(m_server.m_clock());
+    QByteArray reply = server_.unit_.statusReply(server_.clock_());
     if (behaviour.badInput) {
         reply[0] = 0x05;
     }
@@ -207,51 +207,51 @@ void ClientSession::answerStatusRequest() {
 
     const qsizetype splitAt = chaos.kind == ChaosKind::Split ? chaos.amount : behaviour.splitAt;
     if (splitAt > 0 && splitAt < reply.size()) {
-        m_queue.push_back({Outgoing::Kind::Write, reply.left(splitAt), 0});
-        m_queue.push_back({Outgoing::Kind::Pause, {}, behaviour.splitDelayMs});
-        m_queue.push_back({Outgoing::Kind::Write, reply.mid(splitAt), 0});
+        queue_.push_back({Outgoing::Kind::Write, reply.left(splitAt), 0});
+        queue_.push_back({Outgoing::Kind::Pause, {}, behaviour.splitDelayMs});
+        queue_.push_back({Outgoing::Kind::Write, reply.mid(splitAt), 0});
     } else {
-        m_queue.push_back({Outgoing::Kind::Write, reply, 0});
+        queue_.push_back({Outgoing::Kind::Write, reply, 0});
     }
-    if (behaviour.flood && !m_flooding) {
+    if (behaviour.flood && !flooding_) {
         // The pause lets the reply arrive as an arrival of its own.
-        m_flooding = true;
-        m_queue.push_back({Outgoing::Kind::Pause, {}, behaviour.splitDelayMs});
-        m_queue.push_back({Outgoing::Kind::Flood, {}, 0});
+        flooding_ = true;
+        queue_.push_back({Outgoing::Kind::Pause, {}, behaviour.splitDelayMs});
+        queue_.push_back({Outgoing::Kind::Flood, {}, 0});
     }
 }
 
 void ClientSession::queueClose() {
-    m_closing = true;
-    m_queue.push_back({Outgoing::Kind::Close, {}, 0});
+    closing_ = true;
+    queue_.push_back({Outgoing::Kind::Close, {}, 0});
 }
 
 void ClientSession::pump() {
-    while (!m_paused && !m_queue.empty()) {
-        if (m_socket->state() != QAbstractSocket::ConnectedState) {
-            m_queue.clear();
+    while (!paused_ && !queue_.empty()) {
+        if (socket_->state() != QAbstractSocket::ConnectedState) {
+            queue_.clear();
             return;
         }
-        const Outgoing item = std::move(m_queue.front());
-        m_queue.pop_front();
+        const Outgoing item = std::move(queue_.front());
+        queue_.pop_front();
         switch (item.kind) {
         case Outgoing::Kind::Write:
             frameLine(QStringLiteral("SEND %1").arg(hexBytes(item.bytes)));
-            if (m_socket->write(item.bytes) != item.bytes.size()) {
-                line(QStringLiteral("write failed (%1), closing").arg(m_socket->errorString()));
-                m_closing = true;
-                m_queue.clear();
-                m_socket->abort();
+            if (socket_->write(item.bytes) != item.bytes.size()) {
+                line(QStringLiteral("write failed (%1), closing").arg(socket_->errorString()));
+                closing_ = true;
+                queue_.clear();
+                socket_->abort();
                 return;
             }
             break;
         case Outgoing::Kind::Pause:
             // flush() only reports whether the kernel took anything yet; what
             // it did not take stays buffered and still leaves before the pause ends.
-            m_socket->flush();
-            m_paused = true;
+            socket_->flush();
+            paused_ = true;
             QTimer::singleShot(item.pauseMs, this, [this] {
-                m_paused = false;
+                paused_ = false;
                 pump();
             });
             return;
@@ -260,9 +260,9 @@ void ClientSession::pump() {
             topUpFlood();
             return;
         case Outgoing::Kind::Close:
-            m_queue.clear();
+            queue_.clear();
             // Lets the replies already written leave before the FIN.
-            m_socket->disconnectFromHost();
+            socket_->disconnectFromHost();
             return;
         }
     }
@@ -270,25 +270,25 @@ void ClientSession::pump() {
 
 void ClientSession::topUpFlood() {
     // Only as fast as the client takes it: what waits here stays bounded.
-    if (!m_flooding || !m_queue.empty() || m_paused || m_closing ||
-        m_socket->state() != QAbstractSocket::ConnectedState) {
+    if (!flooding_ || !queue_.empty() || paused_ || closing_ ||
+        socket_->state() != QAbstractSocket::ConnectedState) {
         return;
     }
-    if (m_socket->bytesToWrite() < kFloodChunkBytes) {
-        m_socket->write(QByteArray(kFloodChunkBytes, '\0'));
+    if (socket_->bytesToWrite() < kFloodChunkBytes) {
+        socket_->write(QByteArray(kFloodChunkBytes, '\0'));
     }
 }
 
 UnitServer::UnitServer(const Behaviour& behaviour, ElapsedClock clock, LineSink sink, QObject* parent)
     : QObject(parent)
-    , m_behaviour(behaviour)
-    , m_clock(std::move(clock))
-    , m_sink(std::move(sink))
-    , m_unit(behaviour.seed) {
+    , behaviour_(behaviour)
+    , clock_(std::move(clock))
+    , sink_(std::move(sink))
+    , unit_(behaviour.seed) {
     if (behaviour.chaosSeed) {
-        m_chaos.emplace(*behaviour.chaosSeed);
+        chaos_.emplace(*behaviour.chaosSeed);
     }
-    connect(&m_listener, &QTcpServer::newConnection, this, &UnitServer::accept);
+    connect(&listener_, &QTcpServer::newConnection, this, &UnitServer::accept);
 }
 
 UnitServer::~UnitServer() {
@@ -296,29 +296,28 @@ UnitServer::~UnitServer() {
 }
 
 bool UnitServer::listen(const QHostAddress& address, quint16 port) {
-    if (!m_listener.listen(address, port)) {
+    if (!listener_.listen(address, port)) {
         return false;
     }
-    report(QStringLiteral("listening on %1").arg(endpointText(address, m_listener.serverPort())));
-    report(describe(m_behaviour));
+    report(QStringLiteral("listening on %1").arg(endpointText(address, listener_.serverPort())));
+    report(describe(behaviour_));
     return true;
 }
 
 void UnitServer::report(const QString& text) const {
-    m_sink(timeStamp(QDateTime::currentDateTimeUtc()) + QLatin1Char(' ') + text);
+    sink_(timeStamp(QDateTime::currentDateTimeUtc()) + QLatin1Char(' ') + text);
 }
 
 void UnitServer::close() {
-    m_listener.close();
+    listener_.close();
     qDeleteAll(findChildren<ClientSession*>(Qt::FindDirectChildrenOnly));
 }
 
 void UnitServer::accept() {
-    while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
+    while (QTcpSocket* socket = listener_.nextPendingConnection()) {
         new ClientSession(*this, socket);
     }
 }
 
-} // namespace emulator
-
+} // namespace lumora::emulator
 #include "unit_server.moc"

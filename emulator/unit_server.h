@@ -12,7 +12,7 @@
 #include <functional>
 #include <optional>
 
-namespace emulator {
+namespace lumora::emulator {
 
 inline constexpr int kDefaultSplitDelayMs = 50;
 
@@ -47,8 +47,8 @@ public:
 
     // Prints the start-up line with the port actually bound (useful with port 0).
     bool listen(const QHostAddress& address, quint16 port);
-    QString errorString() const { return m_listener.errorString(); }
-    quint16 serverPort() const { return m_listener.serverPort(); }
+    QString errorString() const { return listener_.errorString(); }
+    quint16 serverPort() const { return listener_.serverPort(); }
     // Prints a time-stamped line.
     void report(const QString& text) const;
     void close();
@@ -58,12 +58,12 @@ private:
 
     void accept();
 
-    Behaviour m_behaviour;
-    ElapsedClock m_clock;
-    LineSink m_sink;
-    UnitSimulation m_unit;
-    std::optional<ChaosPlanner> m_chaos;
-    QTcpServer m_listener;
+    Behaviour behaviour_;
+    ElapsedClock clock_;
+    LineSink sink_;
+    UnitSimulation unit_;
+    std::optional<ChaosPlanner> chaos_;
+    QTcpServer listener_;
 };
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace emulator {
+namespace lumora::emulator {
 
 namespace {
 
@@ -40,65 +40,65 @@ std::uint64_t mix64(std::uint64_t value) {
 }
 
 InputTrack::InputTrack(std::uint64_t seed, int channel)
-    : m_key(mix64(seed ^ (kChannelSalt * static_cast<std::uint64_t>(channel + 1))))
-    , m_basePeriodMs(kBasePeriodMinMs + static_cast<std::int64_t>(mix64(m_key) % kBasePeriodSpanMs))
-    , m_initialLevel((mix64(m_key ^ kLevelSalt) & 1U) != 0) {
+    : key_(mix64(seed ^ (kChannelSalt * static_cast<std::uint64_t>(channel + 1))))
+    , basePeriodMs_(kBasePeriodMinMs + static_cast<std::int64_t>(mix64(key_) % kBasePeriodSpanMs))
+    , initialLevel_((mix64(key_ ^ kLevelSalt) & 1U) != 0) {
     rewind();
 }
 
 std::int64_t InputTrack::interval(std::uint64_t index) const {
-    const std::uint64_t hash = mix64(m_key ^ (kIndexSalt * (index + 1)));
+    const std::uint64_t hash = mix64(key_ ^ (kIndexSalt * (index + 1)));
     const std::int64_t percent = kJitterMinPercent + static_cast<std::int64_t>(hash % kJitterSpanPercent);
-    return std::clamp(m_basePeriodMs * percent / kPercent, kMinToggleIntervalMs, kMaxToggleIntervalMs);
+    return std::clamp(basePeriodMs_ * percent / kPercent, kMinToggleIntervalMs, kMaxToggleIntervalMs);
 }
 
 void InputTrack::rewind() {
-    m_cursorMs = 0;
-    m_toggles = 0;
-    m_nextToggleMs = interval(0);
-    m_level = m_initialLevel;
-    m_risingEdges = 0;
-    m_lastRiseMs = -1;
-    m_previousRiseMs = -1;
+    cursorMs_ = 0;
+    toggles_ = 0;
+    nextToggleMs_ = interval(0);
+    level_ = initialLevel_;
+    risingEdges_ = 0;
+    lastRiseMs_ = -1;
+    previousRiseMs_ = -1;
 }
 
 InputTrack::State InputTrack::at(std::int64_t elapsedMs) {
     elapsedMs = std::max<std::int64_t>(elapsedMs, 0);
-    if (elapsedMs < m_cursorMs) {
+    if (elapsedMs < cursorMs_) {
         rewind();
     }
-    while (m_nextToggleMs <= elapsedMs) {
-        m_level = !m_level;
-        if (m_level) {
-            ++m_risingEdges;
-            m_previousRiseMs = m_lastRiseMs;
-            m_lastRiseMs = m_nextToggleMs;
+    while (nextToggleMs_ <= elapsedMs) {
+        level_ = !level_;
+        if (level_) {
+            ++risingEdges_;
+            previousRiseMs_ = lastRiseMs_;
+            lastRiseMs_ = nextToggleMs_;
         }
-        ++m_toggles;
-        m_nextToggleMs += interval(m_toggles);
+        ++toggles_;
+        nextToggleMs_ += interval(toggles_);
     }
-    m_cursorMs = elapsedMs;
+    cursorMs_ = elapsedMs;
 
     State state;
-    state.level = m_level;
-    state.risingEdges = m_risingEdges;
+    state.level = level_;
+    state.risingEdges = risingEdges_;
     state.timeGapMs =
-        m_previousRiseMs < 0 ? 0U : saturate32(static_cast<std::uint64_t>(m_lastRiseMs - m_previousRiseMs));
+        previousRiseMs_ < 0 ? 0U : saturate32(static_cast<std::uint64_t>(lastRiseMs_ - previousRiseMs_));
     return state;
 }
 
 UnitSimulation::UnitSimulation(std::uint64_t seed) {
-    m_tracks.reserve(kInputCount);
+    tracks_.reserve(kInputCount);
     for (int channel = 0; channel < kInputCount; ++channel) {
-        m_tracks.emplace_back(seed, channel);
+        tracks_.emplace_back(seed, channel);
     }
 }
 
 QByteArray UnitSimulation::statusReply(std::int64_t elapsedMs) {
     QByteArray reply(kStatusReplySize, '\0');
     for (int k = 0; k < kInputCount; ++k) {
-        const InputTrack::State state = m_tracks[static_cast<std::size_t>(k)].at(elapsedMs);
-        const std::uint64_t base = m_counterBase[static_cast<std::size_t>(k)];
+        const InputTrack::State state = tracks_[static_cast<std::size_t>(k)].at(elapsedMs);
+        const std::uint64_t base = counterBase_[static_cast<std::size_t>(k)];
         const std::uint64_t counted = state.risingEdges >= base ? state.risingEdges - base : 0;
         reply[k] = state.level ? '\1' : '\0';
         // The unit's counter is a 32-bit register and wraps like one.
@@ -106,16 +106,16 @@ QByteArray UnitSimulation::statusReply(std::int64_t elapsedMs) {
         putLittleEndian32(reply, kTimeGapOffset + 4 * k, state.timeGapMs);
     }
     for (int k = 0; k < kOutputCount; ++k) {
-        reply[kOutputOffset + k] = static_cast<char>(m_outputs[static_cast<std::size_t>(k)]);
+        reply[kOutputOffset + k] = static_cast<char>(outputs_[static_cast<std::size_t>(k)]);
     }
     return reply;
 }
 
 void UnitSimulation::resetCounters(std::int64_t elapsedMs) {
     for (int k = 0; k < kInputCount; ++k) {
-        m_counterBase[static_cast<std::size_t>(k)] =
-            m_tracks[static_cast<std::size_t>(k)].at(elapsedMs).risingEdges;
+        counterBase_[static_cast<std::size_t>(k)] =
+            tracks_[static_cast<std::size_t>(k)].at(elapsedMs).risingEdges;
     }
 }
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace emulator {
+namespace lumora::emulator {
 
 inline constexpr int kInputCount = 12;
 inline constexpr int kOutputCount = 4;
@@ -49,17 +49,17 @@ public:
 private:
     void rewind();
 
-    std::uint64_t m_key = 0;
-    std::int64_t m_basePeriodMs = kMinToggleIntervalMs;
-    bool m_initialLevel = false;
+    std::uint64_t key_ = 0;
+    std::int64_t basePeriodMs_ = kMinToggleIntervalMs;
+    bool initialLevel_ = false;
 
-    std::int64_t m_cursorMs = 0;
-    std::uint64_t m_toggles = 0;
-    std::int64_t m_nextToggleMs = 0;
-    bool m_level = false;
-    std::uint64_t m_risingEdges = 0;
-    std::int64_t m_lastRiseMs = -1;
-    std::int64_t m_previousRiseMs = -1;
+    std::int64_t cursorMs_ = 0;
+    std::uint64_t toggles_ = 0;
+    std::int64_t nextToggleMs_ = 0;
+    bool level_ = false;
+    std::uint64_t risingEdges_ = 0;
+    std::int64_t lastRiseMs_ = -1;
+    std::int64_t previousRiseMs_ = -1;
 };
 
 // The whole unit: twelve seeded inputs with counters and time gaps, and four
@@ -71,16 +71,16 @@ public:
     explicit UnitSimulation(std::uint64_t seed);
 
     QByteArray statusReply(std::int64_t elapsedMs);
-    void setOutputs(const Outputs& outputs) { m_outputs = outputs; }
-    Outputs outputs() const { return m_outputs; }
+    void setOutputs(const Outputs& outputs) { outputs_ = outputs; }
+    Outputs outputs() const { return outputs_; }
     // Counters restart from zero; time gaps keep their history, as they
     // describe the signal rather than the count.
     void resetCounters(std::int64_t elapsedMs);
 
 private:
-    std::vector<InputTrack> m_tracks;
-    std::array<std::uint64_t, kInputCount> m_counterBase{};
-    Outputs m_outputs{};
+    std::vector<InputTrack> tracks_;
+    std::array<std::uint64_t, kInputCount> counterBase_{};
+    Outputs outputs_{};
 };
 
-} // namespace emulator
+} // namespace lumora::emulator

@@ -42,7 +42,7 @@ struct Results {
 };
 
 Results convert(const QString& text) {
-    return {session::leadingNumber(text), session::portFromText(text), session::intervalMsFromText(text)};
+    return {lumora::link::leadingNumber(text), lumora::link::portFromText(text), lumora::link::intervalMsFromText(text)};
 }
 
 bool isAsciiDigit(QChar c) {

@@ -132,16 +132,16 @@ public:
         harness_.start();
         window_ = harness_.window.get();
         for (int k = 0; k < kInputCount; ++k) {
-            inputs_[k] = harness_.find<platform::CheckBox>("chkDIValue", k);
-            counters_[k] = harness_.find<platform::TextBox>("txtCounter", k);
-            timeGaps_[k] = harness_.find<platform::TextBox>("txtTimegap", k);
+            inputs_[k] = harness_.find<lumora::platform::widgets::CheckBox>("chkDIValue", k);
+            counters_[k] = harness_.find<lumora::platform::widgets::TextBox>("txtCounter", k);
+            timeGaps_[k] = harness_.find<lumora::platform::widgets::TextBox>("txtTimegap", k);
         }
         for (int k = 0; k < kOutputCount; ++k)
-            outputs_[k] = harness_.find<platform::CheckBox>("chkDOValue", k);
+            outputs_[k] = harness_.find<lumora::platform::widgets::CheckBox>("chkDOValue", k);
         for (int k = 0; k < 2; ++k)
-            optLog_[k] = harness_.find<platform::OptionButton>("optLog", k);
-        logPath_ = eventlog::dailyLogPath(harness_.programDir.path(), harness_.clock.local);
-        QObject::connect(&window_->logLines(), &eventlog::LogListModel::linesAppended, &context_,
+            optLog_[k] = harness_.find<lumora::platform::widgets::OptionButton>("optLog", k);
+        logPath_ = lumora::log::dailyLogPath(harness_.programDir.path(), harness_.clock.local);
+        QObject::connect(&window_->logLines(), &lumora::log::LogListModel::linesAppended, &context_,
                          [this](int first, int last) { appended_ += last - first + 1; });
     }
 
@@ -342,12 +342,12 @@ private:
     QApplication app_{argc_, argv_.data()};
     testsupport::Harness harness_;
     QObject context_;
-    app::frmSim_7150R* window_ = nullptr;
-    std::array<platform::CheckBox*, kInputCount> inputs_{};
-    std::array<platform::CheckBox*, kOutputCount> outputs_{};
-    std::array<platform::TextBox*, kInputCount> counters_{};
-    std::array<platform::TextBox*, kInputCount> timeGaps_{};
-    std::array<platform::OptionButton*, 2> optLog_{};
+    lumora::app::frmSim_7150R* window_ = nullptr;
+    std::array<lumora::platform::widgets::CheckBox*, kInputCount> inputs_{};
+    std::array<lumora::platform::widgets::CheckBox*, kOutputCount> outputs_{};
+    std::array<lumora::platform::widgets::TextBox*, kInputCount> counters_{};
+    std::array<lumora::platform::widgets::TextBox*, kInputCount> timeGaps_{};
+    std::array<lumora::platform::widgets::OptionButton*, 2> optLog_{};
     QString logPath_;
     qint64 appended_ = 0;
     bool fileLevel_ = false;

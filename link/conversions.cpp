@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-namespace session {
+namespace lumora::link {
 
 namespace {
 
@@ -104,4 +104,4 @@ int intervalMsFromText(const QString& text) {
     return static_cast<int>(ms);
 }
 
-} // namespace session
+} // namespace lumora::link

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace session {
+namespace lumora::link {
 
 // Leading decimal number of a text, whatever the locale: blanks skipped, an
 // optional sign, the longest run of digits with at most one '.', the rest
@@ -23,4 +23,4 @@ inline constexpr int kMaxIntervalMs = 24 * 60 * 60 * 1000;
 // half to even; negative gives 0, above 24 h gives 24 h.
 int intervalMsFromText(const QString& text);
 
-} // namespace session
+} // namespace lumora::link

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace eventlog {
+namespace lumora::log {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::optional<QString> appendLine(const QString& path, const QString& text) {
     return result;
 }
 
-} // namespace eventlog
+} // namespace lumora::log

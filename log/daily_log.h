@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace eventlog {
+namespace lumora::log {
 
 // <programDir>/Log/YYYYMMDD.txt for the given local date.
 QString dailyLogPath(const QString& programDir, const QDate& localDate);
@@ -16,4 +16,4 @@ QString dailyLogPath(const QString& programDir, const QDate& localDate);
 // at once. Returns the reason on failure; std::nullopt on success.
 [[nodiscard]] std::optional<QString> appendLine(const QString& path, const QString& text);
 
-} // namespace eventlog
+} // namespace lumora::log

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace eventlog {
+namespace lumora::log {
 
 int LogListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(lines_.size());
@@ -57,4 +57,4 @@ void LogListModel::clear() {
     endResetModel();
 }
 
-} // namespace eventlog
+} // namespace lumora::log

@@ -3,7 +3,7 @@
 #include <QAbstractListModel>
 #include <QStringList>
 
-namespace eventlog {
+namespace lumora::log {
 
 // The on-screen log's lines. Before each append, lines are removed from the
 // top until at most kKeepBeforeAppend remain, so the list holds at most
@@ -43,4 +43,4 @@ private:
     QStringList lines_;
 };
 
-} // namespace eventlog
+} // namespace lumora::log

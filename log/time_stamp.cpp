@@ -1,6 +1,6 @@
 #include "log/time_stamp.h"
 
-namespace eventlog {
+namespace lumora::log {
 
 namespace {
 
@@ -32,4 +32,4 @@ QString formatTimeStamp(const QTime& utcTimeOfDay) {
     return stamp;
 }
 
-} // namespace eventlog
+} // namespace lumora::log

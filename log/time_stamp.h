@@ -3,9 +3,9 @@
 #include <QString>
 #include <QTime>
 
-namespace eventlog {
+namespace lumora::log {
 
 // "[hh:mm:ss.mmm]", 14 characters, from a UTC time of day.
 QString formatTimeStamp(const QTime& utcTimeOfDay);
 
-} // namespace eventlog
+} // namespace lumora::log

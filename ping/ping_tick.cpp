@@ -1,6 +1,6 @@
 #include "ping/ping_tick.h"
 
-namespace ping {
+namespace lumora::ping {
 
 namespace {
 
@@ -61,4 +61,4 @@ QString runTick(const QString& addressText, platform::IcmpService& icmp) {
     return QStringLiteral("No answer from ") + dottedText(*destination);
 }
 
-} // namespace ping
+} // namespace lumora::ping

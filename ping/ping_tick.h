@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace ping {
+namespace lumora::ping {
 
 inline constexpr int kEchoTtl = 255;
 inline constexpr int kEchoTimeoutMs = 2700;
@@ -17,4 +17,4 @@ QString dottedText(platform::Ipv4 address);
 // characters), sends one echo request and returns the line to log. Blocks.
 QString runTick(const QString& addressText, platform::IcmpService& icmp);
 
-} // namespace ping
+} // namespace lumora::ping

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-namespace ping {
+namespace lumora::ping {
 
 // Shared between the runner and its ticks' threads: a tick that ends after
 // the runner is gone finds no one to hand its line to.
@@ -55,4 +55,4 @@ quint64 TickRunner::start(const QString& addressText) {
     return tick;
 }
 
-} // namespace ping
+} // namespace lumora::ping

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-namespace ping {
+namespace lumora::ping {
 
 // Runs ping ticks (runTick) off the thread that owns the runner: the name
 // lookup and the echo wait block a thread of their own, and each tick's line
@@ -36,4 +36,4 @@ private:
     quint64 lastTick_ = 0;
 };
 
-} // namespace ping
+} // namespace lumora::ping

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace platform {
+namespace lumora::platform {
 
 void EventGate::deliver(Handler handler) {
     if (shutDown_)
@@ -56,4 +56,4 @@ void EventGate::drain() {
     draining_ = false;
 }
 
-} // namespace platform
+} // namespace lumora::platform

@@ -5,7 +5,7 @@
 #include <deque>
 #include <functional>
 
-namespace platform {
+namespace lumora::platform {
 
 // Delivers the window's events one at a time. A handler that is running,
 // including one that sits in a message box's nested event loop, is
@@ -43,4 +43,4 @@ private:
     std::deque<Pending> queue_;
 };
 
-} // namespace platform
+} // namespace lumora::platform

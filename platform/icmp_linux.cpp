@@ -18,7 +18,7 @@
 #include <cstring>
 #include <vector>
 
-namespace platform {
+namespace lumora::platform {
 
 namespace {
 
@@ -357,4 +357,4 @@ std::unique_ptr<IcmpService> makeSystemIcmpService() {
     return std::make_unique<SystemIcmpService>();
 }
 
-} // namespace platform
+} // namespace lumora::platform

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-namespace platform {
+namespace lumora::platform {
 
 // An IPv4 address with the first dotted component in the most significant
 // byte (10.1.2.3 is 0x0A010203).
@@ -40,4 +40,4 @@ public:
 
 std::unique_ptr<IcmpService> makeSystemIcmpService();
 
-} // namespace platform
+} // namespace lumora::platform

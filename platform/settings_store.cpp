@@ -2,7 +2,7 @@
 
 #include <QSettings>
 
-namespace platform {
+namespace lumora::platform {
 
 namespace {
 
@@ -60,4 +60,4 @@ std::optional<QString> IniSettingsStore::save(const QString& app, const QString&
     return QStringLiteral("cannot write ") + settings.fileName();
 }
 
-} // namespace platform
+} // namespace lumora::platform

@@ -7,7 +7,7 @@
 
 class QSettings;
 
-namespace platform {
+namespace lumora::platform {
 
 // Per-user store of text values by application, section and key.
 class SettingsStore {
@@ -47,4 +47,4 @@ private:
     QHash<QString, QString> unreadable_;
 };
 
-} // namespace platform
+} // namespace lumora::platform

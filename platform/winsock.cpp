@@ -6,7 +6,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
-namespace platform {
+namespace lumora::platform {
 
 namespace {
 
@@ -168,4 +168,4 @@ void Winsock::deliver(std::function<void()> event) {
     });
 }
 
-} // namespace platform
+} // namespace lumora::platform

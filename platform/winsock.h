@@ -11,7 +11,7 @@
 #include <functional>
 #include <optional>
 
-namespace platform {
+namespace lumora::platform {
 
 // The window's TCP client socket. Its events go through the event gate.
 // The program's own Close raises no close event, and nothing that the
@@ -76,4 +76,4 @@ private:
     bool everConnected_ = false;
 };
 
-} // namespace platform
+} // namespace lumora::platform

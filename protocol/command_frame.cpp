@@ -1,6 +1,6 @@
 #include "protocol/command_frame.h"
 
-namespace protocol {
+namespace lumora::protocol {
 
 namespace {
 
@@ -48,4 +48,4 @@ QString hexText(QByteArrayView bytes) {
     return text;
 }
 
-} // namespace protocol
+} // namespace lumora::protocol

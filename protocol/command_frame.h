@@ -6,7 +6,7 @@
 
 #include <array>
 
-namespace protocol {
+namespace lumora::protocol {
 
 // The index of the command option group decides the command.
 enum class Command { StatusRequest = 0, OutputSetting = 1, CounterReset = 2 };
@@ -19,4 +19,4 @@ QByteArray buildFrame(Command command, const std::array<int, 4>& outputValues);
 // Every byte as two upper-case hex digits followed by one space ("52 ").
 QString hexText(QByteArrayView bytes);
 
-} // namespace protocol
+} // namespace lumora::protocol

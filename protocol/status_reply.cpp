@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace protocol {
+namespace lumora::protocol {
 
 namespace {
 
@@ -175,4 +175,4 @@ DecodedReply decodeStatusReply(QByteArrayView reply) {
     return decoded;
 }
 
-} // namespace protocol
+} // namespace lumora::protocol

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-namespace protocol {
+namespace lumora::protocol {
 
 inline constexpr qsizetype kStatusReplySize = 112;
 inline constexpr int kInputCount = 12;
@@ -52,4 +52,4 @@ struct DecodedReply {
 // Decodes a reply of exactly kStatusReplySize bytes (the caller checks the length).
 DecodedReply decodeStatusReply(QByteArrayView reply);
 
-} // namespace protocol
+} // namespace lumora::protocol

@@ -44,12 +44,12 @@ void tst_Accessibility::controlIsFoundByItsName_data() {
     row(QStringLiteral("cboTime"), QStringLiteral("Time Interval"));
     row(QStringLiteral("List1"), QStringLiteral("Log"));
     for (int i = 0; i < 12; ++i) {
-        row(app::indexedName("txtCounter", i), QStringLiteral("Counter CH") + twoDigits(i + 1));
-        row(app::indexedName("txtTimegap", i), QStringLiteral("Time Gap CH") + twoDigits(i + 1));
-        row(app::indexedName("chkDIValue", i), QStringLiteral("Digital Input ") + twoDigits(i));
+        row(lumora::app::indexedName("txtCounter", i), QStringLiteral("Counter CH") + twoDigits(i + 1));
+        row(lumora::app::indexedName("txtTimegap", i), QStringLiteral("Time Gap CH") + twoDigits(i + 1));
+        row(lumora::app::indexedName("chkDIValue", i), QStringLiteral("Digital Input ") + twoDigits(i));
     }
     for (int i = 0; i < 4; ++i)
-        row(app::indexedName("chkDOValue", i), QStringLiteral("Digital Output ") + twoDigits(i + 1));
+        row(lumora::app::indexedName("chkDOValue", i), QStringLiteral("Digital Output ") + twoDigits(i + 1));
     // Buttons and options are named by their captions.
     row(QStringLiteral("cmdConnect"), QStringLiteral("Connect"));
     row(QStringLiteral("cmdDisconnect"), QStringLiteral("Disconnect"));
@@ -58,13 +58,13 @@ void tst_Accessibility::controlIsFoundByItsName_data() {
     row(QStringLiteral("cmdSend"), QStringLiteral("Send"));
     row(QStringLiteral("cmdEnd"), QStringLiteral("End"));
     row(QStringLiteral("cmdClear"), QStringLiteral("List Clear"));
-    row(app::indexedName("optInterval", 0), QStringLiteral("OneTime Send"));
-    row(app::indexedName("optInterval", 1), QStringLiteral("Repeat"));
-    row(app::indexedName("optLog", 0), QStringLiteral("List"));
-    row(app::indexedName("optLog", 1), QStringLiteral("List + File"));
-    row(app::indexedName("optCommand", 0), QStringLiteral("R (Status Request)"));
-    row(app::indexedName("optCommand", 1), QStringLiteral("T (DO Setting) + DO Value"));
-    row(app::indexedName("optCommand", 2), QStringLiteral("C (Count Reset)"));
+    row(lumora::app::indexedName("optInterval", 0), QStringLiteral("OneTime Send"));
+    row(lumora::app::indexedName("optInterval", 1), QStringLiteral("Repeat"));
+    row(lumora::app::indexedName("optLog", 0), QStringLiteral("List"));
+    row(lumora::app::indexedName("optLog", 1), QStringLiteral("List + File"));
+    row(lumora::app::indexedName("optCommand", 0), QStringLiteral("R (Status Request)"));
+    row(lumora::app::indexedName("optCommand", 1), QStringLiteral("T (DO Setting) + DO Value"));
+    row(lumora::app::indexedName("optCommand", 2), QStringLiteral("C (Count Reset)"));
 }
 
 void tst_Accessibility::controlIsFoundByItsName() {

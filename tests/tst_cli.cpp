@@ -88,7 +88,7 @@ QByteArray reply(std::initializer_list<std::pair<int, const char*>> fields) {
 }
 
 // What the window shows for a reply, as one CSV row or JSON object would list it.
-QStringList shownValues(const protocol::DecodedReply& r, const QString& refused) {
+QStringList shownValues(const lumora::protocol::DecodedReply& r, const QString& refused) {
     QStringList values;
     for (int s : r.inputs)
         values << (s >= 0 && s <= 2 ? QString::number(s) : refused);
@@ -123,7 +123,7 @@ bool matchesDecoder(const QString& jsonLine, QString* why) {
         *why = u"raw: "_s + jsonLine;
         return false;
     }
-    if (jsonValues(o) != shownValues(protocol::decodeStatusReply(raw), u"null"_s)) {
+    if (jsonValues(o) != shownValues(lumora::protocol::decodeStatusReply(raw), u"null"_s)) {
         *why = u"values: "_s + jsonLine;
         return false;
     }
@@ -305,8 +305,8 @@ void tst_Cli::usageErrors_data() {
 void tst_Cli::usageErrors() {
     QFETCH(QString, args);
     QFETCH(QString, error);
-    const cli::ParsedArguments parsed = cli::parseArguments(args.split(u' '));
-    QCOMPARE(parsed.outcome, cli::ParsedArguments::Outcome::UsageError);
+    const lumora::cli::ParsedArguments parsed = lumora::cli::parseArguments(args.split(u' '));
+    QCOMPARE(parsed.outcome, lumora::cli::ParsedArguments::Outcome::UsageError);
     QVERIFY2(parsed.error.startsWith(error), qPrintable(parsed.error));
 }
 
@@ -331,7 +331,7 @@ void tst_Cli::pollRule() {
     QFETCH(QString, events);
     QFETCH(QList<qint64>, counts);
     QFETCH(int, exitStatus);
-    cli::PollRule rule(kReplySize);
+    lumora::cli::PollRule rule(kReplySize);
     for (const QString& event : events.split(u' ')) {
         if (event == u"S") {
             if (!rule.awaitingReply())
@@ -344,7 +344,7 @@ void tst_Cli::pollRule() {
             static_cast<void>(rule.arrived(QByteArray(event.toInt(), '\0')));
         }
     }
-    const cli::PollCounts& c = rule.counts();
+    const lumora::cli::PollCounts& c = rule.counts();
     QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts}), counts);
     QCOMPARE(rule.exitStatus(), exitStatus);
 }
@@ -819,7 +819,7 @@ void tst_Cli::decodeWindowLog() {
         for (int row : rows) {
             const QString time = (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row);
             expected << (QStringList{time} +
-                         shownValues(protocol::decodeStatusReply(loggedReplies_.at(row)), QString()))
+                         shownValues(lumora::protocol::decodeStatusReply(loggedReplies_.at(row)), QString()))
                             .join(u',');
         }
         QCOMPARE(run.out, expected);

@@ -4,7 +4,7 @@
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
-using protocol::Command;
+using lumora::protocol::Command;
 using OutputValues = std::array<int, 4>;
 
 Q_DECLARE_METATYPE(Command)
@@ -44,13 +44,13 @@ void TestCommandFrame::buildFrame() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, sendText);
 
-    QCOMPARE(protocol::buildFrame(command, outputs), bytes);
-    QCOMPARE(protocol::hexText(bytes), sendText);
+    QCOMPARE(lumora::protocol::buildFrame(command, outputs), bytes);
+    QCOMPARE(lumora::protocol::hexText(bytes), sendText);
 }
 
 void TestCommandFrame::hexText() {
-    QCOMPARE(protocol::hexText(QByteArray()), QString());
-    QCOMPARE(protocol::hexText(QByteArray::fromHex("0a00ff")), u"0A 00 FF "_s);
+    QCOMPARE(lumora::protocol::hexText(QByteArray()), QString());
+    QCOMPARE(lumora::protocol::hexText(QByteArray::fromHex("0a00ff")), u"0A 00 FF "_s);
 }
 
 LUMORA_TEST_MAIN_CORE(TestCommandFrame)

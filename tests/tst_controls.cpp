@@ -1,6 +1,6 @@
-#include "platform/controls.h"
+#include "platform/widgets/controls.h"
 #include "platform/event_gate.h"
-#include "platform/send_timer.h"
+#include "platform/timer.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QThread>
 
-using platform::CheckBox;
+using lumora::platform::widgets::CheckBox;
 
 class tst_Controls : public QObject {
     Q_OBJECT
@@ -67,8 +67,8 @@ void tst_Controls::invalidValueRaisesCatchableError() {
     try {
         box.setValue(value);
         QFAIL("no error raised");
-    } catch (const platform::ControlError& error) {
-        QCOMPARE(error.code(), platform::kInvalidPropertyValue);
+    } catch (const lumora::platform::widgets::ControlError& error) {
+        QCOMPARE(error.code(), lumora::platform::widgets::kInvalidPropertyValue);
         QVERIFY(!error.description().isEmpty());
     }
     QCOMPARE(box.value(), 1);
@@ -76,7 +76,7 @@ void tst_Controls::invalidValueRaisesCatchableError() {
 }
 
 void tst_Controls::changeEventRunsForProgramChangesWhileDisabled() {
-    platform::EventGate gate;
+    lumora::platform::EventGate gate;
     CheckBox box;
     box.setEnabled(false);
     QList<int> seen;
@@ -103,8 +103,8 @@ void tst_Controls::changeEventSkipsUnchangedValue() {
 }
 
 void tst_Controls::zeroIntervalTimerNeverTicks() {
-    platform::EventGate gate;
-    platform::Timer timer(gate, 0);
+    lumora::platform::EventGate gate;
+    lumora::platform::Timer timer(gate, 0);
     int ticks = 0;
     timer.onTick = [&] { ++ticks; };
     timer.setEnabled(true);
@@ -120,8 +120,8 @@ void tst_Controls::zeroIntervalTimerNeverTicks() {
 }
 
 void tst_Controls::reapplyingIntervalKeepsCadence() {
-    platform::EventGate gate;
-    platform::Timer timer(gate, 100);
+    lumora::platform::EventGate gate;
+    lumora::platform::Timer timer(gate, 100);
     int ticks = 0;
     // Re-applying the unchanged interval on every tick, as repeated sending does.
     timer.onTick = [&] {
@@ -141,8 +141,8 @@ void tst_Controls::reapplyingIntervalKeepsCadence() {
 }
 
 void tst_Controls::ticksDueDuringHandlerAreDeliveredOnce() {
-    platform::EventGate gate;
-    platform::Timer timer(gate, 10);
+    lumora::platform::EventGate gate;
+    lumora::platform::Timer timer(gate, 10);
     int ticks = 0;
     timer.onTick = [&] { ++ticks; };
     gate.deliver([&] {
@@ -160,8 +160,8 @@ void tst_Controls::ticksDueDuringHandlerAreDeliveredOnce() {
 // each tick a little, far less than that.
 void tst_Controls::lateTickKeepsPhase() {
     constexpr int kInterval = 100;
-    platform::EventGate gate;
-    platform::Timer timer(gate, kInterval);
+    lumora::platform::EventGate gate;
+    lumora::platform::Timer timer(gate, kInterval);
     QElapsedTimer clock;
     QList<qint64> ticks;
     timer.onTick = [&] {
@@ -182,7 +182,7 @@ void tst_Controls::lateTickKeepsPhase() {
 }
 
 void tst_Controls::gateQueuesEventsWhileHandlerRuns() {
-    platform::EventGate gate;
+    lumora::platform::EventGate gate;
     QStringList order;
     gate.deliver([&] {
         order << QStringLiteral("a-begin");
@@ -236,12 +236,12 @@ void tst_Controls::keyFilter() {
     QFETCH(QString, textAfter);
     QFETCH(int, beeps);
     QWidget window;
-    auto* box = new platform::TextBox(&window);
-    auto* combo = new platform::ComboBox(&window);
+    auto* box = new lumora::platform::widgets::TextBox(&window);
+    auto* combo = new lumora::platform::widgets::ComboBox(&window);
     combo->move(0, 40);
     int beeped = 0;
-    platform::NumericKeyFilter::install(box, [&] { ++beeped; });
-    platform::NumericKeyFilter::install(combo, [&] { ++beeped; });
+    lumora::platform::widgets::NumericKeyFilter::install(box, [&] { ++beeped; });
+    lumora::platform::widgets::NumericKeyFilter::install(combo, [&] { ++beeped; });
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     for (QLineEdit* field : {static_cast<QLineEdit*>(box), combo->lineEdit()}) {

@@ -38,7 +38,7 @@ void TestConversions::intervalMsFromText_data() {
 void TestConversions::intervalMsFromText() {
     QFETCH(QString, text);
     QFETCH(int, expected);
-    QCOMPARE(session::intervalMsFromText(text), expected);
+    QCOMPARE(lumora::link::intervalMsFromText(text), expected);
 }
 
 void TestConversions::portFromText_data() {
@@ -58,7 +58,7 @@ void TestConversions::portFromText_data() {
 void TestConversions::portFromText() {
     QFETCH(QString, text);
     QFETCH(int, expected);
-    const std::optional<std::uint16_t> port = session::portFromText(text);
+    const std::optional<std::uint16_t> port = lumora::link::portFromText(text);
     QCOMPARE(port ? int(*port) : -1, expected);
 }
 
@@ -70,8 +70,8 @@ void TestConversions::pointWhateverTheLocale() {
     const QByteArray saved(std::setlocale(LC_NUMERIC, nullptr));
     std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
 
-    const int interval = session::intervalMsFromText(u"1.5"_s);
-    const std::optional<std::uint16_t> port = session::portFromText(u"80.6"_s);
+    const int interval = lumora::link::intervalMsFromText(u"1.5"_s);
+    const std::optional<std::uint16_t> port = lumora::link::portFromText(u"80.6"_s);
 
     std::setlocale(LC_NUMERIC, saved.constData());
     QLocale::setDefault(previousDefault);

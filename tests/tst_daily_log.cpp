@@ -41,8 +41,8 @@ void TestDailyLog::init() {
 }
 
 void TestDailyLog::dailyLogPath() {
-    QCOMPARE(eventlog::dailyLogPath(u"/opt/lumora"_s, QDate(2016, 9, 8)), u"/opt/lumora/Log/20160908.txt"_s);
-    QCOMPARE(eventlog::dailyLogPath(u"/"_s, QDate(2024, 12, 31)), u"/Log/20241231.txt"_s);
+    QCOMPARE(lumora::log::dailyLogPath(u"/opt/lumora"_s, QDate(2016, 9, 8)), u"/opt/lumora/Log/20160908.txt"_s);
+    QCOMPARE(lumora::log::dailyLogPath(u"/"_s, QDate(2024, 12, 31)), u"/Log/20241231.txt"_s);
 }
 
 void TestDailyLog::appendLine_data() {
@@ -71,7 +71,7 @@ void TestDailyLog::appendLine() {
         file.close();
     }
     for (const QString& text : texts)
-        QCOMPARE(eventlog::appendLine(file.fileName(), text).value_or(u"written"_s), u"written"_s);
+        QCOMPARE(lumora::log::appendLine(file.fileName(), text).value_or(u"written"_s), u"written"_s);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), expected);
 }
@@ -86,7 +86,7 @@ void TestDailyLog::appendFails() {
     QFETCH(bool, directoryInPlace);
     QVERIFY(directoryInPlace ? QDir().mkpath(logFile()) : QDir(logDir()).removeRecursively());
 
-    const std::optional<QString> failure = eventlog::appendLine(logFile(), u"lost"_s);
+    const std::optional<QString> failure = lumora::log::appendLine(logFile(), u"lost"_s);
     // The path and the system's own words ("Is a directory"), in whatever language.
     QFile probe(logFile());
     QVERIFY(!probe.open(QIODevice::WriteOnly | QIODevice::Append));
@@ -115,7 +115,7 @@ void TestDailyLog::fullDiskLeavesWholeBlocks() {
     int written = 0;
     std::optional<QString> failure;
     while (!failure && written < 20) {
-        failure = eventlog::appendLine(path, block);
+        failure = lumora::log::appendLine(path, block);
         written += failure ? 0 : 1;
     }
     QVERIFY2(failure, "the disk never filled");
@@ -127,7 +127,7 @@ void TestDailyLog::fullDiskLeavesWholeBlocks() {
 
     // Space comes back: the next block follows the last whole one.
     QCOMPARE(::mount(nullptr, mountPath.constData(), nullptr, MS_REMOUNT, "size=64k"), 0);
-    QCOMPARE(eventlog::appendLine(path, block).value_or(u"written"_s), u"written"_s);
+    QCOMPARE(lumora::log::appendLine(path, block).value_or(u"written"_s), u"written"_s);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), inFile.repeated(written + 1));
 }
@@ -150,7 +150,7 @@ void TestDailyLog::specialFileRefusedAtOnce() {
     });
 
     auto pending =
-        std::async(std::launch::async, [this] { return eventlog::appendLine(logFile(), u"lost"_s); });
+        std::async(std::launch::async, [this] { return lumora::log::appendLine(logFile(), u"lost"_s); });
     const bool returned = pending.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     if (!returned && reader < 0)
         reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // lets a hung write end

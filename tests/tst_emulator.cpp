@@ -15,7 +15,7 @@
 #include <signal.h>
 
 using namespace Qt::StringLiterals;
-using emulator::Behaviour;
+using lumora::emulator::Behaviour;
 
 namespace {
 
@@ -51,7 +51,7 @@ struct Rig {
 
     std::int64_t now = 0;
     QStringList lines;
-    emulator::UnitServer server;
+    lumora::emulator::UnitServer server;
 };
 
 // A client that records each arrival separately, to tell a split reply apart.
@@ -164,9 +164,9 @@ void TestEmulator::exchange() {
     QFETCH(bool, cleared);
     QFETCH(bool, closes);
 
-    const emulator::CommandLine parsed =
-        emulator::parseCommandLine(QStringList{u"unit"_s} + flags.split(u' ', Qt::SkipEmptyParts));
-    QCOMPARE(parsed.outcome, emulator::CommandLine::Outcome::Run);
+    const lumora::emulator::CommandLine parsed =
+        lumora::emulator::parseCommandLine(QStringList{u"unit"_s} + flags.split(u' ', Qt::SkipEmptyParts));
+    QCOMPARE(parsed.outcome, lumora::emulator::CommandLine::Outcome::Run);
     Behaviour behaviour = parsed.options.behaviour;
     behaviour.splitDelayMs = kSplitDelayMs;
     Rig rig(behaviour);
@@ -234,9 +234,9 @@ void TestEmulator::neverReadHoldsClientBack() {
 // milliseconds between the last two rising edges, whatever the resets. The
 // pattern depends on the seed alone.
 void TestEmulator::countersFollowInputs() {
-    emulator::UnitSimulation unit(emulator::kDefaultSeed);
-    emulator::UnitSimulation twin(emulator::kDefaultSeed);
-    emulator::UnitSimulation other(emulator::kDefaultSeed + 1);
+    lumora::emulator::UnitSimulation unit(lumora::emulator::kDefaultSeed);
+    lumora::emulator::UnitSimulation twin(lumora::emulator::kDefaultSeed);
+    lumora::emulator::UnitSimulation other(lumora::emulator::kDefaultSeed + 1);
     bool otherDiffers = false;
     std::array<quint8, kInputs> level{};
     std::array<quint32, kInputs> rises{};
@@ -314,7 +314,7 @@ void TestEmulator::outputLines() {
 }
 
 void TestEmulator::commandLine_data() {
-    using Outcome = emulator::CommandLine::Outcome;
+    using Outcome = lumora::emulator::CommandLine::Outcome;
     QTest::addColumn<QString>("args");
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<QString>("listen"); // address and port, when it runs
@@ -333,13 +333,13 @@ void TestEmulator::commandLine_data() {
 
 void TestEmulator::commandLine() {
     QFETCH(QString, args);
-    QFETCH(emulator::CommandLine::Outcome, outcome);
+    QFETCH(lumora::emulator::CommandLine::Outcome, outcome);
     QFETCH(QString, listen);
 
-    const emulator::CommandLine parsed =
-        emulator::parseCommandLine(QStringList{u"unit"_s} + args.split(u' ', Qt::SkipEmptyParts));
+    const lumora::emulator::CommandLine parsed =
+        lumora::emulator::parseCommandLine(QStringList{u"unit"_s} + args.split(u' ', Qt::SkipEmptyParts));
     QCOMPARE(parsed.outcome, outcome);
-    if (outcome == emulator::CommandLine::Outcome::Run)
+    if (outcome == lumora::emulator::CommandLine::Outcome::Run)
         QCOMPARE(parsed.options.address.toString() + u' ' + QString::number(parsed.options.port), listen);
     else
         QVERIFY(!parsed.text.isEmpty());

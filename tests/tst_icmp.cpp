@@ -49,7 +49,7 @@ bool dropNetRawCapability() {
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-std::string dotted(platform::Ipv4 address) {
+std::string dotted(lumora::platform::Ipv4 address) {
     return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 0xFF) + '.' +
            std::to_string((address >> 8) & 0xFF) + '.' + std::to_string(address & 0xFF);
 }
@@ -70,18 +70,18 @@ int echo(int argc, char** argv) {
             return report(1, "cannot drop CAP_NET_RAW");
     }
     const auto start = std::chrono::steady_clock::now();
-    const platform::EchoOutcome outcome =
-        platform::makeSystemIcmpService()->echo(ntohl(destination.s_addr), 255, std::atoi(argv[3]));
+    const lumora::platform::EchoOutcome outcome =
+        lumora::platform::makeSystemIcmpService()->echo(ntohl(destination.s_addr), 255, std::atoi(argv[3]));
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     switch (outcome.kind) {
-    case platform::EchoOutcome::Kind::Reply:
+    case lumora::platform::EchoOutcome::Kind::Reply:
         return report(0, "Reply " + dotted(outcome.reply.from) + ' ' +
                              std::to_string(outcome.reply.dataSize) + ' ' +
                              std::to_string(outcome.reply.ttl));
-    case platform::EchoOutcome::Kind::NoAnswer:
+    case lumora::platform::EchoOutcome::Kind::NoAnswer:
         return report(0, "NoAnswer " + std::to_string(elapsed.count()));
-    case platform::EchoOutcome::Kind::NotAvailable:
+    case lumora::platform::EchoOutcome::Kind::NotAvailable:
         return report(0, "NotAvailable " + outcome.reason.toStdString());
     }
     return report(1, "unknown outcome");
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     if (::unshare(CLONE_NEWNET) != 0 || !bringLoopbackUp())
         return report(kSkipExitCode, std::string("no network namespace here: ") + std::strerror(errno));
     if (argc == 3 && std::string(argv[1]) == "resolve") {
-        const auto address = platform::makeSystemIcmpService()->resolveFirstIpv4(QByteArray(argv[2]));
+        const auto address = lumora::platform::makeSystemIcmpService()->resolveFirstIpv4(QByteArray(argv[2]));
         return report(0, address ? "Resolved " + dotted(*address) : std::string("Unresolved"));
     }
     if (argc >= 2 && std::string(argv[1]) == "echo")
@@ -121,10 +121,10 @@ constexpr int kNamespaceTimeoutMs = 800;
 // Only a wait far beyond the time-out counts as a fault on a loaded machine.
 constexpr int kGenerousSlackMs = 5000;
 constexpr int kHelperRunLimitMs = 60000;
-constexpr platform::Ipv4 kLoopback = 0x7F000001;
-constexpr platform::Ipv4 kLoopback2 = 0x7F000002;
+constexpr lumora::platform::Ipv4 kLoopback = 0x7F000001;
+constexpr lumora::platform::Ipv4 kLoopback2 = 0x7F000002;
 
-QString dotted(platform::Ipv4 address) {
+QString dotted(lumora::platform::Ipv4 address) {
     return u"%1.%2.%3.%4"_s.arg(address >> 24)
         .arg((address >> 16) & 0xFF)
         .arg((address >> 8) & 0xFF)
@@ -156,10 +156,10 @@ private Q_SLOTS:
 };
 
 void tst_Icmp::loopbackEcho() {
-    const platform::EchoOutcome outcome = platform::makeSystemIcmpService()->echo(kLoopback, 255, kTimeoutMs);
-    if (outcome.kind == platform::EchoOutcome::Kind::NotAvailable)
+    const lumora::platform::EchoOutcome outcome = lumora::platform::makeSystemIcmpService()->echo(kLoopback, 255, kTimeoutMs);
+    if (outcome.kind == lumora::platform::EchoOutcome::Kind::NotAvailable)
         QSKIP(qPrintable(u"no ICMP socket for this user: "_s + outcome.reason));
-    QCOMPARE(outcome.kind, platform::EchoOutcome::Kind::Reply);
+    QCOMPARE(outcome.kind, lumora::platform::EchoOutcome::Kind::Reply);
     QCOMPARE(dotted(outcome.reply.from), u"127.0.0.1"_s);
     QCOMPARE(outcome.reply.dataSize, std::uint16_t{0});
     QVERIFY(outcome.reply.ttl > 0);
@@ -170,10 +170,10 @@ void tst_Icmp::loopbackEcho() {
 // still return its own. A loopback echo takes microseconds, so only many of
 // them make a stray reply land in the window between opening and sending.
 void tst_Icmp::concurrentEchoesSeeOwnReplies() {
-    constexpr std::array<platform::Ipv4, 2> kDestinations{kLoopback, kLoopback2};
+    constexpr std::array<lumora::platform::Ipv4, 2> kDestinations{kLoopback, kLoopback2};
     constexpr int kEchoes = 1000;
-    const auto service = platform::makeSystemIcmpService();
-    std::array<QList<platform::EchoOutcome>, 2> outcomes;
+    const auto service = lumora::platform::makeSystemIcmpService();
+    std::array<QList<lumora::platform::EchoOutcome>, 2> outcomes;
     {
         std::array<std::jthread, 2> threads;
         for (std::size_t t = 0; t < threads.size(); ++t)
@@ -183,10 +183,10 @@ void tst_Icmp::concurrentEchoesSeeOwnReplies() {
             });
     }
     for (std::size_t t = 0; t < outcomes.size(); ++t) {
-        for (const platform::EchoOutcome& outcome : outcomes[t]) {
-            if (outcome.kind == platform::EchoOutcome::Kind::NotAvailable)
+        for (const lumora::platform::EchoOutcome& outcome : outcomes[t]) {
+            if (outcome.kind == lumora::platform::EchoOutcome::Kind::NotAvailable)
                 QSKIP(qPrintable(u"no ICMP socket for this user: "_s + outcome.reason));
-            QCOMPARE(outcome.kind, platform::EchoOutcome::Kind::Reply);
+            QCOMPARE(outcome.kind, lumora::platform::EchoOutcome::Kind::Reply);
             QCOMPARE(dotted(outcome.reply.from), dotted(kDestinations[t]));
         }
     }

@@ -13,7 +13,7 @@ namespace {
 // the top until 1000 remain.
 QStringList expectedAfter(QStringList list, const QStringList& added) {
     for (const QString& line : added) {
-        while (list.size() > eventlog::LogListModel::kKeepBeforeAppend)
+        while (list.size() > lumora::log::LogListModel::kKeepBeforeAppend)
             list.removeFirst();
         list.append(line);
     }
@@ -27,7 +27,7 @@ QStringList numbered(const QString& prefix, int count) {
     return lines;
 }
 
-QStringList contents(const eventlog::LogListModel& model) {
+QStringList contents(const lumora::log::LogListModel& model) {
     QStringList lines;
     for (int row = 0; row < model.rowCount(); ++row)
         lines.append(model.data(model.index(row)).toString());
@@ -70,7 +70,7 @@ void TestLogListModel::append() {
     QFETCH(bool, asBlock);
     QFETCH(int, newRows);
 
-    eventlog::LogListModel model;
+    lumora::log::LogListModel model;
     const QStringList old = numbered(u"old"_s, before);
     model.append(old);
     QCOMPARE(contents(model), old);
@@ -78,7 +78,7 @@ void TestLogListModel::append() {
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
-    QSignalSpy appended(&model, &eventlog::LogListModel::linesAppended);
+    QSignalSpy appended(&model, &lumora::log::LogListModel::linesAppended);
 
     const QStringList lines = numbered(u"new"_s, added);
     int lastRow = -1;
@@ -104,12 +104,12 @@ void TestLogListModel::append() {
     const int last = appended.first().at(1).toInt();
     QCOMPARE(last, model.rowCount() - 1);
     QCOMPARE(model.line(first), expected.at(first));
-    QCOMPARE(last - first + 1, std::min<int>(added, eventlog::LogListModel::kFull));
+    QCOMPARE(last - first + 1, std::min<int>(added, lumora::log::LogListModel::kFull));
     QCOMPARE(model.line(last), lines.last());
 }
 
 void TestLogListModel::clearThenAppend() {
-    eventlog::LogListModel model;
+    lumora::log::LogListModel model;
     model.append(u"old"_s);
     model.clear();
     QCOMPARE(model.rowCount(), 0);

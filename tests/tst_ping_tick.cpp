@@ -4,7 +4,7 @@
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
-using platform::EchoOutcome;
+using lumora::platform::EchoOutcome;
 
 Q_DECLARE_METATYPE(EchoOutcome)
 
@@ -12,18 +12,18 @@ namespace {
 
 // Stands in for the system's resolver and ICMP socket: the resolver's answer
 // is its first IPv4 address, or none.
-class FakeIcmp final : public platform::IcmpService {
+class FakeIcmp final : public lumora::platform::IcmpService {
 public:
-    std::optional<platform::Ipv4> resolveFirstIpv4(const QByteArray& hostName) override {
+    std::optional<lumora::platform::Ipv4> resolveFirstIpv4(const QByteArray& hostName) override {
         askedNames.append(hostName);
         return firstAddress;
     }
-    EchoOutcome echo(platform::Ipv4 destination, int ttl, int timeoutMs) override {
+    EchoOutcome echo(lumora::platform::Ipv4 destination, int ttl, int timeoutMs) override {
         echoes.append({destination, ttl, timeoutMs});
         return outcome;
     }
 
-    std::optional<platform::Ipv4> firstAddress = std::nullopt;
+    std::optional<lumora::platform::Ipv4> firstAddress = std::nullopt;
     EchoOutcome outcome = {};
     QList<QByteArray> askedNames = {};
     QList<std::array<qint64, 3>> echoes = {};
@@ -33,7 +33,7 @@ EchoOutcome outcome(EchoOutcome::Kind kind, const QString& reason = {}) {
     return {kind, {}, reason};
 }
 
-EchoOutcome reply(platform::Ipv4 from, std::uint32_t ms, std::uint16_t bytes, std::uint8_t ttl) {
+EchoOutcome reply(lumora::platform::Ipv4 from, std::uint32_t ms, std::uint16_t bytes, std::uint8_t ttl) {
     return {EchoOutcome::Kind::Reply, {from, ms, bytes, ttl}, {}};
 }
 
@@ -94,9 +94,9 @@ void TestPingTick::runTick() {
 
     FakeIcmp icmp;
     if (firstAddress != kUnresolved)
-        icmp.firstAddress = platform::Ipv4(firstAddress);
+        icmp.firstAddress = lumora::platform::Ipv4(firstAddress);
     icmp.outcome = outcome;
-    QCOMPARE(ping::runTick(text, icmp), line);
+    QCOMPARE(lumora::ping::runTick(text, icmp), line);
     QCOMPARE(icmp.askedNames, QList<QByteArray>{askedName});
     // One request with time to live 255 and a 2700 ms wait, to the first address.
     const auto expectedEchoes = firstAddress == kUnresolved

@@ -54,7 +54,7 @@ void tst_PingWindow::startLogsAtOnceThenAboutOncePerSecond() {
     Harness h;
     h.start();
     h.edit("txtDestIP")->setText(QStringLiteral("10.1.2.3"));
-    h.icmp.resolve = [](const QByteArray&) { return std::optional<platform::Ipv4>(0x0A010203); };
+    h.icmp.resolve = [](const QByteArray&) { return std::optional<lumora::platform::Ipv4>(0x0A010203); };
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
     // The first line comes with the click's own echo, before any timer tick.
     QTRY_COMPARE_WITH_TIMEOUT(
@@ -129,12 +129,12 @@ void tst_PingWindow::tickWaitsOffTheWindow() {
     if (slowLookup) {
         h.icmp.resolve = [&](const QByteArray&) {
             hold();
-            return std::optional<platform::Ipv4>(0x7F000001);
+            return std::optional<lumora::platform::Ipv4>(0x7F000001);
         };
     } else {
-        h.icmp.reply = [&](platform::Ipv4) {
+        h.icmp.reply = [&](lumora::platform::Ipv4) {
             hold();
-            return platform::EchoOutcome{};
+            return lumora::platform::EchoOutcome{};
         };
     }
 
@@ -182,16 +182,16 @@ void tst_PingWindow::silentAddressInOwnNamespace() {
     const testsupport::SilentLoopbackNamespace silent;
     if (!silent.failure().empty())
         QSKIP(silent.failure().c_str());
-    const auto icmp = platform::makeSystemIcmpService();
+    const auto icmp = lumora::platform::makeSystemIcmpService();
     Harness h;
-    app::Services services = h.services();
+    lumora::app::Services services = h.services();
     services.icmp = icmp.get();
-    h.window = app::Main(services);
+    h.window = lumora::app::Main(services);
     h.edit("txtDestIP")->setText(QStringLiteral("127.0.0.1"));
 
     QElapsedTimer clock;
     QList<qint64> loggedAt;
-    connect(&h.window->logLines(), &eventlog::LogListModel::linesAppended, this,
+    connect(&h.window->logLines(), &lumora::log::LogListModel::linesAppended, this,
             [&] { loggedAt.append(clock.elapsed()); });
     StallMeter stalls;
     clock.start();
@@ -215,14 +215,14 @@ void tst_PingWindow::silentAddressInOwnNamespace() {
 }
 
 void tst_PingWindow::realEchoFromLoopback() {
-    const auto icmp = platform::makeSystemIcmpService();
+    const auto icmp = lumora::platform::makeSystemIcmpService();
     Harness h;
     h.start();
     h.window->PingTimer().setEnabled(false);
     h.edit("txtDestIP")->setText(QStringLiteral(" 127.0.0.1 "));
-    platform::IcmpService* real = icmp.get();
+    lumora::platform::IcmpService* real = icmp.get();
     h.icmp.resolve = [real](const QByteArray& name) { return real->resolveFirstIpv4(name); };
-    h.icmp.reply = [real](platform::Ipv4 to) { return real->echo(to, 255, 2700); };
+    h.icmp.reply = [real](lumora::platform::Ipv4 to) { return real->echo(to, 255, 2700); };
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
     QTRY_VERIFY(!h.lines().isEmpty());
     QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);

@@ -40,7 +40,7 @@ struct LogWatch {
 
     explicit LogWatch(Harness& h) {
         clock.start();
-        QObject::connect(&h.window->logLines(), &eventlog::LogListModel::linesAppended, h.window.get(),
+        QObject::connect(&h.window->logLines(), &lumora::log::LogListModel::linesAppended, h.window.get(),
                          [this, &h](int first, int last) {
                              for (int row = first; row <= last; ++row) {
                                  events.append(h.window->logLines().line(row).mid(14));
@@ -203,7 +203,7 @@ void tst_Repeat::endInEachState() {
     chooseRepeat(h, QString());
     if (!repeat)
         h.click("optInterval", 0);
-    const QColor colour = repeat ? QColor(Qt::white) : platform::systemColour(platform::SystemColour::Menu);
+    const QColor colour = repeat ? QColor(Qt::white) : lumora::platform::widgets::systemColour(lumora::platform::widgets::SystemColour::Menu);
     QVERIFY2(repeat || colour != QColor(Qt::white),
              "the menu colour must differ from white for this test to tell");
     QCOMPARE(background(h), colour);
@@ -330,10 +330,10 @@ void tst_Repeat::refusedByteInEveryReplyLetsUserOut() {
     LoopbackPeer peer;
     QVERIFY(peer.listen());
     Harness h;
-    platform::SystemDialogs systemBoxes;
-    app::Services services = h.services();
+    lumora::platform::widgets::SystemDialogs systemBoxes;
+    lumora::app::Services services = h.services();
     services.dialogs = &systemBoxes;
-    h.window = app::Main(services);
+    h.window = lumora::app::Main(services);
     h.dial(QString::number(peer.port()));
     QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kConnected), kWaitMs);
     QByteArray refused(112, '\0');

@@ -1,4 +1,4 @@
-#include "app/settings_keys.h"
+#include "link/settings_keys.h"
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
@@ -13,7 +13,7 @@ using testsupport::Harness;
 namespace {
 
 QString iniPath() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication).fileName();
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, lumora::link::settings::kApplication).fileName();
 }
 
 void wipeSettings() {
@@ -33,14 +33,14 @@ QByteArray readIni() {
 }
 
 QString stored(const QString& key) {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication)
-        .value(app::settings::kSection + u'/' + key)
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, lumora::link::settings::kApplication)
+        .value(lumora::link::settings::kSection + u'/' + key)
         .toString();
 }
 
 void store(const QString& key, const QString& value) {
-    QSettings(QSettings::IniFormat, QSettings::UserScope, app::settings::kApplication)
-        .setValue(app::settings::kSection + u'/' + key, value);
+    QSettings(QSettings::IniFormat, QSettings::UserScope, lumora::link::settings::kApplication)
+        .setValue(lumora::link::settings::kSection + u'/' + key, value);
 }
 
 // Opens the list with a click on the arrow and clicks the item.
@@ -119,7 +119,7 @@ void tst_Shell::eachChangeStoresItsOwnKey_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    using namespace app::settings;
+    using namespace lumora::link::settings;
     QTest::newRow("address typed") << QStringLiteral("txtDestIP") << QStringLiteral("9") << kAddressKey
                                    << QStringLiteral("127.0.0.19");
     QTest::newRow("port typed") << QStringLiteral("txtDestPort") << QStringLiteral("9") << kPortKey
@@ -137,7 +137,7 @@ void tst_Shell::eachChangeStoresItsOwnKey() {
     QFETCH(QString, typed);
     QFETCH(QString, key);
     QFETCH(QString, value);
-    using namespace app::settings;
+    using namespace lumora::link::settings;
     QMap<QString, QString> expected{{kAddressKey, QStringLiteral("127.0.0.1")},
                                     {kPortKey, QStringLiteral("4001")},
                                     {kIntervalKey, QStringLiteral("2.5")}};
@@ -222,8 +222,8 @@ void tst_Shell::unreadableSettingsAreLeftAsTheyAre() {
     QVERIFY(content.isEmpty() ? QDir().mkpath(path) : writeIni(content));
     Harness h;
     h.start();
-    QCOMPARE(h.edit("txtDestIP")->text(), app::settings::kDefaultAddress);
-    QCOMPARE(h.edit("txtDestPort")->text(), app::settings::kDefaultPort);
+    QCOMPARE(h.edit("txtDestIP")->text(), lumora::link::settings::kDefaultAddress);
+    QCOMPARE(h.edit("txtDestPort")->text(), lumora::link::settings::kDefaultPort);
     QWidget* keys = h.focusByClick(h.edit("txtDestPort"));
     QVERIFY(keys != nullptr);
     QTest::keyClick(keys, Qt::Key_End);
@@ -276,7 +276,7 @@ void tst_Shell::everyControlInsideWindowAndFrames() {
     Harness h;
     h.start();
     QList<QWidget*> all;
-    for (const app::ControlSpec& design : app::controlInventory())
+    for (const lumora::app::ControlSpec& design : lumora::app::controlInventory())
         all.append(h.find<QWidget>(design.name));
     QCOMPARE(all.size(), 9 + 6 + 2 + 5 + 2 + 6 + 12 + 4 + 24 + 24 + 4);
     for (QWidget* w : all) {
@@ -474,7 +474,7 @@ void tst_Shell::fieldsLimitLength() {
     QFETCH(QString, start);
     QFETCH(QString, typed);
     QFETCH(QString, expected);
-    store(field == QLatin1String("txtDestIP") ? app::settings::kAddressKey : app::settings::kPortKey, start);
+    store(field == QLatin1String("txtDestIP") ? lumora::link::settings::kAddressKey : lumora::link::settings::kPortKey, start);
     Harness h;
     h.start();
     QLineEdit* edit = h.find<QLineEdit>(field);

@@ -55,16 +55,16 @@ void tst_Startup::logHomeFollowsWhereTheProgramRuns() {
     QFETCH(QString, programDir);
     QFETCH(QString, installedBinDir);
     QFETCH(bool, installed);
-    QCOMPARE(app::logHome(programDir, installedBinDir), installed ? clientDataFolder() : programDir);
+    QCOMPARE(lumora::app::logHome(programDir, installedBinDir), installed ? clientDataFolder() : programDir);
 }
 
 void tst_Startup::installedProgramLogsIntoDataFolder() {
     QVERIFY(!QFileInfo::exists(clientDataFolder()));
     QTemporaryDir bin;
     Harness h;
-    app::Services services = h.services();
-    services.programDir = app::logHome(bin.path(), bin.path());
-    h.window = app::Main(services);
+    lumora::app::Services services = h.services();
+    services.programDir = lumora::app::logHome(bin.path(), bin.path());
+    h.window = lumora::app::Main(services);
 
     const QString log = QDir(clientDataFolder()).filePath(QStringLiteral("Log"));
     QVERIFY(QFileInfo(log).isDir());
@@ -81,12 +81,12 @@ void tst_Startup::installUnderAnotherPrefixIsInstalled() {
     QTemporaryDir prefix;
     QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
     const QString bin = prefix.filePath(QStringLiteral("bin"));
-    QCOMPARE(app::logHome(bin), bin);
+    QCOMPARE(lumora::app::logHome(bin), bin);
     QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("share/applications")));
     QFile entry(prefix.filePath(QStringLiteral("share/applications/example.lumora.Sim7150R.desktop")));
     QVERIFY(entry.open(QIODevice::WriteOnly));
     entry.close();
-    QCOMPARE(app::logHome(bin), clientDataFolder());
+    QCOMPARE(lumora::app::logHome(bin), clientDataFolder());
 }
 
 void tst_Startup::windowBelongsToItsDesktopEntry() {

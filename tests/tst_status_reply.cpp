@@ -14,14 +14,14 @@ constexpr int kGapAt = 60;
 constexpr int kOutputAt = 108;
 
 // Every field of a decoded reply as shown, keyed "input 3", "counter 11", ...
-QMap<QString, QString> shown(const protocol::DecodedReply& decoded) {
+QMap<QString, QString> shown(const lumora::protocol::DecodedReply& decoded) {
     QMap<QString, QString> fields;
-    for (int k = 0; k < protocol::kInputCount; ++k) {
+    for (int k = 0; k < lumora::protocol::kInputCount; ++k) {
         fields[u"input %1"_s.arg(k)] = QString::number(decoded.inputs[k]);
         fields[u"counter %1"_s.arg(k)] = decoded.counters[k];
         fields[u"gap %1"_s.arg(k)] = decoded.timeGaps[k];
     }
-    for (int k = 0; k < protocol::kOutputCount; ++k)
+    for (int k = 0; k < lumora::protocol::kOutputCount; ++k)
         fields[u"output %1"_s.arg(k)] = QString::number(decoded.outputs[k]);
     return fields;
 }
@@ -40,19 +40,19 @@ private Q_SLOTS:
 };
 
 void TestStatusReply::texts() {
-    QCOMPARE(protocol::Pad2(QString()), QString());
-    QCOMPARE(protocol::Pad2(u"A"_s), u"0A"_s);
-    QCOMPARE(protocol::Pad2(u"1F"_s), u"1F"_s);
-    QCOMPARE(protocol::Pad2(u"123"_s), QString());
-    QCOMPARE(protocol::wrongLengthLine(111), u"Different responce data length : 111 Bytes"_s);
-    QCOMPARE(protocol::wrongLengthLine(113), u"Different responce data length : 113 Bytes"_s);
-    QCOMPARE(protocol::wrongLengthLine(224), u"Different responce data length : 224 Bytes"_s);
-    QCOMPARE(protocol::recvHeader(u"[09:05:03.007]"_s),
+    QCOMPARE(lumora::protocol::Pad2(QString()), QString());
+    QCOMPARE(lumora::protocol::Pad2(u"A"_s), u"0A"_s);
+    QCOMPARE(lumora::protocol::Pad2(u"1F"_s), u"1F"_s);
+    QCOMPARE(lumora::protocol::Pad2(u"123"_s), QString());
+    QCOMPARE(lumora::protocol::wrongLengthLine(111), u"Different responce data length : 111 Bytes"_s);
+    QCOMPARE(lumora::protocol::wrongLengthLine(113), u"Different responce data length : 113 Bytes"_s);
+    QCOMPARE(lumora::protocol::wrongLengthLine(224), u"Different responce data length : 224 Bytes"_s);
+    QCOMPARE(lumora::protocol::recvHeader(u"[09:05:03.007]"_s),
              u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s);
 }
 
 void TestStatusReply::decodeAllZero() {
-    const protocol::DecodedReply decoded = protocol::decodeStatusReply(QByteArray(kReplySize, '\0'));
+    const lumora::protocol::DecodedReply decoded = lumora::protocol::decodeStatusReply(QByteArray(kReplySize, '\0'));
     const QString thirty = u"00 "_s.repeated(30);
     const std::array<QString, 4> dump{thirty, thirty, thirty, u"00 "_s.repeated(22)};
     QCOMPARE(decoded.dumpLines, dump);
@@ -64,7 +64,7 @@ void TestStatusReply::decodeRamp() {
     QByteArray reply(kReplySize, '\0');
     for (int i = 0; i < reply.size(); ++i)
         reply[i] = char(i);
-    const protocol::DecodedReply decoded = protocol::decodeStatusReply(reply);
+    const lumora::protocol::DecodedReply decoded = lumora::protocol::decodeStatusReply(reply);
     QCOMPARE(decoded.hex[0x0A], u"0A"_s);
     QCOMPARE(decoded.hex[0x6F], u"6F"_s);
     QCOMPARE(decoded.dumpLines[0], u"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F "
@@ -125,7 +125,7 @@ void TestStatusReply::decodeField() {
 
     QByteArray reply(kReplySize, '\0');
     reply.replace(offset, bytes.size(), bytes);
-    const QMap<QString, QString> fields = shown(protocol::decodeStatusReply(reply));
+    const QMap<QString, QString> fields = shown(lumora::protocol::decodeStatusReply(reply));
     for (auto it = fields.cbegin(); it != fields.cend(); ++it) {
         const QString zero = it.key().startsWith(u"gap"_s) ? u"0.00"_s : u"0"_s;
         QCOMPARE(it.key() + u" = "_s + it.value(),

@@ -27,7 +27,7 @@ void TestTimeStamp::formatTimeStamp() {
     QFETCH(QTime, time);
     QFETCH(QString, expected);
 
-    const QString stamp = eventlog::formatTimeStamp(time);
+    const QString stamp = lumora::log::formatTimeStamp(time);
     QCOMPARE(stamp, expected);
     QCOMPARE(stamp.size(), 14);
 }

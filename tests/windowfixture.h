@@ -26,7 +26,7 @@
 
 namespace testsupport {
 
-class FakeClock final : public platform::Clock {
+class FakeClock final : public lumora::platform::Clock {
 public:
     QDateTime utc = QDateTime(QDate(2026, 12, 6), QTime(9, 5, 3, 7), Qt::UTC);
     QDate local = QDate(2026, 12, 6);
@@ -34,7 +34,7 @@ public:
     QDate localDate() const override { return local; }
 };
 
-class FakeBeeper final : public platform::Beeper {
+class FakeBeeper final : public lumora::platform::widgets::Beeper {
 public:
     int beeps = 0;
     void beep() override { ++beeps; }
@@ -45,7 +45,7 @@ struct ShownBox {
     QString text;
 };
 
-class FakeDialogs final : public platform::Dialogs {
+class FakeDialogs final : public lumora::platform::widgets::Dialogs {
 public:
     QList<ShownBox> shown;
     // Runs while the "modal" box is up, e.g. to spin the event loop.
@@ -57,7 +57,7 @@ public:
     }
 };
 
-class FakeShell final : public platform::Shell {
+class FakeShell final : public lumora::platform::widgets::Shell {
 public:
     QList<QUrl> opened;
     std::optional<QString> failure;
@@ -68,24 +68,24 @@ public:
 };
 
 // Called from the ping ticks' threads.
-class FakeIcmp final : public platform::IcmpService {
+class FakeIcmp final : public lumora::platform::IcmpService {
 public:
-    std::function<std::optional<platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
-        return std::optional<platform::Ipv4>(0x7F000001);
+    std::function<std::optional<lumora::platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
+        return std::optional<lumora::platform::Ipv4>(0x7F000001);
     };
-    std::function<platform::EchoOutcome(platform::Ipv4)> reply = [](platform::Ipv4 to) {
-        platform::EchoOutcome o;
-        o.kind = platform::EchoOutcome::Kind::Reply;
+    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply = [](lumora::platform::Ipv4 to) {
+        lumora::platform::EchoOutcome o;
+        o.kind = lumora::platform::EchoOutcome::Kind::Reply;
         o.reply.from = to;
         o.reply.ttl = 64;
         return o;
     };
     std::atomic<int> echoes = 0;
-    std::optional<platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override {
+    std::optional<lumora::platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override {
         const InFlight call(inFlight_);
         return resolve(host);
     }
-    platform::EchoOutcome echo(platform::Ipv4 to, int, int) override {
+    lumora::platform::EchoOutcome echo(lumora::platform::Ipv4 to, int, int) override {
         const InFlight call(inFlight_);
         ++echoes;
         return reply(to);
@@ -117,12 +117,12 @@ struct Harness {
     FakeDialogs dialogs;
     FakeShell shell;
     FakeIcmp icmp;
-    platform::IniSettingsStore settings;
+    lumora::platform::IniSettingsStore settings;
     int endRequests = 0;
-    std::unique_ptr<app::frmSim_7150R> window;
+    std::unique_ptr<lumora::app::frmSim_7150R> window;
 
-    app::Services services() {
-        app::Services s;
+    lumora::app::Services services() {
+        lumora::app::Services s;
         s.clock = &clock;
         s.beeper = &beeper;
         s.dialogs = &dialogs;
@@ -134,11 +134,11 @@ struct Harness {
         return s;
     }
 
-    app::frmSim_7150R& start() {
-        window = app::Main(services());
+    lumora::app::frmSim_7150R& start() {
+        window = lumora::app::Main(services());
         for (int row = 0; row < window->logLines().rowCount(); ++row)
             checkForm(window->logLines().line(row));
-        QObject::connect(&window->logLines(), &eventlog::LogListModel::linesAppended, window.get(),
+        QObject::connect(&window->logLines(), &lumora::log::LogListModel::linesAppended, window.get(),
                          [this](int first, int last) {
                              for (int row = first; row <= last; ++row)
                                  checkForm(window->logLines().line(row));
@@ -178,7 +178,7 @@ struct Harness {
         return w;
     }
     template <typename W> W* find(const char* array, int index) const {
-        return find<W>(app::indexedName(array, index));
+        return find<W>(lumora::app::indexedName(array, index));
     }
     QAbstractButton* button(const char* name) const { return find<QAbstractButton>(QLatin1String(name)); }
     QLineEdit* edit(const char* name) const { return find<QLineEdit>(QLatin1String(name)); }

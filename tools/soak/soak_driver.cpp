@@ -6,7 +6,7 @@
 
 #include "bench_support.h"
 
-#include "platform/services.h"
+#include "platform/widgets/services.h"
 #include "platform/settings_store.h"
 #include "platform/winsock.h"
 
@@ -97,14 +97,14 @@ public:
     void finish();
 
 private:
-    app::Services services();
+    lumora::app::Services services();
     template <typename W> W* find(const QString& name) const;
     QAbstractButton* button(const char* name) const { return find<QAbstractButton>(QLatin1String(name)); }
     QAbstractButton* button(const char* array, int index) const {
-        return find<QAbstractButton>(app::indexedName(array, index));
+        return find<QAbstractButton>(lumora::app::indexedName(array, index));
     }
     bool openOutput(QFile& file, const QString& name, QString* error);
-    bool connected() const { return window_->Winsock1().State() == platform::Winsock::kStateConnected; }
+    bool connected() const { return window_->Winsock1().State() == lumora::platform::Winsock::kStateConnected; }
     double elapsedSeconds() const { return double(clock_.elapsed()) / kMsPerSecond; }
 
     void record(int first, int last);
@@ -115,13 +115,13 @@ private:
     void note(const QString& text);
 
     Options options_;
-    platform::SystemClock systemClock_;
+    lumora::platform::SystemClock systemClock_;
     testsupport::FakeBeeper beeper_;
     testsupport::FakeDialogs dialogs_;
     testsupport::FakeShell shell_;
     testsupport::FakeIcmp icmp_;
-    platform::IniSettingsStore settings_;
-    std::unique_ptr<app::frmSim_7150R> window_;
+    lumora::platform::IniSettingsStore settings_;
+    std::unique_ptr<lumora::app::frmSim_7150R> window_;
 
     QFile lines_;
     QFile rss_;
@@ -149,8 +149,8 @@ private:
     int samples_ = 0;
 };
 
-app::Services Soak::services() {
-    app::Services s;
+lumora::app::Services Soak::services() {
+    lumora::app::Services s;
     s.clock = &systemClock_;
     s.beeper = &beeper_;
     s.dialogs = &dialogs_;
@@ -193,9 +193,9 @@ bool Soak::start(QString* error) {
     }
 
     clock_.start();
-    window_ = app::Main(services());
+    window_ = lumora::app::Main(services());
     const auto& log = window_->logLines();
-    connect(&log, &eventlog::LogListModel::linesAppended, this,
+    connect(&log, &lumora::log::LogListModel::linesAppended, this,
             [this](int first, int last) { record(first, last); });
 
     bench::type(find<QLineEdit>(QStringLiteral("txtDestIP")), options_.host);

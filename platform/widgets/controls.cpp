@@ -1,4 +1,4 @@
-#include "platform/controls.h"
+#include "platform/widgets/controls.h"
 
 #include <QApplication>
 #include <QHash>
@@ -12,7 +12,7 @@
 
 #include <limits>
 
-namespace platform {
+namespace lumora::platform::widgets {
 
 ControlError::ControlError(int code, const QString& description)
     : std::runtime_error(description.toStdString())
@@ -33,12 +33,12 @@ QColor systemColour(SystemColour which) {
     return {};
 }
 
-void ChangeEvent::bind(EventGate* gate, std::function<void()> handler) {
+void ControlEvent::bind(EventGate* gate, std::function<void()> handler) {
     gate_ = gate;
     handler_ = std::move(handler);
 }
 
-void ChangeEvent::raise(bool byProgram) const {
+void ControlEvent::raise(bool byProgram) const {
     if (!handler_)
         return;
     if (byProgram || gate_ == nullptr)
@@ -429,4 +429,4 @@ bool InputHold::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-} // namespace platform
+} // namespace lumora::platform::widgets

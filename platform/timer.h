@@ -10,7 +10,7 @@
 
 class QSocketNotifier;
 
-namespace platform {
+namespace lumora::platform {
 
 // The window's timer: an interval in milliseconds and an enabled flag.
 // Unlike QTimer, an interval of 0 never ticks (even while enabled), setting
@@ -51,4 +51,4 @@ private:
     bool enabled_ = false;
 };
 
-} // namespace platform
+} // namespace lumora::platform

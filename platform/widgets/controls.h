@@ -13,7 +13,7 @@
 #include <functional>
 #include <stdexcept>
 
-namespace platform {
+namespace lumora::platform::widgets {
 
 // A control refused a value. Carries a numeric code and a description, as
 // the window's error box shows them.
@@ -36,7 +36,7 @@ QColor systemColour(SystemColour which);
 // Runs a control's change event: straight away when the program made the
 // change (the program's own handler is running), through the gate when the
 // user did.
-class ChangeEvent {
+class ControlEvent {
 public:
     void bind(EventGate* gate, std::function<void()> handler);
     void raise(bool byProgram) const;
@@ -62,7 +62,7 @@ public:
     QColor textColour() const;
     QColor backgroundColour() const;
 
-    ChangeEvent changed;
+    ControlEvent changed;
 
 protected:
     void nextCheckState() override;
@@ -78,7 +78,7 @@ class OptionButton : public QRadioButton {
 public:
     explicit OptionButton(QWidget* parent = nullptr);
     void select();
-    ChangeEvent selected;
+    ControlEvent selected;
 
 private:
     bool byProgram_ = false;
@@ -117,7 +117,7 @@ public:
     // on typing only: text the program sets is kept whole however long, and
     // such a text can be shortened but not lengthened.
     void setTypingLimit(int limit);
-    ChangeEvent changed;
+    ControlEvent changed;
 
 private:
     void fitTypingLimit(qsizetype length);
@@ -135,8 +135,8 @@ public:
     void setTextByProgram(const QString& text);
     void setBackground(const QColor& colour);
     QColor background() const;
-    ChangeEvent changed;
-    ChangeEvent clicked;
+    ControlEvent changed;
+    ControlEvent clicked;
 
 private:
     bool byProgram_ = false;
@@ -147,7 +147,7 @@ class LinkLabel : public QLabel {
     Q_OBJECT
 public:
     using QLabel::QLabel;
-    ChangeEvent clicked;
+    ControlEvent clicked;
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -202,4 +202,4 @@ private:
     QColor captionColour_;
 };
 
-} // namespace platform
+} // namespace lumora::platform::widgets

@@ -9,20 +9,8 @@
 
 class QWidget;
 
-namespace platform {
+namespace lumora::platform::widgets {
 
-class Clock {
-public:
-    virtual ~Clock() = default;
-    virtual QDateTime nowUtc() const = 0;
-    virtual QDate localDate() const = 0;
-};
-
-class SystemClock final : public Clock {
-public:
-    QDateTime nowUtc() const override { return QDateTime::currentDateTimeUtc(); }
-    QDate localDate() const override { return QDate::currentDate(); }
-};
 
 class Beeper {
 public:
@@ -61,4 +49,4 @@ public:
     std::optional<QString> open(QWidget* parent, const QUrl& target) override;
 };
 
-} // namespace platform
+} // namespace lumora::platform::widgets

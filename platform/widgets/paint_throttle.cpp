@@ -1,10 +1,10 @@
-#include "platform/paint_throttle.h"
+#include "platform/widgets/paint_throttle.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QWidget>
 
-namespace platform {
+namespace lumora::platform::widgets {
 
 PaintThrottle::PaintThrottle(QWidget* window)
     : QObject(window)
@@ -31,4 +31,4 @@ bool PaintThrottle::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-} // namespace platform
+} // namespace lumora::platform::widgets

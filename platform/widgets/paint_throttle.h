@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace platform {
+namespace lumora::platform::widgets {
 
 // Paints a window at most once per frame. Fast repetition adds log lines and
 // indicator values hundreds of times a second; painting each of those turns
@@ -27,4 +27,4 @@ private:
     QTimer deferred_;
 };
 
-} // namespace platform
+} // namespace lumora::platform::widgets

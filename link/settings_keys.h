@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace app::settings {
+namespace lumora::link::settings {
 
 inline const QString kApplication = QStringLiteral("LM7100R_SIMUL");
 inline const QString kSection = QStringLiteral("Simulator_6180");
@@ -15,4 +15,4 @@ inline const QString kDefaultAddress = QStringLiteral("192.1.1.110");
 inline const QString kDefaultPort = QStringLiteral("4000");
 inline const QString kDefaultInterval = QStringLiteral("1");
 
-} // namespace app::settings
+} // namespace lumora::link::settings

@@ -1,11 +1,11 @@
-#include "platform/services.h"
+#include "platform/widgets/services.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QMessageBox>
 
-namespace platform {
+namespace lumora::platform::widgets {
 
 void SystemBeeper::beep() {
     QApplication::beep();
@@ -32,4 +32,4 @@ std::optional<QString> SystemShell::open(QWidget*, const QUrl& target) {
     return std::nullopt;
 }
 
-} // namespace platform
+} // namespace lumora::platform::widgets

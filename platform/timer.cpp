@@ -1,4 +1,4 @@
-#include "platform/send_timer.h"
+#include "platform/timer.h"
 
 #include <QSocketNotifier>
 
@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace lumora::platform {
 
 namespace {
 
@@ -102,4 +102,4 @@ void Timer::deliverTick() {
     });
 }
 
-} // namespace platform
+} // namespace lumora::platform
