@@ -3,7 +3,7 @@
 // Every test process gets its own settings store and program folder, so no
 // test reads or writes the settings or Log folder of the machine it runs on.
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,7 +40,11 @@ inline void isolateProcess() {
 
 } // namespace testsupport
 
-// Like QTEST_MAIN, but isolated before the application object exists.
+// Like QTEST_MAIN, but isolated before the application object exists. Only
+// suites that link widgets get the widget application.
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+
 #define LUMORA_TEST_MAIN(TestObject)                                                                         \
     int main(int argc, char** argv) {                                                                        \
         testsupport::isolateProcess();                                                                       \
@@ -50,6 +54,7 @@ inline void isolateProcess() {
         QTEST_SET_MAIN_SOURCE_PATH                                                                           \
         return QTest::qExec(&tc, argc, argv);                                                                \
     }
+#endif
 
 #define LUMORA_TEST_MAIN_CORE(TestObject)                                                                    \
     int main(int argc, char** argv) {                                                                        \
