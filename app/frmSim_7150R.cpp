@@ -7,6 +7,7 @@
 #include "log/time_stamp.h"
 #include "platform/widgets/paint_throttle.h"
 #include "protocol/command_frame.h"
+#include "protocol/hex_text.h"
 #include "protocol/status_reply.h"
 
 #include <QCloseEvent>
@@ -287,20 +288,16 @@ void frmSim_7150R::wireEvents() {
 // ---- Start-up and settings -------------------------------------------------
 
 void frmSim_7150R::Form_Load() {
-    std::optional<QString> unreadable;
-    auto read = [this, &unreadable](const QString& key, const QString& fallback) {
+    auto read = [this](const QString& key, const QString& fallback) {
         if (services_.settings == nullptr)
             return fallback;
-        auto reading = services_.settings->read(settings::kApplication, settings::kSection, key, fallback);
-        if (reading.failure && !unreadable)
-            unreadable = std::move(reading.failure);
-        return reading.text;
+        return services_.settings->read(settings::kApplication, settings::kSection, key, fallback);
     };
     const QString address = read(settings::kAddressKey, settings::kDefaultAddress);
     const QString port = read(settings::kPortKey, settings::kDefaultPort);
     const QString interval = read(settings::kIntervalKey, settings::kDefaultInterval);
-    if (unreadable) {
-        AddLog(GetTimeStamp() + QStringLiteral(" Settings Read Fail!! ") + *unreadable +
+    if (services_.settings != nullptr && !services_.settings->isReadable(settings::kApplication)) {
+        AddLog(GetTimeStamp() + QStringLiteral(" Settings Read Fail!! ") + services_.settings->errorString() +
                QStringLiteral(": left as it is, starting on the defaults"));
         // The store refuses every save now; this line has said so.
         settingsFailing_ = true;
@@ -315,11 +312,11 @@ void frmSim_7150R::Form_Load() {
 void frmSim_7150R::saveSetting(const QString& key, const QString& value) {
     if (services_.settings == nullptr)
         return;
-    const auto failure = services_.settings->save(settings::kApplication, settings::kSection, key, value);
+    const bool saved = services_.settings->save(settings::kApplication, settings::kSection, key, value);
     // Said once when saving starts to fail, not on every keystroke after.
-    if (failure && !settingsFailing_)
-        AddLog(GetTimeStamp() + QStringLiteral(" Settings Save Fail!! ") + *failure);
-    settingsFailing_ = failure.has_value();
+    if (!saved && !settingsFailing_)
+        AddLog(GetTimeStamp() + QStringLiteral(" Settings Save Fail!! ") + services_.settings->errorString());
+    settingsFailing_ = !saved;
 }
 
 void frmSim_7150R::txtDestIP_Change() {
@@ -412,7 +409,7 @@ void frmSim_7150R::cmdSend_Click() {
         const bool waitedBefore = mbStatusWait;
         if (command == protocol::Command::StatusRequest)
             mbStatusWait = true;
-        if (winsock_.SendData(frame)) {
+        if (!winsock_.SendData(frame)) {
             // Refused although connected: nothing went out, so nothing is awaited.
             mbStatusWait = waitedBefore;
             AddLog(GetTimeStamp() + QStringLiteral(" Socket Closed... Send Fail!!"));
@@ -576,10 +573,10 @@ QString frmSim_7150R::GetTimeStamp() const {
 
 void frmSim_7150R::WriteLogFile(const QString& text) {
     const QDate today = services_.clock != nullptr ? services_.clock->localDate() : QDate::currentDate();
-    const QString path = log::dailyLogPath(services_.programDir, today);
-    if (const auto failure = log::appendLine(path, text))
-        AddLog(GetTimeStamp() + QStringLiteral(" Log File Write Fail!! ") + path + QStringLiteral(" : ") +
-               *failure);
+    log::DailyLogFile file(log::dailyLogPath(services_.programDir, today));
+    if (!file.appendLine(text))
+        AddLog(GetTimeStamp() + QStringLiteral(" Log File Write Fail!! ") + file.fileName() +
+               QStringLiteral(" : ") + file.errorString());
 }
 
 void frmSim_7150R::cmdClear_Click() {

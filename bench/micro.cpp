@@ -8,7 +8,7 @@
 
 #include "bench_support.h"
 #include "log/time_stamp.h"
-#include "protocol/command_frame.h"
+#include "protocol/hex_text.h"
 #include "protocol/status_reply.h"
 
 #include <QApplication>

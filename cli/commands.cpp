@@ -28,8 +28,7 @@ namespace settings = link::settings;
 
 QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
     return invocation.address.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kAddressKey, settings::kDefaultAddress)
-            .text);
+        store.read(settings::kApplication, settings::kSection, settings::kAddressKey, settings::kDefaultAddress));
 }
 
 // The address and port as given, else as the window last stored them.
@@ -38,7 +37,7 @@ std::variant<Endpoint, QString> endpointOf(const Invocation& invocation, platfor
     if (address.isEmpty())
         return QStringLiteral("the stored address is empty; give --address HOST");
     const QString portText = invocation.portText.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort).text);
+        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
     const std::optional<std::uint16_t> port = link::portFromText(portText);
     if (!port)
         return QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
@@ -263,12 +262,10 @@ int runCommand(const Invocation& invocation, platform::SettingsStore& store, Con
     const bool needsPort = invocation.command != Command::Decode && invocation.command != Command::Ping &&
                            !invocation.portText;
     if (needsAddress || needsPort) {
-        const auto reading =
-            store.read(settings::kApplication, settings::kSection, settings::kAddressKey, QString());
-        if (reading.failure) {
+        if (!store.isReadable(settings::kApplication)) {
             console.fail(QStringLiteral("the stored address and port cannot be read (%1); give --address HOST "
                                         "and --port N")
-                             .arg(*reading.failure));
+                             .arg(store.errorString()));
             return kUsageError;
         }
     }

@@ -1,5 +1,7 @@
 #include "link/conversions.h"
 
+#include "protocol/hex_text.h"
+
 #include <QChar>
 
 #include <charconv>
@@ -12,12 +14,10 @@ namespace lumora::link {
 
 namespace {
 
+using protocol::isDecimalDigit;
+
 constexpr double kMillisecondsPerSecond = 1000.0;
 constexpr double kHighestPort = std::numeric_limits<std::uint16_t>::max();
-
-bool isDecimalDigit(QChar c) {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
 
 bool isBlank(QChar c) {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t');

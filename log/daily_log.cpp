@@ -17,28 +17,26 @@ constexpr QLatin1StringView kLogFileSuffix(".txt");
 constexpr char kLineEnd[] = "\r\n";
 constexpr mode_t kNewFileMode = 0666;
 
-QString failure(const QString& what, const QString& path, const QString& reason) {
-    return QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(path), reason);
-}
+struct Written {
+    qsizetype bytes = 0;
+    int error = 0; // 0 when all went
+};
 
-QString notRegular(const QString& path) {
-    return failure(QStringLiteral("Cannot open"), path, QStringLiteral("Not a regular file"));
-}
-
-// Writes all of bytes, or reports how much went and the error that stopped it.
-bool writeAll(int fd, const QByteArray& bytes, qsizetype* done, int* error) {
-    *done = 0;
-    while (*done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + *done, static_cast<size_t>(bytes.size() - *done));
+// Writes all of bytes, or tells how much went and the error that stopped it.
+Written writeAll(int fd, const QByteArray& bytes) {
+    Written written;
+    while (written.bytes < bytes.size()) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + written.bytes, static_cast<size_t>(bytes.size() - written.bytes));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            *error = n < 0 ? errno : EIO;
-            return false;
+            written.error = n < 0 ? errno : EIO;
+            break;
         }
-        *done += n;
+        written.bytes += n;
     }
-    return true;
+    return written;
 }
 
 } // namespace
@@ -53,7 +51,14 @@ QString dailyLogPath(const QString& programDir, const QDate& localDate) {
     return QDir::cleanPath(programDir + QLatin1Char('/') + kLogFolderName + QLatin1Char('/') + fileName);
 }
 
-std::optional<QString> appendLine(const QString& path, const QString& text) {
+bool DailyLogFile::fail(const QString& what, const QString& reason) {
+    errorString_ = QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(path_), reason);
+    return false;
+}
+
+bool DailyLogFile::appendLine(const QString& text) {
+    const QString cannotOpen = QStringLiteral("Cannot open");
+    const QString notRegular = QStringLiteral("Not a regular file");
     // Every text written is ASCII: one byte per character. The line end is
     // written as bytes so no text-mode translation can touch it.
     QByteArray bytes = text.toLatin1();
@@ -62,40 +67,36 @@ std::optional<QString> appendLine(const QString& path, const QString& text) {
     // Opened and closed on every call so other programs may read the file in
     // between. Non-blocking, because a FIFO in the file's place would
     // otherwise hold the open until some program reads it.
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = QFile::encodeName(path_);
     const int fd =
         ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, kNewFileMode);
     if (fd < 0) {
         // A FIFO nobody reads, a socket or a device without its driver.
-        if (errno == ENXIO)
-            return notRegular(path);
-        return failure(QStringLiteral("Cannot open"), path, qt_error_string(errno));
+        return fail(cannotOpen, errno == ENXIO ? notRegular : qt_error_string(errno));
     }
 
-    std::optional<QString> result;
+    bool ok = true;
     struct stat before {};
-    qsizetype written = 0;
-    int error = 0;
     if (::fstat(fd, &before) != 0) {
-        result = failure(QStringLiteral("Cannot open"), path, qt_error_string(errno));
+        ok = fail(cannotOpen, qt_error_string(errno));
     } else if (!S_ISREG(before.st_mode)) {
-        result = notRegular(path);
-    } else if (!writeAll(fd, bytes, &written, &error)) {
+        ok = fail(cannotOpen, notRegular);
+    } else if (const Written written = writeAll(fd, bytes); written.error != 0) {
         // A full disk takes part of a block; what it took is given back, so
         // the file holds whole blocks only and a later block starts on a
         // line of its own. Only when nothing else was appended meanwhile:
         // another program's lines are not this write's to take.
-        result = failure(QStringLiteral("Cannot write"), path, qt_error_string(error));
+        ok = fail(QStringLiteral("Cannot write"), qt_error_string(written.error));
         struct stat after {};
-        if (::fstat(fd, &after) != 0 || after.st_size != before.st_size + written)
-            *result += QStringLiteral(" (part of the text is left in the file)");
+        if (::fstat(fd, &after) != 0 || after.st_size != before.st_size + written.bytes)
+            errorString_ += QStringLiteral(" (part of the text is left in the file)");
         else if (::ftruncate(fd, before.st_size) != 0)
-            *result +=
+            errorString_ +=
                 QStringLiteral(" (part of the text is left in the file: %1)").arg(qt_error_string(errno));
     }
-    if (::close(fd) != 0 && !result)
-        result = failure(QStringLiteral("Cannot close"), path, qt_error_string(errno));
-    return result;
+    if (::close(fd) != 0 && ok)
+        ok = fail(QStringLiteral("Cannot close"), qt_error_string(errno));
+    return ok;
 }
 
 } // namespace lumora::log

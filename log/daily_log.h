@@ -3,17 +3,34 @@
 #include <QDate>
 #include <QString>
 
-#include <optional>
+#include <utility>
 
 namespace lumora::log {
 
 // <programDir>/Log/YYYYMMDD.txt for the given local date.
-QString dailyLogPath(const QString& programDir, const QDate& localDate);
+[[nodiscard]] QString dailyLogPath(const QString& programDir, const QDate& localDate);
 
-// Opens the file for appending (creating it), writes text + CR LF, closes it.
-// The text goes in whole or not at all: a write cut short (a full disk) is
-// taken back out. Anything but a regular file in the path's place is refused
-// at once. Returns the reason on failure; std::nullopt on success.
-[[nodiscard]] std::optional<QString> appendLine(const QString& path, const QString& text);
+// A day's log file. Each append opens the file for appending (creating it),
+// writes the text and CR LF, and closes it again, so other programs may read
+// the file in between.
+class DailyLogFile {
+public:
+    explicit DailyLogFile(QString path)
+        : path_(std::move(path)) {}
+
+    const QString& fileName() const { return path_; }
+
+    // The text goes in whole or not at all: a write cut short (a full disk)
+    // is taken back out. Anything but a regular file in the path's place is
+    // refused at once. False on failure; errorString() says why.
+    [[nodiscard]] bool appendLine(const QString& text);
+    QString errorString() const { return errorString_; }
+
+private:
+    bool fail(const QString& what, const QString& reason);
+
+    QString path_;
+    QString errorString_;
+};
 
 } // namespace lumora::log

@@ -6,6 +6,6 @@
 namespace lumora::log {
 
 // "[hh:mm:ss.mmm]", 14 characters, from a UTC time of day.
-QString formatTimeStamp(const QTime& utcTimeOfDay);
+[[nodiscard]] QString formatTimeStamp(const QTime& utcTimeOfDay);
 
 } // namespace lumora::log

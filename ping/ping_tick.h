@@ -11,10 +11,10 @@ inline constexpr int kEchoTimeoutMs = 2700;
 inline constexpr int kHostNameMax = 64;
 
 // "a.b.c.d"
-QString dottedText(platform::Ipv4 address);
+[[nodiscard]] QString dottedText(platform::Ipv4 address);
 
 // One tick of the ping test: resolves the address text (trimmed, cut to 64
 // characters), sends one echo request and returns the line to log. Blocks.
-QString runTick(const QString& addressText, platform::IcmpService& icmp);
+[[nodiscard]] QString runTick(const QString& addressText, platform::IcmpService& icmp);
 
 } // namespace lumora::ping

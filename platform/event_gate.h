@@ -22,11 +22,8 @@ public:
     // Like deliver, but at most one delivery per key waits at a time.
     void deliverCoalesced(const void* key, Handler handler);
 
-    bool busy() const { return depth_ > 0; }
-
     // After shutDown nothing is delivered any more, queued or new.
     void shutDown();
-    bool isShutDown() const { return shutDown_; }
 
 private:
     struct Pending {

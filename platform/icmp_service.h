@@ -33,9 +33,9 @@ class IcmpService {
 public:
     virtual ~IcmpService() = default;
     // The first IPv4 address of a host name or dotted address, or none.
-    virtual std::optional<Ipv4> resolveFirstIpv4(const QByteArray& hostName) = 0;
+    [[nodiscard]] virtual std::optional<Ipv4> resolveFirstIpv4(const QByteArray& hostName) = 0;
     // One echo request without data, waiting at most timeoutMs for its reply.
-    virtual EchoOutcome echo(Ipv4 destination, int ttl, int timeoutMs) = 0;
+    [[nodiscard]] virtual EchoOutcome echo(Ipv4 destination, int ttl, int timeoutMs) = 0;
 };
 
 std::unique_ptr<IcmpService> makeSystemIcmpService();

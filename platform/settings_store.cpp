@@ -32,32 +32,44 @@ std::optional<QString> IniSettingsStore::unreadable(const QString& app, const QS
     return known != unreadable_.cend() ? std::optional<QString>(*known) : std::nullopt;
 }
 
-SettingsStore::Reading IniSettingsStore::read(const QString& app, const QString& section, const QString& key,
-                                              const QString& fallback) {
+QString IniSettingsStore::read(const QString& app, const QString& section, const QString& key,
+                              const QString& fallback) {
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    if (auto failure = unreadable(app, settings))
-        return {fallback, std::move(failure)};
+    if (unreadable(app, settings))
+        return fallback;
     const QVariant value = settings.value(entry(section, key));
-    return {value.isValid() ? value.toString() : fallback, std::nullopt};
+    return value.isValid() ? value.toString() : fallback;
 }
 
-std::optional<QString> IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
-                                              const QString& value) {
+bool IniSettingsStore::isReadable(const QString& app) {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
+    if (auto failure = unreadable(app, settings)) {
+        setErrorString(*failure);
+        return false;
+    }
+    return true;
+}
+
+bool IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
+                            const QString& value) {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
     // Writing would replace what could not be read with this one value: the
     // user's file is worth more than the setting.
-    if (auto failure = unreadable(app, settings))
-        return std::move(*failure) + QStringLiteral(", left as it is");
+    if (auto failure = unreadable(app, settings)) {
+        setErrorString(*failure + QStringLiteral(", left as it is"));
+        return false;
+    }
     // Rewriting the file for a value it already holds would only cost time
     // (every start sets each box from the store, which raises its change).
     const QVariant stored = settings.value(entry(section, key));
     if (stored.isValid() && stored.toString() == value)
-        return std::nullopt;
+        return true;
     settings.setValue(entry(section, key), value);
     settings.sync();
     if (settings.status() == QSettings::NoError)
-        return std::nullopt;
-    return QStringLiteral("cannot write ") + settings.fileName();
+        return true;
+    setErrorString(QStringLiteral("cannot write ") + settings.fileName());
+    return false;
 }
 
 } // namespace lumora::platform

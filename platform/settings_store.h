@@ -12,31 +12,36 @@ namespace lumora::platform {
 // Per-user store of text values by application, section and key.
 class SettingsStore {
 public:
-    struct Reading {
-        QString text;
-        // Why a store that exists could not be read; text is then the fallback.
-        std::optional<QString> failure;
-    };
-
     virtual ~SettingsStore() = default;
-    // The stored text, or fallback when the entry is absent (no error) or
-    // the store cannot be read (with the reason).
-    [[nodiscard]] virtual Reading read(const QString& app, const QString& section, const QString& key,
+    // The stored text, or fallback when the entry is absent or the
+    // application's store cannot be read.
+    [[nodiscard]] virtual QString read(const QString& app, const QString& section, const QString& key,
                                        const QString& fallback) = 0;
-    // Gives the reason when the value could not be stored. A store that
-    // exists but cannot be read is left as it is: nothing is written to it.
-    [[nodiscard]] virtual std::optional<QString> save(const QString& app, const QString& section,
-                                                      const QString& key, const QString& value) = 0;
+    // False when the application's store exists but cannot be read, so that
+    // read() gives fallbacks; errorString() says why.
+    [[nodiscard]] virtual bool isReadable(const QString& app) = 0;
+    // False when the value could not be stored; errorString() says why. A
+    // store that exists but cannot be read is left as it is: nothing is
+    // written to it.
+    [[nodiscard]] virtual bool save(const QString& app, const QString& section, const QString& key,
+                                    const QString& value) = 0;
+    QString errorString() const { return errorString_; }
+
+protected:
+    void setErrorString(const QString& reason) { errorString_ = reason; }
+
+private:
+    QString errorString_;
 };
 
 // INI files in the user's configuration folder (honours XDG_CONFIG_HOME),
 // one file per application name.
 class IniSettingsStore final : public SettingsStore {
 public:
-    Reading read(const QString& app, const QString& section, const QString& key,
+    QString read(const QString& app, const QString& section, const QString& key,
                  const QString& fallback) override;
-    std::optional<QString> save(const QString& app, const QString& section, const QString& key,
-                                const QString& value) override;
+    bool isReadable(const QString& app) override;
+    bool save(const QString& app, const QString& section, const QString& key, const QString& value) override;
 
 private:
     std::optional<QString> unreadable(const QString& app, const QSettings& settings);

@@ -84,20 +84,26 @@ int Winsock::State() const {
     return failed_ ? kStateError : kStateClosed;
 }
 
-std::optional<QString> Winsock::SendData(const QByteArray& bytes) {
-    if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState)
-        return QStringLiteral("Socket is not connected");
+bool Winsock::SendData(const QByteArray& bytes) {
+    if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState) {
+        errorString_ = QStringLiteral("Socket is not connected");
+        return false;
+    }
     // A unit that has stopped reading would otherwise have every frame
     // queued in memory, and logged as sent, without end.
-    if (socket_->bytesToWrite() + bytes.size() > kMaxUnsentBytes)
-        return QStringLiteral("%1 bytes still unsent: the unit is not taking data")
-            .arg(socket_->bytesToWrite());
-    if (socket_->write(bytes) != bytes.size())
-        return socket_->errorString();
+    if (socket_->bytesToWrite() + bytes.size() > kMaxUnsentBytes) {
+        errorString_ = QStringLiteral("%1 bytes still unsent: the unit is not taking data")
+                           .arg(socket_->bytesToWrite());
+        return false;
+    }
+    if (socket_->write(bytes) != bytes.size()) {
+        errorString_ = socket_->errorString();
+        return false;
+    }
     // Hand the frame to the system now rather than at the next event-loop
     // turn, so a frame is on the wire even if the window then blocks.
     socket_->flush();
-    return std::nullopt;
+    return true;
 }
 
 void Winsock::wire() {

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 namespace lumora::platform {
 
@@ -48,9 +47,11 @@ public:
     void SetRemoteHost(const QString& host) { remoteHost_ = host; }
     void SetRemotePort(std::uint16_t port) { remotePort_ = port; }
     void Connect();
-    int State() const;
-    // Hands the bytes to the connection; gives the reason when it refuses.
-    [[nodiscard]] std::optional<QString> SendData(const QByteArray& bytes);
+    [[nodiscard]] int State() const;
+    // Hands the bytes to the connection. False when it refuses them;
+    // errorString() says why.
+    [[nodiscard]] bool SendData(const QByteArray& bytes);
+    QString errorString() const { return errorString_; }
 
     std::function<void()> onConnect;
     std::function<void()> onClose;
@@ -71,6 +72,7 @@ private:
     QTcpSocket* socket_ = nullptr;
     QString remoteHost_;
     std::uint16_t remotePort_ = 0;
+    QString errorString_;
     quint64 generation_ = 0;
     bool failed_ = false;
     bool everConnected_ = false;

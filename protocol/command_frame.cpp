@@ -10,8 +10,6 @@ constexpr char kOutputSettingByte = 'T';
 constexpr char kCounterResetFirst = 'C';
 constexpr char kCounterResetSecond = 'A';
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 } // namespace
 
 QByteArray buildFrame(Command command, const std::array<int, 4>& outputValues) {
@@ -33,19 +31,6 @@ QByteArray buildFrame(Command command, const std::array<int, 4>& outputValues) {
         break;
     }
     return frame;
-}
-
-QString hexText(QByteArrayView bytes) {
-    constexpr qsizetype kCharsPerByte = 3;
-    QString text;
-    text.reserve(bytes.size() * kCharsPerByte);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        text.append(QLatin1Char(kHexDigits[byte >> 4]));
-        text.append(QLatin1Char(kHexDigits[byte & 0x0F]));
-        text.append(QLatin1Char(' '));
-    }
-    return text;
 }
 
 } // namespace lumora::protocol

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QByteArrayView>
-#include <QString>
 
 #include <array>
 
@@ -14,9 +12,6 @@ enum class Command { StatusRequest = 0, OutputSetting = 1, CounterReset = 2 };
 // One command frame: the command byte(s) and nothing else (no length, no
 // checksum, no terminator). For OutputSetting the four output values follow
 // 0x54, each as one byte equal to the value.
-QByteArray buildFrame(Command command, const std::array<int, 4>& outputValues);
-
-// Every byte as two upper-case hex digits followed by one space ("52 ").
-QString hexText(QByteArrayView bytes);
+[[nodiscard]] QByteArray buildFrame(Command command, const std::array<int, 4>& outputValues);
 
 } // namespace lumora::protocol

@@ -16,29 +16,29 @@ inline constexpr int kCounterOffset = 12;
 inline constexpr int kTimeGapOffset = 60;
 inline constexpr int kOutputOffset = 108;
 
-// A text of length 1 gets a leading "0", length 2 is kept, anything else
-// gives the empty text.
-QString Pad2(const QString& text);
-
-// b1 * 2^24 + b2 * 2^16 + b3 * 2^8 + b4, in double precision (always exact).
-double fourbyte_int(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4);
+// b1 * 2^24 + b2 * 2^16 + b3 * 2^8 + b4: a counter or time gap, most
+// significant byte first.
+[[nodiscard]] constexpr std::uint32_t fourByteInt(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
+                                                  std::uint8_t b4) noexcept {
+    return (std::uint32_t{b1} << 24) | (std::uint32_t{b2} << 16) | (std::uint32_t{b3} << 8) | b4;
+}
 
 // The state number an indicator shows for a byte, read from its two-digit
 // hex text as a decimal number: "10" gives 10, "1A" gives 1, "A1" gives 0.
-int stateNumber(QStringView hexPair);
+[[nodiscard]] int stateNumber(QStringView hexPair);
 
 // A counter as plain decimal ("0", "4294967295").
-QString counterText(double value);
+[[nodiscard]] QString counterText(std::uint32_t value);
 
 // A time gap (thousandths) in the "####0.00" form. A third decimal of 5 is
-// rounded away from zero, computed on the exact integer so 1005 gives "1.01".
-QString timeGapText(double thousandths);
+// rounded up, computed on the exact integer so 1005 gives "1.01".
+[[nodiscard]] QString timeGapText(std::uint32_t thousandths);
 
 // "Different responce data length : N Bytes" (the unit's own wording).
-QString wrongLengthLine(qsizetype byteCount);
+[[nodiscard]] QString wrongLengthLine(qsizetype byteCount);
 
 // "<stamp> RECV : Status Request (112 Bytes)".
-QString recvHeader(const QString& timeStamp);
+[[nodiscard]] QString recvHeader(const QString& timeStamp);
 
 struct DecodedReply {
     std::array<QString, kStatusReplySize> hex;  // hex text table, by offset
@@ -50,6 +50,6 @@ struct DecodedReply {
 };
 
 // Decodes a reply of exactly kStatusReplySize bytes (the caller checks the length).
-DecodedReply decodeStatusReply(QByteArrayView reply);
+[[nodiscard]] DecodedReply decodeStatusReply(QByteArrayView reply);
 
 } // namespace lumora::protocol

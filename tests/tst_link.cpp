@@ -7,7 +7,7 @@
 
 using namespace Qt::StringLiterals;
 
-class TestConversions : public QObject {
+class tst_Link : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -18,7 +18,7 @@ private Q_SLOTS:
     void pointWhateverTheLocale();
 };
 
-void TestConversions::intervalMsFromText_data() {
+void tst_Link::intervalMsFromText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("expected");
 
@@ -35,13 +35,13 @@ void TestConversions::intervalMsFromText_data() {
     QTest::newRow("Arabic-Indic digit") << QString(QChar(0x0663)) << 0;
 }
 
-void TestConversions::intervalMsFromText() {
+void tst_Link::intervalMsFromText() {
     QFETCH(QString, text);
     QFETCH(int, expected);
     QCOMPARE(lumora::link::intervalMsFromText(text), expected);
 }
 
-void TestConversions::portFromText_data() {
+void tst_Link::portFromText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("expected"); // -1: no port
 
@@ -55,7 +55,7 @@ void TestConversions::portFromText_data() {
     QTest::newRow("400 ones") << u"1"_s.repeated(400) << -1;
 }
 
-void TestConversions::portFromText() {
+void tst_Link::portFromText() {
     QFETCH(QString, text);
     QFETCH(int, expected);
     const std::optional<std::uint16_t> port = lumora::link::portFromText(text);
@@ -64,7 +64,7 @@ void TestConversions::portFromText() {
 
 // Neither Qt's default locale nor the C library's may turn the point into
 // something else: the boxes always use "." whatever the user's locale.
-void TestConversions::pointWhateverTheLocale() {
+void tst_Link::pointWhateverTheLocale() {
     const QLocale previousDefault;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     const QByteArray saved(std::setlocale(LC_NUMERIC, nullptr));
@@ -79,5 +79,5 @@ void TestConversions::pointWhateverTheLocale() {
     QCOMPARE(port.value_or(0), 81);
 }
 
-LUMORA_TEST_MAIN_CORE(TestConversions)
-#include "tst_conversions.moc"
+LUMORA_TEST_MAIN_CORE(tst_Link)
+#include "tst_link.moc"

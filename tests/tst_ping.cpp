@@ -41,7 +41,7 @@ constexpr qint64 kUnresolved = -1;
 
 } // namespace
 
-class TestPingTick : public QObject {
+class tst_Ping : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -49,7 +49,7 @@ private Q_SLOTS:
     void runTick();
 };
 
-void TestPingTick::runTick_data() {
+void tst_Ping::runTick_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("askedName");
     QTest::addColumn<qint64>("firstAddress");
@@ -85,7 +85,7 @@ void TestPingTick::runTick_data() {
                                     << u"Ping: ICMP Not Available (Operation not permitted)"_s;
 }
 
-void TestPingTick::runTick() {
+void tst_Ping::runTick() {
     QFETCH(QString, text);
     QFETCH(QByteArray, askedName);
     QFETCH(qint64, firstAddress);
@@ -105,5 +105,5 @@ void TestPingTick::runTick() {
     QCOMPARE(icmp.echoes, expectedEchoes);
 }
 
-LUMORA_TEST_MAIN_CORE(TestPingTick)
-#include "tst_ping_tick.moc"
+LUMORA_TEST_MAIN_CORE(tst_Ping)
+#include "tst_ping.moc"

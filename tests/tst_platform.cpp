@@ -1,4 +1,5 @@
-// The system ICMP layer against real sockets. Cases that need a controlled
+// The runtime layer: the event gate, the kernel timer, the socket control and
+// the system ICMP layer against real sockets. ICMP cases that need a controlled
 // network (a socket kind the machine does not allow, an address that never
 // answers, names that must not reach a real name server) run in a helper
 // process inside a network namespace of its own, so nothing is ever sent
@@ -104,9 +105,15 @@ int main(int argc, char** argv) {
 
 #else
 
+#include "platform/event_gate.h"
+#include "platform/timer.h"
+#include "platform/winsock.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QTcpServer>
+#include <QThread>
 #include <QtTest>
 
 #include <array>
@@ -143,10 +150,16 @@ std::pair<int, QStringList> runHelper(const QStringList& arguments) {
 
 } // namespace
 
-class tst_Icmp : public QObject {
+class tst_Platform : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void gateQueuesEventsWhileHandlerRuns();
+    void zeroIntervalTimerNeverTicks();
+    void reapplyingIntervalKeepsCadence();
+    void ticksDueDuringHandlerAreDeliveredOnce();
+    void lateTickKeepsPhase();
+    void sendDataOnlyWhenConnected();
     void loopbackEcho();
     void concurrentEchoesSeeOwnReplies();
     void resolve_data();
@@ -155,7 +168,124 @@ private Q_SLOTS:
     void namespaceEcho();
 };
 
-void tst_Icmp::loopbackEcho() {
+void tst_Platform::zeroIntervalTimerNeverTicks() {
+    lumora::platform::EventGate gate;
+    lumora::platform::Timer timer(gate, 0);
+    int ticks = 0;
+    timer.onTick = [&] { ++ticks; };
+    timer.setEnabled(true);
+    QTest::qWait(150);
+    QCOMPARE(ticks, 0);
+    // A positive interval makes the same timer tick; 0 stops it again.
+    timer.setInterval(10);
+    QTRY_VERIFY(ticks > 0);
+    timer.setInterval(0);
+    const int before = ticks;
+    QTest::qWait(100);
+    QCOMPARE(ticks, before);
+}
+
+void tst_Platform::reapplyingIntervalKeepsCadence() {
+    lumora::platform::EventGate gate;
+    lumora::platform::Timer timer(gate, 100);
+    int ticks = 0;
+    // Re-applying the unchanged interval on every tick, as repeated sending does.
+    timer.onTick = [&] {
+        ++ticks;
+        timer.setInterval(100);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    timer.setEnabled(true);
+    // A restart on each re-apply would still tick; restarting from a fresh
+    // setInterval every 30 ms must not (the count would never run out).
+    QTimer poke;
+    QObject::connect(&poke, &QTimer::timeout, &poke, [&] { timer.setInterval(100); });
+    poke.start(30);
+    QTRY_COMPARE_WITH_TIMEOUT(ticks, 5, 5000);
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void tst_Platform::ticksDueDuringHandlerAreDeliveredOnce() {
+    lumora::platform::EventGate gate;
+    lumora::platform::Timer timer(gate, 10);
+    int ticks = 0;
+    timer.onTick = [&] { ++ticks; };
+    gate.deliver([&] {
+        timer.setEnabled(true);
+        // Like a modal box: the event loop runs, many ticks fall due.
+        QTest::qWait(200);
+        QCOMPARE(ticks, 0);
+    });
+    QCOMPARE(ticks, 1);
+}
+
+// A tick held up for more than two intervals must not shift every later
+// tick: they stay on the interval's grid, counted from when it was armed.
+// Shifted, they would sit half an interval off it; a busy machine delays
+// each tick a little, far less than that.
+void tst_Platform::lateTickKeepsPhase() {
+    constexpr int kInterval = 100;
+    lumora::platform::EventGate gate;
+    lumora::platform::Timer timer(gate, kInterval);
+    QElapsedTimer clock;
+    QList<qint64> ticks;
+    timer.onTick = [&] {
+        ticks.append(clock.elapsed());
+        if (ticks.size() == 1)
+            QThread::msleep(2 * kInterval + kInterval / 2);
+    };
+    clock.start();
+    timer.setEnabled(true);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 8, 5000);
+    timer.setEnabled(false);
+    QList<qint64> offsets;
+    for (qsizetype i = 3; i < ticks.size(); ++i)
+        offsets.append(ticks[i] % kInterval);
+    std::sort(offsets.begin(), offsets.end());
+    const qint64 median = offsets[offsets.size() / 2];
+    QVERIFY2(median < kInterval / 4, qPrintable(QStringLiteral("median offset %1 ms").arg(median)));
+}
+
+void tst_Platform::gateQueuesEventsWhileHandlerRuns() {
+    lumora::platform::EventGate gate;
+    QStringList order;
+    gate.deliver([&] {
+        order << QStringLiteral("a-begin");
+        gate.deliver([&] { order << QStringLiteral("b"); });
+        gate.deliver([&] { order << QStringLiteral("c"); });
+        order << QStringLiteral("a-end");
+    });
+    QCOMPARE(order, (QStringList{QStringLiteral("a-begin"), QStringLiteral("a-end"), QStringLiteral("b"),
+                                 QStringLiteral("c")}));
+    gate.shutDown();
+    gate.deliver([&] { order << QStringLiteral("late"); });
+    QCOMPARE(order.size(), 4);
+}
+
+// A frame goes out only on a connected socket; a refusal says why.
+void tst_Platform::sendDataOnlyWhenConnected() {
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    lumora::platform::EventGate gate;
+    lumora::platform::Winsock winsock(gate);
+    QVERIFY(!winsock.SendData("R"));
+    QCOMPARE(winsock.errorString(), u"Socket is not connected"_s);
+
+    winsock.SetRemoteHost(u"127.0.0.1"_s);
+    winsock.SetRemotePort(server.serverPort());
+    winsock.Connect();
+    QTRY_COMPARE(winsock.State(), lumora::platform::Winsock::kStateConnected);
+    QTRY_VERIFY(server.hasPendingConnections());
+    QTcpSocket* peer = server.nextPendingConnection();
+    QVERIFY(!winsock.SendData(QByteArray(lumora::platform::Winsock::kMaxUnsentBytes + 1, 'T')));
+    QVERIFY2(winsock.errorString().contains(u"not taking data"_s), qPrintable(winsock.errorString()));
+    QVERIFY2(winsock.SendData("R"), qPrintable(winsock.errorString()));
+    QTRY_COMPARE(peer->bytesAvailable(), 1);
+    QCOMPARE(peer->readAll(), QByteArray("R"));
+}
+
+void tst_Platform::loopbackEcho() {
     const lumora::platform::EchoOutcome outcome = lumora::platform::makeSystemIcmpService()->echo(kLoopback, 255, kTimeoutMs);
     if (outcome.kind == lumora::platform::EchoOutcome::Kind::NotAvailable)
         QSKIP(qPrintable(u"no ICMP socket for this user: "_s + outcome.reason));
@@ -169,7 +299,7 @@ void tst_Icmp::loopbackEcho() {
 // On a raw socket each thread sees the other's replies too; every echo must
 // still return its own. A loopback echo takes microseconds, so only many of
 // them make a stray reply land in the window between opening and sending.
-void tst_Icmp::concurrentEchoesSeeOwnReplies() {
+void tst_Platform::concurrentEchoesSeeOwnReplies() {
     constexpr std::array<lumora::platform::Ipv4, 2> kDestinations{kLoopback, kLoopback2};
     constexpr int kEchoes = 1000;
     const auto service = lumora::platform::makeSystemIcmpService();
@@ -194,7 +324,7 @@ void tst_Icmp::concurrentEchoesSeeOwnReplies() {
 
 // In a namespace with loopback only, a lookup that falls through to a name
 // server cannot leave the machine.
-void tst_Icmp::resolve_data() {
+void tst_Platform::resolve_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
     QTest::newRow("localhost") << u"localhost"_s << u"Resolved 127.0.0.1"_s;
@@ -202,7 +332,7 @@ void tst_Icmp::resolve_data() {
     QTest::newRow("no-such-host.invalid") << u"no-such-host.invalid"_s << u"Unresolved"_s;
 }
 
-void tst_Icmp::resolve() {
+void tst_Platform::resolve() {
     QFETCH(QString, name);
     QFETCH(QString, expected);
     const auto [exitCode, fields] = runHelper({u"resolve"_s, name});
@@ -212,7 +342,7 @@ void tst_Icmp::resolve() {
     QCOMPARE(fields.join(u' '), expected);
 }
 
-void tst_Icmp::namespaceEcho_data() {
+void tst_Platform::namespaceEcho_data() {
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("expected");
     QTest::newRow("silent 127.0.0.1, raw socket") << u"mute"_s << u"NoAnswer"_s;
@@ -221,7 +351,7 @@ void tst_Icmp::namespaceEcho_data() {
     QTest::newRow("neither socket allowed") << u"noraw"_s << u"NotAvailable Operation not permitted"_s;
 }
 
-void tst_Icmp::namespaceEcho() {
+void tst_Platform::namespaceEcho() {
     QFETCH(QString, options);
     QFETCH(QString, expected);
     const auto [exitCode, fields] = runHelper(
@@ -240,7 +370,7 @@ void tst_Icmp::namespaceEcho() {
     }
 }
 
-LUMORA_TEST_MAIN_CORE(tst_Icmp)
-#include "tst_icmp.moc"
+LUMORA_TEST_MAIN_CORE(tst_Platform)
+#include "tst_platform.moc"
 
 #endif

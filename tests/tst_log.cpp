@@ -1,0 +1,293 @@
+#include "log/daily_log.h"
+#include "log/log_list_model.h"
+#include "log/time_stamp.h"
+#include "testsupport.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// What the list must hold: before each line goes in, lines are dropped from
+// the top until 1000 remain.
+QStringList expectedAfter(QStringList list, const QStringList& added) {
+    for (const QString& line : added) {
+        while (list.size() > lumora::log::LogListModel::kKeepBeforeAppend)
+            list.removeFirst();
+        list.append(line);
+    }
+    return list;
+}
+
+QStringList numbered(const QString& prefix, int count) {
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines.append(u"%1 %2"_s.arg(prefix).arg(i));
+    return lines;
+}
+
+QStringList contents(const lumora::log::LogListModel& model) {
+    QStringList lines;
+    for (int row = 0; row < model.rowCount(); ++row)
+        lines.append(model.data(model.index(row)).toString());
+    return lines;
+}
+
+} // namespace
+
+class tst_Log : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void formatTimeStamp_data();
+    void formatTimeStamp();
+    void append_data();
+    void append();
+    void clearThenAppend();
+    void dailyLogPath();
+    void appendLine_data();
+    void appendLine();
+    void appendFails_data();
+    void appendFails();
+    void fullDiskLeavesWholeBlocks();
+    void specialFileRefusedAtOnce_data();
+    void specialFileRefusedAtOnce();
+
+private:
+    // A Log folder of its own for every case.
+    QString logDir() const { return testsupport::scratch().filePath(u"case%1/Log"_s.arg(caseNumber_)); }
+    QString logFile() const { return QDir(logDir()).filePath(u"20160908.txt"_s); }
+    int caseNumber_ = 0;
+};
+
+void tst_Log::formatTimeStamp_data() {
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("00:00:00.000") << QTime(0, 0, 0, 0) << u"[00:00:00.000]"_s;
+    QTest::newRow("09:05:03.007") << QTime(9, 5, 3, 7) << u"[09:05:03.007]"_s;
+    QTest::newRow("12:34:56.078") << QTime(12, 34, 56, 78) << u"[12:34:56.078]"_s;
+    QTest::newRow("23:59:59.999") << QTime(23, 59, 59, 999) << u"[23:59:59.999]"_s;
+}
+
+void tst_Log::formatTimeStamp() {
+    QFETCH(QTime, time);
+    QFETCH(QString, expected);
+    QCOMPARE(lumora::log::formatTimeStamp(time), expected);
+}
+
+void tst_Log::append_data() {
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<bool>("asBlock");
+    QTest::addColumn<int>("newRows");
+
+    QTest::newRow("empty, one") << 0 << 1 << false << 1;
+    QTest::newRow("999 lines, one") << 999 << 1 << false << 1;
+    QTest::newRow("1000 lines, one") << 1000 << 1 << false << 1;
+    QTest::newRow("full, one") << 1001 << 1 << false << 0;
+    QTest::newRow("empty, a reply's six") << 0 << 6 << true << 6;
+    QTest::newRow("997 lines, six reach the cap") << 997 << 6 << true << 4;
+    QTest::newRow("full, six") << 1001 << 6 << true << 0;
+    QTest::newRow("5, more than the cap at once") << 5 << 1500 << true << 996;
+    QTest::newRow("none added") << 10 << 0 << true << 0;
+}
+
+// Views are told exactly what changed (the tester checks every signal
+// against the model), and the new lines' rows are named.
+void tst_Log::append() {
+    QFETCH(int, before);
+    QFETCH(int, added);
+    QFETCH(bool, asBlock);
+    QFETCH(int, newRows);
+
+    lumora::log::LogListModel model;
+    const QStringList old = numbered(u"old"_s, before);
+    model.append(old);
+    QCOMPARE(contents(model), old);
+    // Attached after filling: it re-checks the whole model on every change.
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy appended(&model, &lumora::log::LogListModel::linesAppended);
+
+    const QStringList lines = numbered(u"new"_s, added);
+    int lastRow = -1;
+    if (asBlock)
+        model.append(lines);
+    else
+        lastRow = model.append(lines.first());
+
+    const QStringList expected = expectedAfter(old, lines);
+    QCOMPARE(contents(model), expected);
+    QCOMPARE(removed.size(), 0);
+    QCOMPARE(inserted.size(), newRows > 0 ? 1 : 0);
+    if (newRows > 0)
+        QCOMPARE(inserted.first().at(2).toInt() - inserted.first().at(1).toInt() + 1, newRows);
+    if (!asBlock)
+        QCOMPARE(lastRow, model.rowCount() - 1);
+    if (added == 0) {
+        QCOMPARE(appended.size(), 0);
+        return;
+    }
+    QCOMPARE(appended.size(), 1);
+    const int first = appended.first().at(0).toInt();
+    const int last = appended.first().at(1).toInt();
+    QCOMPARE(last, model.rowCount() - 1);
+    QCOMPARE(model.line(first), expected.at(first));
+    QCOMPARE(last - first + 1, std::min<int>(added, lumora::log::LogListModel::kFull));
+    QCOMPARE(model.line(last), lines.last());
+}
+
+void tst_Log::clearThenAppend() {
+    lumora::log::LogListModel model;
+    model.append(u"old"_s);
+    model.clear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.append(u"after clear"_s), 0);
+    QCOMPARE(model.line(0), u"after clear"_s);
+}
+
+void tst_Log::init() {
+    ++caseNumber_;
+    QVERIFY(QDir().mkpath(logDir()));
+}
+
+void tst_Log::dailyLogPath() {
+    QCOMPARE(lumora::log::dailyLogPath(u"/opt/lumora"_s, QDate(2016, 9, 8)), u"/opt/lumora/Log/20160908.txt"_s);
+    QCOMPARE(lumora::log::dailyLogPath(u"/"_s, QDate(2024, 12, 31)), u"/Log/20241231.txt"_s);
+}
+
+void tst_Log::appendLine_data() {
+    QTest::addColumn<QByteArray>("earlier");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("one line") << QByteArray() << QStringList{u"abc"_s} << QByteArray("abc\r\n");
+    QTest::newRow("empty text, then a trailing blank")
+        << QByteArray() << QStringList{QString(), u"52 "_s} << QByteArray("\r\n52 \r\n");
+    QTest::newRow("inner CR LF and lone LF as given")
+        << QByteArray() << QStringList{u"a\r\nb\nc"_s} << QByteArray("a\r\nb\nc\r\n");
+    QTest::newRow("after earlier content")
+        << QByteArray("earlier\r\n") << QStringList{u"later"_s} << QByteArray("earlier\r\nlater\r\n");
+}
+
+void tst_Log::appendLine() {
+    QFETCH(QByteArray, earlier);
+    QFETCH(QStringList, texts);
+    QFETCH(QByteArray, expected);
+
+    QFile file(logFile());
+    if (!earlier.isEmpty()) {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(earlier), earlier.size());
+        file.close();
+    }
+    lumora::log::DailyLogFile log(file.fileName());
+    for (const QString& text : texts)
+        QVERIFY2(log.appendLine(text), qPrintable(log.errorString()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected);
+}
+
+void tst_Log::appendFails_data() {
+    QTest::addColumn<bool>("directoryInPlace");
+    QTest::newRow("missing Log folder") << false;
+    QTest::newRow("directory in place of the file") << true;
+}
+
+void tst_Log::appendFails() {
+    QFETCH(bool, directoryInPlace);
+    QVERIFY(directoryInPlace ? QDir().mkpath(logFile()) : QDir(logDir()).removeRecursively());
+
+    lumora::log::DailyLogFile log(logFile());
+    QVERIFY(!log.appendLine(u"lost"_s));
+    // The path and the system's own words ("Is a directory"), in whatever language.
+    QFile probe(logFile());
+    QVERIFY(!probe.open(QIODevice::WriteOnly | QIODevice::Append));
+    QVERIFY2(log.errorString().contains(logFile()) && log.errorString().contains(probe.errorString()),
+             qPrintable(log.errorString()));
+}
+
+// The blocks of a status reply as they go into the file: 397 bytes each with
+// the line end, so a 4 KiB file system fills in the middle of the eleventh.
+void tst_Log::fullDiskLeavesWholeBlocks() {
+    const QString mountPoint = testsupport::scratch().filePath(u"small-disk"_s);
+    QVERIFY(QDir().mkpath(mountPoint));
+    const QByteArray mountPath = QFile::encodeName(mountPoint);
+    // A mount namespace of this thread's own: the small disk vanishes with
+    // the process and no other program sees it.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", mountPath.constData(), "tmpfs", 0, "size=4k") != 0)
+        QSKIP(qPrintable(u"cannot mount a small file system here: "_s + qt_error_string(errno)));
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPath.constData(), MNT_DETACH); });
+
+    QString block = u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s;
+    for (int line = 0; line < 4; ++line)
+        block += u"\r\n"_s + u"00 "_s.repeated(28);
+    const QString path = mountPoint + u"/20160908.txt"_s;
+    const QByteArray inFile = block.toLatin1() + "\r\n";
+    lumora::log::DailyLogFile log(path);
+    int written = 0;
+    while (written < 20 && log.appendLine(block))
+        ++written;
+    QVERIFY2(written < 20, "the disk never filled");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), inFile.repeated(written));
+    file.close();
+    QVERIFY2(log.errorString().contains(path) && log.errorString().contains(qt_error_string(ENOSPC)),
+             qPrintable(log.errorString()));
+
+    // Space comes back: the next block follows the last whole one.
+    QCOMPARE(::mount(nullptr, mountPath.constData(), nullptr, MS_REMOUNT, "size=64k"), 0);
+    QVERIFY2(log.appendLine(block), qPrintable(log.errorString()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), inFile.repeated(written + 1));
+}
+
+void tst_Log::specialFileRefusedAtOnce_data() {
+    QTest::addColumn<bool>("read");
+    QTest::newRow("FIFO nobody reads") << false;
+    QTest::newRow("FIFO another program reads") << true;
+}
+
+void tst_Log::specialFileRefusedAtOnce() {
+    QFETCH(bool, read);
+    const QByteArray fifo = QFile::encodeName(logFile());
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    int reader = read ? ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    QVERIFY(!read || reader >= 0);
+    const auto closeReader = qScopeGuard([&] {
+        if (reader >= 0)
+            ::close(reader);
+    });
+
+    lumora::log::DailyLogFile log(logFile());
+    auto pending = std::async(std::launch::async, [&log] { return log.appendLine(u"lost"_s); });
+    const bool returned = pending.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!returned && reader < 0)
+        reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // lets a hung write end
+    QVERIFY2(returned, "the write waited for a reader");
+    QVERIFY(!pending.get());
+    QVERIFY2(log.errorString().contains(logFile()), qPrintable(log.errorString()));
+    char byte = 0;
+    if (read)
+        QCOMPARE(::read(reader, &byte, 1), 0);
+}
+
+LUMORA_TEST_MAIN_CORE(tst_Log)
+#include "tst_log.moc"
