@@ -11,10 +11,17 @@
 #include <QByteArray>
 #include <QString>
 
+#include <string>
+
 namespace {
 
 // The helper's exit code when the namespace cannot be set up here.
 constexpr int kSkipExitCode = 77;
+
+std::string dotted(lumora::platform::Ipv4 address) {
+    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 0xFF) + '.' +
+           std::to_string((address >> 8) & 0xFF) + '.' + std::to_string(address & 0xFF);
+}
 
 } // namespace
 
@@ -48,11 +55,6 @@ bool dropNetRawCapability() {
     data[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
     data[CAP_TO_INDEX(CAP_NET_RAW)].permitted &= ~CAP_TO_MASK(CAP_NET_RAW);
     return ::syscall(SYS_capset, &header, data) == 0;
-}
-
-std::string dotted(lumora::platform::Ipv4 address) {
-    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 0xFF) + '.' +
-           std::to_string((address >> 8) & 0xFF) + '.' + std::to_string(address & 0xFF);
 }
 
 // echo <a.b.c.d> <timeoutMs> [datagram] [noraw] [mute]: prints
@@ -131,13 +133,6 @@ constexpr int kHelperRunLimitMs = 60000;
 constexpr lumora::platform::Ipv4 kLoopback = 0x7F000001;
 constexpr lumora::platform::Ipv4 kLoopback2 = 0x7F000002;
 
-QString dotted(lumora::platform::Ipv4 address) {
-    return u"%1.%2.%3.%4"_s.arg(address >> 24)
-        .arg((address >> 16) & 0xFF)
-        .arg((address >> 8) & 0xFF)
-        .arg(address & 0xFF);
-}
-
 // The helper's exit code and the words of what it printed.
 std::pair<int, QStringList> runHelper(const QStringList& arguments) {
     QProcess helper;
@@ -160,12 +155,9 @@ private Q_SLOTS:
     void ticksDueDuringHandlerAreDeliveredOnce();
     void lateTickKeepsPhase();
     void sendDataOnlyWhenConnected();
-    void loopbackEcho();
     void concurrentEchoesSeeOwnReplies();
-    void resolve_data();
-    void resolve();
-    void namespaceEcho_data();
-    void namespaceEcho();
+    void inNamespace_data();
+    void inNamespace();
 };
 
 void tst_Platform::zeroIntervalTimerNeverTicks() {
@@ -285,20 +277,12 @@ void tst_Platform::sendDataOnlyWhenConnected() {
     QCOMPARE(peer->readAll(), QByteArray("R"));
 }
 
-void tst_Platform::loopbackEcho() {
-    const lumora::platform::EchoOutcome outcome = lumora::platform::makeSystemIcmpService()->echo(kLoopback, 255, kTimeoutMs);
-    if (outcome.kind == lumora::platform::EchoOutcome::Kind::NotAvailable)
-        QSKIP(qPrintable(u"no ICMP socket for this user: "_s + outcome.reason));
-    QCOMPARE(outcome.kind, lumora::platform::EchoOutcome::Kind::Reply);
-    QCOMPARE(dotted(outcome.reply.from), u"127.0.0.1"_s);
-    QCOMPARE(outcome.reply.dataSize, std::uint16_t{0});
-    QVERIFY(outcome.reply.ttl > 0);
-    QVERIFY(outcome.reply.roundTripMs < std::uint32_t{kTimeoutMs});
-}
-
 // On a raw socket each thread sees the other's replies too; every echo must
 // still return its own. A loopback echo takes microseconds, so only many of
 // them make a stray reply land in the window between opening and sending.
+// A thread held up on a loaded machine may find its socket's queue overrun by
+// the other's packets and its reply dropped: silence is no fault here, a
+// reply from the wrong address is.
 void tst_Platform::concurrentEchoesSeeOwnReplies() {
     constexpr std::array<lumora::platform::Ipv4, 2> kDestinations{kLoopback, kLoopback2};
     constexpr int kEchoes = 1000;
@@ -313,49 +297,41 @@ void tst_Platform::concurrentEchoesSeeOwnReplies() {
             });
     }
     for (std::size_t t = 0; t < outcomes.size(); ++t) {
+        int replies = 0;
         for (const lumora::platform::EchoOutcome& outcome : outcomes[t]) {
             if (outcome.kind == lumora::platform::EchoOutcome::Kind::NotAvailable)
                 QSKIP(qPrintable(u"no ICMP socket for this user: "_s + outcome.reason));
-            QCOMPARE(outcome.kind, lumora::platform::EchoOutcome::Kind::Reply);
-            QCOMPARE(dotted(outcome.reply.from), dotted(kDestinations[t]));
+            if (outcome.kind != lumora::platform::EchoOutcome::Kind::Reply)
+                continue;
+            ++replies;
+            QCOMPARE(QString::fromStdString(dotted(outcome.reply.from)),
+                     QString::fromStdString(dotted(kDestinations[t])));
         }
+        QVERIFY2(replies > kEchoes / 2, qPrintable(QString::number(replies)));
     }
 }
 
-// In a namespace with loopback only, a lookup that falls through to a name
-// server cannot leave the machine.
-void tst_Platform::resolve_data() {
-    QTest::addColumn<QString>("name");
+// In a namespace of its own with loopback only: a lookup that falls through
+// to a name server cannot leave the machine, and the echo cases choose which
+// ICMP socket the system allows and whether loopback answers.
+void tst_Platform::inNamespace_data() {
+    QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("localhost") << u"localhost"_s << u"Resolved 127.0.0.1"_s;
-    QTest::newRow("10.1.2.3") << u"10.1.2.3"_s << u"Resolved 10.1.2.3"_s;
-    QTest::newRow("no-such-host.invalid") << u"no-such-host.invalid"_s << u"Unresolved"_s;
+    const QString echo = u"echo 127.0.0.1 %1 "_s.arg(kNamespaceTimeoutMs);
+    QTest::newRow("resolve localhost") << u"resolve localhost"_s << u"Resolved 127.0.0.1"_s;
+    QTest::newRow("resolve 10.1.2.3") << u"resolve 10.1.2.3"_s << u"Resolved 10.1.2.3"_s;
+    QTest::newRow("resolve no-such-host.invalid") << u"resolve no-such-host.invalid"_s << u"Unresolved"_s;
+    QTest::newRow("127.0.0.1, raw socket") << echo << u"Reply 127.0.0.1 0"_s;
+    QTest::newRow("silent 127.0.0.1, raw socket") << echo + u"mute"_s << u"NoAnswer"_s;
+    QTest::newRow("127.0.0.1, datagram socket") << echo + u"datagram noraw"_s << u"Reply 127.0.0.1 0"_s;
+    QTest::newRow("silent 127.0.0.1, datagram socket") << echo + u"mute datagram noraw"_s << u"NoAnswer"_s;
+    QTest::newRow("neither socket allowed") << echo + u"noraw"_s << u"NotAvailable Operation not permitted"_s;
 }
 
-void tst_Platform::resolve() {
-    QFETCH(QString, name);
+void tst_Platform::inNamespace() {
+    QFETCH(QString, command);
     QFETCH(QString, expected);
-    const auto [exitCode, fields] = runHelper({u"resolve"_s, name});
-    if (exitCode == kSkipExitCode)
-        QSKIP(qPrintable(fields.join(u' ')));
-    QVERIFY2(exitCode == 0, qPrintable(fields.join(u' ')));
-    QCOMPARE(fields.join(u' '), expected);
-}
-
-void tst_Platform::namespaceEcho_data() {
-    QTest::addColumn<QString>("options");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("silent 127.0.0.1, raw socket") << u"mute"_s << u"NoAnswer"_s;
-    QTest::newRow("127.0.0.1, datagram socket") << u"datagram noraw"_s << u"Reply 127.0.0.1 0"_s;
-    QTest::newRow("silent 127.0.0.1, datagram socket") << u"mute datagram noraw"_s << u"NoAnswer"_s;
-    QTest::newRow("neither socket allowed") << u"noraw"_s << u"NotAvailable Operation not permitted"_s;
-}
-
-void tst_Platform::namespaceEcho() {
-    QFETCH(QString, options);
-    QFETCH(QString, expected);
-    const auto [exitCode, fields] = runHelper(
-        QStringList{u"echo"_s, u"127.0.0.1"_s, QString::number(kNamespaceTimeoutMs)} + options.split(u' '));
+    const auto [exitCode, fields] = runHelper(command.split(u' ', Qt::SkipEmptyParts));
     if (exitCode == kSkipExitCode)
         QSKIP(qPrintable(fields.join(u' ')));
     QVERIFY2(exitCode == 0, qPrintable(fields.join(u' ')));
