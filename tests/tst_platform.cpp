@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
 #else
 
 #include "platform/event_gate.h"
+#include "platform/settings_store.h"
 #include "platform/timer.h"
 #include "platform/winsock.h"
 #include "testsupport.h"
@@ -155,6 +156,7 @@ private Q_SLOTS:
     void ticksDueDuringHandlerAreDeliveredOnce();
     void lateTickKeepsPhase();
     void sendDataOnlyWhenConnected();
+    void settingsStore();
     void concurrentEchoesSeeOwnReplies();
     void inNamespace_data();
     void inNamespace();
@@ -275,6 +277,28 @@ void tst_Platform::sendDataOnlyWhenConnected() {
     QVERIFY2(winsock.SendData("R"), qPrintable(winsock.errorString()));
     QTRY_COMPARE(peer->bytesAvailable(), 1);
     QCOMPARE(peer->readAll(), QByteArray("R"));
+}
+
+// A store that cannot be read gives fallbacks and refuses saves, leaving the
+// user's file as it is; a readable one keeps what is saved.
+void tst_Platform::settingsStore() {
+    lumora::platform::IniSettingsStore store;
+    QVERIFY2(store.save(u"GoodApp"_s, u"S"_s, u"K"_s, u"v1"_s), qPrintable(store.errorString()));
+    QVERIFY(store.isReadable(u"GoodApp"_s));
+    QCOMPARE(store.read(u"GoodApp"_s, u"S"_s, u"K"_s, u"fallback"_s), u"v1"_s);
+    QCOMPARE(store.read(u"GoodApp"_s, u"S"_s, u"L"_s, u"fallback"_s), u"fallback"_s);
+
+    QFile damaged(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/DamagedApp.ini"_s);
+    const QByteArray content("[S\nK = v0\n");
+    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(content) == content.size());
+    damaged.close();
+    QCOMPARE(store.read(u"DamagedApp"_s, u"S"_s, u"K"_s, u"fallback"_s), u"fallback"_s);
+    QVERIFY(!store.isReadable(u"DamagedApp"_s));
+    QCOMPARE(store.errorString(), u"unreadable settings file "_s + damaged.fileName());
+    QVERIFY(!store.save(u"DamagedApp"_s, u"S"_s, u"K"_s, u"v1"_s));
+    QCOMPARE(store.errorString(), u"unreadable settings file "_s + damaged.fileName() + u", left as it is"_s);
+    QVERIFY(damaged.open(QIODevice::ReadOnly));
+    QCOMPARE(damaged.readAll(), content);
 }
 
 // On a raw socket each thread sees the other's replies too; every echo must
