@@ -33,6 +33,7 @@ void tst_Link::intervalMsFromText_data() {
         QTest::addRow("\"%s\"", text) << QString::fromLatin1(text) << ms;
     QTest::newRow("400 nines") << u"9"_s.repeated(400) << 86400000;
     QTest::newRow("Arabic-Indic digit") << QString(QChar(0x0663)) << 0;
+    QTest::newRow("2, then an Arabic-Indic digit") << u"2\u0663"_s << 2000;
 }
 
 void tst_Link::intervalMsFromText() {
