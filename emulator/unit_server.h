@@ -1,5 +1,11 @@
 #pragma once
 
+// The bundled unit emulator. It deliberately shares no code with the client:
+// it reads frames, builds replies and writes hex text its own way and
+// includes nothing outside emulator/ and Qt, so that a fault in the client's
+// protocol code cannot hide behind the same fault in the unit it is tested
+// against. Keep it that way.
+
 #include "emulator/chaos.h"
 #include "emulator/unit_simulation.h"
 
