@@ -425,56 +425,54 @@ void tst_Cli::inNetworkOfItsOwn_data() {
     QTest::addColumn<QString>("said"); // a pattern over standard output, then standard error
     QTest::addColumn<int>("minMs");
     QTest::addColumn<int>("maxMs");
+    const auto row = [](const char* name, const QString& script, int exitStatus, const QString& said,
+                        int minMs = 0, int maxMs = 8000) {
+        QTest::newRow(name) << script << exitStatus << said << minMs << maxMs;
+    };
     // The emulator in the namespace on the stored address and port.
     const QString serve = u"$UNIT --listen 127.0.0.1:4001 --quiet > unit.out & u=$!; "
                           "while ! grep -q listening unit.out; do sleep 0.05; done; "_s;
     const QString stored = u"mkdir -p cfg; printf '[Simulator_6180]\\nADDRESS=127.0.0.1\\nPORT=4001\\n' "
                            "> cfg/LM7100R_SIMUL.ini; "_s;
-    QTest::newRow("stored address and port")
-        << serve + stored + u"XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status; r=$?; kill $u; exit $r"_s << 0
-        << u"^inputs 00..11:"_s << 0 << 8000;
-    QTest::newRow("stored port, given address")
-        << serve + stored + u"XDG_CONFIG_HOME=$PWD/cfg $CLI --address 127.0.0.2 --timeout 1 reset"_s << 2
-        << u"reset: cannot connect to 127.0.0.2:4001: Connection refused"_s << 0 << 8000;
-    QTest::newRow("nothing stored: 192.1.1.110:4000")
-        << u"XDG_CONFIG_HOME=$PWD/empty $CLI --timeout 1 status"_s << 2
-        << u"status: cannot connect to 192.1.1.110:4000: Network unreachable"_s << 0 << 8000;
-    QTest::newRow("stored port not a port")
-        << u"mkdir -p cfg; printf '[Simulator_6180]\\nPORT=abc\\n' > cfg/LM7100R_SIMUL.ini; "
-           "XDG_CONFIG_HOME=$PWD/cfg $CLI status"_s
-        << 1 << u"the stored port \"abc\" is not a port from 0 to 65535; give --port N"_s << 0 << 8000;
-    QTest::newRow("unreadable store: no guess at the default")
-        << u"mkdir -p cfg; printf '[Simulator_6180\\nADDRESS=127.0.0.1\\n' > cfg/LM7100R_SIMUL.ini; "
-           "XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status"_s
-        << 1 << u"the stored address and port cannot be read"_s << 0 << 8000;
-    QTest::newRow("name that does not resolve")
-        << u"XDG_CONFIG_HOME=$PWD/empty $CLI --address no-such-unit.invalid --timeout 1 status"_s << 2
-        << u"status: cannot connect to no-such-unit.invalid:4000: "_s << 0 << 8000;
+    row("stored address and port",
+        serve + stored + u"XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status; r=$?; kill $u; exit $r"_s, 0,
+        u"^inputs 00..11:"_s);
+    row("stored port, given address",
+        serve + stored + u"XDG_CONFIG_HOME=$PWD/cfg $CLI --address 127.0.0.2 --timeout 1 reset"_s, 2,
+        u"reset: cannot connect to 127.0.0.2:4001: Connection refused"_s);
+    row("nothing stored: 192.1.1.110:4000", u"XDG_CONFIG_HOME=$PWD/empty $CLI --timeout 1 status"_s, 2,
+        u"status: cannot connect to 192.1.1.110:4000: Network unreachable"_s);
+    row("stored port not a port",
+        u"mkdir -p cfg; printf '[Simulator_6180]\\nPORT=abc\\n' > cfg/LM7100R_SIMUL.ini; "
+        "XDG_CONFIG_HOME=$PWD/cfg $CLI status"_s,
+        1, u"the stored port \"abc\" is not a port from 0 to 65535; give --port N"_s);
+    row("unreadable store: no guess at the default",
+        u"mkdir -p cfg; printf '[Simulator_6180\\nADDRESS=127.0.0.1\\n' > cfg/LM7100R_SIMUL.ini; "
+        "XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status"_s,
+        1, u"the stored address and port cannot be read"_s);
+    row("name that does not resolve",
+        u"XDG_CONFIG_HOME=$PWD/empty $CLI --address no-such-unit.invalid --timeout 1 status"_s, 2,
+        u"status: cannot connect to no-such-unit.invalid:4000: "_s);
     // A resolver that never answers: Qt would wait for the lookup when the
     // program ends, long after the timeout has been reported. The resolver
     // asks only once an address besides loopback is up.
-    QTest::newRow("slow name lookup ends at the timeout")
-        << u"command -v python3 > /dev/null || exit 77; "
-           "ip link add v0 type veth peer name v1 && ip addr add 10.9.9.1/24 dev v0 && ip link set v0 up || "
-           "exit 77; echo 'nameserver 127.0.0.1' > resolv.conf; mount --bind resolv.conf /etc/resolv.conf || "
-           "exit 77; python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); "
-           "s.bind((\"127.0.0.1\", 53)); print(\"bound\", flush=True); time.sleep(60)' > said & p=$!; "
-           "while ! grep -q bound said; do sleep 0.05; done; "
-           "$CLI --address slow.example --port 4000 --timeout 1 status; r=$?; kill $p; exit $r"_s
-        << 2 << u"status: cannot connect to slow.example:4000: no connection within 1 s\n$"_s << 0 << 4000;
-    QTest::newRow("ping: loopback answers, one request a second")
-        << u"$CLI --address 127.0.0.1 ping --count 2"_s << 0
-        << u"^(Reply From 127.0.0.1: Bytes=0 Time=\\d+ms TTL=64\n){2}$"_s << 1000 << 8000;
-    QTest::newRow("ping: no route, no answer")
-        << u"$CLI --address ' 10.1.2.3 ' ping --count 1"_s << 5
-        << u"^No answer from 10.1.2.3\n"
-           "lumora-7150r-cli: ping: no answer from 10.1.2.3 \\(1 requests sent\\)\n$"_s
-        << 0 << 8000;
-    QTest::newRow("ping: unknown host")
-        << u"$CLI --address no-such-unit.invalid ping --count 1"_s << 2
-        << u"^Ping: Unknown Host no-such-unit.invalid\nlumora-7150r-cli: ping: cannot resolve "
-           "no-such-unit.invalid\n$"_s
-        << 0 << 8000;
+    row("slow name lookup ends at the timeout",
+        u"command -v python3 > /dev/null || exit 77; "
+        "ip link add v0 type veth peer name v1 && ip addr add 10.9.9.1/24 dev v0 && ip link set v0 up || "
+        "exit 77; echo 'nameserver 127.0.0.1' > resolv.conf; mount --bind resolv.conf /etc/resolv.conf || "
+        "exit 77; python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); "
+        "s.bind((\"127.0.0.1\", 53)); print(\"bound\", flush=True); time.sleep(60)' > said & p=$!; "
+        "while ! grep -q bound said; do sleep 0.05; done; "
+        "$CLI --address slow.example --port 4000 --timeout 1 status; r=$?; kill $p; exit $r"_s,
+        2, u"status: cannot connect to slow.example:4000: no connection within 1 s\n$"_s, 0, 4000);
+    row("ping: loopback answers, one request a second", u"$CLI --address 127.0.0.1 ping --count 2"_s, 0,
+        u"^(Reply From 127.0.0.1: Bytes=0 Time=\\d+ms TTL=64\n){2}$"_s, 1000);
+    row("ping: no route, no answer", u"$CLI --address ' 10.1.2.3 ' ping --count 1"_s, 5,
+        u"^No answer from 10.1.2.3\n"
+        "lumora-7150r-cli: ping: no answer from 10.1.2.3 \\(1 requests sent\\)\n$"_s);
+    row("ping: unknown host", u"$CLI --address no-such-unit.invalid ping --count 1"_s, 2,
+        u"^Ping: Unknown Host no-such-unit.invalid\nlumora-7150r-cli: ping: cannot resolve "
+        "no-such-unit.invalid\n$"_s);
 }
 
 // Each case in a fresh network namespace, and a mount namespace so that it
