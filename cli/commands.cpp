@@ -18,7 +18,6 @@
 
 #include <chrono>
 #include <thread>
-#include <variant>
 
 namespace lumora::cli {
 
@@ -30,20 +29,6 @@ QString addressOf(const Invocation& invocation, platform::SettingsStore& store) 
     return invocation.address.value_or(
         store.read(settings::kApplication, settings::kSection, settings::kAddressKey, settings::kDefaultAddress)
             .text);
-}
-
-// The address and port as given, else as the window last stored them.
-std::variant<Endpoint, QString> endpointOf(const Invocation& invocation, platform::SettingsStore& store) {
-    const QString address = addressOf(invocation, store);
-    if (address.isEmpty())
-        return QStringLiteral("the stored address is empty; give --address HOST");
-    const QString portText = invocation.portText.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort).text);
-    const std::optional<std::uint16_t> port = link::portFromText(portText);
-    if (!port)
-        return QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
-            .arg(portText);
-    return Endpoint{address, *port};
 }
 
 class Run {
@@ -291,12 +276,21 @@ int runCommand(const Invocation& invocation, platform::SettingsStore& store, Con
         break;
     }
 
-    const auto endpoint = endpointOf(invocation, store);
-    if (const QString* error = std::get_if<QString>(&endpoint)) {
-        console.fail(*error);
+    // The address and port as given, else as the window last stored them.
+    const QString address = addressOf(invocation, store);
+    if (address.isEmpty()) {
+        console.fail(QStringLiteral("the stored address is empty; give --address HOST"));
         return kUsageError;
     }
-    const Endpoint& unit = std::get<Endpoint>(endpoint);
+    const QString portText = invocation.portText.value_or(
+        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort).text);
+    const std::optional<std::uint16_t> port = link::portFromText(portText);
+    if (!port) {
+        console.fail(QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
+                         .arg(portText));
+        return kUsageError;
+    }
+    const Endpoint unit{address, *port};
     switch (invocation.command) {
     case Command::Status:
         return run.status(unit);

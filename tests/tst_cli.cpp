@@ -446,6 +446,10 @@ void tst_Cli::inNetworkOfItsOwn_data() {
         u"mkdir -p cfg; printf '[Simulator_6180]\\nPORT=abc\\n' > cfg/LM7100R_SIMUL.ini; "
         "XDG_CONFIG_HOME=$PWD/cfg $CLI status"_s,
         1, u"the stored port \"abc\" is not a port from 0 to 65535; give --port N"_s);
+    row("stored address empty",
+        u"mkdir -p cfg; printf '[Simulator_6180]\\nADDRESS=\\n' > cfg/LM7100R_SIMUL.ini; "
+        "XDG_CONFIG_HOME=$PWD/cfg $CLI status"_s,
+        1, u"^lumora-7150r-cli: the stored address is empty; give --address HOST\n$"_s);
     row("unreadable store: no guess at the default",
         u"mkdir -p cfg; printf '[Simulator_6180\\nADDRESS=127.0.0.1\\n' > cfg/LM7100R_SIMUL.ini; "
         "XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status"_s,
