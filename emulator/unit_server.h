@@ -52,7 +52,7 @@ public:
     ~UnitServer() override;
 
     // Prints the start-up line with the port actually bound (useful with port 0).
-    bool listen(const QHostAddress& address, quint16 port);
+    [[nodiscard]] bool listen(const QHostAddress& address, quint16 port);
     QString errorString() const { return listener_.errorString(); }
     quint16 serverPort() const { return listener_.serverPort(); }
     // Prints a time-stamped line.
