@@ -37,8 +37,13 @@ inline qint64 residentKiB() {
 
 struct UnitEmulator {
     static constexpr int kWaitMs = 10000;
-    QProcess process; // killed with this object if still running
+    QProcess process;
     quint16 port = 0;
+
+    ~UnitEmulator() {
+        if (process.state() != QProcess::NotRunning && !stop())
+            process.kill();
+    }
 
     static QString program() { return qEnvironmentVariable("LUMORA_EMULATOR"); }
 
