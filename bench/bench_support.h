@@ -3,10 +3,10 @@
 // Set-up shared by the end-to-end drivers: the bundled emulator on a free
 // loopback port, a window typed into as a user would, and the figures' rows.
 
+#include "unitemulator.h"
 #include "windowfixture.h"
 
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
 #include <QTextStream>
 
@@ -16,7 +16,6 @@
 
 namespace bench {
 
-inline constexpr int kStartTimeoutMs = 10000;
 inline constexpr int kConnectTimeoutMs = 10000;
 inline constexpr int kStatusRequest = 0;
 inline constexpr int kCounterReset = 2;
@@ -24,40 +23,16 @@ inline constexpr int kLogListOnly = 0;
 inline constexpr int kLogListAndFile = 1;
 inline constexpr int kRepeatMode = 1;
 
-struct Unit {
-    QProcess process;
-    quint16 port = 0;
+using Unit = testsupport::UnitEmulator;
 
-    ~Unit() {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(kStartTimeoutMs))
-            process.kill();
-    }
-};
-
-// Starts the emulator on a free loopback port and reads the port from its
-// start-up line.
+// Starts the emulator quietly on a free loopback port; what it says on its
+// standard error shows among the driver's own.
 inline bool startUnit(Unit& unit, const QString& program, QString* error) {
     unit.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    unit.process.start(
-        program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--quiet")});
-    if (!unit.process.waitForStarted(kStartTimeoutMs)) {
-        *error = unit.process.errorString();
-        return false;
-    }
-    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    QByteArray output;
-    while (unit.port == 0 && unit.process.waitForReadyRead(kStartTimeoutMs)) {
-        output += unit.process.readAllStandardOutput();
-        const QRegularExpressionMatch match = listening.match(QString::fromLocal8Bit(output));
-        if (match.hasMatch())
-            unit.port = match.captured(1).toUShort();
-    }
-    if (unit.port == 0)
-        *error = QStringLiteral("no start-up line from %1").arg(program);
-    return unit.port != 0;
+    if (unit.start({QStringLiteral("--quiet")}, program))
+        return true;
+    *error = unit.errorString();
+    return false;
 }
 
 // The emulator named on the command line, else the one built beside the benchmarks.

@@ -18,7 +18,6 @@
 
 #include <chrono>
 #include <thread>
-#include <variant>
 
 namespace lumora::cli {
 
@@ -31,25 +30,12 @@ QString addressOf(const Invocation& invocation, platform::SettingsStore& store) 
         store.read(settings::kApplication, settings::kSection, settings::kAddressKey, settings::kDefaultAddress));
 }
 
-// The address and port as given, else as the window last stored them.
-std::variant<Endpoint, QString> endpointOf(const Invocation& invocation, platform::SettingsStore& store) {
-    const QString address = addressOf(invocation, store);
-    if (address.isEmpty())
-        return QStringLiteral("the stored address is empty; give --address HOST");
-    const QString portText = invocation.portText.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
-    const std::optional<std::uint16_t> port = link::portFromText(portText);
-    if (!port)
-        return QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
-            .arg(portText);
-    return Endpoint{address, *port};
-}
-
 class Run {
 public:
-    Run(const Invocation& invocation, Console& console)
+    Run(const Invocation& invocation, Console& console, StopSignals& stopSignals)
         : inv_(invocation)
         , console_(console)
+        , stopSignals_(stopSignals)
         , name_(commandName(invocation.command)) {}
 
     int status(const Endpoint& endpoint);
@@ -67,16 +53,19 @@ private:
 
     const Invocation& inv_;
     Console& console_;
+    StopSignals& stopSignals_;
     QString name_;
 };
 
 int Run::status(const Endpoint& endpoint) {
     UnitLink link(endpoint);
-    if (const auto reason = link.open(inv_.timeoutMs))
-        return fail(kNoConnection, QStringLiteral("cannot connect to %1: %2").arg(endpoint.text(), *reason));
+    if (!link.open(inv_.timeoutMs))
+        return fail(kNoConnection,
+                    QStringLiteral("cannot connect to %1: %2").arg(endpoint.text(), link.errorString()));
     const QByteArray request = protocol::buildFrame(protocol::Command::StatusRequest, {});
-    if (const auto reason = link.send(request, inv_.timeoutMs))
-        return fail(kNoConnection, QStringLiteral("cannot send to %1: %2").arg(endpoint.text(), *reason));
+    if (!link.send(request, inv_.timeoutMs))
+        return fail(kNoConnection,
+                    QStringLiteral("cannot send to %1: %2").arg(endpoint.text(), link.errorString()));
 
     const UnitLink::Collected got = link.collect(protocol::kStatusReplySize, inv_.timeoutMs);
     link.close();
@@ -111,23 +100,23 @@ int Run::status(const Endpoint& endpoint) {
 
 int Run::send(const Endpoint& endpoint, const QByteArray& frame) {
     UnitLink link(endpoint);
-    if (const auto reason = link.open(inv_.timeoutMs))
-        return fail(kNoConnection, QStringLiteral("cannot connect to %1: %2").arg(endpoint.text(), *reason));
-    if (const auto reason = link.send(frame, inv_.timeoutMs))
-        return fail(kNoConnection, QStringLiteral("cannot send to %1: %2").arg(endpoint.text(), *reason));
+    if (!link.open(inv_.timeoutMs))
+        return fail(kNoConnection,
+                    QStringLiteral("cannot connect to %1: %2").arg(endpoint.text(), link.errorString()));
+    if (!link.send(frame, inv_.timeoutMs))
+        return fail(kNoConnection,
+                    QStringLiteral("cannot send to %1: %2").arg(endpoint.text(), link.errorString()));
     link.close();
     return kDone;
 }
 
 int Run::poll(const Endpoint& endpoint) {
-    StopSignals stopSignals;
-    if (const auto reason = stopSignals.watch())
-        console_.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") +
-                      *reason);
+    if (!stopSignals_.watch())
+        console_.fail(unstoppablePollText(stopSignals_.errorString()));
     Poller poller(inv_, endpoint, console_);
     QEventLoop loop;
     int exitStatus = kDone;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &poller, &Poller::stop);
+    QObject::connect(&stopSignals_, &StopSignals::stopRequested, &poller, &Poller::stop);
     // Queued: a connection refused at once may finish the poller before
     // the loop runs, and a quit before exec() would be lost.
     QObject::connect(
@@ -245,16 +234,18 @@ bool Run::decodeOne(const QString& path) {
         everything = false;
         fail(kBlockSkipped, QStringLiteral("%1:%2: %3, skipped").arg(shown).arg(line).arg(why));
     };
-    if (const auto failure = readLogBlocks(file, reader)) {
+    if (!readLogBlocks(file, reader)) {
         everything = false;
-        fail(kBlockSkipped, QStringLiteral("%1: cannot read it to the end: %2").arg(shown, *failure));
+        fail(kBlockSkipped,
+             QStringLiteral("%1: cannot read it to the end: %2").arg(shown, file.errorString()));
     }
     return everything;
 }
 
 } // namespace
 
-int runCommand(const Invocation& invocation, platform::SettingsStore& store, Console& console) {
+int runCommand(const Invocation& invocation, platform::SettingsStore& store, Console& console,
+               StopSignals& stopSignals) {
     // What the command line leaves out comes from the window's store. A store
     // that exists but cannot be read is not guessed past: the default address
     // is a real unit's, and a guess could reach the wrong one.
@@ -269,7 +260,7 @@ int runCommand(const Invocation& invocation, platform::SettingsStore& store, Con
             return kUsageError;
         }
     }
-    Run run(invocation, console);
+    Run run(invocation, console, stopSignals);
     switch (invocation.command) {
     case Command::Decode:
         return run.decode();
@@ -282,12 +273,21 @@ int runCommand(const Invocation& invocation, platform::SettingsStore& store, Con
         break;
     }
 
-    const auto endpoint = endpointOf(invocation, store);
-    if (const QString* error = std::get_if<QString>(&endpoint)) {
-        console.fail(*error);
+    // The address and port as given, else as the window last stored them.
+    const QString address = addressOf(invocation, store);
+    if (address.isEmpty()) {
+        console.fail(QStringLiteral("the stored address is empty; give --address HOST"));
         return kUsageError;
     }
-    const Endpoint& unit = std::get<Endpoint>(endpoint);
+    const QString portText = invocation.portText.value_or(
+        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
+    const std::optional<std::uint16_t> port = link::portFromText(portText);
+    if (!port) {
+        console.fail(QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
+                         .arg(portText));
+        return kUsageError;
+    }
+    const Endpoint unit{address, *port};
     switch (invocation.command) {
     case Command::Status:
         return run.status(unit);

@@ -149,7 +149,7 @@ void LogBlockReader::complete() {
     onBlock(Block{headerLine_, stamp_, bytes_});
 }
 
-std::optional<QString> readLogBlocks(QIODevice& device, LogBlockReader& reader) {
+bool readLogBlocks(QIODevice& device, LogBlockReader& reader) {
     QByteArray line;
     // Every line of the window's file ends in CR LF; a file whose line ends
     // were turned into LF (or CR CR LF) on the way still holds the same
@@ -161,12 +161,10 @@ std::optional<QString> readLogBlocks(QIODevice& device, LogBlockReader& reader) 
         reader.addLine(text, ended);
         line.clear();
     };
-    std::optional<QString> failure;
+    qint64 got = 0;
     QByteArray chunk(kChunk, Qt::Uninitialized);
     while (true) {
-        const qint64 got = device.read(chunk.data(), kChunk);
-        if (got < 0)
-            failure = device.errorString();
+        got = device.read(chunk.data(), kChunk);
         if (got <= 0)
             break;
         qsizetype from = 0;
@@ -185,7 +183,7 @@ std::optional<QString> readLogBlocks(QIODevice& device, LogBlockReader& reader) 
     if (!line.isEmpty())
         deliver(false);
     reader.finish();
-    return failure;
+    return got == 0;
 }
 
 } // namespace lumora::cli

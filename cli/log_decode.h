@@ -15,7 +15,7 @@ class QIODevice;
 namespace lumora::cli {
 
 // The local date a daily log file is named by ("20261207.txt"), if it is one.
-std::optional<QDate> dateOfLogFile(const QString& path);
+[[nodiscard]] std::optional<QDate> dateOfLogFile(const QString& path);
 
 // Finds the RECV blocks in a daily log file as the window writes them: the
 // header "[hh:mm:ss.mmm] RECV : Status Request (112 Bytes)", four dump lines
@@ -54,8 +54,9 @@ private:
     int dumpLines_ = 0;
 };
 
-// Feeds every line of the device to the reader, then finishes it. A device
-// that fails mid-way gives its reason; what was read until then is kept.
-[[nodiscard]] std::optional<QString> readLogBlocks(QIODevice& device, LogBlockReader& reader);
+// Feeds every line of the device to the reader, then finishes it. False when
+// the device fails mid-way (its errorString() tells why); what was read until
+// then is kept.
+[[nodiscard]] bool readLogBlocks(QIODevice& device, LogBlockReader& reader);
 
 } // namespace lumora::cli

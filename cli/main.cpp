@@ -36,14 +36,12 @@ int main(int argc, char** argv) {
     }
 
     // Before the application object, so no thread escapes the mask.
-    if (parsed.invocation.command == lumora::cli::Command::Poll) {
-        if (const auto reason = lumora::cli::StopSignals::block())
-            console.fail(QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") +
-                         *reason);
-    }
+    lumora::cli::StopSignals stopSignals;
+    if (parsed.invocation.command == lumora::cli::Command::Poll && !stopSignals.block())
+        console.fail(lumora::cli::unstoppablePollText(stopSignals.errorString()));
     QCoreApplication app(argc, argv);
     lumora::platform::IniSettingsStore settings;
-    const int exitStatus = lumora::cli::runCommand(parsed.invocation, settings, console);
+    const int exitStatus = lumora::cli::runCommand(parsed.invocation, settings, console, stopSignals);
     if (lumora::cli::lookupStillRunning()) {
         // Everything is said (each line went out as it was written); only
         // the abandoned lookup would keep the program past its timeout.

@@ -21,27 +21,25 @@ sigset_t stopSet() {
     return set;
 }
 
-QString systemReason() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 } // namespace
 
-std::optional<QString> StopSignals::block() {
+bool StopSignals::block() {
     const sigset_t set = stopSet();
-    if (const int error = pthread_sigmask(SIG_BLOCK, &set, nullptr); error != 0)
-        return QString::fromLocal8Bit(std::strerror(error));
-    return std::nullopt;
+    if (const int error = pthread_sigmask(SIG_BLOCK, &set, nullptr); error != 0) {
+        error_ = QString::fromLocal8Bit(std::strerror(error));
+        return false;
+    }
+    return true;
 }
 
-std::optional<QString> StopSignals::watch() {
+bool StopSignals::watch() {
     const sigset_t set = stopSet();
     fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd_ < 0) {
-        const QString reason = systemReason();
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
         // Nobody would read them: left blocked they could not stop the program.
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-        return reason;
+        return false;
     }
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
@@ -50,7 +48,7 @@ std::optional<QString> StopSignals::watch() {
         }
         Q_EMIT stopRequested();
     });
-    return std::nullopt;
+    return true;
 }
 
 StopSignals::~StopSignals() {

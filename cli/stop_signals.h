@@ -5,20 +5,27 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 namespace lumora::cli {
 
+// What a poll says when it cannot catch the signals.
+inline QString unstoppablePollText(const QString& reason) {
+    return QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") + reason;
+}
+
 // SIGINT and SIGTERM as a Qt signal. block() must run before any thread
-// starts, so that every thread inherits the mask and the signals wait in the
+// starts (before the application object, which may be created after this
+// one), so that every thread inherits the mask and the signals wait in the
 // descriptor for the event loop instead of ending the program.
 class StopSignals : public QObject {
     Q_OBJECT
 public:
-    [[nodiscard]] static std::optional<QString> block();
-    // Starts watching; the reason when no descriptor could be had, and the
+    [[nodiscard]] bool block();
+    // Starts watching; false when no descriptor could be had, and the
     // signals then end the program as they would anyway.
-    [[nodiscard]] std::optional<QString> watch();
+    [[nodiscard]] bool watch();
+    // Why the last block() or watch() failed.
+    QString errorString() const { return error_; }
     ~StopSignals() override;
 
 Q_SIGNALS:
@@ -27,6 +34,7 @@ Q_SIGNALS:
 private:
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
+    QString error_;
 };
 
 } // namespace lumora::cli

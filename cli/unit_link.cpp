@@ -28,7 +28,7 @@ QString Endpoint::text() const {
     return shownHost + u':' + QString::number(port);
 }
 
-std::optional<QString> UnitLink::open(int timeoutMs) {
+bool UnitLink::open(int timeoutMs) {
     socket_.connectToHost(endpoint_.host, endpoint_.port);
     const bool settled = waitFor(
         [this] {
@@ -37,24 +37,23 @@ std::optional<QString> UnitLink::open(int timeoutMs) {
         },
         timeoutMs);
     if (socket_.state() == QAbstractSocket::ConnectedState)
-        return std::nullopt;
-    const QString reason =
-        settled ? socket_.errorString() : QStringLiteral("no connection within ") + secondsText(timeoutMs);
+        return true;
+    fail(settled ? socket_.errorString() : QStringLiteral("no connection within ") + secondsText(timeoutMs));
     noteAbandonedAttempt(socket_);
     socket_.abort();
-    return reason;
+    return false;
 }
 
-std::optional<QString> UnitLink::send(const QByteArray& frame, int timeoutMs) {
+bool UnitLink::send(const QByteArray& frame, int timeoutMs) {
     if (socket_.write(frame) != frame.size())
-        return socket_.errorString();
+        return fail(socket_.errorString());
     socket_.flush();
     const bool handed = waitFor(
         [this] { return socket_.bytesToWrite() == 0 || socket_.state() != QAbstractSocket::ConnectedState; },
         timeoutMs);
     if (socket_.bytesToWrite() == 0)
-        return std::nullopt;
-    return handed ? socket_.errorString() : QStringLiteral("not sent within ") + secondsText(timeoutMs);
+        return true;
+    return fail(handed ? socket_.errorString() : QStringLiteral("not sent within ") + secondsText(timeoutMs));
 }
 
 UnitLink::Collected UnitLink::collect(qsizetype size, int timeoutMs) {

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 namespace lumora::cli {
 
@@ -32,10 +31,12 @@ public:
     explicit UnitLink(Endpoint endpoint)
         : endpoint_(std::move(endpoint)) {}
 
-    // The reason when no connection was made in time.
-    [[nodiscard]] std::optional<QString> open(int timeoutMs);
-    // Returns once the system holds every byte; the reason when it does not.
-    [[nodiscard]] std::optional<QString> send(const QByteArray& frame, int timeoutMs);
+    // False when no connection was made in time.
+    [[nodiscard]] bool open(int timeoutMs);
+    // Returns once the system holds every byte; false when it does not.
+    [[nodiscard]] bool send(const QByteArray& frame, int timeoutMs);
+    // Why the last open() or send() failed.
+    QString errorString() const { return error_; }
 
     struct Collected {
         QByteArray bytes;
@@ -47,9 +48,14 @@ public:
 
 private:
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
+    bool fail(const QString& reason) {
+        error_ = reason;
+        return false;
+    }
 
     Endpoint endpoint_;
     QTcpSocket socket_;
+    QString error_;
 };
 
 } // namespace lumora::cli

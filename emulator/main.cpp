@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kExitListenFailed = 1;
 constexpr int kExitBadArguments = 2;
+constexpr int kExitNoSignalWatch = 3;
 
 bool writeLine(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
@@ -51,12 +52,13 @@ int main(int argc, char** argv) {
         }
     };
 
+    // Without the watcher a stop signal would end the unit without its last
+    // line and with a status scripts take for a crash: refuse to start instead.
     lumora::emulator::SignalWatcher watcher;
-    QString watcherError;
-    if (!watcher.install(&watcherError)) {
-        writeLine(stderr,
-                  QStringLiteral("lumora-7150r-unit: cannot watch for signals: %1").arg(watcherError));
-        return kExitListenFailed;
+    if (!watcher.install()) {
+        writeLine(stderr, QStringLiteral("lumora-7150r-unit: cannot watch for signals: %1")
+                              .arg(watcher.errorString()));
+        return kExitNoSignalWatch;
     }
 
     QElapsedTimer sinceStart;

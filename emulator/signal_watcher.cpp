@@ -55,27 +55,28 @@ SignalWatcher::~SignalWatcher() {
     g_pair = {-1, -1};
 }
 
-bool SignalWatcher::install(QString* error) {
+bool SignalWatcher::install() {
     if (g_pair[0] >= 0) {
-        *error = QStringLiteral("a signal watcher is already installed");
+        error_ = QStringLiteral("a signal watcher is already installed");
         return false;
     }
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_pair.data()) != 0) {
-        *error = systemError("socketpair");
+        error_ = systemError("socketpair");
         g_pair = {-1, -1};
         return false;
     }
+    // From here on the destructor undoes whatever was done.
+    installed_ = true;
     for (const int signalNumber : kStopSignals) {
         struct sigaction action {};
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
         if (sigaction(signalNumber, &action, nullptr) != 0) {
-            *error = systemError("sigaction");
+            error_ = systemError("sigaction");
             return false;
         }
     }
-    installed_ = true;
     notifier_ = new QSocketNotifier(g_pair[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
     return true;

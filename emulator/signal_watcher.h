@@ -17,7 +17,9 @@ public:
     ~SignalWatcher() override;
 
     // Only one watcher can be installed per process.
-    bool install(QString* error);
+    [[nodiscard]] bool install();
+    // Why the last install() failed.
+    QString errorString() const { return error_; }
 
 Q_SIGNALS:
     void stopRequested(int signalNumber);
@@ -27,6 +29,7 @@ private:
 
     QSocketNotifier* notifier_ = nullptr;
     bool installed_ = false;
+    QString error_;
 };
 
 } // namespace lumora::emulator

@@ -1,5 +1,11 @@
 #pragma once
 
+// The bundled unit emulator. It deliberately shares no code with the client:
+// it reads frames, builds replies and writes hex text its own way and
+// includes nothing outside emulator/ and Qt, so that a fault in the client's
+// protocol code cannot hide behind the same fault in the unit it is tested
+// against. Keep it that way.
+
 #include "emulator/chaos.h"
 #include "emulator/unit_simulation.h"
 
@@ -46,7 +52,7 @@ public:
     ~UnitServer() override;
 
     // Prints the start-up line with the port actually bound (useful with port 0).
-    bool listen(const QHostAddress& address, quint16 port);
+    [[nodiscard]] bool listen(const QHostAddress& address, quint16 port);
     QString errorString() const { return listener_.errorString(); }
     quint16 serverPort() const { return listener_.serverPort(); }
     // Prints a time-stamped line.

@@ -72,7 +72,6 @@ public:
 
     QByteArray statusReply(std::int64_t elapsedMs);
     void setOutputs(const Outputs& outputs) { outputs_ = outputs; }
-    Outputs outputs() const { return outputs_; }
     // Counters restart from zero; time gaps keep their history, as they
     // describe the signal rather than the count.
     void resetCounters(std::int64_t elapsedMs);

@@ -1,7 +1,9 @@
 #pragma once
 
 // Network namespaces of a test's own, so that nothing a test sends leaves
-// this machine: loopback only, set up as each case needs.
+// this machine: loopback only, set up as each case needs. Child programs get
+// theirs from tests/own_network.sh, which CTest also starts every test
+// program with; a thread of the test program enters one here.
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -16,6 +18,10 @@
 #include <string>
 
 namespace testsupport {
+
+// Runs the command given after it in a fresh network namespace with only
+// loopback up.
+inline constexpr const char* kOwnNetwork = LUMORA_OWN_NETWORK;
 
 inline bool bringLoopbackUp() {
     const int control = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The bundled unit emulator as a process of its own, on a free loopback port.
-// Its path comes in LUMORA_EMULATOR.
+// The bundled unit emulator as a process of its own, on a free loopback port:
+// the one way tests and benchmarks start it. Its path comes in LUMORA_EMULATOR.
 
 #include <QFile>
 #include <QProcess>
@@ -36,30 +36,39 @@ inline qint64 residentKiB() {
 }
 
 struct UnitEmulator {
+    static constexpr int kWaitMs = 10000;
     QProcess process;
     quint16 port = 0;
 
+    ~UnitEmulator() {
+        if (process.state() != QProcess::NotRunning && !stop())
+            process.kill();
+    }
+
     static QString program() { return qEnvironmentVariable("LUMORA_EMULATOR"); }
 
-    // Starts it with the given flags and waits until it says where it listens.
-    bool start(const QStringList& flags = {}) {
-        process.start(program(),
-                      QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + flags);
-        const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    // Starts it with the given flags and waits, serving this thread's events,
+    // until it says where it listens.
+    bool start(const QStringList& flags = {}, const QString& path = program()) {
+        process.start(path, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + flags);
+        static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
         QString said;
-        const bool up = QTest::qWaitFor(
-            [&] {
-                return listening.match(said += QString::fromLocal8Bit(process.readAllStandardOutput()))
-                    .hasMatch();
-            },
-            10000);
-        port = up ? listening.match(said).captured(1).toUShort() : 0;
-        return up;
+        return QTest::qWaitFor(
+                   [&] {
+                       said += QString::fromLocal8Bit(process.readAllStandardOutput());
+                       port = listening.match(said).captured(1).toUShort();
+                       return port != 0 || process.state() == QProcess::NotRunning;
+                   },
+                   kWaitMs) &&
+               port != 0;
     }
-    // On a failure before this, the process object kills the emulator instead.
+    QString errorString() const {
+        return QStringLiteral("%1 did not say where it listens: %2")
+            .arg(process.program(), process.errorString());
+    }
     bool stop() {
         process.terminate();
-        return process.waitForFinished(10000);
+        return process.waitForFinished(kWaitMs);
     }
 };
 
