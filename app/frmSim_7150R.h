@@ -38,9 +38,6 @@ struct Services {
     std::function<void()> endProgram;
 };
 
-class frmSim_7150R;
-std::unique_ptr<frmSim_7150R> Main(const Services& services);
-
 // The one window. Its handlers are thin: they read controls, call the
 // protocol, log and link code, and write controls and the log. Events reach
 // them only through the controls, the socket and the timers.
@@ -57,8 +54,7 @@ protected:
 private:
     // Main loads the window: it alone runs the load handler.
     friend std::unique_ptr<frmSim_7150R> Main(const Services& services);
-    // Tests reach state that no control shows, and handlers at moments no
-    // control allows, through this one door (tests/windowprobe.h).
+    // Tests reach what no control shows or allows through this one door (tests/windowprobe.h).
     friend class WindowProbe;
 
     void Form_Load();
