@@ -1,6 +1,7 @@
 #include "app/frmSim_7150R.h"
 
 #include "app/layout.h"
+#include "app/window_builder.h"
 #include "link/settings_keys.h"
 #include "link/conversions.h"
 #include "log/daily_log.h"
@@ -11,12 +12,10 @@
 #include "protocol/status_reply.h"
 
 #include <QCloseEvent>
-#include <QFrame>
-#include <QHash>
-#include <QLabel>
 #include <QScreen>
 #include <QUrl>
 
+#include <tuple>
 #include <utility>
 
 namespace lumora::app {
@@ -32,131 +31,14 @@ constexpr QColor kTickedBack{0x80, 0xFF, 0xFF};
 constexpr QColor kUntickedText{0x80, 0x80, 0x80};
 constexpr QColor kWhite{0xFF, 0xFF, 0xFF};
 
-QFont fontFor(FontRole role) {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9);
-    // Set explicitly: a child would otherwise inherit its frame's bold caption font.
-    font.setBold(false);
-    switch (role) {
-    case FontRole::Window:
-        break;
-    case FontRole::FrameCaption:
-    case FontRole::Link:
-        font.setBold(true);
-        break;
-    case FontRole::Counter:
-        font.setPointSizeF(8.25);
-        break;
-    case FontRole::LogList:
-        font = QFont(QStringLiteral("GulimChe"));
-        font.setStyleHint(QFont::TypeWriter);
-        font.setFixedPitch(true);
-        font.setPointSizeF(9);
-        break;
-    }
-    return font;
-}
-
-QWidget* createControl(const ControlSpec& design, QWidget* parent) {
-    switch (design.kind) {
-    case Kind::Frame:
-        return new platform::widgets::Frame(design.caption, parent);
-    case Kind::Label: {
-        auto* label = new QLabel(design.caption, parent);
-        if (design.name.startsWith(QLatin1String("Label1(")))
-            label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        return label;
-    }
-    case Kind::TextBox:
-        return new platform::widgets::TextBox(parent);
-    case Kind::Button:
-        return new QPushButton(design.caption, parent);
-    case Kind::Option: {
-        auto* option = new platform::widgets::OptionButton(parent);
-        option->setText(design.caption);
-        return option;
-    }
-    case Kind::CheckBox: {
-        auto* box = new platform::widgets::CheckBox(parent);
-        box->setText(design.caption);
-        return box;
-    }
-    case Kind::ComboBox: {
-        auto* combo = new platform::widgets::ComboBox(parent);
-        for (int i = 1; i <= 15; ++i)
-            combo->addItem(QString::number(i));
-        combo->setTextByProgram(design.caption);
-        return combo;
-    }
-    case Kind::ListBox:
-        return new platform::widgets::ListBox(parent);
-    case Kind::Panel: {
-        auto* panel = new QFrame(parent);
-        panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-        return panel;
-    }
-    case Kind::Link: {
-        auto* link = new platform::widgets::LinkLabel(design.caption, parent);
-        link->setCursor(Qt::PointingHandCursor);
-        return link;
-    }
-    case Kind::Line:
-        return new QWidget(parent);
-    }
-    return nullptr;
-}
-
-void applyColours(const ControlSpec& design, QWidget* widget) {
-    if (auto* frame = qobject_cast<platform::widgets::Frame*>(widget)) {
-        if (design.foreground)
-            frame->setCaptionColour(*design.foreground);
-        return;
-    }
-    if (auto* box = qobject_cast<platform::widgets::CheckBox*>(widget)) {
-        if (design.foreground)
-            box->setColours(*design.foreground, platform::widgets::systemColour(platform::widgets::SystemColour::ButtonFace));
-        return;
-    }
-    QPalette p = widget->palette();
-    if (design.kind == Kind::Line) {
-        p.setColor(QPalette::Window, design.foreground.value_or(Qt::red));
-        widget->setAutoFillBackground(true);
-    } else {
-        if (design.foreground) {
-            p.setColor(QPalette::Active, QPalette::WindowText, *design.foreground);
-            p.setColor(QPalette::Inactive, QPalette::WindowText, *design.foreground);
-            p.setColor(QPalette::Active, QPalette::Text, *design.foreground);
-            p.setColor(QPalette::Inactive, QPalette::Text, *design.foreground);
-        }
-        if (design.background) {
-            p.setColor(QPalette::Window, *design.background);
-            widget->setAutoFillBackground(true);
-        }
-    }
-    widget->setPalette(p);
-}
-
-void applyAccessibleName(const ControlSpec& design, QWidget* widget) {
-    if (design.accessibleName.isEmpty())
-        return;
-    widget->setAccessibleName(design.accessibleName);
-    // On Linux a combo box reports its text as its name; the field typed into
-    // carries the name there.
-    if (auto* combo = qobject_cast<QComboBox*>(widget); combo != nullptr && combo->lineEdit() != nullptr)
-        combo->lineEdit()->setAccessibleName(design.accessibleName);
-}
-
 } // namespace
 
 frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     : QWidget(parent)
     , services_(services) {
     setObjectName(QStringLiteral("frmSim_7150R"));
-    setWindowTitle(kWindowTitle);
-    setFont(fontFor(FontRole::Window));
-    // The layout is fixed in place; a fixed-size window keeps it whole.
-    setFixedSize(toPixels(kClientWidthTwips), toPixels(kClientHeightTwips));
-    buildControls();
+    buildWindow(*this);
+    bindControls();
     wireEvents();
     new platform::widgets::PaintThrottle(this);
 }
@@ -165,76 +47,37 @@ frmSim_7150R::~frmSim_7150R() {
     gate_.shutDown();
 }
 
-template <typename W> W* frmSim_7150R::control(const QString& name) const {
-    W* w = findChild<W*>(name);
-    Q_ASSERT_X(w != nullptr, "frmSim_7150R", qPrintable(name));
-    return w;
-}
-
-void frmSim_7150R::buildControls() {
-    QHash<QString, QWidget*> containers;
-    QWidget* previousFocus = nullptr;
-    for (const ControlSpec& design : controlInventory()) {
-        QWidget* parent = design.parent.isEmpty() ? this : containers.value(design.parent, this);
-        QWidget* widget = createControl(design, parent);
-        widget->setObjectName(design.name);
-        widget->setGeometry(toPixels(design.left), toPixels(design.top), toPixels(design.width),
-                            toPixels(design.height));
-        if (design.kind == Kind::Line)
-            widget->setFixedHeight(1);
-        widget->setFont(fontFor(design.font));
-        widget->setEnabled(design.enabled);
-        applyAccessibleName(design, widget);
-        applyColours(design, widget);
-        if (auto* box = qobject_cast<platform::widgets::TextBox*>(widget); box != nullptr && design.maxLength > 0)
-            box->setTypingLimit(design.maxLength);
-        if (design.kind == Kind::Frame || design.kind == Kind::Panel)
-            containers.insert(design.name, widget);
-        if (widget->focusPolicy() != Qt::NoFocus) {
-            if (previousFocus != nullptr)
-                setTabOrder(previousFocus, widget);
-            previousFocus = widget;
-        }
-    }
-
-    txtDestIP = control<platform::widgets::TextBox>(QStringLiteral("txtDestIP"));
-    txtDestPort = control<platform::widgets::TextBox>(QStringLiteral("txtDestPort"));
-    cmdConnect = control<QPushButton>(QStringLiteral("cmdConnect"));
-    cmdDisconnect = control<QPushButton>(QStringLiteral("cmdDisconnect"));
-    cmdPingStart = control<QPushButton>(QStringLiteral("cmdPingStart"));
-    cmdPingStop = control<QPushButton>(QStringLiteral("cmdPingStop"));
-    cboTime = control<platform::widgets::ComboBox>(QStringLiteral("cboTime"));
-    cmdSend = control<QPushButton>(QStringLiteral("cmdSend"));
-    cmdEnd = control<QPushButton>(QStringLiteral("cmdEnd"));
-    cmdClear = control<QPushButton>(QStringLiteral("cmdClear"));
-    List1 = control<QListView>(QStringLiteral("List1"));
-    Label11 = control<platform::widgets::LinkLabel>(QStringLiteral("Label11"));
-    for (int i = 0; i < 2; ++i) {
-        optInterval[i] = control<platform::widgets::OptionButton>(indexedName("optInterval", i));
-        lblTime[i] = control<QWidget>(indexedName("lblTime", i));
-        optLog[i] = control<platform::widgets::OptionButton>(indexedName("optLog", i));
-    }
-    for (int i = 0; i < 3; ++i)
-        optCommand[i] = control<platform::widgets::OptionButton>(indexedName("optCommand", i));
-    for (int i = 0; i < 4; ++i)
-        chkDOValue[i] = control<platform::widgets::CheckBox>(indexedName("chkDOValue", i));
-    for (int i = 0; i < 12; ++i) {
-        chkDIValue[i] = control<platform::widgets::CheckBox>(indexedName("chkDIValue", i));
-        txtCounter[i] = control<platform::widgets::TextBox>(indexedName("txtCounter", i));
-        txtTimegap[i] = control<platform::widgets::TextBox>(indexedName("txtTimegap", i));
-        // The program only writes these boxes.
-        txtCounter[i]->setReadOnly(true);
-        txtTimegap[i]->setReadOnly(true);
-    }
-
-    optInterval[0]->select();
-    optLog[0]->select();
-    optCommand[0]->select();
-
+// Every control is named in the layout as the member that holds it.
+void frmSim_7150R::bindControls() {
+    const auto bind = [this]<typename W>(W*& member, const QString& name) {
+        member = findChild<W*>(name);
+        Q_ASSERT_X(member != nullptr, "frmSim_7150R", qPrintable(name));
+    };
+    const auto bindArray = [&bind]<typename W, std::size_t N>(std::array<W*, N>& members, const char* name) {
+        for (std::size_t i = 0; i < N; ++i)
+            bind(members[i], indexedName(name, static_cast<int>(i)));
+    };
+    bind(txtDestIP, QStringLiteral("txtDestIP"));
+    bind(txtDestPort, QStringLiteral("txtDestPort"));
+    bind(cmdConnect, QStringLiteral("cmdConnect"));
+    bind(cmdDisconnect, QStringLiteral("cmdDisconnect"));
+    bind(cmdPingStart, QStringLiteral("cmdPingStart"));
+    bind(cmdPingStop, QStringLiteral("cmdPingStop"));
+    bindArray(optInterval, "optInterval");
+    bindArray(lblTime, "lblTime");
+    bind(cboTime, QStringLiteral("cboTime"));
+    bindArray(optLog, "optLog");
+    bindArray(optCommand, "optCommand");
+    bind(cmdSend, QStringLiteral("cmdSend"));
+    bind(cmdEnd, QStringLiteral("cmdEnd"));
+    bind(cmdClear, QStringLiteral("cmdClear"));
+    bindArray(chkDIValue, "chkDIValue");
+    bindArray(chkDOValue, "chkDOValue");
+    bindArray(txtCounter, "txtCounter");
+    bindArray(txtTimegap, "txtTimegap");
+    bind(List1, QStringLiteral("List1"));
+    bind(Label11, QStringLiteral("Label11"));
     List1->setModel(&logModel_);
-    List1->setSelectionMode(QAbstractItemView::SingleSelection);
-    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
 void frmSim_7150R::wireEvents() {
@@ -251,22 +94,19 @@ void frmSim_7150R::wireEvents() {
     onClick(cmdClear, &frmSim_7150R::cmdClear_Click);
 
     for (int i = 0; i < 3; ++i)
-        optCommand[i]->selected.bind(&gate_, [this, i] { optCommand_Click(i); });
+        optCommand[i]->selected.bind(gate_, [this, i] { optCommand_Click(i); });
     for (int i = 0; i < 2; ++i)
-        optInterval[i]->selected.bind(&gate_, [this, i] { optInterval_Click(i); });
+        optInterval[i]->selected.bind(gate_, [this, i] { optInterval_Click(i); });
     for (int i = 0; i < 4; ++i)
-        chkDOValue[i]->changed.bind(&gate_, [this, i] { chkDOValue_Click(i); });
+        chkDOValue[i]->changed.bind(gate_, [this, i] { chkDOValue_Click(i); });
 
-    txtDestIP->changed.bind(&gate_, [this] { txtDestIP_Change(); });
-    txtDestPort->changed.bind(&gate_, [this] { txtDestPort_Change(); });
-    cboTime->changed.bind(&gate_, [this] { cboTime_Change(); });
-    cboTime->clicked.bind(&gate_, [this] { cboTime_Click(); });
-    Label11->clicked.bind(&gate_, [this] { Label11_Click(); });
+    txtDestIP->changed.bind(gate_, [this] { txtDestIP_Change(); });
+    txtDestPort->changed.bind(gate_, [this] { txtDestPort_Change(); });
+    cboTime->changed.bind(gate_, [this] { cboTime_Change(); });
+    cboTime->clicked.bind(gate_, [this] { cboTime_Click(); });
+    Label11->clicked.bind(gate_, [this] { Label11_Click(); });
 
-    auto beep = [this] {
-        if (services_.beeper != nullptr)
-            services_.beeper->beep();
-    };
+    auto beep = [this] { services_.beeper.beep(); };
     platform::widgets::NumericKeyFilter::install(txtDestIP, beep);
     platform::widgets::NumericKeyFilter::install(txtDestPort, beep);
     platform::widgets::NumericKeyFilter::install(cboTime, beep);
@@ -277,27 +117,22 @@ void frmSim_7150R::wireEvents() {
     winsock_.onConnectFailed = [this](const QString& reason) { Winsock1_ConnectFailed(reason); };
     sendTimer_.onTick = [this] { SendTimer_Timer(); };
     pingTimer_.onTick = [this] { PingTimer_Timer(); };
-    if (services_.icmp != nullptr) {
-        pinger_ = std::make_unique<ping::TickRunner>(*services_.icmp);
-        pinger_->onDone = [this](quint64 tick, const QString& line) {
-            gate_.deliver([this, tick, line] { PingTick_Done(tick, line); });
-        };
-    }
+    pinger_.onDone = [this](quint64 tick, const QString& line) {
+        gate_.deliver([this, tick, line] { PingTick_Done(tick, line); });
+    };
 }
 
 // ---- Start-up and settings -------------------------------------------------
 
 void frmSim_7150R::Form_Load() {
     auto read = [this](const QString& key, const QString& fallback) {
-        if (services_.settings == nullptr)
-            return fallback;
-        return services_.settings->read(settings::kApplication, settings::kSection, key, fallback);
+        return services_.settings.read(settings::kApplication, settings::kSection, key, fallback);
     };
     const QString address = read(settings::kAddressKey, settings::kDefaultAddress);
     const QString port = read(settings::kPortKey, settings::kDefaultPort);
     const QString interval = read(settings::kIntervalKey, settings::kDefaultInterval);
-    if (services_.settings != nullptr && !services_.settings->isReadable(settings::kApplication)) {
-        AddLog(GetTimeStamp() + QStringLiteral(" Settings Read Fail!! ") + services_.settings->errorString() +
+    if (!services_.settings.isReadable(settings::kApplication)) {
+        AddLog(GetTimeStamp() + QStringLiteral(" Settings Read Fail!! ") + services_.settings.errorString() +
                QStringLiteral(": left as it is, starting on the defaults"));
         // The store refuses every save now; this line has said so.
         settingsFailing_ = true;
@@ -310,12 +145,10 @@ void frmSim_7150R::Form_Load() {
 }
 
 void frmSim_7150R::saveSetting(const QString& key, const QString& value) {
-    if (services_.settings == nullptr)
-        return;
-    const bool saved = services_.settings->save(settings::kApplication, settings::kSection, key, value);
+    const bool saved = services_.settings.save(settings::kApplication, settings::kSection, key, value);
     // Said once when saving starts to fail, not on every keystroke after.
     if (!saved && !settingsFailing_)
-        AddLog(GetTimeStamp() + QStringLiteral(" Settings Save Fail!! ") + services_.settings->errorString());
+        AddLog(GetTimeStamp() + QStringLiteral(" Settings Save Fail!! ") + services_.settings.errorString());
     settingsFailing_ = !saved;
 }
 
@@ -432,7 +265,8 @@ void frmSim_7150R::optCommand_Click(int index) {
         return;
     }
     for (platform::widgets::CheckBox* box : chkDOValue) {
-        box->setValue(0);
+        // 0 is a value every box takes.
+        std::ignore = box->setValue(0);
         box->setEnabled(false);
     }
 }
@@ -478,19 +312,10 @@ void frmSim_7150R::Winsock1_DataArrival(const QByteArray& bytes) {
 }
 
 void frmSim_7150R::showErrorBox(const QString& text) {
-    if (services_.dialogs == nullptr)
-        return;
     // End stays within reach: repetition against a unit whose every reply
     // brings a box must be stoppable (closing the window always is).
     const platform::widgets::InputHold hold(*this, {cmdEnd});
-    services_.dialogs->critical(this, QStringLiteral("Error"), text);
-}
-
-void frmSim_7150R::showDisplayError(const platform::widgets::ControlError& error) {
-    const QString text = QStringLiteral("Data Display Error!!") + kCrLf + QStringLiteral("Error Number : ") +
-                         QString::number(error.code()) + kCrLf + QStringLiteral("Error Description : ") +
-                         error.description();
-    showErrorBox(text);
+    services_.dialogs.critical(this, QStringLiteral("Error"), text);
 }
 
 void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
@@ -501,12 +326,12 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
     const protocol::DecodedReply reply = protocol::decodeStatusReply(bytes);
 
     // A value a box refuses is reported and skipped; the rest is still shown.
-    auto show = [this](platform::widgets::CheckBox* box, int state) {
-        try {
-            box->setValue(state);
-        } catch (const platform::widgets::ControlError& error) {
-            showDisplayError(error);
-        }
+    using platform::widgets::CheckBox;
+    auto show = [this](CheckBox* box, int state) {
+        if (!box->setValue(state))
+            showErrorBox(QStringLiteral("Data Display Error!!") + kCrLf + QStringLiteral("Error Number : ") +
+                         QString::number(CheckBox::kRefusedValueCode) + kCrLf +
+                         QStringLiteral("Error Description : ") + CheckBox::kRefusedValueText);
     };
     for (int k = 0; k < protocol::kInputCount; ++k)
         show(chkDIValue[k], reply.inputs[k]);
@@ -566,13 +391,11 @@ void frmSim_7150R::selectNewestWhenTurnEnds() {
 }
 
 QString frmSim_7150R::GetTimeStamp() const {
-    const QDateTime now =
-        services_.clock != nullptr ? services_.clock->nowUtc() : QDateTime::currentDateTimeUtc();
-    return log::formatTimeStamp(now.toUTC().time());
+    return log::formatTimeStamp(services_.clock.nowUtc().toUTC().time());
 }
 
 void frmSim_7150R::WriteLogFile(const QString& text) {
-    const QDate today = services_.clock != nullptr ? services_.clock->localDate() : QDate::currentDate();
+    const QDate today = services_.clock.localDate();
     log::DailyLogFile file(log::dailyLogPath(services_.programDir, today));
     if (!file.appendLine(text))
         AddLog(GetTimeStamp() + QStringLiteral(" Log File Write Fail!! ") + file.fileName() +
@@ -603,8 +426,6 @@ void frmSim_7150R::cmdPingStop_Click() {
 }
 
 void frmSim_7150R::PingTimer_Timer() {
-    if (pinger_ == nullptr)
-        return;
     // One request at a time. A tick that falls due meanwhile goes out as soon
     // as the line of the one awaited is in, so a silent host is asked about
     // every 2.7 s and one that answers every second.
@@ -612,7 +433,7 @@ void frmSim_7150R::PingTimer_Timer() {
         pingTickDue_ = true;
         return;
     }
-    pingOutstanding_ = pinger_->start(txtDestIP->text());
+    pingOutstanding_ = pinger_.start(txtDestIP->text());
 }
 
 void frmSim_7150R::PingTick_Done(quint64 tick, const QString& line) {
@@ -627,10 +448,8 @@ void frmSim_7150R::PingTick_Done(quint64 tick, const QString& line) {
 // ---- Window behaviour ------------------------------------------------------
 
 void frmSim_7150R::Label11_Click() {
-    if (services_.shell == nullptr)
-        return;
-    if (const auto failure = services_.shell->open(this, QUrl(kMakerPage)))
-        showErrorBox(*failure);
+    if (!services_.shell.open(this, QUrl(kMakerPage)))
+        showErrorBox(services_.shell.errorString());
 }
 
 void frmSim_7150R::showEvent(QShowEvent* event) {
@@ -651,8 +470,7 @@ void frmSim_7150R::closeEvent(QCloseEvent* event) {
     sendTimer_.setEnabled(false);
     pingTimer_.setEnabled(false);
     event->accept();
-    if (services_.endProgram)
-        services_.endProgram();
+    services_.endProgram();
 }
 
 } // namespace lumora::app

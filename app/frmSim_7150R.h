@@ -22,14 +22,15 @@
 
 namespace lumora::app {
 
-// What the window needs from the platform; tests put fakes in place.
+// What the window needs from the platform, every one of them; tests put fakes
+// in place.
 struct Services {
-    platform::Clock* clock = nullptr;
-    platform::widgets::Beeper* beeper = nullptr;
-    platform::widgets::Dialogs* dialogs = nullptr;
-    platform::widgets::Shell* shell = nullptr;
-    platform::SettingsStore* settings = nullptr;
-    platform::IcmpService* icmp = nullptr;
+    platform::Clock& clock;
+    platform::widgets::Beeper& beeper;
+    platform::widgets::Dialogs& dialogs;
+    platform::widgets::Shell& shell;
+    platform::SettingsStore& settings;
+    platform::IcmpService& icmp;
     // The folder the Log folder lies in: the program's own, or the user's data
     // folder when the program runs installed (logHome).
     QString programDir;
@@ -38,12 +39,23 @@ struct Services {
 };
 
 // The one window. Its handlers are thin: they read controls, call the
-// protocol, log and link code, and write controls and the log.
+// protocol, log and link code, and write controls and the log. Events reach
+// them only through the controls, the socket and the timers.
 class frmSim_7150R : public QWidget {
     Q_OBJECT
 public:
     explicit frmSim_7150R(const Services& services, QWidget* parent = nullptr);
     ~frmSim_7150R() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Main loads the window: it alone runs the load handler.
+    friend std::unique_ptr<frmSim_7150R> Main(const Services& services);
+    // Tests reach what no control shows or allows through this one door (tests/windowprobe.h).
+    friend class WindowProbe;
 
     void Form_Load();
 
@@ -71,6 +83,7 @@ public:
     void cmdPingStart_Click();
     void cmdPingStop_Click();
     void PingTimer_Timer();
+    void PingTick_Done(quint64 tick, const QString& line);
 
     // Log
     void AddLog(const QString& line);
@@ -87,27 +100,13 @@ public:
     void cboTime_Click();
     void Label11_Click();
 
-    bool mbStatusWait = false;
-
-    platform::EventGate& gate() { return gate_; }
-    platform::Winsock& Winsock1() { return winsock_; }
-    platform::Timer& SendTimer() { return sendTimer_; }
-    platform::Timer& PingTimer() { return pingTimer_; }
-    const log::LogListModel& logLines() const { return logModel_; }
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    void buildControls();
+    void bindControls();
     void wireEvents();
     void saveSetting(const QString& key, const QString& value);
     void selectNewestWhenTurnEnds();
     void showErrorBox(const QString& text);
-    void showDisplayError(const platform::widgets::ControlError& error);
-    template <typename W> W* control(const QString& name) const;
-    void PingTick_Done(quint64 tick, const QString& line);
+
+    bool mbStatusWait = false;
 
     Services services_;
     platform::EventGate gate_;
@@ -115,7 +114,7 @@ private:
     platform::Timer sendTimer_{gate_, 1000};
     platform::Timer pingTimer_{gate_, 1000};
     log::LogListModel logModel_;
-    std::unique_ptr<ping::TickRunner> pinger_;
+    ping::TickRunner pinger_{services_.icmp};
     // The tick whose line is awaited (0: none), and whether a tick fell due
     // while it was.
     quint64 pingOutstanding_ = 0;

@@ -6,6 +6,8 @@ namespace lumora::app {
 
 namespace {
 
+using platform::widgets::SystemColour;
+
 constexpr QColor kFrameBlue{0x00, 0x00, 0xC0};
 constexpr QColor kFrameGreen{0x00, 0xC0, 0x00};
 constexpr QColor kTeal{0x00, 0x80, 0x80};
@@ -13,6 +15,7 @@ constexpr QColor kBlack{0x00, 0x00, 0x00};
 constexpr QColor kLinkBlue{0x00, 0x00, 0xFF};
 constexpr QColor kLineRed{0xFF, 0x00, 0x00};
 constexpr QColor kPanelGrey{0xD4, 0xD0, 0xC8};
+constexpr FontSpec kBold{.bold = true};
 // One pixel narrower than drawn at first, which had End overlap List Clear.
 constexpr int kEndWidthTwips = 1230;
 // Wide enough for the whole maker's address in bold; the strip has room.
@@ -20,6 +23,10 @@ constexpr int kLinkWidthTwips = 3000;
 
 QString s(const char* text) {
     return QString::fromLatin1(text);
+}
+
+QString twoDigits(int n) {
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
 }
 
 ControlSpec control(QString name, Kind kind, const char* parent, QString caption, int l, int t, int w,
@@ -39,7 +46,7 @@ ControlSpec control(QString name, Kind kind, const char* parent, QString caption
 ControlSpec frame(const char* name, const char* caption, QColor colour, int l, int t, int w, int h) {
     ControlSpec c = control(s(name), Kind::Frame, "", s(caption), l, t, w, h);
     c.foreground = colour;
-    c.font = FontRole::FrameCaption;
+    c.font = kBold;
     return c;
 }
 
@@ -50,11 +57,11 @@ std::vector<ControlSpec> build() {
     add(frame("Frame1", " TCP Information ", kFrameBlue, 30, 60, 7845, 855));
     add(control(s("Label3"), Kind::Label, "Frame1", s("Destination IP"), 300, 390, 1155, 225));
     ControlSpec& ip = add(control(s("txtDestIP"), Kind::TextBox, "Frame1", {}, 1530, 330, 1815, 330));
-    ip.maxLength = 15;
+    ip.typingLimit = 15;
     ip.accessibleName = s("Destination IP");
     add(control(s("Label4"), Kind::Label, "Frame1", s("Port No"), 3600, 390, 615, 225));
     ControlSpec& port = add(control(s("txtDestPort"), Kind::TextBox, "Frame1", {}, 4260, 330, 825, 330));
-    port.maxLength = 5;
+    port.typingLimit = 5;
     port.accessibleName = s("Port No");
     add(control(s("cmdConnect"), Kind::Button, "Frame1", s("Connect"), 5250, 300, 1155, 375));
     add(control(s("cmdDisconnect"), Kind::Button, "Frame1", s("Disconnect"), 6420, 300, 1155, 375)).enabled =
@@ -66,23 +73,28 @@ std::vector<ControlSpec> build() {
 
     add(frame("Frame2", " Data Send Action ", kFrameBlue, 30, 990, 7845, 855));
     add(control(indexedName("optInterval", 0), Kind::Option, "Frame2", s("OneTime Send"), 420, 405, 1575,
-                225));
+                225))
+        .selected = true;
     add(control(indexedName("optInterval", 1), Kind::Option, "Frame2", s("Repeat"), 2970, 405, 975, 225));
     add(control(indexedName("lblTime", 0), Kind::Label, "Frame2", s("Time Interval"), 4560, 405, 1050, 225))
         .enabled = false;
     ControlSpec& interval = add(control(s("cboTime"), Kind::ComboBox, "Frame2", s("1"), 5715, 330, 825, 345));
     interval.enabled = false;
+    for (int i = 1; i <= 15; ++i)
+        interval.items.append(QString::number(i));
     interval.accessibleName = s("Time Interval");
     add(control(indexedName("lblTime", 1), Kind::Label, "Frame2", s("(Second)"), 6570, 405, 750, 225))
         .enabled = false;
 
     add(frame("Frame7", " Log Level ", kFrameBlue, 7950, 990, 3165, 855));
-    add(control(indexedName("optLog", 0), Kind::Option, "Frame7", s("List"), 420, 390, 615, 255));
+    add(control(indexedName("optLog", 0), Kind::Option, "Frame7", s("List"), 420, 390, 615, 255)).selected =
+        true;
     add(control(indexedName("optLog", 1), Kind::Option, "Frame7", s("List + File"), 1740, 390, 1095, 255));
 
     add(frame("Frame8", " Data Send ", kFrameBlue, 30, 1920, 11085, 885));
     add(control(indexedName("optCommand", 0), Kind::Option, "Frame8", s("R (Status Request)"), 390, 390, 1935,
-                240));
+                240))
+        .selected = true;
     add(control(indexedName("optCommand", 1), Kind::Option, "Frame8", s("T (DO Setting) + DO Value"), 2520,
                 390, 2445, 240));
     add(control(indexedName("optCommand", 2), Kind::Option, "Frame8", s("C (Count Reset)"), 5130, 390, 1815,
@@ -93,24 +105,24 @@ std::vector<ControlSpec> build() {
     add(control(s("cmdClear"), Kind::Button, "Frame8", s("List Clear"), 9570, 330, 1245, 375));
 
     ControlSpec& list = add(control(s("List1"), Kind::ListBox, "", {}, 30, 6120, 11085, 4380));
-    list.font = FontRole::LogList;
+    list.font = {.family = "GulimChe", .fixedPitch = true};
     list.accessibleName = s("Log");
 
     add(frame("Frame6", " Digital Input Value ", kFrameGreen, 30, 3150, 8235, 765));
     // Named by index: start-up recaptions them "00" to "11".
     for (int i = 0; i < 12; ++i)
-        add(control(indexedName("chkDIValue", i), Kind::CheckBox, "Frame6",
-                    QStringLiteral("%1").arg(i + 1, 2, 10, QLatin1Char('0')), 240 + 660 * i, 360, 525, 225))
-            .accessibleName = QStringLiteral("Digital Input %1").arg(i, 2, 10, QLatin1Char('0'));
+        add(control(indexedName("chkDIValue", i), Kind::CheckBox, "Frame6", twoDigits(i + 1), 240 + 660 * i,
+                    360, 525, 225))
+            .accessibleName = QStringLiteral("Digital Input ") + twoDigits(i);
 
     add(frame("Frame11", " Digital Output Value ", kFrameGreen, 8280, 3150, 2835, 765));
     for (int i = 0; i < 4; ++i) {
         ControlSpec& c = add(control(indexedName("chkDOValue", i), Kind::CheckBox, "Frame11",
-                                     QStringLiteral("%1").arg(i + 1, 2, 10, QLatin1Char('0')), 180 + 660 * i,
-                                     360, i == 0 ? 525 : 555, 255));
+                                     twoDigits(i + 1), 180 + 660 * i, 360, i == 0 ? 525 : 555, 255));
         c.enabled = false;
         c.foreground = kBlack;
-        c.accessibleName = QStringLiteral("Digital Output %1").arg(i + 1, 2, 10, QLatin1Char('0'));
+        c.background = SystemColour::ButtonFace;
+        c.accessibleName = QStringLiteral("Digital Output ") + twoDigits(i + 1);
     }
 
     const char* valueFrames[] = {"Frame5", "Frame4"};
@@ -123,30 +135,30 @@ std::vector<ControlSpec> build() {
         for (int i = 0; i < 12; ++i) {
             // Each caption stands centred over its box.
             add(control(indexedName("Label1", 12 * f + i), Kind::Label, valueFrames[f],
-                        QStringLiteral("CH%1").arg(i + 1, 2, 10, QLatin1Char('0')),
-                        150 + 900 * i + (885 - 495) / 2, 300, 495, 225));
+                        QStringLiteral("CH") + twoDigits(i + 1), 150 + 900 * i + (885 - 495) / 2, 300, 495,
+                        225))
+                .alignment = Qt::AlignHCenter | Qt::AlignTop;
         }
         for (int i = 0; i < 12; ++i) {
             ControlSpec& c = add(control(indexedName(valueArrays[f], i), Kind::TextBox, valueFrames[f], {},
                                          150 + 900 * i, 540, 885, 315));
+            c.readOnly = true;
             c.foreground = kTeal;
-            c.font = FontRole::Counter;
-            c.accessibleName =
-                QStringLiteral("%1 CH%2").arg(QLatin1String(valueNames[f])).arg(i + 1, 2, 10, QLatin1Char('0'));
+            c.font.points = 8.25;
+            c.accessibleName = QLatin1String(valueNames[f]) + QStringLiteral(" CH") + twoDigits(i + 1);
         }
     }
 
     // Drawn to the window's right edge; it was designed 15 twips past it.
-    ControlSpec& line =
-        add(control(s("Line1"), Kind::Line, "", {}, 0, 2970, kClientWidthTwips, kTwipsPerPixel));
-    line.foreground = kLineRed;
+    add(control(s("Line1"), Kind::Line, "", {}, 0, 2970, kClientWidthTwips, kTwipsPerPixel)).background =
+        kLineRed;
 
-    ControlSpec& panel = add(control(s("SSPanel2"), Kind::Panel, "", {}, 0, 10545, 11145, 375));
-    panel.background = kPanelGrey;
+    add(control(s("SSPanel2"), Kind::Panel, "", {}, 0, 10545, 11145, 375)).background = kPanelGrey;
     ControlSpec& link =
         add(control(s("Label11"), Kind::Link, "SSPanel2", kMakerPage, 120, 90, kLinkWidthTwips, 225));
     link.foreground = kLinkBlue;
-    link.font = FontRole::Link;
+    link.font = kBold;
+    link.cursor = Qt::PointingHandCursor;
     return v;
 }
 

@@ -1,19 +1,33 @@
 #pragma once
 
+#include "platform/widgets/controls.h"
+
 #include <QColor>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
+#include <variant>
 #include <vector>
 
 namespace lumora::app {
 
 enum class Kind { Frame, Label, TextBox, Button, Option, CheckBox, ComboBox, ListBox, Panel, Link, Line };
 
-enum class FontRole { Window, FrameCaption, Counter, Link, LogList };
+// A fixed colour, or one of the desktop's named system colours.
+using Colour = std::variant<QColor, platform::widgets::SystemColour>;
+
+struct FontSpec {
+    const char* family = "Arial";
+    double points = 9;
+    bool bold = false;
+    // Asks for a fixed-pitch face wherever the family is missing.
+    bool fixedPitch = false;
+};
 
 // One control of the main window as designed: geometry in twips relative to
-// its container (an empty parent means the window's client area).
+// its container (an empty parent means the window's client area). Everything
+// the window shows at start comes from here.
 struct ControlSpec {
     QString name;
     Kind kind = Kind::Label;
@@ -24,10 +38,21 @@ struct ControlSpec {
     int width = 0;
     int height = 0;
     bool enabled = true;
-    std::optional<QColor> foreground;
-    std::optional<QColor> background;
-    FontRole font = FontRole::Window;
-    int maxLength = 0;
+    // An option button that starts selected.
+    bool selected = false;
+    // A text box that only the program writes.
+    bool readOnly = false;
+    // The text's colour (a frame's: its caption's); a filled background,
+    // which is all a line shows.
+    std::optional<Colour> foreground;
+    std::optional<Colour> background;
+    FontSpec font;
+    Qt::Alignment alignment;
+    // A combo box's list, in order.
+    QStringList items;
+    // Characters a text box takes from typing; 0 for no limit.
+    int typingLimit = 0;
+    std::optional<Qt::CursorShape> cursor;
     // What screen readers and desktop automation call the control, from the
     // label a user reads beside it; empty where the caption says it already.
     QString accessibleName;
@@ -42,6 +67,7 @@ constexpr int toPixels(int twips) {
 }
 
 inline const QString kWindowTitle = QStringLiteral("Lumora 7150R Simulator Ver1.05 (2016/09/08)");
+inline constexpr FontSpec kWindowFont{};
 inline const QString kMakerPage = QStringLiteral("http://www.lumora.example/");
 
 // Every visible control, containers before what they hold, in the order

@@ -40,17 +40,15 @@ int main(int argc, char** argv) {
     // the program ends, and nothing waits for that thread.
     static lumora::platform::IcmpService* const icmp = lumora::platform::makeSystemIcmpService().release();
 
-    lumora::app::Services services;
-    services.clock = &clock;
-    services.beeper = &beeper;
-    services.dialogs = &dialogs;
-    services.shell = &shell;
-    services.settings = &settings;
-    services.icmp = icmp;
-    services.programDir = lumora::app::logHome(QCoreApplication::applicationDirPath());
-    services.endProgram = [] { QCoreApplication::exit(0); };
-
-    const auto window = lumora::app::Main(services);
+    const QString programDir = lumora::app::logHome(QCoreApplication::applicationDirPath());
+    const auto window = lumora::app::Main({.clock = clock,
+                                           .beeper = beeper,
+                                           .dialogs = dialogs,
+                                           .shell = shell,
+                                           .settings = settings,
+                                           .icmp = *icmp,
+                                           .programDir = programDir,
+                                           .endProgram = [] { QCoreApplication::exit(0); }});
     const auto shownHook = lumora::app::attachShownHook(*window);
     return QApplication::exec();
 }

@@ -24,14 +24,13 @@ QString comparable(const QString& dir) {
 
 } // namespace
 
-std::optional<QString> MakeLogFolder(const QString& programDir) {
+void MakeLogFolder(const QString& programDir) {
     const QString path = QDir(programDir).filePath(QStringLiteral("Log"));
     // Anything of that name counts, a plain file too: it is left alone.
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
-        return std::nullopt;
+        return;
     if (!QDir().mkpath(path))
-        return QStringLiteral("cannot create folder ") + path;
-    return std::nullopt;
+        qCWarning(lcStartup).noquote() << QStringLiteral("cannot create folder ") + path;
 }
 
 QString logHome(const QString& programDir, const QString& installedBinDir) {
@@ -56,8 +55,7 @@ std::unique_ptr<frmSim_7150R> Main(const Services& services) {
     // Lets the desktop show the window under its menu entry and icon.
     QGuiApplication::setDesktopFileName(kDesktopEntry);
     QApplication::setWindowIcon(QIcon::fromTheme(kDesktopEntry));
-    if (const auto failure = MakeLogFolder(services.programDir))
-        qCWarning(lcStartup).noquote() << *failure;
+    MakeLogFolder(services.programDir);
     auto window = std::make_unique<frmSim_7150R>(services);
     window->Form_Load();
     window->show();

@@ -5,16 +5,15 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 namespace lumora::app {
 
 // Makes <programDir>/Log unless an entry of that name (folder or plain file)
 // already exists, and programDir with it when that is missing too (a user's
-// data folder on the first start). Gives the reason when it could not be
-// made; start-up goes on without it and the daily log writes report their
+// data folder on the first start). A folder that cannot be made is warned
+// about; start-up goes on without it and the daily log writes report their
 // own failures.
-std::optional<QString> MakeLogFolder(const QString& programDir);
+void MakeLogFolder(const QString& programDir);
 
 // The folder that the Log folder goes into. The installation's bin folder is
 // not the user's to write (and run as root, one log there would mix users'

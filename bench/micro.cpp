@@ -77,7 +77,7 @@ void BM_ShowStatus(benchmark::State& state) {
     QElapsedTimer clock;
     for (auto _ : state) {
         clock.start();
-        h.window->ShowStatus(reply);
+        h.probe().ShowStatus(reply);
         state.SetIterationTime(double(clock.nsecsElapsed()) / kNsPerS);
         QCoreApplication::processEvents();
     }
@@ -91,20 +91,20 @@ void BM_AddLog(benchmark::State& state) {
     const bool withTurn = state.range(1) != 0;
     const QString line = QStringLiteral("[09:05:03.007] SEND : 52 ");
     auto fill = [&] {
-        if (h.window->logLines().rowCount() > lines)
-            h.window->cmdClear_Click();
-        while (h.window->logLines().rowCount() < lines)
-            h.window->AddLog(line);
+        if (h.probe().logLines().rowCount() > lines)
+            h.button("cmdClear")->click();
+        while (h.probe().logLines().rowCount() < lines)
+            h.probe().AddLog(line);
         QCoreApplication::processEvents();
     };
     fill();
     QElapsedTimer clock;
     for (auto _ : state) {
         // Below the cap the list grows by one per append: put it back first.
-        if (h.window->logLines().rowCount() != lines)
+        if (h.probe().logLines().rowCount() != lines)
             fill();
         clock.start();
-        h.window->AddLog(line);
+        h.probe().AddLog(line);
         if (withTurn)
             QCoreApplication::processEvents();
         state.SetIterationTime(double(clock.nsecsElapsed()) / kNsPerS);

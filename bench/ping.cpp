@@ -30,25 +30,23 @@ int main(int argc, char** argv) {
 
     testsupport::Harness h;
     const auto icmp = lumora::platform::makeSystemIcmpService();
-    lumora::app::Services services = h.services();
-    services.icmp = icmp.get();
-    h.window = lumora::app::Main(services);
+    h.window = lumora::app::Main(h.services({.icmp = icmp.get()}));
     bench::type(h.edit("txtDestIP"), QStringLiteral("127.0.0.1"));
     QCoreApplication::processEvents();
 
     std::vector<double> blockedMs;
     QElapsedTimer clock;
     for (int i = 0; i < ticks; ++i) {
-        const int before = h.window->logLines().rowCount();
+        const int before = h.probe().logLines().rowCount();
         clock.start();
-        h.window->PingTimer_Timer();
+        h.probe().PingTimer_Timer();
         blockedMs.push_back(double(clock.nsecsElapsed()) / kNsPerMs);
-        if (!QTest::qWaitFor([&] { return h.window->logLines().rowCount() > before; }, kLineTimeoutMs)) {
+        if (!QTest::qWaitFor([&] { return h.probe().logLines().rowCount() > before; }, kLineTimeoutMs)) {
             std::fprintf(stderr, "lumora-bench-ping: tick %d logged no line\n", i + 1);
             return 1;
         }
     }
-    const QString last = h.window->logLines().line(h.window->logLines().rowCount() - 1);
+    const QString last = h.probe().logLines().line(h.probe().logLines().rowCount() - 1);
     if (!last.startsWith(QLatin1String("Reply From 127.0.0.1"))) {
         std::fprintf(stderr, "lumora-bench-ping: the tick did not get a reply: %s\n", qPrintable(last));
         return 1;

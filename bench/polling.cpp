@@ -116,16 +116,14 @@ protected:
 std::optional<Figures> client(quint16 port, int seconds, QString* error) {
     Harness h;
     lumora::platform::SystemClock systemClock;
-    lumora::app::Services services = h.services();
-    services.clock = &systemClock;
-    h.window = lumora::app::Main(services);
+    h.window = lumora::app::Main(h.services({.clock = &systemClock}));
     if (!bench::connectWindow(h, port, error))
         return std::nullopt;
     h.find<QAbstractButton>("optLog", bench::kLogListAndFile)->click();
     bench::chooseRepeat(h, bench::kStatusRequest, QStringLiteral("0.001"));
 
     Figures f;
-    const auto& log = h.window->logLines();
+    const auto& log = h.probe().logLines();
     const QLatin1String recv(" RECV : ");
     QObject::connect(&log, &lumora::log::LogListModel::linesAppended, h.window.get(),
                      [&](int first, int last) {

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -130,7 +131,7 @@ class Fixture {
 public:
     Fixture() {
         harness_.start();
-        window_ = harness_.window.get();
+        window_.emplace(*harness_.window);
         for (int k = 0; k < kInputCount; ++k) {
             inputs_[k] = harness_.find<lumora::platform::widgets::CheckBox>("chkDIValue", k);
             counters_[k] = harness_.find<lumora::platform::widgets::TextBox>("txtCounter", k);
@@ -223,11 +224,11 @@ private:
         const qint64 fileBefore = logFileSize();
         harness_.dialogs.shown.clear();
         appended_ = 0;
-        window_->mbStatusWait = true;
+        window_->mbStatusWait() = true;
 
         window_->Winsock1_DataArrival(bytes);
 
-        if (window_->mbStatusWait)
+        if (window_->mbStatusWait())
             violated("mbStatusWait still set after an arrival", n);
         if (window_->logLines().rowCount() > kMaxLogLines)
             violated("log list holds more than 1001 lines", n);
@@ -342,7 +343,7 @@ private:
     QApplication app_{argc_, argv_.data()};
     testsupport::Harness harness_;
     QObject context_;
-    lumora::app::frmSim_7150R* window_ = nullptr;
+    std::optional<lumora::app::WindowProbe> window_;
     std::array<lumora::platform::widgets::CheckBox*, kInputCount> inputs_{};
     std::array<lumora::platform::widgets::CheckBox*, kOutputCount> outputs_{};
     std::array<lumora::platform::widgets::TextBox*, kInputCount> counters_{};

@@ -91,7 +91,7 @@ void tst_PingWindow::startWhileRunningRunsOneMoreTick() {
     QTest::mouseClick(h.button("cmdPingStart"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(h.lines().size(), 2, 800);
     QCOMPARE(h.icmp.echoes.load(), 2);
-    QVERIFY(h.window->PingTimer().isEnabled());
+    QVERIFY(h.probe().PingTimer().isEnabled());
     QTest::mouseClick(h.button("cmdPingStop"), Qt::LeftButton);
     QCOMPARE(h.lines().filter(kEnd).size(), 1);
 }
@@ -166,8 +166,8 @@ void tst_PingWindow::lineWaitsForRunningHandler() {
     Harness h;
     h.start();
     qsizetype linesDuringHandler = -1;
-    h.window->gate().deliver([&] {
-        h.window->cmdPingStart_Click();
+    h.probe().gate().deliver([&] {
+        h.probe().cmdPingStart_Click();
         QTest::qWait(300);
         linesDuringHandler = h.lines().size();
     });
@@ -184,14 +184,12 @@ void tst_PingWindow::silentAddressInOwnNamespace() {
         QSKIP(silent.failure().c_str());
     const auto icmp = lumora::platform::makeSystemIcmpService();
     Harness h;
-    lumora::app::Services services = h.services();
-    services.icmp = icmp.get();
-    h.window = lumora::app::Main(services);
+    h.window = lumora::app::Main(h.services({.icmp = icmp.get()}));
     h.edit("txtDestIP")->setText(QStringLiteral("127.0.0.1"));
 
     QElapsedTimer clock;
     QList<qint64> loggedAt;
-    connect(&h.window->logLines(), &lumora::log::LogListModel::linesAppended, this,
+    connect(&h.probe().logLines(), &lumora::log::LogListModel::linesAppended, this,
             [&] { loggedAt.append(clock.elapsed()); });
     StallMeter stalls;
     clock.start();
@@ -218,7 +216,7 @@ void tst_PingWindow::realEchoFromLoopback() {
     const auto icmp = lumora::platform::makeSystemIcmpService();
     Harness h;
     h.start();
-    h.window->PingTimer().setEnabled(false);
+    h.probe().PingTimer().setEnabled(false);
     h.edit("txtDestIP")->setText(QStringLiteral(" 127.0.0.1 "));
     lumora::platform::IcmpService* real = icmp.get();
     h.icmp.resolve = [real](const QByteArray& name) { return real->resolveFirstIpv4(name); };

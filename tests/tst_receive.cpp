@@ -175,12 +175,12 @@ void tst_Receive::eachArrivalJudgedByItself() {
     QList<QByteArray> replies{baseline};
     for (int size : std::as_const(sizes)) {
         h.click("cmdSend");
-        QVERIFY(h.window->mbStatusWait);
+        QVERIFY(h.probe().mbStatusWait());
         // Closing at once: the bytes come with the close.
         QVERIFY(peer.send(QByteArray(size, '\0')));
         if (peerCloses)
             peer.link()->disconnectFromHost();
-        QTRY_VERIFY_WITH_TIMEOUT(!h.window->mbStatusWait, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.probe().mbStatusWait(), kWaitMs);
         lines.append(kStamp + QStringLiteral(" SEND : 52 "));
         if (size == kReplySize)
             lines += block(replies.emplace_back(size, '\0'));
@@ -270,9 +270,9 @@ void tst_Receive::floodWhileBoxIsUpIsHeldBack() {
     Harness h;
     QVERIFY(h.startConnected(unit.port));
     qint64 delivered = 0;
-    h.window->Winsock1().onDataArrival = [&delivered, window = h.window.get()](const QByteArray& bytes) {
+    h.probe().Winsock1().onDataArrival = [&delivered, &h](const QByteArray& bytes) {
         delivered += bytes.size();
-        window->Winsock1_DataArrival(bytes);
+        h.probe().Winsock1_DataArrival(bytes);
     };
     qint64 growthKiB = -1;
     qint64 deliveredAtOk = -1;

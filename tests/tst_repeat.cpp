@@ -40,10 +40,10 @@ struct LogWatch {
 
     explicit LogWatch(Harness& h) {
         clock.start();
-        QObject::connect(&h.window->logLines(), &lumora::log::LogListModel::linesAppended, h.window.get(),
+        QObject::connect(&h.probe().logLines(), &lumora::log::LogListModel::linesAppended, h.window.get(),
                          [this, &h](int first, int last) {
                              for (int row = first; row <= last; ++row) {
-                                 events.append(h.window->logLines().line(row).mid(14));
+                                 events.append(h.probe().logLines().line(row).mid(14));
                                  atMs.append(clock.elapsed());
                                  sendEnabled.append(h.button("cmdSend")->isEnabled());
                              }
@@ -144,7 +144,7 @@ void tst_Repeat::statusRequestWaitsForAnyData() {
     QTest::qWait(kQuietMs);
     QCOMPARE(sent(h), QStringList{QStringLiteral("52 ")});
     QCOMPARE(peer.received, QByteArray("R"));
-    QVERIFY(h.window->SendTimer().isEnabled());
+    QVERIFY(h.probe().SendTimer().isEnabled());
 
     QVERIFY(peer.send(answer));
     QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("RR"), kWaitMs);
@@ -220,15 +220,15 @@ void tst_Repeat::endInEachState() {
     }
     QTest::qWait(kQuietMs);
     QCOMPARE(peer.received, send ? kReset : QByteArray());
-    QCOMPARE(h.window->SendTimer().isEnabled(), repeat && send);
+    QCOMPARE(h.probe().SendTimer().isEnabled(), repeat && send);
     // One-time sends may go on; the mode stays locked, even across a close.
     QCOMPARE(h.button("cmdSend")->isEnabled(), !(repeat && send) && !peerCloses);
     QCOMPARE(modeControlsEnabled(h), send ? 0 : repeat ? 3 : 2);
 
     QCOMPARE(h.button("cmdEnd")->isEnabled(), !peerCloses);
     // A closed window's End is out of the user's reach, not of a handler's.
-    h.window->gate().deliver([&h] { h.window->cmdEnd_Click(); });
-    QVERIFY(!h.window->SendTimer().isEnabled());
+    h.probe().gate().deliver([&h] { h.probe().cmdEnd_Click(); });
+    QVERIFY(!h.probe().SendTimer().isEnabled());
     QCOMPARE(h.button("cmdSend")->isEnabled(), !peerCloses);
     QCOMPARE(modeControlsEnabled(h), 3);
     QCOMPARE(h.find<QWidget>("lblTime", 0)->isEnabled(), repeat);
@@ -254,7 +254,7 @@ void tst_Repeat::closeWithRequestOutstandingStillReconnects() {
     chooseRepeat(h, kFast);
     h.click("cmdSend");
     QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("R"), kWaitMs);
-    QVERIFY(h.window->mbStatusWait);
+    QVERIFY(h.probe().mbStatusWait());
 
     const quint16 port = peer.port();
     peer.server.close();
@@ -265,7 +265,7 @@ void tst_Repeat::closeWithRequestOutstandingStillReconnects() {
     QTRY_VERIFY_WITH_TIMEOUT(watch.events.count(kReconnecting) >= kFailedTicks, kWaitMs);
     QVERIFY(!h.button("cmdSend")->isEnabled());
     QVERIFY(!h.button("cmdEnd")->isEnabled());
-    QVERIFY(h.window->SendTimer().isEnabled());
+    QVERIFY(h.probe().SendTimer().isEnabled());
     QVERIFY(peer.listen(port));
     QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("RR"), kWaitMs);
     h.click("cmdEnd");
@@ -331,9 +331,7 @@ void tst_Repeat::refusedByteInEveryReplyLetsUserOut() {
     QVERIFY(peer.listen());
     Harness h;
     lumora::platform::widgets::SystemDialogs systemBoxes;
-    lumora::app::Services services = h.services();
-    services.dialogs = &systemBoxes;
-    h.window = lumora::app::Main(services);
+    h.window = lumora::app::Main(h.services({.dialogs = &systemBoxes}));
     h.dial(QString::number(peer.port()));
     QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kConnected), kWaitMs);
     QByteArray refused(112, '\0');
@@ -380,7 +378,7 @@ void tst_Repeat::refusedByteInEveryReplyLetsUserOut() {
     QVERIFY2(boxes == kBoxesBeforeUserActs || (!closeWindow && boxes == kBoxesBeforeUserActs + 1),
              qPrintable(QString::number(boxes)));
     QVERIFY(!windowBlocked);
-    QVERIFY(!h.window->SendTimer().isEnabled());
+    QVERIFY(!h.probe().SendTimer().isEnabled());
     QCOMPARE(h.endRequests, closeWindow ? 1 : 0);
     QCOMPARE(sent(h).size(), boxes);
 }

@@ -267,7 +267,7 @@ void tst_Session::unitThatNeverReadsRefusesFrames() {
     h.click("optCommand", 1);
     const qint64 before = residentKiB();
     const QString failed = QStringLiteral(" Socket Closed... Send Fail!!");
-    const auto& log = h.window->logLines();
+    const auto& log = h.probe().logLines();
     int clicks = 0;
     while (clicks < kMostClicks && !log.line(log.rowCount() - 1).endsWith(failed)) {
         h.click("cmdSend");

@@ -260,10 +260,10 @@ void tst_Shell::designStateOfControls() {
     QCOMPARE(h.cboTime()->count(), 15);
     QCOMPARE(h.cboTime()->itemText(0), QStringLiteral("1"));
     QCOMPARE(h.cboTime()->itemText(14), QStringLiteral("15"));
-    QVERIFY(!h.window->SendTimer().isEnabled());
-    QVERIFY(!h.window->PingTimer().isEnabled());
-    QCOMPARE(h.window->SendTimer().interval(), 1000);
-    QCOMPARE(h.window->PingTimer().interval(), 1000);
+    QVERIFY(!h.probe().SendTimer().isEnabled());
+    QVERIFY(!h.probe().PingTimer().isEnabled());
+    QCOMPARE(h.probe().SendTimer().interval(), 1000);
+    QCOMPARE(h.probe().PingTimer().interval(), 1000);
     QCOMPARE(h.window->size(), QSize(743, 728));
     QCOMPARE(h.find<QWidget>(QStringLiteral("txtDestIP"))->geometry(), QRect(102, 22, 121, 22));
     QCOMPARE(h.find<QWidget>("chkDIValue", 11)->geometry(), QRect(16 + 44 * 11, 24, 35, 15));
@@ -306,7 +306,7 @@ void tst_Shell::everyControlInsideWindowAndFrames() {
 void tst_Shell::listCapsAt1001Lines() {
     Harness h;
     h.start();
-    auto& window = *h.window;
+    auto window = h.probe();
     for (int i = 0; i < 1000; ++i)
         window.AddLog(QString::number(i));
     QCOMPARE(window.logLines().rowCount(), 1000);
@@ -351,7 +351,7 @@ void tst_Shell::burstOfLinesIsPaintedOnceAFrame() {
     Harness h;
     h.start();
     for (int i = 0; i < before; ++i)
-        h.window->AddLog(QStringLiteral("old %1").arg(i));
+        h.probe().AddLog(QStringLiteral("old %1").arg(i));
     auto* list = h.find<QListView>(QStringLiteral("List1"));
     QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
     QTest::qWait(100);
@@ -360,7 +360,7 @@ void tst_Shell::burstOfLinesIsPaintedOnceAFrame() {
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < 300; ++i) {
-        h.window->AddLog(QStringLiteral("line %1").arg(i));
+        h.probe().AddLog(QStringLiteral("line %1").arg(i));
         QCoreApplication::processEvents();
     }
     QTRY_VERIFY(counter.paints > 0);
@@ -370,7 +370,7 @@ void tst_Shell::burstOfLinesIsPaintedOnceAFrame() {
     QTest::qWait(200);
     const int painted = counter.paints;
     counter.painted = QRegion();
-    h.window->AddLog(QStringLiteral("last"));
+    h.probe().AddLog(QStringLiteral("last"));
     QTRY_VERIFY(counter.paints > painted);
     // Every row in view shows other text now, not only the newest.
     QCOMPARE(counter.painted.boundingRect(), list->viewport()->rect());
@@ -384,10 +384,10 @@ void tst_Shell::clearEmptiesList() {
     Harness h;
     h.start();
     for (int i = 0; i < 1001; ++i)
-        h.window->AddLog(QStringLiteral("x"));
+        h.probe().AddLog(QStringLiteral("x"));
     QTest::mouseClick(h.button("cmdClear"), Qt::LeftButton);
-    QCOMPARE(h.window->logLines().rowCount(), 0);
-    h.window->AddLog(QStringLiteral("after"));
+    QCOMPARE(h.probe().logLines().rowCount(), 0);
+    h.probe().AddLog(QStringLiteral("after"));
     QCOMPARE(h.lines(), QStringList{QStringLiteral("after")});
 }
 
@@ -408,7 +408,7 @@ void tst_Shell::timeStampIsUtc() {
     Harness h;
     h.clock.utc = now;
     h.start();
-    QCOMPARE(h.window->GetTimeStamp(), stamp);
+    QCOMPARE(h.probe().GetTimeStamp(), stamp);
 }
 
 void tst_Shell::fieldsRefuseCharactersWithBeep_data() {
@@ -531,13 +531,13 @@ void tst_Shell::closingEndsProgramAndSilencesHandlers() {
     Harness h;
     h.start();
     h.find<QAbstractButton>("optInterval", 1)->click();
-    h.window->PingTimer().setEnabled(true);
+    h.probe().PingTimer().setEnabled(true);
     h.window->close();
     QCOMPARE(h.endRequests, 1);
-    QVERIFY(!h.window->PingTimer().isEnabled());
+    QVERIFY(!h.probe().PingTimer().isEnabled());
     const qsizetype before = h.lines().size();
     h.button("cmdClear")->setEnabled(true);
-    h.window->gate().deliver([&] { h.window->AddLog(QStringLiteral("late")); });
+    h.probe().gate().deliver([&] { h.probe().AddLog(QStringLiteral("late")); });
     QCOMPARE(h.lines().size(), before);
 }
 

@@ -68,7 +68,7 @@ void tst_Startup::installedProgramLogsIntoDataFolder() {
 
     const QString log = QDir(clientDataFolder()).filePath(QStringLiteral("Log"));
     QVERIFY(QFileInfo(log).isDir());
-    h.window->WriteLogFile(QStringLiteral("[09:05:03.007] RECV : Status Request (112 Bytes)"));
+    h.probe().WriteLogFile(QStringLiteral("[09:05:03.007] RECV : Status Request (112 Bytes)"));
     QFile file(QDir(log).filePath(QStringLiteral("20261206.txt")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("[09:05:03.007] RECV : Status Request (112 Bytes)\r\n"));

@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "platform/settings_store.h"
 #include "testsupport.h"
+#include "windowprobe.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -61,10 +62,11 @@ class FakeShell final : public lumora::platform::widgets::Shell {
 public:
     QList<QUrl> opened;
     std::optional<QString> failure;
-    std::optional<QString> open(QWidget*, const QUrl& target) override {
+    bool open(QWidget*, const QUrl& target) override {
         opened.append(target);
-        return failure;
+        return !failure;
     }
+    QString errorString() const override { return failure.value_or(QString()); }
 };
 
 // Called from the ping ticks' threads.
@@ -109,6 +111,13 @@ private:
     std::atomic<int> inFlight_ = 0;
 };
 
+// What a test puts in place of a fake.
+struct StandIns {
+    lumora::platform::Clock* clock = nullptr;
+    lumora::platform::widgets::Dialogs* dialogs = nullptr;
+    lumora::platform::IcmpService* icmp = nullptr;
+};
+
 // A window as Main makes it, on fakes, in a program folder of its own.
 struct Harness {
     QTemporaryDir programDir;
@@ -121,27 +130,26 @@ struct Harness {
     int endRequests = 0;
     std::unique_ptr<lumora::app::frmSim_7150R> window;
 
-    lumora::app::Services services() {
-        lumora::app::Services s;
-        s.clock = &clock;
-        s.beeper = &beeper;
-        s.dialogs = &dialogs;
-        s.shell = &shell;
-        s.settings = &settings;
-        s.icmp = &icmp;
-        s.programDir = programDir.path();
-        s.endProgram = [this] { ++endRequests; };
-        return s;
+    lumora::app::Services services(StandIns standIns = {}) {
+        return {.clock = standIns.clock != nullptr ? *standIns.clock : clock,
+                .beeper = beeper,
+                .dialogs = standIns.dialogs != nullptr ? *standIns.dialogs : dialogs,
+                .shell = shell,
+                .settings = settings,
+                .icmp = standIns.icmp != nullptr ? *standIns.icmp : icmp,
+                .programDir = programDir.path(),
+                .endProgram = [this] { ++endRequests; }};
     }
+    lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window); }
 
     lumora::app::frmSim_7150R& start() {
         window = lumora::app::Main(services());
-        for (int row = 0; row < window->logLines().rowCount(); ++row)
-            checkForm(window->logLines().line(row));
-        QObject::connect(&window->logLines(), &lumora::log::LogListModel::linesAppended, window.get(),
+        for (int row = 0; row < probe().logLines().rowCount(); ++row)
+            checkForm(probe().logLines().line(row));
+        QObject::connect(&probe().logLines(), &lumora::log::LogListModel::linesAppended, window.get(),
                          [this](int first, int last) {
                              for (int row = first; row <= last; ++row)
-                                 checkForm(window->logLines().line(row));
+                                 checkForm(probe().logLines().line(row));
                          });
         return *window;
     }
@@ -223,7 +231,7 @@ struct Harness {
 
     QStringList lines() const {
         QStringList out;
-        const auto& model = window->logLines();
+        const auto& model = probe().logLines();
         for (int i = 0; i < model.rowCount(); ++i)
             out.append(model.line(i));
         return out;

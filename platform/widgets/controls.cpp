@@ -14,10 +14,6 @@
 
 namespace lumora::platform::widgets {
 
-ControlError::ControlError(int code, const QString& description)
-    : std::runtime_error(description.toStdString())
-    , code_(code) {}
-
 QColor systemColour(SystemColour which) {
     const QPalette palette = QApplication::palette();
     switch (which) {
@@ -25,23 +21,21 @@ QColor systemColour(SystemColour which) {
         return palette.color(QPalette::Button);
     case SystemColour::Menu:
         return palette.color(QPalette::Window);
-    case SystemColour::Window:
-        return palette.color(QPalette::Base);
     case SystemColour::WindowText:
         return palette.color(QPalette::WindowText);
     }
     return {};
 }
 
-void ControlEvent::bind(EventGate* gate, std::function<void()> handler) {
-    gate_ = gate;
+void ControlEvent::bind(EventGate& gate, std::function<void()> handler) {
+    gate_ = &gate;
     handler_ = std::move(handler);
 }
 
 void ControlEvent::raise(bool byProgram) const {
     if (!handler_)
         return;
-    if (byProgram || gate_ == nullptr)
+    if (byProgram)
         handler_();
     else
         gate_->deliver(handler_);
@@ -89,12 +83,13 @@ int CheckBox::value() const {
     return 0;
 }
 
-void CheckBox::setValue(int value) {
+bool CheckBox::setValue(int value) {
     static constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
     if (value < 0 || value > 2)
-        throw ControlError(kInvalidPropertyValue, QStringLiteral("Invalid property value"));
+        return false;
     ProgramChange change(byProgram_);
     setCheckState(kStates[value]);
+    return true;
 }
 
 void CheckBox::setColours(const QColor& text, const QColor& background) {
@@ -105,14 +100,6 @@ void CheckBox::setColours(const QColor& text, const QColor& background) {
     p.setColor(QPalette::Window, background);
     setPalette(p);
     setAutoFillBackground(true);
-}
-
-QColor CheckBox::textColour() const {
-    return palette().color(QPalette::Active, QPalette::WindowText);
-}
-
-QColor CheckBox::backgroundColour() const {
-    return palette().color(QPalette::Active, QPalette::Window);
 }
 
 void CheckBox::nextCheckState() {
@@ -312,6 +299,8 @@ private:
 ListBox::ListBox(QWidget* parent)
     : QListView(parent) {
     setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
     setItemDelegate(new LineDelegate(this));
 }
 
@@ -349,10 +338,6 @@ void ComboBox::setBackground(const QColor& colour) {
     setPalette(p);
     if (lineEdit() != nullptr)
         lineEdit()->setPalette(p);
-}
-
-QColor ComboBox::background() const {
-    return palette().color(QPalette::Base);
 }
 
 void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {

@@ -11,26 +11,11 @@
 #include <QWidget>
 
 #include <functional>
-#include <stdexcept>
 
 namespace lumora::platform::widgets {
 
-// A control refused a value. Carries a numeric code and a description, as
-// the window's error box shows them.
-class ControlError : public std::runtime_error {
-public:
-    ControlError(int code, const QString& description);
-    int code() const { return code_; }
-    QString description() const { return QString::fromUtf8(what()); }
-
-private:
-    int code_ = 0;
-};
-
-inline constexpr int kInvalidPropertyValue = 380;
-
 // The system colours the window refers to by name.
-enum class SystemColour { ButtonFace, Menu, Window, WindowText };
+enum class SystemColour { ButtonFace, Menu, WindowText };
 QColor systemColour(SystemColour which);
 
 // Runs a control's change event: straight away when the program made the
@@ -38,7 +23,7 @@ QColor systemColour(SystemColour which);
 // user did.
 class ControlEvent {
 public:
-    void bind(EventGate* gate, std::function<void()> handler);
+    void bind(EventGate& gate, std::function<void()> handler);
     void raise(bool byProgram) const;
 
 private:
@@ -52,15 +37,17 @@ private:
 class CheckBox : public QCheckBox {
     Q_OBJECT
 public:
+    // What the box answers to any other value; the window's error box shows both.
+    static constexpr int kRefusedValueCode = 380;
+    static inline const QString kRefusedValueText = QStringLiteral("Invalid property value");
+
     explicit CheckBox(QWidget* parent = nullptr);
 
     int value() const;
-    // Throws ControlError for anything but 0, 1 and 2.
-    void setValue(int value);
+    // false, and the value kept, for anything but 0, 1 and 2.
+    [[nodiscard]] bool setValue(int value);
 
     void setColours(const QColor& text, const QColor& background);
-    QColor textColour() const;
-    QColor backgroundColour() const;
 
     ControlEvent changed;
 
@@ -100,10 +87,10 @@ public:
     // straight to its line edit, past any filter there; so both are watched.
     static void install(QWidget* field, std::function<void()> beep);
 
+private:
     // true when the character may go through.
     static bool accepts(QChar typed);
 
-private:
     std::function<void()> beep_;
 };
 
@@ -134,7 +121,6 @@ public:
     explicit ComboBox(QWidget* parent = nullptr);
     void setTextByProgram(const QString& text);
     void setBackground(const QColor& colour);
-    QColor background() const;
     ControlEvent changed;
     ControlEvent clicked;
 
@@ -153,7 +139,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
-// A list box of one-line text rows, all of one height. A change of a row's
+// A list box of one-line text rows, all of one height, one of them selected
+// at a time, none editable. A change of a row's
 // text only repaints it: the rows keep their places, so the view is not laid
 // out again (a list view would lay out every row for each change, which a
 // full log, changing all its rows on each new line, cannot afford).
@@ -190,9 +177,7 @@ class Frame : public QWidget {
     Q_OBJECT
 public:
     Frame(const QString& caption, QWidget* parent = nullptr);
-    QString caption() const { return caption_; }
     void setCaptionColour(const QColor& colour);
-    QColor captionColour() const { return captionColour_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -24,12 +24,16 @@ void SystemDialogs::critical(QWidget* parent, const QString& title, const QStrin
     untilClosed.exec();
 }
 
-std::optional<QString> SystemShell::open(QWidget*, const QUrl& target) {
-    if (!target.isValid())
-        return QStringLiteral("Invalid address: ") + target.toString();
-    if (!QDesktopServices::openUrl(target))
-        return QStringLiteral("No program could be started to open ") + target.toString();
-    return std::nullopt;
+bool SystemShell::open(QWidget*, const QUrl& target) {
+    if (!target.isValid()) {
+        errorString_ = QStringLiteral("Invalid address: ") + target.toString();
+        return false;
+    }
+    if (!QDesktopServices::openUrl(target)) {
+        errorString_ = QStringLiteral("No program could be started to open ") + target.toString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace lumora::platform::widgets

@@ -1,16 +1,11 @@
 #pragma once
 
-#include <QDate>
-#include <QDateTime>
 #include <QString>
 #include <QUrl>
-
-#include <optional>
 
 class QWidget;
 
 namespace lumora::platform::widgets {
-
 
 class Beeper {
 public:
@@ -37,16 +32,22 @@ public:
 };
 
 // Opens a target with the desktop's default handler. What the handler then
-// does is not reported; only a call that could not be made gives a reason.
+// does is not reported; only a call that could not be made fails, and
+// errorString() says why.
 class Shell {
 public:
     virtual ~Shell() = default;
-    virtual std::optional<QString> open(QWidget* parent, const QUrl& target) = 0;
+    [[nodiscard]] virtual bool open(QWidget* parent, const QUrl& target) = 0;
+    virtual QString errorString() const = 0;
 };
 
 class SystemShell final : public Shell {
 public:
-    std::optional<QString> open(QWidget* parent, const QUrl& target) override;
+    [[nodiscard]] bool open(QWidget* parent, const QUrl& target) override;
+    QString errorString() const override { return errorString_; }
+
+private:
+    QString errorString_;
 };
 
 } // namespace lumora::platform::widgets

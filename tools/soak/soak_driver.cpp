@@ -104,7 +104,10 @@ private:
         return find<QAbstractButton>(lumora::app::indexedName(array, index));
     }
     bool openOutput(QFile& file, const QString& name, QString* error);
-    bool connected() const { return window_->Winsock1().State() == lumora::platform::Winsock::kStateConnected; }
+    lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window_); }
+    bool connected() const {
+        return probe().Winsock1().State() == lumora::platform::Winsock::kStateConnected;
+    }
     double elapsedSeconds() const { return double(clock_.elapsed()) / kMsPerSecond; }
 
     void record(int first, int last);
@@ -150,16 +153,14 @@ private:
 };
 
 lumora::app::Services Soak::services() {
-    lumora::app::Services s;
-    s.clock = &systemClock_;
-    s.beeper = &beeper_;
-    s.dialogs = &dialogs_;
-    s.shell = &shell_;
-    s.settings = &settings_;
-    s.icmp = &icmp_;
-    s.programDir = options_.dir;
-    s.endProgram = [] { QCoreApplication::exit(0); };
-    return s;
+    return {.clock = systemClock_,
+            .beeper = beeper_,
+            .dialogs = dialogs_,
+            .shell = shell_,
+            .settings = settings_,
+            .icmp = icmp_,
+            .programDir = options_.dir,
+            .endProgram = [] { QCoreApplication::exit(0); }};
 }
 
 template <typename W> W* Soak::find(const QString& name) const {
@@ -194,7 +195,7 @@ bool Soak::start(QString* error) {
 
     clock_.start();
     window_ = lumora::app::Main(services());
-    const auto& log = window_->logLines();
+    const auto& log = probe().logLines();
     connect(&log, &lumora::log::LogListModel::linesAppended, this,
             [this](int first, int last) { record(first, last); });
 
@@ -224,7 +225,7 @@ bool Soak::start(QString* error) {
 }
 
 void Soak::record(int first, int last) {
-    const auto& log = window_->logLines();
+    const auto& log = probe().logLines();
     for (int row = first; row <= last; ++row) {
         const QString& line = log.line(row);
         QByteArray bytes = line.toUtf8();
@@ -328,9 +329,9 @@ void Soak::watch() {
              .arg(tally_.lines)
              .arg(kind)
              .arg(options_.stallSeconds)
-             .arg(window_->Winsock1().State())
-             .arg(window_->mbStatusWait ? QStringLiteral("set") : QStringLiteral("clear"))
-             .arg(window_->SendTimer().isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled")));
+             .arg(probe().Winsock1().State())
+             .arg(probe().mbStatusWait() ? QStringLiteral("set") : QStringLiteral("clear"))
+             .arg(probe().SendTimer().isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled")));
     for (const QString& line : recent_)
         note(QStringLiteral("  | ") + line);
     if (options_.recover)
@@ -376,7 +377,7 @@ void Soak::finish() {
     note(QStringLiteral("end\t%1\t%2\t%3")
              .arg(seconds, 0, 'f', 3)
              .arg(tally_.lines)
-             .arg(window_->GetTimeStamp()));
+             .arg(probe().GetTimeStamp()));
     const auto kib = [](const std::optional<qint64>& v) {
         return v ? QString::number(*v) : QStringLiteral("-");
     };

@@ -1,0 +1,141 @@
+#include "platform/event_gate.h"
+#include "platform/widgets/controls.h"
+#include "testsupport.h"
+
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QTest>
+
+using lumora::platform::widgets::CheckBox;
+
+class tst_PlatformWidgets : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void userClicksNeverGiveGrey_data();
+    void userClicksNeverGiveGrey();
+    void programValueRaisesChangeEventAtOnce_data();
+    void programValueRaisesChangeEventAtOnce();
+    void keyFilter_data();
+    void keyFilter();
+};
+
+void tst_PlatformWidgets::userClicksNeverGiveGrey_data() {
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QList<int>>("afterClicks");
+    QTest::newRow("unticked") << 0 << QList<int>{1, 0, 1};
+    QTest::newRow("ticked") << 1 << QList<int>{0, 1, 0};
+    QTest::newRow("greyed by program") << 2 << QList<int>{1, 0, 1};
+}
+
+void tst_PlatformWidgets::userClicksNeverGiveGrey() {
+    QFETCH(int, start);
+    QFETCH(QList<int>, afterClicks);
+    CheckBox box;
+    box.resize(40, 20);
+    QVERIFY(box.setValue(start));
+    for (int expected : afterClicks) {
+        QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, 10));
+        QCOMPARE(box.value(), expected);
+    }
+}
+
+void tst_PlatformWidgets::programValueRaisesChangeEventAtOnce_data() {
+    QTest::addColumn<QList<int>>("values");
+    // The value each change event saw; a refused value keeps the one before.
+    QTest::addColumn<QList<int>>("events");
+    QTest::newRow("2 1 0") << QList<int>{2, 1, 0} << QList<int>{2, 1, 0};
+    QTest::newRow("same value again") << QList<int>{0, 2, 2} << QList<int>{2};
+    QTest::newRow("5 refused") << QList<int>{1, 5} << QList<int>{1};
+    QTest::newRow("10 refused") << QList<int>{1, 10} << QList<int>{1};
+    QTest::newRow("-1 refused") << QList<int>{1, -1} << QList<int>{1};
+    QTest::newRow("3 refused") << QList<int>{2, 3} << QList<int>{2};
+}
+
+// Also while disabled, and inside a running handler: the program's own change
+// runs its event at once, where a user's would wait for the handler to end.
+void tst_PlatformWidgets::programValueRaisesChangeEventAtOnce() {
+    QFETCH(QList<int>, values);
+    QFETCH(QList<int>, events);
+    lumora::platform::EventGate gate;
+    CheckBox box;
+    box.setEnabled(false);
+    QList<int> seen;
+    box.changed.bind(gate, [&] { seen.append(box.value()); });
+    gate.deliver([&] {
+        for (int value : values)
+            QCOMPARE(box.setValue(value), value >= 0 && value <= 2);
+        QCOMPARE(seen, events);
+    });
+    QCOMPARE(seen, events);
+    QCOMPARE(box.value(), events.last());
+}
+
+void tst_PlatformWidgets::keyFilter_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("textAfter");
+    QTest::addColumn<int>("beeps");
+    const int none = Qt::NoModifier;
+    const int ctrl = Qt::ControlModifier;
+    const QString same = QStringLiteral("12");
+    QTest::newRow("digit") << int(Qt::Key_7) << none << QStringLiteral("7") << QStringLiteral("127") << 0;
+    QTest::newRow("full stop") << int(Qt::Key_Period) << none << QStringLiteral(".") << QStringLiteral("12.")
+                               << 0;
+    QTest::newRow("letter") << int(Qt::Key_A) << none << QStringLiteral("a") << same << 1;
+    QTest::newRow("blank") << int(Qt::Key_Space) << none << QStringLiteral(" ") << same << 1;
+    QTest::newRow("minus") << int(Qt::Key_Minus) << none << QStringLiteral("-") << same << 1;
+    QTest::newRow("enter") << int(Qt::Key_Return) << none << QStringLiteral("\r") << same << 1;
+    QTest::newRow("escape") << int(Qt::Key_Escape) << none << QStringLiteral("\x1b") << same << 1;
+    QTest::newRow("ctrl+x") << int(Qt::Key_X) << ctrl << QStringLiteral("\x18") << same << 1;
+    QTest::newRow("ctrl+a without text") << int(Qt::Key_A) << ctrl << QString() << same << 1;
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << none << QStringLiteral("\b")
+                               << QStringLiteral("1") << 0;
+    QTest::newRow("home") << int(Qt::Key_Home) << none << QString() << same << 0;
+    QTest::newRow("delete at end") << int(Qt::Key_Delete) << none << QStringLiteral("\x7f") << same << 0;
+    // No key: the text is what an input method commits.
+    QTest::newRow("input method commit") << 0 << none << QStringLiteral("5s-") << QStringLiteral("125") << 2;
+}
+
+// Typed as a keyboard types: the field is clicked, and the key goes to
+// whatever then has the focus (for a combo box the box itself, which hands
+// it on to its line edit).
+void tst_PlatformWidgets::keyFilter() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, typed);
+    QFETCH(QString, textAfter);
+    QFETCH(int, beeps);
+    QWidget window;
+    auto* box = new lumora::platform::widgets::TextBox(&window);
+    auto* combo = new lumora::platform::widgets::ComboBox(&window);
+    combo->move(0, 40);
+    int beeped = 0;
+    lumora::platform::widgets::NumericKeyFilter::install(box, [&] { ++beeped; });
+    lumora::platform::widgets::NumericKeyFilter::install(combo, [&] { ++beeped; });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    for (QLineEdit* field : {static_cast<QLineEdit*>(box), combo->lineEdit()}) {
+        QWidget* control = field == box ? static_cast<QWidget*>(box) : combo;
+        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(4, control->height() / 2));
+        QWidget* focus = QApplication::focusWidget();
+        QCOMPARE(focus, control);
+        field->setText(QStringLiteral("12"));
+        field->setCursorPosition(2);
+        beeped = 0;
+        if (key != 0) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), typed);
+            QApplication::sendEvent(focus, &press);
+        } else {
+            QInputMethodEvent commit;
+            commit.setCommitString(typed);
+            QApplication::sendEvent(focus, &commit);
+        }
+        QCOMPARE(field->text(), textAfter);
+        QCOMPARE(beeped, beeps);
+    }
+}
+
+LUMORA_TEST_MAIN(tst_PlatformWidgets)
+#include "tst_platform_widgets.moc"
