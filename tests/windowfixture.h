@@ -72,25 +72,23 @@ public:
 // Called from the ping ticks' threads.
 class FakeIcmp final : public lumora::platform::IcmpService {
 public:
-    std::function<std::optional<lumora::platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
-        return std::optional<lumora::platform::Ipv4>(0x7F000001);
+    using Ipv4 = lumora::platform::Ipv4;
+    using EchoOutcome = lumora::platform::EchoOutcome;
+    std::function<std::optional<Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
+        return std::optional<Ipv4>(0x7F000001);
     };
-    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply = [](lumora::platform::Ipv4 to) {
-        lumora::platform::EchoOutcome o;
-        o.kind = lumora::platform::EchoOutcome::Kind::Reply;
-        o.reply.from = to;
-        o.reply.ttl = 64;
-        return o;
+    std::function<EchoOutcome(Ipv4)> reply = [](Ipv4 to) {
+        return EchoOutcome{.kind = EchoOutcome::Kind::Reply, .reply = {.from = to, .ttl = 64}};
     };
     std::atomic<int> echoes = 0;
-    std::optional<lumora::platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override {
-        const InFlight call(inFlight_);
-        return resolve(host);
+    std::optional<Ipv4> resolveFirstIpv4(const QByteArray& host) override {
+        return inFlight([&] { return resolve(host); });
     }
-    lumora::platform::EchoOutcome echo(lumora::platform::Ipv4 to, int, int) override {
-        const InFlight call(inFlight_);
-        ++echoes;
-        return reply(to);
+    EchoOutcome echo(Ipv4 to, int, int) override {
+        return inFlight([&] {
+            ++echoes;
+            return reply(to);
+        });
     }
     // Ping ticks run on threads nobody waits for; one still inside a fake
     // would otherwise outlive it and the test's locals it calls.
@@ -100,14 +98,12 @@ public:
     }
 
 private:
-    struct InFlight {
-        std::atomic<int>& count;
-        explicit InFlight(std::atomic<int>& c)
-            : count(c) {
-            ++count;
-        }
-        ~InFlight() { --count; }
-    };
+    template <typename Call> auto inFlight(Call call) {
+        ++inFlight_;
+        auto result = call();
+        --inFlight_;
+        return result;
+    }
     std::atomic<int> inFlight_ = 0;
 };
 

@@ -1,0 +1,1374 @@
+// The window as a user meets it: start-up and settings, its controls and
+// the log list, the connection and the frames, what it makes of a peer's
+// bytes, repeated sending and the ping test. Driven through its controls
+// against fakes, peers on loopback and the bundled emulator; what no control
+// reaches goes through WindowProbe.
+
+#include "loopbackpeer.h"
+#include "netns.h"
+#include "platform/icmp_service.h"
+#include "settingsfile.h"
+#include "unitemulator.h"
+#include "windowfixture.h"
+
+#include <QAccessible>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSemaphore>
+#include <QStyleOptionComboBox>
+#include <QThread>
+#include <QTimer>
+
+using namespace testsupport;
+using namespace Qt::StringLiterals;
+namespace settings = lumora::link::settings;
+
+namespace {
+
+const QString kStamp = u"[09:05:03.007]"_s;
+const QString kConnected = u" Socket Connected!!"_s;
+const QString kClosed = u" Socket Closed!!"_s;
+const QString kSend = u" SEND : "_s;
+const QString kRecv = u" RECV : Status Request (112 Bytes)"_s;
+const QString kSendFail = u" Socket Closed... Send Fail!!"_s;
+const QString kReconnecting = u" Socket Reconnecting......."_s;
+const QString kPingEnd = u"Ping Test End~!!"_s;
+const QString kResetHex = u"43 41 "_s;
+const QByteArray kReset = QByteArray::fromHex("4341");
+const QString kErrorText =
+    u"Data Display Error!!\r\nError Number : 380\r\nError Description : Invalid property value"_s;
+constexpr int kWaitMs = Harness::kWaitMs;
+// Long enough for a late event, or several 50 ms ticks, to have come had they been due.
+constexpr int kSettleMs = 400;
+constexpr int kReplySize = 112;
+constexpr int kFastMs = 50;
+const QString kFast = u"0.05"_s;
+constexpr int kOutputSetting = 1;
+constexpr int kCounterReset = 2;
+
+// A case's two variants: one bool column, false first.
+void boolRows(const char* column, const char* whenFalse, const char* whenTrue) {
+    QTest::addColumn<bool>(column);
+    QTest::newRow(whenFalse) << false;
+    QTest::newRow(whenTrue) << true;
+}
+
+QString twoDigits(int n) {
+    return u"%1"_s.arg(n, 2, 10, QLatin1Char('0'));
+}
+
+// Connect, Disconnect, Send, End enabled, in that order.
+QList<bool> buttons(const Harness& h) {
+    return {h.button("cmdConnect")->isEnabled(), h.button("cmdDisconnect")->isEnabled(),
+            h.button("cmdSend")->isEnabled(), h.button("cmdEnd")->isEnabled()};
+}
+const QList<bool> kIdle{true, false, false, false};
+const QList<bool> kConnectedButtons{false, true, true, true};
+
+// A window and the peer on loopback it connects to.
+struct Linked : Harness {
+    LoopbackPeer peer;
+    bool connect() { return startConnected(peer); }
+    // The peer sends bytes; true once the window has logged that many more lines.
+    bool arrive(const QByteArray& bytes, int more) {
+        const qsizetype before = lines().size();
+        return peer.send(bytes) && QTest::qWaitFor([&] { return lines().size() >= before + more; }, kWaitMs);
+    }
+};
+
+// 112 zero bytes with the given hex bytes placed at their offsets.
+QByteArray reply(std::initializer_list<std::pair<int, const char*>> fields) {
+    QByteArray bytes(kReplySize, '\0');
+    for (const auto& [offset, hex] : fields)
+        bytes.replace(offset, QByteArray::fromHex(hex).size(), QByteArray::fromHex(hex));
+    return bytes;
+}
+
+// The six lines a good reply adds to the list, stamp included.
+QStringList block(const QByteArray& bytes) {
+    QStringList lines{kStamp + kRecv};
+    for (int from = 0; from < kReplySize; from += 30)
+        lines.append(QString::fromLatin1(bytes.mid(from, 30).toHex(' ').toUpper() + ' '));
+    return lines << QString();
+}
+
+// A box's text, or a check box as 0 unticked, 1 ticked, 2 greyed.
+QString shown(const Harness& h, const char* array, int index) {
+    if (const auto* box = qobject_cast<QCheckBox*>(h.find<QWidget>(array, index)))
+        return QString::number(std::array{0, 2, 1}[box->checkState()]);
+    return h.find<QLineEdit>(array, index)->text();
+}
+
+// The hex text of every SEND line, in order.
+QStringList sent(const Harness& h) {
+    return h.events().filter(kSend).replaceInStrings(kSend, QString());
+}
+
+void chooseRepeat(Harness& h, const QString& interval) {
+    h.click("optInterval", 1);
+    Harness::type(h.cboTime()->lineEdit(), interval);
+}
+
+// How many of the two mode options and the interval box can be used: 0 when
+// locked; when free 3, or 2 in one-time mode, whose interval box is greyed.
+int modeControlsEnabled(const Harness& h) {
+    return int(h.find<QWidget>("optInterval", 0)->isEnabled()) +
+           int(h.find<QWidget>("optInterval", 1)->isEnabled()) + int(h.cboTime()->isEnabled());
+}
+
+// The colour set for the interval box, not the greyed one Qt shows while disabled.
+QColor background(const Harness& h) {
+    return h.cboTime()->palette().color(QPalette::Active, QPalette::Base);
+}
+
+// Each log line as it is added, with when, and whether Send was usable then.
+struct LogWatch {
+    QElapsedTimer clock;
+    QStringList events;
+    QList<qint64> atMs;
+    QList<bool> sendEnabled;
+
+    explicit LogWatch(Harness& h) {
+        clock.start();
+        QObject::connect(&h.probe().logLines(), &lumora::log::LogListModel::linesAppended, h.window.get(),
+                         [this, &h](int first, int last) {
+                             for (int row = first; row <= last; ++row) {
+                                 events.append(h.probe().logLines().line(row).mid(14));
+                                 atMs.append(clock.elapsed());
+                                 sendEnabled.append(h.button("cmdSend")->isEnabled());
+                             }
+                         });
+    }
+};
+
+// The longest time the window's thread went without an event-loop turn: what
+// a user sees as a frozen window.
+class StallMeter {
+public:
+    StallMeter() {
+        turns_.setInterval(10);
+        QObject::connect(&turns_, &QTimer::timeout, &turns_,
+                         [this] { longest_ = std::max(longest_, sinceTurn_.restart()); });
+        sinceTurn_.start();
+        turns_.start();
+    }
+    qint64 longestMs() const { return longest_; }
+
+private:
+    QTimer turns_;
+    QElapsedTimer sinceTurn_;
+    qint64 longest_ = 0;
+};
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            painted += static_cast<QPaintEvent*>(event)->region();
+        }
+        return false;
+    }
+};
+
+// Opens the list with a click on the arrow and clicks the item.
+bool pick(QComboBox* combo, int row) {
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.editable = true;
+    const QRect arrow =
+        combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, combo);
+    QTest::mouseClick(combo, Qt::LeftButton, {}, arrow.center());
+    QAbstractItemView* list = combo->view();
+    if (!QTest::qWaitForWindowExposed(list->window()))
+        return false;
+    const QModelIndex item = list->model()->index(row, 0);
+    list->scrollTo(item);
+    // The list takes no release that follows its opening as closely as a double click would.
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
+    return !list->isVisible();
+}
+
+// Every control a screen reader or an automation tool reaches by this name,
+// searched as such a tool does: through the accessibility tree, not the
+// widgets. Labels share their text with the field they label and are left out.
+void collect(QAccessibleInterface* node, const QString& name, QList<QObject*>& found) {
+    if (node == nullptr)
+        return;
+    if (node->role() != QAccessible::StaticText && node->text(QAccessible::Name) == name)
+        found.append(node->object());
+    for (int i = 0; i < node->childCount(); ++i)
+        collect(node->child(i), name, found);
+}
+
+// The user's data folder for the client, as the desktop's conventions put it.
+QString clientDataFolder() {
+    return QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(u"lumora-7150r-sim"_s);
+}
+
+// Run from a thread inside a namespace of its own, `ip` changes that one.
+bool setLoopback(const QString& upOrDown) {
+    QProcess ip;
+    ip.start(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, upOrDown});
+    return ip.waitForFinished(kWaitMs) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+}
+
+} // namespace
+
+class tst_App : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        // The name the client's executable gives it.
+        QCoreApplication::setApplicationName(u"lumora-7150r-sim"_s);
+    }
+    void init() { removeSettings(); }
+
+    // --- Start-up, settings and where the log goes
+
+    // A first start: the defaults, a Log folder, every control in its design
+    // state, a window the desktop finds the entry of, and stamps in UTC.
+    void firstStartShowsDesignState() {
+        Harness h;
+        QVERIFY(!QFileInfo::exists(h.programDir.filePath(u"Log"_s)));
+        h.start();
+        QVERIFY(QFileInfo(h.programDir.filePath(u"Log"_s)).isDir());
+        QCOMPARE(h.edit("txtDestIP")->text(), u"192.1.1.110"_s);
+        QCOMPARE(h.edit("txtDestPort")->text(), u"4000"_s);
+        QCOMPARE(h.cboTime()->currentText(), u"1"_s);
+        QCOMPARE(h.window->windowTitle(), u"Lumora 7150R Simulator Ver1.05 (2016/09/08)"_s);
+        QVERIFY(h.lines().isEmpty());
+        for (int i = 0; i < 12; ++i)
+            QCOMPARE(h.find<QAbstractButton>("chkDIValue", i)->text(), twoDigits(i));
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(h.find<QAbstractButton>("chkDOValue", i)->text(), twoDigits(i + 1));
+            QVERIFY(!h.find<QWidget>("chkDOValue", i)->isEnabled());
+        }
+        for (const char* name :
+             {"cmdConnect", "cmdPingStart", "cmdPingStop", "cmdClear", "txtDestIP", "txtDestPort"})
+            QVERIFY2(h.find<QWidget>(QLatin1String(name))->isEnabled(), name);
+        for (const char* name : {"cmdDisconnect", "cmdSend", "cmdEnd", "cboTime", "lblTime(0)", "lblTime(1)"})
+            QVERIFY2(!h.find<QWidget>(QLatin1String(name))->isEnabled(), name);
+        for (const char* array : {"optInterval", "optLog", "optCommand"})
+            QVERIFY2(h.find<QAbstractButton>(array, 0)->isChecked(), array);
+        QCOMPARE(h.cboTime()->count(), 15);
+        QCOMPARE(h.cboTime()->itemText(0), u"1"_s);
+        QCOMPARE(h.cboTime()->itemText(14), u"15"_s);
+        auto window = h.probe();
+        QVERIFY(!window.SendTimer().isEnabled() && !window.PingTimer().isEnabled());
+        QCOMPARE(window.SendTimer().interval(), 1000);
+        QCOMPARE(window.PingTimer().interval(), 1000);
+        QCOMPARE(h.window->size(), QSize(743, 728));
+        QCOMPARE(h.find<QWidget>(u"txtDestIP"_s)->geometry(), QRect(102, 22, 121, 22));
+        QCOMPARE(h.find<QWidget>("chkDIValue", 11)->geometry(), QRect(16 + 44 * 11, 24, 35, 15));
+        const QString entry = QStringLiteral(LUMORA_SOURCE_DIR "/dist/") + QGuiApplication::desktopFileName();
+        QVERIFY2(!QGuiApplication::desktopFileName().isEmpty() && QFileInfo::exists(entry + u".desktop"_s),
+                 qPrintable(entry));
+        // 01:30 on 7 Dec at UTC+2 is 23:30 on 6 Dec in UTC.
+        h.clock.utc = QDateTime(QDate(2026, 12, 7), QTime(1, 30, 0, 250), Qt::OffsetFromUTC, 7200);
+        QCOMPARE(window.GetTimeStamp(), u"[23:30:00.250]"_s);
+    }
+
+    // Every control lies inside its container, no two siblings overlap and
+    // no caption is clipped, at every scale the desktop may use (Qt scales
+    // device-independent pixels, so the check is on them and on each
+    // caption's width in its own font); focus follows the inventory, and a
+    // screen reader finds each control by the name a user reads.
+    void windowIsUsable() {
+        Harness h;
+        h.start();
+        QList<QWidget*> all;
+        for (const lumora::app::ControlSpec& design : lumora::app::controlInventory())
+            all.append(h.find<QWidget>(design.name));
+        QCOMPARE(all.size(), 9 + 6 + 2 + 5 + 2 + 6 + 12 + 4 + 24 + 24 + 4);
+        for (QWidget* w : all) {
+            QWidget* parent = w->parentWidget();
+            QVERIFY2(parent->rect().contains(w->geometry()), qPrintable(w->objectName()));
+            for (QWidget* other : all) {
+                if (other == w || other->parentWidget() != parent || other->objectName() == "Line1"_L1 ||
+                    w->objectName() == "Line1"_L1)
+                    continue;
+                QVERIFY2(!w->geometry().intersects(other->geometry()),
+                         qPrintable(w->objectName() + u" overlaps "_s + other->objectName()));
+            }
+            const auto* button = qobject_cast<QAbstractButton*>(w);
+            const auto* label = qobject_cast<QLabel*>(w);
+            const QString caption = button != nullptr  ? button->text()
+                                    : label != nullptr ? label->text()
+                                                       : QString();
+            // Indicator of option and check boxes plus the text must fit.
+            const int needed = w->fontMetrics().horizontalAdvance(caption) +
+                               (button != nullptr && !qobject_cast<QPushButton*>(w) ? 18 : 0);
+            QVERIFY2(caption.isEmpty() || needed <= w->width(), qPrintable(w->objectName() + u" clips"_s));
+        }
+
+        const QStringList focusOrder{
+            u"txtDestIP"_s,   u"txtDestPort"_s,    u"cmdConnect"_s,     u"cmdDisconnect"_s, u"cmdPingStart"_s,
+            u"cmdPingStop"_s, u"optInterval(0)"_s, u"optInterval(1)"_s, u"cboTime"_s,       u"optLog(0)"_s,
+            u"optLog(1)"_s,   u"optCommand(0)"_s,  u"optCommand(1)"_s,  u"optCommand(2)"_s, u"cmdSend"_s,
+            u"cmdEnd"_s,      u"cmdClear"_s,       u"List1"_s};
+        QWidget* w = h.find<QWidget>(focusOrder.front());
+        for (qsizetype i = 1; i < focusOrder.size(); ++i) {
+            w = w->nextInFocusChain();
+            // Labels and frames take no focus; a combo box's line edit has no name.
+            while (w->objectName().isEmpty() || w->focusPolicy() == Qt::NoFocus)
+                w = w->nextInFocusChain();
+            QCOMPARE(w->objectName(), focusOrder[i]);
+        }
+
+        // Fields go by the label beside them, buttons and options by their captions.
+        QStringList names =
+            QString(u"txtDestIP=Destination IP|txtDestPort=Port No|cboTime=Time Interval|List1=Log|"
+                    u"cmdConnect=Connect|cmdDisconnect=Disconnect|cmdPingStart=Ping Start|"
+                    u"cmdPingStop=Ping Stop|cmdSend=Send|cmdEnd=End|cmdClear=List Clear|"
+                    u"optInterval(0)=OneTime Send|optInterval(1)=Repeat|optLog(0)=List|"
+                    u"optLog(1)=List + File|optCommand(0)=R (Status Request)|"
+                    u"optCommand(1)=T (DO Setting) + DO Value|optCommand(2)=C (Count Reset)")
+                .split(u'|');
+        for (int i = 0; i < 12; ++i) {
+            names << u"txtCounter(%1)=Counter CH%2"_s.arg(i).arg(twoDigits(i + 1))
+                  << u"txtTimegap(%1)=Time Gap CH%2"_s.arg(i).arg(twoDigits(i + 1))
+                  << u"chkDIValue(%1)=Digital Input %2"_s.arg(i).arg(twoDigits(i));
+        }
+        for (int i = 0; i < 4; ++i)
+            names << u"chkDOValue(%1)=Digital Output %2"_s.arg(i).arg(twoDigits(i + 1));
+        for (const QString& pair : std::as_const(names)) {
+            const QString control = pair.section(u'=', 0, 0);
+            const QString name = pair.section(u'=', 1);
+            QList<QObject*> found;
+            collect(QAccessible::queryAccessibleInterface(h.window.get()), name, found);
+            QVERIFY2(!found.isEmpty(), qPrintable(name));
+            // The control itself, or the field inside it that is typed into.
+            const QWidget* widget = h.find<QWidget>(control);
+            for (QObject* object : std::as_const(found)) {
+                auto* foundWidget = qobject_cast<QWidget*>(object);
+                QVERIFY2(foundWidget != nullptr &&
+                             (foundWidget == widget || widget->isAncestorOf(foundWidget)),
+                         qPrintable(name + u" finds "_s + object->objectName()));
+            }
+        }
+    }
+
+    void eachChangeStoresItsOwnKey_data() {
+        QTest::addColumn<QString>("field");
+        // Typed at the end of the field; empty: "15" picked from the list.
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("address typed")
+            << u"txtDestIP"_s << u"9"_s << settings::kAddressKey << u"127.0.0.19"_s;
+        QTest::newRow("port typed") << u"txtDestPort"_s << u"9"_s << settings::kPortKey << u"40019"_s;
+        QTest::newRow("interval typed") << u"cboTime"_s << u"9"_s << settings::kIntervalKey << u"2.59"_s;
+        QTest::newRow("interval picked") << u"cboTime"_s << QString() << settings::kIntervalKey << u"15"_s;
+    }
+
+    // The store holds the change at once, under its own key, the other keys
+    // as they were.
+    void eachChangeStoresItsOwnKey() {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QMap<QString, QString> expected{{settings::kAddressKey, u"127.0.0.1"_s},
+                                        {settings::kPortKey, u"4001"_s},
+                                        {settings::kIntervalKey, u"2.5"_s}};
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            storeSetting(it.key(), it.value());
+        expected[key] = value;
+        Harness h;
+        h.start();
+        h.cboTime()->setEnabled(true);
+        if (typed.isEmpty()) {
+            QVERIFY(pick(h.cboTime(), 14));
+        } else {
+            QWidget* keys = h.focusByClick(h.find<QWidget>(field));
+            QVERIFY(keys != nullptr);
+            QTest::keyClick(keys, Qt::Key_End);
+            QTest::keyClicks(keys, typed);
+        }
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            QCOMPARE(storedSetting(it.key()), it.value());
+    }
+
+    void unreadableSettingsAreLeftAsTheyAre_data() {
+        // Empty: a folder where the file should be.
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("folder in place of the file") << QByteArray();
+        QTest::newRow("file that cannot be parsed")
+            << QByteArray("[Simulator_6180\nADDRESS = 127.0.0.1\nPORT = 4001\n");
+    }
+
+    // Start-up goes on with the defaults and says so once; typing changes the
+    // boxes but nothing is written over what could not be read. A plain file
+    // where the Log folder goes does not stop it either.
+    void unreadableSettingsAreLeftAsTheyAre() {
+        QFETCH(QByteArray, content);
+        const QString path = settingsPath();
+        QVERIFY(content.isEmpty() ? QDir().mkpath(path) : writeSettingsFile(content));
+        Harness h;
+        QFile plain(h.programDir.filePath(u"Log"_s));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        h.start();
+        QVERIFY(QFileInfo(plain.fileName()).isFile());
+        QVERIFY(h.window->isVisible());
+        QCOMPARE(h.edit("txtDestIP")->text(), settings::kDefaultAddress);
+        QCOMPARE(h.edit("txtDestPort")->text(), settings::kDefaultPort);
+        QWidget* keys = h.focusByClick(h.edit("txtDestPort"));
+        QVERIFY(keys != nullptr);
+        QTest::keyClick(keys, Qt::Key_End);
+        QTest::keyClicks(keys, u"1"_s);
+        QCOMPARE(h.edit("txtDestPort")->text(), u"40001"_s);
+        const QStringList said = h.events().filter(u"Settings"_s);
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].startsWith(u" Settings Read Fail!! "_s) && said[0].contains(path),
+                 qPrintable(said[0]));
+        if (content.isEmpty())
+            QVERIFY(QFileInfo(path).isDir());
+        else
+            QCOMPARE(readSettingsFile(), content);
+    }
+
+    void logHomeFollowsWhereTheProgramRuns_data() {
+        QTest::addColumn<QString>("programDir");
+        QTest::addColumn<QString>("installedBinDir");
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("installation's bin folder") << u"/usr/bin"_s << u"/usr/bin"_s << true;
+        QTest::newRow("same folder spelt another way") << u"/usr/bin"_s << u"/usr/lib/../bin/"_s << true;
+        QTest::newRow("build folder") << u"/home/engineer/lumora/build"_s << u"/usr/local/bin"_s << false;
+        QTest::newRow("copy in a folder of its own") << u"/opt/lumora"_s << u"/usr/bin"_s << false;
+        QTest::newRow("prefix of the bin folder") << u"/usr"_s << u"/usr/bin"_s << false;
+        QTest::newRow("no installation configured") << u"/usr/bin"_s << QString() << false;
+    }
+
+    void logHomeFollowsWhereTheProgramRuns() {
+        QFETCH(QString, programDir);
+        QFETCH(QString, installedBinDir);
+        QFETCH(bool, installed);
+        QCOMPARE(lumora::app::logHome(programDir, installedBinDir),
+                 installed ? clientDataFolder() : programDir);
+    }
+
+    // Installed, under the prefix the build was configured for (the rows
+    // above) or under another one whose desktop entry the install put beside
+    // the programs: the log goes into the user's data folder, made at start.
+    void installedProgramLogsIntoDataFolder() {
+        QTemporaryDir prefix;
+        const QString bin = prefix.filePath(u"bin"_s);
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(prefix.filePath(u"share/applications"_s)));
+        QCOMPARE(lumora::app::logHome(bin), bin);
+        QFile entry(prefix.filePath(u"share/applications/example.lumora.Sim7150R.desktop"_s));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.close();
+        QVERIFY(!QFileInfo::exists(clientDataFolder()));
+        Harness h;
+        lumora::app::Services services = h.services();
+        services.programDir = lumora::app::logHome(bin);
+        QCOMPARE(services.programDir, clientDataFolder());
+        h.window = lumora::app::Main(services);
+        QVERIFY(QFileInfo(QDir(clientDataFolder()).filePath(u"Log"_s)).isDir());
+        QVERIFY(QDir(bin).isEmpty());
+    }
+
+    // --- The window's controls and its log list
+
+    void burstOfLinesIsPaintedOnceAFrame_data() {
+        QTest::addColumn<int>("before");
+        QTest::newRow("empty list") << 0;
+        // Full, every new line moves all rows' text up instead of adding a row.
+        QTest::newRow("full list") << 1001;
+    }
+
+    // Lines added in a burst are all painted, in a handful of frames, not one
+    // paint per line; and the last of them does get painted, in view.
+    void burstOfLinesIsPaintedOnceAFrame() {
+        QFETCH(int, before);
+        Harness h;
+        h.start();
+        for (int i = 0; i < before; ++i)
+            h.probe().AddLog(u"old %1"_s.arg(i));
+        auto* list = h.find<QListView>(u"List1"_s);
+        QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+        QTest::qWait(100);
+        PaintCounter counter;
+        list->viewport()->installEventFilter(&counter);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 300; ++i) {
+            h.probe().AddLog(u"line %1"_s.arg(i));
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY(counter.paints > 0);
+        const int framesAtMost = int(clock.elapsed() / 33) + 3;
+        QVERIFY2(counter.paints <= framesAtMost, qPrintable(QString::number(counter.paints)));
+        // Whatever the burst left for its last frame is painted first.
+        QTest::qWait(200);
+        const int painted = counter.paints;
+        counter.painted = QRegion();
+        h.probe().AddLog(u"last"_s);
+        QTRY_VERIFY(counter.paints > painted);
+        // Every row in view shows other text now, not only the newest.
+        QCOMPARE(counter.painted.boundingRect(), list->viewport()->rect());
+        const QModelIndex newest = list->currentIndex();
+        QCOMPARE(newest.row(), std::min(before + 300, 1000));
+        QCOMPARE(newest.data().toString(), u"last"_s);
+        QVERIFY(list->viewport()->rect().contains(list->visualRect(newest)));
+    }
+
+    void fieldsTakeWhatTheyMay_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("beeps");
+        const QString name = u"unit-07.workshop.example"_s;
+        QTest::newRow("address letter") << u"txtDestIP"_s << QString() << u"1a"_s << u"1"_s << 1;
+        QTest::newRow("address minus and blank") << u"txtDestIP"_s << QString() << u"-1 "_s << u"1"_s << 2;
+        QTest::newRow("port full stop") << u"txtDestPort"_s << QString() << u"80.5"_s << u"80.5"_s << 0;
+        QTest::newRow("interval letter and minus")
+            << u"cboTime"_s << QString() << u"0.5s-"_s << u"0.5"_s << 2;
+        QTest::newRow("address 15") << u"txtDestIP"_s << QString() << QString(16, u'1') << QString(15, u'1')
+                                    << 0;
+        QTest::newRow("port 5") << u"txtDestPort"_s << QString() << u"123456"_s << u"12345"_s << 0;
+        // The typing limits do not apply to what the store holds: a longer
+        // stored text stays whole, and typing cannot lengthen it.
+        QTest::newRow("stored address longer") << u"txtDestIP"_s << name << u"1"_s << name << 0;
+        QTest::newRow("stored address, one off, one typed")
+            << u"txtDestIP"_s << name << u"\b1"_s << name.chopped(1) << 0;
+        QTest::newRow("stored port longer") << u"txtDestPort"_s << u"400010"_s << u"1"_s << u"400010"_s << 0;
+        const QString longest(40000, u'9');
+        QTest::newRow("stored interval of 40000 characters")
+            << u"cboTime"_s << longest << QString() << longest << 0;
+    }
+
+    // Keys go where a keyboard's go: to the focus widget after a click on the
+    // field. Refused characters beep, and so does Return. Start-up shows the
+    // stored text and does not write the file, hand-made spacing included.
+    void fieldsTakeWhatTheyMay() {
+        QFETCH(QString, field);
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        QFETCH(int, beeps);
+        const bool interval = field == "cboTime"_L1;
+        QMap<QString, QString> values{{settings::kAddressKey, u"127.0.0.1"_s},
+                                      {settings::kPortKey, u"4001"_s},
+                                      {settings::kIntervalKey, u"2.5"_s}};
+        values[interval                  ? settings::kIntervalKey
+               : field == "txtDestIP"_L1 ? settings::kAddressKey
+                                         : settings::kPortKey] = stored;
+        QByteArray handMade = "[Simulator_6180]\n";
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            handMade += it.key().toLatin1() + " = " + it.value().toLatin1() + "\n";
+        QVERIFY(writeSettingsFile(handMade));
+        Harness h;
+        h.start();
+        QCOMPARE(readSettingsFile(), handMade);
+        h.cboTime()->setEnabled(true);
+        QLineEdit* edit = interval ? h.cboTime()->lineEdit() : h.find<QLineEdit>(field);
+        QCOMPARE(edit->text(), stored);
+        QWidget* keys = h.focusByClick(h.find<QWidget>(field));
+        QVERIFY(keys != nullptr);
+        QTest::keyClick(keys, Qt::Key_End);
+        QTest::keyClicks(keys, typed);
+        QTest::keyClick(keys, Qt::Key_Return);
+        QCOMPARE(edit->text(), expected);
+        QCOMPARE(h.beeper.beeps, beeps + 1);
+        // Navigation keys type nothing and still move the cursor.
+        QTest::keyClick(keys, Qt::Key_Home);
+        QCOMPARE(edit->cursorPosition(), 0);
+        QTest::keyClick(keys, Qt::Key_Delete);
+        QCOMPARE(edit->text(), expected.mid(1));
+        QCOMPARE(h.beeper.beeps, beeps + 1);
+    }
+
+    void linkOpensMakerPage_data() { boolRows("fails", "opened", "no program to open it"); }
+
+    void linkOpensMakerPage() {
+        QFETCH(bool, fails);
+        const QString failure = u"No program could be started"_s;
+        Harness h;
+        if (fails)
+            h.shell.failure = failure;
+        h.start();
+        auto* link = h.find<QLabel>(u"Label11"_s);
+        QCOMPARE(link->text(), u"http://www.lumora.example/"_s);
+        QTest::mouseClick(link, Qt::LeftButton);
+        QCOMPARE(h.shell.opened, QList<QUrl>{QUrl(u"http://www.lumora.example/"_s)});
+        QCOMPARE(h.dialogs.shown.size(), fails ? 1 : 0);
+        for (const ShownBox& box : std::as_const(h.dialogs.shown))
+            QCOMPARE(box.title + u'|' + box.text, u"Error|"_s + failure);
+        QVERIFY(h.window->isVisible());
+    }
+
+    void closingEndsProgramAndSilencesHandlers() {
+        Harness h;
+        h.start();
+        h.click("optInterval", 1);
+        h.probe().PingTimer().setEnabled(true);
+        h.window->close();
+        QCOMPARE(h.endRequests, 1);
+        QVERIFY(!h.probe().PingTimer().isEnabled());
+        const qsizetype before = h.lines().size();
+        h.button("cmdClear")->setEnabled(true);
+        h.probe().gate().deliver([&] { h.probe().AddLog(u"late"_s); });
+        QCOMPARE(h.lines().size(), before);
+    }
+
+    // --- The connection and the frames, against a peer on loopback
+
+    void twoQuickConnectClicksGiveOneConnection() {
+        LoopbackPeer peer;
+        QVERIFY(peer.listen());
+        Harness h;
+        h.start();
+        h.dial(QString::number(peer.port()));
+        // Still connecting: the first attempt has not been reported yet.
+        QVERIFY(h.button("cmdConnect")->isEnabled());
+        h.click("cmdConnect");
+        QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kConnected), kWaitMs);
+        QTest::qWait(kSettleMs);
+        QCOMPARE(h.events(), QStringList{kConnected});
+        // The connection that stays is the one the window sends on.
+        h.click("cmdSend");
+        QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("R"), kWaitMs);
+        QCOMPARE(peer.live(), 1);
+    }
+
+    void connectAttempt_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("listenOn");
+        QTest::addColumn<QString>("event");
+        const QString invalid = u" Socket Connect Fail!! Invalid Port No : "_s;
+        // A half goes to the even neighbour.
+        QTest::newRow("80.5") << u"80.5"_s << 80 << kConnected;
+        QTest::newRow("81.5") << u"81.5"_s << 82 << kConnected;
+        QTest::newRow("40000, above a signed 16-bit port") << u"40000"_s << 40000 << kConnected;
+        QTest::newRow("empty") << QString() << 0 << invalid;
+        QTest::newRow("1.2.3") << u"1.2.3"_s << 0 << invalid + u"1.2.3"_s;
+        QTest::newRow("65536") << u"65536"_s << 0 << invalid + u"65536"_s;
+        // A port just given up by a listener of the test's own.
+        QTest::newRow("refused") << QString() << -1 << u" Socket Connect Fail!! Connection refused"_s;
+    }
+
+    void connectAttempt() {
+        QFETCH(QString, text);
+        QFETCH(int, listenOn);
+        QFETCH(QString, event);
+        LoopbackPeer peer;
+        if (listenOn < 0) {
+            QVERIFY(peer.listen());
+            text = QString::number(peer.port());
+            peer.server.close();
+        } else if (listenOn > 0 && !peer.listen(static_cast<quint16>(listenOn))) {
+            QSKIP(qPrintable(u"cannot listen on %1: %2"_s.arg(listenOn).arg(peer.server.errorString())));
+        }
+        Harness h;
+        h.start();
+        h.dial(text);
+        // A stray attempt for a bad port would end in a line of its own.
+        QTRY_COMPARE_WITH_TIMEOUT(h.lines(), QStringList{kStamp + event}, kWaitMs);
+        QTest::qWait(kSettleMs);
+        QCOMPARE(h.lines(), QStringList{kStamp + event});
+        QCOMPARE(peer.links.size(), listenOn > 0 ? 1 : 0);
+        QCOMPARE(buttons(h), listenOn > 0 ? kConnectedButtons : kIdle);
+    }
+
+    void framesGoOutByteForByte_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QByteArray>("outputsFromReply");
+        QTest::addColumn<QList<int>>("ticked");
+        QTest::addColumn<QString>("hex");
+        QTest::newRow("R") << 0 << QByteArray() << QList<int>{} << u"52"_s;
+        // Choosing R on the way unticks every box.
+        QTest::newRow("T, 02 ticked, R chosen, T again")
+            << 1 << QByteArray() << QList<int>{1, -1} << u"54 00 00 00 00"_s;
+        QTest::newRow("T, 01 and 04 ticked") << 1 << QByteArray() << QList<int>{0, 3} << u"54 01 00 00 01"_s;
+        // A greyed box, which only a reply can give, goes out as 02.
+        QTest::newRow("T, reply gave 02 01 00 01, 03 ticked after")
+            << 1 << QByteArray::fromHex("02010001") << QList<int>{2} << u"54 02 01 01 01"_s;
+        QTest::newRow("C") << 2 << QByteArray() << QList<int>{} << u"43 41"_s;
+    }
+
+    void framesGoOutByteForByte() {
+        QFETCH(int, command);
+        QFETCH(QByteArray, outputsFromReply);
+        QFETCH(QList<int>, ticked);
+        QFETCH(QString, hex);
+        Linked h;
+        QVERIFY(h.connect());
+        if (!outputsFromReply.isEmpty()) {
+            QVERIFY(h.peer.send(QByteArray(108, '\0') + outputsFromReply));
+            QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kRecv), kWaitMs);
+        }
+        h.click("optCommand", command);
+        for (int box : ticked) {
+            if (box >= 0)
+                h.click("chkDOValue", box);
+            else
+                h.click("optCommand", 0), h.click("optCommand", command);
+        }
+        const qsizetype before = h.lines().size();
+        h.click("cmdSend");
+        QCOMPARE(h.lines().mid(before), QStringList{kStamp + kSend + hex + u' '});
+        const QByteArray frame = QByteArray::fromHex(hex.toLatin1());
+        QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, frame, kWaitMs);
+        QTest::qWait(kSettleMs);
+        QCOMPARE(h.peer.received, frame);
+    }
+
+    // Frames pile up nowhere: once the unsent backlog is full a send is
+    // refused with the send-failure line and nothing is logged as sent. The
+    // small send buffers of a namespace of the test's own make the system's
+    // share fill at once.
+    void unitThatNeverReadsRefusesFrames() {
+        constexpr int kMostClicks = 200000;
+        if (UnitEmulator::program().isEmpty())
+            QSKIP("LUMORA_EMULATOR does not name the unit emulator");
+        const SilentLoopbackNamespace own;
+        if (!own.failure().empty())
+            QSKIP(own.failure().c_str());
+        QVERIFY(writeProcFile("/proc/sys/net/ipv4/tcp_wmem", "4096 4096 4096"));
+        UnitEmulator unit;
+        QVERIFY(unit.start({u"--never-read"_s}));
+        Harness h;
+        QVERIFY(h.startConnected(unit.port));
+        h.click("optCommand", kOutputSetting);
+        const auto& log = h.probe().logLines();
+        int clicks = 0;
+        while (clicks < kMostClicks && !log.line(log.rowCount() - 1).endsWith(kSendFail)) {
+            h.click("cmdSend");
+            ++clicks;
+        }
+        QCOMPARE(h.events().constLast(), kSendFail);
+        // Refused from then on, without a SEND line.
+        for (int i = 0; i < 3; ++i)
+            h.click("cmdSend");
+        QCOMPARE(h.events().mid(h.events().size() - 4), QStringList(4, kSendFail));
+        qInfo("%d frames taken before the first refusal", clicks - 1);
+        QVERIFY(unit.stop());
+    }
+
+    // A unit that drops off the network while a status request waits for its
+    // answer: the connection is given up within about 20 s, with the lines of
+    // a closed connection. Taking the namespace's loopback down makes it vanish.
+    void unitThatVanishesIsNoticed() {
+        constexpr int kNoticeWithinMs = 35000;
+        const SilentLoopbackNamespace own;
+        if (!own.failure().empty())
+            QSKIP(own.failure().c_str());
+        Linked h;
+        QVERIFY(h.connect());
+        chooseRepeat(h, u"1"_s);
+        h.click("cmdSend");
+        QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("R"), kWaitMs);
+        QVERIFY(setLoopback(u"down"_s));
+        const qsizetype before = h.events().size();
+        QVERIFY(QTest::qWaitFor([&] { return h.events().size() >= before + 3; }, kNoticeWithinMs));
+        QCOMPARE(h.events().mid(before, 3), (QStringList{kClosed, kSendFail, kReconnecting}));
+    }
+
+    // --- What the window makes of a peer's bytes
+
+    void replyShown_data() {
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<QByteArray>("control");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("boxes");
+        auto row = [](const char* name, QList<QByteArray> replies, const char* control, int index,
+                      const char* expected, int boxes = 0) {
+            QTest::newRow(name) << replies << QByteArray(control) << index << QString::fromLatin1(expected)
+                                << boxes;
+        };
+        row("counter 01 00 00 00", {reply({{12, "01000000"}})}, "txtCounter", 0, "1");
+        row("time gap D2 04 00 00", {reply({{60, "D2040000"}})}, "txtTimegap", 0, "1.23");
+        row("time gap 12 10 27 00 00", {reply({{104, "10270000"}})}, "txtTimegap", 11, "10.00");
+        // What each byte means is the decoder's; here, where it goes. A byte a
+        // box refuses leaves it as it was and raises one box.
+        row("input 02", {reply({{0, "01"}}), reply({{0, "02"}})}, "chkDIValue", 0, "2");
+        row("input 05", {reply({{0, "01"}}), reply({{0, "05"}})}, "chkDIValue", 0, "1", 1);
+        row("input 10", {reply({{0, "02"}}), reply({{0, "10"}})}, "chkDIValue", 0, "2", 1);
+        row("three refused", {reply({{0, "05"}, {5, "10"}, {109, "99"}, {110, "01"}})}, "chkDOValue", 2, "1",
+            3);
+    }
+
+    void replyShown() {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(QByteArray, control);
+        QFETCH(int, index);
+        QFETCH(QString, expected);
+        QFETCH(int, boxes);
+        Linked h;
+        QVERIFY(h.connect());
+        // Output 04, the last field, shows that decoding went on to the end.
+        replies.last()[111] = 2;
+        for (const QByteArray& bytes : std::as_const(replies))
+            QVERIFY(h.arrive(bytes, 6));
+        QCOMPARE(h.lines().mid(1 + 6 * (replies.size() - 1)), block(replies.last()));
+        QCOMPARE(shown(h, control.constData(), index), expected);
+        QCOMPARE(shown(h, "chkDOValue", 3), u"2"_s);
+        QCOMPARE(h.dialogs.shown.size(), boxes);
+        for (const ShownBox& box : std::as_const(h.dialogs.shown))
+            QCOMPARE(box.title + u'|' + box.text, u"Error|"_s + kErrorText);
+    }
+
+    void nothingElseRunsWhileBoxIsUp() {
+        Linked h;
+        QVERIFY(h.connect());
+        const QByteArray first = reply({{0, "05"}, {12, "01"}});
+        const QByteArray second = reply({{0, "01"}, {12, "02"}});
+        bool sent = false;
+        qsizetype linesWhileUp = -1;
+        h.dialogs.whileShown = [&] {
+            if (sent)
+                return;
+            sent = h.peer.send(second);
+            // Held back, as under a modal box: it must not send once the box is gone.
+            QTest::mouseClick(h.button("cmdSend"), Qt::LeftButton);
+            QTest::qWait(kSettleMs);
+            linesWhileUp = h.lines().size();
+        };
+        QVERIFY(h.arrive(first, 6));
+        QVERIFY(sent);
+        QCOMPARE(linesWhileUp, 1);
+        QCOMPARE(h.dialogs.shown.size(), 1);
+        QVERIFY(QTest::qWaitFor([&] { return h.lines().size() >= 1 + 12; }, kWaitMs));
+        QCOMPARE(h.lines().mid(1), block(first) + block(second));
+        QCOMPARE(shown(h, "txtCounter", 0), u"2"_s);
+        QVERIFY(h.peer.received.isEmpty());
+    }
+
+    void eachArrivalJudgedByItself_data() {
+        QTest::addColumn<QList<int>>("sizes");
+        QTest::addColumn<bool>("peerCloses");
+        QTest::newRow("1 byte") << QList<int>{1} << false;
+        QTest::newRow("111 bytes") << QList<int>{111} << false;
+        QTest::newRow("112 bytes") << QList<int>{112} << false;
+        QTest::newRow("113 bytes") << QList<int>{113} << false;
+        QTest::newRow("224 bytes, two replies") << QList<int>{224} << false;
+        QTest::newRow("60 then 52 bytes") << QList<int>{60, 52} << false;
+        QTest::newRow("50 bytes, peer closes") << QList<int>{50} << true;
+    }
+
+    // Each arrival answers a status request of its own and must end its wait.
+    void eachArrivalJudgedByItself() {
+        QFETCH(QList<int>, sizes);
+        QFETCH(bool, peerCloses);
+        Linked h;
+        // The file is named by the local date, the lines stamped in UTC.
+        h.clock.local = QDate(2027, 1, 2);
+        QVERIFY(h.connect());
+        const QByteArray baseline = reply({{0, "01"}, {12, "07"}, {60, "D204"}, {108, "01"}});
+        // The level is read at each reply: at "List" nothing is filed.
+        QVERIFY(h.arrive(baseline, 6));
+        h.click("optLog", 1);
+        QVERIFY(h.arrive(baseline, 6));
+        QStringList lines = h.lines();
+        QList<QByteArray> replies{baseline};
+        for (int size : std::as_const(sizes)) {
+            h.click("cmdSend");
+            QVERIFY(h.probe().mbStatusWait());
+            // Closing at once: the bytes come with the close.
+            QVERIFY(h.peer.send(QByteArray(size, '\0')));
+            if (peerCloses)
+                h.peer.link()->disconnectFromHost();
+            QTRY_VERIFY_WITH_TIMEOUT(!h.probe().mbStatusWait(), kWaitMs);
+            lines.append(kStamp + kSend + u"52 "_s);
+            if (size == kReplySize)
+                lines += block(replies.emplace_back(size, '\0'));
+            else if (size > 1)
+                lines.append(u"Different responce data length : %1 Bytes"_s.arg(size));
+        }
+        if (peerCloses)
+            lines.append(kStamp + kClosed);
+        QTRY_COMPARE_WITH_TIMEOUT(h.lines(), lines, kWaitMs);
+        QTest::qWait(kSettleMs);
+        QCOMPARE(h.lines(), lines);
+        const bool good = replies.size() > 1;
+        QCOMPARE(shown(h, "chkDIValue", 0), good ? u"0"_s : u"1"_s);
+        QCOMPARE(shown(h, "txtCounter", 0), good ? u"0"_s : u"7"_s);
+        QCOMPARE(shown(h, "txtTimegap", 0), good ? u"0.00"_s : u"1.23"_s);
+        QByteArray filed;
+        for (const QByteArray& r : std::as_const(replies))
+            filed += (block(r).join(u"\r\n"_s) + u"\r\n"_s).toLatin1();
+        QFile file(h.programDir.filePath(u"Log/20270102.txt"_s));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), filed);
+    }
+
+    void failedFileWriteIsLogged() {
+        Linked h;
+        QVERIFY(h.connect());
+        h.click("optLog", 1);
+        // Named by the fake clock's local date.
+        const QString path = h.programDir.filePath(u"Log/20261206.txt"_s);
+        QVERIFY(QFileInfo(path).dir().removeRecursively());
+        const QByteArray bytes = reply({{0, "01"}});
+        // The failure line comes from the same handler as the block.
+        QVERIFY(h.arrive(bytes, 6));
+        const QStringList added = h.lines().mid(1);
+        QCOMPARE(added.mid(0, 6), block(bytes));
+        QCOMPARE(added.size(), 7);
+        const QString prefix = kStamp + u" Log File Write Fail!! "_s + path + u" : "_s;
+        QVERIFY2(added[6].startsWith(prefix) && added[6].size() > prefix.size(), qPrintable(added[6]));
+    }
+
+    void floodWhileBoxIsUpIsHeldBack_data() {
+        boolRows("boxOfWebLink", "box of the refused byte", "box of the web link, flood under way");
+    }
+
+    // A unit that sends a refused byte and then floods: while a box waits for
+    // OK the client holds a bounded amount and takes nothing in, and
+    // afterwards the flood still comes.
+    void floodWhileBoxIsUpIsHeldBack() {
+        QFETCH(bool, boxOfWebLink);
+        constexpr int kBoxUpMs = 3000;
+        constexpr qint64 kMaxGrowthKiB = 16 * 1024;
+        constexpr qint64 kAfterBoxBytes = 16 << 20;
+        if (UnitEmulator::program().isEmpty())
+            QSKIP("LUMORA_EMULATOR does not name the unit emulator");
+        UnitEmulator unit;
+        QVERIFY(unit.start({u"--bad-input"_s, u"--flood"_s, u"--quiet"_s}));
+        Harness h;
+        QVERIFY(h.startConnected(unit.port));
+        qint64 delivered = 0;
+        h.probe().Winsock1().onDataArrival = [&delivered, &h](const QByteArray& bytes) {
+            delivered += bytes.size();
+            h.probe().Winsock1_DataArrival(bytes);
+        };
+        qint64 growthKiB = -1;
+        qint64 deliveredAtOk = -1;
+        qint64 deliveredWhileUp = -1;
+        h.dialogs.whileShown = [&] {
+            if (growthKiB >= 0 || (boxOfWebLink && h.dialogs.shown.size() == 1))
+                return;
+            const qint64 before = residentKiB();
+            const qint64 deliveredBefore = delivered;
+            QTest::qWait(kBoxUpMs);
+            growthKiB = residentKiB() - before;
+            deliveredAtOk = delivered;
+            deliveredWhileUp = delivered - deliveredBefore;
+        };
+        h.click("cmdSend");
+        if (boxOfWebLink) {
+            QTRY_VERIFY_WITH_TIMEOUT(delivered > kReplySize, kWaitMs);
+            h.shell.failure = u"no browser"_s;
+            auto* link = h.find<QWidget>(u"Label11"_s);
+            QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(growthKiB >= 0, kWaitMs + kBoxUpMs);
+        qInfo("resident memory grew by %lld KiB while the box was up", growthKiB);
+        QVERIFY2(growthKiB < kMaxGrowthKiB, qPrintable(QString::number(growthKiB)));
+        QCOMPARE(deliveredWhileUp, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(delivered > deliveredAtOk + kAfterBoxBytes, kWaitMs);
+        QCOMPARE(h.dialogs.shown.size(), boxOfWebLink ? 2 : 1);
+        QVERIFY(unit.stop());
+    }
+
+    // --- Repeated sending
+
+    void repeatSendsAtClickThenWhatEachTickFinds() {
+        constexpr int kTicks = 10;
+        Linked h;
+        QVERIFY(h.connect());
+        h.click("optCommand", kCounterReset);
+        chooseRepeat(h, kFast);
+        QElapsedTimer clock;
+        clock.start();
+        h.click("cmdSend");
+        // The click sends at once; the ticks come later, neither early nor coarsened.
+        QCOMPARE(sent(h), QStringList{kResetHex});
+        QVERIFY(!h.button("cmdSend")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(sent(h).size() >= 1 + kTicks, kWaitMs);
+        const qint64 took = clock.elapsed();
+        QVERIFY2(took >= kTicks * kFastMs - kFastMs / 2 && took <= 5 * kTicks * kFastMs,
+                 qPrintable(u"%1 ticks in %2 ms"_s.arg(kTicks).arg(took)));
+        const QString output = u"54 00 01 00 00 "_s;
+        h.click("optCommand", kOutputSetting);
+        h.click("chkDOValue", 1);
+        QTRY_VERIFY_WITH_TIMEOUT(sent(h).count(output) >= 2, kWaitMs);
+        h.click("optCommand", kCounterReset);
+        QTRY_VERIFY_WITH_TIMEOUT(sent(h).lastIndexOf(kResetHex) > sent(h).lastIndexOf(output) + 1, kWaitMs);
+        h.click("cmdEnd");
+        const QStringList lines = sent(h);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromLatin1(h.peer.received.toHex(' ').toUpper() + ' '),
+                                  lines.join(QString()), kWaitMs);
+        QStringList order = lines;
+        order.erase(std::unique(order.begin(), order.end()), order.end());
+        QCOMPARE(order, (QStringList{kResetHex, output, kResetHex}));
+        QTest::qWait(kSettleMs);
+        QCOMPARE(sent(h), lines);
+    }
+
+    // A tick sends no status request while one waits; any bytes at all end
+    // the wait (what they are: eachArrivalJudgedByItself). When the window
+    // was busy while both the answer and the next tick came due, the answer
+    // is taken first, so that tick finds no request outstanding.
+    void statusRequestWaitsForAnyData() {
+        constexpr int kIntervalMs = 1000;
+        Linked h;
+        QVERIFY(h.connect());
+        chooseRepeat(h, u"1"_s);
+        LogWatch watch(h);
+        h.click("cmdSend");
+        QTest::qWait(kIntervalMs + kIntervalMs / 4);
+        QCOMPARE(h.peer.received, QByteArray("R"));
+        QVERIFY(h.probe().SendTimer().isEnabled());
+        QVERIFY(h.peer.send(QByteArray(1, '\x01')));
+        QThread::msleep(2 * kIntervalMs + kIntervalMs / 4 - watch.clock.elapsed());
+        // Well before the tick after, which would send even had this one skipped.
+        QTRY_COMPARE_WITH_TIMEOUT(sent(h).size(), 2, kIntervalMs / 2);
+        // The second request waits for an answer of its own.
+        QTest::qWait(kIntervalMs + kIntervalMs / 4);
+        QCOMPARE(h.peer.received, QByteArray("RR"));
+        QCOMPARE(sent(h).size(), 2);
+    }
+
+    void endInEachState_data() {
+        QTest::addColumn<bool>("repeat");
+        QTest::addColumn<bool>("send");
+        QTest::addColumn<bool>("peerCloses");
+        QTest::newRow("free, one-time") << false << false << false;
+        QTest::newRow("free, repeat chosen") << true << false << false;
+        QTest::newRow("locked") << false << true << false;
+        QTest::newRow("repeating") << true << true << false;
+        QTest::newRow("locked, peer closed") << false << true << true;
+        QTest::newRow("repeating, peer closed") << true << true << true;
+    }
+
+    // An empty interval arms the timer, which then never ticks: a repeat
+    // sends once and stays in Repeating until End.
+    void endInEachState() {
+        QFETCH(bool, repeat);
+        QFETCH(bool, send);
+        QFETCH(bool, peerCloses);
+        Linked h;
+        QVERIFY(h.connect());
+        h.click("optCommand", kCounterReset);
+        // There and back for one-time, so that the box has the menu colour.
+        chooseRepeat(h, QString());
+        if (!repeat)
+            h.click("optInterval", 0);
+        using lumora::platform::widgets::SystemColour;
+        const QColor colour =
+            repeat ? QColor(Qt::white) : lumora::platform::widgets::systemColour(SystemColour::Menu);
+        QVERIFY2(repeat || colour != QColor(Qt::white),
+                 "the menu colour must differ from white for this test to tell");
+        QCOMPARE(background(h), colour);
+        QCOMPARE(h.cboTime()->isEnabled(), repeat);
+        if (send) {
+            h.click("cmdSend");
+            QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, kReset, kWaitMs);
+        }
+        if (peerCloses) {
+            // Refused reconnects keep the window closed.
+            h.peer.server.close();
+            h.peer.link()->close();
+            QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kClosed), kWaitMs);
+        }
+        QTest::qWait(kSettleMs);
+        QCOMPARE(h.peer.received, send ? kReset : QByteArray());
+        QCOMPARE(h.probe().SendTimer().isEnabled(), repeat && send);
+        // One-time sends may go on; the mode stays locked, even across a close.
+        QCOMPARE(h.button("cmdSend")->isEnabled(), !(repeat && send) && !peerCloses);
+        QCOMPARE(modeControlsEnabled(h), send ? 0 : repeat ? 3 : 2);
+        QCOMPARE(h.button("cmdEnd")->isEnabled(), !peerCloses);
+        // A closed window's End is out of the user's reach, not of a handler's.
+        h.probe().gate().deliver([&h] { h.probe().cmdEnd_Click(); });
+        QVERIFY(!h.probe().SendTimer().isEnabled());
+        QCOMPARE(h.button("cmdSend")->isEnabled(), !peerCloses);
+        QCOMPARE(modeControlsEnabled(h), 3);
+        QCOMPARE(h.find<QWidget>("lblTime", 0)->isEnabled(), repeat);
+        QCOMPARE(h.find<QWidget>("lblTime", 1)->isEnabled(), repeat);
+        QCOMPARE(background(h), colour);
+    }
+
+    void closeWithRequestOutstandingStillReconnects_data() {
+        boolRows("byPeer", "Disconnect clicked", "peer closes");
+    }
+
+    // A close logs one line and re-enables Connect alone. A request the unit
+    // never answered must not hold the repetition once the connection it went
+    // out on is gone: the ticks go on failing and reconnecting.
+    void closeWithRequestOutstandingStillReconnects() {
+        QFETCH(bool, byPeer);
+        constexpr int kFailedTicks = 3;
+        Linked h;
+        QVERIFY(h.connect());
+        LogWatch watch(h);
+        chooseRepeat(h, kFast);
+        h.click("cmdSend");
+        QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("R"), kWaitMs);
+        QVERIFY(h.probe().mbStatusWait());
+        const quint16 port = h.peer.port();
+        h.peer.server.close();
+        if (byPeer)
+            h.peer.link()->close();
+        else
+            h.click("cmdDisconnect");
+        QTRY_VERIFY_WITH_TIMEOUT(watch.events.count(kReconnecting) >= kFailedTicks, kWaitMs);
+        QCOMPARE(buttons(h), kIdle);
+        QTRY_COMPARE_WITH_TIMEOUT(h.peer.live(), 0, kWaitMs);
+        QVERIFY(h.probe().SendTimer().isEnabled());
+        QVERIFY(h.peer.listen(port));
+        QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("RR"), kWaitMs);
+        h.click("cmdEnd");
+        // Per tick, the failure line and then the reconnect line (a refused
+        // attempt may say so in between); the program's own close raises no
+        // close event later on.
+        const qsizetype closed = watch.events.indexOf(kClosed);
+        const qsizetype connected = watch.events.indexOf(kConnected, closed);
+        QVERIFY(closed >= 0 && connected > closed);
+        QStringList between = watch.events.mid(closed + 1, connected - closed - 1);
+        between.removeIf([](const QString& e) { return e.startsWith(" Socket Connect Fail!! "_L1); });
+        QVERIFY(between.size() >= 2 * kFailedTicks);
+        for (qsizetype i = 0; i < between.size(); ++i)
+            QCOMPARE(between[i], i % 2 == 0 ? kSendFail : kReconnecting);
+        // The connect event enables Send although repeating; the next tick
+        // that sends disables it again.
+        QCOMPARE(watch.events.mid(connected, 2), (QStringList{kConnected, kSend + u"52 "_s}));
+        QCOMPARE(watch.sendEnabled.mid(connected, 2), (QList<bool>{true, false}));
+    }
+
+    // A Send click in the middle of an interval re-applies the same interval;
+    // the next tick still comes when it was due, not a whole interval after.
+    void sendWhileRepeatingKeepsCount() {
+        constexpr int kIntervalMs = 2000;
+        Linked h;
+        QVERIFY(h.connect());
+        LogWatch watch(h);
+        h.click("optCommand", kCounterReset);
+        chooseRepeat(h, u"2"_s);
+        h.click("cmdSend");
+        h.peer.link()->close();
+        // The first tick finds the socket closed and reconnects.
+        QTRY_VERIFY_WITH_TIMEOUT(h.button("cmdSend")->isEnabled() && watch.events.contains(kReconnecting),
+                                 3 * kIntervalMs);
+        const qint64 tick = watch.atMs[watch.events.indexOf(kReconnecting)];
+        QTest::qWait(int(std::max<qint64>(0, tick + kIntervalMs / 2 - watch.clock.elapsed())));
+        h.click("cmdSend");
+        QVERIFY(!h.button("cmdSend")->isEnabled());
+        const qsizetype sends = watch.events.count(kSend + kResetHex);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.events.count(kSend + kResetHex) > sends, 3 * kIntervalMs);
+        h.click("cmdEnd");
+        const qint64 next = watch.atMs[watch.events.lastIndexOf(kSend + kResetHex)];
+        QVERIFY2(next - tick < kIntervalMs + kIntervalMs / 4,
+                 qPrintable(u"next tick %1 ms after the previous one"_s.arg(next - tick)));
+    }
+
+    void refusedByteInEveryReplyLetsUserOut_data() {
+        boolRows("closeWindow", "End clicked while a box is up", "window closed while a box is up");
+    }
+
+    // A unit that answers every request at 1 ms with a byte the input
+    // refuses: the system's own box comes up for each reply, and while one
+    // is up the user can still reach End, or close the window.
+    void refusedByteInEveryReplyLetsUserOut() {
+        QFETCH(bool, closeWindow);
+        constexpr int kBoxesBeforeUserActs = 3;
+        LoopbackPeer peer;
+        QVERIFY(peer.listen());
+        Harness h;
+        lumora::platform::widgets::SystemDialogs systemBoxes;
+        h.window = lumora::app::Main(h.services({.dialogs = &systemBoxes}));
+        h.dial(QString::number(peer.port()));
+        QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kConnected), kWaitMs);
+        const QByteArray refused = reply({{0, "05"}});
+        qsizetype answered = 0;
+        QObject::connect(peer.link(), &QTcpSocket::readyRead, &peer, [&] {
+            for (; answered < peer.received.size(); ++answered) {
+                if (peer.received[answered] == 'R')
+                    peer.send(refused);
+            }
+        });
+        chooseRepeat(h, u"0.001"_s);
+        int boxes = 0;
+        bool windowBlocked = false;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, &user, [&] {
+            QMessageBox* box = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* b = qobject_cast<QMessageBox*>(w); b != nullptr && b->isVisible())
+                    box = b;
+            }
+            if (box == nullptr)
+                return;
+            if (++boxes == kBoxesBeforeUserActs) {
+                windowBlocked = QGuiApplication::modalWindow() != nullptr;
+                if (closeWindow) {
+                    h.window->close();
+                } else {
+                    // Through the window system, where a modal box would hold it back.
+                    QWidget* end = h.button("cmdEnd");
+                    QTest::mouseClick(h.window->windowHandle(), Qt::LeftButton, {},
+                                      end->mapTo(h.window.get(), end->rect().center()));
+                }
+            }
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        user.start(kFastMs);
+        h.click("cmdSend");
+        QTRY_VERIFY_WITH_TIMEOUT(boxes >= kBoxesBeforeUserActs, kWaitMs);
+        QTest::qWait(kSettleMs);
+        // A tick that fell due before End was clicked still runs first, and
+        // its reply brings one box more.
+        QVERIFY2(boxes == kBoxesBeforeUserActs || (!closeWindow && boxes == kBoxesBeforeUserActs + 1),
+                 qPrintable(QString::number(boxes)));
+        QVERIFY(!windowBlocked);
+        QVERIFY(!h.probe().SendTimer().isEnabled());
+        QCOMPARE(h.endRequests, closeWindow ? 1 : 0);
+        QCOMPARE(sent(h).size(), boxes);
+    }
+
+    // --- The ping test
+
+    // Ping Stop when stopped does nothing. The first line comes with the
+    // click's own echo, before any timer tick, and a click while running
+    // runs one tick more; then about one a second until Ping Stop.
+    void pingLogsAtOnceThenAboutOncePerSecond() {
+        Harness h;
+        h.start();
+        h.click("cmdPingStop");
+        QVERIFY(h.lines().isEmpty());
+        h.edit("txtDestIP")->setText(u"10.1.2.3"_s);
+        h.icmp.resolve = [](const QByteArray&) { return std::optional<lumora::platform::Ipv4>(0x0A010203); };
+        h.click("cmdPingStart");
+        h.click("cmdPingStart");
+        QTRY_COMPARE_WITH_TIMEOUT(h.lines(),
+                                  QStringList(2, u"Reply From 10.1.2.3: Bytes=0 Time=0ms TTL=64"_s), 800);
+        QCOMPARE(h.icmp.echoes.load(), 2);
+        QVERIFY(!h.edit("txtDestIP")->isEnabled());
+        QVERIFY(h.button("cmdPingStart")->isEnabled() && h.button("cmdPingStop")->isEnabled());
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(h.lines().size(), 4, 5000);
+        QVERIFY2(clock.elapsed() >= 1500 && clock.elapsed() < 4000,
+                 qPrintable(QString::number(clock.elapsed())));
+        h.click("cmdPingStop");
+        QCOMPARE(h.lines().filter(kPingEnd), QStringList{kPingEnd});
+        QCOMPARE(h.lines().last(), kPingEnd);
+        QVERIFY(h.edit("txtDestIP")->isEnabled());
+        const qsizetype after = h.lines().size();
+        QTest::qWait(1300);
+        QCOMPARE(h.lines().size(), after);
+    }
+
+    void pingWaitsOffTheWindow_data() {
+        QTest::addColumn<bool>("slowLookup");
+        QTest::addColumn<bool>("close");
+        QTest::newRow("slow lookup, Ping Stop") << true << false;
+        QTest::newRow("slow echo, Ping Stop") << false << false;
+        QTest::newRow("slow echo, window closed") << false << true;
+    }
+
+    // A lookup or an echo that takes long holds a thread of its own, not the
+    // window: the click that starts it returns at once, and Ping Stop or
+    // closing ends the test at once, dropping the line of the tick awaited.
+    void pingWaitsOffTheWindow() {
+        QFETCH(bool, slowLookup);
+        QFETCH(bool, close);
+        Harness h;
+        h.start();
+        QSemaphore answer;
+        std::atomic<int> waiting = 0;
+        std::atomic<int> left = 0;
+        auto hold = [&] {
+            ++waiting;
+            // Bounded, so that a window that waits for it still ends the test.
+            static_cast<void>(answer.tryAcquire(1, 5000));
+            ++left;
+        };
+        const auto releaseHeld = qScopeGuard([&] {
+            answer.release(waiting);
+            QVERIFY(QTest::qWaitFor([&] { return left == waiting; }));
+            QTest::qWait(50);
+        });
+        if (slowLookup) {
+            h.icmp.resolve = [&](const QByteArray&) {
+                hold();
+                return std::optional<lumora::platform::Ipv4>(0x7F000001);
+            };
+        } else {
+            h.icmp.reply = [&](lumora::platform::Ipv4) {
+                hold();
+                return lumora::platform::EchoOutcome{};
+            };
+        }
+        QElapsedTimer clicked;
+        clicked.start();
+        h.click("cmdPingStart");
+        QVERIFY2(clicked.elapsed() < 1000, qPrintable(QString::number(clicked.elapsed())));
+        QTRY_COMPARE(waiting.load(), 1);
+        QVERIFY(h.lines().isEmpty());
+        if (close) {
+            h.window->close();
+            QCOMPARE(h.endRequests, 1);
+        } else {
+            h.click("cmdPingStop");
+            QVERIFY(h.edit("txtDestIP")->isEnabled());
+        }
+        const QStringList expected = close ? QStringList{} : QStringList{kPingEnd};
+        QCOMPARE(h.lines(), expected);
+        answer.release();
+        QTRY_COMPARE(left.load(), 1);
+        QTest::qWait(200);
+        QCOMPARE(h.lines(), expected);
+    }
+
+    // The line of a tick that ends while another handler runs (here one that
+    // spins an event loop, as a modal box does) waits until that handler returns.
+    void pingLineWaitsForRunningHandler() {
+        Harness h;
+        h.start();
+        qsizetype linesDuringHandler = -1;
+        h.probe().gate().deliver([&] {
+            h.probe().cmdPingStart_Click();
+            QTest::qWait(300);
+            linesDuringHandler = h.lines().size();
+        });
+        QCOMPARE(linesDuringHandler, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(h.lines().size(), 1, 800);
+    }
+
+    // The system's ICMP layer against 127.0.0.1 in a namespace where it
+    // answers nothing: one request every 2.7 s or a little more, and the
+    // window keeps turning meanwhile.
+    void pingSilentAddressInOwnNamespace() {
+        const SilentLoopbackNamespace silent;
+        if (!silent.failure().empty())
+            QSKIP(silent.failure().c_str());
+        const auto icmp = lumora::platform::makeSystemIcmpService();
+        Harness h;
+        h.window = lumora::app::Main(h.services({.icmp = icmp.get()}));
+        h.edit("txtDestIP")->setText(u"127.0.0.1"_s);
+        QElapsedTimer clock;
+        QList<qint64> loggedAt;
+        connect(&h.probe().logLines(), &lumora::log::LogListModel::linesAppended, this,
+                [&] { loggedAt.append(clock.elapsed()); });
+        StallMeter stalls;
+        clock.start();
+        h.click("cmdPingStart");
+        QTRY_VERIFY_WITH_TIMEOUT(loggedAt.size() >= 2, 10000);
+        if (h.lines().first().startsWith("Ping: ICMP Not Available"_L1))
+            QSKIP(qPrintable(u"this machine allows no ICMP socket: "_s + h.lines().first()));
+        h.click("cmdPingStop");
+        const QString noAnswer = u"No answer from 127.0.0.1"_s;
+        QCOMPARE(h.lines(), (QStringList{noAnswer, noAnswer, kPingEnd}));
+        // Generous against a loaded machine; a blocking echo wait stalls 2.7 s.
+        QVERIFY2(stalls.longestMs() < 1000, qPrintable(u"window stalled %1 ms"_s.arg(stalls.longestMs())));
+        QVERIFY2(loggedAt[0] >= 2700 && loggedAt[0] < 4500, qPrintable(QString::number(loggedAt[0])));
+        const qint64 between = loggedAt[1] - loggedAt[0];
+        QVERIFY2(between >= 2700 && between < 4500, qPrintable(QString::number(between)));
+        // The echo awaited at Ping Stop logs nothing when its time is up.
+        QTest::qWait(3000);
+        QCOMPARE(h.lines().size(), 3);
+    }
+};
+
+LUMORA_TEST_MAIN(tst_App)
+#include "tst_app.moc"
