@@ -322,13 +322,12 @@ private Q_SLOTS:
 
         // Fields go by the label beside them, buttons and options by their captions.
         QStringList names =
-            QString(u"txtDestIP=Destination IP|txtDestPort=Port No|cboTime=Time Interval|List1=Log|"
-                    u"cmdConnect=Connect|cmdDisconnect=Disconnect|cmdPingStart=Ping Start|"
-                    u"cmdPingStop=Ping Stop|cmdSend=Send|cmdEnd=End|cmdClear=List Clear|"
-                    u"optInterval(0)=OneTime Send|optInterval(1)=Repeat|optLog(0)=List|"
-                    u"optLog(1)=List + File|optCommand(0)=R (Status Request)|"
-                    u"optCommand(1)=T (DO Setting) + DO Value|optCommand(2)=C (Count Reset)")
-                .split(u'|');
+            u"txtDestIP=Destination IP|txtDestPort=Port No|cboTime=Time Interval|List1=Log|"
+            u"cmdConnect=Connect|cmdDisconnect=Disconnect|cmdPingStart=Ping Start|"
+            u"cmdPingStop=Ping Stop|cmdSend=Send|cmdEnd=End|cmdClear=List Clear|"
+            u"optInterval(0)=OneTime Send|optInterval(1)=Repeat|optLog(0)=List|"
+            u"optLog(1)=List + File|optCommand(0)=R (Status Request)|"
+            u"optCommand(1)=T (DO Setting) + DO Value|optCommand(2)=C (Count Reset)"_s.split(u'|');
         for (int i = 0; i < 12; ++i) {
             names << u"txtCounter(%1)=Counter CH%2"_s.arg(i).arg(twoDigits(i + 1))
                   << u"txtTimegap(%1)=Time Gap CH%2"_s.arg(i).arg(twoDigits(i + 1))

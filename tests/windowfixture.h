@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <type_traits>
 
 namespace testsupport {
 
@@ -98,7 +99,7 @@ public:
     }
 
 private:
-    template <typename Call> auto inFlight(Call call) {
+    template <typename Call> std::invoke_result_t<Call> inFlight(Call call) {
         ++inFlight_;
         auto result = call();
         --inFlight_;
