@@ -47,6 +47,11 @@ const QString kFast = u"0.05"_s;
 constexpr int kOutputSetting = 1;
 constexpr int kCounterReset = 2;
 
+// A table's columns, by type and name, in one go.
+template <typename... Types, typename... Names> void columns(Names... names) {
+    (QTest::addColumn<Types>(names), ...);
+}
+
 // A case's two variants: one bool column, false first.
 void boolRows(const char* column, const char* whenFalse, const char* whenTrue) {
     QTest::addColumn<bool>(column);
@@ -401,9 +406,7 @@ private Q_SLOTS:
     }
 
     void logHomeFollowsWhereTheProgramRuns_data() {
-        QTest::addColumn<QString>("programDir");
-        QTest::addColumn<QString>("installedBinDir");
-        QTest::addColumn<bool>("installed");
+        columns<QString, QString, bool>("programDir", "installedBinDir", "installed");
         QTest::newRow("installation's bin folder") << u"/usr/bin"_s << u"/usr/bin"_s << true;
         QTest::newRow("same folder spelt another way") << u"/usr/bin"_s << u"/usr/lib/../bin/"_s << true;
         QTest::newRow("build folder") << u"/home/engineer/lumora/build"_s << u"/usr/local/bin"_s << false;
@@ -451,7 +454,8 @@ private Q_SLOTS:
     }
 
     // Lines added in a burst are all painted, in a handful of frames, not one
-    // paint per line; and the last of them does get painted, in view.
+    // paint per line; and the last of them does get painted, in view, up to
+    // the list's cap. List Clear empties it.
     void burstOfLinesIsPaintedOnceAFrame() {
         QFETCH(int, before);
         Harness h;
@@ -484,14 +488,12 @@ private Q_SLOTS:
         QCOMPARE(newest.row(), std::min(before + 300, 1000));
         QCOMPARE(newest.data().toString(), u"last"_s);
         QVERIFY(list->viewport()->rect().contains(list->visualRect(newest)));
+        h.click("cmdClear");
+        QVERIFY(h.lines().isEmpty());
     }
 
     void fieldsTakeWhatTheyMay_data() {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<int>("beeps");
+        columns<QString, QString, QString, QString, int>("field", "stored", "typed", "expected", "beeps");
         const QString name = u"unit-07.workshop.example"_s;
         QTest::newRow("address letter") << u"txtDestIP"_s << QString() << u"1a"_s << u"1"_s << 1;
         QTest::newRow("address minus and blank") << u"txtDestIP"_s << QString() << u"-1 "_s << u"1"_s << 2;
@@ -612,9 +614,7 @@ private Q_SLOTS:
     }
 
     void connectAttempt_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("listenOn");
-        QTest::addColumn<QString>("event");
+        columns<QString, int, QString>("text", "listenOn", "event");
         const QString invalid = u" Socket Connect Fail!! Invalid Port No : "_s;
         // The port as the text reads it: a half goes to the even neighbour.
         QTest::newRow("81.5") << u"81.5"_s << 82 << kConnected;
@@ -648,10 +648,7 @@ private Q_SLOTS:
     }
 
     void framesGoOutByteForByte_data() {
-        QTest::addColumn<int>("command");
-        QTest::addColumn<QByteArray>("outputsFromReply");
-        QTest::addColumn<QList<int>>("ticked");
-        QTest::addColumn<QString>("hex");
+        columns<int, QByteArray, QList<int>, QString>("command", "outputsFromReply", "ticked", "hex");
         QTest::newRow("R") << 0 << QByteArray() << QList<int>{} << u"52"_s;
         // Choosing R on the way unticks every box.
         QTest::newRow("T, 02 ticked, R chosen, T again")
@@ -693,12 +690,18 @@ private Q_SLOTS:
     }
 
     // A send refused although connected (the socket's unsent backlog is at
-    // its bound, as with a unit that stops reading): the failure line alone,
-    // no SEND line, no reconnect, and no request awaited.
+    // its bound): the failure line alone, no SEND line, no reconnect, and no
+    // request awaited.
     void sendRefusedWhileConnected() {
         Linked h;
         QVERIFY(h.connect());
-        QVERIFY(h.probe().Winsock1().SendData(QByteArray(lumora::platform::Winsock::kMaxUnsentBytes, 'T')));
+        // The unit stops reading: the system's buffers fill, then the socket's backlog.
+        QObject::disconnect(h.peer.link(), &QTcpSocket::readyRead, &h.peer, nullptr);
+        h.peer.link()->setReadBufferSize(1);
+        for (qint64 size = lumora::platform::Winsock::kMaxUnsentBytes; size > 0; size /= 2) {
+            while (h.probe().Winsock1().SendData(QByteArray(size, 'T')))
+                QCoreApplication::processEvents();
+        }
         h.click("cmdSend");
         QCOMPARE(h.events(), (QStringList{kConnected, kSendFail}));
         QVERIFY(!h.probe().mbStatusWait());
@@ -726,11 +729,8 @@ private Q_SLOTS:
     // --- What the window makes of a peer's bytes
 
     void replyShown_data() {
-        QTest::addColumn<QList<QByteArray>>("replies");
-        QTest::addColumn<QByteArray>("control");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<int>("boxes");
+        columns<QList<QByteArray>, QByteArray, int, QString, int>("replies", "control", "index", "expected",
+                                                                  "boxes");
         auto row = [](const char* name, QList<QByteArray> replies, const char* control, int index,
                       const char* expected, int boxes = 0) {
             QTest::newRow(name) << replies << QByteArray(control) << index << QString::fromLatin1(expected)
@@ -795,8 +795,7 @@ private Q_SLOTS:
     }
 
     void eachArrivalJudgedByItself_data() {
-        QTest::addColumn<QList<int>>("sizes");
-        QTest::addColumn<bool>("peerCloses");
+        columns<QList<int>, bool>("sizes", "peerCloses");
         QTest::newRow("1 byte") << QList<int>{1} << false;
         QTest::newRow("111 bytes") << QList<int>{111} << false;
         QTest::newRow("112 bytes") << QList<int>{112} << false;
@@ -981,9 +980,7 @@ private Q_SLOTS:
     }
 
     void endInEachState_data() {
-        QTest::addColumn<bool>("repeat");
-        QTest::addColumn<bool>("send");
-        QTest::addColumn<bool>("peerCloses");
+        columns<bool, bool, bool>("repeat", "send", "peerCloses");
         QTest::newRow("free, one-time") << false << false << false;
         QTest::newRow("free, repeat chosen") << true << false << false;
         QTest::newRow("locked") << false << true << false;
@@ -1210,8 +1207,7 @@ private Q_SLOTS:
     }
 
     void pingWaitsOffTheWindow_data() {
-        QTest::addColumn<bool>("slowLookup");
-        QTest::addColumn<bool>("close");
+        columns<bool, bool>("slowLookup", "close");
         QTest::newRow("slow lookup, Ping Stop") << true << false;
         QTest::newRow("slow echo, Ping Stop") << false << false;
         QTest::newRow("slow echo, window closed") << false << true;
