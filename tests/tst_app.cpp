@@ -147,25 +147,6 @@ struct LogWatch {
     }
 };
 
-// The longest time the window's thread went without an event-loop turn: what
-// a user sees as a frozen window.
-class StallMeter {
-public:
-    StallMeter() {
-        turns_.setInterval(10);
-        QObject::connect(&turns_, &QTimer::timeout, &turns_,
-                         [this] { longest_ = std::max(longest_, sinceTurn_.restart()); });
-        sinceTurn_.start();
-        turns_.start();
-    }
-    qint64 longestMs() const { return longest_; }
-
-private:
-    QTimer turns_;
-    QElapsedTimer sinceTurn_;
-    qint64 longest_ = 0;
-};
-
 struct PaintCounter : QObject {
     int paints = 0;
     QRegion painted;
@@ -573,9 +554,7 @@ private Q_SLOTS:
         QCOMPARE(link->text(), u"http://www.lumora.example/"_s);
         QTest::mouseClick(link, Qt::LeftButton);
         QCOMPARE(h.shell.opened, QList<QUrl>{QUrl(u"http://www.lumora.example/"_s)});
-        QCOMPARE(h.dialogs.shown.size(), fails ? 1 : 0);
-        for (const ShownBox& box : std::as_const(h.dialogs.shown))
-            QCOMPARE(box.title + u'|' + box.text, u"Error|"_s + failure);
+        QCOMPARE(h.dialogs.shown, QStringList(fails ? 1 : 0, u"Error|"_s + failure));
         QVERIFY(h.window->isVisible());
     }
 
@@ -763,9 +742,7 @@ private Q_SLOTS:
         QCOMPARE(h.lines().mid(1 + 6 * (replies.size() - 1)), block(replies.last()));
         QCOMPARE(shown(h, control.constData(), index), expected);
         QCOMPARE(shown(h, "chkDOValue", 3), u"2"_s);
-        QCOMPARE(h.dialogs.shown.size(), boxes);
-        for (const ShownBox& box : std::as_const(h.dialogs.shown))
-            QCOMPARE(box.title + u'|' + box.text, u"Error|"_s + kErrorText);
+        QCOMPARE(h.dialogs.shown, QStringList(boxes, u"Error|"_s + kErrorText));
     }
 
     void nothingElseRunsWhileBoxIsUp() {
@@ -1283,8 +1260,8 @@ private Q_SLOTS:
     }
 
     // The system's ICMP layer against 127.0.0.1 in a namespace where it
-    // answers nothing: one request every 2.7 s or a little more, and the
-    // window keeps turning meanwhile.
+    // answers nothing: one request at a time, every 2.7 s or a little more
+    // (that the window keeps turning meanwhile: pingWaitsOffTheWindow).
     void pingSilentAddressInOwnNamespace() {
         const SilentLoopbackNamespace silent;
         if (!silent.failure().empty())
@@ -1297,7 +1274,6 @@ private Q_SLOTS:
         QList<qint64> loggedAt;
         connect(&h.probe().logLines(), &lumora::log::LogListModel::linesAppended, this,
                 [&] { loggedAt.append(clock.elapsed()); });
-        StallMeter stalls;
         clock.start();
         h.click("cmdPingStart");
         QTRY_VERIFY_WITH_TIMEOUT(loggedAt.size() >= 2, 10000);
@@ -1306,8 +1282,6 @@ private Q_SLOTS:
         h.click("cmdPingStop");
         const QString noAnswer = u"No answer from 127.0.0.1"_s;
         QCOMPARE(h.lines(), (QStringList{noAnswer, noAnswer, kPingEnd}));
-        // Generous against a loaded machine; a blocking echo wait stalls 2.7 s.
-        QVERIFY2(stalls.longestMs() < 1000, qPrintable(u"window stalled %1 ms"_s.arg(stalls.longestMs())));
         QVERIFY2(loggedAt[0] >= 2700 && loggedAt[0] < 4500, qPrintable(QString::number(loggedAt[0])));
         const qint64 between = loggedAt[1] - loggedAt[0];
         QVERIFY2(between >= 2700 && between < 4500, qPrintable(QString::number(between)));

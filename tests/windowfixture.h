@@ -42,18 +42,14 @@ public:
     void beep() override { ++beeps; }
 };
 
-struct ShownBox {
-    QString title;
-    QString text;
-};
-
 class FakeDialogs final : public lumora::platform::widgets::Dialogs {
 public:
-    QList<ShownBox> shown;
+    // "title|text" of each box shown.
+    QStringList shown;
     // Runs while the "modal" box is up, e.g. to spin the event loop.
     std::function<void()> whileShown;
     void critical(QWidget*, const QString& title, const QString& text) override {
-        shown.append({title, text});
+        shown.append(title + u'|' + text);
         if (whileShown)
             whileShown();
     }
@@ -110,7 +106,6 @@ private:
 
 // What a test puts in place of a fake.
 struct StandIns {
-    lumora::platform::Clock* clock = nullptr;
     lumora::platform::widgets::Dialogs* dialogs = nullptr;
     lumora::platform::IcmpService* icmp = nullptr;
 };
@@ -128,7 +123,7 @@ struct Harness {
     std::unique_ptr<lumora::app::frmSim_7150R> window;
 
     lumora::app::Services services(StandIns standIns = {}) {
-        return {.clock = standIns.clock != nullptr ? *standIns.clock : clock,
+        return {.clock = clock,
                 .beeper = beeper,
                 .dialogs = standIns.dialogs != nullptr ? *standIns.dialogs : dialogs,
                 .shell = shell,
