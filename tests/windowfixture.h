@@ -24,7 +24,6 @@
 #include <functional>
 #include <memory>
 #include <thread>
-#include <type_traits>
 
 namespace testsupport {
 
@@ -42,14 +41,18 @@ public:
     void beep() override { ++beeps; }
 };
 
+struct ShownBox {
+    QString title;
+    QString text;
+};
+
 class FakeDialogs final : public lumora::platform::widgets::Dialogs {
 public:
-    // "title|text" of each box shown.
-    QStringList shown;
+    QList<ShownBox> shown;
     // Runs while the "modal" box is up, e.g. to spin the event loop.
     std::function<void()> whileShown;
     void critical(QWidget*, const QString& title, const QString& text) override {
-        shown.append(title + u'|' + text);
+        shown.append({title, text});
         if (whileShown)
             whileShown();
     }
@@ -69,23 +72,25 @@ public:
 // Called from the ping ticks' threads.
 class FakeIcmp final : public lumora::platform::IcmpService {
 public:
-    using Ipv4 = lumora::platform::Ipv4;
-    using EchoOutcome = lumora::platform::EchoOutcome;
-    std::function<std::optional<Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
-        return std::optional<Ipv4>(0x7F000001);
+    std::function<std::optional<lumora::platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
+        return std::optional<lumora::platform::Ipv4>(0x7F000001);
     };
-    std::function<EchoOutcome(Ipv4)> reply = [](Ipv4 to) {
-        return EchoOutcome{.kind = EchoOutcome::Kind::Reply, .reply = {.from = to, .ttl = 64}};
+    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply = [](lumora::platform::Ipv4 to) {
+        lumora::platform::EchoOutcome o;
+        o.kind = lumora::platform::EchoOutcome::Kind::Reply;
+        o.reply.from = to;
+        o.reply.ttl = 64;
+        return o;
     };
     std::atomic<int> echoes = 0;
-    std::optional<Ipv4> resolveFirstIpv4(const QByteArray& host) override {
-        return inFlight([&] { return resolve(host); });
+    std::optional<lumora::platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override {
+        const InFlight call(inFlight_);
+        return resolve(host);
     }
-    EchoOutcome echo(Ipv4 to, int, int) override {
-        return inFlight([&] {
-            ++echoes;
-            return reply(to);
-        });
+    lumora::platform::EchoOutcome echo(lumora::platform::Ipv4 to, int, int) override {
+        const InFlight call(inFlight_);
+        ++echoes;
+        return reply(to);
     }
     // Ping ticks run on threads nobody waits for; one still inside a fake
     // would otherwise outlive it and the test's locals it calls.
@@ -95,17 +100,20 @@ public:
     }
 
 private:
-    template <typename Call> std::invoke_result_t<Call> inFlight(Call call) {
-        ++inFlight_;
-        auto result = call();
-        --inFlight_;
-        return result;
-    }
+    struct InFlight {
+        std::atomic<int>& count;
+        explicit InFlight(std::atomic<int>& c)
+            : count(c) {
+            ++count;
+        }
+        ~InFlight() { --count; }
+    };
     std::atomic<int> inFlight_ = 0;
 };
 
 // What a test puts in place of a fake.
 struct StandIns {
+    lumora::platform::Clock* clock = nullptr;
     lumora::platform::widgets::Dialogs* dialogs = nullptr;
     lumora::platform::IcmpService* icmp = nullptr;
 };
@@ -123,7 +131,7 @@ struct Harness {
     std::unique_ptr<lumora::app::frmSim_7150R> window;
 
     lumora::app::Services services(StandIns standIns = {}) {
-        return {.clock = clock,
+        return {.clock = standIns.clock != nullptr ? *standIns.clock : clock,
                 .beeper = beeper,
                 .dialogs = standIns.dialogs != nullptr ? *standIns.dialogs : dialogs,
                 .shell = shell,
