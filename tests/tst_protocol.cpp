@@ -88,23 +88,18 @@ void tst_Protocol::decodeField_data() {
     };
     row("nothing", 0, "", QString());
     row("counter 0", kCounterAt, "01000000", u"1"_s);
-    row("counter 0", kCounterAt, "00000001", u"16777216"_s);
     row("counter 5", kCounterAt + 20, "78563412", u"305419896"_s);
     row("counter 11", kCounterAt + 44, "ffffffff", u"4294967295"_s);
     row("gap 0", kGapAt, "d2040000", u"1.23"_s);
     row("gap 0", kGapAt, "ed030000", u"1.01"_s); // 1005: a third decimal of 5 goes up
-    row("gap 0", kGapAt, "04000000", u"0.00"_s);
     row("gap 0", kGapAt, "05000000", u"0.01"_s);
     row("gap 0", kGapAt, "e7030000", u"1.00"_s);    // 999
     row("gap 0", kGapAt, "40420f00", u"1000.00"_s); // no thousands separator
     row("gap 0", kGapAt, "ffffffff", u"4294967.30"_s);
     row("gap 11", kGapAt + 44, "d2040000", u"1.23"_s);
     // An indicator reads the byte's hex text as a decimal number.
-    row("input 0", 0, "01", u"1"_s);
     row("input 0", 0, "02", u"2"_s);
     row("input 0", 0, "1a", u"1"_s);
-    row("input 0", 0, "ff", u"0"_s);
-    row("input 0", 0, "10", u"10"_s);
     row("input 0", 0, "a1", u"0"_s);
     row("input 11", 11, "1a", u"1"_s);
     row("output 0", kOutputAt, "10", u"10"_s);
