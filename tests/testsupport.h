@@ -8,8 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdlib>
-
 namespace testsupport {
 
 // A scratch folder for the whole test process; XDG_CONFIG_HOME and
@@ -25,42 +23,39 @@ inline QTemporaryDir& scratch() {
 // rule, so it holds without the system's zone files.
 inline constexpr char kPinnedTimeZone[] = "<+1345>-13:45";
 
+// Before the application object exists: the zone is read once.
 inline void isolateProcess() {
-    // Before the application object exists: the zone is read once.
     qputenv("TZ", kPinnedTimeZone);
     const QString config = scratch().filePath(QStringLiteral("config"));
-    QDir().mkpath(config);
-    qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
     const QString data = scratch().filePath(QStringLiteral("data"));
+    QDir().mkpath(config);
     QDir().mkpath(data);
+    qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
     qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// Like QTEST_MAIN, but isolated before the application object exists.
+template <typename Application, typename TestObject> int runIsolated(int argc, char** argv) {
+    isolateProcess();
+    Application app(argc, argv);
+    if constexpr (!std::is_same_v<Application, QCoreApplication>)
+        app.setAttribute(Qt::AA_Use96Dpi);
+    TestObject tc;
+    return QTest::qExec(&tc, argc, argv);
 }
 
 } // namespace testsupport
 
-// Like QTEST_MAIN, but isolated before the application object exists. Only
-// suites that link widgets get the widget application.
+#define LUMORA_TEST_MAIN_WITH(Application, TestObject)                                                       \
+    int main(int argc, char** argv) {                                                                        \
+        return testsupport::runIsolated<Application, TestObject>(argc, argv);                                \
+    }
+#define LUMORA_TEST_MAIN_CORE(TestObject) LUMORA_TEST_MAIN_WITH(QCoreApplication, TestObject)
+
+// Only suites that link widgets get the widget application.
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
-
-#define LUMORA_TEST_MAIN(TestObject)                                                                         \
-    int main(int argc, char** argv) {                                                                        \
-        testsupport::isolateProcess();                                                                       \
-        QApplication app(argc, argv);                                                                        \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
-        TestObject tc;                                                                                       \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
-        return QTest::qExec(&tc, argc, argv);                                                                \
-    }
+#define LUMORA_TEST_MAIN(TestObject) LUMORA_TEST_MAIN_WITH(QApplication, TestObject)
 #endif
-
-#define LUMORA_TEST_MAIN_CORE(TestObject)                                                                    \
-    int main(int argc, char** argv) {                                                                        \
-        testsupport::isolateProcess();                                                                       \
-        QCoreApplication app(argc, argv);                                                                    \
-        TestObject tc;                                                                                       \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
-        return QTest::qExec(&tc, argc, argv);                                                                \
-    }

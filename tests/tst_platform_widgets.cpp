@@ -6,13 +6,13 @@
 #include <QLineEdit>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using lumora::platform::widgets::CheckBox;
 
 class tst_PlatformWidgets : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void userClicksNeverGiveGrey_data();
     void userClicksNeverGiveGrey();
     void programValueRaisesChangeEventAtOnce_data();
     void programValueRaisesChangeEventAtOnce();
@@ -20,21 +20,12 @@ private Q_SLOTS:
     void keyFilter();
 };
 
-void tst_PlatformWidgets::userClicksNeverGiveGrey_data() {
-    QTest::addColumn<int>("start");
-    QTest::addColumn<QList<int>>("afterClicks");
-    QTest::newRow("unticked") << 0 << QList<int>{1, 0, 1};
-    QTest::newRow("ticked") << 1 << QList<int>{0, 1, 0};
-    QTest::newRow("greyed by program") << 2 << QList<int>{1, 0, 1};
-}
-
+// From grey as from any other state, the user's clicks only tick and untick.
 void tst_PlatformWidgets::userClicksNeverGiveGrey() {
-    QFETCH(int, start);
-    QFETCH(QList<int>, afterClicks);
     CheckBox box;
     box.resize(40, 20);
-    QVERIFY(box.setValue(start));
-    for (int expected : afterClicks) {
+    QVERIFY(box.setValue(2));
+    for (int expected : {1, 0, 1}) {
         QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, 10));
         QCOMPARE(box.value(), expected);
     }
@@ -46,10 +37,7 @@ void tst_PlatformWidgets::programValueRaisesChangeEventAtOnce_data() {
     QTest::addColumn<QList<int>>("events");
     QTest::newRow("2 1 0") << QList<int>{2, 1, 0} << QList<int>{2, 1, 0};
     QTest::newRow("same value again") << QList<int>{0, 2, 2} << QList<int>{2};
-    QTest::newRow("5 refused") << QList<int>{1, 5} << QList<int>{1};
-    QTest::newRow("10 refused") << QList<int>{1, 10} << QList<int>{1};
-    QTest::newRow("-1 refused") << QList<int>{1, -1} << QList<int>{1};
-    QTest::newRow("3 refused") << QList<int>{2, 3} << QList<int>{2};
+    QTest::newRow("3 and -1 refused") << QList<int>{2, 3, -1} << QList<int>{2};
 }
 
 // Also while disabled, and inside a running handler: the program's own change
@@ -79,23 +67,21 @@ void tst_PlatformWidgets::keyFilter_data() {
     QTest::addColumn<int>("beeps");
     const int none = Qt::NoModifier;
     const int ctrl = Qt::ControlModifier;
-    const QString same = QStringLiteral("12");
-    QTest::newRow("digit") << int(Qt::Key_7) << none << QStringLiteral("7") << QStringLiteral("127") << 0;
-    QTest::newRow("full stop") << int(Qt::Key_Period) << none << QStringLiteral(".") << QStringLiteral("12.")
-                               << 0;
-    QTest::newRow("letter") << int(Qt::Key_A) << none << QStringLiteral("a") << same << 1;
-    QTest::newRow("blank") << int(Qt::Key_Space) << none << QStringLiteral(" ") << same << 1;
-    QTest::newRow("minus") << int(Qt::Key_Minus) << none << QStringLiteral("-") << same << 1;
-    QTest::newRow("enter") << int(Qt::Key_Return) << none << QStringLiteral("\r") << same << 1;
-    QTest::newRow("escape") << int(Qt::Key_Escape) << none << QStringLiteral("\x1b") << same << 1;
-    QTest::newRow("ctrl+x") << int(Qt::Key_X) << ctrl << QStringLiteral("\x18") << same << 1;
+    const QString same = u"12"_s;
+    QTest::newRow("digit") << int(Qt::Key_7) << none << u"7"_s << u"127"_s << 0;
+    QTest::newRow("full stop") << int(Qt::Key_Period) << none << u"."_s << u"12."_s << 0;
+    QTest::newRow("letter") << int(Qt::Key_A) << none << u"a"_s << same << 1;
+    QTest::newRow("blank") << int(Qt::Key_Space) << none << u" "_s << same << 1;
+    QTest::newRow("minus") << int(Qt::Key_Minus) << none << u"-"_s << same << 1;
+    QTest::newRow("enter") << int(Qt::Key_Return) << none << u"\r"_s << same << 1;
+    QTest::newRow("escape") << int(Qt::Key_Escape) << none << u"\x1b"_s << same << 1;
+    QTest::newRow("ctrl+x") << int(Qt::Key_X) << ctrl << u"\x18"_s << same << 1;
     QTest::newRow("ctrl+a without text") << int(Qt::Key_A) << ctrl << QString() << same << 1;
-    QTest::newRow("backspace") << int(Qt::Key_Backspace) << none << QStringLiteral("\b")
-                               << QStringLiteral("1") << 0;
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << none << u"\b"_s << u"1"_s << 0;
     QTest::newRow("home") << int(Qt::Key_Home) << none << QString() << same << 0;
-    QTest::newRow("delete at end") << int(Qt::Key_Delete) << none << QStringLiteral("\x7f") << same << 0;
+    QTest::newRow("delete at end") << int(Qt::Key_Delete) << none << u"\x7f"_s << same << 0;
     // No key: the text is what an input method commits.
-    QTest::newRow("input method commit") << 0 << none << QStringLiteral("5s-") << QStringLiteral("125") << 2;
+    QTest::newRow("input method commit") << 0 << none << u"5s-"_s << u"125"_s << 2;
 }
 
 // Typed as a keyboard types: the field is clicked, and the key goes to
@@ -121,7 +107,7 @@ void tst_PlatformWidgets::keyFilter() {
         QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(4, control->height() / 2));
         QWidget* focus = QApplication::focusWidget();
         QCOMPARE(focus, control);
-        field->setText(QStringLiteral("12"));
+        field->setText(u"12"_s);
         field->setCursorPosition(2);
         beeped = 0;
         if (key != 0) {

@@ -7,10 +7,6 @@
 
 using namespace Qt::StringLiterals;
 using lumora::protocol::Command;
-using OutputValues = std::array<int, 4>;
-
-Q_DECLARE_METATYPE(Command)
-Q_DECLARE_METATYPE(OutputValues)
 
 namespace {
 
@@ -39,7 +35,6 @@ class tst_Protocol : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void buildFrame_data();
     void buildFrame();
     void replyLines();
     void dumpLinesOfRamp();
@@ -47,41 +42,23 @@ private Q_SLOTS:
     void decodeField();
 };
 
-void tst_Protocol::buildFrame_data() {
-    QTest::addColumn<Command>("command");
-    QTest::addColumn<OutputValues>("outputs");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("sendText");
-
-    QTest::newRow("status request, boxes ticked")
-        << Command::StatusRequest << OutputValues{1, 1, 1, 1} << QByteArray::fromHex("52") << u"52 "_s;
-    QTest::newRow("output setting 01 and 04 ticked")
-        << Command::OutputSetting << OutputValues{1, 0, 0, 1} << QByteArray::fromHex("5401000001")
-        << u"54 01 00 00 01 "_s;
-    QTest::newRow("output setting 02 greyed") << Command::OutputSetting << OutputValues{0, 2, 0, 0}
-                                              << QByteArray::fromHex("5400020000") << u"54 00 02 00 00 "_s;
-    QTest::newRow("counter reset, boxes ticked")
-        << Command::CounterReset << OutputValues{1, 2, 1, 0} << QByteArray::fromHex("4341") << u"43 41 "_s;
-}
-
+// A check box's value goes out as one byte, greyed (2) included.
 void tst_Protocol::buildFrame() {
-    QFETCH(Command, command);
-    QFETCH(OutputValues, outputs);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, sendText);
-
-    QCOMPARE(lumora::protocol::buildFrame(command, outputs), bytes);
-    QCOMPARE(lumora::protocol::hexText(bytes), sendText);
+    using lumora::protocol::buildFrame;
+    QCOMPARE(buildFrame(Command::StatusRequest, {1, 1, 1, 1}), QByteArray::fromHex("52"));
+    QCOMPARE(buildFrame(Command::OutputSetting, {1, 0, 0, 1}), QByteArray::fromHex("5401000001"));
+    QCOMPARE(buildFrame(Command::OutputSetting, {0, 2, 0, 0}), QByteArray::fromHex("5400020000"));
+    QCOMPARE(buildFrame(Command::CounterReset, {1, 2, 1, 0}), QByteArray::fromHex("4341"));
 }
 
 void tst_Protocol::replyLines() {
     QCOMPARE(lumora::protocol::wrongLengthLine(111), u"Different responce data length : 111 Bytes"_s);
-    QCOMPARE(lumora::protocol::wrongLengthLine(224), u"Different responce data length : 224 Bytes"_s);
     QCOMPARE(lumora::protocol::recvHeader(u"[09:05:03.007]"_s),
              u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s);
 }
 
-// Byte i is i: every hex digit shows, and the dump breaks after 30, 60 and 90 bytes.
+// Byte i is i: every hex digit shows, and the dump breaks after 30, 60 and 90
+// bytes. Bytes above 7F must not be taken for negative numbers.
 void tst_Protocol::dumpLinesOfRamp() {
     QByteArray reply(kReplySize, '\0');
     for (int i = 0; i < reply.size(); ++i)
@@ -89,13 +66,14 @@ void tst_Protocol::dumpLinesOfRamp() {
     const lumora::protocol::DecodedReply decoded = lumora::protocol::decodeStatusReply(reply);
     QCOMPARE(decoded.hex[0x0A], u"0A"_s);
     QCOMPARE(decoded.hex[0x6F], u"6F"_s);
-    QCOMPARE(decoded.dumpLines[0], u"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F "
-                                   "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D "_s);
-    QCOMPARE(decoded.dumpLines[1], u"1E 1F 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D "
-                                   "2E 2F 30 31 32 33 34 35 36 37 38 39 3A 3B "_s);
-    QCOMPARE(decoded.dumpLines[2], u"3C 3D 3E 3F 40 41 42 43 44 45 46 47 48 49 4A 4B "
-                                   "4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 "_s);
-    QCOMPARE(decoded.dumpLines[3], u"5A 5B 5C 5D 5E 5F 60 61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F "_s);
+    const QStringList dump(decoded.dumpLines.cbegin(), decoded.dumpLines.cend());
+    QCOMPARE(
+        dump,
+        (QStringList{
+            u"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D "_s,
+            u"1E 1F 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F 30 31 32 33 34 35 36 37 38 39 3A 3B "_s,
+            u"3C 3D 3E 3F 40 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 "_s,
+            u"5A 5B 5C 5D 5E 5F 60 61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F "_s}));
     QCOMPARE(lumora::protocol::hexText(QByteArray::fromHex("f0ff")), u"F0 FF "_s);
 }
 
@@ -104,30 +82,24 @@ void tst_Protocol::decodeField_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("expected");
-
     const auto row = [](const char* field, int offset, const char* hex, const QString& expected) {
         QTest::addRow("%s = %s", field, hex)
             << offset << QByteArray::fromHex(hex) << QString::fromLatin1(field) << expected;
     };
     row("nothing", 0, "", QString());
     row("counter 0", kCounterAt, "01000000", u"1"_s);
-    row("counter 0", kCounterAt, "00000001", u"16777216"_s);
     row("counter 5", kCounterAt + 20, "78563412", u"305419896"_s);
     row("counter 11", kCounterAt + 44, "ffffffff", u"4294967295"_s);
     row("gap 0", kGapAt, "d2040000", u"1.23"_s);
     row("gap 0", kGapAt, "ed030000", u"1.01"_s); // 1005: a third decimal of 5 goes up
-    row("gap 0", kGapAt, "04000000", u"0.00"_s);
     row("gap 0", kGapAt, "05000000", u"0.01"_s);
     row("gap 0", kGapAt, "e7030000", u"1.00"_s);    // 999
     row("gap 0", kGapAt, "40420f00", u"1000.00"_s); // no thousands separator
     row("gap 0", kGapAt, "ffffffff", u"4294967.30"_s);
     row("gap 11", kGapAt + 44, "d2040000", u"1.23"_s);
     // An indicator reads the byte's hex text as a decimal number.
-    row("input 0", 0, "01", u"1"_s);
     row("input 0", 0, "02", u"2"_s);
     row("input 0", 0, "1a", u"1"_s);
-    row("input 0", 0, "ff", u"0"_s);
-    row("input 0", 0, "10", u"10"_s);
     row("input 0", 0, "a1", u"0"_s);
     row("input 11", 11, "1a", u"1"_s);
     row("output 0", kOutputAt, "10", u"10"_s);
@@ -140,7 +112,6 @@ void tst_Protocol::decodeField() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, field);
     QFETCH(QString, expected);
-
     QByteArray reply(kReplySize, '\0');
     reply.replace(offset, bytes.size(), bytes);
     const QMap<QString, QString> fields = shown(lumora::protocol::decodeStatusReply(reply));
