@@ -42,8 +42,7 @@ struct Outcome {
     qint64 ms = 0;
 };
 
-// Runs a program while this thread's event loop keeps serving the peers;
-// `meanwhile` may act on it while it runs.
+// Runs a program while this thread's event loop serves the peers.
 Outcome runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
                    const std::function<void(QProcess&, const QByteArray& out)>& meanwhile = {}) {
     QProcess process;
@@ -118,9 +117,8 @@ bool matchesDecoder(const QString& jsonLine) {
     return values == shownValues(lumora::protocol::decodeStatusReply(raw), u"null"_s);
 }
 
-// The unit's end for poll: answers the n-th status request after 30 ms by the
-// n-th step of its script (-1: never; past the script a whole reply), and
-// counts requests that came while an answer was still due.
+// Answers the n-th status request after 30 ms with script[n] bytes (-1: never;
+// past the script 112); counts requests that came while an answer was due.
 struct ScriptedUnit : LoopbackPeer {
     QList<int> script;
     QList<qint64> requestAt;
@@ -130,7 +128,6 @@ struct ScriptedUnit : LoopbackPeer {
 
     ScriptedUnit() {
         clock.start();
-        // After LoopbackPeer's own handlers, which gather what arrives.
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket* link = links.constLast();
             connect(link, &QTcpSocket::readyRead, this, [this, link] {
@@ -165,15 +162,13 @@ class tst_Cli : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        // A run that forgot --address would find loopback here, never the
-        // default unit address.
+        // A run that forgot --address finds loopback, never the default unit.
         QFile settings(testsupport::scratch().filePath(u"config/LM7100R_SIMUL.ini"_s));
         QVERIFY(settings.open(QIODevice::WriteOnly));
         settings.write("[Simulator_6180]\nADDRESS=127.0.0.1\nPORT=1\n");
         settings.close();
 
-        // Three replies through the window at "List + File": the daily log as
-        // the window writes it.
+        // The daily log as the window writes it at "List + File".
         Harness h;
         LoopbackPeer peer;
         h.clock.local = QDate(2026, 12, 7);
@@ -408,9 +403,8 @@ private Q_SLOTS:
         row("name that does not resolve",
             u"XDG_CONFIG_HOME=$PWD/empty $CLI --address no-such-unit.invalid --timeout 1 status"_s, 2,
             u"status: cannot connect to no-such-unit.invalid:4000: "_s);
-        // A resolver that never answers: Qt would wait for the lookup when the
-        // program ends, long after the timeout has been reported. The resolver
-        // asks only once an address besides loopback is up.
+        // Qt would wait for a resolver that never answers when the program ends;
+        // the resolver asks only once an address besides loopback is up.
         row("slow name lookup ends at the timeout",
             u"command -v python3 > /dev/null || exit 77; ip link add v0 type veth peer name v1 && "
             "ip addr add 10.9.9.1/24 dev v0 && ip link set v0 up || exit 77; "
@@ -435,8 +429,7 @@ private Q_SLOTS:
             "no-such-unit.invalid\n$"_s);
     }
 
-    // Each case in a fresh network namespace, and a mount namespace so that it
-    // may put its own resolv.conf in place.
+    // The mount namespace lets a case put its own resolv.conf in place.
     void inNetworkOfItsOwn() {
         QFETCH(QString, script);
         QFETCH(int, exitStatus);
@@ -469,8 +462,7 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 3);
         QCOMPARE(unit.requestAt.size(), 6);
         QCOMPARE(unit.overlapping, 0);
-        // The request after an unanswered or short one waits out the timeout.
-        // (The peer notes a request when its loop next turns: generous margins.)
+        // After silence or a short reply the next request waits out the timeout.
         QVERIFY(unit.requestAt[2] - unit.requestAt[1] >= 250);
         QVERIFY(unit.requestAt[3] - unit.requestAt[2] >= 250);
         QVERIFY(unit.requestAt[5] - unit.requestAt[4] < 250);
@@ -605,13 +597,10 @@ private Q_SLOTS:
             QVERIFY(QDir(dir.path()).mkdir(u"mem"_s) && QFile::link(u"/proc/self/mem"_s, path));
         } else if (!name.startsWith(u"gone/")) {
             QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-            file.close();
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         }
 
-        // The file by its name, then the same bytes on standard input, which has
-        // no date to give.
+        // Then the same bytes on standard input, which has no date to give.
         for (const bool standardInput : {false, true}) {
             if (standardInput && name != u"20261207.txt")
                 continue;
