@@ -382,24 +382,23 @@ private Q_SLOTS:
         const QString serve = u"$UNIT --listen 127.0.0.1:4001 --quiet > unit.out & u=$!; "
                               "while ! grep -q listening unit.out; do sleep 0.05; done; "_s;
         const auto stored = [](const char* ini) {
-            return u"mkdir -p cfg; printf '[Simulator_6180]\\n%1' > cfg/LM7100R_SIMUL.ini; XDG_CONFIG_HOME=$PWD/cfg "_s
-                .arg(QLatin1String(ini));
+            return u"mkdir -p cfg; printf '%1' > cfg/LM7100R_SIMUL.ini; XDG_CONFIG_HOME=$PWD/cfg "_s.arg(
+                QLatin1String(ini));
         };
-        const QString address = stored("ADDRESS=127.0.0.1\\nPORT=4001\\n");
+        const QString address = stored("[Simulator_6180]\\nADDRESS=127.0.0.1\\nPORT=4001\\n");
         row("stored address and port", serve + address + u"$CLI --timeout 1 status; r=$?; kill $u; exit $r"_s,
             0, u"^inputs 00..11:"_s);
         row("stored port, given address", serve + address + u"$CLI --address 127.0.0.2 --timeout 1 reset"_s,
             2, u"reset: cannot connect to 127.0.0.2:4001: Connection refused"_s);
         row("nothing stored: 192.1.1.110:4000", u"XDG_CONFIG_HOME=$PWD/empty $CLI --timeout 1 status"_s, 2,
             u"status: cannot connect to 192.1.1.110:4000: Network unreachable"_s);
-        row("stored port not a port", stored("PORT=abc\\n") + u"$CLI status"_s, 1,
+        row("stored port not a port", stored("[Simulator_6180]\\nPORT=abc\\n") + u"$CLI status"_s, 1,
             u"the stored port \"abc\" is not a port from 0 to 65535; give --port N"_s);
-        row("stored address empty", stored("ADDRESS=\\n") + u"$CLI status"_s, 1,
+        row("stored address empty", stored("[Simulator_6180]\\nADDRESS=\\n") + u"$CLI status"_s, 1,
             u"^lumora-7150r-cli: the stored address is empty; give --address HOST\n$"_s);
         row("unreadable store: no guess at the default",
-            u"mkdir -p cfg; printf '[Simulator_6180\\nADDRESS=127.0.0.1\\n' > cfg/LM7100R_SIMUL.ini; "
-            "XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status"_s,
-            1, u"the stored address and port cannot be read"_s);
+            stored("[Simulator_6180\\nADDRESS=127.0.0.1\\n") + u"$CLI --timeout 1 status"_s, 1,
+            u"the stored address and port cannot be read"_s);
         row("name that does not resolve",
             u"XDG_CONFIG_HOME=$PWD/empty $CLI --address no-such-unit.invalid --timeout 1 status"_s, 2,
             u"status: cannot connect to no-such-unit.invalid:4000: "_s);
