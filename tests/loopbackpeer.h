@@ -11,8 +11,7 @@
 
 namespace testsupport {
 
-class LoopbackPeer : public QObject {
-public:
+struct LoopbackPeer : QObject {
     QTcpServer server;
     QList<QTcpSocket*> links;
     QByteArray received;

@@ -1,9 +1,7 @@
 #pragma once
 
-// Network namespaces of a test's own, so that nothing a test sends leaves
-// this machine: loopback only, set up as each case needs. Child programs get
-// theirs from tests/own_network.sh, which CTest also starts every test
-// program with; a thread of the test program enters one here.
+// Network namespaces of a test's own, so that nothing a test sends leaves this
+// machine. Programs get theirs from own_network.sh; a thread enters one here.
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -19,8 +17,7 @@
 
 namespace testsupport {
 
-// Runs the command given after it in a fresh network namespace with only
-// loopback up.
+// Runs the command given after it in a fresh namespace with only loopback up.
 inline constexpr const char* kOwnNetwork = LUMORA_OWN_NETWORK;
 
 inline bool bringLoopbackUp() {
@@ -35,9 +32,7 @@ inline bool bringLoopbackUp() {
 
 inline bool writeProcFile(const char* path, const char* value) {
     std::ofstream file(path);
-    file << value << '\n';
-    file.close();
-    return !file.fail();
+    return static_cast<bool>(file << value << '\n' << std::flush);
 }
 
 // Puts the calling thread into a namespace of its own where 127.0.0.1 is up

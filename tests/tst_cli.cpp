@@ -1,7 +1,6 @@
-// The command-line program: its argument rules and poll rule called directly,
-// and the built program against the bundled emulator, against loopback peers
-// of the test's own, in network namespaces of its own and on daily log files
-// the window itself wrote.
+// The command-line program: its argument and poll rules called directly, and
+// the built program against the bundled emulator, loopback peers of the test's
+// own, network namespaces of its own and daily logs the window itself wrote.
 
 #include "cli/arguments.h"
 #include "cli/poll_rule.h"
@@ -43,8 +42,7 @@ struct Outcome {
     qint64 ms = 0;
 };
 
-// Runs a program while this thread's event loop keeps serving the peers;
-// `meanwhile` may act on it while it runs.
+// Runs a program while this thread's event loop serves the peers.
 Outcome runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
                    const std::function<void(QProcess&, const QByteArray& out)>& meanwhile = {}) {
     QProcess process;
@@ -119,47 +117,37 @@ bool matchesDecoder(const QString& jsonLine) {
     return values == shownValues(lumora::protocol::decodeStatusReply(raw), u"null"_s);
 }
 
-// The unit's end for poll: answers the n-th status request by the n-th step of
-// its script after a delay (a step of -1 never answers; past the script every
-// request gets a whole reply), and counts requests that came while an answer
-// was still due.
-class ScriptedUnit : public QObject {
-public:
-    QTcpServer server;
+// Answers the n-th status request after 30 ms with script[n] bytes (-1: never;
+// past the script 112); counts requests that came while an answer was due.
+struct ScriptedUnit : LoopbackPeer {
     QList<int> script;
-    int delayMs = 0;
     QList<qint64> requestAt;
     int overlapping = 0;
+    bool answerDue = false;
     QElapsedTimer clock;
 
-    bool listen() {
+    ScriptedUnit() {
         clock.start();
         connect(&server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* link = server.nextPendingConnection())
-                connect(link, &QTcpSocket::readyRead, this, [this, link] { take(link); });
-        });
-        return server.listen(QHostAddress::LocalHost, 0);
-    }
-
-private:
-    bool answerDue_ = false;
-
-    void take(QTcpSocket* link) {
-        for (const char byte : link->readAll()) {
-            if (byte != 'R')
-                continue;
-            const qsizetype n = requestAt.size();
-            requestAt.append(clock.elapsed());
-            overlapping += answerDue_ ? 1 : 0;
-            const int size = n < script.size() ? script.at(n) : kReplySize;
-            if (size < 0)
-                continue;
-            answerDue_ = true;
-            QTimer::singleShot(delayMs, link, [this, link, size] {
-                answerDue_ = false;
-                link->write(QByteArray(size, '\x01'));
+            QTcpSocket* link = links.constLast();
+            connect(link, &QTcpSocket::readyRead, this, [this, link] {
+                while (requestAt.size() < received.count('R'))
+                    take(link);
             });
-        }
+        });
+    }
+    void take(QTcpSocket* link) {
+        const qsizetype n = requestAt.size();
+        requestAt.append(clock.elapsed());
+        overlapping += answerDue ? 1 : 0;
+        const int size = n < script.size() ? script.at(n) : kReplySize;
+        if (size < 0)
+            return;
+        answerDue = true;
+        QTimer::singleShot(30, link, [this, link, size] {
+            answerDue = false;
+            link->write(QByteArray(size, '\x01'));
+        });
     }
 };
 
@@ -167,540 +155,473 @@ private:
 
 class tst_Cli : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void initTestCase();
-    void usageErrors_data();
-    void usageErrors();
-    void pollRule_data();
-    void pollRule();
-    void helpAndVersion();
-    void againstLoopbackPeer_data();
-    void againstLoopbackPeer();
-    void inNetworkOfItsOwn_data();
-    void inNetworkOfItsOwn();
-    void pollWaitsForEachReply();
-    void pollAgainstEmulator_data();
-    void pollAgainstEmulator();
-    void pollStops_data();
-    void pollStops();
-    void decodeWindowLog_data();
-    void decodeWindowLog();
 
-private:
     QByteArray windowLog_;
     QList<QByteArray> loggedReplies_;
     QStringList loggedTimes_;
-};
 
-void tst_Cli::initTestCase() {
-    // A run that forgot --address would find loopback here, never the
-    // default unit address.
-    QFile settings(testsupport::scratch().filePath(u"config/LM7100R_SIMUL.ini"_s));
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write("[Simulator_6180]\nADDRESS=127.0.0.1\nPORT=1\n");
-    settings.close();
+private Q_SLOTS:
+    void initTestCase() {
+        // A run that forgot --address finds loopback, never the default unit.
+        QFile settings(testsupport::scratch().filePath(u"config/LM7100R_SIMUL.ini"_s));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[Simulator_6180]\nADDRESS=127.0.0.1\nPORT=1\n");
+        settings.close();
 
-    // Three replies through the window at "List + File": the daily log as
-    // the window writes it.
-    Harness h;
-    LoopbackPeer peer;
-    h.clock.local = QDate(2026, 12, 7);
-    QVERIFY(h.startConnected(peer));
-    h.click("optLog", 1);
-    loggedReplies_ = {reply({{0, "01"}, {12, "07"}, {60, "D204"}, {108, "01"}}),
-                      reply({{1, "02"}, {16, "FFFFFFFF"}, {64, "ED03"}}),
-                      reply({{3, "05"}, {59, "01"}, {109, "10"}})};
-    loggedTimes_ = {u"09:05:03.007"_s, u"23:59:59.999"_s, u"00:00:00.000"_s};
-    for (qsizetype i = 0; i < loggedReplies_.size(); ++i) {
-        h.clock.utc.setTime(QTime::fromString(loggedTimes_.at(i), u"hh:mm:ss.zzz"_s));
-        const qsizetype before = h.lines().size();
-        QVERIFY(peer.send(loggedReplies_.at(i)));
-        QVERIFY(QTest::qWaitFor([&] { return h.lines().size() >= before + 6; }, Harness::kWaitMs));
-    }
-    QFile log(h.programDir.filePath(u"Log/20261207.txt"_s));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    windowLog_ = log.readAll();
-    QCOMPARE(windowLog_.count("\r\n"), 18);
-}
-
-void tst_Cli::usageErrors_data() {
-    QTest::addColumn<QString>("args");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("no command") << u"--json"_s << u"missing command"_s;
-    QTest::newRow("unknown command") << u"stat"_s << u"unknown command \"stat\""_s;
-    QTest::newRow("unknown option") << u"status --verbose"_s << u"unknown option --verbose"_s;
-    QTest::newRow("missing value") << u"status --port"_s << u"option --port needs a value"_s;
-    QTest::newRow("port too large") << u"--port 65536 status"_s << u"invalid port \"65536\""_s;
-    QTest::newRow("port letters") << u"--port 4k status"_s << u"invalid port \"4k\""_s;
-    QTest::newRow("timeout 0") << u"--timeout 0 status"_s << u"invalid --timeout \"0\""_s;
-    QTest::newRow("timeout negative") << u"--timeout=-1 status"_s << u"invalid --timeout \"-1\""_s;
-    QTest::newRow("negative count") << u"poll --interval 1 --count -3"_s << u"invalid --count \"-3\""_s;
-    QTest::newRow("count before command")
-        << u"--count 3 ping"_s << u"option --count belongs to poll and ping"_s;
-    QTest::newRow("poll without interval") << u"poll --count 3"_s << u"poll needs --interval"_s;
-    QTest::newRow("interval rounds to 0 ms") << u"poll --interval 0.0004"_s << u"invalid --interval"_s;
-    QTest::newRow("csv for status") << u"status --csv"_s << u"option --csv belongs to poll"_s;
-    QTest::newRow("csv and json") << u"--json poll --interval 1 --csv"_s << u"--json and --csv exclude"_s;
-    QTest::newRow("outputs three values") << u"outputs 1 0 0"_s << u"outputs needs four values"_s;
-    QTest::newRow("outputs five values") << u"outputs 1 0 0 1 0"_s << u"outputs needs four values"_s;
-    QTest::newRow("outputs value 2") << u"outputs 1 0 2 1"_s << u"invalid output 3 value \"2\""_s;
-    QTest::newRow("outputs value -1") << u"outputs -1 0 0 0"_s << u"unknown option -1"_s;
-    QTest::newRow("reset with argument") << u"reset now"_s << u"unexpected argument \"now\""_s;
-    QTest::newRow("decode without file") << u"decode"_s << u"decode needs at least one file"_s;
-}
-
-void tst_Cli::usageErrors() {
-    QFETCH(QString, args);
-    QFETCH(QString, error);
-    const lumora::cli::ParsedArguments parsed = lumora::cli::parseArguments(args.split(u' '));
-    QCOMPARE(parsed.outcome, lumora::cli::ParsedArguments::Outcome::UsageError);
-    QVERIFY2(parsed.error.startsWith(error), qPrintable(parsed.error));
-}
-
-void tst_Cli::pollRule_data() {
-    // S: a request goes out if the rule lets it; a number: that many bytes
-    // arrive; T: the reply's time runs out; C: the unit closes.
-    QTest::addColumn<QString>("events");
-    QTest::addColumn<QList<qint64>>("counts"); // sent, replies, wrong, timeouts
-    QTest::addColumn<int>("exitStatus");
-    QTest::newRow("whole reply") << u"S 112 S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
-    QTest::newRow("ticks wait for the reply") << u"S S S 112 S"_s << QList<qint64>{2, 1, 0, 0} << 0;
-    QTest::newRow("reply in two pieces") << u"S 60 52"_s << QList<qint64>{1, 1, 0, 0} << 0;
-    QTest::newRow("two replies at once") << u"S 224"_s << QList<qint64>{1, 0, 1, 0} << 3;
-    QTest::newRow("bytes nobody asked for") << u"40 S 112 7"_s << QList<qint64>{1, 1, 0, 0} << 0;
-    QTest::newRow("silence") << u"S T S 112"_s << QList<qint64>{2, 1, 0, 1} << 3;
-    QTest::newRow("part, then silence") << u"S 50 T"_s << QList<qint64>{1, 0, 1, 0} << 3;
-    QTest::newRow("closed while waiting") << u"S C S 112"_s << QList<qint64>{2, 1, 0, 0} << 3;
-    QTest::newRow("closed while idle") << u"S 112 C S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
-}
-
-void tst_Cli::pollRule() {
-    QFETCH(QString, events);
-    QFETCH(QList<qint64>, counts);
-    QFETCH(int, exitStatus);
-    lumora::cli::PollRule rule(kReplySize);
-    for (const QString& event : events.split(u' ')) {
-        if (event == u"S") {
-            if (!rule.awaitingReply())
-                rule.requestSent();
-        } else if (event == u"T") {
-            static_cast<void>(rule.deadlinePassed());
-        } else if (event == u"C") {
-            rule.connectionClosed();
-        } else {
-            static_cast<void>(rule.arrived(QByteArray(event.toInt(), '\0')));
+        // The daily log as the window writes it at "List + File".
+        Harness h;
+        LoopbackPeer peer;
+        h.clock.local = QDate(2026, 12, 7);
+        QVERIFY(h.startConnected(peer));
+        h.click("optLog", 1);
+        loggedReplies_ = {reply({{0, "01"}, {12, "07"}, {60, "D204"}, {108, "01"}}),
+                          reply({{1, "02"}, {16, "FFFFFFFF"}, {64, "ED03"}}),
+                          reply({{3, "05"}, {59, "01"}, {109, "10"}})};
+        loggedTimes_ = {u"09:05:03.007"_s, u"23:59:59.999"_s, u"00:00:00.000"_s};
+        for (qsizetype i = 0; i < loggedReplies_.size(); ++i) {
+            h.clock.utc.setTime(QTime::fromString(loggedTimes_.at(i), u"hh:mm:ss.zzz"_s));
+            const qsizetype before = h.lines().size();
+            QVERIFY(peer.send(loggedReplies_.at(i)));
+            QVERIFY(QTest::qWaitFor([&] { return h.lines().size() >= before + 6; }, Harness::kWaitMs));
         }
+        QFile log(h.programDir.filePath(u"Log/20261207.txt"_s));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        windowLog_ = log.readAll();
+        QCOMPARE(windowLog_.count("\r\n"), 18);
     }
-    const lumora::cli::PollCounts& c = rule.counts();
-    QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts}), counts);
-    QCOMPARE(rule.exitStatus(), exitStatus);
-}
 
-void tst_Cli::helpAndVersion() {
-    const Outcome version = runCli({u"--version"_s});
-    QCOMPARE(version.exitCode, 0);
-    QCOMPARE(version.out, QStringList{u"lumora-7150r-cli 1.05"_s});
-    const Outcome help = runCli({u"status"_s, u"--help"_s});
-    QCOMPARE(help.exitCode, 0);
-    const QString text = help.out.join(u'\n');
-    for (const char* word :
-         {"status", "outputs D1 D2 D3 D4", "reset", "poll --interval", "ping [--count N]", "decode FILE",
-          "--address", "--port", "--timeout", "--json", "--csv", "--duration", "6  decode skipped"})
-        QVERIFY2(text.contains(QLatin1String(word)), word);
-}
+    void usageErrors_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no command") << u"--json"_s << u"missing command"_s;
+        QTest::newRow("unknown command") << u"stat"_s << u"unknown command \"stat\""_s;
+        QTest::newRow("unknown option") << u"status --verbose"_s << u"unknown option --verbose"_s;
+        QTest::newRow("missing value") << u"status --port"_s << u"option --port needs a value"_s;
+        QTest::newRow("port too large") << u"--port 65536 status"_s << u"invalid port \"65536\""_s;
+        QTest::newRow("port letters") << u"--port 4k status"_s << u"invalid port \"4k\""_s;
+        QTest::newRow("timeout 0") << u"--timeout 0 status"_s << u"invalid --timeout \"0\""_s;
+        QTest::newRow("timeout negative") << u"--timeout=-1 status"_s << u"invalid --timeout \"-1\""_s;
+        QTest::newRow("negative count") << u"poll --interval 1 --count -3"_s << u"invalid --count \"-3\""_s;
+        QTest::newRow("count before command")
+            << u"--count 3 ping"_s << u"option --count belongs to poll and ping"_s;
+        QTest::newRow("poll without interval") << u"poll --count 3"_s << u"poll needs --interval"_s;
+        QTest::newRow("interval rounds to 0 ms") << u"poll --interval 0.0004"_s << u"invalid --interval"_s;
+        QTest::newRow("csv for status") << u"status --csv"_s << u"option --csv belongs to poll"_s;
+        QTest::newRow("csv and json") << u"--json poll --interval 1 --csv"_s << u"--json and --csv exclude"_s;
+        QTest::newRow("outputs three values") << u"outputs 1 0 0"_s << u"outputs needs four values"_s;
+        QTest::newRow("outputs five values") << u"outputs 1 0 0 1 0"_s << u"outputs needs four values"_s;
+        QTest::newRow("outputs value 2") << u"outputs 1 0 2 1"_s << u"invalid output 3 value \"2\""_s;
+        QTest::newRow("outputs value -1") << u"outputs -1 0 0 0"_s << u"unknown option -1"_s;
+        QTest::newRow("reset with argument") << u"reset now"_s << u"unexpected argument \"now\""_s;
+        QTest::newRow("decode without file") << u"decode"_s << u"decode needs at least one file"_s;
+    }
 
-void tst_Cli::againstLoopbackPeer_data() {
-    QTest::addColumn<QString>("args");
-    QTest::addColumn<QString>("peer");      // "gone", "junk", "flood", "close" after the answer, "split" it
-    QTest::addColumn<QByteArray>("answer"); // sent 20 ms after the connection
-    QTest::addColumn<QByteArray>("wire");   // hex of what reached the peer; "-": no connection
-    QTest::addColumn<int>("exitStatus");
-    QTest::addColumn<QStringList>("out");  // "json": one line, the decoder's values for its bytes
-    QTest::addColumn<QString>("error");    // a pattern, %1 the peer's address and port
-    const QByteArray none;
-    QTest::newRow("outputs 1 0 0 1") << u"outputs 1 0 0 1"_s << QString() << none << QByteArray("5401000001")
-                                     << 0 << QStringList() << QString();
-    QTest::newRow("outputs 0 1 1 0") << u"outputs 0 1 1 0"_s << QString() << none << QByteArray("5400010100")
-                                     << 0 << QStringList() << QString();
-    QTest::newRow("reset") << u"reset"_s << QString() << none << QByteArray("4341") << 0 << QStringList()
-                           << QString();
-    QTest::newRow("usage error sends nothing")
-        << u"outputs 1 0 2 1"_s << QString() << none << QByteArray("-") << 1 << QStringList()
-        << u"invalid output 3 value \"2\": expected 0 or 1 \\(see --help\\)"_s;
-    QTest::newRow("status, unanswered") << u"--timeout 0.2 status"_s << QString() << none << QByteArray("52")
-                                        << 3 << QStringList() << u"status: no reply from %1 within 0.2 s"_s;
+    void usageErrors() {
+        QFETCH(QString, args);
+        QFETCH(QString, error);
+        const lumora::cli::ParsedArguments parsed = lumora::cli::parseArguments(args.split(u' '));
+        QCOMPARE(parsed.outcome, lumora::cli::ParsedArguments::Outcome::UsageError);
+        QVERIFY2(parsed.error.startsWith(error), qPrintable(parsed.error));
+    }
 
-    const QString gaps = u"time gaps CH01..CH12: 1.23 1.01"_s + u" 0.00"_s.repeated(10);
-    const QByteArray good = reply({{0, "0001021AFF"}, {12, "0100000000000001FFFFFFFF"},
-                                   {60, "D2040000ED030000"}, {108, "01000200"}});
-    const QByteArray refused = reply({{3, "05"}, {60, "D204"}, {64, "ED03"}, {109, "10"}});
-    QTest::newRow("inputs 00 01 02 1A FF, edge counters, gaps, outputs 01 00 02 00")
-        << u"status"_s << QString() << good << QByteArray("52") << 0
-        << QStringList{u"inputs 00..11: 0 1 2 1 0 0 0 0 0 0 0 0"_s,
-                       u"counters CH01..CH12: 1 16777216 4294967295 0 0 0 0 0 0 0 0 0"_s, gaps,
-                       u"outputs 01..04: 1 0 2 0"_s}
-        << QString();
-    QTest::newRow("the same as JSON") << u"--json status"_s << QString() << good << QByteArray("52") << 0
-                                      << QStringList{u"json"_s} << QString();
-    const QString refusal =
-        u"status: reply from %1 holds values the window refuses: input 03 = 5, output 02 = 10"_s;
-    QTest::newRow("input 05 and output 10 refused")
-        << u"status"_s << QString() << refused << QByteArray("52") << 4
-        << QStringList{u"inputs 00..11: 0 0 0 ? 0 0 0 0 0 0 0 0"_s,
-                       u"counters CH01..CH12: 0 0 0 0 0 0 0 0 0 0 0 0"_s, gaps, u"outputs 01..04: 0 ? 0 0"_s}
-        << refusal;
-    QTest::newRow("reply in two parts") << u"--json status"_s << u"split"_s << good << QByteArray("52") << 0
-                                        << QStringList{u"json"_s} << QString();
-    QTest::newRow("reply, then close") << u"--json status"_s << u"close"_s << good << QByteArray("52") << 0
-                                       << QStringList{u"json"_s} << QString();
-    QTest::newRow("refused, as JSON") << u"--json status"_s << QString() << refused << QByteArray("52") << 4
-                                      << QStringList{u"json"_s} << refusal;
+    void pollRule_data() {
+        // S: a request goes out if the rule lets it; a number: that many bytes
+        // arrive; T: the reply's time runs out; C: the unit closes.
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QList<qint64>>("counts"); // sent, replies, wrong, timeouts
+        QTest::addColumn<int>("exitStatus");
+        QTest::newRow("whole reply") << u"S 112 S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
+        QTest::newRow("ticks wait for the reply") << u"S S S 112 S"_s << QList<qint64>{2, 1, 0, 0} << 0;
+        QTest::newRow("reply in two pieces") << u"S 60 52"_s << QList<qint64>{1, 1, 0, 0} << 0;
+        QTest::newRow("two replies at once") << u"S 224"_s << QList<qint64>{1, 0, 1, 0} << 3;
+        QTest::newRow("bytes nobody asked for") << u"40 S 112 7"_s << QList<qint64>{1, 1, 0, 0} << 0;
+        QTest::newRow("silence") << u"S T S 112"_s << QList<qint64>{2, 1, 0, 1} << 3;
+        QTest::newRow("part, then silence") << u"S 50 T"_s << QList<qint64>{1, 0, 1, 0} << 3;
+        QTest::newRow("closed while waiting") << u"S C S 112"_s << QList<qint64>{2, 1, 0, 0} << 3;
+        QTest::newRow("closed while idle") << u"S 112 C S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
+    }
 
-    const QString timeout = u"--timeout 1 status"_s;
-    QTest::newRow("nobody listens") << timeout << u"gone"_s << none << QByteArray("-") << 2 << QStringList()
-                                    << u"status: cannot connect to %1: Connection refused"_s;
-    QTest::newRow("junk, then close") << timeout << u"junk"_s << none << QByteArray() << 3 << QStringList()
-                                      << u"status: reply of 50 bytes from %1 within 1 s, expected 112"_s;
-    QTest::newRow("closes at once") << timeout << u"close"_s << none << QByteArray() << 3 << QStringList()
-                                    << u"status: no reply from %1: it closed the connection"_s;
-    QTest::newRow("floods") << timeout << u"flood"_s << none << QByteArray() << 3 << QStringList()
-                            << u"status: reply of \\d+ bytes from %1 within 1 s, expected 112"_s;
-}
+    void pollRule() {
+        QFETCH(QString, events);
+        QFETCH(QList<qint64>, counts);
+        QFETCH(int, exitStatus);
+        lumora::cli::PollRule rule(kReplySize);
+        for (const QString& event : events.split(u' ')) {
+            if (event == u"S") {
+                if (!rule.awaitingReply())
+                    rule.requestSent();
+            } else if (event == u"T") {
+                static_cast<void>(rule.deadlinePassed());
+            } else if (event == u"C") {
+                rule.connectionClosed();
+            } else {
+                static_cast<void>(rule.arrived(QByteArray(event.toInt(), '\0')));
+            }
+        }
+        const lumora::cli::PollCounts& c = rule.counts();
+        QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts}), counts);
+        QCOMPARE(rule.exitStatus(), exitStatus);
+    }
 
-void tst_Cli::againstLoopbackPeer() {
-    QFETCH(QString, args);
-    QFETCH(QString, peer);
-    QFETCH(QByteArray, answer);
-    QFETCH(QByteArray, wire);
-    QFETCH(int, exitStatus);
-    QFETCH(QStringList, out);
-    QFETCH(QString, error);
-    LoopbackPeer unit;
-    QVERIFY(unit.listen());
-    const quint16 port = unit.port();
-    if (peer == u"gone")
-        unit.server.close();
-    connect(&unit.server, &QTcpServer::newConnection, &unit, [&] {
-        QTcpSocket* link = unit.links.constLast();
-        if (peer == u"junk")
-            link->write(QByteArray(50, 'x'));
-        else if (peer == u"flood")
-            link->write(QByteArray(1 << 20, '\x55'));
-        QTimer::singleShot(answer.isEmpty() ? 0 : 20, link, [&, link] {
-            const qsizetype cut = peer == u"split" ? 50 : answer.size();
-            link->write(answer.left(cut));
-            if (cut < answer.size())
-                QTimer::singleShot(100, link, [&, link, cut] { link->write(answer.mid(cut)); });
-            if (peer == u"junk" || peer == u"close")
-                link->disconnectFromHost();
+    void againstLoopbackPeer_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QByteArray>("wire"); // hex of what reached the peer; "-": no connection
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("error"); // a pattern, %1 the peer's address and port
+        QTest::addColumn<QString>("peer");  // "gone", "junk", "flood", "close" after the answer, "split" it
+        QTest::addColumn<QByteArray>("answer"); // sent 20 ms after the connection
+        QTest::addColumn<QStringList>("out");   // "json": one line, the decoder's values for its bytes
+        const auto row = [](const char* name, const QString& args, const char* wire, int exitStatus,
+                            const QString& error = {}, const QString& peer = {},
+                            const QByteArray& answer = {}, const QStringList& out = {}) {
+            QTest::newRow(name) << args << QByteArray(wire) << exitStatus << error << peer << answer << out;
+        };
+        row("outputs 1 0 0 1", u"outputs 1 0 0 1"_s, "5401000001", 0);
+        row("outputs 0 1 1 0", u"outputs 0 1 1 0"_s, "5400010100", 0);
+        row("reset", u"reset"_s, "4341", 0);
+        row("usage error sends nothing", u"outputs 1 0 2 1"_s, "-", 1,
+            u"invalid output 3 value \"2\": expected 0 or 1 \\(see --help\\)"_s);
+        row("status, unanswered", u"--timeout 0.2 status"_s, "52", 3,
+            u"status: no reply from %1 within 0.2 s"_s);
+        const QString timeout = u"--timeout 1 status"_s;
+        row("nobody listens", timeout, "-", 2, u"status: cannot connect to %1: Connection refused"_s,
+            u"gone"_s);
+        row("junk, then close", timeout, "", 3,
+            u"status: reply of 50 bytes from %1 within 1 s, expected 112"_s, u"junk"_s);
+        row("closes at once", timeout, "", 3, u"status: no reply from %1: it closed the connection"_s,
+            u"close"_s);
+        row("floods", timeout, "", 3, u"status: reply of \\d+ bytes from %1 within 1 s, expected 112"_s,
+            u"flood"_s);
+
+        const QString gaps = u"time gaps CH01..CH12: 1.23 1.01"_s + u" 0.00"_s.repeated(10);
+        const QByteArray good = reply({{0, "0001021AFF"},
+                                       {12, "0100000000000001FFFFFFFF"},
+                                       {60, "D2040000ED030000"},
+                                       {108, "01000200"}});
+        const QByteArray refused = reply({{3, "05"}, {60, "D204"}, {64, "ED03"}, {109, "10"}});
+        const QStringList json{u"json"_s};
+        row("inputs 00 01 02 1A FF, edge counters, gaps, outputs 01 00 02 00", u"status"_s, "52", 0, {}, {},
+            good,
+            {u"inputs 00..11: 0 1 2 1 0 0 0 0 0 0 0 0"_s,
+             u"counters CH01..CH12: 1 16777216 4294967295 0 0 0 0 0 0 0 0 0"_s, gaps,
+             u"outputs 01..04: 1 0 2 0"_s});
+        const QString refusal =
+            u"status: reply from %1 holds values the window refuses: input 03 = 5, output 02 = 10"_s;
+        row("input 05 and output 10 refused", u"status"_s, "52", 4, refusal, {}, refused,
+            {u"inputs 00..11: 0 0 0 ? 0 0 0 0 0 0 0 0"_s, u"counters CH01..CH12: 0 0 0 0 0 0 0 0 0 0 0 0"_s,
+             gaps, u"outputs 01..04: 0 ? 0 0"_s});
+        row("as JSON, reply in two parts", u"--json status"_s, "52", 0, {}, u"split"_s, good, json);
+        row("as JSON, reply, then close", u"--json status"_s, "52", 0, {}, u"close"_s, good, json);
+        row("refused, as JSON", u"--json status"_s, "52", 4, refusal, {}, refused, json);
+    }
+
+    void againstLoopbackPeer() {
+        QFETCH(QString, args);
+        QFETCH(QByteArray, wire);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, error);
+        QFETCH(QString, peer);
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, out);
+        LoopbackPeer unit;
+        QVERIFY(unit.listen());
+        const quint16 port = unit.port();
+        if (peer == u"gone")
+            unit.server.close();
+        connect(&unit.server, &QTcpServer::newConnection, &unit, [&] {
+            QTcpSocket* link = unit.links.constLast();
+            if (peer == u"junk")
+                link->write(QByteArray(50, 'x'));
+            else if (peer == u"flood")
+                link->write(QByteArray(1 << 20, '\x55'));
+            QTimer::singleShot(answer.isEmpty() ? 0 : 20, link, [&, link] {
+                const qsizetype cut = peer == u"split" ? 50 : answer.size();
+                link->write(answer.left(cut));
+                if (cut < answer.size())
+                    QTimer::singleShot(100, link, [&, link, cut] { link->write(answer.mid(cut)); });
+                if (peer == u"junk" || peer == u"close")
+                    link->disconnectFromHost();
+            });
         });
-    });
-    const Outcome run = runCli(onLoopback(port, args));
-    QCOMPARE(run.exitCode, exitStatus);
-    if (out == QStringList{u"json"_s}) {
-        QCOMPARE(run.out.size(), 1);
-        QVERIFY2(matchesDecoder(run.out.constFirst()), qPrintable(run.out.constFirst()));
-    } else {
-        QCOMPARE(run.out, out);
-    }
-    const QString at = u"127.0.0.1:"_s + QString::number(port);
-    const QRegularExpression expected(u"^lumora-7150r-cli: "_s + QString(error).replace(u"%1"_s, at) +
-                                      u"\n$"_s);
-    QVERIFY2(error.isEmpty() ? run.err.isEmpty() : expected.match(run.err).hasMatch(), qPrintable(run.err));
-    QVERIFY2(run.ms < 1000 + 2000, qPrintable(QString::number(run.ms)));
-    if (wire == "-") {
-        QTest::qWait(100);
-        QVERIFY(unit.links.isEmpty());
-    } else if (!wire.isEmpty()) {
-        QVERIFY(QTest::qWaitFor([&] { return unit.received.size() >= wire.size() / 2; }, kRunMs));
-        QTest::qWait(50);
-        QCOMPARE(unit.received.toHex(), wire);
-        QCOMPARE(unit.links.size(), 1);
-    }
-}
-
-void tst_Cli::inNetworkOfItsOwn_data() {
-    QTest::addColumn<QString>("script"); // $CLI and $UNIT name the programs
-    QTest::addColumn<int>("exitStatus");
-    QTest::addColumn<QString>("said"); // a pattern over standard output, then standard error
-    QTest::addColumn<int>("minMs");
-    QTest::addColumn<int>("maxMs");
-    const auto row = [](const char* name, const QString& script, int exitStatus, const QString& said,
-                        int minMs = 0, int maxMs = 8000) {
-        QTest::newRow(name) << script << exitStatus << said << minMs << maxMs;
-    };
-    // The emulator in the namespace on the stored address and port.
-    const QString serve = u"$UNIT --listen 127.0.0.1:4001 --quiet > unit.out & u=$!; "
-                          "while ! grep -q listening unit.out; do sleep 0.05; done; "_s;
-    const QString stored = u"mkdir -p cfg; printf '[Simulator_6180]\\nADDRESS=127.0.0.1\\nPORT=4001\\n' "
-                           "> cfg/LM7100R_SIMUL.ini; "_s;
-    row("stored address and port",
-        serve + stored + u"XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status; r=$?; kill $u; exit $r"_s, 0,
-        u"^inputs 00..11:"_s);
-    row("stored port, given address",
-        serve + stored + u"XDG_CONFIG_HOME=$PWD/cfg $CLI --address 127.0.0.2 --timeout 1 reset"_s, 2,
-        u"reset: cannot connect to 127.0.0.2:4001: Connection refused"_s);
-    row("nothing stored: 192.1.1.110:4000", u"XDG_CONFIG_HOME=$PWD/empty $CLI --timeout 1 status"_s, 2,
-        u"status: cannot connect to 192.1.1.110:4000: Network unreachable"_s);
-    row("stored port not a port",
-        u"mkdir -p cfg; printf '[Simulator_6180]\\nPORT=abc\\n' > cfg/LM7100R_SIMUL.ini; "
-        "XDG_CONFIG_HOME=$PWD/cfg $CLI status"_s,
-        1, u"the stored port \"abc\" is not a port from 0 to 65535; give --port N"_s);
-    row("stored address empty",
-        u"mkdir -p cfg; printf '[Simulator_6180]\\nADDRESS=\\n' > cfg/LM7100R_SIMUL.ini; "
-        "XDG_CONFIG_HOME=$PWD/cfg $CLI status"_s,
-        1, u"^lumora-7150r-cli: the stored address is empty; give --address HOST\n$"_s);
-    row("unreadable store: no guess at the default",
-        u"mkdir -p cfg; printf '[Simulator_6180\\nADDRESS=127.0.0.1\\n' > cfg/LM7100R_SIMUL.ini; "
-        "XDG_CONFIG_HOME=$PWD/cfg $CLI --timeout 1 status"_s,
-        1, u"the stored address and port cannot be read"_s);
-    row("name that does not resolve",
-        u"XDG_CONFIG_HOME=$PWD/empty $CLI --address no-such-unit.invalid --timeout 1 status"_s, 2,
-        u"status: cannot connect to no-such-unit.invalid:4000: "_s);
-    // A resolver that never answers: Qt would wait for the lookup when the
-    // program ends, long after the timeout has been reported. The resolver
-    // asks only once an address besides loopback is up.
-    row("slow name lookup ends at the timeout",
-        u"command -v python3 > /dev/null || exit 77; "
-        "ip link add v0 type veth peer name v1 && ip addr add 10.9.9.1/24 dev v0 && ip link set v0 up || "
-        "exit 77; echo 'nameserver 127.0.0.1' > resolv.conf; mount --bind resolv.conf /etc/resolv.conf || "
-        "exit 77; python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); "
-        "s.bind((\"127.0.0.1\", 53)); print(\"bound\", flush=True); time.sleep(60)' > said & p=$!; "
-        "while ! grep -q bound said; do sleep 0.05; done; "
-        "$CLI --address slow.example --port 4000 --timeout 1 status; r=$?; kill $p; exit $r"_s,
-        2, u"status: cannot connect to slow.example:4000: no connection within 1 s\n$"_s, 0, 4000);
-    row("ping: loopback answers, one request a second", u"$CLI --address 127.0.0.1 ping --count 2"_s, 0,
-        u"^(Reply From 127.0.0.1: Bytes=0 Time=\\d+ms TTL=64\n){2}$"_s, 1000);
-    row("ping: no route, no answer", u"$CLI --address ' 10.1.2.3 ' ping --count 1"_s, 5,
-        u"^No answer from 10.1.2.3\n"
-        "lumora-7150r-cli: ping: no answer from 10.1.2.3 \\(1 requests sent\\)\n$"_s);
-    row("ping: unknown host", u"$CLI --address no-such-unit.invalid ping --count 1"_s, 2,
-        u"^Ping: Unknown Host no-such-unit.invalid\nlumora-7150r-cli: ping: cannot resolve "
-        "no-such-unit.invalid\n$"_s);
-}
-
-// Each case in a fresh network namespace, and a mount namespace so that it
-// may put its own resolv.conf in place.
-void tst_Cli::inNetworkOfItsOwn() {
-    QFETCH(QString, script);
-    QFETCH(int, exitStatus);
-    QFETCH(QString, said);
-    QFETCH(int, minMs);
-    QFETCH(int, maxMs);
-    if (runProgram(QLatin1String(testsupport::kOwnNetwork), {u"true"_s}).exitCode != 0)
-        QSKIP("needs a network namespace of its own");
-    QTemporaryDir dir;
-    const QString prelude = u"cd '%1' || exit 91; CLI='%2'; UNIT='%3'; "_s.arg(
-        dir.path(), QStringLiteral(LUMORA_CLI_PATH), UnitEmulator::program());
-    const Outcome run = runProgram(QLatin1String(testsupport::kOwnNetwork),
-                                   {u"unshare"_s, u"-m"_s, u"sh"_s, u"-c"_s, prelude + script});
-    if (run.exitCode == 77)
-        QSKIP("needs python3 and a veth pair for a resolver of the test's own");
-    QCOMPARE(run.exitCode, exitStatus);
-    const QString both = run.out.join(u'\n') + (run.out.isEmpty() ? QString() : u"\n"_s) + run.err;
-    QVERIFY2(QRegularExpression(said, QRegularExpression::MultilineOption).match(both).hasMatch(),
-             qPrintable(both));
-    QVERIFY2(run.ms >= minMs && run.ms < maxMs, qPrintable(QString::number(run.ms)));
-}
-
-void tst_Cli::pollWaitsForEachReply() {
-    ScriptedUnit unit;
-    // reply, silence, half a reply, reply, one byte too many, reply
-    unit.script = {112, -1, 50, 112, 113, 112};
-    unit.delayMs = 30;
-    QVERIFY(unit.listen());
-    const Outcome run =
-        runCli(onLoopback(unit.server.serverPort(), u"--timeout 0.3 poll --interval 0.005 --count 3"_s));
-    QCOMPARE(run.exitCode, 3);
-    QCOMPARE(unit.requestAt.size(), 6);
-    QCOMPARE(unit.overlapping, 0);
-    // The request after an unanswered or short one waits out the timeout.
-    // (The peer notes a request when its loop next turns: generous margins.)
-    QVERIFY(unit.requestAt[2] - unit.requestAt[1] >= 250);
-    QVERIFY(unit.requestAt[3] - unit.requestAt[2] >= 250);
-    QVERIFY(unit.requestAt[5] - unit.requestAt[4] < 250);
-    QCOMPARE(run.out.size(), 3);
-    static const QRegularExpression line(
-        u"^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] inputs 00\\.\\.11: 1 1 1 1 1 1 1 1 1 1 1 1 \\| "
-        "counters CH01\\.\\.CH12: (16843009 ){11}16843009 \\| "
-        "time gaps CH01\\.\\.CH12: (16843\\.01 ){11}16843\\.01 \\| outputs 01\\.\\.04: 1 1 1 1$"_s);
-    for (const QString& l : run.out)
-        QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
-    const QString at = u"127.0.0.1:"_s + QString::number(unit.server.serverPort());
-    QCOMPARE(
-        run.err,
-        u"lumora-7150r-cli: poll: no reply from %1 within 0.3 s\n"
-        "lumora-7150r-cli: poll: reply of 50 bytes from %1 within 0.3 s, expected 112\n"
-        "lumora-7150r-cli: poll: reply of 113 bytes from %1, expected 112\n"
-        "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, reconnects 0\n"_s
-            .arg(at));
-}
-
-void tst_Cli::pollAgainstEmulator_data() {
-    QTest::addColumn<QString>("flags");
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<int>("reconnects"); // -1: any
-    QTest::newRow("json") << QString() << u"--json"_s << 0;
-    QTest::newRow("csv, --split 40") << u"--split 40"_s << u"--csv"_s << 0;
-    QTest::newRow("--close-after 10") << u"--close-after 10"_s << u"--json"_s << 3;
-    QTest::newRow("--chaos 11") << u"--chaos 11"_s << u"--json"_s << -1;
-}
-
-void tst_Cli::pollAgainstEmulator() {
-    QFETCH(QString, flags);
-    QFETCH(QString, format);
-    QFETCH(int, reconnects);
-    constexpr int kReplies = 40;
-    UnitEmulator unit;
-    QVERIFY2(unit.start(QStringList{u"--quiet"_s} + flags.split(u' ', Qt::SkipEmptyParts)),
-             qPrintable(unit.errorString()));
-    const Outcome run = runCli(onLoopback(
-        unit.port, u"--timeout 0.2 poll --interval 0.002 --count %1 %2"_s.arg(kReplies).arg(format)));
-    static const QRegularExpression summary(u"poll: requests sent (\\d+), replies (\\d+), "
-                                            "wrong lengths (\\d+), timeouts (\\d+), reconnects (\\d+)\\n$"_s);
-    const QRegularExpressionMatch counts = summary.match(run.err);
-    QVERIFY2(counts.hasMatch(), qPrintable(run.err));
-    QCOMPARE(counts.captured(2).toInt(), kReplies);
-    if (reconnects >= 0)
-        QCOMPARE(counts.captured(5).toInt(), reconnects);
-    QCOMPARE(run.exitCode, counts.captured(1).toInt() == kReplies ? 0 : 3);
-
-    QStringList rows = run.out;
-    if (format == u"--csv")
-        QCOMPARE(rows.takeFirst(), QLatin1String(kCsvHeader));
-    QCOMPARE(rows.size(), kReplies);
-    const QDate today = QDateTime::currentDateTimeUtc().date();
-    static const QRegularExpression time(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"_s);
-    for (const QString& row : std::as_const(rows)) {
-        QString stamp = row.section(u',', 0, 0);
-        if (format == u"--csv") {
-            QCOMPARE(row.count(u','), 40);
+        const Outcome run = runCli(onLoopback(port, args));
+        QCOMPARE(run.exitCode, exitStatus);
+        if (out == QStringList{u"json"_s}) {
+            QCOMPARE(run.out.size(), 1);
+            QVERIFY2(matchesDecoder(run.out.constFirst()), qPrintable(run.out.constFirst()));
         } else {
-            QVERIFY2(matchesDecoder(row), qPrintable(row));
-            stamp = QJsonDocument::fromJson(row.toUtf8()).object().value(u"time"_s).toString();
+            QCOMPARE(run.out, out);
         }
-        QVERIFY2(time.match(stamp).hasMatch() &&
-                     qAbs(QDate::fromString(stamp.left(10), Qt::ISODate).daysTo(today)) <= 1,
-                 qPrintable(stamp));
+        const QString at = u"127.0.0.1:"_s + QString::number(port);
+        const QRegularExpression expected(u"^lumora-7150r-cli: "_s + QString(error).replace(u"%1"_s, at) +
+                                          u"\n$"_s);
+        QVERIFY2(error.isEmpty() ? run.err.isEmpty() : expected.match(run.err).hasMatch(),
+                 qPrintable(run.err));
+        QVERIFY2(run.ms < 1000 + 2000, qPrintable(QString::number(run.ms)));
+        if (wire == "-") {
+            QTest::qWait(100);
+            QVERIFY(unit.links.isEmpty());
+        } else if (!wire.isEmpty()) {
+            QVERIFY(QTest::qWaitFor([&] { return unit.received.size() >= wire.size() / 2; }, kRunMs));
+            QTest::qWait(50);
+            QCOMPARE(unit.received.toHex(), wire);
+            QCOMPARE(unit.links.size(), 1);
+        }
     }
-}
 
-void tst_Cli::pollStops_data() {
-    QTest::addColumn<QString>("args");
-    QTest::addColumn<bool>("terminate"); // after five lines
-    QTest::addColumn<int>("maxMs");
-    QTest::newRow("SIGTERM") << u"poll --interval 0.01"_s << true << kRunMs;
-    QTest::newRow("--duration 0.5") << u"poll --interval 0.01 --duration 0.5"_s << false << 500 + 3000;
-}
+    void inNetworkOfItsOwn_data() {
+        QTest::addColumn<QString>("script"); // $CLI and $UNIT name the programs
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("said"); // a pattern over standard output, then standard error
+        QTest::addColumn<int>("minMs");
+        QTest::addColumn<int>("maxMs");
+        const auto row = [](const char* name, const QString& script, int exitStatus, const QString& said,
+                            int minMs = 0, int maxMs = 8000) {
+            QTest::newRow(name) << script << exitStatus << said << minMs << maxMs;
+        };
+        // The emulator in the namespace on the stored address and port.
+        const QString serve = u"$UNIT --listen 127.0.0.1:4001 --quiet > unit.out & u=$!; "
+                              "while ! grep -q listening unit.out; do sleep 0.05; done; "_s;
+        const auto stored = [](const char* ini) {
+            return u"mkdir -p cfg; printf '%1' > cfg/LM7100R_SIMUL.ini; XDG_CONFIG_HOME=$PWD/cfg "_s.arg(
+                QLatin1String(ini));
+        };
+        const QString address = stored("[Simulator_6180]\\nADDRESS=127.0.0.1\\nPORT=4001\\n");
+        row("stored address and port", serve + address + u"$CLI --timeout 1 status; r=$?; kill $u; exit $r"_s,
+            0, u"^inputs 00..11:"_s);
+        row("stored port, given address", serve + address + u"$CLI --address 127.0.0.2 --timeout 1 reset"_s,
+            2, u"reset: cannot connect to 127.0.0.2:4001: Connection refused"_s);
+        row("nothing stored: 192.1.1.110:4000", u"XDG_CONFIG_HOME=$PWD/empty $CLI --timeout 1 status"_s, 2,
+            u"status: cannot connect to 192.1.1.110:4000: Network unreachable"_s);
+        row("stored port not a port", stored("[Simulator_6180]\\nPORT=abc\\n") + u"$CLI status"_s, 1,
+            u"the stored port \"abc\" is not a port from 0 to 65535; give --port N"_s);
+        row("stored address empty", stored("[Simulator_6180]\\nADDRESS=\\n") + u"$CLI status"_s, 1,
+            u"^lumora-7150r-cli: the stored address is empty; give --address HOST\n$"_s);
+        row("unreadable store: no guess at the default",
+            stored("[Simulator_6180\\nADDRESS=127.0.0.1\\n") + u"$CLI --timeout 1 status"_s, 1,
+            u"the stored address and port cannot be read"_s);
+        row("name that does not resolve",
+            u"XDG_CONFIG_HOME=$PWD/empty $CLI --address no-such-unit.invalid --timeout 1 status"_s, 2,
+            u"status: cannot connect to no-such-unit.invalid:4000: "_s);
+        // Qt would wait for a resolver that never answers when the program ends;
+        // the resolver asks only once an address besides loopback is up.
+        row("slow name lookup ends at the timeout",
+            u"command -v python3 > /dev/null || exit 77; ip link add v0 type veth peer name v1 && "
+            "ip addr add 10.9.9.1/24 dev v0 && ip link set v0 up || exit 77; "
+            "echo 'nameserver 127.0.0.1' > resolv.conf; mount --bind resolv.conf /etc/resolv.conf || exit "
+            "77; "
+            "python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); "
+            "s.bind((\"127.0.0.1\", 53)); print(\"bound\", flush=True); time.sleep(60)' > said & p=$!; "
+            "while ! grep -q bound said; do sleep 0.05; done; "
+            "$CLI --address slow.example --port 4000 --timeout 1 status; r=$?; kill $p; exit $r"_s,
+            2, u"status: cannot connect to slow.example:4000: no connection within 1 s\n$"_s, 0, 4000);
+        row("--version", u"$CLI --version"_s, 0, u"^lumora-7150r-cli 1.05\n$"_s);
+        row("help names every command and option", u"$CLI status --help"_s, 0,
+            u"(?s)^Usage: .*--address.*--port.*--timeout.*--json.*status.*outputs D1 D2 D3 D4.*reset.*"
+            "poll --interval.*ping \\[--count N\\].*decode FILE.*--csv.*--duration.*6  decode skipped"_s);
+        row("ping: loopback answers, one request a second", u"$CLI --address 127.0.0.1 ping --count 2"_s, 0,
+            u"^(Reply From 127.0.0.1: Bytes=0 Time=\\d+ms TTL=64\n){2}$"_s, 1000);
+        row("ping: no route, no answer", u"$CLI --address ' 10.1.2.3 ' ping --count 1"_s, 5,
+            u"^No answer from 10.1.2.3\n"
+            "lumora-7150r-cli: ping: no answer from 10.1.2.3 \\(1 requests sent\\)\n$"_s);
+        row("ping: unknown host", u"$CLI --address no-such-unit.invalid ping --count 1"_s, 2,
+            u"^Ping: Unknown Host no-such-unit.invalid\nlumora-7150r-cli: ping: cannot resolve "
+            "no-such-unit.invalid\n$"_s);
+    }
 
-// With the summary and a status that tells how it went.
-void tst_Cli::pollStops() {
-    QFETCH(QString, args);
-    QFETCH(bool, terminate);
-    QFETCH(int, maxMs);
-    UnitEmulator unit;
-    QVERIFY2(unit.start({u"--quiet"_s}), qPrintable(unit.errorString()));
-    bool terminated = false;
-    const Outcome run = runProgram(
-        QStringLiteral(LUMORA_CLI_PATH), onLoopback(unit.port, args), {},
-        [&](QProcess& process, const QByteArray& out) {
+    // The mount namespace lets a case put its own resolv.conf in place.
+    void inNetworkOfItsOwn() {
+        QFETCH(QString, script);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, said);
+        QFETCH(int, minMs);
+        QFETCH(int, maxMs);
+        if (runProgram(QLatin1String(testsupport::kOwnNetwork), {u"true"_s}).exitCode != 0)
+            QSKIP("needs a network namespace of its own");
+        QTemporaryDir dir;
+        const QString prelude = u"cd '%1' || exit 91; CLI='%2'; UNIT='%3'; "_s.arg(
+            dir.path(), QStringLiteral(LUMORA_CLI_PATH), UnitEmulator::program());
+        const Outcome run = runProgram(QLatin1String(testsupport::kOwnNetwork),
+                                       {u"unshare"_s, u"-m"_s, u"sh"_s, u"-c"_s, prelude + script});
+        if (run.exitCode == 77)
+            QSKIP("needs python3 and a veth pair for a resolver of the test's own");
+        QCOMPARE(run.exitCode, exitStatus);
+        const QString both = run.out.join(u'\n') + (run.out.isEmpty() ? QString() : u"\n"_s) + run.err;
+        QVERIFY2(QRegularExpression(said, QRegularExpression::MultilineOption).match(both).hasMatch(),
+                 qPrintable(both));
+        QVERIFY2(run.ms >= minMs && run.ms < maxMs, qPrintable(QString::number(run.ms)));
+    }
+
+    void pollWaitsForEachReply() {
+        ScriptedUnit unit;
+        // reply, silence, half a reply, reply, one byte too many, reply
+        unit.script = {112, -1, 50, 112, 113, 112};
+        QVERIFY(unit.listen());
+        const Outcome run =
+            runCli(onLoopback(unit.port(), u"--timeout 0.3 poll --interval 0.005 --count 3"_s));
+        QCOMPARE(run.exitCode, 3);
+        QCOMPARE(unit.requestAt.size(), 6);
+        QCOMPARE(unit.overlapping, 0);
+        // After silence or a short reply the next request waits out the timeout.
+        QVERIFY(unit.requestAt[2] - unit.requestAt[1] >= 250);
+        QVERIFY(unit.requestAt[3] - unit.requestAt[2] >= 250);
+        QVERIFY(unit.requestAt[5] - unit.requestAt[4] < 250);
+        QCOMPARE(run.out.size(), 3);
+        static const QRegularExpression line(
+            u"^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] inputs 00\\.\\.11: 1 1 1 1 1 1 1 1 1 1 1 1 \\| "
+            "counters CH01\\.\\.CH12: (16843009 ){11}16843009 \\| "
+            "time gaps CH01\\.\\.CH12: (16843\\.01 ){11}16843\\.01 \\| outputs 01\\.\\.04: 1 1 1 1$"_s);
+        for (const QString& l : run.out)
+            QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
+        const QString at = u"127.0.0.1:"_s + QString::number(unit.port());
+        QCOMPARE(
+            run.err,
+            u"lumora-7150r-cli: poll: no reply from %1 within 0.3 s\n"
+            "lumora-7150r-cli: poll: reply of 50 bytes from %1 within 0.3 s, expected 112\n"
+            "lumora-7150r-cli: poll: reply of 113 bytes from %1, expected 112\n"
+            "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, reconnects 0\n"_s
+                .arg(at));
+    }
+
+    void pollAgainstEmulator_data() {
+        QTest::addColumn<QString>("flags");  // the emulator's
+        QTest::addColumn<QString>("args");   // after "poll"
+        QTest::addColumn<int>("replies");    // -1: stopped early, after 3 to 51
+        QTest::addColumn<int>("reconnects"); // -1: any
+        QTest::addColumn<bool>("terminate"); // after five lines
+        const QString forty = u"--interval 0.002 --count 40 "_s;
+        QTest::newRow("json") << QString() << forty + u"--json"_s << 40 << 0 << false;
+        QTest::newRow("csv, --split 40") << u"--split 40"_s << forty + u"--csv"_s << 40 << 0 << false;
+        QTest::newRow("--close-after 10") << u"--close-after 10"_s << forty + u"--json"_s << 40 << 3 << false;
+        QTest::newRow("--chaos 11") << u"--chaos 11"_s << forty + u"--json"_s << 40 << -1 << false;
+        QTest::newRow("SIGTERM") << QString() << u"--interval 0.01 --csv"_s << -1 << 0 << true;
+        QTest::newRow("--duration 0.5")
+            << QString() << u"--interval 0.01 --duration 0.5 --json"_s << -1 << 0 << false;
+    }
+
+    void pollAgainstEmulator() {
+        QFETCH(QString, flags);
+        QFETCH(QString, args);
+        QFETCH(int, replies);
+        QFETCH(int, reconnects);
+        QFETCH(bool, terminate);
+        UnitEmulator unit;
+        QVERIFY2(unit.start(QStringList{u"--quiet"_s} + flags.split(u' ', Qt::SkipEmptyParts)),
+                 qPrintable(unit.errorString()));
+        bool terminated = false;
+        const auto meanwhile = [&](QProcess& process, const QByteArray& out) {
             if (!terminate)
                 return;
             terminated = QTest::qWaitFor([&] { return out.count('\n') >= 5; }, kRunMs);
             process.terminate();
-        });
-    QCOMPARE(terminated, terminate);
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.size() >= (terminate ? 5 : 3) && run.out.size() <= 51,
-             qPrintable(QString::number(run.out.size())));
-    QVERIFY2(
-        run.err.endsWith(u"replies %1, wrong lengths 0, timeouts 0, reconnects 0\n"_s.arg(run.out.size())),
-        qPrintable(run.err));
-    QVERIFY(run.ms < maxMs);
-}
-
-void tst_Cli::decodeWindowLog_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QList<int>>("rows"); // of the logged replies
-    QTest::addColumn<QString>("error");   // after "decode: <file>:"
-    const QByteArray log = windowLog_;
-    const qsizetype block2 = log.indexOf("[23:59");
-    const qsizetype block3 = log.indexOf("[00:00");
-    QByteArray glued = log;
-    glued.remove(log.indexOf("\r\n", block2 + 60), 2);
-    QByteArray shortLine = log;
-    shortLine.remove(block2 + 50, 3);
-    QTest::newRow("as written") << u"20261207.txt"_s << log << QList<int>{0, 1, 2} << QString();
-    QTest::newRow("line ends turned into LF")
-        << u"20261207.txt"_s << QByteArray(log).replace("\r\n", "\n") << QList<int>{0, 1, 2} << QString();
-    QTest::newRow("line ends turned into CR CR LF")
-        << u"20261207.txt"_s << QByteArray(log).replace("\r\n", "\r\r\n") << QList<int>{0, 1, 2} << QString();
-    QTest::newRow("torn last block") << u"20261207.txt"_s << log.left(block3 + 120) << QList<int>{0, 1}
-                                     << u"13: torn block: the file ends inside line 14"_s;
-    QTest::newRow("last CR LF missing") << u"20261207.txt"_s << log.chopped(2) << QList<int>{0, 1}
-                                        << u"13: torn block: the file ends after 5 of its 6 lines"_s;
-    QTest::newRow("CR LF lost between two lines")
-        << u"20261207.txt"_s << glued << QList<int>{0, 2} << u"7: line 8 is not a dump line"_s;
-    QTest::newRow("CR without LF") << u"20261207.txt"_s
-                                   << QByteArray(log).remove(log.indexOf("\r\n", 50) + 1, 1)
-                                   << QList<int>{1, 2} << u"1: line 2 is not a dump line"_s;
-    QTest::newRow("a byte missing")
-        << u"20261207.txt"_s << shortLine << QList<int>{0, 2}
-        << u"7: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s;
-    QTest::newRow("a line before the first block")
-        << u"20261207.txt"_s << "note\r\n" + log << QList<int>{0, 1, 2}
-        << u"1: not a RECV block, nor are the lines up to the next header"_s;
-    QTest::newRow("no such file") << u"gone/20261207.txt"_s << log << QList<int>{}
-                                  << u"cannot open it: No such file or directory, skipped"_s;
-    // Reading it fails at its first byte.
-    QTest::newRow("read fails") << u"mem/20261207.txt"_s << QByteArray() << QList<int>{}
-                                << u"cannot read it to the end: Input/output error"_s;
-    QTest::newRow("not named as a daily log")
-        << u"notes.txt"_s << log << QList<int>{}
-        << u"not a daily log file (the name is not YYYYMMDD.txt), skipped"_s;
-}
-
-void tst_Cli::decodeWindowLog() {
-    QFETCH(QString, name);
-    QFETCH(QByteArray, content);
-    QFETCH(QList<int>, rows);
-    QFETCH(QString, error);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(name);
-    if (name.startsWith(u"mem/")) {
-        QVERIFY(QDir(dir.path()).mkdir(u"mem"_s) && QFile::link(u"/proc/self/mem"_s, path));
-    } else if (!name.startsWith(u"gone/")) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
-    }
-
-    // The file by its name, then the same bytes on standard input, which has
-    // no date to give.
-    for (const bool standardInput : {false, true}) {
-        if (standardInput && name != u"20261207.txt")
-            continue;
-        const Outcome run =
-            standardInput ? runCli({u"decode"_s, u"-"_s}, content) : runCli({u"decode"_s, path});
-        QStringList expected{QLatin1String(kCsvHeader)};
-        for (int row : rows) {
-            const QString time = (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row);
-            expected << (QStringList{time} +
-                         shownValues(lumora::protocol::decodeStatusReply(loggedReplies_.at(row)), QString()))
-                            .join(u',');
+        };
+        const Outcome run = runProgram(QStringLiteral(LUMORA_CLI_PATH),
+                                       onLoopback(unit.port, u"--timeout 0.2 poll "_s + args), {}, meanwhile);
+        QCOMPARE(terminated, terminate);
+        static const QRegularExpression summary(
+            u"poll: requests sent (\\d+), replies (\\d+), "
+            "wrong lengths (\\d+), timeouts (\\d+), reconnects (\\d+)\\n$"_s);
+        const QRegularExpressionMatch counts = summary.match(run.err);
+        QVERIFY2(counts.hasMatch(), qPrintable(run.err));
+        if (reconnects >= 0)
+            QCOMPARE(counts.captured(5).toInt(), reconnects);
+        QStringList rows = run.out;
+        if (args.endsWith(u"--csv"))
+            QCOMPARE(rows.takeFirst(), QLatin1String(kCsvHeader));
+        QCOMPARE(rows.size(), counts.captured(2).toInt());
+        if (replies < 0) {
+            // Stopped early, and all went well.
+            QVERIFY2(rows.size() >= 3 && rows.size() <= 51, qPrintable(QString::number(rows.size())));
+            QCOMPARE(counts.captured(3).toInt() + counts.captured(4).toInt(), 0);
+            QCOMPARE(run.exitCode, 0);
+            QVERIFY(run.ms < 500 + 3000);
+        } else {
+            QCOMPARE(rows.size(), replies);
+            QCOMPARE(run.exitCode, counts.captured(1).toInt() == replies ? 0 : 3);
         }
-        QCOMPARE(run.out, expected);
-        QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 6);
-        const QString shown = standardInput ? u"(standard input)"_s : path;
-        const QString expectedError = error.isEmpty() ? QString()
-                                      : error.front().isDigit()
-                                          ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, error)
-                                          : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, error);
-        QCOMPARE(run.err, expectedError);
+        for (const QString& row : std::as_const(rows)) {
+            QString stamp = row.section(u',', 0, 0);
+            if (args.endsWith(u"--csv")) {
+                QCOMPARE(row.count(u','), 40);
+            } else {
+                QVERIFY2(matchesDecoder(row), qPrintable(row));
+                stamp = QJsonDocument::fromJson(row.toUtf8()).object().value(u"time"_s).toString();
+            }
+            const QDateTime at = QDateTime::fromString(stamp, u"yyyy-MM-dd hh:mm:ss.zzz"_s);
+            QVERIFY2(at.isValid() && qAbs(at.daysTo(QDateTime::currentDateTime())) <= 1, qPrintable(stamp));
+        }
     }
-}
+
+    void decodeWindowLog_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QList<int>>("rows"); // of the logged replies
+        QTest::addColumn<QString>("error");   // after "decode: <file>:"
+        QTest::addColumn<QString>("name");
+        const auto row = [](const char* tag, const QByteArray& content, const QList<int>& rows,
+                            const QString& error = {}, const QString& name = u"20261207.txt"_s) {
+            QTest::newRow(tag) << content << rows << error << name;
+        };
+        const QByteArray log = windowLog_;
+        const qsizetype block2 = log.indexOf("[23:59");
+        row("as written", log, {0, 1, 2});
+        row("line ends turned into LF", QByteArray(log).replace("\r\n", "\n"), {0, 1, 2});
+        row("line ends turned into CR CR LF", QByteArray(log).replace("\r\n", "\r\r\n"), {0, 1, 2});
+        row("torn last block", log.left(log.indexOf("[00:00") + 120), {0, 1},
+            u"13: torn block: the file ends inside line 14"_s);
+        row("last CR LF missing", log.chopped(2), {0, 1},
+            u"13: torn block: the file ends after 5 of its 6 lines"_s);
+        row("CR LF lost between two lines", QByteArray(log).remove(log.indexOf("\r\n", block2 + 60), 2),
+            {0, 2}, u"7: line 8 is not a dump line"_s);
+        row("CR without LF", QByteArray(log).remove(log.indexOf("\r\n", 50) + 1, 1), {1, 2},
+            u"1: line 2 is not a dump line"_s);
+        row("a byte missing", QByteArray(log).remove(block2 + 50, 3), {0, 2},
+            u"7: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s);
+        row("a line before the first block", "note\r\n" + log, {0, 1, 2},
+            u"1: not a RECV block, nor are the lines up to the next header"_s);
+        row("no such file", log, {}, u"cannot open it: No such file or directory, skipped"_s,
+            u"gone/20261207.txt"_s);
+        // Reading it fails at its first byte.
+        row("read fails", {}, {}, u"cannot read it to the end: Input/output error"_s, u"mem/20261207.txt"_s);
+        row("not named as a daily log", log, {},
+            u"not a daily log file (the name is not YYYYMMDD.txt), skipped"_s, u"notes.txt"_s);
+    }
+
+    void decodeWindowLog() {
+        QFETCH(QByteArray, content);
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, error);
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        if (name.startsWith(u"mem/")) {
+            QVERIFY(QDir(dir.path()).mkdir(u"mem"_s) && QFile::link(u"/proc/self/mem"_s, path));
+        } else if (!name.startsWith(u"gone/")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        }
+
+        // Then the same bytes on standard input, which has no date to give.
+        for (const bool standardInput : {false, true}) {
+            if (standardInput && name != u"20261207.txt")
+                continue;
+            const Outcome run =
+                runCli({u"decode"_s, standardInput ? u"-"_s : path}, standardInput ? content : QByteArray());
+            QStringList expected{QLatin1String(kCsvHeader)};
+            for (int row : rows) {
+                const QString time = (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row);
+                const auto decoded = lumora::protocol::decodeStatusReply(loggedReplies_.at(row));
+                expected << (QStringList{time} + shownValues(decoded, QString())).join(u',');
+            }
+            QCOMPARE(run.out, expected);
+            QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 6);
+            const QString shown = standardInput ? u"(standard input)"_s : path;
+            const QString expectedError =
+                error.isEmpty()           ? QString()
+                : error.front().isDigit() ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, error)
+                                          : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, error);
+            QCOMPARE(run.err, expectedError);
+        }
+    }
+};
 
 LUMORA_TEST_MAIN(tst_Cli)
 

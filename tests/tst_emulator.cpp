@@ -24,7 +24,6 @@ constexpr int kInputs = 12;
 constexpr int kCounterAt = 12;
 constexpr int kGapAt = 60;
 constexpr int kOutputAt = 108;
-// The simulated inputs toggle 50 ms to 2 s apart.
 constexpr std::int64_t kShortestToggleMs = 50;
 constexpr std::int64_t kLongestToggleMs = 2000;
 // Long enough for every input to rise at least twice.
@@ -47,7 +46,6 @@ struct Rig {
         : server(
               behaviour, [this] { return now; }, [this](const QString& line) { lines << line; }) {}
     bool start() { return server.listen(QHostAddress::LocalHost, 0); }
-    // Started with one misbehaviour switched on.
     static Behaviour with(bool Behaviour::*misbehaviour) {
         Behaviour behaviour;
         behaviour.*misbehaviour = true;
@@ -68,14 +66,16 @@ struct Client {
         });
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
-    bool connected() { return waitForState(QAbstractSocket::ConnectedState); }
-    bool waitForState(QAbstractSocket::SocketState state) {
+    bool waitForState(QAbstractSocket::SocketState state = QAbstractSocket::ConnectedState) {
         return QTest::qWaitFor([&] { return socket.state() == state; }, kTimeoutMs);
     }
     bool waitFor(qsizetype count) {
         return QTest::qWaitFor([&] { return received.size() >= count; }, kTimeoutMs);
     }
     bool send(const QByteArray& bytes) { return socket.write(bytes) == bytes.size() && socket.flush(); }
+    bool ask(const char* hex) {
+        return waitForState() && send(QByteArray::fromHex(hex)) && waitFor(kReplySize);
+    }
 
     QTcpSocket socket;
     QList<qsizetype> arrivals;
@@ -88,323 +88,280 @@ class TestEmulator : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void exchange_data();
-    void exchange();
-    void countersFollowInputs();
-    void floodFollowsFirstReply();
-    void neverReadHoldsClientBack();
-    void outputLines_data();
-    void outputLines();
-    void commandLine_data();
-    void commandLine();
-    void binaryStopsOnSignal_data();
-    void binaryStopsOnSignal();
-    void binaryRefuses_data();
-    void binaryRefuses();
-    void binaryWithoutSignalWatch();
-};
-
-void TestEmulator::exchange_data() {
-    QTest::addColumn<QString>("flags");
-    QTest::addColumn<QString>("writes"); // hex, '|' between writes
-    QTest::addColumn<qsizetype>("total");
-    QTest::addColumn<QByteArray>("outputs"); // in the last reply
-    QTest::addColumn<bool>("cleared");       // its counters all zero
-    QTest::addColumn<bool>("closes");
-
-    const auto row = [](const char* flags, const char* writes, qsizetype total, const char* outputs,
-                        bool cleared = false, bool closes = false) {
-        QTest::addRow("%s%s%s", flags, *flags ? " " : "", writes)
-            << QString::fromLatin1(flags) << QString::fromLatin1(writes) << total
-            << QByteArray::fromHex(outputs) << cleared << closes;
-    };
-    row("", "52", 112, "00000000");
-    row("", "5401000001|52", 112, "01000001");
-    row("", "5402000000|52", 112, "02000000");
-    row("", "54|01020304|52", 112, "01020304");
-    row("", "540102|030452", 112, "01020304");
-    row("", "43|41|52", 112, "00000000", true);
-    row("", "5401000000434152", 112, "01000000", true);
-    row("", "5252", 224, "00000000");
-    row("", "5452525252|52", 112, "52525252");
-    row("", "7a52", 112, "00000000");
-    row("", "4352", 112, "00000000");
-    row("", "434341|52", 112, "00000000", true);
-    row("--split 1", "5401020304|52", 112, "01020304");
-    row("--split 40", "5401020304|52", 112, "01020304");
-    row("--split 111", "5401020304|52", 112, "01020304");
-    row("--no-reply", "52", 0, "");
-    row("--reply-bytes 1", "5401010101|52", 1, "01010101");
-    row("--reply-bytes 111", "5401010101|52", 111, "01010101");
-    row("--reply-bytes 113", "5401010101|52", 113, "01010101");
-    row("--reply-bytes 224", "5401010101|52", 224, "01010101");
-    row("--close-after 2", "54010000005252", 112, "01000000", false, true);
-    row("--close-after 2", "7a5252", 224, "00000000", false, true);
-    row("--close-after 1", "434152", 0, "", false, true);
-    row("--bad-input", "5401000000|52", 112, "01000000");
-}
-
-void TestEmulator::exchange() {
-    QFETCH(QString, flags);
-    QFETCH(QString, writes);
-    QFETCH(qsizetype, total);
-    QFETCH(QByteArray, outputs);
-    QFETCH(bool, cleared);
-    QFETCH(bool, closes);
-
-    const lumora::emulator::CommandLine parsed =
-        lumora::emulator::parseCommandLine(QStringList{u"unit"_s} + flags.split(u' ', Qt::SkipEmptyParts));
-    QCOMPARE(parsed.outcome, lumora::emulator::CommandLine::Outcome::Run);
-    Behaviour behaviour = parsed.options.behaviour;
-    behaviour.splitDelayMs = kSplitDelayMs;
-    Rig rig(behaviour);
-    rig.now = kCountingMs;
-    QVERIFY(rig.start());
-    Client client(rig.server.serverPort());
-    QVERIFY(client.connected());
-    for (const QString& bytes : writes.split(u'|')) {
-        QVERIFY(client.send(QByteArray::fromHex(bytes.toLatin1())));
-        QTest::qWait(kWriteGapMs); // each write its own arrival at the unit
+    void exchange_data() {
+        QTest::addColumn<QString>("flags");
+        QTest::addColumn<QString>("writes"); // hex, '|' between writes
+        QTest::addColumn<qsizetype>("total");
+        QTest::addColumn<QByteArray>("outputs"); // in the last reply
+        QTest::addColumn<bool>("cleared");       // its counters all zero
+        QTest::addColumn<bool>("closes");
+        const auto row = [](const char* flags, const char* writes, qsizetype total, const char* outputs,
+                            bool cleared = false, bool closes = false) {
+            QTest::addRow("%s%s%s", flags, *flags ? " " : "", writes)
+                << QString::fromLatin1(flags) << QString::fromLatin1(writes) << total
+                << QByteArray::fromHex(outputs) << cleared << closes;
+        };
+        row("", "52", 112, "00000000");
+        row("", "5401000001|52", 112, "01000001");
+        row("", "5402000000|52", 112, "02000000");
+        row("", "54|01020304|52", 112, "01020304");
+        row("", "540102|030452", 112, "01020304");
+        row("", "43|41|52", 112, "00000000", true);
+        row("", "5401000000434152", 112, "01000000", true);
+        row("", "5252", 224, "00000000");
+        row("", "5452525252|52", 112, "52525252");
+        row("", "7a52", 112, "00000000");
+        row("", "4352", 112, "00000000");
+        row("", "434341|52", 112, "00000000", true);
+        row("--split 1", "5401020304|52", 112, "01020304");
+        row("--split 40", "5401020304|52", 112, "01020304");
+        row("--split 111", "5401020304|52", 112, "01020304");
+        row("--no-reply", "52", 0, "");
+        row("--reply-bytes 1", "5401010101|52", 1, "01010101");
+        row("--reply-bytes 111", "5401010101|52", 111, "01010101");
+        row("--reply-bytes 113", "5401010101|52", 113, "01010101");
+        row("--reply-bytes 224", "5401010101|52", 224, "01010101");
+        row("--close-after 2", "54010000005252", 112, "01000000", false, true);
+        row("--close-after 2", "7a5252", 224, "00000000", false, true);
+        row("--close-after 1", "434152", 0, "", false, true);
+        row("--bad-input", "5401000000|52", 112, "01000000");
     }
-    QVERIFY(closes ? client.waitForState(QAbstractSocket::UnconnectedState) : client.waitFor(total));
-    QTest::qWait(kSettleMs);
-    QCOMPARE(client.received.size(), total);
-    if (behaviour.splitAt > 0)
-        QCOMPARE(client.arrivals, (QList<qsizetype>{behaviour.splitAt, kReplySize - behaviour.splitAt}));
 
-    const QByteArray reply = client.received.right(behaviour.replyBytes);
-    if (behaviour.badInput)
-        QCOMPARE(reply.at(0), '\x05');
-    QCOMPARE(reply.mid(kOutputAt, 4), outputs.left(reply.size() - kOutputAt));
-    QCOMPARE(reply.mid(kReplySize), QByteArray(qMax(reply.size() - kReplySize, qsizetype{0}), '\0'));
-    for (int k = 0; k < kInputs && reply.size() >= kReplySize; ++k)
-        QCOMPARE(field(reply, kCounterAt, k) == 0, cleared);
+    void exchange() {
+        QFETCH(QString, flags);
+        QFETCH(QString, writes);
+        QFETCH(qsizetype, total);
+        QFETCH(QByteArray, outputs);
+        QFETCH(bool, cleared);
+        QFETCH(bool, closes);
+        const lumora::emulator::CommandLine parsed = lumora::emulator::parseCommandLine(
+            QStringList{u"unit"_s} + flags.split(u' ', Qt::SkipEmptyParts));
+        QCOMPARE(parsed.outcome, lumora::emulator::CommandLine::Outcome::Run);
+        Behaviour behaviour = parsed.options.behaviour;
+        behaviour.splitDelayMs = kSplitDelayMs;
+        Rig rig(behaviour);
+        rig.now = kCountingMs;
+        QVERIFY(rig.start());
+        Client client(rig.server.serverPort());
+        QVERIFY(client.waitForState());
+        for (const QString& bytes : writes.split(u'|')) {
+            QVERIFY(client.send(QByteArray::fromHex(bytes.toLatin1())));
+            QTest::qWait(kWriteGapMs); // each write its own arrival at the unit
+        }
+        QVERIFY(closes ? client.waitForState(QAbstractSocket::UnconnectedState) : client.waitFor(total));
+        QTest::qWait(kSettleMs);
+        QCOMPARE(client.received.size(), total);
+        if (behaviour.splitAt > 0)
+            QCOMPARE(client.arrivals, (QList<qsizetype>{behaviour.splitAt, kReplySize - behaviour.splitAt}));
+        const QByteArray reply = client.received.right(behaviour.replyBytes);
+        if (behaviour.badInput)
+            QCOMPARE(reply.at(0), '\x05');
+        QCOMPARE(reply.mid(kOutputAt, 4), outputs.left(reply.size() - kOutputAt));
+        QCOMPARE(reply.mid(kReplySize), QByteArray(qMax(reply.size() - kReplySize, qsizetype{0}), '\0'));
+        for (int k = 0; k < kInputs && reply.size() >= kReplySize; ++k)
+            QCOMPARE(field(reply, kCounterAt, k) == 0, cleared);
 
-    // One unit for all clients, still there after closing one: the next
-    // client sees the outputs the first one set.
-    Client next(rig.server.serverPort());
-    QVERIFY(next.connected());
-    if (flags.isEmpty()) {
-        QVERIFY(next.send(QByteArray::fromHex("52")) && next.waitFor(kReplySize));
-        QCOMPARE(next.received.mid(kOutputAt), outputs);
+        // One unit for all clients, still there after closing one: the next
+        // client sees the outputs the first one set.
+        Client next(rig.server.serverPort());
+        QVERIFY(next.waitForState());
+        if (flags.isEmpty()) {
+            QVERIFY(next.ask("52"));
+            QCOMPARE(next.received.mid(kOutputAt), outputs);
+        }
     }
-}
 
-// The reply arrives by itself, then zero bytes keep coming.
-void TestEmulator::floodFollowsFirstReply() {
-    constexpr qsizetype kFloodBytes = 4 << 20;
-    Rig rig(Rig::with(&Behaviour::flood));
-    QVERIFY(rig.start());
-    Client client(rig.server.serverPort());
-    QVERIFY(client.connected());
-    QVERIFY(client.send(QByteArray::fromHex("52")));
-    QVERIFY(client.waitFor(kReplySize + kFloodBytes));
-    QCOMPARE(client.arrivals.first(), kReplySize);
-    QVERIFY(!client.received.mid(kReplySize).contains(char(1)));
-    QCOMPARE(client.received.mid(kReplySize).count('\0'), client.received.size() - kReplySize);
-}
+    // The reply arrives by itself, then zero bytes keep coming.
+    void floodFollowsFirstReply() {
+        constexpr qsizetype kFloodBytes = 4 << 20;
+        Rig rig(Rig::with(&Behaviour::flood));
+        QVERIFY(rig.start());
+        Client client(rig.server.serverPort());
+        QVERIFY(client.ask("52") && client.waitFor(kReplySize + kFloodBytes));
+        QCOMPARE(client.arrivals.first(), kReplySize);
+        QCOMPARE(client.received.mid(kReplySize).count('\0'), client.received.size() - kReplySize);
+    }
 
-// What a client writes stays with the client once the unit's small buffer is full.
-void TestEmulator::neverReadHoldsClientBack() {
-    constexpr qsizetype kWriteBytes = 16 << 20;
-    Rig rig(Rig::with(&Behaviour::neverRead));
-    QVERIFY(rig.start());
-    Client client(rig.server.serverPort());
-    QVERIFY(client.connected());
-    QVERIFY(client.socket.write(QByteArray(kWriteBytes, 'R')) == kWriteBytes);
-    QTest::qWait(kSettleMs * 3);
-    QVERIFY2(client.socket.bytesToWrite() > kWriteBytes / 2,
-             qPrintable(QString::number(client.socket.bytesToWrite())));
-    QVERIFY(!rig.lines.join(u'\n').contains(u"RECV"_s));
-    QCOMPARE(client.received.size(), 0);
-}
+    // What a client writes stays with the client once the unit's small buffer is full.
+    void neverReadHoldsClientBack() {
+        constexpr qsizetype kWriteBytes = 16 << 20;
+        Rig rig(Rig::with(&Behaviour::neverRead));
+        QVERIFY(rig.start());
+        Client client(rig.server.serverPort());
+        QVERIFY(client.waitForState());
+        QVERIFY(client.socket.write(QByteArray(kWriteBytes, 'R')) == kWriteBytes);
+        QTest::qWait(kSettleMs * 3);
+        QVERIFY2(client.socket.bytesToWrite() > kWriteBytes / 2,
+                 qPrintable(QString::number(client.socket.bytesToWrite())));
+        QVERIFY(!rig.lines.join(u'\n').contains(u"RECV"_s));
+        QCOMPARE(client.received.size(), 0);
+    }
 
-// Watches the inputs millisecond by millisecond through the replies alone:
-// counters count rising edges since the last reset, time gaps are the
-// milliseconds between the last two rising edges, whatever the resets. The
-// pattern depends on the seed alone.
-void TestEmulator::countersFollowInputs() {
-    lumora::emulator::UnitSimulation unit(lumora::emulator::kDefaultSeed);
-    lumora::emulator::UnitSimulation twin(lumora::emulator::kDefaultSeed);
-    lumora::emulator::UnitSimulation other(lumora::emulator::kDefaultSeed + 1);
-    bool otherDiffers = false;
-    std::array<quint8, kInputs> level{};
-    std::array<quint32, kInputs> rises{};
-    std::array<std::int64_t, kInputs> lastToggle{};
-    std::array<std::int64_t, kInputs> lastRise{};
-    std::array<std::int64_t, kInputs> previousRise{};
-    for (std::int64_t t = 0; t <= 2 * kCountingMs; ++t) {
-        const QByteArray reply = unit.statusReply(t);
-        QCOMPARE(twin.statusReply(t), reply);
-        otherDiffers = otherDiffers || other.statusReply(t) != reply;
-        for (int k = 0; k < kInputs; ++k) {
-            const auto now = quint8(reply.at(k));
-            QVERIFY(now <= 1);
-            if (t > 0 && now != level[k]) {
-                QVERIFY2(t - lastToggle[k] >= kShortestToggleMs,
-                         qPrintable(u"input %1 at %2"_s.arg(k).arg(t)));
-                lastToggle[k] = t;
-                if (now == 1) {
-                    ++rises[k];
-                    previousRise[k] = lastRise[k];
-                    lastRise[k] = t;
+    // Millisecond by millisecond through the replies: counters count rising edges
+    // since the reset, gaps span the last two rises whatever the resets.
+    void countersFollowInputs() {
+        lumora::emulator::UnitSimulation unit(lumora::emulator::kDefaultSeed);
+        lumora::emulator::UnitSimulation twin(lumora::emulator::kDefaultSeed);
+        lumora::emulator::UnitSimulation other(lumora::emulator::kDefaultSeed + 1);
+        bool otherDiffers = false;
+        std::array<quint8, kInputs> level{};
+        std::array<quint32, kInputs> rises{};
+        std::array<std::int64_t, kInputs> lastToggle{};
+        std::array<std::int64_t, kInputs> lastRise{};
+        std::array<std::int64_t, kInputs> previousRise{};
+        for (std::int64_t t = 0; t <= 2 * kCountingMs; ++t) {
+            const QByteArray reply = unit.statusReply(t);
+            QCOMPARE(twin.statusReply(t), reply);
+            otherDiffers = otherDiffers || other.statusReply(t) != reply;
+            for (int k = 0; k < kInputs; ++k) {
+                const auto now = quint8(reply.at(k));
+                QVERIFY(now <= 1);
+                if (t > 0 && now != level[k]) {
+                    QVERIFY2(t - lastToggle[k] >= kShortestToggleMs,
+                             qPrintable(u"input %1 at %2"_s.arg(k).arg(t)));
+                    lastToggle[k] = t;
+                    if (now == 1) {
+                        ++rises[k];
+                        previousRise[k] = lastRise[k];
+                        lastRise[k] = t;
+                    }
                 }
+                level[k] = now;
+                QVERIFY2(t - lastToggle[k] <= kLongestToggleMs,
+                         qPrintable(u"input %1 stuck at %2"_s.arg(k).arg(t)));
+                const quint32 gap = previousRise[k] > 0 ? quint32(lastRise[k] - previousRise[k]) : 0U;
+                if (field(reply, kCounterAt, k) != rises[k] || field(reply, kGapAt, k) != gap)
+                    QFAIL(qPrintable(
+                        u"input %1 at %2 ms: want counter %3, gap %4"_s.arg(k).arg(t).arg(rises[k]).arg(
+                            gap)));
             }
-            level[k] = now;
-            QVERIFY2(t - lastToggle[k] <= kLongestToggleMs,
-                     qPrintable(u"input %1 stuck at %2"_s.arg(k).arg(t)));
-            const quint32 gap = previousRise[k] > 0 ? quint32(lastRise[k] - previousRise[k]) : 0U;
-            if (field(reply, kCounterAt, k) != rises[k] || field(reply, kGapAt, k) != gap)
-                QFAIL(qPrintable(
-                    u"input %1 at %2 ms: want counter %3, gap %4"_s.arg(k).arg(t).arg(rises[k]).arg(gap)));
+            if (t == kCountingMs) {
+                unit.resetCounters(t);
+                twin.resetCounters(t);
+                rises.fill(0);
+            }
         }
-        if (t == kCountingMs) {
-            unit.resetCounters(t);
-            twin.resetCounters(t);
-            rises.fill(0);
-        }
+        QVERIFY(otherDiffers);
+        for (int k = 0; k < kInputs; ++k)
+            QVERIFY(rises[k] >= 2);
     }
-    QVERIFY(otherDiffers);
-    for (int k = 0; k < kInputs; ++k)
-        QVERIFY(rises[k] >= 2);
-}
 
-void TestEmulator::outputLines_data() {
-    QTest::addColumn<bool>("quiet");
-    QTest::newRow("every frame") << false;
-    QTest::newRow("--quiet") << true;
-}
-
-// UTC-stamped lines per client: connect, frames, replies, close.
-void TestEmulator::outputLines() {
-    QFETCH(bool, quiet);
-    Behaviour behaviour;
-    behaviour.quiet = quiet;
-    Rig rig(behaviour);
-    QVERIFY(rig.start());
-    const QString stamp = u"^\\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] "_s;
-
-    Client client(rig.server.serverPort());
-    QVERIFY(client.connected() && client.send(QByteArray::fromHex("540100000252")) &&
-            client.waitFor(kReplySize));
-    const QString peer = u"127.0.0.1:%1 "_s.arg(client.socket.localPort());
-    client.socket.disconnectFromHost();
-    QVERIFY(QTest::qWaitFor([&] { return rig.lines.last().endsWith(u" disconnected"_s); }, kTimeoutMs));
-
-    const QString prefix = stamp + QRegularExpression::escape(peer);
-    QStringList expected{prefix + u"connected$"_s};
-    if (!quiet)
-        expected << prefix + u"RECV 54 01 00 00 02 $"_s << prefix + u"RECV 52 $"_s
-                 << prefix + u"SEND (?:0[01] ){12}(?:[0-9A-F]{2} ){96}01 00 00 02 $"_s;
-    expected << prefix + u"disconnected$"_s;
-    const QStringList seen = rig.lines.filter(peer);
-    QCOMPARE(seen.size(), expected.size());
-    for (qsizetype i = 0; i < expected.size(); ++i)
-        QVERIFY2(QRegularExpression(expected.at(i)).match(seen.at(i)).hasMatch(), qPrintable(seen.at(i)));
-}
-
-void TestEmulator::commandLine_data() {
-    using Outcome = lumora::emulator::CommandLine::Outcome;
-    QTest::addColumn<QString>("args");
-    QTest::addColumn<Outcome>("outcome");
-    QTest::addColumn<QString>("listen"); // address and port, when it runs
-
-    QTest::newRow("no arguments") << QString() << Outcome::Run << u"127.0.0.1 4000"_s;
-    QTest::newRow("[::1]:4000") << u"--listen [::1]:4000"_s << Outcome::Run << u"::1 4000"_s;
-    QTest::newRow("127.0.0.1:65535") << u"--listen 127.0.0.1:65535"_s << Outcome::Run << u"127.0.0.1 65535"_s;
-    QTest::newRow("--help") << u"--help"_s << Outcome::Help << QString();
-    for (const char* refused :
-         {"--listen 127.0.0.1", "--listen ::1:4000", "--listen 127.0.0.1:65536", "--listen host.example:4000",
-          "--split 112", "--split 0", "--split abc", "--reply-bytes 0", "--close-after -1",
-          "--no-reply --split 3", "--seed -5", "--chaos x", "--bogus", "4000", "--never-read --flood",
-          "--never-read --bad-input"})
-        QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
-}
-
-void TestEmulator::commandLine() {
-    QFETCH(QString, args);
-    QFETCH(lumora::emulator::CommandLine::Outcome, outcome);
-    QFETCH(QString, listen);
-
-    const lumora::emulator::CommandLine parsed =
-        lumora::emulator::parseCommandLine(QStringList{u"unit"_s} + args.split(u' ', Qt::SkipEmptyParts));
-    QCOMPARE(parsed.outcome, outcome);
-    if (outcome == lumora::emulator::CommandLine::Outcome::Run)
-        QCOMPARE(parsed.options.address.toString() + u' ' + QString::number(parsed.options.port), listen);
-    else
-        QVERIFY(!parsed.text.isEmpty());
-}
-
-void TestEmulator::binaryStopsOnSignal_data() {
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-}
-
-void TestEmulator::binaryStopsOnSignal() {
-    QFETCH(int, signalNumber);
-
-    testsupport::UnitEmulator unit;
-    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
-    Client client(unit.port);
-    QVERIFY(client.connected() && client.send(QByteArray::fromHex("52")) && client.waitFor(kReplySize));
-
-    QCOMPARE(::kill(pid_t(unit.process.processId()), signalNumber), 0);
-    QVERIFY(unit.process.waitForFinished(kTimeoutMs));
-    QCOMPARE(unit.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(unit.process.exitCode(), 0);
-    QVERIFY(QString::fromLocal8Bit(unit.process.readAllStandardOutput())
-                .contains(u"stopped by signal, exiting"_s));
-}
-
-void TestEmulator::binaryRefuses_data() {
-    QTest::addColumn<QString>("args"); // %1: a port that is in use
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("says");
-
-    QTest::newRow("port in use") << u"--listen 127.0.0.1:%1"_s << 1
-                                 << QStringList{u"127.0.0.1:%1"_s, u"in use"_s};
-    QTest::newRow("bad argument") << u"--split zero"_s << 2 << QStringList{u"--split"_s};
-}
-
-void TestEmulator::binaryRefuses() {
-    QFETCH(QString, args);
-    QFETCH(int, exitCode);
-    QFETCH(QStringList, says);
-
-    QTcpServer occupant;
-    QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
-    const QString port = QString::number(occupant.serverPort());
-    QProcess unit;
-    unit.start(qEnvironmentVariable("LUMORA_EMULATOR"), args.replace(u"%1"_s, port).split(u' '));
-    QVERIFY(unit.waitForFinished(kTimeoutMs));
-    QCOMPARE(unit.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(unit.exitCode(), exitCode);
-    const QString error = QString::fromLocal8Bit(unit.readAllStandardError());
-    for (const QString& fragment : says.replaceInStrings(u"%1"_s, port))
-        QVERIFY2(error.contains(fragment), qPrintable(error));
-}
-
-// Too few descriptors for the signal watcher's pair: the unit does not start,
-// and says so with a status of its own. The limit that leaves the unit just
-// short of the pair depends on what the libraries open first, so the lowest
-// few are tried.
-void TestEmulator::binaryWithoutSignalWatch() {
-    for (int limit = 3; limit <= 8; ++limit) {
-        QProcess unit;
-        unit.start(u"sh"_s, {u"-c"_s, u"ulimit -n %1 && exec \"$0\" --listen 127.0.0.1:0"_s.arg(limit),
-                             testsupport::UnitEmulator::program()});
-        // Once it listens, every higher limit lets it start too.
-        if (!unit.waitForFinished(kSettleMs * 10))
-            break;
-        if (QString::fromLocal8Bit(unit.readAllStandardError())
-                .startsWith(u"lumora-7150r-unit: cannot watch for signals: "_s)) {
-            QCOMPARE(unit.exitCode(), 3);
-            return;
-        }
+    void outputLines_data() {
+        QTest::addColumn<bool>("quiet");
+        QTest::newRow("every frame") << false;
+        QTest::newRow("--quiet") << true;
     }
-    QSKIP("no descriptor limit stops the unit at its signal watcher here");
-}
+
+    // UTC-stamped lines per client: connect, frames, replies, close.
+    void outputLines() {
+        QFETCH(bool, quiet);
+        Behaviour behaviour;
+        behaviour.quiet = quiet;
+        Rig rig(behaviour);
+        QVERIFY(rig.start());
+        Client client(rig.server.serverPort());
+        QVERIFY(client.ask("540100000252"));
+        const QString peer = u"127.0.0.1:%1 "_s.arg(client.socket.localPort());
+        client.socket.disconnectFromHost();
+        QVERIFY(QTest::qWaitFor([&] { return rig.lines.last().endsWith(u" disconnected"_s); }, kTimeoutMs));
+
+        const QString prefix = u"^\\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] "_s + QRegularExpression::escape(peer);
+        QStringList expected{prefix + u"connected$"_s};
+        if (!quiet)
+            expected << prefix + u"RECV 54 01 00 00 02 $"_s << prefix + u"RECV 52 $"_s
+                     << prefix + u"SEND (?:0[01] ){12}(?:[0-9A-F]{2} ){96}01 00 00 02 $"_s;
+        expected << prefix + u"disconnected$"_s;
+        const QStringList seen = rig.lines.filter(peer);
+        QCOMPARE(seen.size(), expected.size());
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            QVERIFY2(QRegularExpression(expected.at(i)).match(seen.at(i)).hasMatch(), qPrintable(seen.at(i)));
+    }
+
+    void commandLine_data() {
+        using Outcome = lumora::emulator::CommandLine::Outcome;
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("listen"); // address and port, when it runs
+        QTest::newRow("no arguments") << QString() << Outcome::Run << u"127.0.0.1 4000"_s;
+        QTest::newRow("[::1]:4000") << u"--listen [::1]:4000"_s << Outcome::Run << u"::1 4000"_s;
+        QTest::newRow("127.0.0.1:65535")
+            << u"--listen 127.0.0.1:65535"_s << Outcome::Run << u"127.0.0.1 65535"_s;
+        QTest::newRow("--help") << u"--help"_s << Outcome::Help << QString();
+        for (const char* refused :
+             {"--listen 127.0.0.1", "--listen ::1:4000", "--listen 127.0.0.1:65536",
+              "--listen host.example:4000", "--split 112", "--split 0", "--split abc", "--reply-bytes 0",
+              "--close-after -1", "--no-reply --split 3", "--seed -5", "--chaos x", "--bogus", "4000",
+              "--never-read --flood", "--never-read --bad-input"})
+            QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
+    }
+
+    void commandLine() {
+        QFETCH(QString, args);
+        QFETCH(lumora::emulator::CommandLine::Outcome, outcome);
+        QFETCH(QString, listen);
+        const lumora::emulator::CommandLine parsed =
+            lumora::emulator::parseCommandLine(QStringList{u"unit"_s} + args.split(u' ', Qt::SkipEmptyParts));
+        QCOMPARE(parsed.outcome, outcome);
+        if (outcome == lumora::emulator::CommandLine::Outcome::Run)
+            QCOMPARE(parsed.options.address.toString() + u' ' + QString::number(parsed.options.port), listen);
+        else
+            QVERIFY(!parsed.text.isEmpty());
+    }
+
+    void binary_data() {
+        QTest::addColumn<QString>("args");     // %1: a port that is in use
+        QTest::addColumn<int>("signalNumber"); // sent once it has answered a request
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("says"); // a pattern over standard output, then standard error
+        QTest::newRow("SIGTERM") << QString() << int(SIGTERM) << 0 << u"stopped by signal, exiting\n$"_s;
+        QTest::newRow("SIGINT") << QString() << int(SIGINT) << 0 << u"stopped by signal, exiting\n$"_s;
+        QTest::newRow("port in use") << u"--listen 127.0.0.1:%1"_s << 0 << 1
+                                     << u"lumora-7150r-unit: cannot listen on 127\\.0\\.0\\.1:%1: .*in use"_s;
+        QTest::newRow("bad argument") << u"--split zero"_s << 0 << 2 << u"--split"_s;
+    }
+
+    // Started after "--listen 127.0.0.1:0": a later --listen wins.
+    void binary() {
+        QFETCH(QString, args);
+        QFETCH(int, signalNumber);
+        QFETCH(int, exitCode);
+        QFETCH(QString, says);
+        QTcpServer occupant;
+        QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
+        const QString port = QString::number(occupant.serverPort());
+        testsupport::UnitEmulator unit;
+        QCOMPARE(unit.start(args.replace(u"%1"_s, port).split(u' ', Qt::SkipEmptyParts)), signalNumber != 0);
+        if (signalNumber != 0) {
+            QVERIFY(Client(unit.port).ask("52"));
+            QCOMPARE(::kill(pid_t(unit.process.processId()), signalNumber), 0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(unit.process.state(), QProcess::NotRunning, kTimeoutMs);
+        QCOMPARE(unit.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(unit.process.exitCode(), exitCode);
+        const QString said = QString::fromLocal8Bit(unit.process.readAllStandardOutput() +
+                                                    unit.process.readAllStandardError());
+        QVERIFY2(said.contains(QRegularExpression(says.replace(u"%1"_s, port))), qPrintable(said));
+    }
+
+    // Too few descriptors for the signal watcher's pair: a status of its own.
+    // Which limit that takes depends on what the libraries open first.
+    void binaryWithoutSignalWatch() {
+        for (int limit = 3; limit <= 8; ++limit) {
+            QProcess unit;
+            unit.start(u"sh"_s, {u"-c"_s, u"ulimit -n %1 && exec \"$0\" --listen 127.0.0.1:0"_s.arg(limit),
+                                 testsupport::UnitEmulator::program()});
+            // Once it listens, every higher limit lets it start too.
+            if (!unit.waitForFinished(kSettleMs * 10))
+                break;
+            if (QString::fromLocal8Bit(unit.readAllStandardError())
+                    .startsWith(u"lumora-7150r-unit: cannot watch for signals: "_s)) {
+                QCOMPARE(unit.exitCode(), 3);
+                return;
+            }
+        }
+        QSKIP("no descriptor limit stops the unit at its signal watcher here");
+    }
+};
 
 LUMORA_TEST_MAIN_CORE(TestEmulator)
 

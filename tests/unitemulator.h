@@ -16,11 +16,7 @@ namespace testsupport {
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool kResidentMemoryTellsHoldings = false;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kResidentMemoryTellsHoldings = false;
-#else
-inline constexpr bool kResidentMemoryTellsHoldings = true;
-#endif
+inline constexpr bool kResidentMemoryTellsHoldings = !__has_feature(address_sanitizer);
 #else
 inline constexpr bool kResidentMemoryTellsHoldings = true;
 #endif
@@ -53,14 +49,12 @@ struct UnitEmulator {
         process.start(path, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + flags);
         static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
         QString said;
-        return QTest::qWaitFor(
-                   [&] {
-                       said += QString::fromLocal8Bit(process.readAllStandardOutput());
-                       port = listening.match(said).captured(1).toUShort();
-                       return port != 0 || process.state() == QProcess::NotRunning;
-                   },
-                   kWaitMs) &&
-               port != 0;
+        const auto saidWhere = [&] {
+            said += QString::fromLocal8Bit(process.readAllStandardOutput());
+            port = listening.match(said).captured(1).toUShort();
+            return port != 0 || process.state() == QProcess::NotRunning;
+        };
+        return QTest::qWaitFor(saidWhere, kWaitMs) && port != 0;
     }
     QString errorString() const {
         return QStringLiteral("%1 did not say where it listens: %2")
