@@ -171,16 +171,16 @@ void frmSim_7150R::cboTime_Click() {
 // ---- Connection ------------------------------------------------------------
 
 void frmSim_7150R::ConnectSocket() {
-    winsock_.Close();
+    winsock_.close();
     const auto port = link::portFromText(txtDestPort->text());
     if (!port) {
         AddLog(GetTimeStamp() + QStringLiteral(" Socket Connect Fail!! Invalid Port No : ") +
                txtDestPort->text());
         return;
     }
-    winsock_.SetRemoteHost(txtDestIP->text());
-    winsock_.SetRemotePort(*port);
-    winsock_.Connect();
+    winsock_.setRemoteHost(txtDestIP->text());
+    winsock_.setRemotePort(*port);
+    winsock_.connectToHost();
 }
 
 void frmSim_7150R::cmdConnect_Click() {
@@ -188,7 +188,7 @@ void frmSim_7150R::cmdConnect_Click() {
 }
 
 void frmSim_7150R::cmdDisconnect_Click() {
-    winsock_.Close();
+    winsock_.close();
     Winsock1_Close();
 }
 
@@ -238,11 +238,11 @@ void frmSim_7150R::cmdSend_Click() {
     const QByteArray frame = protocol::buildFrame(command, outputs);
     const QString sendLine = GetTimeStamp() + QStringLiteral(" SEND : ") + protocol::hexText(frame);
 
-    if (winsock_.State() == platform::Winsock::kStateConnected) {
+    if (winsock_.state() == platform::Winsock::kStateConnected) {
         const bool waitedBefore = mbStatusWait;
         if (command == protocol::Command::StatusRequest)
             mbStatusWait = true;
-        if (!winsock_.SendData(frame)) {
+        if (!winsock_.sendData(frame)) {
             // Refused although connected: nothing went out, so nothing is awaited.
             mbStatusWait = waitedBefore;
             AddLog(GetTimeStamp() + QStringLiteral(" Socket Closed... Send Fail!!"));
@@ -296,7 +296,7 @@ void frmSim_7150R::SendTimer_Timer() {
 void frmSim_7150R::cmdEnd_Click() {
     if (sendTimer_.isEnabled())
         sendTimer_.setEnabled(false);
-    if (winsock_.State() == platform::Winsock::kStateConnected && !cmdSend->isEnabled())
+    if (winsock_.state() == platform::Winsock::kStateConnected && !cmdSend->isEnabled())
         cmdSend->setEnabled(true);
     optInterval[0]->setEnabled(true);
     optInterval[1]->setEnabled(true);

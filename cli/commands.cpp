@@ -144,7 +144,7 @@ public:
         return address;
     }
     platform::EchoOutcome echo(platform::Ipv4 destination, int ttl, int timeoutMs) override {
-        const platform::EchoOutcome outcome = system_.echo(destination, ttl, timeoutMs);
+        platform::EchoOutcome outcome = system_.echo(destination, ttl, timeoutMs);
         switch (outcome.kind) {
         case platform::EchoOutcome::Kind::Reply:
             ++replies;

@@ -3,14 +3,12 @@
 namespace lumora::cli {
 
 // What scripts test for; documented in --help, the README and the man page.
-enum ExitStatus : int {
-    kDone = 0,
-    kUsageError = 1,    // nothing was sent
-    kNoConnection = 2,  // cannot connect or resolve
-    kNoReply = 3,       // no reply, or one of the wrong length, within the timeout
-    kRefusedValues = 4, // a reply decoded but holding values the window refuses
-    kNoEcho = 5,        // ping got no answer, or ICMP is not available
-    kBlockSkipped = 6,  // decode skipped a block (or a whole file)
-};
+inline constexpr int kDone = 0;
+inline constexpr int kUsageError = 1;    // nothing was sent
+inline constexpr int kNoConnection = 2;  // cannot connect or resolve
+inline constexpr int kNoReply = 3;       // no reply, or one of the wrong length, within the timeout
+inline constexpr int kRefusedValues = 4; // a reply decoded but holding values the window refuses
+inline constexpr int kNoEcho = 5;        // ping got no answer, or ICMP is not available
+inline constexpr int kBlockSkipped = 6;  // decode skipped a block (or a whole file)
 
 } // namespace lumora::cli

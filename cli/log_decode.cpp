@@ -17,7 +17,7 @@ constexpr qsizetype kLongestDumpLine = 30 * kGroupChars;
 // Longer than any line the window writes; the rest of such a line is
 // dropped unread, so a file that is not a log costs no memory.
 constexpr qsizetype kLongestKeptLine = 256;
-constexpr qint64 kChunk = 64 * 1024;
+constexpr qint64 kChunk = qint64{64} * 1024;
 
 std::optional<QTime> headerStamp(QByteArrayView text) {
     static const QRegularExpression header(QStringLiteral(

@@ -16,7 +16,7 @@ namespace lumora::emulator {
 namespace {
 
 constexpr int kNeverReadBufferBytes = 4096;
-constexpr qint64 kFloodChunkBytes = 64 * 1024;
+constexpr qint64 kFloodChunkBytes = qint64{64} * 1024;
 
 QString describe(const Behaviour& behaviour) {
     QStringList parts{QStringLiteral("input pattern seed %1").arg(behaviour.seed)};

@@ -102,8 +102,8 @@ QByteArray UnitSimulation::statusReply(std::int64_t elapsedMs) {
         const std::uint64_t counted = state.risingEdges >= base ? state.risingEdges - base : 0;
         reply[k] = state.level ? '\1' : '\0';
         // The unit's counter is a 32-bit register and wraps like one.
-        putLittleEndian32(reply, kCounterOffset + 4 * k, static_cast<std::uint32_t>(counted));
-        putLittleEndian32(reply, kTimeGapOffset + 4 * k, state.timeGapMs);
+        putLittleEndian32(reply, kCounterOffset + qsizetype{4} * k, static_cast<std::uint32_t>(counted));
+        putLittleEndian32(reply, kTimeGapOffset + qsizetype{4} * k, state.timeGapMs);
     }
     for (int k = 0; k < kOutputCount; ++k) {
         reply[kOutputOffset + k] = static_cast<char>(outputs_[static_cast<std::size_t>(k)]);

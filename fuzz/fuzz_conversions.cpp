@@ -90,7 +90,7 @@ void check(const QString& text) {
         violated("interval outside 0..86400000 ms", text);
     if (r.leading <= 0.0 && r.intervalMs != 0)
         violated("interval not 0 for a number not above 0", text);
-    if (r.leading >= kMaxIntervalMs / 1000 && r.intervalMs != kMaxIntervalMs)
+    if (r.leading >= kMaxIntervalMs / 1000.0 && r.intervalMs != kMaxIntervalMs)
         violated("interval not capped at 24 h", text);
 
     const PortText p = readPortText(text);

@@ -169,7 +169,7 @@ public:
             default: {
                 const std::size_t low = pos < size ? data[pos++] : 0;
                 length = kShortLengths +
-                         (selector / kSelectorKinds * kBytesPerSelectorStep + low) % kLongLengthSpan;
+                         (std::size_t{selector} / kSelectorKinds * kBytesPerSelectorStep + low) % kLongLengthSpan;
                 break;
             }
             }

@@ -41,7 +41,7 @@ Winsock::Winsock(EventGate& gate, QObject* parent)
     : QObject(parent)
     , gate_(gate) {}
 
-void Winsock::Close() {
+void Winsock::close() {
     ++generation_;
     failed_ = false;
     everConnected_ = false;
@@ -56,15 +56,15 @@ void Winsock::Close() {
     old->deleteLater();
 }
 
-void Winsock::Connect() {
-    Close();
+void Winsock::connectToHost() {
+    close();
     socket_ = new QTcpSocket(this);
     socket_->setReadBufferSize(kReadBufferBytes);
     wire();
     socket_->connectToHost(remoteHost_, remotePort_);
 }
 
-int Winsock::State() const {
+int Winsock::state() const {
     if (socket_ == nullptr)
         return kStateClosed;
     switch (socket_->state()) {
@@ -84,7 +84,7 @@ int Winsock::State() const {
     return failed_ ? kStateError : kStateClosed;
 }
 
-bool Winsock::SendData(const QByteArray& bytes) {
+bool Winsock::sendData(const QByteArray& bytes) {
     if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState) {
         errorString_ = QStringLiteral("Socket is not connected");
         return false;

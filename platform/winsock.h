@@ -13,7 +13,7 @@
 namespace lumora::platform {
 
 // The window's TCP client socket. Its events go through the event gate.
-// The program's own Close raises no close event, and nothing that the
+// The program's own close() raises no close event, and nothing that the
 // abandoned connection still had in flight is delivered after it. Each data
 // arrival hands over the bytes that were waiting when the socket reported
 // them, judged by themselves: nothing is reassembled.
@@ -37,20 +37,20 @@ public:
     static constexpr int kStateClosing = 8;
     static constexpr int kStateError = 9;
 
-    static constexpr qint64 kReadBufferBytes = 64 * 1024;
-    static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
+    static constexpr qint64 kReadBufferBytes = qint64{64} * 1024;
+    static constexpr qint64 kMaxUnsentBytes = qint64{64} * 1024;
     static constexpr int kPeerSilenceLimitMs = 20000;
 
     explicit Winsock(EventGate& gate, QObject* parent = nullptr);
 
-    void Close();
-    void SetRemoteHost(const QString& host) { remoteHost_ = host; }
-    void SetRemotePort(std::uint16_t port) { remotePort_ = port; }
-    void Connect();
-    [[nodiscard]] int State() const;
+    void close();
+    void setRemoteHost(const QString& host) { remoteHost_ = host; }
+    void setRemotePort(std::uint16_t port) { remotePort_ = port; }
+    void connectToHost();
+    [[nodiscard]] int state() const;
     // Hands the bytes to the connection. False when it refuses them;
     // errorString() says why.
-    [[nodiscard]] bool SendData(const QByteArray& bytes);
+    [[nodiscard]] bool sendData(const QByteArray& bytes);
     QString errorString() const { return errorString_; }
 
     std::function<void()> onConnect;

@@ -686,7 +686,7 @@ private Q_SLOTS:
         QObject::disconnect(h.peer.link(), &QTcpSocket::readyRead, &h.peer, nullptr);
         h.peer.link()->setReadBufferSize(1);
         for (qint64 size = lumora::platform::Winsock::kMaxUnsentBytes; size > 0; size /= 2) {
-            while (h.probe().Winsock1().SendData(QByteArray(size, 'T')))
+            while (h.probe().Winsock1().sendData(QByteArray(size, 'T')))
                 QCoreApplication::processEvents();
         }
         h.click("cmdSend");

@@ -184,17 +184,17 @@ void tst_Platform::sendDataOnlyWhenConnected() {
     QVERIFY(server.listen(QHostAddress::LocalHost));
     EventGate gate;
     Winsock winsock(gate);
-    QVERIFY(!winsock.SendData("R"));
+    QVERIFY(!winsock.sendData("R"));
     QCOMPARE(winsock.errorString(), u"Socket is not connected"_s);
-    winsock.SetRemoteHost(u"127.0.0.1"_s);
-    winsock.SetRemotePort(server.serverPort());
-    winsock.Connect();
-    QTRY_COMPARE(winsock.State(), Winsock::kStateConnected);
+    winsock.setRemoteHost(u"127.0.0.1"_s);
+    winsock.setRemotePort(server.serverPort());
+    winsock.connectToHost();
+    QTRY_COMPARE(winsock.state(), Winsock::kStateConnected);
     QTRY_VERIFY(server.hasPendingConnections());
     QTcpSocket* peer = server.nextPendingConnection();
-    QVERIFY(!winsock.SendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
+    QVERIFY(!winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
     QVERIFY2(winsock.errorString().contains(u"not taking data"_s), qPrintable(winsock.errorString()));
-    QVERIFY2(winsock.SendData("R"), qPrintable(winsock.errorString()));
+    QVERIFY2(winsock.sendData("R"), qPrintable(winsock.errorString()));
     QTRY_COMPARE(peer->bytesAvailable(), 1);
     QCOMPARE(peer->readAll(), QByteArray("R"));
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# clang-tidy over every source of the client, the command line, the emulator
-# and the tests (.clang-tidy says which checks), from the compile commands of
-# a configured build folder (default build/). Exits non-zero on any finding.
+# clang-tidy over every source of the client, the command line, the emulator,
+# the benchmarks, the fuzz targets, the soak driver and the tests (.clang-tidy
+# says which checks), from the compile commands of a configured build folder
+# (default build/). Exits non-zero on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -9,4 +10,4 @@ tidy=$(command -v clang-tidy || command -v clang-tidy-14)
 runner=$(command -v run-clang-tidy || command -v run-clang-tidy-14)
 # Sources only; their headers come in through HeaderFilterRegex.
 "$runner" -quiet -clang-tidy-binary "$tidy" -p "$build" -j "${TIDY_JOBS:-$(nproc)}" \
-  "$PWD/(app|cli|emulator|link|log|ping|platform|protocol|tests)/.*\.cpp$" 2>/dev/null
+  "$PWD/(app|bench|cli|emulator|fuzz|link|log|ping|platform|protocol|tests|tools/soak)/.*\.cpp$" 2>/dev/null

@@ -310,7 +310,7 @@ void ListBox::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomR
     // view's works out the area of every changed row; repainting what shows
     // is all that the rows' new text needs.
     if (topLeft == bottomRight) {
-        QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+        QAbstractItemView::dataChanged(topLeft, bottomRight, roles); // NOLINT(bugprone-parent-virtual-call): passing over QListView's relayout is the point
         return;
     }
     viewport()->update();

@@ -106,7 +106,7 @@ private:
     bool openOutput(QFile& file, const QString& name, QString* error);
     lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window_); }
     bool connected() const {
-        return probe().Winsock1().State() == lumora::platform::Winsock::kStateConnected;
+        return probe().Winsock1().state() == lumora::platform::Winsock::kStateConnected;
     }
     double elapsedSeconds() const { return double(clock_.elapsed()) / kMsPerSecond; }
 
@@ -329,7 +329,7 @@ void Soak::watch() {
              .arg(tally_.lines)
              .arg(kind)
              .arg(options_.stallSeconds)
-             .arg(probe().Winsock1().State())
+             .arg(probe().Winsock1().state())
              .arg(probe().mbStatusWait() ? QStringLiteral("set") : QStringLiteral("clear"))
              .arg(probe().SendTimer().isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled")));
     for (const QString& line : recent_)
