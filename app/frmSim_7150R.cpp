@@ -36,6 +36,8 @@ constexpr QColor kWhite{0xFF, 0xFF, 0xFF};
 frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     : QWidget(parent)
     , services_(services) {
+    // Closing the window ends the program through it; there is no other way.
+    Q_ASSERT(services_.endProgram);
     setObjectName(QStringLiteral("frmSim_7150R"));
     buildWindow(*this);
     bindControls();
@@ -141,7 +143,7 @@ void frmSim_7150R::Form_Load() {
     txtDestPort->setTextByProgram(port);
     cboTime->setTextByProgram(interval);
     for (int i = 0; i < static_cast<int>(chkDIValue.size()); ++i)
-        chkDIValue[i]->setText(QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0')));
+        chkDIValue[i]->setText(twoDigits(i));
 }
 
 void frmSim_7150R::saveSetting(const QString& key, const QString& value) {

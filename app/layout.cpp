@@ -25,10 +25,6 @@ QString s(const char* text) {
     return QString::fromLatin1(text);
 }
 
-QString twoDigits(int n) {
-    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
-}
-
 ControlSpec control(QString name, Kind kind, const char* parent, QString caption, int l, int t, int w,
                     int h) {
     ControlSpec c;
@@ -163,6 +159,10 @@ std::vector<ControlSpec> build() {
 }
 
 } // namespace
+
+QString twoDigits(int n) {
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
 
 QString indexedName(const char* arrayName, int index) {
     return QStringLiteral("%1(%2)").arg(QLatin1String(arrayName)).arg(index);

@@ -10,32 +10,30 @@ QString entry(const QString& section, const QString& key) {
     return section + u'/' + key;
 }
 
-// Why the file could not be read, if it could not.
-std::optional<QString> readFailure(const QSettings& settings) {
-    switch (settings.status()) {
-    case QSettings::NoError:
-        return std::nullopt;
-    case QSettings::FormatError:
-        return QStringLiteral("unreadable settings file ") + settings.fileName();
-    case QSettings::AccessError:
-        break;
-    }
-    return QStringLiteral("cannot read ") + settings.fileName();
-}
-
 } // namespace
 
-std::optional<QString> IniSettingsStore::unreadable(const QString& app, const QSettings& settings) {
-    if (auto failure = readFailure(settings))
-        unreadable_.insert(app, *failure);
+bool IniSettingsStore::knownUnreadable(const QString& app, const QSettings& settings) {
+    switch (settings.status()) {
+    case QSettings::NoError:
+        break;
+    case QSettings::FormatError:
+        unreadable_.insert(app, QStringLiteral("unreadable settings file ") + settings.fileName());
+        break;
+    case QSettings::AccessError:
+        unreadable_.insert(app, QStringLiteral("cannot read ") + settings.fileName());
+        break;
+    }
     const auto known = unreadable_.constFind(app);
-    return known != unreadable_.cend() ? std::optional<QString>(*known) : std::nullopt;
+    if (known == unreadable_.cend())
+        return false;
+    setErrorString(*known);
+    return true;
 }
 
 QString IniSettingsStore::read(const QString& app, const QString& section, const QString& key,
                               const QString& fallback) {
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    if (unreadable(app, settings))
+    if (knownUnreadable(app, settings))
         return fallback;
     const QVariant value = settings.value(entry(section, key));
     return value.isValid() ? value.toString() : fallback;
@@ -43,11 +41,7 @@ QString IniSettingsStore::read(const QString& app, const QString& section, const
 
 bool IniSettingsStore::isReadable(const QString& app) {
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    if (auto failure = unreadable(app, settings)) {
-        setErrorString(*failure);
-        return false;
-    }
-    return true;
+    return !knownUnreadable(app, settings);
 }
 
 bool IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
@@ -55,8 +49,8 @@ bool IniSettingsStore::save(const QString& app, const QString& section, const QS
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
     // Writing would replace what could not be read with this one value: the
     // user's file is worth more than the setting.
-    if (auto failure = unreadable(app, settings)) {
-        setErrorString(*failure + QStringLiteral(", left as it is"));
+    if (knownUnreadable(app, settings)) {
+        setErrorString(errorString() + QStringLiteral(", left as it is"));
         return false;
     }
     // Rewriting the file for a value it already holds would only cost time

@@ -3,8 +3,6 @@
 #include <QHash>
 #include <QString>
 
-#include <optional>
-
 class QSettings;
 
 namespace lumora::platform {
@@ -38,13 +36,16 @@ private:
 // one file per application name.
 class IniSettingsStore final : public SettingsStore {
 public:
-    QString read(const QString& app, const QString& section, const QString& key,
-                 const QString& fallback) override;
-    bool isReadable(const QString& app) override;
-    bool save(const QString& app, const QString& section, const QString& key, const QString& value) override;
+    [[nodiscard]] QString read(const QString& app, const QString& section, const QString& key,
+                               const QString& fallback) override;
+    [[nodiscard]] bool isReadable(const QString& app) override;
+    [[nodiscard]] bool save(const QString& app, const QString& section, const QString& key,
+                            const QString& value) override;
 
 private:
-    std::optional<QString> unreadable(const QString& app, const QSettings& settings);
+    // True when the application's file cannot be read now or could not be
+    // once; errorString() then says why.
+    bool knownUnreadable(const QString& app, const QSettings& settings);
 
     // Why each application's file could not be read, once found. Remembered:
     // the settings library parses a file once and reports its error only to

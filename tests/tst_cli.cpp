@@ -58,8 +58,12 @@ Outcome runProgram(const QString& program, const QStringList& args, const QByteA
                      [&] { out += process.readAllStandardOutput(); });
     if (meanwhile)
         meanwhile(process, out);
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kRunMs))
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kRunMs)) {
+        // Ended here, while "out" still exists for its output handler.
+        process.kill();
+        process.waitForFinished();
         return {};
+    }
     out += process.readAllStandardOutput();
     QStringList lines = QString::fromUtf8(out).split(u'\n');
     if (lines.constLast().isEmpty())
@@ -446,7 +450,7 @@ private Q_SLOTS:
             QSKIP("needs python3 and a veth pair for a resolver of the test's own");
         QCOMPARE(run.exitCode, exitStatus);
         const QString both = run.out.join(u'\n') + (run.out.isEmpty() ? QString() : u"\n"_s) + run.err;
-        QVERIFY2(QRegularExpression(said, QRegularExpression::MultilineOption).match(both).hasMatch(),
+        QVERIFY2(QRegularExpression(said).match(both).hasMatch(),
                  qPrintable(both));
         QVERIFY2(run.ms >= minMs && run.ms < maxMs, qPrintable(QString::number(run.ms)));
     }
@@ -530,7 +534,9 @@ private Q_SLOTS:
         QCOMPARE(rows.size(), counts.captured(2).toInt());
         if (replies < 0) {
             // Stopped early, and all went well.
-            QVERIFY2(rows.size() >= 3 && rows.size() <= 51, qPrintable(QString::number(rows.size())));
+            // --duration 0.5 at 0.01 s allows 51 requests; a SIGTERM comes when the test gets to it.
+            QVERIFY2(rows.size() >= 3 && (terminate || rows.size() <= 51),
+                     qPrintable(QString::number(rows.size())));
             QCOMPARE(counts.captured(3).toInt() + counts.captured(4).toInt(), 0);
             QCOMPARE(run.exitCode, 0);
             QVERIFY(run.ms < 500 + 3000);

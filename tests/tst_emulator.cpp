@@ -36,7 +36,7 @@ constexpr int kSplitDelayMs = 300;
 
 // A little-endian four-byte field: counter or time gap k.
 quint32 field(const QByteArray& reply, int at, int k) {
-    const auto* b = reinterpret_cast<const uchar*>(reply.constData()) + at + 4 * k;
+    const auto* b = reinterpret_cast<const uchar*>(reply.constData()) + at + qsizetype{4} * k;
     return quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
 }
 
@@ -84,7 +84,7 @@ struct Client {
 
 } // namespace
 
-class TestEmulator : public QObject {
+class tst_Emulator : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -363,6 +363,6 @@ private Q_SLOTS:
     }
 };
 
-LUMORA_TEST_MAIN_CORE(TestEmulator)
+LUMORA_TEST_MAIN_CORE(tst_Emulator)
 
 #include "tst_emulator.moc"
