@@ -14,7 +14,6 @@
 #include <QAccessible>
 #include <QElapsedTimer>
 #include <QMessageBox>
-#include <QProcess>
 #include <QSemaphore>
 #include <QStyleOptionComboBox>
 #include <QThread>
@@ -203,13 +202,6 @@ QString clientDataFolder() {
     return QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(u"lumora-7150r-sim"_s);
 }
 
-// Run from a thread inside a namespace of its own, `ip` changes that one.
-bool setLoopback(const QString& upOrDown) {
-    QProcess ip;
-    ip.start(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, upOrDown});
-    return ip.waitForFinished(kWaitMs) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
-}
-
 } // namespace
 
 class tst_App : public QObject {
@@ -300,11 +292,10 @@ private Q_SLOTS:
             QVERIFY2(caption.isEmpty() || needed <= w->width(), qPrintable(w->objectName() + u" clips"_s));
         }
 
-        const QStringList focusOrder{
-            u"txtDestIP"_s,   u"txtDestPort"_s,    u"cmdConnect"_s,     u"cmdDisconnect"_s, u"cmdPingStart"_s,
-            u"cmdPingStop"_s, u"optInterval(0)"_s, u"optInterval(1)"_s, u"cboTime"_s,       u"optLog(0)"_s,
-            u"optLog(1)"_s,   u"optCommand(0)"_s,  u"optCommand(1)"_s,  u"optCommand(2)"_s, u"cmdSend"_s,
-            u"cmdEnd"_s,      u"cmdClear"_s,       u"List1"_s};
+        const QStringList focusOrder = u"txtDestIP|txtDestPort|cmdConnect|cmdDisconnect|cmdPingStart|"
+                                       u"cmdPingStop|optInterval(0)|optInterval(1)|cboTime|optLog(0)|optLog(1)|"
+                                       u"optCommand(0)|optCommand(1)|optCommand(2)|cmdSend|cmdEnd|cmdClear|List1"_s
+                                           .split(u'|');
         QWidget* w = h.find<QWidget>(focusOrder.front());
         for (qsizetype i = 1; i < focusOrder.size(); ++i) {
             w = w->nextInFocusChain();
@@ -694,25 +685,6 @@ private Q_SLOTS:
         QVERIFY(!h.probe().mbStatusWait());
     }
 
-    // A unit that drops off the network while a status request waits for its
-    // answer: the connection is given up within about 20 s, with the lines of
-    // a closed connection. Taking the namespace's loopback down makes it vanish.
-    void unitThatVanishesIsNoticed() {
-        constexpr int kNoticeWithinMs = 35000;
-        const SilentLoopbackNamespace own;
-        if (!own.failure().empty())
-            QSKIP(own.failure().c_str());
-        Linked h;
-        QVERIFY(h.connect());
-        chooseRepeat(h, u"1"_s);
-        h.click("cmdSend");
-        QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("R"), kWaitMs);
-        QVERIFY(setLoopback(u"down"_s));
-        const qsizetype before = h.events().size();
-        QVERIFY(QTest::qWaitFor([&] { return h.events().size() >= before + 3; }, kNoticeWithinMs));
-        QCOMPARE(h.events().mid(before, 3), (QStringList{kClosed, kSendFail, kReconnecting}));
-    }
-
     // --- What the window makes of a peer's bytes
 
     void replyShown_data() {
@@ -858,12 +830,10 @@ private Q_SLOTS:
     }
 
     // A unit that sends a refused byte and then floods: while a box waits for
-    // OK the client holds a bounded amount and takes nothing in, and
-    // afterwards the flood still comes.
+    // OK nothing is taken in (that the socket then holds a bounded amount:
+    // tst_platform), and afterwards the flood still comes.
     void floodWhileBoxIsUpIsHeldBack() {
         QFETCH(bool, boxOfWebLink);
-        constexpr int kBoxUpMs = 3000;
-        constexpr qint64 kMaxGrowthKiB = 16 * 1024;
         constexpr qint64 kAfterBoxBytes = 16 << 20;
         if (UnitEmulator::program().isEmpty())
             QSKIP("LUMORA_EMULATOR does not name the unit emulator");
@@ -876,16 +846,13 @@ private Q_SLOTS:
             delivered += bytes.size();
             h.probe().Winsock1_DataArrival(bytes);
         };
-        qint64 growthKiB = -1;
         qint64 deliveredAtOk = -1;
         qint64 deliveredWhileUp = -1;
         h.dialogs.whileShown = [&] {
-            if (growthKiB >= 0 || (boxOfWebLink && h.dialogs.shown.size() == 1))
+            if (deliveredAtOk >= 0 || (boxOfWebLink && h.dialogs.shown.size() == 1))
                 return;
-            const qint64 before = residentKiB();
             const qint64 deliveredBefore = delivered;
-            QTest::qWait(kBoxUpMs);
-            growthKiB = residentKiB() - before;
+            QTest::qWait(kSettleMs);
             deliveredAtOk = delivered;
             deliveredWhileUp = delivered - deliveredBefore;
         };
@@ -896,9 +863,7 @@ private Q_SLOTS:
             auto* link = h.find<QWidget>(u"Label11"_s);
             QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(growthKiB >= 0, kWaitMs + kBoxUpMs);
-        qInfo("resident memory grew by %lld KiB while the box was up", growthKiB);
-        QVERIFY2(growthKiB < kMaxGrowthKiB, qPrintable(QString::number(growthKiB)));
+        QTRY_VERIFY_WITH_TIMEOUT(deliveredAtOk >= 0, kWaitMs);
         QCOMPARE(deliveredWhileUp, 0);
         QTRY_VERIFY_WITH_TIMEOUT(delivered > deliveredAtOk + kAfterBoxBytes, kWaitMs);
         QCOMPARE(h.dialogs.shown.size(), boxOfWebLink ? 2 : 1);
