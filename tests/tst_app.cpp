@@ -1,8 +1,5 @@
-// The window as a user meets it: start-up and settings, its controls and
-// the log list, the connection and the frames, what it makes of a peer's
-// bytes, repeated sending and the ping test. Driven through its controls
-// against fakes, peers on loopback and the bundled emulator; what no control
-// reaches goes through WindowProbe.
+// The window as a user meets it, driven through its controls against fakes,
+// loopback peers and the bundled emulator; what no control reaches goes through WindowProbe.
 
 #include "loopbackpeer.h"
 #include "netns.h"
@@ -259,11 +256,9 @@ private Q_SLOTS:
         QCOMPARE(window.GetTimeStamp(), u"[23:30:00.250]"_s);
     }
 
-    // Every control lies inside its container, no two siblings overlap and
-    // no caption is clipped, at every scale the desktop may use (Qt scales
-    // device-independent pixels, so the check is on them and on each
-    // caption's width in its own font); focus follows the inventory, and a
-    // screen reader finds each control by the name a user reads.
+    // Controls lie inside their containers, siblings do not overlap, captions are not
+    // clipped (checked in device-independent pixels, which Qt scales at every desktop
+    // scale); focus follows the inventory; a screen reader finds each control by its name.
     void windowIsUsable() {
         Harness h;
         h.start();
@@ -292,10 +287,10 @@ private Q_SLOTS:
             QVERIFY2(caption.isEmpty() || needed <= w->width(), qPrintable(w->objectName() + u" clips"_s));
         }
 
-        const QStringList focusOrder = u"txtDestIP|txtDestPort|cmdConnect|cmdDisconnect|cmdPingStart|"
-                                       u"cmdPingStop|optInterval(0)|optInterval(1)|cboTime|optLog(0)|optLog(1)|"
-                                       u"optCommand(0)|optCommand(1)|optCommand(2)|cmdSend|cmdEnd|cmdClear|List1"_s
-                                           .split(u'|');
+        const QStringList focusOrder =
+            u"txtDestIP|txtDestPort|cmdConnect|cmdDisconnect|cmdPingStart|"
+            u"cmdPingStop|optInterval(0)|optInterval(1)|cboTime|optLog(0)|optLog(1)|"
+            u"optCommand(0)|optCommand(1)|optCommand(2)|cmdSend|cmdEnd|cmdClear|List1"_s.split(u'|');
         QWidget* w = h.find<QWidget>(focusOrder.front());
         for (qsizetype i = 1; i < focusOrder.size(); ++i) {
             w = w->nextInFocusChain();
@@ -354,9 +349,8 @@ private Q_SLOTS:
             << QByteArray("[Simulator_6180\nADDRESS = 127.0.0.1\nPORT = 4001\n");
     }
 
-    // Start-up goes on with the defaults and says so once; typing changes the
-    // boxes but nothing is written over what could not be read. A plain file
-    // where the Log folder goes does not stop it either.
+    // Start-up goes on with the defaults and says so once, a plain file where the Log
+    // folder goes included; typing writes nothing over what could not be read.
     void unreadableSettingsAreLeftAsTheyAre() {
         QFETCH(QByteArray, content);
         const QString path = settingsPath();
@@ -403,9 +397,8 @@ private Q_SLOTS:
                  installed ? clientDataFolder() : programDir);
     }
 
-    // Installed, under the prefix the build was configured for (the rows
-    // above) or under another one whose desktop entry the install put beside
-    // the programs: the log goes into the user's data folder, made at start.
+    // Installed under another prefix, known by the desktop entry beside the programs:
+    // the log goes into the user's data folder, made at start.
     void installedProgramLogsIntoDataFolder() {
         QTemporaryDir prefix;
         const QString bin = prefix.filePath(u"bin"_s);
@@ -433,9 +426,8 @@ private Q_SLOTS:
         QTest::newRow("full list") << 1001;
     }
 
-    // Lines added in a burst are all painted, in a handful of frames, not one
-    // paint per line; and the last of them does get painted, in view, up to
-    // the list's cap. List Clear empties it.
+    // A burst is painted in a handful of frames, not once per line, its last line
+    // included, in view, up to the list's cap. List Clear empties it.
     void burstOfLinesIsPaintedOnceAFrame() {
         QFETCH(int, before);
         Harness h;
@@ -667,9 +659,8 @@ private Q_SLOTS:
         QCOMPARE(h.peer.received, frame);
     }
 
-    // A send refused although connected (the socket's unsent backlog is at
-    // its bound): the failure line alone, no SEND line, no reconnect, and no
-    // request awaited.
+    // A send refused although connected (unsent backlog at its bound): the failure
+    // line alone, no SEND line, no reconnect, no request awaited.
     void sendRefusedWhileConnected() {
         Linked h;
         QVERIFY(h.connect());
@@ -905,10 +896,8 @@ private Q_SLOTS:
         QCOMPARE(sent(h), lines);
     }
 
-    // A tick sends no status request while one waits; any bytes at all end
-    // the wait (what they are: eachArrivalJudgedByItself). When the window
-    // was busy while both the answer and the next tick came due, the answer
-    // is taken first, so that tick finds no request outstanding.
+    // A tick sends no status request while one waits; any bytes end the wait. When the
+    // answer and the next tick came due together, the answer is taken first.
     void statusRequestWaitsForAnyData() {
         constexpr int kIntervalMs = 1000;
         Linked h;
@@ -1016,9 +1005,8 @@ private Q_SLOTS:
         QVERIFY(h.peer.listen(port));
         QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("RR"), kWaitMs);
         h.click("cmdEnd");
-        // Per tick, the failure line and then the reconnect line (a refused
-        // attempt may say so in between); the program's own close raises no
-        // close event later on.
+        // Per tick a failure and a reconnect line (a refused attempt may come between);
+        // the program's own close raises no close event later on.
         const qsizetype closed = watch.events.indexOf(kClosed);
         const qsizetype connected = watch.events.indexOf(kConnected, closed);
         QVERIFY(closed >= 0 && connected > closed);

@@ -204,17 +204,12 @@ void tst_Platform::lateTickKeepsPhase() {
 // refusal says why.
 void tst_Platform::sendDataOnlyWhenConnected() {
     QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
     EventGate gate;
     Winsock winsock(gate);
     QVERIFY(!winsock.SendData("R"));
     QCOMPARE(winsock.errorString(), u"Socket is not connected"_s);
-    winsock.SetRemoteHost(u"127.0.0.1"_s);
-    winsock.SetRemotePort(server.serverPort());
-    winsock.Connect();
-    QTRY_COMPARE(winsock.State(), Winsock::kStateConnected);
-    QTRY_VERIFY(server.hasPendingConnections());
-    QTcpSocket* peer = server.nextPendingConnection();
+    QTcpSocket* peer = connectTo(server, winsock);
+    QVERIFY(peer != nullptr);
     QVERIFY(!winsock.SendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
     QVERIFY2(winsock.errorString().contains(u"not taking data"_s), qPrintable(winsock.errorString()));
     QVERIFY2(winsock.SendData("R"), qPrintable(winsock.errorString()));

@@ -76,11 +76,12 @@ public:
     std::function<std::optional<lumora::platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
         return std::optional<lumora::platform::Ipv4>(0x7F000001);
     };
-    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply = [](lumora::platform::Ipv4 to) {
-        return lumora::platform::EchoOutcome{.kind = lumora::platform::EchoOutcome::Kind::Reply,
-                                             .reply = {.from = to, .ttl = 64},
-                                             .reason = {}};
-    };
+    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply =
+        [](lumora::platform::Ipv4 to) {
+            return lumora::platform::EchoOutcome{.kind = lumora::platform::EchoOutcome::Kind::Reply,
+                                                 .reply = {.from = to, .ttl = 64},
+                                                 .reason = {}};
+        };
     std::atomic<int> echoes = 0;
     std::optional<lumora::platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override {
         ++inFlight_;
