@@ -1,8 +1,5 @@
-// The window as a user meets it: start-up and settings, its controls and
-// the log list, the connection and the frames, what it makes of a peer's
-// bytes, repeated sending and the ping test. Driven through its controls
-// against fakes, peers on loopback and the bundled emulator; what no control
-// reaches goes through WindowProbe.
+// The window as a user meets it, driven through its controls against fakes,
+// loopback peers and the bundled emulator; what no control reaches goes through WindowProbe.
 
 #include "loopbackpeer.h"
 #include "netns.h"
@@ -14,7 +11,6 @@
 #include <QAccessible>
 #include <QElapsedTimer>
 #include <QMessageBox>
-#include <QProcess>
 #include <QSemaphore>
 #include <QStyleOptionComboBox>
 #include <QThread>
@@ -203,13 +199,6 @@ QString clientDataFolder() {
     return QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(u"lumora-7150r-sim"_s);
 }
 
-// Run from a thread inside a namespace of its own, `ip` changes that one.
-bool setLoopback(const QString& upOrDown) {
-    QProcess ip;
-    ip.start(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, upOrDown});
-    return ip.waitForFinished(kWaitMs) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
-}
-
 } // namespace
 
 class tst_App : public QObject {
@@ -267,11 +256,9 @@ private Q_SLOTS:
         QCOMPARE(window.GetTimeStamp(), u"[23:30:00.250]"_s);
     }
 
-    // Every control lies inside its container, no two siblings overlap and
-    // no caption is clipped, at every scale the desktop may use (Qt scales
-    // device-independent pixels, so the check is on them and on each
-    // caption's width in its own font); focus follows the inventory, and a
-    // screen reader finds each control by the name a user reads.
+    // Controls lie inside their containers, siblings do not overlap, captions are not
+    // clipped (checked in device-independent pixels, which Qt scales at every desktop
+    // scale); focus follows the inventory; a screen reader finds each control by its name.
     void windowIsUsable() {
         Harness h;
         h.start();
@@ -300,11 +287,10 @@ private Q_SLOTS:
             QVERIFY2(caption.isEmpty() || needed <= w->width(), qPrintable(w->objectName() + u" clips"_s));
         }
 
-        const QStringList focusOrder{
-            u"txtDestIP"_s,   u"txtDestPort"_s,    u"cmdConnect"_s,     u"cmdDisconnect"_s, u"cmdPingStart"_s,
-            u"cmdPingStop"_s, u"optInterval(0)"_s, u"optInterval(1)"_s, u"cboTime"_s,       u"optLog(0)"_s,
-            u"optLog(1)"_s,   u"optCommand(0)"_s,  u"optCommand(1)"_s,  u"optCommand(2)"_s, u"cmdSend"_s,
-            u"cmdEnd"_s,      u"cmdClear"_s,       u"List1"_s};
+        const QStringList focusOrder =
+            u"txtDestIP|txtDestPort|cmdConnect|cmdDisconnect|cmdPingStart|"
+            u"cmdPingStop|optInterval(0)|optInterval(1)|cboTime|optLog(0)|optLog(1)|"
+            u"optCommand(0)|optCommand(1)|optCommand(2)|cmdSend|cmdEnd|cmdClear|List1"_s.split(u'|');
         QWidget* w = h.find<QWidget>(focusOrder.front());
         for (qsizetype i = 1; i < focusOrder.size(); ++i) {
             w = w->nextInFocusChain();
@@ -363,9 +349,8 @@ private Q_SLOTS:
             << QByteArray("[Simulator_6180\nADDRESS = 127.0.0.1\nPORT = 4001\n");
     }
 
-    // Start-up goes on with the defaults and says so once; typing changes the
-    // boxes but nothing is written over what could not be read. A plain file
-    // where the Log folder goes does not stop it either.
+    // Start-up goes on with the defaults and says so once, a plain file where the Log
+    // folder goes included; typing writes nothing over what could not be read.
     void unreadableSettingsAreLeftAsTheyAre() {
         QFETCH(QByteArray, content);
         const QString path = settingsPath();
@@ -412,9 +397,8 @@ private Q_SLOTS:
                  installed ? clientDataFolder() : programDir);
     }
 
-    // Installed, under the prefix the build was configured for (the rows
-    // above) or under another one whose desktop entry the install put beside
-    // the programs: the log goes into the user's data folder, made at start.
+    // Installed under another prefix, known by the desktop entry beside the programs:
+    // the log goes into the user's data folder, made at start.
     void installedProgramLogsIntoDataFolder() {
         QTemporaryDir prefix;
         const QString bin = prefix.filePath(u"bin"_s);
@@ -442,9 +426,8 @@ private Q_SLOTS:
         QTest::newRow("full list") << 1001;
     }
 
-    // Lines added in a burst are all painted, in a handful of frames, not one
-    // paint per line; and the last of them does get painted, in view, up to
-    // the list's cap. List Clear empties it.
+    // A burst is painted in a handful of frames, not once per line, its last line
+    // included, in view, up to the list's cap. List Clear empties it.
     void burstOfLinesIsPaintedOnceAFrame() {
         QFETCH(int, before);
         Harness h;
@@ -676,9 +659,8 @@ private Q_SLOTS:
         QCOMPARE(h.peer.received, frame);
     }
 
-    // A send refused although connected (the socket's unsent backlog is at
-    // its bound): the failure line alone, no SEND line, no reconnect, and no
-    // request awaited.
+    // A send refused although connected (unsent backlog at its bound): the failure
+    // line alone, no SEND line, no reconnect, no request awaited.
     void sendRefusedWhileConnected() {
         Linked h;
         QVERIFY(h.connect());
@@ -692,25 +674,6 @@ private Q_SLOTS:
         h.click("cmdSend");
         QCOMPARE(h.events(), (QStringList{kConnected, kSendFail}));
         QVERIFY(!h.probe().mbStatusWait());
-    }
-
-    // A unit that drops off the network while a status request waits for its
-    // answer: the connection is given up within about 20 s, with the lines of
-    // a closed connection. Taking the namespace's loopback down makes it vanish.
-    void unitThatVanishesIsNoticed() {
-        constexpr int kNoticeWithinMs = 35000;
-        const SilentLoopbackNamespace own;
-        if (!own.failure().empty())
-            QSKIP(own.failure().c_str());
-        Linked h;
-        QVERIFY(h.connect());
-        chooseRepeat(h, u"1"_s);
-        h.click("cmdSend");
-        QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("R"), kWaitMs);
-        QVERIFY(setLoopback(u"down"_s));
-        const qsizetype before = h.events().size();
-        QVERIFY(QTest::qWaitFor([&] { return h.events().size() >= before + 3; }, kNoticeWithinMs));
-        QCOMPARE(h.events().mid(before, 3), (QStringList{kClosed, kSendFail, kReconnecting}));
     }
 
     // --- What the window makes of a peer's bytes
@@ -858,12 +821,10 @@ private Q_SLOTS:
     }
 
     // A unit that sends a refused byte and then floods: while a box waits for
-    // OK the client holds a bounded amount and takes nothing in, and
-    // afterwards the flood still comes.
+    // OK nothing is taken in (that the socket then holds a bounded amount:
+    // tst_platform), and afterwards the flood still comes.
     void floodWhileBoxIsUpIsHeldBack() {
         QFETCH(bool, boxOfWebLink);
-        constexpr int kBoxUpMs = 3000;
-        constexpr qint64 kMaxGrowthKiB = 16 * 1024;
         constexpr qint64 kAfterBoxBytes = 16 << 20;
         if (UnitEmulator::program().isEmpty())
             QSKIP("LUMORA_EMULATOR does not name the unit emulator");
@@ -876,16 +837,13 @@ private Q_SLOTS:
             delivered += bytes.size();
             h.probe().Winsock1_DataArrival(bytes);
         };
-        qint64 growthKiB = -1;
         qint64 deliveredAtOk = -1;
         qint64 deliveredWhileUp = -1;
         h.dialogs.whileShown = [&] {
-            if (growthKiB >= 0 || (boxOfWebLink && h.dialogs.shown.size() == 1))
+            if (deliveredAtOk >= 0 || (boxOfWebLink && h.dialogs.shown.size() == 1))
                 return;
-            const qint64 before = residentKiB();
             const qint64 deliveredBefore = delivered;
-            QTest::qWait(kBoxUpMs);
-            growthKiB = residentKiB() - before;
+            QTest::qWait(kSettleMs);
             deliveredAtOk = delivered;
             deliveredWhileUp = delivered - deliveredBefore;
         };
@@ -896,9 +854,7 @@ private Q_SLOTS:
             auto* link = h.find<QWidget>(u"Label11"_s);
             QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(growthKiB >= 0, kWaitMs + kBoxUpMs);
-        qInfo("resident memory grew by %lld KiB while the box was up", growthKiB);
-        QVERIFY2(growthKiB < kMaxGrowthKiB, qPrintable(QString::number(growthKiB)));
+        QTRY_VERIFY_WITH_TIMEOUT(deliveredAtOk >= 0, kWaitMs);
         QCOMPARE(deliveredWhileUp, 0);
         QTRY_VERIFY_WITH_TIMEOUT(delivered > deliveredAtOk + kAfterBoxBytes, kWaitMs);
         QCOMPARE(h.dialogs.shown.size(), boxOfWebLink ? 2 : 1);
@@ -940,10 +896,8 @@ private Q_SLOTS:
         QCOMPARE(sent(h), lines);
     }
 
-    // A tick sends no status request while one waits; any bytes at all end
-    // the wait (what they are: eachArrivalJudgedByItself). When the window
-    // was busy while both the answer and the next tick came due, the answer
-    // is taken first, so that tick finds no request outstanding.
+    // A tick sends no status request while one waits; any bytes end the wait. When the
+    // answer and the next tick came due together, the answer is taken first.
     void statusRequestWaitsForAnyData() {
         constexpr int kIntervalMs = 1000;
         Linked h;
@@ -1051,9 +1005,8 @@ private Q_SLOTS:
         QVERIFY(h.peer.listen(port));
         QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("RR"), kWaitMs);
         h.click("cmdEnd");
-        // Per tick, the failure line and then the reconnect line (a refused
-        // attempt may say so in between); the program's own close raises no
-        // close event later on.
+        // Per tick a failure and a reconnect line (a refused attempt may come between);
+        // the program's own close raises no close event later on.
         const qsizetype closed = watch.events.indexOf(kClosed);
         const qsizetype connected = watch.events.indexOf(kConnected, closed);
         QVERIFY(closed >= 0 && connected > closed);

@@ -13,6 +13,7 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTcpServer>
 #include <QThread>
 #include <QtTest>
@@ -69,6 +70,26 @@ QString inOwnNamespace(const QStringList& options, const std::function<void()>& 
     return failure;
 }
 
+// Run from a thread inside a namespace of its own, `ip` changes that one.
+bool setLoopback(const QString& upOrDown) {
+    QProcess ip;
+    ip.start(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, upOrDown});
+    return ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+}
+
+// A Winsock connected to a peer accepted on loopback.
+QTcpSocket* connectTo(QTcpServer& server, Winsock& winsock) {
+    if (!server.listen(QHostAddress::LocalHost))
+        return nullptr;
+    winsock.setRemoteHost(u"127.0.0.1"_s);
+    winsock.setRemotePort(server.serverPort());
+    winsock.connectToHost();
+    if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
+        !QTest::qWaitFor([&] { return winsock.state() == Winsock::kStateConnected; }))
+        return nullptr;
+    return server.nextPendingConnection();
+}
+
 } // namespace
 
 class tst_Platform : public QObject {
@@ -81,6 +102,8 @@ private Q_SLOTS:
     void ticksDueDuringHandlerAreDeliveredOnce();
     void lateTickKeepsPhase();
     void sendDataOnlyWhenConnected();
+    void readAheadIsBoundedWhileHandlerRuns();
+    void silentPeerEndsConnection();
     void settingsStore();
     void concurrentEchoesSeeOwnReplies();
     void resolveInNamespace_data();
@@ -181,11 +204,11 @@ void tst_Platform::lateTickKeepsPhase() {
 // refusal says why.
 void tst_Platform::sendDataOnlyWhenConnected() {
     QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
     EventGate gate;
     Winsock winsock(gate);
     QVERIFY(!winsock.sendData("R"));
     QCOMPARE(winsock.errorString(), u"Socket is not connected"_s);
+<<<<<<< HEAD
     winsock.setRemoteHost(u"127.0.0.1"_s);
     winsock.setRemotePort(server.serverPort());
     winsock.connectToHost();
@@ -193,10 +216,55 @@ void tst_Platform::sendDataOnlyWhenConnected() {
     QTRY_VERIFY(server.hasPendingConnections());
     QTcpSocket* peer = server.nextPendingConnection();
     QVERIFY(!winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
+=======
+    QTcpSocket* peer = connectTo(server, winsock);
+    QVERIFY(peer != nullptr);
+    QVERIFY(!winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
+>>>>>>> wt-trimapp
     QVERIFY2(winsock.errorString().contains(u"not taking data"_s), qPrintable(winsock.errorString()));
     QVERIFY2(winsock.sendData("R"), qPrintable(winsock.errorString()));
     QTRY_COMPARE(peer->bytesAvailable(), 1);
     QCOMPARE(peer->readAll(), QByteArray("R"));
+}
+
+// While a handler runs (one that waits for a box's OK, say), a flooding
+// peer is held back by TCP instead of filling memory; afterwards it all comes.
+void tst_Platform::readAheadIsBoundedWhileHandlerRuns() {
+    // Well beyond what the system's loopback buffers hold.
+    constexpr qint64 kFlood = 32 << 20;
+    QTcpServer server;
+    EventGate gate;
+    Winsock winsock(gate);
+    qint64 delivered = 0;
+    winsock.onDataArrival = [&delivered](const QByteArray& bytes) { delivered += bytes.size(); };
+    QTcpSocket* peer = connectTo(server, winsock);
+    QVERIFY(peer != nullptr);
+    gate.deliver([&] {
+        peer->write(QByteArray(kFlood, 'F'));
+        QTest::qWait(1000);
+        QCOMPARE(delivered, 0);
+        QVERIFY2(peer->bytesToWrite() > kFlood / 2, qPrintable(QString::number(peer->bytesToWrite())));
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(delivered, kFlood, 10000);
+}
+
+// A peer that drops off the network (here: the namespace's loopback taken
+// down) with data unacknowledged ends the connection, as a close, within
+// about kPeerSilenceLimitMs instead of the system's quarter of an hour.
+void tst_Platform::silentPeerEndsConnection() {
+    constexpr int kNoticeWithinMs = Winsock::kPeerSilenceLimitMs + 15000;
+    const testsupport::SilentLoopbackNamespace own;
+    if (!own.failure().empty())
+        QSKIP(own.failure().c_str());
+    QTcpServer server;
+    EventGate gate;
+    Winsock winsock(gate);
+    bool closed = false;
+    winsock.onClose = [&closed] { closed = true; };
+    QVERIFY(connectTo(server, winsock) != nullptr);
+    QVERIFY(setLoopback(u"down"_s));
+    QVERIFY(winsock.sendData("R"));
+    QTRY_VERIFY_WITH_TIMEOUT(closed, kNoticeWithinMs);
 }
 
 // A store that cannot be read gives fallbacks and refuses saves, leaving the

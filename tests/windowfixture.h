@@ -16,6 +16,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -75,20 +76,21 @@ public:
     std::function<std::optional<lumora::platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
         return std::optional<lumora::platform::Ipv4>(0x7F000001);
     };
-    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply = [](lumora::platform::Ipv4 to) {
-        lumora::platform::EchoOutcome o;
-        o.kind = lumora::platform::EchoOutcome::Kind::Reply;
-        o.reply.from = to;
-        o.reply.ttl = 64;
-        return o;
-    };
+    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply =
+        [](lumora::platform::Ipv4 to) {
+            return lumora::platform::EchoOutcome{.kind = lumora::platform::EchoOutcome::Kind::Reply,
+                                                 .reply = {.from = to, .ttl = 64},
+                                                 .reason = {}};
+        };
     std::atomic<int> echoes = 0;
     std::optional<lumora::platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override {
-        const InFlight call(inFlight_);
+        ++inFlight_;
+        const auto done = qScopeGuard([this] { --inFlight_; });
         return resolve(host);
     }
     lumora::platform::EchoOutcome echo(lumora::platform::Ipv4 to, int, int) override {
-        const InFlight call(inFlight_);
+        ++inFlight_;
+        const auto done = qScopeGuard([this] { --inFlight_; });
         ++echoes;
         return reply(to);
     }
@@ -100,14 +102,6 @@ public:
     }
 
 private:
-    struct InFlight {
-        std::atomic<int>& count;
-        explicit InFlight(std::atomic<int>& c)
-            : count(c) {
-            ++count;
-        }
-        ~InFlight() { --count; }
-    };
     std::atomic<int> inFlight_ = 0;
 };
 
@@ -144,8 +138,8 @@ struct Harness {
 
     lumora::app::frmSim_7150R& start() {
         window = lumora::app::Main(services());
-        for (int row = 0; row < probe().logLines().rowCount(); ++row)
-            checkForm(probe().logLines().line(row));
+        for (const QString& line : lines())
+            checkForm(line);
         QObject::connect(&probe().logLines(), &lumora::log::LogListModel::linesAppended, window.get(),
                          [this](int first, int last) {
                              for (int row = first; row <= last; ++row)
@@ -192,8 +186,6 @@ struct Harness {
     QLineEdit* edit(const char* name) const { return find<QLineEdit>(QLatin1String(name)); }
     QComboBox* cboTime() const { return find<QComboBox>(QStringLiteral("cboTime")); }
 
-    // Typing and clicking as a user does; option and check boxes react to
-    // their indicator, at the left edge.
     static void type(QLineEdit* box, const QString& text) {
         box->clear();
         QTest::keyClicks(box, text);
@@ -206,6 +198,7 @@ struct Harness {
         QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(4, control->height() / 2));
         return QApplication::focusWidget();
     }
+    // Option and check boxes react to their indicator, at the left edge.
     static void click(QAbstractButton* b) {
         const bool push = qobject_cast<QPushButton*>(b) != nullptr;
         QTest::mouseClick(b, Qt::LeftButton, {}, push ? b->rect().center() : QPoint(6, b->height() / 2));

@@ -2,6 +2,7 @@
 
 #include "app/frmSim_7150R.h"
 
+// In the window's namespace: it befriends exactly lumora::app::WindowProbe.
 namespace lumora::app {
 
 // The tests' one way into the window past its controls: state that no
