@@ -208,19 +208,9 @@ void tst_Platform::sendDataOnlyWhenConnected() {
     Winsock winsock(gate);
     QVERIFY(!winsock.sendData("R"));
     QCOMPARE(winsock.errorString(), u"Socket is not connected"_s);
-<<<<<<< HEAD
-    winsock.setRemoteHost(u"127.0.0.1"_s);
-    winsock.setRemotePort(server.serverPort());
-    winsock.connectToHost();
-    QTRY_COMPARE(winsock.state(), Winsock::kStateConnected);
-    QTRY_VERIFY(server.hasPendingConnections());
-    QTcpSocket* peer = server.nextPendingConnection();
-    QVERIFY(!winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
-=======
     QTcpSocket* peer = connectTo(server, winsock);
     QVERIFY(peer != nullptr);
     QVERIFY(!winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
->>>>>>> wt-trimapp
     QVERIFY2(winsock.errorString().contains(u"not taking data"_s), qPrintable(winsock.errorString()));
     QVERIFY2(winsock.sendData("R"), qPrintable(winsock.errorString()));
     QTRY_COMPARE(peer->bytesAvailable(), 1);
