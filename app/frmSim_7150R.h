@@ -2,13 +2,13 @@
 
 #include "log/log_list_model.h"
 #include "ping/tick_runner.h"
-#include "platform/widgets/controls.h"
 #include "platform/clock.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
-#include "platform/timer.h"
-#include "platform/widgets/services.h"
 #include "platform/settings_store.h"
+#include "platform/timer.h"
+#include "platform/widgets/controls.h"
+#include "platform/widgets/services.h"
 #include "platform/winsock.h"
 
 #include <QByteArray>
