@@ -1,8 +1,4 @@
-// The runtime layer against real timers and sockets. ICMP cases that need a
-// controlled network (a socket kind the machine does not allow, a loopback
-// that does not answer, names that must not reach a name server) run in a
-// thread of their own inside a network namespace of its own, so nothing is
-// ever sent beyond this machine.
+// The runtime layer on real timers and sockets; ICMP cases run in namespaces of their own, unheard outside.
 
 #include "netns.h"
 #include "platform/event_gate.h"
@@ -12,10 +8,7 @@
 #include "platform/winsock.h"
 #include "testsupport.h"
 
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QTcpServer>
-#include <QThread>
 #include <QtTest>
 
 #include <linux/capability.h>
@@ -47,10 +40,8 @@ bool dropNetRawCapability() {
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-// Runs call in a thread of its own, in a namespace with only loopback up:
-// "datagram" lets every user open a datagram ICMP socket, "noraw" takes the
-// thread's right to a raw one, "mute" keeps loopback from answering echoes.
-// Gives why the namespace could not be prepared, or nothing.
+// Runs call in a thread and namespace of its own, loopback up; gives why that failed, or nothing. "datagram"
+// allows datagram ICMP sockets, "noraw" drops the right to a raw one, "mute" keeps loopback from answering.
 QString inOwnNamespace(const QStringList& options, const std::function<void()>& call) {
     QString failure;
     std::jthread([&] {
@@ -70,25 +61,30 @@ QString inOwnNamespace(const QStringList& options, const std::function<void()>& 
     return failure;
 }
 
-// Run from a thread inside a namespace of its own, `ip` changes that one.
-bool setLoopback(const QString& upOrDown) {
-    QProcess ip;
-    ip.start(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, upOrDown});
-    return ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
-}
+// A Winsock and a loopback server; connect() gives the peer accepted once the Winsock is connected.
+struct Loopback {
+    QTcpServer server;
+    EventGate gate;
+    Winsock winsock{gate};
+    QTcpSocket* connect() {
+        if (!server.listen(QHostAddress::LocalHost))
+            return nullptr;
+        winsock.setRemoteHost(u"127.0.0.1"_s);
+        winsock.setRemotePort(server.serverPort());
+        winsock.connectToHost();
+        if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
+            !QTest::qWaitFor([&] { return winsock.state() == Winsock::kStateConnected; }))
+            return nullptr;
+        return server.nextPendingConnection();
+    }
+};
 
-// A Winsock connected to a peer accepted on loopback.
-QTcpSocket* connectTo(QTcpServer& server, Winsock& winsock) {
-    if (!server.listen(QHostAddress::LocalHost))
-        return nullptr;
-    winsock.setRemoteHost(u"127.0.0.1"_s);
-    winsock.setRemotePort(server.serverPort());
-    winsock.connectToHost();
-    if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
-        !QTest::qWaitFor([&] { return winsock.state() == Winsock::kStateConnected; }))
-        return nullptr;
-    return server.nextPendingConnection();
-}
+struct CountingTimer {
+    EventGate gate;
+    Timer timer;
+    int ticks = 0;
+    explicit CountingTimer(int intervalMs) : timer(gate, intervalMs) { timer.onTick = [this] { ++ticks; }; }
+};
 
 } // namespace
 
@@ -96,281 +92,229 @@ class tst_Platform : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void gateQueuesEventsWhileHandlerRuns();
-    void zeroIntervalTimerNeverTicks();
-    void reapplyingIntervalKeepsCadence();
-    void ticksDueDuringHandlerAreDeliveredOnce();
-    void lateTickKeepsPhase();
-    void sendDataOnlyWhenConnected();
-    void readAheadIsBoundedWhileHandlerRuns();
-    void silentPeerEndsConnection();
-    void settingsStore();
-    void concurrentEchoesSeeOwnReplies();
-    void resolveInNamespace_data();
-    void resolveInNamespace();
-    void echoInNamespace_data();
-    void echoInNamespace();
-};
-
-// Events raised while a handler runs wait for it, in order; after shut-down none run.
-void tst_Platform::gateQueuesEventsWhileHandlerRuns() {
-    EventGate gate;
-    QStringList order;
-    gate.deliver([&] {
-        order << u"a-begin"_s;
-        gate.deliver([&] { order << u"b"_s; });
-        gate.deliver([&] { order << u"c"_s; });
-        order << u"a-end"_s;
-    });
-    QCOMPARE(order, (QStringList{u"a-begin"_s, u"a-end"_s, u"b"_s, u"c"_s}));
-    gate.shutDown();
-    gate.deliver([&] { order << u"late"_s; });
-    QCOMPARE(order.size(), 4);
-}
-
-// Unlike QTimer's, an interval of 0 never ticks; a positive one does, and 0 stops it again.
-void tst_Platform::zeroIntervalTimerNeverTicks() {
-    EventGate gate;
-    Timer timer(gate, 0);
-    int ticks = 0;
-    timer.onTick = [&] { ++ticks; };
-    timer.setEnabled(true);
-    QTest::qWait(150);
-    QCOMPARE(ticks, 0);
-    timer.setInterval(10);
-    QTRY_VERIFY(ticks > 0);
-    timer.setInterval(0);
-    const int before = ticks;
-    QTest::qWait(100);
-    QCOMPARE(ticks, before);
-}
-
-// Repeated sending re-applies the unchanged interval all the time: a restart
-// on each would never let the count run out.
-void tst_Platform::reapplyingIntervalKeepsCadence() {
-    EventGate gate;
-    Timer timer(gate, 100);
-    int ticks = 0;
-    timer.onTick = [&] { ++ticks; };
-    timer.setEnabled(true);
-    QTimer poke;
-    QObject::connect(&poke, &QTimer::timeout, &poke, [&] { timer.setInterval(100); });
-    poke.start(30);
-    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 5, 2000);
-}
-
-void tst_Platform::ticksDueDuringHandlerAreDeliveredOnce() {
-    EventGate gate;
-    Timer timer(gate, 10);
-    int ticks = 0;
-    timer.onTick = [&] { ++ticks; };
-    gate.deliver([&] {
-        timer.setEnabled(true);
-        // Like a modal box: the event loop runs, many ticks fall due.
-        QTest::qWait(200);
-        QCOMPARE(ticks, 0);
-    });
-    QCOMPARE(ticks, 1);
-}
-
-// A tick held up for more than two intervals must not shift every later
-// tick: they stay on the interval's grid, counted from when it was armed.
-// Shifted, they would sit half an interval off it; a busy machine delays
-// each tick a little, far less than that.
-void tst_Platform::lateTickKeepsPhase() {
-    constexpr int kInterval = 100;
-    EventGate gate;
-    Timer timer(gate, kInterval);
-    QElapsedTimer clock;
-    QList<qint64> ticks;
-    timer.onTick = [&] {
-        ticks.append(clock.elapsed());
-        if (ticks.size() == 1)
-            QThread::msleep(2 * kInterval + kInterval / 2);
-    };
-    clock.start();
-    timer.setEnabled(true);
-    QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 8, 5000);
-    timer.setEnabled(false);
-    QList<qint64> offsets;
-    for (qsizetype i = 3; i < ticks.size(); ++i)
-        offsets.append(ticks[i] % kInterval);
-    std::sort(offsets.begin(), offsets.end());
-    const qint64 median = offsets[offsets.size() / 2];
-    QVERIFY2(median < kInterval / 4, qPrintable(u"median offset %1 ms"_s.arg(median)));
-}
-
-// A frame goes out only on a connected socket that still takes data; a
-// refusal says why.
-void tst_Platform::sendDataOnlyWhenConnected() {
-    QTcpServer server;
-    EventGate gate;
-    Winsock winsock(gate);
-    QVERIFY(!winsock.sendData("R"));
-    QCOMPARE(winsock.errorString(), u"Socket is not connected"_s);
-    QTcpSocket* peer = connectTo(server, winsock);
-    QVERIFY(peer != nullptr);
-    QVERIFY(!winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
-    QVERIFY2(winsock.errorString().contains(u"not taking data"_s), qPrintable(winsock.errorString()));
-    QVERIFY2(winsock.sendData("R"), qPrintable(winsock.errorString()));
-    QTRY_COMPARE(peer->bytesAvailable(), 1);
-    QCOMPARE(peer->readAll(), QByteArray("R"));
-}
-
-// While a handler runs (one that waits for a box's OK, say), a flooding
-// peer is held back by TCP instead of filling memory; afterwards it all comes.
-void tst_Platform::readAheadIsBoundedWhileHandlerRuns() {
-    // Well beyond what the system's loopback buffers hold.
-    constexpr qint64 kFlood = 32 << 20;
-    QTcpServer server;
-    EventGate gate;
-    Winsock winsock(gate);
-    qint64 delivered = 0;
-    winsock.onDataArrival = [&delivered](const QByteArray& bytes) { delivered += bytes.size(); };
-    QTcpSocket* peer = connectTo(server, winsock);
-    QVERIFY(peer != nullptr);
-    gate.deliver([&] {
-        peer->write(QByteArray(kFlood, 'F'));
-        QTest::qWait(1000);
-        QCOMPARE(delivered, 0);
-        QVERIFY2(peer->bytesToWrite() > kFlood / 2, qPrintable(QString::number(peer->bytesToWrite())));
-    });
-    QTRY_COMPARE_WITH_TIMEOUT(delivered, kFlood, 10000);
-}
-
-// A peer that drops off the network (here: the namespace's loopback taken
-// down) with data unacknowledged ends the connection, as a close, within
-// about kPeerSilenceLimitMs instead of the system's quarter of an hour.
-void tst_Platform::silentPeerEndsConnection() {
-    constexpr int kNoticeWithinMs = Winsock::kPeerSilenceLimitMs + 15000;
-    const testsupport::SilentLoopbackNamespace own;
-    if (!own.failure().empty())
-        QSKIP(own.failure().c_str());
-    QTcpServer server;
-    EventGate gate;
-    Winsock winsock(gate);
-    bool closed = false;
-    winsock.onClose = [&closed] { closed = true; };
-    QVERIFY(connectTo(server, winsock) != nullptr);
-    QVERIFY(setLoopback(u"down"_s));
-    QVERIFY(winsock.sendData("R"));
-    QTRY_VERIFY_WITH_TIMEOUT(closed, kNoticeWithinMs);
-}
-
-// A store that cannot be read gives fallbacks and refuses saves, leaving the
-// user's file as it is; a readable one keeps what is saved.
-void tst_Platform::settingsStore() {
-    IniSettingsStore store;
-    QVERIFY2(store.save(u"GoodApp"_s, u"S"_s, u"K"_s, u"v1"_s), qPrintable(store.errorString()));
-    QVERIFY(store.isReadable(u"GoodApp"_s));
-    QCOMPARE(store.read(u"GoodApp"_s, u"S"_s, u"K"_s, u"fallback"_s), u"v1"_s);
-    QCOMPARE(store.read(u"GoodApp"_s, u"S"_s, u"L"_s, u"fallback"_s), u"fallback"_s);
-
-    QFile damaged(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/DamagedApp.ini"_s);
-    const QByteArray content("[S\nK = v0\n");
-    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(content) == content.size());
-    damaged.close();
-    QCOMPARE(store.read(u"DamagedApp"_s, u"S"_s, u"K"_s, u"fallback"_s), u"fallback"_s);
-    QVERIFY(!store.isReadable(u"DamagedApp"_s));
-    QCOMPARE(store.errorString(), u"unreadable settings file "_s + damaged.fileName());
-    QVERIFY(!store.save(u"DamagedApp"_s, u"S"_s, u"K"_s, u"v1"_s));
-    QCOMPARE(store.errorString(), u"unreadable settings file "_s + damaged.fileName() + u", left as it is"_s);
-    QVERIFY(damaged.open(QIODevice::ReadOnly));
-    QCOMPARE(damaged.readAll(), content);
-}
-
-// On a raw socket each thread sees the other's replies too; every echo must
-// still return its own. A loopback echo takes microseconds, so only many of
-// them make a stray reply land between opening and sending. A thread held up
-// on a loaded machine may find its queue overrun by the other's packets and
-// its reply dropped: silence is no fault here, a reply from elsewhere is.
-void tst_Platform::concurrentEchoesSeeOwnReplies() {
-    constexpr std::array<Ipv4, 2> kDestinations{kLoopback, 0x7F000002};
-    constexpr int kEchoes = 1000;
-    const auto service = makeSystemIcmpService();
-    std::array<QList<EchoOutcome>, 2> outcomes;
-    const auto echoes = [&](std::size_t t) {
-        for (int i = 0; i < kEchoes; ++i)
-            outcomes[t].append(service->echo(kDestinations[t], 255, 2700));
-    };
-    std::jthread other(echoes, 1);
-    echoes(0);
-    other.join();
-    for (std::size_t t = 0; t < outcomes.size(); ++t) {
-        int replies = 0;
-        for (const EchoOutcome& outcome : outcomes[t]) {
-            if (outcome.kind == EchoOutcome::Kind::NotAvailable)
-                QSKIP(qPrintable(u"no ICMP socket for this user: "_s + outcome.reason));
-            if (outcome.kind == EchoOutcome::Kind::Reply) {
-                ++replies;
-                QCOMPARE(outcome.reply.from, kDestinations[t]);
-            }
-        }
-        QVERIFY2(replies > kEchoes / 2, qPrintable(QString::number(replies)));
+    // Events raised while a handler runs wait for it, in order; after shut-down none run.
+    void gateQueuesEventsWhileHandlerRuns() {
+        EventGate gate;
+        QStringList order;
+        gate.deliver([&] {
+            order << u"a-begin"_s;
+            gate.deliver([&] { order << u"b"_s; });
+            gate.deliver([&] { order << u"c"_s; });
+            order << u"a-end"_s;
+        });
+        QCOMPARE(order, (QStringList{u"a-begin"_s, u"a-end"_s, u"b"_s, u"c"_s}));
+        gate.shutDown();
+        gate.deliver([&] { order << u"late"_s; });
+        QCOMPARE(order.size(), 4);
     }
-}
-
-// A lookup that falls through to a name server cannot leave the namespace.
-void tst_Platform::resolveInNamespace_data() {
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<qint64>("address"); // -1: none
-    QTest::newRow("localhost") << "localhost"_ba << qint64{kLoopback};
-    QTest::newRow("10.1.2.3") << "10.1.2.3"_ba << qint64{0x0A010203};
-    QTest::newRow("no-such-host.invalid") << "no-such-host.invalid"_ba << qint64{-1};
-}
-
-void tst_Platform::resolveInNamespace() {
-    QFETCH(QByteArray, name);
-    QFETCH(qint64, address);
-    std::optional<Ipv4> resolved;
-    const QString failure =
-        inOwnNamespace({}, [&] { resolved = makeSystemIcmpService()->resolveFirstIpv4(name); });
-    if (!failure.isEmpty())
-        QSKIP(qPrintable(failure));
-    QCOMPARE(resolved ? qint64{*resolved} : -1, address);
-}
-
-// The system chooses which ICMP socket may be had; a reply comes with a time
-// to live, and silence lasts the time-out.
-void tst_Platform::echoInNamespace_data() {
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("127.0.0.1, raw socket") << QStringList() << Kind::Reply << QString();
-    QTest::newRow("silent 127.0.0.1, raw socket") << QStringList{u"mute"_s} << Kind::NoAnswer << QString();
-    QTest::newRow("127.0.0.1, datagram socket")
-        << QStringList{u"datagram"_s, u"noraw"_s} << Kind::Reply << QString();
-    QTest::newRow("silent 127.0.0.1, datagram socket")
-        << QStringList{u"mute"_s, u"datagram"_s, u"noraw"_s} << Kind::NoAnswer << QString();
-    QTest::newRow("neither socket allowed")
-        << QStringList{u"noraw"_s} << Kind::NotAvailable << u"Operation not permitted"_s;
-}
-
-void tst_Platform::echoInNamespace() {
-    QFETCH(QStringList, options);
-    QFETCH(Kind, kind);
-    QFETCH(QString, reason);
-    EchoOutcome outcome;
-    QElapsedTimer clock;
-    const QString failure = inOwnNamespace(options, [&] {
+    // Unlike QTimer's, an interval of 0 never ticks; a positive one does, and 0 stops it again.
+    void zeroIntervalTimerNeverTicks() {
+        CountingTimer counting(0);
+        counting.timer.setEnabled(true);
+        QTest::qWait(150);
+        QCOMPARE(counting.ticks, 0);
+        counting.timer.setInterval(10);
+        QTRY_VERIFY(counting.ticks > 0);
+        counting.timer.setInterval(0);
+        const int before = counting.ticks;
+        QTest::qWait(100);
+        QCOMPARE(counting.ticks, before);
+    }
+    // Repeated sending re-applies the unchanged interval all the time: a restart would starve the count.
+    void reapplyingIntervalKeepsCadence() {
+        CountingTimer counting(100);
+        counting.timer.setEnabled(true);
+        QTimer poke;
+        QObject::connect(&poke, &QTimer::timeout, &poke, [&] { counting.timer.setInterval(100); });
+        poke.start(30);
+        QTRY_VERIFY_WITH_TIMEOUT(counting.ticks >= 5, 2000);
+    }
+    void ticksDueDuringHandlerAreDeliveredOnce() {
+        CountingTimer counting(10);
+        counting.gate.deliver([&] {
+            counting.timer.setEnabled(true);
+            // Like a modal box: the event loop runs, many ticks fall due.
+            QTest::qWait(200);
+            QCOMPARE(counting.ticks, 0);
+        });
+        QCOMPARE(counting.ticks, 1);
+    }
+    // A tick held up for over two intervals leaves later ticks on the grid counted from arming; shifted,
+    // they would sit half an interval off it, far more than a busy machine delays each one.
+    void lateTickKeepsPhase() {
+        constexpr int kInterval = 100;
+        EventGate gate;
+        Timer timer(gate, kInterval);
+        QElapsedTimer clock;
+        QList<qint64> ticks;
+        timer.onTick = [&] {
+            ticks.append(clock.elapsed());
+            if (ticks.size() == 1)
+                QThread::msleep(2 * kInterval + kInterval / 2);
+        };
         clock.start();
-        outcome = makeSystemIcmpService()->echo(kLoopback, 255, kNamespaceTimeoutMs);
-    });
-    const qint64 elapsedMs = clock.elapsed();
-    if (failure.startsWith(u"no network namespace"_s))
-        QSKIP(qPrintable(failure));
-    QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    QCOMPARE(outcome.kind, kind);
-    QCOMPARE(outcome.reason, reason);
-    if (kind == Kind::Reply) {
-        QCOMPARE(outcome.reply.from, kLoopback);
-        QCOMPARE(outcome.reply.dataSize, 0);
-        QVERIFY2(outcome.reply.ttl > 0, "time to live");
+        timer.setEnabled(true);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 8, 5000);
+        timer.setEnabled(false);
+        QList<qint64> offsets;
+        for (qsizetype i = 3; i < ticks.size(); ++i)
+            offsets.append(ticks[i] % kInterval);
+        std::sort(offsets.begin(), offsets.end());
+        const qint64 median = offsets[offsets.size() / 2];
+        QVERIFY2(median < kInterval / 4, qPrintable(u"median offset %1 ms"_s.arg(median)));
     }
-    if (kind == Kind::NoAnswer)
-        QVERIFY2(elapsedMs >= kNamespaceTimeoutMs && elapsedMs < kNamespaceTimeoutMs + kGenerousSlackMs,
-                 qPrintable(QString::number(elapsedMs)));
-}
+    // A frame goes out only on a connected socket that still takes data; a refusal says why.
+    void sendDataOnlyWhenConnected() {
+        Loopback link;
+        QVERIFY(!link.winsock.sendData("R"));
+        QCOMPARE(link.winsock.errorString(), u"Socket is not connected"_s);
+        QTcpSocket* peer = link.connect();
+        QVERIFY(peer != nullptr);
+        QVERIFY(!link.winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
+        QVERIFY2(link.winsock.errorString().contains(u"not taking data"_s),
+                 qPrintable(link.winsock.errorString()));
+        QVERIFY2(link.winsock.sendData("R"), qPrintable(link.winsock.errorString()));
+        QTRY_COMPARE(peer->bytesAvailable(), 1);
+        QCOMPARE(peer->readAll(), QByteArray("R"));
+    }
+    // While a handler runs (one that waits for a box's OK, say), a flooding peer is held back by TCP
+    // instead of filling memory; afterwards it all comes.
+    void readAheadIsBoundedWhileHandlerRuns() {
+        constexpr qint64 kFlood = 32 << 20; // well beyond what the system's loopback buffers hold
+        Loopback link;
+        qint64 delivered = 0;
+        link.winsock.onDataArrival = [&delivered](const QByteArray& bytes) { delivered += bytes.size(); };
+        QTcpSocket* peer = link.connect();
+        QVERIFY(peer != nullptr);
+        link.gate.deliver([&] {
+            peer->write(QByteArray(kFlood, 'F'));
+            QTest::qWait(1000);
+            QCOMPARE(delivered, 0);
+            QVERIFY2(peer->bytesToWrite() > kFlood / 2, qPrintable(QString::number(peer->bytesToWrite())));
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(delivered, kFlood, 10000);
+    }
+    // A peer gone off the network with data unacknowledged ends the connection, as a close, within
+    // about kPeerSilenceLimitMs instead of the system's quarter of an hour.
+    void silentPeerEndsConnection() {
+        const testsupport::SilentLoopbackNamespace own;
+        if (!own.failure().empty())
+            QSKIP(own.failure().c_str());
+        Loopback link;
+        bool closed = false;
+        link.winsock.onClose = [&closed] { closed = true; };
+        QVERIFY(link.connect() != nullptr);
+        // `ip` started from this thread takes down the namespace's loopback, the peer's only way here.
+        QCOMPARE(QProcess::execute(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, u"down"_s}), 0);
+        QVERIFY(link.winsock.sendData("R"));
+        QTRY_VERIFY_WITH_TIMEOUT(closed, Winsock::kPeerSilenceLimitMs + 15000);
+    }
+    // A store that cannot be read gives fallbacks and refuses saves, leaving the user's file as it is.
+    void settingsStore() {
+        IniSettingsStore store;
+        QVERIFY2(store.save(u"GoodApp"_s, u"S"_s, u"K"_s, u"v1"_s), qPrintable(store.errorString()));
+        QVERIFY(store.isReadable(u"GoodApp"_s));
+        QCOMPARE(store.read(u"GoodApp"_s, u"S"_s, u"K"_s, u"fallback"_s), u"v1"_s);
+        QCOMPARE(store.read(u"GoodApp"_s, u"S"_s, u"L"_s, u"fallback"_s), u"fallback"_s);
+        QFile damaged(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/DamagedApp.ini"_s);
+        const QByteArray content("[S\nK = v0\n");
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(content) == content.size());
+        damaged.close();
+        QCOMPARE(store.read(u"DamagedApp"_s, u"S"_s, u"K"_s, u"fallback"_s), u"fallback"_s);
+        QVERIFY(!store.isReadable(u"DamagedApp"_s));
+        const QString unreadable = u"unreadable settings file "_s + damaged.fileName();
+        QCOMPARE(store.errorString(), unreadable);
+        QVERIFY(!store.save(u"DamagedApp"_s, u"S"_s, u"K"_s, u"v1"_s));
+        QCOMPARE(store.errorString(), unreadable + u", left as it is"_s);
+        QVERIFY(damaged.open(QIODevice::ReadOnly));
+        QCOMPARE(damaged.readAll(), content);
+    }
+    // A raw socket sees the other thread's replies too, and only many loopback echoes make a stray one
+    // land between opening and sending. A held-up thread may lose its reply: silence is no fault here.
+    void concurrentEchoesSeeOwnReplies() {
+        constexpr std::array<Ipv4, 2> kDestinations{kLoopback, 0x7F000002};
+        constexpr int kEchoes = 1000;
+        const auto service = makeSystemIcmpService();
+        std::array<QList<EchoOutcome>, 2> outcomes;
+        const auto echoes = [&](std::size_t t) {
+            for (int i = 0; i < kEchoes; ++i)
+                outcomes[t].append(service->echo(kDestinations[t], 255, 2700));
+        };
+        std::jthread other(echoes, 1);
+        echoes(0);
+        other.join();
+        for (std::size_t t = 0; t < outcomes.size(); ++t) {
+            int replies = 0;
+            for (const EchoOutcome& outcome : outcomes[t]) {
+                if (outcome.kind == EchoOutcome::Kind::NotAvailable)
+                    QSKIP(qPrintable(u"no ICMP socket for this user: "_s + outcome.reason));
+                if (outcome.kind == EchoOutcome::Kind::Reply) {
+                    ++replies;
+                    QCOMPARE(outcome.reply.from, kDestinations[t]);
+                }
+            }
+            QVERIFY2(replies > kEchoes / 2, qPrintable(QString::number(replies)));
+        }
+    }
+    // A lookup that falls through to a name server cannot leave the namespace.
+    void resolveInNamespace_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<qint64>("address"); // -1: none
+        QTest::newRow("localhost") << "localhost"_ba << qint64{kLoopback};
+        QTest::newRow("10.1.2.3") << "10.1.2.3"_ba << qint64{0x0A010203};
+        QTest::newRow("no-such-host.invalid") << "no-such-host.invalid"_ba << qint64{-1};
+    }
+    void resolveInNamespace() {
+        QFETCH(QByteArray, name);
+        QFETCH(qint64, address);
+        std::optional<Ipv4> resolved;
+        const QString failure =
+            inOwnNamespace({}, [&] { resolved = makeSystemIcmpService()->resolveFirstIpv4(name); });
+        if (!failure.isEmpty())
+            QSKIP(qPrintable(failure));
+        QCOMPARE(resolved ? qint64{*resolved} : -1, address);
+    }
+    // The system chooses which ICMP socket may be had; a reply has a time to live, silence the time-out.
+    void echoInNamespace_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("reason");
+        const QStringList datagram{u"datagram"_s, u"noraw"_s};
+        QTest::newRow("127.0.0.1, raw socket") << QStringList() << Kind::Reply << QString();
+        QTest::newRow("silent 127.0.0.1, raw socket")
+            << QStringList{u"mute"_s} << Kind::NoAnswer << QString();
+        QTest::newRow("127.0.0.1, datagram socket") << datagram << Kind::Reply << QString();
+        QTest::newRow("silent 127.0.0.1, datagram socket")
+            << datagram + QStringList{u"mute"_s} << Kind::NoAnswer << QString();
+        QTest::newRow("neither socket allowed")
+            << QStringList{u"noraw"_s} << Kind::NotAvailable << u"Operation not permitted"_s;
+    }
+    void echoInNamespace() {
+        QFETCH(QStringList, options);
+        QFETCH(Kind, kind);
+        QFETCH(QString, reason);
+        EchoOutcome outcome;
+        QElapsedTimer clock;
+        const QString failure = inOwnNamespace(options, [&] {
+            clock.start();
+            outcome = makeSystemIcmpService()->echo(kLoopback, 255, kNamespaceTimeoutMs);
+        });
+        const qint64 elapsedMs = clock.elapsed();
+        if (failure.startsWith(u"no network namespace"_s))
+            QSKIP(qPrintable(failure));
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(outcome.kind, kind);
+        QCOMPARE(outcome.reason, reason);
+        if (kind == Kind::Reply) {
+            QCOMPARE(outcome.reply.from, kLoopback);
+            QCOMPARE(outcome.reply.dataSize, 0);
+            QVERIFY2(outcome.reply.ttl > 0, "time to live");
+        }
+        if (kind == Kind::NoAnswer)
+            QVERIFY2(elapsedMs >= kNamespaceTimeoutMs && elapsedMs < kNamespaceTimeoutMs + kGenerousSlackMs,
+                     qPrintable(QString::number(elapsedMs)));
+    }
+};
 
 LUMORA_TEST_MAIN_CORE(tst_Platform)
 #include "tst_platform.moc"

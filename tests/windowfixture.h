@@ -43,8 +43,7 @@ public:
 };
 
 struct ShownBox {
-    QString title;
-    QString text;
+    QString title, text;
 };
 
 class FakeDialogs final : public lumora::platform::widgets::Dialogs {
@@ -76,12 +75,10 @@ public:
     std::function<std::optional<lumora::platform::Ipv4>(const QByteArray&)> resolve = [](const QByteArray&) {
         return std::optional<lumora::platform::Ipv4>(0x7F000001);
     };
-    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply =
-        [](lumora::platform::Ipv4 to) {
-            return lumora::platform::EchoOutcome{.kind = lumora::platform::EchoOutcome::Kind::Reply,
-                                                 .reply = {.from = to, .ttl = 64},
-                                                 .reason = {}};
-        };
+    std::function<lumora::platform::EchoOutcome(lumora::platform::Ipv4)> reply = [](auto to) {
+        return lumora::platform::EchoOutcome{.kind = lumora::platform::EchoOutcome::Kind::Reply,
+                                             .reply = {.from = to, .ttl = 64}, .reason = {}};
+    };
     std::atomic<int> echoes = 0;
     std::optional<lumora::platform::Ipv4> resolveFirstIpv4(const QByteArray& host) override {
         ++inFlight_;
@@ -94,8 +91,7 @@ public:
         ++echoes;
         return reply(to);
     }
-    // Ping ticks run on threads nobody waits for; one still inside a fake
-    // would otherwise outlive it and the test's locals it calls.
+    // Ping ticks run on threads nobody waits for: one still inside would outlive the fake and its locals.
     ~FakeIcmp() override {
         while (inFlight_ > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -125,14 +121,10 @@ struct Harness {
     std::unique_ptr<lumora::app::frmSim_7150R> window;
 
     lumora::app::Services services(StandIns standIns = {}) {
-        return {.clock = standIns.clock != nullptr ? *standIns.clock : clock,
-                .beeper = beeper,
-                .dialogs = standIns.dialogs != nullptr ? *standIns.dialogs : dialogs,
-                .shell = shell,
-                .settings = settings,
-                .icmp = standIns.icmp != nullptr ? *standIns.icmp : icmp,
-                .programDir = programDir.path(),
-                .endProgram = [this] { ++endRequests; }};
+        return {.clock = standIns.clock != nullptr ? *standIns.clock : clock, .beeper = beeper,
+                .dialogs = standIns.dialogs != nullptr ? *standIns.dialogs : dialogs, .shell = shell,
+                .settings = settings, .icmp = standIns.icmp != nullptr ? *standIns.icmp : icmp,
+                .programDir = programDir.path(), .endProgram = [this] { ++endRequests; }};
     }
     lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window); }
 
@@ -148,9 +140,8 @@ struct Harness {
         return *window;
     }
 
-    // A line of the wrong form fails the running test as it is added: every
-    // wait on the log (QTRY_*, waitFor) ends then, instead of waiting its
-    // whole time for a line that can no longer match.
+    // A line of the wrong form fails the running test as it is added, so every wait on the log
+    // (QTRY_*, waitFor) ends then instead of waiting its whole time for a line that can no longer match.
     static bool wellFormed(const QString& line) {
         static const QRegularExpression stamp(
             QStringLiteral(R"(^\[([01]\d|2[0-3]):[0-5]\d:[0-5]\d\.\d{3}\] )"));
@@ -162,10 +153,9 @@ struct Harness {
         return !stampedEvent.match(line).hasMatch();
     }
     static void checkForm(const QString& line) {
-        if (wellFormed(line) || !QTest::runningTest() || QTest::currentTestFailed())
-            return;
-        QTest::qFail(qPrintable(QStringLiteral("log line of the wrong form: \"%1\"").arg(line)), __FILE__,
-                     __LINE__);
+        if (!wellFormed(line) && QTest::runningTest() && !QTest::currentTestFailed())
+            QTest::qFail(qPrintable(QStringLiteral("log line of the wrong form: \"%1\"").arg(line)),
+                         __FILE__, __LINE__);
     }
     // Waits until done() or the running test has failed; true for done().
     static bool waitFor(const std::function<bool()>& done, int timeoutMs) {
@@ -174,10 +164,9 @@ struct Harness {
     }
 
     template <typename W> W* find(const QString& name) const {
-        W* w = window->findChild<W*>(name);
-        if (w == nullptr)
-            qFatal("no control %s", qPrintable(name));
-        return w;
+        if (W* w = window->findChild<W*>(name))
+            return w;
+        qFatal("no control %s", qPrintable(name));
     }
     template <typename W> W* find(const char* array, int index) const {
         return find<W>(lumora::app::indexedName(array, index));
