@@ -8,7 +8,6 @@
 
 #include "bench_support.h"
 #include "log/time_stamp.h"
-#include "protocol/hex_text.h"
 #include "protocol/status_reply.h"
 
 #include <QApplication>
@@ -54,10 +53,26 @@ testsupport::Harness& window() {
     return *gWindow;
 }
 
+// The floor is hex text written the plain way, a character at a time. It is
+// kept here rather than taken from the client, so that it stays put when the
+// client's own hex writer (which the decode also uses) gets faster.
+QString plainHexText(const QByteArray& bytes) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    QString text;
+    text.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text.append(QLatin1Char(kDigits[byte >> 4]));
+        text.append(QLatin1Char(kDigits[byte & 0x0F]));
+        text.append(QLatin1Char(' '));
+    }
+    return text;
+}
+
 void BM_ReplyHexFloor(benchmark::State& state) {
     const QByteArray reply = sampleReply();
     for (auto _ : state)
-        benchmark::DoNotOptimize(lumora::protocol::hexText(reply));
+        benchmark::DoNotOptimize(plainHexText(reply));
 }
 
 void BM_ReplyDecode(benchmark::State& state) {
