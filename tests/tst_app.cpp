@@ -1,5 +1,4 @@
-// The window as a user meets it, driven through its controls against fakes,
-// loopback peers and the bundled emulator; what no control reaches goes through WindowProbe.
+// The window as a user meets it; what no control reaches goes through WindowProbe.
 
 #include "loopbackpeer.h"
 #include "netns.h"
@@ -119,8 +118,7 @@ void chooseRepeat(Harness& h, const QString& interval) {
     Harness::type(h.cboTime()->lineEdit(), interval);
 }
 
-// How many of the two mode options and the interval box can be used: 0 when
-// locked; when free 3, or 2 in one-time mode, whose interval box is greyed.
+// Usable mode controls: 0 when locked; when free 3, or 2 in one-time mode (interval greyed).
 int modeControlsEnabled(const Harness& h) {
     return int(h.find<QWidget>("optInterval", 0)->isEnabled()) +
            int(h.find<QWidget>("optInterval", 1)->isEnabled()) + int(h.cboTime()->isEnabled());
@@ -182,9 +180,7 @@ bool pick(QComboBox* combo, int row) {
     return !list->isVisible();
 }
 
-// Every control a screen reader or an automation tool reaches by this name,
-// searched as such a tool does: through the accessibility tree, not the
-// widgets. Labels share their text with the field they label and are left out.
+// Controls found by name as a screen reader does, through the accessibility tree; labels left out.
 void collect(QAccessibleInterface* node, const QString& name, QList<QObject*>& found) {
     if (node == nullptr)
         return;
@@ -213,8 +209,7 @@ private Q_SLOTS:
 
     // --- Start-up, settings and where the log goes
 
-    // A first start: the defaults, a Log folder, every control in its design
-    // state, a window the desktop finds the entry of, and stamps in UTC.
+    // Defaults, a Log folder, design state, the desktop entry and stamps in UTC.
     void firstStartShowsDesignState() {
         Harness h;
         QVERIFY(!QFileInfo::exists(h.programDir.filePath(u"Log"_s)));
@@ -256,9 +251,7 @@ private Q_SLOTS:
         QCOMPARE(window.GetTimeStamp(), u"[23:30:00.250]"_s);
     }
 
-    // Controls lie inside their containers, siblings do not overlap, captions are not
-    // clipped (checked in device-independent pixels, which Qt scales at every desktop
-    // scale); focus follows the inventory; a screen reader finds each control by its name.
+    // Layout fits and does not clip at any scale; focus follows the inventory; names reach readers.
     void windowIsUsable() {
         Harness h;
         h.start();
@@ -349,8 +342,7 @@ private Q_SLOTS:
             << QByteArray("[Simulator_6180\nADDRESS = 127.0.0.1\nPORT = 4001\n");
     }
 
-    // Start-up goes on with the defaults and says so once, a plain file where the Log
-    // folder goes included; typing writes nothing over what could not be read.
+    // Start-up goes on with defaults and says so once; typing writes nothing over the unreadable file.
     void unreadableSettingsAreLeftAsTheyAre() {
         QFETCH(QByteArray, content);
         const QString path = settingsPath();
@@ -397,8 +389,7 @@ private Q_SLOTS:
                  installed ? clientDataFolder() : programDir);
     }
 
-    // Installed under another prefix, known by the desktop entry beside the programs:
-    // the log goes into the user's data folder, made at start.
+    // Installed under another prefix (desktop entry beside it): the log goes to the data folder.
     void installedProgramLogsIntoDataFolder() {
         QTemporaryDir prefix;
         const QString bin = prefix.filePath(u"bin"_s);
@@ -426,8 +417,7 @@ private Q_SLOTS:
         QTest::newRow("full list") << 1001;
     }
 
-    // A burst is painted in a handful of frames, not once per line, its last line
-    // included, in view, up to the list's cap. List Clear empties it.
+    // A burst is painted in a handful of frames, its last line in view, up to the list's cap.
     void burstOfLinesIsPaintedOnceAFrame() {
         QFETCH(int, before);
         Harness h;
@@ -475,8 +465,7 @@ private Q_SLOTS:
         QTest::newRow("address 15") << u"txtDestIP"_s << QString() << QString(16, u'1') << QString(15, u'1')
                                     << 0;
         QTest::newRow("port 5") << u"txtDestPort"_s << QString() << u"123456"_s << u"12345"_s << 0;
-        // The typing limits do not apply to what the store holds: a longer
-        // stored text stays whole, and typing cannot lengthen it.
+        // Typing limits do not bind the store: a longer stored text stays whole, typing can't lengthen it.
         QTest::newRow("stored address longer") << u"txtDestIP"_s << name << u"1"_s << name << 0;
         QTest::newRow("stored address, one off, one typed")
             << u"txtDestIP"_s << name << u"\b1"_s << name.chopped(1) << 0;
@@ -486,9 +475,7 @@ private Q_SLOTS:
             << u"cboTime"_s << longest << QString() << longest << 0;
     }
 
-    // Start-up shows the stored text and does not write the file, hand-made
-    // spacing included. Keys go where a keyboard's go: to the focus widget
-    // after a click on the field. Refused characters beep, and so does Return.
+    // Start-up writes nothing; keys go to the focus widget; refused characters and Return beep.
     void fieldsTakeWhatTheyMay() {
         QFETCH(QString, field);
         QFETCH(QString, stored);
@@ -659,8 +646,7 @@ private Q_SLOTS:
         QCOMPARE(h.peer.received, frame);
     }
 
-    // A send refused although connected (unsent backlog at its bound): the failure
-    // line alone, no SEND line, no reconnect, no request awaited.
+    // A send refused at the backlog bound: the failure line alone, no reconnect, no request awaited.
     void sendRefusedWhileConnected() {
         Linked h;
         QVERIFY(h.connect());
@@ -689,8 +675,7 @@ private Q_SLOTS:
         row("counter 01 00 00 00", {reply({{12, "01000000"}})}, "txtCounter", 0, "1");
         row("time gap D2 04 00 00", {reply({{60, "D2040000"}})}, "txtTimegap", 0, "1.23");
         row("time gap 12 10 27 00 00", {reply({{104, "10270000"}})}, "txtTimegap", 11, "10.00");
-        // What each byte means is the decoder's; here, where it goes. A byte a
-        // box refuses leaves it as it was and raises one box.
+        // Here only where each byte goes; a byte a box refuses leaves it as it was and raises one box.
         row("input 02", {reply({{0, "01"}}), reply({{0, "02"}})}, "chkDIValue", 0, "2");
         row("input 05", {reply({{0, "01"}}), reply({{0, "05"}})}, "chkDIValue", 0, "1", 1);
         row("input 10", {reply({{0, "02"}}), reply({{0, "10"}})}, "chkDIValue", 0, "2", 1);
@@ -820,9 +805,7 @@ private Q_SLOTS:
         boolRows("boxOfWebLink", "box of the refused byte", "box of the web link, flood under way");
     }
 
-    // A unit that sends a refused byte and then floods: while a box waits for
-    // OK nothing is taken in (that the socket then holds a bounded amount:
-    // tst_platform), and afterwards the flood still comes.
+    // While a box waits for OK nothing is taken in (bounded socket: tst_platform); then the flood goes on.
     void floodWhileBoxIsUpIsHeldBack() {
         QFETCH(bool, boxOfWebLink);
         constexpr qint64 kAfterBoxBytes = 16 << 20;
@@ -896,8 +879,7 @@ private Q_SLOTS:
         QCOMPARE(sent(h), lines);
     }
 
-    // A tick sends no status request while one waits; any bytes end the wait. When the
-    // answer and the next tick came due together, the answer is taken first.
+    // Any bytes end a status request's wait; an answer due with the next tick is taken first.
     void statusRequestWaitsForAnyData() {
         constexpr int kIntervalMs = 1000;
         Linked h;
@@ -928,8 +910,7 @@ private Q_SLOTS:
         QTest::newRow("repeating, peer closed") << true << true << true;
     }
 
-    // An empty interval arms the timer, which then never ticks: a repeat
-    // sends once and stays in Repeating until End.
+    // An empty interval arms a timer that never ticks: a repeat sends once and stays until End.
     void endInEachState() {
         QFETCH(bool, repeat);
         QFETCH(bool, send);
@@ -979,9 +960,7 @@ private Q_SLOTS:
         boolRows("byPeer", "Disconnect clicked", "peer closes");
     }
 
-    // A close logs one line and re-enables Connect alone. A request the unit
-    // never answered must not hold the repetition once the connection it went
-    // out on is gone: the ticks go on failing and reconnecting.
+    // A request never answered must not hold the repetition once its connection is gone.
     void closeWithRequestOutstandingStillReconnects() {
         QFETCH(bool, byPeer);
         constexpr int kFailedTicks = 3;
@@ -1005,8 +984,7 @@ private Q_SLOTS:
         QVERIFY(h.peer.listen(port));
         QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("RR"), kWaitMs);
         h.click("cmdEnd");
-        // Per tick a failure and a reconnect line (a refused attempt may come between);
-        // the program's own close raises no close event later on.
+        // Per tick a failure and a reconnect line; the program's own close raises no close event later.
         const qsizetype closed = watch.events.indexOf(kClosed);
         const qsizetype connected = watch.events.indexOf(kConnected, closed);
         QVERIFY(closed >= 0 && connected > closed);
@@ -1015,14 +993,12 @@ private Q_SLOTS:
         QVERIFY(between.size() >= 2 * kFailedTicks);
         for (qsizetype i = 0; i < between.size(); ++i)
             QCOMPARE(between[i], i % 2 == 0 ? kSendFail : kReconnecting);
-        // The connect event enables Send although repeating; the next tick
-        // that sends disables it again.
+        // The connect event enables Send although repeating; the next sending tick disables it.
         QCOMPARE(watch.events.mid(connected, 2), (QStringList{kConnected, kSend + u"52 "_s}));
         QCOMPARE(watch.sendEnabled.mid(connected, 2), (QList<bool>{true, false}));
     }
 
-    // A Send click in the middle of an interval re-applies the same interval;
-    // the next tick still comes when it was due, not a whole interval after.
+    // A Send click mid-interval re-applies it; the next tick still comes when it was due.
     void sendWhileRepeatingKeepsCount() {
         constexpr int kIntervalMs = 2000;
         Linked h;
@@ -1051,9 +1027,7 @@ private Q_SLOTS:
         boolRows("closeWindow", "End clicked while a box is up", "window closed while a box is up");
     }
 
-    // A unit that answers every request at 1 ms with a byte the input
-    // refuses: the system's own box comes up for each reply, and while one
-    // is up the user can still reach End, or close the window.
+    // A refused byte in every reply at 1 ms: while a system box is up, End and closing still work.
     void refusedByteInEveryReplyLetsUserOut() {
         QFETCH(bool, closeWindow);
         constexpr int kBoxesBeforeUserActs = 3;
@@ -1101,8 +1075,7 @@ private Q_SLOTS:
         h.click("cmdSend");
         QTRY_VERIFY_WITH_TIMEOUT(boxes >= kBoxesBeforeUserActs, kWaitMs);
         QTest::qWait(kSettleMs);
-        // A tick that fell due before End was clicked still runs first, and
-        // its reply brings one box more.
+        // A tick due before End was clicked still runs first, and its reply brings one box more.
         QVERIFY2(boxes == kBoxesBeforeUserActs || (!closeWindow && boxes == kBoxesBeforeUserActs + 1),
                  qPrintable(QString::number(boxes)));
         QVERIFY(!windowBlocked);
@@ -1113,9 +1086,7 @@ private Q_SLOTS:
 
     // --- The ping test
 
-    // Ping Stop when stopped does nothing. The first line comes with the
-    // click's own echo, before any timer tick, and a click while running
-    // runs one tick more; then about one a second until Ping Stop.
+    // The first line comes with the click's own echo, before any tick; then about one a second.
     void pingLogsAtOnceThenAboutOncePerSecond() {
         Harness h;
         h.start();
@@ -1151,9 +1122,7 @@ private Q_SLOTS:
         QTest::newRow("slow echo, window closed") << false << true;
     }
 
-    // A lookup or an echo that takes long holds a thread of its own, not the
-    // window: the click that starts it returns at once, and Ping Stop or
-    // closing ends the test at once, dropping the line of the tick awaited.
+    // A slow lookup or echo holds a thread of its own, not the window; stop drops the awaited line.
     void pingWaitsOffTheWindow() {
         QFETCH(bool, slowLookup);
         QFETCH(bool, close);
@@ -1205,8 +1174,7 @@ private Q_SLOTS:
         QCOMPARE(h.lines(), expected);
     }
 
-    // The line of a tick that ends while another handler runs (here one that
-    // spins an event loop, as a modal box does) waits until that handler returns.
+    // A tick's line waits until a running handler (spinning an event loop, as a box does) returns.
     void pingLineWaitsForRunningHandler() {
         Harness h;
         h.start();
@@ -1220,9 +1188,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(h.lines().size(), 1, 800);
     }
 
-    // The system's ICMP layer against 127.0.0.1 in a namespace where it
-    // answers nothing: one request at a time, every 2.7 s or a little more
-    // (that the window keeps turning meanwhile: pingWaitsOffTheWindow).
+    // The system's ICMP layer against a silent 127.0.0.1: one request at a time, every 2.7 s or more.
     void pingSilentAddressInOwnNamespace() {
         const SilentLoopbackNamespace silent;
         if (!silent.failure().empty())
