@@ -266,12 +266,11 @@ private Q_SLOTS:
             QCOMPARE(w->objectName(), focusOrder[i]);
         }
         QStringList names =
-            u"txtDestIP=Destination IP|txtDestPort=Port No|cboTime=Time Interval|List1=Log|"
-            u"cmdConnect=Connect|cmdDisconnect=Disconnect|cmdPingStart=Ping Start|"
-            u"cmdPingStop=Ping Stop|cmdSend=Send|cmdEnd=End|cmdClear=List Clear|"
-            u"optInterval(0)=OneTime Send|optInterval(1)=Repeat|optLog(0)=List|"
-            u"optLog(1)=List + File|optCommand(0)=R (Status Request)|"
-            u"optCommand(1)=T (DO Setting) + DO Value|optCommand(2)=C (Count Reset)"_s.split(u'|');
+            u"txtDestIP=Destination IP|txtDestPort=Port No|cboTime=Time Interval|List1=Log|cmdConnect=Connect"
+            u"|cmdDisconnect=Disconnect|cmdPingStart=Ping Start|cmdPingStop=Ping Stop|cmdSend=Send|cmdEnd=End"
+            u"|cmdClear=List Clear|optInterval(0)=OneTime Send|optInterval(1)=Repeat|optLog(0)=List"
+            u"|optLog(1)=List + File|optCommand(0)=R (Status Request)|optCommand(1)=T (DO Setting) + DO Value"
+            u"|optCommand(2)=C (Count Reset)"_s.split(u'|');
         for (int i = 0; i < 12; ++i)
             names << u"txtCounter(%1)=Counter CH%2"_s.arg(i).arg(twoDigits(i + 1))
                   << u"txtTimegap(%1)=Time Gap CH%2"_s.arg(i).arg(twoDigits(i + 1))
@@ -1087,19 +1086,15 @@ private Q_SLOTS:
         Harness h;
         h.window = lumora::app::Main(h.services({.icmp = icmp.get()}));
         h.edit("txtDestIP")->setText(u"127.0.0.1"_s);
-        QElapsedTimer clock;
-        QList<qint64> loggedAt;
-        connect(&h.probe().logLines(), &lumora::log::LogListModel::linesAppended, this,
-                [&] { loggedAt.append(clock.elapsed()); });
-        clock.start();
+        LogWatch watch(h);
         h.click("cmdPingStart");
-        QTRY_VERIFY_WITH_TIMEOUT(loggedAt.size() >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.atMs.size() >= 2, 10000);
         if (h.lines().first().startsWith("Ping: ICMP Not Available"_L1))
             QSKIP(qPrintable(u"this machine allows no ICMP socket: "_s + h.lines().first()));
         h.click("cmdPingStop");
         const QString noAnswer = u"No answer from 127.0.0.1"_s;
         QCOMPARE(h.lines(), (QStringList{noAnswer, noAnswer, kPingEnd}));
-        for (const qint64 gap : {loggedAt[0], loggedAt[1] - loggedAt[0]})
+        for (const qint64 gap : {watch.atMs[0], watch.atMs[1] - watch.atMs[0]})
             QVERIFY2(gap >= 2700 && gap < 4500, qPrintable(QString::number(gap)));
         // The echo awaited at Ping Stop logs nothing when its time is up.
         QTest::qWait(3000);
