@@ -593,7 +593,7 @@ private Q_SLOTS:
     void replyShown_data() {
         columns<QList<QByteArray>, QByteArray, int, QString, int>("replies", "control", "index", "expected",
                                                                   "boxes");
-        auto row = [](const char* name, QList<QByteArray> replies, const char* control, int index,
+        auto row = [](const char* name, const QList<QByteArray>& replies, const char* control, int index,
                       const char* expected, int boxes = 0) {
             QTest::newRow(name) << replies << QByteArray(control) << index << QString::fromLatin1(expected)
                                 << boxes;
@@ -773,7 +773,7 @@ private Q_SLOTS:
         QVERIFY(!h.button("cmdSend")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(sent(h).size() >= 1 + kTicks, kWaitMs);
         const qint64 took = clock.elapsed();
-        QVERIFY2(took >= kTicks * kFastMs - kFastMs / 2 && took <= 5 * kTicks * kFastMs,
+        QVERIFY2(took >= kTicks * kFastMs - kFastMs / 2 && took <= qint64{5} * kTicks * kFastMs,
                  qPrintable(u"%1 ticks in %2 ms"_s.arg(kTicks).arg(took)));
         const QString output = u"54 00 01 00 00 "_s;
         h.click("optCommand", kOutputSetting);
@@ -896,7 +896,7 @@ private Q_SLOTS:
         QVERIFY(closed >= 0 && connected > closed);
         QStringList between = watch.events.mid(closed + 1, connected - closed - 1);
         between.removeIf([](const QString& e) { return e.startsWith(" Socket Connect Fail!! "_L1); });
-        QVERIFY(between.size() >= 2 * kFailedTicks);
+        QVERIFY(between.size() >= qsizetype{2} * kFailedTicks);
         for (qsizetype i = 0; i < between.size(); ++i)
             QCOMPARE(between[i], i % 2 == 0 ? kSendFail : kReconnecting);
         // The connect event enables Send although repeating; the next sending tick disables it.
