@@ -1,6 +1,5 @@
-// The command-line program: its argument and poll rules called directly, and
-// the built program against the bundled emulator, loopback peers of the test's
-// own, network namespaces of its own and daily logs the window itself wrote.
+// The command-line program's rules called directly, and the program against the emulator, loopback peers,
+// network namespaces and daily logs of the test's own.
 
 #include "cli/arguments.h"
 #include "cli/poll_rule.h"
@@ -42,9 +41,10 @@ struct Outcome {
     qint64 ms = 0;
 };
 
-// Runs a program while this thread's event loop serves the peers.
-Outcome runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
-                   const std::function<void(QProcess&, const QByteArray& out)>& meanwhile = {}) {
+// Runs a program, the command-line one unless told, while this thread's event loop serves the peers.
+Outcome runProgram(const QStringList& args, const QByteArray& input = {},
+                   const std::function<void(QProcess&, const QByteArray& out)>& meanwhile = {},
+                   const QString& program = QStringLiteral(LUMORA_CLI_PATH)) {
     QProcess process;
     QElapsedTimer clock;
     clock.start();
@@ -72,8 +72,9 @@ Outcome runProgram(const QString& program, const QStringList& args, const QByteA
             QString::fromLocal8Bit(process.readAllStandardError()), clock.elapsed()};
 }
 
-Outcome runCli(const QStringList& args, const QByteArray& input = {}) {
-    return runProgram(QStringLiteral(LUMORA_CLI_PATH), args, input);
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QStringList onLoopback(quint16 port, const QString& args) {
@@ -103,9 +104,9 @@ QStringList shownValues(const lumora::protocol::DecodedReply& r, const QString& 
 // The printed values must be the window decoder's for the bytes in "raw".
 bool matchesDecoder(const QString& jsonLine) {
     const QJsonObject o = QJsonDocument::fromJson(jsonLine.toUtf8()).object();
-    const QByteArray raw = QByteArray::fromHex(o.value(u"raw"_s).toString().toLatin1());
-    if (raw.size() != kReplySize ||
-        o.value(u"raw"_s).toString() != QString::fromLatin1(raw.toHex(' ').toUpper()))
+    const QString hex = o.value(u"raw"_s).toString();
+    const QByteArray raw = QByteArray::fromHex(hex.toLatin1());
+    if (raw.size() != kReplySize || hex != QString::fromLatin1(raw.toHex(' ').toUpper()))
         return false;
     QStringList values;
     for (const char* key : {"inputs", "counters", "timeGaps", "outputs"}) {
@@ -121,15 +122,13 @@ bool matchesDecoder(const QString& jsonLine) {
     return values == shownValues(lumora::protocol::decodeStatusReply(raw), u"null"_s);
 }
 
-// Answers the n-th status request after 30 ms with script[n] bytes (-1: never;
-// past the script 112); counts requests that came while an answer was due.
+// Answers request n after 30 ms with script[n] bytes (-1: never, past it 112); counts overlapping requests.
 struct ScriptedUnit : LoopbackPeer {
     QList<int> script;
     QList<qint64> requestAt;
     int overlapping = 0;
     bool answerDue = false;
     QElapsedTimer clock;
-
     ScriptedUnit() {
         clock.start();
         connect(&server, &QTcpServer::newConnection, this, [this] {
@@ -141,10 +140,9 @@ struct ScriptedUnit : LoopbackPeer {
         });
     }
     void take(QTcpSocket* link) {
-        const qsizetype n = requestAt.size();
+        const int size = script.value(requestAt.size(), kReplySize);
         requestAt.append(clock.elapsed());
         overlapping += answerDue ? 1 : 0;
-        const int size = n < script.size() ? script.at(n) : kReplySize;
         if (size < 0)
             return;
         answerDue = true;
@@ -167,11 +165,8 @@ class tst_Cli : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         // A run that forgot --address finds loopback, never the default unit.
-        QFile settings(testsupport::scratch().filePath(u"config/LM7100R_SIMUL.ini"_s));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[Simulator_6180]\nADDRESS=127.0.0.1\nPORT=1\n");
-        settings.close();
-
+        QVERIFY(writeFile(testsupport::scratch().filePath(u"config/LM7100R_SIMUL.ini"_s),
+                          "[Simulator_6180]\nADDRESS=127.0.0.1\nPORT=1\n"));
         // The daily log as the window writes it at "List + File".
         Harness h;
         LoopbackPeer peer;
@@ -219,7 +214,6 @@ private Q_SLOTS:
         QTest::newRow("reset with argument") << u"reset now"_s << u"unexpected argument \"now\""_s;
         QTest::newRow("decode without file") << u"decode"_s << u"decode needs at least one file"_s;
     }
-
     void usageErrors() {
         QFETCH(QString, args);
         QFETCH(QString, error);
@@ -244,23 +238,20 @@ private Q_SLOTS:
         QTest::newRow("closed while waiting") << u"S C S 112"_s << QList<qint64>{2, 1, 0, 0} << 3;
         QTest::newRow("closed while idle") << u"S 112 C S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
     }
-
     void pollRule() {
         QFETCH(QString, events);
         QFETCH(QList<qint64>, counts);
         QFETCH(int, exitStatus);
         lumora::cli::PollRule rule(kReplySize);
         for (const QString& event : events.split(u' ')) {
-            if (event == u"S") {
-                if (!rule.awaitingReply())
-                    rule.requestSent();
-            } else if (event == u"T") {
+            if (event == u"S" && !rule.awaitingReply())
+                rule.requestSent();
+            else if (event == u"T")
                 static_cast<void>(rule.deadlinePassed());
-            } else if (event == u"C") {
+            else if (event == u"C")
                 rule.connectionClosed();
-            } else {
+            else if (event != u"S")
                 static_cast<void>(rule.arrived(QByteArray(event.toInt(), '\0')));
-            }
         }
         const lumora::cli::PollCounts& c = rule.counts();
         QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts}), counts);
@@ -318,7 +309,6 @@ private Q_SLOTS:
         row("as JSON, reply, then close", u"--json status"_s, "52", 0, {}, u"close"_s, good, json);
         row("refused, as JSON", u"--json status"_s, "52", 4, refusal, {}, refused, json);
     }
-
     void againstLoopbackPeer() {
         QFETCH(QString, args);
         QFETCH(QByteArray, wire);
@@ -347,14 +337,13 @@ private Q_SLOTS:
                     link->disconnectFromHost();
             });
         });
-        const Outcome run = runCli(onLoopback(port, args));
+        const Outcome run = runProgram(onLoopback(port, args));
         QCOMPARE(run.exitCode, exitStatus);
-        if (out == QStringList{u"json"_s}) {
-            QCOMPARE(run.out.size(), 1);
+        QCOMPARE(run.out.size(), out.size());
+        if (out == QStringList{u"json"_s})
             QVERIFY2(matchesDecoder(run.out.constFirst()), qPrintable(run.out.constFirst()));
-        } else {
+        else
             QCOMPARE(run.out, out);
-        }
         const QString at = u"127.0.0.1:"_s + QString::number(port);
         const QRegularExpression expected(u"^lumora-7150r-cli: "_s + QString(error).replace(u"%1"_s, at) +
                                           u"\n$"_s);
@@ -431,7 +420,6 @@ private Q_SLOTS:
             u"^Ping: Unknown Host no-such-unit.invalid\nlumora-7150r-cli: ping: cannot resolve "
             "no-such-unit.invalid\n$"_s);
     }
-
     // The mount namespace lets a case put its own resolv.conf in place.
     void inNetworkOfItsOwn() {
         QFETCH(QString, script);
@@ -439,19 +427,19 @@ private Q_SLOTS:
         QFETCH(QString, said);
         QFETCH(int, minMs);
         QFETCH(int, maxMs);
-        if (runProgram(QLatin1String(testsupport::kOwnNetwork), {u"true"_s}).exitCode != 0)
+        const QString ownNetwork = QLatin1String(testsupport::kOwnNetwork);
+        if (runProgram({u"true"_s}, {}, {}, ownNetwork).exitCode != 0)
             QSKIP("needs a network namespace of its own");
         QTemporaryDir dir;
         const QString prelude = u"cd '%1' || exit 91; CLI='%2'; UNIT='%3'; "_s.arg(
             dir.path(), QStringLiteral(LUMORA_CLI_PATH), UnitEmulator::program());
-        const Outcome run = runProgram(QLatin1String(testsupport::kOwnNetwork),
-                                       {u"unshare"_s, u"-m"_s, u"sh"_s, u"-c"_s, prelude + script});
+        const Outcome run =
+            runProgram({u"unshare"_s, u"-m"_s, u"sh"_s, u"-c"_s, prelude + script}, {}, {}, ownNetwork);
         if (run.exitCode == 77)
             QSKIP("needs python3 and a veth pair for a resolver of the test's own");
         QCOMPARE(run.exitCode, exitStatus);
         const QString both = run.out.join(u'\n') + (run.out.isEmpty() ? QString() : u"\n"_s) + run.err;
-        QVERIFY2(QRegularExpression(said).match(both).hasMatch(),
-                 qPrintable(both));
+        QVERIFY2(QRegularExpression(said).match(both).hasMatch(), qPrintable(both));
         QVERIFY2(run.ms >= minMs && run.ms < maxMs, qPrintable(QString::number(run.ms)));
     }
 
@@ -461,7 +449,7 @@ private Q_SLOTS:
         unit.script = {112, -1, 50, 112, 113, 112};
         QVERIFY(unit.listen());
         const Outcome run =
-            runCli(onLoopback(unit.port(), u"--timeout 0.3 poll --interval 0.005 --count 3"_s));
+            runProgram(onLoopback(unit.port(), u"--timeout 0.3 poll --interval 0.005 --count 3"_s));
         QCOMPARE(run.exitCode, 3);
         QCOMPARE(unit.requestAt.size(), 6);
         QCOMPARE(unit.overlapping, 0);
@@ -476,14 +464,13 @@ private Q_SLOTS:
             "time gaps CH01\\.\\.CH12: (16843\\.01 ){11}16843\\.01 \\| outputs 01\\.\\.04: 1 1 1 1$"_s);
         for (const QString& l : run.out)
             QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
-        const QString at = u"127.0.0.1:"_s + QString::number(unit.port());
         QCOMPARE(
             run.err,
             u"lumora-7150r-cli: poll: no reply from %1 within 0.3 s\n"
             "lumora-7150r-cli: poll: reply of 50 bytes from %1 within 0.3 s, expected 112\n"
             "lumora-7150r-cli: poll: reply of 113 bytes from %1, expected 112\n"
             "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, reconnects 0\n"_s
-                .arg(at));
+                .arg(u"127.0.0.1:"_s + QString::number(unit.port())));
     }
 
     void pollAgainstEmulator_data() {
@@ -501,7 +488,6 @@ private Q_SLOTS:
         QTest::newRow("--duration 0.5")
             << QString() << u"--interval 0.01 --duration 0.5 --json"_s << -1 << 0 << false;
     }
-
     void pollAgainstEmulator() {
         QFETCH(QString, flags);
         QFETCH(QString, args);
@@ -518,8 +504,7 @@ private Q_SLOTS:
             terminated = QTest::qWaitFor([&] { return out.count('\n') >= 5; }, kRunMs);
             process.terminate();
         };
-        const Outcome run = runProgram(QStringLiteral(LUMORA_CLI_PATH),
-                                       onLoopback(unit.port, u"--timeout 0.2 poll "_s + args), {}, meanwhile);
+        const Outcome run = runProgram(onLoopback(unit.port, u"--timeout 0.2 poll "_s + args), {}, meanwhile);
         QCOMPARE(terminated, terminate);
         static const QRegularExpression summary(
             u"poll: requests sent (\\d+), replies (\\d+), "
@@ -533,7 +518,6 @@ private Q_SLOTS:
             QCOMPARE(rows.takeFirst(), QLatin1String(kCsvHeader));
         QCOMPARE(rows.size(), counts.captured(2).toInt());
         if (replies < 0) {
-            // Stopped early, and all went well.
             // --duration 0.5 at 0.01 s allows 51 requests; a SIGTERM comes when the test gets to it.
             QVERIFY2(rows.size() >= 3 && (terminate || rows.size() <= 51),
                      qPrintable(QString::number(rows.size())));
@@ -590,7 +574,6 @@ private Q_SLOTS:
         row("not named as a daily log", log, {},
             u"not a daily log file (the name is not YYYYMMDD.txt), skipped"_s, u"notes.txt"_s);
     }
-
     void decodeWindowLog() {
         QFETCH(QByteArray, content);
         QFETCH(QList<int>, rows);
@@ -598,33 +581,29 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
-        if (name.startsWith(u"mem/")) {
+        if (name.startsWith(u"mem/"))
             QVERIFY(QDir(dir.path()).mkdir(u"mem"_s) && QFile::link(u"/proc/self/mem"_s, path));
-        } else if (!name.startsWith(u"gone/")) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        }
-
+        else if (!name.startsWith(u"gone/"))
+            QVERIFY(writeFile(path, content));
         // Then the same bytes on standard input, which has no date to give.
         for (const bool standardInput : {false, true}) {
             if (standardInput && name != u"20261207.txt")
                 continue;
-            const Outcome run =
-                runCli({u"decode"_s, standardInput ? u"-"_s : path}, standardInput ? content : QByteArray());
+            const Outcome run = runProgram({u"decode"_s, standardInput ? u"-"_s : path},
+                                           standardInput ? content : QByteArray());
             QStringList expected{QLatin1String(kCsvHeader)};
             for (int row : rows) {
-                const QString time = (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row);
                 const auto decoded = lumora::protocol::decodeStatusReply(loggedReplies_.at(row));
-                expected << (QStringList{time} + shownValues(decoded, QString())).join(u',');
+                expected << (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row) + u',' +
+                                shownValues(decoded, QString()).join(u',');
             }
             QCOMPARE(run.out, expected);
             QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 6);
             const QString shown = standardInput ? u"(standard input)"_s : path;
-            const QString expectedError =
-                error.isEmpty()           ? QString()
-                : error.front().isDigit() ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, error)
-                                          : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, error);
-            QCOMPARE(run.err, expectedError);
+            QCOMPARE(run.err, error.isEmpty() ? QString()
+                              : error.front().isDigit()
+                                  ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, error)
+                                  : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, error));
         }
     }
 };

@@ -1,9 +1,8 @@
-#include "testsupport.h"
-#include "unitemulator.h"
-
 #include "emulator/command_line.h"
 #include "emulator/unit_server.h"
 #include "emulator/unit_simulation.h"
+#include "testsupport.h"
+#include "unitemulator.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -46,12 +45,6 @@ struct Rig {
         : server(
               behaviour, [this] { return now; }, [this](const QString& line) { lines << line; }) {}
     bool start() { return server.listen(QHostAddress::LocalHost, 0); }
-    static Behaviour with(bool Behaviour::*misbehaviour) {
-        Behaviour behaviour;
-        behaviour.*misbehaviour = true;
-        return behaviour;
-    }
-
     std::int64_t now = 0;
     QStringList lines;
     lumora::emulator::UnitServer server;
@@ -76,7 +69,6 @@ struct Client {
     bool ask(const char* hex) {
         return waitForState() && send(QByteArray::fromHex(hex)) && waitFor(kReplySize);
     }
-
     QTcpSocket socket;
     QList<qsizetype> arrivals;
     QByteArray received;
@@ -126,7 +118,6 @@ private Q_SLOTS:
         row("--close-after 1", "434152", 0, "", false, true);
         row("--bad-input", "5401000000|52", 112, "01000000");
     }
-
     void exchange() {
         QFETCH(QString, flags);
         QFETCH(QString, writes);
@@ -160,9 +151,7 @@ private Q_SLOTS:
         QCOMPARE(reply.mid(kReplySize), QByteArray(qMax(reply.size() - kReplySize, qsizetype{0}), '\0'));
         for (int k = 0; k < kInputs && reply.size() >= kReplySize; ++k)
             QCOMPARE(field(reply, kCounterAt, k) == 0, cleared);
-
-        // One unit for all clients, still there after closing one: the next
-        // client sees the outputs the first one set.
+        // One unit for all clients, kept after one closes: the next sees the outputs the first set.
         Client next(rig.server.serverPort());
         QVERIFY(next.waitForState());
         if (flags.isEmpty()) {
@@ -174,7 +163,7 @@ private Q_SLOTS:
     // The reply arrives by itself, then zero bytes keep coming.
     void floodFollowsFirstReply() {
         constexpr qsizetype kFloodBytes = 4 << 20;
-        Rig rig(Rig::with(&Behaviour::flood));
+        Rig rig({.flood = true});
         QVERIFY(rig.start());
         Client client(rig.server.serverPort());
         QVERIFY(client.ask("52") && client.waitFor(kReplySize + kFloodBytes));
@@ -185,7 +174,7 @@ private Q_SLOTS:
     // What a client writes stays with the client once the unit's small buffer is full.
     void neverReadHoldsClientBack() {
         constexpr qsizetype kWriteBytes = 16 << 20;
-        Rig rig(Rig::with(&Behaviour::neverRead));
+        Rig rig({.neverRead = true});
         QVERIFY(rig.start());
         Client client(rig.server.serverPort());
         QVERIFY(client.waitForState());
@@ -197,18 +186,14 @@ private Q_SLOTS:
         QCOMPARE(client.received.size(), 0);
     }
 
-    // Millisecond by millisecond through the replies: counters count rising edges
-    // since the reset, gaps span the last two rises whatever the resets.
+    // Counters count rising edges since the reset, gaps span the last two rises whatever the resets.
     void countersFollowInputs() {
-        lumora::emulator::UnitSimulation unit(lumora::emulator::kDefaultSeed);
-        lumora::emulator::UnitSimulation twin(lumora::emulator::kDefaultSeed);
-        lumora::emulator::UnitSimulation other(lumora::emulator::kDefaultSeed + 1);
+        using lumora::emulator::kDefaultSeed;
+        lumora::emulator::UnitSimulation unit(kDefaultSeed), twin(kDefaultSeed), other(kDefaultSeed + 1);
         bool otherDiffers = false;
         std::array<quint8, kInputs> level{};
         std::array<quint32, kInputs> rises{};
-        std::array<std::int64_t, kInputs> lastToggle{};
-        std::array<std::int64_t, kInputs> lastRise{};
-        std::array<std::int64_t, kInputs> previousRise{};
+        std::array<std::int64_t, kInputs> lastToggle{}, lastRise{}, previousRise{};
         for (std::int64_t t = 0; t <= 2 * kCountingMs; ++t) {
             const QByteArray reply = unit.statusReply(t);
             QCOMPARE(twin.statusReply(t), reply);
@@ -251,20 +236,16 @@ private Q_SLOTS:
         QTest::newRow("every frame") << false;
         QTest::newRow("--quiet") << true;
     }
-
     // UTC-stamped lines per client: connect, frames, replies, close.
     void outputLines() {
         QFETCH(bool, quiet);
-        Behaviour behaviour;
-        behaviour.quiet = quiet;
-        Rig rig(behaviour);
+        Rig rig({.quiet = quiet});
         QVERIFY(rig.start());
         Client client(rig.server.serverPort());
         QVERIFY(client.ask("540100000252"));
         const QString peer = u"127.0.0.1:%1 "_s.arg(client.socket.localPort());
         client.socket.disconnectFromHost();
         QVERIFY(QTest::qWaitFor([&] { return rig.lines.last().endsWith(u" disconnected"_s); }, kTimeoutMs));
-
         const QString prefix = u"^\\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] "_s + QRegularExpression::escape(peer);
         QStringList expected{prefix + u"connected$"_s};
         if (!quiet)
@@ -294,7 +275,6 @@ private Q_SLOTS:
               "--never-read --flood", "--never-read --bad-input"})
             QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
     }
-
     void commandLine() {
         QFETCH(QString, args);
         QFETCH(lumora::emulator::CommandLine::Outcome, outcome);
@@ -319,7 +299,6 @@ private Q_SLOTS:
                                      << u"lumora-7150r-unit: cannot listen on 127\\.0\\.0\\.1:%1: .*in use"_s;
         QTest::newRow("bad argument") << u"--split zero"_s << 0 << 2 << u"--split"_s;
     }
-
     // Started after "--listen 127.0.0.1:0": a later --listen wins.
     void binary() {
         QFETCH(QString, args);
@@ -343,8 +322,7 @@ private Q_SLOTS:
         QVERIFY2(said.contains(QRegularExpression(says.replace(u"%1"_s, port))), qPrintable(said));
     }
 
-    // Too few descriptors for the signal watcher's pair: a status of its own.
-    // Which limit that takes depends on what the libraries open first.
+    // Too few descriptors for the signal watcher's pair: a status of its own, at a limit the libraries set.
     void binaryWithoutSignalWatch() {
         for (int limit = 3; limit <= 8; ++limit) {
             QProcess unit;
