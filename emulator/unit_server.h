@@ -31,7 +31,7 @@ struct Behaviour {
     bool noReply = false;                    // status requests go unanswered
     int replyBytes = int(kStatusReplySize);  // reply length, zero-padded beyond the real reply
     int closeAfterFrames = 0;                // 0: never close a client
-    std::optional<std::uint64_t> chaosSeed;  // random misbehaviour when set
+    std::optional<std::uint64_t> chaosSeed{}; // random misbehaviour when set
     bool badInput = false;                   // input 00 of every reply is 05, which a client refuses
     bool flood = false;                      // after the first reply, zero bytes without end
     bool neverRead = false;                  // frames are never read; the receive buffer stays small

@@ -39,8 +39,4 @@ inline QString storedSetting(const QString& key) {
     return clientSettings().value(lumora::link::settings::kSection + u'/' + key).toString();
 }
 
-inline void storeSetting(const QString& key, const QString& value) {
-    clientSettings().setValue(lumora::link::settings::kSection + u'/' + key, value);
-}
-
 } // namespace testsupport

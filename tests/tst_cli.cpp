@@ -6,6 +6,7 @@
 #include "loopbackpeer.h"
 #include "netns.h"
 #include "protocol/status_reply.h"
+#include "settingsfile.h"
 #include "unitemulator.h"
 #include "windowfixture.h"
 
@@ -165,8 +166,7 @@ class tst_Cli : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         // A run that forgot --address finds loopback, never the default unit.
-        QVERIFY(writeFile(testsupport::scratch().filePath(u"config/LM7100R_SIMUL.ini"_s),
-                          "[Simulator_6180]\nADDRESS=127.0.0.1\nPORT=1\n"));
+        QVERIFY(testsupport::writeSettingsFile("[Simulator_6180]\nADDRESS=127.0.0.1\nPORT=1\n"));
         // The daily log as the window writes it at "List + File".
         Harness h;
         LoopbackPeer peer;
@@ -469,7 +469,8 @@ private Q_SLOTS:
             u"lumora-7150r-cli: poll: no reply from %1 within 0.3 s\n"
             "lumora-7150r-cli: poll: reply of 50 bytes from %1 within 0.3 s, expected 112\n"
             "lumora-7150r-cli: poll: reply of 113 bytes from %1, expected 112\n"
-            "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, reconnects 0\n"_s
+            "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, "
+            "reconnects 0\n"_s
                 .arg(u"127.0.0.1:"_s + QString::number(unit.port())));
     }
 
@@ -482,7 +483,8 @@ private Q_SLOTS:
         const QString forty = u"--interval 0.002 --count 40 "_s;
         QTest::newRow("json") << QString() << forty + u"--json"_s << 40 << 0 << false;
         QTest::newRow("csv, --split 40") << u"--split 40"_s << forty + u"--csv"_s << 40 << 0 << false;
-        QTest::newRow("--close-after 10") << u"--close-after 10"_s << forty + u"--json"_s << 40 << 3 << false;
+        QTest::newRow("--close-after 10")
+            << u"--close-after 10"_s << forty + u"--json"_s << 40 << 3 << false;
         QTest::newRow("--chaos 11") << u"--chaos 11"_s << forty + u"--json"_s << 40 << -1 << false;
         QTest::newRow("SIGTERM") << QString() << u"--interval 0.01 --csv"_s << -1 << 0 << true;
         QTest::newRow("--duration 0.5")

@@ -24,7 +24,6 @@ public:
     void ShowStatus(const QByteArray& bytes) { window_.ShowStatus(bytes); }
     void AddLog(const QString& line) { window_.AddLog(line); }
     QString GetTimeStamp() const { return window_.GetTimeStamp(); }
-    void WriteLogFile(const QString& text) { window_.WriteLogFile(text); }
     void cmdEnd_Click() { window_.cmdEnd_Click(); }
     void cmdPingStart_Click() { window_.cmdPingStart_Click(); }
     void PingTimer_Timer() { window_.PingTimer_Timer(); }
