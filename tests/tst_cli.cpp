@@ -73,11 +73,6 @@ Outcome runProgram(const QStringList& args, const QByteArray& input = {},
             QString::fromLocal8Bit(process.readAllStandardError()), clock.elapsed()};
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 QStringList onLoopback(quint16 port, const QString& args) {
     return QStringList{u"--address"_s, u"127.0.0.1"_s, u"--port"_s, QString::number(port)} + args.split(u' ');
 }
@@ -583,10 +578,11 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
+        QFile file(path);
         if (name.startsWith(u"mem/"))
             QVERIFY(QDir(dir.path()).mkdir(u"mem"_s) && QFile::link(u"/proc/self/mem"_s, path));
         else if (!name.startsWith(u"gone/"))
-            QVERIFY(writeFile(path, content));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush());
         // Then the same bytes on standard input, which has no date to give.
         for (const bool standardInput : {false, true}) {
             if (standardInput && name != u"20261207.txt")
