@@ -14,15 +14,15 @@ namespace {
 
 namespace widgets = platform::widgets;
 
-QFont toFont(const FontSpec& spec) {
-    QFont font(QString::fromLatin1(spec.family));
-    if (spec.fixedPitch) {
+QFont toFont(const FontSpec& design) {
+    QFont font(QString::fromLatin1(design.family));
+    if (design.fixedPitch) {
         font.setStyleHint(QFont::TypeWriter);
         font.setFixedPitch(true);
     }
-    font.setPointSizeF(spec.points);
+    font.setPointSizeF(design.points);
     // Set even when regular: a child would otherwise inherit its frame's bold caption font.
-    font.setBold(spec.bold);
+    font.setBold(design.bold);
     return font;
 }
 
