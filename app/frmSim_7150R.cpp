@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmSim_7150R.h"
 
 #include "app/layout.h"
 #include "app/window_builder.h"
-#include "link/settings_keys.h"
-#include "link/conversions.h"
+#include "settings/settings_keys.h"
+#include "settings/conversions.h"
 #include "log/daily_log.h"
 #include "log/time_stamp.h"
 #include "platform/widgets/paint_throttle.h"
@@ -20,7 +21,6 @@
 
 namespace lumora::app {
 
-namespace settings = link::settings;
 
 namespace {
 
@@ -174,7 +174,7 @@ void frmSim_7150R::cboTime_Click() {
 
 void frmSim_7150R::ConnectSocket() {
     winsock_.close();
-    const auto port = link::portFromText(txtDestPort->text());
+    const auto port = settings::portFromText(txtDestPort->text());
     if (!port) {
         AddLog(GetTimeStamp() + QStringLiteral(" Socket Connect Fail!! Invalid Port No : ") +
                txtDestPort->text());
@@ -222,7 +222,7 @@ void frmSim_7150R::Winsock1_ConnectFailed(const QString& reason) {
 void frmSim_7150R::cmdSend_Click() {
     if (optInterval[1]->isChecked()) {
         cmdSend->setEnabled(false);
-        sendTimer_.setInterval(link::intervalMsFromText(cboTime->currentText()));
+        sendTimer_.setInterval(settings::intervalMsFromText(cboTime->currentText()));
         sendTimer_.setEnabled(true);
     }
     optInterval[0]->setEnabled(false);

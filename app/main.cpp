@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/layout.h"
 #include "app/shown_hook.h"
 #include "app/startup.h"

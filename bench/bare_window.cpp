@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor for start-up: the smallest Qt window program, built in the same
 // tree as the client and timed the same way (shown_probe.h). Its window
 // has the client's size, so both pay the same for their first paint's pixels

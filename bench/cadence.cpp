@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How closely repeated sending keeps its interval against the bundled unit
 // emulator: the window runs offscreen on fakes, and every SEND line that the
 // log receives is one tick (the first one is the Send click itself).

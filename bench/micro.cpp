@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Micro figures, each against its floor in the same run:
 // - the reply path (decoding one reply into what the window shows, and the
 //   window's whole ShowStatus) against formatting the same bytes as hex text;

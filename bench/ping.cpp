@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long one ping tick on 127.0.0.1 holds the window thread, with the
 // system's ICMP layer: PingTimer_Timer runs on that thread and hands the
 // lookup and the echo wait to a thread of their own; the reply's line comes

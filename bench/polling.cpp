@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end polling against the bundled emulator over loopback:
 // 1. the floor: a plain loop that sends the status request every 1 ms and
 //    reads each 112-byte reply, nothing else;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Start-up timing (tools/bench.sh): a launcher puts its steady-clock reading

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up: from process launch to the first paint of the window, offscreen,
 // for the client against a bare Qt window program built in the same tree.
 // The runs alternate so that both see the same state of the machine; the

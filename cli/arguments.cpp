@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/arguments.h"
 
-#include "link/conversions.h"
+#include "settings/conversions.h"
 
 #include <QRegularExpression>
 
@@ -11,7 +12,7 @@ namespace lumora::cli {
 namespace {
 
 constexpr int kMsPerSecond = 1000;
-constexpr double kLongestSeconds = link::kMaxIntervalMs / double(kMsPerSecond);
+constexpr double kLongestSeconds = settings::kMaxIntervalMs / double(kMsPerSecond);
 
 struct CommandName {
     const char* name;
@@ -149,7 +150,7 @@ bool Parser::takeOption(const QString& name, const std::optional<QString>& inlin
         const auto value = takeValue(name, inlineValue);
         if (!value)
             return false;
-        if (!link::portFromText(*value))
+        if (!settings::portFromText(*value))
             return fail(
                 QStringLiteral("invalid port %1: expected a number from 0 to 65535").arg(quoted(*value)));
         inv_.portText = *value;
@@ -200,8 +201,8 @@ bool Parser::takeCommandOption(const QString& name, const std::optional<QString>
     if (interval) {
         // The window's own conversion, so 0.0005 rounds as it would there;
         // 0 ms would never tick.
-        const int ms = isSecondsText(*value) ? link::intervalMsFromText(*value) : 0;
-        if (ms <= 0 || link::leadingNumber(*value) > kLongestSeconds)
+        const int ms = isSecondsText(*value) ? settings::intervalMsFromText(*value) : 0;
+        if (ms <= 0 || settings::leadingNumber(*value) > kLongestSeconds)
             return fail(QStringLiteral("invalid --interval %1: expected seconds from 0.001 to 86400")
                             .arg(quoted(*value)));
         inv_.intervalMs = ms;
@@ -280,7 +281,7 @@ ParsedArguments parseArguments(const QStringList& arguments) {
 std::optional<int> secondsAsMs(const QString& text) {
     if (!isSecondsText(text))
         return std::nullopt;
-    const double seconds = link::leadingNumber(text);
+    const double seconds = settings::leadingNumber(text);
     if (!(seconds > 0.0) || seconds > kLongestSeconds)
         return std::nullopt;
     // Anything above 0 waits at least a millisecond.

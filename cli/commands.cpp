@@ -1,13 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/commands.h"
 
-#include "link/settings_keys.h"
+#include "settings/settings_keys.h"
 #include "cli/exit_status.h"
 #include "cli/log_decode.h"
 #include "cli/poller.h"
 #include "cli/report.h"
 #include "cli/stop_signals.h"
 #include "cli/unit_link.h"
-#include "link/conversions.h"
+#include "settings/conversions.h"
 #include "ping/ping_tick.h"
 #include "platform/icmp_service.h"
 #include "protocol/command_frame.h"
@@ -23,7 +24,6 @@ namespace lumora::cli {
 
 namespace {
 
-namespace settings = link::settings;
 
 QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
     return invocation.address.value_or(
@@ -281,7 +281,7 @@ int runCommand(const Invocation& invocation, platform::SettingsStore& store, Con
     }
     const QString portText = invocation.portText.value_or(
         store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
-    const std::optional<std::uint16_t> port = link::portFromText(portText);
+    const std::optional<std::uint16_t> port = settings::portFromText(portText);
     if (!port) {
         console.fail(QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
                          .arg(portText));

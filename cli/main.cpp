@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumora-7150r-cli: the client's protocol, ping and log code for scripts and
 // test stations, with no window system.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/unit_link.h"
 
 #include "cli/console.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A library shows the code that links it its own headers and nothing else.
 # Each header is linked into an include folder of the library's own in the
 # build tree, under the path it is included by ("platform/timer.h"), so code

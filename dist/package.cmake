@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package (tools/package.sh). Its dependencies are not listed here:
 # dpkg-shlibdeps reads them from the installed programs.
 set(CPACK_GENERATOR DEB)

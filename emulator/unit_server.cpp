@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "emulator/unit_server.h"
 
 #include "emulator/frame_reader.h"

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The interval and port boxes take whatever the user types or pastes, so their
 // conversions are fed arbitrary text, read both as UTF-8 and as Latin-1, and
 // must stay within their ranges whatever the process locale says.
 
-#include "link/conversions.h"
+#include "settings/conversions.h"
 
 #include <QLocale>
 #include <QString>
@@ -42,7 +43,7 @@ struct Results {
 };
 
 Results convert(const QString& text) {
-    return {lumora::link::leadingNumber(text), lumora::link::portFromText(text), lumora::link::intervalMsFromText(text)};
+    return {lumora::settings::leadingNumber(text), lumora::settings::portFromText(text), lumora::settings::intervalMsFromText(text)};
 }
 
 bool isAsciiDigit(QChar c) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A unit that misbehaves can deliver any bytes cut into any pieces, so the
 // receive path is fed arbitrary sequences of arrivals and must keep its word:
 // a capped list, the status-wait flag cleared, exactly the lines, boxes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target's entry point once on every file of the given folders
 // (or on the given files), the way CI replays the kept corpus without a
 // coverage-guided fuzzer.

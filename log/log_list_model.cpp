@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "log/log_list_model.h"
 
 #include <algorithm>

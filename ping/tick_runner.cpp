@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ping/tick_runner.h"
 
 #include "ping/ping_tick.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The folders' include graph must have no cycles: every edge "A includes B"
 # between two project folders goes to tsort, which refuses a loop. The build
 # keeps each library to the headers of what it links; this keeps the links
@@ -7,7 +8,7 @@
 set -eu
 root=$1
 cd "$root"
-folders="app cli emulator link log ping platform platform/widgets protocol"
+folders="app cli emulator log ping platform platform/widgets protocol settings"
 if grep -rn --include='*.h' --include='*.cpp' '#include "\.\./' $folders; then
     echo "relative include found" >&2
     exit 1

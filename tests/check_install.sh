@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch DESTDIR and checks one part of what a
 # desktop, a software centre and man(1) will read from it.
 #   check_install.sh layout|desktop|metainfo|manpages BUILD_DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Network namespaces of a test's own, so that nothing a test sends leaves this

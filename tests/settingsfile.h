@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The client's settings file in the test process's own store (see
 // testsupport.h), written, read and damaged as a user or a disk leaves it.
 
-#include "link/settings_keys.h"
+#include "settings/settings_keys.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,7 @@
 namespace testsupport {
 
 inline QSettings clientSettings() {
-    return {QSettings::IniFormat, QSettings::UserScope, lumora::link::settings::kApplication};
+    return {QSettings::IniFormat, QSettings::UserScope, lumora::settings::kApplication};
 }
 inline QString settingsPath() {
     return clientSettings().fileName();
@@ -36,7 +37,7 @@ inline QByteArray readSettingsFile() {
 }
 
 inline QString storedSetting(const QString& key) {
-    return clientSettings().value(lumora::link::settings::kSection + u'/' + key).toString();
+    return clientSettings().value(lumora::settings::kSection + u'/' + key).toString();
 }
 
 } // namespace testsupport

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a user meets it; what no control reaches goes through WindowProbe.
 
 #include "loopbackpeer.h"
@@ -17,7 +18,7 @@
 
 using namespace testsupport;
 using namespace Qt::StringLiterals;
-namespace settings = lumora::link::settings;
+namespace settings = lumora::settings;
 namespace widgets = lumora::platform::widgets;
 
 namespace {

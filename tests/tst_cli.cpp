@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line program's rules called directly, and the program against the emulator, loopback peers,
 // network namespaces and daily logs of the test's own.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "emulator/command_line.h"
 #include "emulator/unit_server.h"
 #include "emulator/unit_simulation.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The runtime layer on real timers and sockets; ICMP cases run in namespaces of their own, unheard outside.
 
 #include "netns.h"

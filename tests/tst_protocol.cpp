@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/command_frame.h"
 #include "protocol/hex_text.h"
 #include "protocol/status_reply.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The bundled unit emulator as a process of its own, on a free loopback port:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A main window on fakes: a settable clock, a counting beep, dialogs and a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmarks in Release (build-bench/), runs every one of them and
 # prints one table: figure, measured, floor, ratio, target, met?
 # POLL_SECONDS (default 20) sets the length of each polling run.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds the whole tree in build/ (Release unless BUILD_TYPE says otherwise).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package lumora-7150r_<version>_<arch>.deb into the
 # current folder (or OUT_DIR): a Release build configured for /usr in
 # build-package/, packed by CPack. dpkg-shlibdeps works out the dependencies

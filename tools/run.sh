@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, starts the bundled unit emulator on
 # 127.0.0.1:4000 in the background and opens the client beside it.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Leaves the client polling the emulator at 0.01 s for a while (default ten
 # minutes) while the emulator misbehaves at random from a fixed seed, then
 # judges what the run left behind.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds and runs every test headless: once in
 # Release (build/), then once more built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-asan/). Between the two, clang-tidy where

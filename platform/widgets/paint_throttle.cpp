@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/widgets/paint_throttle.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Polls a unit with the real window for a long time, the way an operator
 // leaves it running: offscreen, Repeat at 0.01 s, "List + File". Keeps what is
 // needed to judge the run afterwards: every line the log list received (the

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QString>
 
-namespace lumora::link::settings {
+namespace lumora::settings {
 
 inline const QString kApplication = QStringLiteral("LM7100R_SIMUL");
 inline const QString kSection = QStringLiteral("Simulator_6180");
@@ -15,4 +16,4 @@ inline const QString kDefaultAddress = QStringLiteral("192.1.1.110");
 inline const QString kDefaultPort = QStringLiteral("4000");
 inline const QString kDefaultInterval = QStringLiteral("1");
 
-} // namespace lumora::link::settings
+} // namespace lumora::settings

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QString>
@@ -5,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace lumora::link {
+namespace lumora::settings {
 
 // Leading decimal number of a text, whatever the locale: blanks skipped, an
 // optional sign, the longest run of digits with at most one '.', the rest
@@ -23,4 +24,4 @@ inline constexpr int kMaxIntervalMs = 24 * 60 * 60 * 1000;
 // half to even; negative gives 0, above 24 h gives 24 h.
 [[nodiscard]] int intervalMsFromText(const QString& text);
 
-} // namespace lumora::link
+} // namespace lumora::settings

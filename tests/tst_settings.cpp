@@ -1,4 +1,5 @@
-#include "link/conversions.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "settings/conversions.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -7,7 +8,7 @@
 
 using namespace Qt::StringLiterals;
 
-class tst_Link : public QObject {
+class tst_Settings : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -20,12 +21,12 @@ private Q_SLOTS:
 
 // The boxes always use "." whatever the user's locale: every row runs under
 // one that writes a comma, in Qt and in the C library.
-void tst_Link::initTestCase() {
+void tst_Settings::initTestCase() {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
 }
 
-void tst_Link::intervalMsFromText_data() {
+void tst_Settings::intervalMsFromText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("expected");
     // The halves are exact in double precision: the tie goes to the even neighbour.
@@ -42,13 +43,13 @@ void tst_Link::intervalMsFromText_data() {
     QTest::newRow("2, then an Arabic-Indic digit") << u"2\u0663"_s << 2000;
 }
 
-void tst_Link::intervalMsFromText() {
+void tst_Settings::intervalMsFromText() {
     QFETCH(QString, text);
     QFETCH(int, expected);
-    QCOMPARE(lumora::link::intervalMsFromText(text), expected);
+    QCOMPARE(lumora::settings::intervalMsFromText(text), expected);
 }
 
-void tst_Link::portFromText_data() {
+void tst_Settings::portFromText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("expected"); // -1: no port
     const std::pair<const char*, int> rows[] = {
@@ -61,12 +62,12 @@ void tst_Link::portFromText_data() {
     QTest::newRow("400 ones") << u"1"_s.repeated(400) << -1;
 }
 
-void tst_Link::portFromText() {
+void tst_Settings::portFromText() {
     QFETCH(QString, text);
     QFETCH(int, expected);
-    const std::optional<std::uint16_t> port = lumora::link::portFromText(text);
+    const std::optional<std::uint16_t> port = lumora::settings::portFromText(text);
     QCOMPARE(port ? int(*port) : -1, expected);
 }
 
-LUMORA_TEST_MAIN_CORE(tst_Link)
-#include "tst_link.moc"
+LUMORA_TEST_MAIN_CORE(tst_Settings)
+#include "tst_settings.moc"

@@ -1,4 +1,5 @@
-#include "link/conversions.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "settings/conversions.h"
 
 #include "protocol/hex_text.h"
 
@@ -10,7 +11,7 @@
 #include <string>
 #include <system_error>
 
-namespace lumora::link {
+namespace lumora::settings {
 
 namespace {
 
@@ -104,4 +105,4 @@ int intervalMsFromText(const QString& text) {
     return static_cast<int>(ms);
 }
 
-} // namespace lumora::link
+} // namespace lumora::settings
