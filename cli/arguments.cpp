@@ -3,6 +3,8 @@
 
 #include "settings/conversions.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -11,271 +13,381 @@ namespace lumora::cli {
 
 namespace {
 
+using namespace Qt::StringLiterals;
+
 constexpr int kMsPerSecond = 1000;
 constexpr double kLongestSeconds = settings::kMaxIntervalMs / double(kMsPerSecond);
 
-struct CommandName {
+// Where --help puts a command's or option's name, its text and its example.
+constexpr qsizetype kNameColumn = 2;
+constexpr qsizetype kTextColumn = 26;
+constexpr qsizetype kExampleColumn = 28;
+
+// Which commands an option means something to; the others refuse it.
+enum class Owner { Any, Poll, PollAndPing };
+
+struct OptionSpec {
     const char* name;
-    Command command;
+    const char* valueName; // none for a switch
+    Owner owner;
+    const char* text; // as --help shows it, line by line
+    const char* example;
 };
 
-constexpr std::array<CommandName, 6> kCommands{{
-    {"status", Command::Status},
-    {"outputs", Command::Outputs},
-    {"reset", Command::Reset},
-    {"poll", Command::Poll},
-    {"ping", Command::Ping},
-    {"decode", Command::Decode},
+constexpr std::array<OptionSpec, 10> kOptions{{
+    {"address", "HOST", Owner::Any,
+     "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
+     "--address 10.0.0.7"},
+    {"port", "N", Owner::Any,
+     "Unit's TCP port, 0 to 65535 (a fraction rounds half to\neven). Default: the stored port, else 4000.",
+     "--port 4000"},
+    {"timeout", "SECONDS", Owner::Any,
+     "Bound on connecting and on waiting for a reply\n(default 3, fractions allowed).", "--timeout 0.5"},
+    {"json", nullptr, Owner::Any,
+     "JSON instead of text: one object for status, one object\nper line for poll and decode.",
+     "lumora-7150r-cli --json status"},
+    {"csv", nullptr, Owner::Poll, "(poll) CSV with a header row instead of text.",
+     "lumora-7150r-cli poll --interval 1 --csv"},
+    {"interval", "SECONDS", Owner::Poll, "(poll) Time between requests, 0.001 to 86400.",
+     "poll --interval 0.001"},
+    {"count", "N", Owner::PollAndPing, "(poll) Stop after N replies; (ping) send N requests.",
+     "ping --count 10"},
+    {"duration", "SECONDS", Owner::Poll, "(poll) Stop after SECONDS.", "poll --interval 1 --duration 60"},
+    {"help", nullptr, Owner::Any, "Show this text.", "lumora-7150r-cli --help"},
+    {"version", nullptr, Owner::Any, "Show the version.", "lumora-7150r-cli --version"},
 }};
 
-bool isSecondsText(const QString& text) {
-    static const QRegularExpression shape(QStringLiteral("^(\\d+\\.?\\d*|\\.\\d+)$"));
-    return shape.match(text).hasMatch();
+struct CommandSpec {
+    const char* name;
+    Command command;
+    const char* synopsis;
+    const char* text;
+    const char* example;
+};
+
+constexpr std::array<CommandSpec, 6> kCommands{{
+    {"status", Command::Status, "status",
+     "Send the status request (52), read the 112-byte reply\nand print inputs, counters, time gaps and "
+     "outputs.",
+     "lumora-7150r-cli --address 127.0.0.1 --port 4000 status"},
+    {"outputs", Command::Outputs, "outputs D1 D2 D3 D4",
+     "Set the four outputs (each 0 or 1): sends 54 D1 D2 D3 D4.", "lumora-7150r-cli outputs 1 0 0 1"},
+    {"reset", Command::Reset, "reset", "Reset the counters: sends 43 41.", "lumora-7150r-cli reset"},
+    {"poll", Command::Poll, "poll --interval SECONDS [--count N] [--duration SECONDS] [--csv]",
+     "Repeat the status request every SECONDS, each only once\nthe previous one is answered or timed out; "
+     "one "
+     "line per\nreply, a summary on standard error at the end. Stops\nafter N replies, after --duration, or "
+     "on "
+     "Ctrl-C/SIGTERM.",
+     "lumora-7150r-cli poll --interval 0.5 --count 10 --csv"},
+    {"ping", Command::Ping, "ping [--count N]",
+     "The client's ping test: one ICMP echo request a second,\nN requests (default 4).",
+     "lumora-7150r-cli --address 127.0.0.1 ping --count 2"},
+    {"decode", Command::Decode, "decode FILE...",
+     "Print the RECV blocks of daily log files (Log/YYYYMMDD.txt)\nas CSV, one row per block; - reads "
+     "standard "
+     "input.",
+     "lumora-7150r-cli decode Log/20261207.txt > replies.csv"},
+}};
+
+const OptionSpec* findOption(QStringView name) {
+    for (const OptionSpec& spec : kOptions) {
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    }
+    return nullptr;
 }
 
-std::optional<qint64> positiveCount(const QString& text) {
-    static const QRegularExpression digits(QStringLiteral("^\\d+$"));
-    if (!digits.match(text).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok);
-    if (!ok || value < 1)
-        return std::nullopt;
-    return value;
+QString nameOf(const OptionSpec& spec) {
+    return QLatin1String(spec.name);
+}
+
+bool owns(Owner owner, std::optional<Command> command) {
+    switch (owner) {
+    case Owner::Any:
+        return true;
+    case Owner::Poll:
+        return command == Command::Poll;
+    case Owner::PollAndPing:
+        return command == Command::Poll || command == Command::Ping;
+    }
+    return false;
+}
+
+QString ownersText(Owner owner) {
+    return owner == Owner::PollAndPing ? u"poll and ping"_s : u"poll"_s;
+}
+
+bool isSecondsText(const QString& text) {
+    static const QRegularExpression shape(u"^(\\d+\\.?\\d*|\\.\\d+)$"_s);
+    return shape.match(text).hasMatch();
 }
 
 QString quoted(const QString& text) {
     return u'"' + text + u'"';
 }
 
-class Parser {
-public:
-    explicit Parser(const QStringList& arguments)
-        : args_(arguments) {}
+// The word that brought in an unknown name, as typed up to any "=":
+// QCommandLineParser hands names back bare, and "-abc" as a, b and c.
+QString unknownWord(const QStringList& words, const QString& name) {
+    for (const QString& word : words) {
+        if (word == u"--")
+            break;
+        const QString typed = word.section(u'=', 0, 0);
+        const bool dashes = typed.startsWith(u"--");
+        const QStringView bare = QStringView(typed).mid(dashes ? 2 : 1);
+        const bool known = dashes ? findOption(bare) != nullptr : bare == u"h";
+        if (typed.startsWith(u'-') && bare.startsWith(name) && !known)
+            return typed;
+    }
+    return (name.size() == 1 ? u"-"_s : u"--"_s) + name;
+}
 
-    ParsedArguments run();
+// Every option in every part of the line, so that one given where it does
+// not belong is named as misplaced rather than unknown.
+void addOptions(QCommandLineParser& parser) {
+    for (const OptionSpec& spec : kOptions) {
+        QStringList names{nameOf(spec)};
+        if (names.constFirst() == u"help")
+            names.prepend(u"h"_s);
+        const QString text = QString::fromLatin1(spec.text).replace(u'\n', u' ');
+        parser.addOption(spec.valueName ? QCommandLineOption(names, text, QLatin1String(spec.valueName))
+                                        : QCommandLineOption(names, text));
+    }
+}
+
+bool parse(QCommandLineParser& parser, const QStringList& arguments) {
+    return parser.parse(QStringList{QLatin1String(kProgramName)} + arguments);
+}
+
+// QCommandLineParser says why a value is wrong only in a sentence of its own;
+// the usage error names the option the way this program always has. Runs
+// only once the parser has refused the words and no name was unknown.
+QString valueProblem(const QStringList& words) {
+    for (const QString& word : words) {
+        if (word == u"--")
+            break;
+        const qsizetype equals = word.indexOf(u'=');
+        const OptionSpec* spec =
+            word.startsWith(u"--") && equals > 2 ? findOption(QStringView(word).mid(2, equals - 2)) : nullptr;
+        if (spec && !spec->valueName)
+            return u"option %1 takes no value"_s.arg(word.left(equals));
+    }
+    // A value can be missing only where the line ends.
+    const QString last = words.value(words.size() - 1);
+    const OptionSpec* spec = last.startsWith(u"--") ? findOption(QStringView(last).mid(2)) : nullptr;
+    if (spec && spec->valueName)
+        return u"option %1 needs a value"_s.arg(last);
+    return {};
+}
+
+// Whether a "--" among the words before the command ended the options, so
+// that everything after the command is an operand.
+bool endsOptions(const QStringList& head) {
+    for (qsizetype i = 0; i < head.size(); ++i) {
+        if (head.at(i) == u"--")
+            return true;
+        const OptionSpec* spec =
+            head.at(i).startsWith(u"--") ? findOption(QStringView(head.at(i)).mid(2)) : nullptr;
+        if (spec && spec->valueName)
+            ++i; // its value, whatever it looks like
+    }
+    return false;
+}
+
+// The line is read in two parts: up to the command, and the command's own.
+class Reader {
+public:
+    ParsedArguments read(const QStringList& arguments);
 
 private:
-    // The value of an option: "--name=value" or the next argument.
-    std::optional<QString> takeValue(const QString& name, const std::optional<QString>& inlineValue);
-    bool takeOption(const QString& name, const std::optional<QString>& inlineValue);
-    bool takeCommandOption(const QString& name, const std::optional<QString>& inlineValue);
-    bool takePositional(const QString& argument);
-    bool finish();
     bool fail(const QString& error) {
-        if (result_.error.isEmpty())
-            result_.error = error;
+        if (error_.isEmpty())
+            error_ = error;
         return false;
     }
+    bool accepted(const QCommandLineParser& part, bool parsed, const QStringList& words);
+    bool placed(const QCommandLineParser& part, std::optional<Command> command);
+    bool takeShared(const QCommandLineParser& part);
+    bool takeCommand(const std::optional<QString>& word);
+    bool takeCommandOptions(const QCommandLineParser& part);
+    bool takeOperands(const QCommandLineParser& part);
 
-    const QStringList& args_;
-    qsizetype next_ = 0;
-    ParsedArguments result_;
-    Invocation& inv_ = result_.invocation;
-    std::optional<Command> command_;
-    QStringList commandArgs_;
+    Invocation inv_;
+    QString error_;
     bool json_ = false;
     bool csv_ = false;
-    bool intervalGiven_ = false;
 };
 
-ParsedArguments Parser::run() {
+ParsedArguments Reader::read(const QStringList& arguments) {
+    ParsedArguments result;
+    QCommandLineParser head;
+    addOptions(head);
+    // The first word that is no option is the command, and what follows it
+    // comes back word for word, for the second part.
+    head.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const bool headParsed = parse(head, arguments);
+    QStringList tail = head.positionalArguments();
+    std::optional<QString> word;
+    if (!tail.isEmpty())
+        word = tail.takeFirst();
+    if (word && endsOptions(arguments.first(arguments.size() - tail.size() - 1)))
+        tail.prepend(u"--"_s);
+    QCommandLineParser own;
+    addOptions(own);
+    const bool ownParsed = word && parse(own, tail);
+
     // Help and version win over anything else on the line, as in most tools.
-    for (const QString& argument : args_) {
-        if (argument == u"--")
-            break;
-        if (argument == u"--help" || argument == u"-h") {
-            result_.outcome = ParsedArguments::Outcome::Help;
-            return result_;
-        }
-        if (argument == u"--version") {
-            result_.outcome = ParsedArguments::Outcome::Version;
-            return result_;
-        }
+    const auto given = [&](const char* name) {
+        return head.isSet(QLatin1String(name)) || (word && own.isSet(QLatin1String(name)));
+    };
+    if (given("help") || given("version")) {
+        result.outcome = given("help") ? ParsedArguments::Outcome::Help : ParsedArguments::Outcome::Version;
+        return result;
     }
 
-    bool optionsEnded = false;
-    while (next_ < args_.size()) {
-        const QString argument = args_.at(next_++);
-        bool ok = true;
-        if (!optionsEnded && argument == u"--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && argument.startsWith(u'-') && argument != u"-") {
-            const qsizetype equals = argument.indexOf(u'=');
-            const QString name = equals < 0 ? argument : argument.left(equals);
-            std::optional<QString> inlineValue;
-            if (equals >= 0)
-                inlineValue = argument.mid(equals + 1);
-            ok = takeOption(name, inlineValue);
-        } else {
-            ok = takePositional(argument);
-        }
-        if (!ok)
-            return result_;
-    }
-    if (finish())
-        result_.outcome = ParsedArguments::Outcome::Run;
-    return result_;
+    const bool ok = accepted(head, headParsed, arguments) && placed(head, std::nullopt) && takeShared(head) &&
+                    takeCommand(word) && accepted(own, ownParsed, tail) && placed(own, inv_.command) &&
+                    takeShared(own) && takeCommandOptions(own) && takeOperands(own);
+    result.invocation = inv_;
+    result.error = error_;
+    result.outcome = ok ? ParsedArguments::Outcome::Run : ParsedArguments::Outcome::UsageError;
+    return result;
 }
 
-std::optional<QString> Parser::takeValue(const QString& name, const std::optional<QString>& inlineValue) {
-    if (inlineValue)
-        return inlineValue;
-    if (next_ >= args_.size()) {
-        fail(QStringLiteral("option %1 needs a value").arg(name));
-        return std::nullopt;
-    }
-    return args_.at(next_++);
+bool Reader::accepted(const QCommandLineParser& part, bool parsed, const QStringList& words) {
+    if (parsed)
+        return true;
+    if (!part.unknownOptionNames().isEmpty())
+        return fail(u"unknown option %1"_s.arg(unknownWord(words, part.unknownOptionNames().constFirst())));
+    const QString problem = valueProblem(words);
+    return fail(problem.isEmpty() ? part.errorText() : problem);
 }
 
-bool Parser::takeOption(const QString& name, const std::optional<QString>& inlineValue) {
-    if (name == u"--json" || name == u"--csv") {
-        if (inlineValue)
-            return fail(QStringLiteral("option %1 takes no value").arg(name));
-        if (name == u"--csv" && command_ != Command::Poll)
-            return fail(QStringLiteral("option --csv belongs to poll; give it after the command"));
-        (name == u"--json" ? json_ : csv_) = true;
-        return true;
+// A command's own options only after it, and only after a command they mean
+// something to.
+bool Reader::placed(const QCommandLineParser& part, std::optional<Command> command) {
+    for (const OptionSpec& spec : kOptions) {
+        if (part.isSet(nameOf(spec)) && !owns(spec.owner, command)) {
+            return fail(u"option --%1 belongs to %2; give it after the command"_s.arg(
+                nameOf(spec), ownersText(spec.owner)));
+        }
     }
-    if (name == u"--address") {
-        const auto value = takeValue(name, inlineValue);
-        if (!value)
-            return false;
-        if (value->isEmpty())
-            return fail(QStringLiteral("option --address needs a host name or address"));
-        inv_.address = *value;
-        return true;
-    }
-    if (name == u"--port") {
-        const auto value = takeValue(name, inlineValue);
-        if (!value)
-            return false;
-        if (!settings::portFromText(*value))
-            return fail(
-                QStringLiteral("invalid port %1: expected a number from 0 to 65535").arg(quoted(*value)));
-        inv_.portText = *value;
-        return true;
-    }
-    if (name == u"--timeout") {
-        const auto value = takeValue(name, inlineValue);
-        if (!value)
-            return false;
-        const std::optional<int> ms = secondsAsMs(*value);
-        if (!ms)
-            return fail(QStringLiteral("invalid --timeout %1: expected seconds, more than 0 (e.g. 0.5)")
-                            .arg(quoted(*value)));
-        inv_.timeoutMs = *ms;
-        return true;
-    }
-    if (takeCommandOption(name, inlineValue))
-        return true;
-    if (!result_.error.isEmpty())
-        return false;
-    return fail(QStringLiteral("unknown option %1").arg(name));
-}
-
-// The options that only mean something to one command. Returns false with no
-// error set when the name is none of them.
-bool Parser::takeCommandOption(const QString& name, const std::optional<QString>& inlineValue) {
-    const bool interval = name == u"--interval";
-    const bool duration = name == u"--duration";
-    const bool count = name == u"--count";
-    if (!interval && !duration && !count)
-        return false;
-    const bool belongs = command_ == Command::Poll || (count && command_ == Command::Ping);
-    if (!belongs) {
-        return fail(QStringLiteral("option %1 belongs to %2; give it after the command")
-                        .arg(name, count ? QStringLiteral("poll and ping") : QStringLiteral("poll")));
-    }
-    const auto value = takeValue(name, inlineValue);
-    if (!value)
-        return false;
-    if (count) {
-        const std::optional<qint64> n = positiveCount(*value);
-        if (!n)
-            return fail(QStringLiteral("invalid --count %1: expected a whole number of 1 or more")
-                            .arg(quoted(*value)));
-        inv_.count = *n;
-        return true;
-    }
-    if (interval) {
-        // The window's own conversion, so 0.0005 rounds as it would there;
-        // 0 ms would never tick.
-        const int ms = isSecondsText(*value) ? settings::intervalMsFromText(*value) : 0;
-        if (ms <= 0 || settings::leadingNumber(*value) > kLongestSeconds)
-            return fail(QStringLiteral("invalid --interval %1: expected seconds from 0.001 to 86400")
-                            .arg(quoted(*value)));
-        inv_.intervalMs = ms;
-        intervalGiven_ = true;
-        return true;
-    }
-    const std::optional<int> ms = secondsAsMs(*value);
-    if (!ms)
-        return fail(
-            QStringLiteral("invalid --duration %1: expected seconds, more than 0").arg(quoted(*value)));
-    inv_.durationMs = *ms;
     return true;
 }
 
-bool Parser::takePositional(const QString& argument) {
-    if (command_) {
-        commandArgs_.append(argument);
-        return true;
+// Options of every command, before or after it; each value given must pass,
+// and the last one counts.
+bool Reader::takeShared(const QCommandLineParser& part) {
+    json_ = json_ || part.isSet(u"json"_s);
+    for (const QString& value : part.values(u"address"_s)) {
+        if (value.isEmpty())
+            return fail(u"option --address needs a host name or address"_s);
+        inv_.address = value;
     }
-    for (const CommandName& known : kCommands) {
-        if (argument == QLatin1String(known.name)) {
-            command_ = known.command;
+    for (const QString& value : part.values(u"port"_s)) {
+        if (!settings::portFromText(value))
+            return fail(u"invalid port %1: expected a number from 0 to 65535"_s.arg(quoted(value)));
+        inv_.portText = value;
+    }
+    for (const QString& value : part.values(u"timeout"_s)) {
+        const std::optional<int> ms = secondsAsMs(value);
+        if (!ms)
+            return fail(
+                u"invalid --timeout %1: expected seconds, more than 0 (e.g. 0.5)"_s.arg(quoted(value)));
+        inv_.timeoutMs = *ms;
+    }
+    return true;
+}
+
+bool Reader::takeCommand(const std::optional<QString>& word) {
+    if (!word)
+        return fail(u"missing command (status, outputs, reset, poll, ping or decode)"_s);
+    for (const CommandSpec& known : kCommands) {
+        if (*word == QLatin1String(known.name)) {
             inv_.command = known.command;
             return true;
         }
     }
-    return fail(QStringLiteral("unknown command %1").arg(quoted(argument)));
+    return fail(u"unknown command %1"_s.arg(quoted(*word)));
 }
 
-bool Parser::finish() {
-    if (!command_)
-        return fail(QStringLiteral("missing command (status, outputs, reset, poll, ping or decode)"));
+bool Reader::takeCommandOptions(const QCommandLineParser& part) {
+    csv_ = part.isSet(u"csv"_s);
+    for (const QString& value : part.values(u"count"_s)) {
+        const std::optional<qint64> count = countFromText(value);
+        if (!count)
+            return fail(u"invalid --count %1: expected a whole number of 1 or more"_s.arg(quoted(value)));
+        inv_.count = *count;
+    }
+    for (const QString& value : part.values(u"interval"_s)) {
+        const std::optional<int> ms = intervalAsMs(value);
+        if (!ms)
+            return fail(u"invalid --interval %1: expected seconds from 0.001 to 86400"_s.arg(quoted(value)));
+        inv_.intervalMs = *ms;
+    }
+    for (const QString& value : part.values(u"duration"_s)) {
+        const std::optional<int> ms = secondsAsMs(value);
+        if (!ms)
+            return fail(u"invalid --duration %1: expected seconds, more than 0"_s.arg(quoted(value)));
+        inv_.durationMs = *ms;
+    }
+    return true;
+}
+
+bool Reader::takeOperands(const QCommandLineParser& part) {
     if (json_ && csv_)
-        return fail(QStringLiteral("--json and --csv exclude each other"));
+        return fail(u"--json and --csv exclude each other"_s);
     inv_.format = csv_ ? Format::Csv : json_ ? Format::Json : Format::Text;
 
-    switch (*command_) {
-    case Command::Outputs: {
-        if (commandArgs_.size() != 4)
-            return fail(QStringLiteral("outputs needs four values, each 0 or 1 (e.g. outputs 1 0 0 1)"));
-        for (int k = 0; k < 4; ++k) {
-            const QString& value = commandArgs_.at(k);
-            if (value != u"0" && value != u"1")
-                return fail(QStringLiteral("invalid output %1 value %2: expected 0 or 1")
-                                .arg(k + 1)
-                                .arg(quoted(value)));
-            inv_.outputs[static_cast<std::size_t>(k)] = value == u"1" ? 1 : 0;
+    const QStringList operands = part.positionalArguments();
+    switch (inv_.command) {
+    case Command::Outputs:
+        if (operands.size() != std::ssize(inv_.outputs))
+            return fail(u"outputs needs four values, each 0 or 1 (e.g. outputs 1 0 0 1)"_s);
+        for (std::size_t k = 0; k < inv_.outputs.size(); ++k) {
+            const QString& value = operands.at(qsizetype(k));
+            const std::optional<int> state = outputFromText(value);
+            if (!state)
+                return fail(u"invalid output %1 value %2: expected 0 or 1"_s.arg(k + 1).arg(quoted(value)));
+            inv_.outputs.at(k) = *state;
         }
         return true;
-    }
     case Command::Decode:
-        if (commandArgs_.isEmpty())
-            return fail(QStringLiteral("decode needs at least one file (- for standard input)"));
-        inv_.files = commandArgs_;
+        if (operands.isEmpty())
+            return fail(u"decode needs at least one file (- for standard input)"_s);
+        inv_.files = operands;
         return true;
     case Command::Poll:
-        if (!intervalGiven_)
-            return fail(QStringLiteral("poll needs --interval SECONDS"));
+        if (!part.isSet(u"interval"_s))
+            return fail(u"poll needs --interval SECONDS"_s);
         break;
     case Command::Status:
     case Command::Reset:
     case Command::Ping:
         break;
     }
-    if (!commandArgs_.isEmpty())
-        return fail(QStringLiteral("unexpected argument %1").arg(quoted(commandArgs_.constFirst())));
+    if (!operands.isEmpty())
+        return fail(u"unexpected argument %1"_s.arg(quoted(operands.constFirst())));
     return true;
+}
+
+// One command or option in --help: its name, its text beside it (below it
+// when the name is too long) and its example.
+QString helpEntry(const QString& name, const char* text, const char* example) {
+    QString entry = QString(kNameColumn, u' ') + name;
+    if (entry.size() + kNameColumn > kTextColumn)
+        entry += u'\n' + QString(kTextColumn, u' ');
+    else
+        entry = entry.leftJustified(kTextColumn);
+    entry += QString::fromLatin1(text).replace(u"\n"_s, u'\n' + QString(kTextColumn, u' '));
+    return entry + u'\n' + QString(kExampleColumn, u' ') + QLatin1String(example) + u'\n';
 }
 
 } // namespace
 
 ParsedArguments parseArguments(const QStringList& arguments) {
-    return Parser(arguments).run();
+    return Reader().read(arguments);
 }
 
 std::optional<int> secondsAsMs(const QString& text) {
@@ -288,8 +400,36 @@ std::optional<int> secondsAsMs(const QString& text) {
     return std::max(1, static_cast<int>(std::nearbyint(seconds * kMsPerSecond)));
 }
 
+std::optional<int> intervalAsMs(const QString& text) {
+    if (!isSecondsText(text) || settings::leadingNumber(text) > kLongestSeconds)
+        return std::nullopt;
+    const int ms = settings::intervalMsFromText(text);
+    if (ms <= 0)
+        return std::nullopt;
+    return ms;
+}
+
+std::optional<qint64> countFromText(const QString& text) {
+    static const QRegularExpression digits(u"^\\d+$"_s);
+    if (!digits.match(text).hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < 1)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> outputFromText(const QString& text) {
+    if (text == u"0")
+        return 0;
+    if (text == u"1")
+        return 1;
+    return std::nullopt;
+}
+
 QString commandName(Command command) {
-    for (const CommandName& known : kCommands) {
+    for (const CommandSpec& known : kCommands) {
         if (known.command == command)
             return QLatin1String(known.name);
     }
@@ -297,63 +437,28 @@ QString commandName(Command command) {
 }
 
 QString versionText() {
-    return QStringLiteral("%1 %2").arg(QLatin1String(kProgramName), QStringLiteral(LUMORA_VERSION));
+    return u"%1 %2"_s.arg(QLatin1String(kProgramName), QStringLiteral(LUMORA_VERSION));
 }
 
 QString helpText() {
-    return QStringLiteral(
-        R"(Usage: lumora-7150r-cli [--address HOST] [--port N] [--timeout SECONDS] [--json] COMMAND [ARGS]
+    QString commands;
+    for (const CommandSpec& spec : kCommands)
+        commands += helpEntry(QLatin1String(spec.synopsis), spec.text, spec.example);
+    QString options;
+    for (const OptionSpec& spec : kOptions) {
+        const QString name = u"--"_s + nameOf(spec);
+        options += helpEntry(spec.valueName ? name + u' ' + QLatin1String(spec.valueName) : name, spec.text,
+                             spec.example);
+    }
+    return uR"(Usage: lumora-7150r-cli [--address HOST] [--port N] [--timeout SECONDS] [--json] COMMAND [ARGS]
 
 Talks to a Lumora 7150R digital-I/O unit on TCP without a window, on the same
 protocol, conversion, log and ping code as the client lumora-7150r-sim.
 
 Commands:
-  status                  Send the status request (52), read the 112-byte reply
-                          and print inputs, counters, time gaps and outputs.
-                            lumora-7150r-cli --address 127.0.0.1 --port 4000 status
-  outputs D1 D2 D3 D4     Set the four outputs (each 0 or 1): sends 54 D1 D2 D3 D4.
-                            lumora-7150r-cli outputs 1 0 0 1
-  reset                   Reset the counters: sends 43 41.
-                            lumora-7150r-cli reset
-  poll --interval SECONDS [--count N] [--duration SECONDS] [--csv]
-                          Repeat the status request every SECONDS, each only once
-                          the previous one is answered or timed out; one line per
-                          reply, a summary on standard error at the end. Stops
-                          after N replies, after --duration, or on Ctrl-C/SIGTERM.
-                            lumora-7150r-cli poll --interval 0.5 --count 10 --csv
-  ping [--count N]        The client's ping test: one ICMP echo request a second,
-                          N requests (default 4).
-                            lumora-7150r-cli --address 127.0.0.1 ping --count 2
-  decode FILE...          Print the RECV blocks of daily log files (Log/YYYYMMDD.txt)
-                          as CSV, one row per block; - reads standard input.
-                            lumora-7150r-cli decode Log/20261207.txt > replies.csv
-
+%1
 Options:
-  --address HOST          Unit's host name or IPv4/IPv6 address. Default: the
-                          address the client last stored, else 192.1.1.110.
-                            --address 10.0.0.7
-  --port N                Unit's TCP port, 0 to 65535 (a fraction rounds half to
-                          even). Default: the stored port, else 4000.
-                            --port 4000
-  --timeout SECONDS       Bound on connecting and on waiting for a reply
-                          (default 3, fractions allowed).
-                            --timeout 0.5
-  --json                  JSON instead of text: one object for status, one object
-                          per line for poll and decode.
-                            lumora-7150r-cli --json status
-  --csv                   (poll) CSV with a header row instead of text.
-                            lumora-7150r-cli poll --interval 1 --csv
-  --interval SECONDS      (poll) Time between requests, 0.001 to 86400.
-                            poll --interval 0.001
-  --count N               (poll) Stop after N replies; (ping) send N requests.
-                            ping --count 10
-  --duration SECONDS      (poll) Stop after SECONDS.
-                            poll --interval 1 --duration 60
-  --help                  Show this text.
-                            lumora-7150r-cli --help
-  --version               Show the version.
-                            lumora-7150r-cli --version
-
+%2
 Output: text by default. status prints four lines:
   inputs 00..11: s s s s s s s s s s s s   (0, 1 or 2 as the client shows them,
                                              ? for a value the client refuses)
@@ -376,7 +481,7 @@ Exit status:
   5  ping got no answer, or ICMP is not available
   6  decode skipped a block or a file
 poll exits with the lowest of 2, 3 and 4 that happened during the run, else 0.
-)");
+)"_s.arg(commands, options);
 }
 
 } // namespace lumora::cli

@@ -38,7 +38,8 @@ struct ParsedArguments {
 };
 
 // The arguments after the program name. Options may come before or after the
-// command; a command's own options only after it. "--" ends the options.
+// command, as "--name value" or "--name=value"; a command's own options only
+// after it. "--" ends the options.
 [[nodiscard]] ParsedArguments parseArguments(const QStringList& arguments);
 
 // "status", "outputs", ... as typed on the command line.
@@ -47,8 +48,21 @@ QString commandName(Command command);
 QString helpText();
 QString versionText();
 
-// The option's text as milliseconds: a decimal number of seconds ("0.5",
-// "3"), more than 0 and at most a day. None for anything else.
+// The rules option and command values must pass; none for a value that is a
+// usage error. --port takes the window's own port rule (settings/).
+
+// --timeout and --duration: a decimal number of seconds ("0.5", "3"), more
+// than 0 and at most a day, as milliseconds.
 [[nodiscard]] std::optional<int> secondsAsMs(const QString& text);
+
+// --interval: seconds as the window's interval box converts them, so that
+// 0.0005 rounds as it would there; from 1 ms (0 would never tick) to a day.
+[[nodiscard]] std::optional<int> intervalAsMs(const QString& text);
+
+// --count: a whole number of 1 or more, in decimal digits alone.
+[[nodiscard]] std::optional<qint64> countFromText(const QString& text);
+
+// One of the values after "outputs": 0 or 1.
+[[nodiscard]] std::optional<int> outputFromText(const QString& text);
 
 } // namespace lumora::cli

@@ -119,6 +119,29 @@ bool matchesDecoder(const QString& jsonLine) {
     return values == shownValues(lumora::protocol::decodeStatusReply(raw), u"null"_s);
 }
 
+// An invocation in words, for comparing with what a line should ask for.
+QString describe(const lumora::cli::Invocation& inv) {
+    using lumora::cli::Format;
+    QStringList words{lumora::cli::commandName(inv.command)};
+    words << u"address"_s << inv.address.value_or(u"-"_s) << u"port"_s << inv.portText.value_or(u"-"_s)
+          << u"timeout"_s << QString::number(inv.timeoutMs);
+    words << (inv.format == Format::Json ? u"json"_s : inv.format == Format::Csv ? u"csv"_s : u"text"_s);
+    if (inv.command == lumora::cli::Command::Poll)
+        words << u"interval"_s << QString::number(inv.intervalMs);
+    if (inv.count)
+        words << u"count"_s << QString::number(*inv.count);
+    if (inv.durationMs)
+        words << u"duration"_s << QString::number(*inv.durationMs);
+    if (inv.command == lumora::cli::Command::Outputs) {
+        words << u"outputs"_s;
+        for (const int state : inv.outputs)
+            words << QString::number(state);
+    }
+    if (!inv.files.isEmpty())
+        words << u"files"_s << inv.files;
+    return words.join(u' ');
+}
+
 // Answers request n after 30 ms with script[n] bytes (-1: never, past it 112); counts overlapping requests.
 struct ScriptedUnit : LoopbackPeer {
     QList<int> script;
@@ -209,6 +232,26 @@ private Q_SLOTS:
         QTest::newRow("outputs value -1") << u"outputs -1 0 0 0"_s << u"unknown option -1"_s;
         QTest::newRow("reset with argument") << u"reset now"_s << u"unexpected argument \"now\""_s;
         QTest::newRow("decode without file") << u"decode"_s << u"decode needs at least one file"_s;
+        // The same rules for "--name=value", and for the words around it.
+        QTest::newRow("=: port too large") << u"--port=65536 status"_s << u"invalid port \"65536\""_s;
+        QTest::newRow("=: address empty") << u"--address= status"_s << u"option --address needs a host"_s;
+        QTest::newRow("=: count 0") << u"poll --interval 1 --count=0"_s << u"invalid --count \"0\""_s;
+        QTest::newRow("=: interval too long")
+            << u"poll --interval=86401"_s << u"invalid --interval \"86401\""_s;
+        QTest::newRow("=: duration 0")
+            << u"poll --interval=1 --duration=0"_s << u"invalid --duration \"0\""_s;
+        QTest::newRow("=: count before command")
+            << u"--count=3 ping"_s << u"option --count belongs to poll and ping"_s;
+        QTest::newRow("=: interval for ping")
+            << u"ping --interval=1"_s << u"option --interval belongs to poll"_s;
+        QTest::newRow("=: value for a switch") << u"status --json=yes"_s << u"option --json takes no value"_s;
+        QTest::newRow("=: unknown option") << u"status --verbose=3"_s << u"unknown option --verbose"_s;
+        QTest::newRow("single-dash word") << u"ping -count 3"_s << u"unknown option -count"_s;
+        QTest::newRow("every value passes, not only the last")
+            << u"--port abc --port 4000 status"_s << u"invalid port \"abc\""_s;
+        QTest::newRow("-- before the command ends the options")
+            << u"-- status --json"_s << u"unexpected argument \"--json\""_s;
+        QTest::newRow("-- after the command") << u"status -- --help"_s << u"unexpected argument \"--help\""_s;
     }
     void usageErrors() {
         QFETCH(QString, args);
@@ -216,6 +259,98 @@ private Q_SLOTS:
         const lumora::cli::ParsedArguments parsed = lumora::cli::parseArguments(args.split(u' '));
         QCOMPARE(parsed.outcome, lumora::cli::ParsedArguments::Outcome::UsageError);
         QVERIFY2(parsed.error.startsWith(error), qPrintable(parsed.error));
+    }
+
+    // What a line asks for, in "--name value" and "--name=value" alike.
+    void readsTheLine_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("read"); // "help", "version", or the invocation as describe() writes it
+        const QString status = u"status address 10.0.0.7 port 4001 timeout 500 text"_s;
+        QTest::newRow("before the command")
+            << u"--address 10.0.0.7 --port 4001 --timeout 0.5 status"_s << status;
+        QTest::newRow("before, with =") << u"--address=10.0.0.7 --port=4001 --timeout=0.5 status"_s << status;
+        QTest::newRow("after the command, mixed")
+            << u"status --address=10.0.0.7 --port 4001 --timeout=.5"_s << status;
+        QTest::newRow("nothing given") << u"reset"_s << u"reset address - port - timeout 3000 text"_s;
+        QTest::newRow("the last value counts")
+            << u"--port 1 reset --port=2.5"_s << u"reset address - port 2.5 timeout 3000 text"_s;
+        QTest::newRow("poll, =")
+            << u"--json poll --interval=0.0015 --count=10 --duration=60"_s
+            << u"poll address - port - timeout 3000 json interval 2 count 10 duration 60000"_s;
+        QTest::newRow("poll, spaces")
+            << u"poll --csv --interval 86400 --duration 0.0001"_s
+            << u"poll address - port - timeout 3000 csv interval 86400000 duration 1"_s;
+        QTest::newRow("ping") << u"ping --count 2"_s << u"ping address - port - timeout 3000 text count 2"_s;
+        QTest::newRow("outputs") << u"outputs 0 1 1 0"_s
+                                 << u"outputs address - port - timeout 3000 text outputs 0 1 1 0"_s;
+        QTest::newRow("decode, - and --")
+            << u"decode - -- --json"_s << u"decode address - port - timeout 3000 text files - --json"_s;
+        QTest::newRow("help after the command") << u"status --verbose --help"_s << u"help"_s;
+        QTest::newRow("-h before a fault") << u"-h --port=x"_s << u"help"_s;
+        QTest::newRow("version") << u"outputs 9 --version"_s << u"version"_s;
+    }
+    void readsTheLine() {
+        QFETCH(QString, args);
+        QFETCH(QString, read);
+        using Outcome = lumora::cli::ParsedArguments::Outcome;
+        const lumora::cli::ParsedArguments parsed = lumora::cli::parseArguments(args.split(u' '));
+        QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+        QCOMPARE(parsed.outcome, read == u"help"      ? Outcome::Help
+                                 : read == u"version" ? Outcome::Version
+                                                      : Outcome::Run);
+        if (parsed.outcome == Outcome::Run)
+            QCOMPARE(describe(parsed.invocation), read);
+    }
+
+    // Each value rule, apart from the parser: -1 where the text is refused.
+    void valueRules_data() {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("value");
+        const auto row = [](const char* rule, const QString& text, qint64 value) {
+            QTest::addRow("%s \"%s\"", rule, qPrintable(text)) << QString::fromLatin1(rule) << text << value;
+        };
+        row("seconds", u"3"_s, 3000);
+        row("seconds", u".5"_s, 500);
+        row("seconds", u"1."_s, 1000);
+        row("seconds", u"0.0004"_s, 1); // anything above 0 waits at least 1 ms
+        row("seconds", u"86400"_s, 86'400'000);
+        row("seconds", u"86400.001"_s, -1);
+        row("seconds", u"0"_s, -1);
+        row("seconds", u"-1"_s, -1);
+        row("seconds", u"1e3"_s, -1);
+        row("seconds", u" 1"_s, -1);
+        row("seconds", u"1,5"_s, -1);
+        row("interval", u"0.001"_s, 1);
+        row("interval", u"0.0015"_s, 2);
+        row("interval", u"0.0005"_s, -1); // half to even: 0 ms
+        row("interval", u"0.0004"_s, -1);
+        row("interval", u"86400"_s, 86'400'000);
+        row("interval", u"86400.5"_s, -1);
+        row("interval", u"1s"_s, -1);
+        row("count", u"1"_s, 1);
+        row("count", u"9223372036854775807"_s, 9'223'372'036'854'775'807);
+        row("count", u"9223372036854775808"_s, -1);
+        row("count", u"0"_s, -1);
+        row("count", u"+3"_s, -1);
+        row("count", u"3.0"_s, -1);
+        row("count", QString(), -1);
+        row("output", u"0"_s, 0);
+        row("output", u"1"_s, 1);
+        row("output", u"2"_s, -1);
+        row("output", u"01"_s, -1);
+        row("output", u"1 "_s, -1);
+    }
+    void valueRules() {
+        QFETCH(QString, rule);
+        QFETCH(QString, text);
+        QFETCH(qint64, value);
+        using namespace lumora::cli;
+        const std::optional<qint64> got = rule == u"seconds"    ? std::optional<qint64>(secondsAsMs(text))
+                                          : rule == u"interval" ? std::optional<qint64>(intervalAsMs(text))
+                                          : rule == u"count"    ? countFromText(text)
+                                                                : std::optional<qint64>(outputFromText(text));
+        QCOMPARE(got.value_or(-1), value);
     }
 
     void pollRule_data() {
