@@ -4,6 +4,8 @@
 // Every test process gets its own settings store and program folder, so no
 // test reads or writes the settings or Log folder of the machine it runs on.
 
+#include "childprocesses.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -38,13 +40,20 @@ inline void isolateProcess() {
 }
 
 // Like QTEST_MAIN, but isolated before the application object exists.
+// A suite whose cases leave a process running fails, whatever the cases said.
 template <typename Application, typename TestObject> int runIsolated(int argc, char** argv) {
     isolateProcess();
+    if (!adoptOrphans())
+        std::perror("the suite cannot see what its children leave behind");
     Application app(argc, argv);
     if constexpr (!std::is_same_v<Application, QCoreApplication>)
         app.setAttribute(Qt::AA_Use96Dpi);
-    TestObject tc;
-    return QTest::qExec(&tc, argc, argv);
+    int failed = 0;
+    {
+        TestObject tc;
+        failed = QTest::qExec(&tc, argc, argv);
+    }
+    return nothingLeftRunning() ? failed : failed + 1;
 }
 
 } // namespace testsupport

@@ -503,15 +503,16 @@ private Q_SLOTS:
             QTest::newRow(name) << script << exitStatus << said << minMs << maxMs;
         };
         // The emulator in the namespace on the stored address and port.
-        const QString serve = u"$UNIT --listen 127.0.0.1:4001 --quiet > unit.out & u=$!; "
-                              "while ! grep -q listening unit.out; do sleep 0.05; done; "_s;
+        const QString serve =
+            u"$UNIT --listen 127.0.0.1:4001 --quiet > unit.out & u=$!; trap 'kill $u' EXIT; "
+            "while ! grep -q listening unit.out; do sleep 0.05; done; "_s;
         const auto stored = [](const char* ini) {
             return u"mkdir -p cfg; printf '%1' > cfg/LM7100R_SIMUL.ini; XDG_CONFIG_HOME=$PWD/cfg "_s.arg(
                 QLatin1String(ini));
         };
         const QString address = stored("[Simulator_6180]\\nADDRESS=127.0.0.1\\nPORT=4001\\n");
-        row("stored address and port", serve + address + u"$CLI --timeout 1 status; r=$?; kill $u; exit $r"_s,
-            0, u"^inputs 00..11:"_s);
+        row("stored address and port", serve + address + u"$CLI --timeout 1 status"_s, 0,
+            u"^inputs 00..11:"_s);
         row("stored port, given address", serve + address + u"$CLI --address 127.0.0.2 --timeout 1 reset"_s,
             2, u"reset: cannot connect to 127.0.0.2:4001: Connection refused"_s);
         row("nothing stored: 192.1.1.110:4000", u"XDG_CONFIG_HOME=$PWD/empty $CLI --timeout 1 status"_s, 2,
@@ -551,7 +552,8 @@ private Q_SLOTS:
             u"^Ping: Unknown Host no-such-unit.invalid\nlumora-7150r-cli: ping: cannot resolve "
             "no-such-unit.invalid\n$"_s);
     }
-    // The mount namespace lets a case put its own resolv.conf in place.
+    // The mount namespace lets a case put its own resolv.conf in place. In a PID namespace of its own,
+    // whatever a case starts ends with its shell, also when the case fails or the test has to kill it.
     void inNetworkOfItsOwn() {
         QFETCH(QString, script);
         QFETCH(int, exitStatus);
@@ -564,8 +566,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString prelude = u"cd '%1' || exit 91; CLI='%2'; UNIT='%3'; "_s.arg(
             dir.path(), QStringLiteral(LUMORA_CLI_PATH), UnitEmulator::program());
-        const Outcome run =
-            runProgram({u"unshare"_s, u"-m"_s, u"sh"_s, u"-c"_s, prelude + script}, {}, {}, ownNetwork);
+        const Outcome run = runProgram(
+            {u"unshare"_s, u"-m"_s, u"-p"_s, u"--kill-child"_s, u"sh"_s, u"-c"_s, prelude + script}, {}, {},
+            ownNetwork);
         if (run.exitCode == 77)
             QSKIP("needs python3 and a veth pair for a resolver of the test's own");
         QCOMPARE(run.exitCode, exitStatus);
