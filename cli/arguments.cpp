@@ -133,7 +133,7 @@ QString unknownWord(const QStringList& words, const QString& name) {
     for (const QString& word : words) {
         if (word == u"--")
             break;
-        const QString typed = word.section(u'=', 0, 0);
+        QString typed = word.section(u'=', 0, 0);
         const bool dashes = typed.startsWith(u"--");
         const QStringView bare = QStringView(typed).mid(dashes ? 2 : 1);
         const bool known = dashes ? findOption(bare) != nullptr : bare == u"h";

@@ -618,6 +618,21 @@ private Q_SLOTS:
         QVERIFY2(run.ms >= minMs && run.ms < maxMs, qPrintable(QString::number(run.ms)));
     }
 
+    // What a case's shell leaves behind comes back to the suite, so that its end-of-suite check sees it.
+    void leftBehindIsSeen() {
+        QProcess shell;
+        shell.start(u"sh"_s, {u"-c"_s, u"sleep 30 & echo $!"_s});
+        QVERIFY(shell.waitForFinished());
+        const pid_t orphan = shell.readAllStandardOutput().trimmed().toInt();
+        const QList<testsupport::ChildProcess> left = testsupport::runningChildren();
+        testsupport::endChildren(left);
+        QStringList seen;
+        for (const testsupport::ChildProcess& child : left)
+            seen << u"%1 %2"_s.arg(child.pid).arg(child.commandLine);
+        QCOMPARE(seen, QStringList{u"%1 sleep 30"_s.arg(orphan)});
+        QVERIFY(testsupport::runningChildren().isEmpty());
+    }
+
     void pollWaitsForEachReply() {
         ScriptedUnit unit;
         // reply, silence, half a reply, reply, one byte too many, reply
