@@ -184,7 +184,8 @@ private Q_SLOTS:
         constexpr qint64 kFlood = 32 << 20; // well beyond what the system's loopback buffers hold
         Loopback link;
         qint64 delivered = 0;
-        link.winsock.onDataArrival = [&delivered](const QByteArray& bytes) { delivered += bytes.size(); };
+        QObject::connect(&link.winsock, &Winsock::dataArrival, &link.winsock,
+                         [&delivered](const QByteArray& bytes) { delivered += bytes.size(); });
         QTcpSocket* peer = link.connect();
         QVERIFY(peer != nullptr);
         link.gate.deliver([&] {
@@ -203,7 +204,7 @@ private Q_SLOTS:
             QSKIP(own.failure().c_str());
         Loopback link;
         bool closed = false;
-        link.winsock.onClose = [&closed] { closed = true; };
+        QObject::connect(&link.winsock, &Winsock::closed, &link.winsock, [&closed] { closed = true; });
         QVERIFY(link.connect() != nullptr);
         // `ip` started from this thread takes down the namespace's loopback, the peer's only way here.
         QCOMPARE(QProcess::execute(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, u"down"_s}), 0);
