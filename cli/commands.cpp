@@ -188,31 +188,29 @@ int CommandRun::fail(int exitStatus, const QString& line) {
 }
 
 void CommandRun::start() {
-    const Invocation& invocation = invocation_;
-    platform::SettingsStore& store = settings_;
-    Console& console = console_;
     // What the command line leaves out comes from the window's store. A store
     // that exists but cannot be read is not guessed past: the default address
     // is a real unit's, and a guess could reach the wrong one.
-    const bool needsAddress = invocation.command != Command::Decode && !invocation.address;
-    const bool needsPort = invocation.command != Command::Decode && invocation.command != Command::Ping &&
-                           !invocation.portText;
+    const bool needsAddress = invocation_.command != Command::Decode && !invocation_.address;
+    const bool needsPort = invocation_.command != Command::Decode && invocation_.command != Command::Ping &&
+                           !invocation_.portText;
     if (needsAddress || needsPort) {
-        if (!store.isReadable(settings::kApplication)) {
-            console.fail(QStringLiteral("the stored address and port cannot be read (%1); give --address HOST "
-                                        "and --port N")
-                             .arg(store.errorString()));
+        if (!settings_.isReadable(settings::kApplication)) {
+            console_.fail(
+                QStringLiteral("the stored address and port cannot be read (%1); give --address HOST "
+                               "and --port N")
+                    .arg(settings_.errorString()));
             end(kUsageError);
             return;
         }
     }
-    Run run(invocation, console);
-    switch (invocation.command) {
+    Run run(invocation_, console_);
+    switch (invocation_.command) {
     case Command::Decode:
         end(run.decode());
         return;
     case Command::Ping:
-        end(run.ping(addressOf(invocation, store)));
+        end(run.ping(addressOf(invocation_, settings_)));
         return;
     case Command::Status:
     case Command::Outputs:
@@ -222,28 +220,28 @@ void CommandRun::start() {
     }
 
     // The address and port as given, else as the window last stored them.
-    const QString address = addressOf(invocation, store);
+    const QString address = addressOf(invocation_, settings_);
     if (address.isEmpty()) {
-        console.fail(QStringLiteral("the stored address is empty; give --address HOST"));
+        console_.fail(QStringLiteral("the stored address is empty; give --address HOST"));
         end(kUsageError);
         return;
     }
-    const QString portText = invocation.portText.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
+    const QString portText = invocation_.portText.value_or(settings_.read(
+        settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
     const std::optional<std::uint16_t> port = settings::portFromText(portText);
     if (!port) {
-        console.fail(QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
-                         .arg(portText));
+        console_.fail(QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
+                          .arg(portText));
         end(kUsageError);
         return;
     }
     unit_ = Endpoint{address, *port};
-    switch (invocation.command) {
+    switch (invocation_.command) {
     case Command::Status:
         exchange(protocol::buildFrame(protocol::Command::StatusRequest, {}), protocol::kStatusReplySize);
         return;
     case Command::Outputs:
-        exchange(protocol::buildFrame(protocol::Command::OutputSetting, invocation.outputs), 0);
+        exchange(protocol::buildFrame(protocol::Command::OutputSetting, invocation_.outputs), 0);
         return;
     case Command::Reset:
         exchange(protocol::buildFrame(protocol::Command::CounterReset, {}), 0);
@@ -260,31 +258,34 @@ void CommandRun::start() {
 
 void CommandRun::exchange(const QByteArray& frame, qsizetype replySize) {
     exchange_ = std::make_unique<UnitExchange>(unit_, invocation_.timeoutMs);
-    connect(exchange_.get(), &UnitExchange::finished, this, [this, replySize](const ExchangeOutcome& outcome) {
-        switch (outcome.failure) {
-        case ExchangeOutcome::Failure::NoConnection:
-            end(fail(kNoConnection, QStringLiteral("cannot connect to %1: %2").arg(unit_.text(), outcome.error)));
-            return;
-        case ExchangeOutcome::Failure::NotSent:
-            end(fail(kNoConnection, QStringLiteral("cannot send to %1: %2").arg(unit_.text(), outcome.error)));
-            return;
-        case ExchangeOutcome::Failure::None:
-            break;
-        }
-        if (replySize == 0)
-            end(kDone);
-        else
-            judgeStatus(outcome.reply, outcome.closedByUnit);
-    });
+    connect(exchange_.get(), &UnitExchange::finished, this,
+            [this, replySize](const ExchangeOutcome& outcome) {
+                switch (outcome.failure) {
+                case ExchangeOutcome::Failure::NoConnection:
+                    end(fail(kNoConnection,
+                             QStringLiteral("cannot connect to %1: %2").arg(unit_.text(), outcome.error)));
+                    return;
+                case ExchangeOutcome::Failure::NotSent:
+                    end(fail(kNoConnection,
+                             QStringLiteral("cannot send to %1: %2").arg(unit_.text(), outcome.error)));
+                    return;
+                case ExchangeOutcome::Failure::None:
+                    break;
+                }
+                if (replySize == 0)
+                    end(kDone);
+                else
+                    judgeStatus(outcome.reply, outcome.closedByUnit);
+            });
     exchange_->start(frame, replySize);
 }
 
 void CommandRun::judgeStatus(const QByteArray& bytes, bool closedByUnit) {
     const QString within = secondsText(invocation_.timeoutMs);
     if (bytes.isEmpty()) {
-        end(fail(kNoReply, closedByUnit
-                               ? QStringLiteral("no reply from %1: it closed the connection").arg(unit_.text())
-                               : QStringLiteral("no reply from %1 within %2").arg(unit_.text(), within)));
+        end(fail(kNoReply,
+                 closedByUnit ? QStringLiteral("no reply from %1: it closed the connection").arg(unit_.text())
+                              : QStringLiteral("no reply from %1 within %2").arg(unit_.text(), within)));
         return;
     }
     if (bytes.size() != protocol::kStatusReplySize) {

@@ -88,7 +88,8 @@ void UnitExchange::onClosed(const QString& reason) {
 void UnitExchange::onDeadline() {
     switch (step_) {
     case Step::Connecting:
-        fail(ExchangeOutcome::Failure::NoConnection, QStringLiteral("no connection within ") + secondsText(timeoutMs_));
+        fail(ExchangeOutcome::Failure::NoConnection,
+             QStringLiteral("no connection within ") + secondsText(timeoutMs_));
         return;
     case Step::Sending:
         fail(ExchangeOutcome::Failure::NotSent, QStringLiteral("not sent within ") + secondsText(timeoutMs_));

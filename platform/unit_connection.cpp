@@ -139,8 +139,7 @@ void UnitConnection::tryNextAddress() {
             Q_EMIT allSent();
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-        // Bytes that came with the close are kept: no more can follow them.
-        leftOver_ += socket->readAll();
+        // Bytes that came with the close stay in the socket, to be taken.
         Q_EMIT closed(socket->errorString());
     });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError) {
@@ -166,7 +165,6 @@ void UnitConnection::close() {
     }
     lookup_.reset();
     untried_.clear();
-    leftOver_.clear();
     attempting_ = false;
     dropSocket();
 }
@@ -212,7 +210,8 @@ bool UnitConnection::send(const QByteArray& bytes) {
     // A unit that has stopped reading would otherwise have every frame
     // queued in memory without end.
     if (socket_->bytesToWrite() + bytes.size() > kMaxUnsentBytes) {
-        refuse(QStringLiteral("%1 bytes still unsent: the unit is not taking data").arg(socket_->bytesToWrite()));
+        refuse(QStringLiteral("%1 bytes still unsent: the unit is not taking data")
+                   .arg(socket_->bytesToWrite()));
         return false;
     }
     if (socket_->write(bytes) != bytes.size()) {
@@ -235,10 +234,7 @@ qint64 UnitConnection::unsentBytes() const {
 }
 
 QByteArray UnitConnection::takeArrived() {
-    QByteArray bytes = std::exchange(leftOver_, {});
-    if (socket_ != nullptr)
-        bytes += socket_->readAll();
-    return bytes;
+    return socket_ == nullptr ? QByteArray() : socket_->readAll();
 }
 
 } // namespace lumora::platform

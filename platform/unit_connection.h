@@ -83,7 +83,6 @@ private:
     QList<QHostAddress> untried_;
     std::uint16_t port_ = 0;
     bool attempting_ = false;
-    QByteArray leftOver_;
     QString error_;
 };
 

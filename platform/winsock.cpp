@@ -6,7 +6,8 @@ namespace lumora::platform {
 Winsock::Winsock(EventGate& gate, QObject* parent)
     : QObject(parent)
     , gate_(gate) {
-    connect(&connection_, &UnitConnection::connected, this, [this] { deliver([this] { Q_EMIT connected(); }); });
+    connect(&connection_, &UnitConnection::connected, this,
+            [this] { deliver([this] { Q_EMIT connected(); }); });
     // Nothing is read before the bytes' turn: while a handler runs (one that
     // waits for a box's OK included) they stay in the connection's bounded
     // read buffer, and TCP holds the unit back however long it takes.
