@@ -158,10 +158,13 @@ void Poller::sendRequest() {
     const QByteArray frame = protocol::buildFrame(protocol::Command::StatusRequest, {});
     rule_.requestSent();
     if (!connection_.send(frame)) {
-        // Counted as sent and lost: the connection is closed and made again.
+        // Counted as sent and cut short: the connection is closed here and
+        // made again on the next tick.
         report(QStringLiteral("cannot send to %1: %2").arg(endpoint_.text(), connection_.errorString()));
         connection_.close();
-        onClosedByUnit();
+        link_ = Link::Down;
+        rule_.connectionClosed();
+        report(QStringLiteral("connection closed by %1; reconnecting on the next tick").arg(endpoint_.text()));
         return;
     }
     replyDeadline_.start(invocation_.timeoutMs);
