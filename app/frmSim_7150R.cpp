@@ -113,10 +113,10 @@ void frmSim_7150R::wireEvents() {
     platform::widgets::NumericKeyFilter::install(txtDestPort, beep);
     platform::widgets::NumericKeyFilter::install(cboTime, beep);
 
-    winsock_.onConnect = [this] { Winsock1_Connect(); };
-    winsock_.onClose = [this] { Winsock1_Close(); };
-    winsock_.onDataArrival = [this](const QByteArray& bytes) { Winsock1_DataArrival(bytes); };
-    winsock_.onConnectFailed = [this](const QString& reason) { Winsock1_ConnectFailed(reason); };
+    connect(&winsock_, &platform::Winsock::connected, this, &frmSim_7150R::Winsock1_Connect);
+    connect(&winsock_, &platform::Winsock::closed, this, &frmSim_7150R::Winsock1_Close);
+    connect(&winsock_, &platform::Winsock::dataArrival, this, &frmSim_7150R::Winsock1_DataArrival);
+    connect(&winsock_, &platform::Winsock::connectFailed, this, &frmSim_7150R::Winsock1_ConnectFailed);
     sendTimer_.onTick = [this] { SendTimer_Timer(); };
     pingTimer_.onTick = [this] { PingTimer_Timer(); };
     pinger_.onDone = [this](quint64 tick, const QString& line) {

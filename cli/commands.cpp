@@ -7,14 +7,13 @@
 #include "cli/poller.h"
 #include "cli/report.h"
 #include "cli/stop_signals.h"
-#include "cli/unit_link.h"
+#include "cli/unit_exchange.h"
 #include "settings/conversions.h"
 #include "ping/ping_tick.h"
 #include "platform/icmp_service.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
 
-#include <QEventLoop>
 #include <QFile>
 
 #include <chrono>
@@ -32,15 +31,11 @@ QString addressOf(const Invocation& invocation, platform::SettingsStore& store) 
 
 class Run {
 public:
-    Run(const Invocation& invocation, Console& console, StopSignals& stopSignals)
+    Run(const Invocation& invocation, Console& console)
         : inv_(invocation)
         , console_(console)
-        , stopSignals_(stopSignals)
         , name_(commandName(invocation.command)) {}
 
-    int status(const Endpoint& endpoint);
-    int send(const Endpoint& endpoint, const QByteArray& frame);
-    int poll(const Endpoint& endpoint);
     int ping(const QString& address);
     int decode();
 
@@ -53,83 +48,8 @@ private:
 
     const Invocation& inv_;
     Console& console_;
-    StopSignals& stopSignals_;
     QString name_;
 };
-
-int Run::status(const Endpoint& endpoint) {
-    UnitLink link(endpoint);
-    if (!link.open(inv_.timeoutMs))
-        return fail(kNoConnection,
-                    QStringLiteral("cannot connect to %1: %2").arg(endpoint.text(), link.errorString()));
-    const QByteArray request = protocol::buildFrame(protocol::Command::StatusRequest, {});
-    if (!link.send(request, inv_.timeoutMs))
-        return fail(kNoConnection,
-                    QStringLiteral("cannot send to %1: %2").arg(endpoint.text(), link.errorString()));
-
-    const UnitLink::Collected got = link.collect(protocol::kStatusReplySize, inv_.timeoutMs);
-    link.close();
-    const QString within = secondsText(inv_.timeoutMs);
-    if (got.bytes.isEmpty()) {
-        return fail(kNoReply,
-                    got.closedByUnit
-                        ? QStringLiteral("no reply from %1: it closed the connection").arg(endpoint.text())
-                        : QStringLiteral("no reply from %1 within %2").arg(endpoint.text(), within));
-    }
-    if (got.bytes.size() != protocol::kStatusReplySize) {
-        return fail(kNoReply, QStringLiteral("reply of %1 bytes from %2 within %3, expected %4")
-                                  .arg(got.bytes.size())
-                                  .arg(endpoint.text(), within)
-                                  .arg(protocol::kStatusReplySize));
-    }
-
-    const protocol::DecodedReply reply = protocol::decodeStatusReply(got.bytes);
-    if (inv_.format == Format::Json) {
-        console_.out(statusJson(reply));
-    } else {
-        for (const QString& group : statusGroups(reply))
-            console_.out(group);
-    }
-    const QStringList refused = refusedValues(reply);
-    if (!refused.isEmpty()) {
-        return fail(kRefusedValues, QStringLiteral("reply from %1 holds values the window refuses: %2")
-                                        .arg(endpoint.text(), refused.join(QStringLiteral(", "))));
-    }
-    return kDone;
-}
-
-int Run::send(const Endpoint& endpoint, const QByteArray& frame) {
-    UnitLink link(endpoint);
-    if (!link.open(inv_.timeoutMs))
-        return fail(kNoConnection,
-                    QStringLiteral("cannot connect to %1: %2").arg(endpoint.text(), link.errorString()));
-    if (!link.send(frame, inv_.timeoutMs))
-        return fail(kNoConnection,
-                    QStringLiteral("cannot send to %1: %2").arg(endpoint.text(), link.errorString()));
-    link.close();
-    return kDone;
-}
-
-int Run::poll(const Endpoint& endpoint) {
-    if (!stopSignals_.watch())
-        console_.fail(unstoppablePollText(stopSignals_.errorString()));
-    Poller poller(inv_, endpoint, console_);
-    QEventLoop loop;
-    int exitStatus = kDone;
-    QObject::connect(&stopSignals_, &StopSignals::stopRequested, &poller, &Poller::stop);
-    // Queued: a connection refused at once may finish the poller before
-    // the loop runs, and a quit before exec() would be lost.
-    QObject::connect(
-        &poller, &Poller::finished, &loop,
-        [&](int status) {
-            exitStatus = status;
-            loop.quit();
-        },
-        Qt::QueuedConnection);
-    poller.start();
-    loop.exec();
-    return exitStatus;
-}
 
 // Watches what the ping tick learns, for the exit status; the tick itself
 // and its lines are the window's.
@@ -244,28 +164,54 @@ bool Run::decodeOne(const QString& path) {
 
 } // namespace
 
-int runCommand(const Invocation& invocation, platform::SettingsStore& store, Console& console,
-               StopSignals& stopSignals) {
+CommandRun::CommandRun(const Invocation& invocation, platform::SettingsStore& settings, Console& console,
+                       StopSignals& stopSignals, QObject* parent)
+    : QObject(parent)
+    , invocation_(invocation)
+    , settings_(settings)
+    , console_(console)
+    , stopSignals_(stopSignals)
+    , name_(commandName(invocation.command)) {}
+
+CommandRun::~CommandRun() = default;
+
+void CommandRun::end(int exitStatus) {
+    // Queued: a command that ends at once (a connection refused, a decode)
+    // must not end before the caller's event loop runs.
+    QMetaObject::invokeMethod(
+        this, [this, exitStatus] { Q_EMIT finished(exitStatus); }, Qt::QueuedConnection);
+}
+
+int CommandRun::fail(int exitStatus, const QString& line) {
+    console_.fail(name_ + QStringLiteral(": ") + line);
+    return exitStatus;
+}
+
+void CommandRun::start() {
     // What the command line leaves out comes from the window's store. A store
     // that exists but cannot be read is not guessed past: the default address
     // is a real unit's, and a guess could reach the wrong one.
-    const bool needsAddress = invocation.command != Command::Decode && !invocation.address;
-    const bool needsPort = invocation.command != Command::Decode && invocation.command != Command::Ping &&
-                           !invocation.portText;
+    const bool needsAddress = invocation_.command != Command::Decode && !invocation_.address;
+    const bool needsPort = invocation_.command != Command::Decode && invocation_.command != Command::Ping &&
+                           !invocation_.portText;
     if (needsAddress || needsPort) {
-        if (!store.isReadable(settings::kApplication)) {
-            console.fail(QStringLiteral("the stored address and port cannot be read (%1); give --address HOST "
-                                        "and --port N")
-                             .arg(store.errorString()));
-            return kUsageError;
+        if (!settings_.isReadable(settings::kApplication)) {
+            console_.fail(
+                QStringLiteral("the stored address and port cannot be read (%1); give --address HOST "
+                               "and --port N")
+                    .arg(settings_.errorString()));
+            end(kUsageError);
+            return;
         }
     }
-    Run run(invocation, console, stopSignals);
-    switch (invocation.command) {
+    Run run(invocation_, console_);
+    switch (invocation_.command) {
     case Command::Decode:
-        return run.decode();
+        end(run.decode());
+        return;
     case Command::Ping:
-        return run.ping(addressOf(invocation, store));
+        end(run.ping(addressOf(invocation_, settings_)));
+        return;
     case Command::Status:
     case Command::Outputs:
     case Command::Reset:
@@ -274,34 +220,105 @@ int runCommand(const Invocation& invocation, platform::SettingsStore& store, Con
     }
 
     // The address and port as given, else as the window last stored them.
-    const QString address = addressOf(invocation, store);
+    const QString address = addressOf(invocation_, settings_);
     if (address.isEmpty()) {
-        console.fail(QStringLiteral("the stored address is empty; give --address HOST"));
-        return kUsageError;
+        console_.fail(QStringLiteral("the stored address is empty; give --address HOST"));
+        end(kUsageError);
+        return;
     }
-    const QString portText = invocation.portText.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
+    const QString portText = invocation_.portText.value_or(settings_.read(
+        settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
     const std::optional<std::uint16_t> port = settings::portFromText(portText);
     if (!port) {
-        console.fail(QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
-                         .arg(portText));
-        return kUsageError;
+        console_.fail(QStringLiteral("the stored port \"%1\" is not a port from 0 to 65535; give --port N")
+                          .arg(portText));
+        end(kUsageError);
+        return;
     }
-    const Endpoint unit{address, *port};
-    switch (invocation.command) {
+    unit_ = Endpoint{address, *port};
+    switch (invocation_.command) {
     case Command::Status:
-        return run.status(unit);
+        exchange(protocol::buildFrame(protocol::Command::StatusRequest, {}), protocol::kStatusReplySize);
+        return;
     case Command::Outputs:
-        return run.send(unit, protocol::buildFrame(protocol::Command::OutputSetting, invocation.outputs));
+        exchange(protocol::buildFrame(protocol::Command::OutputSetting, invocation_.outputs), 0);
+        return;
     case Command::Reset:
-        return run.send(unit, protocol::buildFrame(protocol::Command::CounterReset, {}));
+        exchange(protocol::buildFrame(protocol::Command::CounterReset, {}), 0);
+        return;
     case Command::Poll:
-        return run.poll(unit);
+        poll();
+        return;
     case Command::Ping:
     case Command::Decode:
         break;
     }
-    return kDone;
+    end(kDone);
+}
+
+void CommandRun::exchange(const QByteArray& frame, qsizetype replySize) {
+    exchange_ = std::make_unique<UnitExchange>(unit_, invocation_.timeoutMs);
+    connect(exchange_.get(), &UnitExchange::finished, this,
+            [this, replySize](const ExchangeOutcome& outcome) {
+                switch (outcome.failure) {
+                case ExchangeOutcome::Failure::NoConnection:
+                    end(fail(kNoConnection,
+                             QStringLiteral("cannot connect to %1: %2").arg(unit_.text(), outcome.error)));
+                    return;
+                case ExchangeOutcome::Failure::NotSent:
+                    end(fail(kNoConnection,
+                             QStringLiteral("cannot send to %1: %2").arg(unit_.text(), outcome.error)));
+                    return;
+                case ExchangeOutcome::Failure::None:
+                    break;
+                }
+                if (replySize == 0)
+                    end(kDone);
+                else
+                    judgeStatus(outcome.reply, outcome.closedByUnit);
+            });
+    exchange_->start(frame, replySize);
+}
+
+void CommandRun::judgeStatus(const QByteArray& bytes, bool closedByUnit) {
+    const QString within = secondsText(invocation_.timeoutMs);
+    if (bytes.isEmpty()) {
+        end(fail(kNoReply,
+                 closedByUnit ? QStringLiteral("no reply from %1: it closed the connection").arg(unit_.text())
+                              : QStringLiteral("no reply from %1 within %2").arg(unit_.text(), within)));
+        return;
+    }
+    if (bytes.size() != protocol::kStatusReplySize) {
+        end(fail(kNoReply, QStringLiteral("reply of %1 bytes from %2 within %3, expected %4")
+                               .arg(bytes.size())
+                               .arg(unit_.text(), within)
+                               .arg(protocol::kStatusReplySize)));
+        return;
+    }
+
+    const protocol::DecodedReply reply = protocol::decodeStatusReply(bytes);
+    if (invocation_.format == Format::Json) {
+        console_.out(statusJson(reply));
+    } else {
+        for (const QString& group : statusGroups(reply))
+            console_.out(group);
+    }
+    const QStringList refused = refusedValues(reply);
+    if (!refused.isEmpty()) {
+        end(fail(kRefusedValues, QStringLiteral("reply from %1 holds values the window refuses: %2")
+                                     .arg(unit_.text(), refused.join(QStringLiteral(", ")))));
+        return;
+    }
+    end(kDone);
+}
+
+void CommandRun::poll() {
+    if (!stopSignals_.watch())
+        console_.fail(unstoppablePollText(stopSignals_.errorString()));
+    poller_ = std::make_unique<Poller>(invocation_, unit_, console_);
+    connect(&stopSignals_, &StopSignals::stopRequested, poller_.get(), &Poller::stop);
+    connect(poller_.get(), &Poller::finished, this, &CommandRun::end);
+    poller_->start();
 }
 
 } // namespace lumora::cli

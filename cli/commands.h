@@ -4,14 +4,49 @@
 #include "cli/arguments.h"
 #include "cli/console.h"
 #include "cli/stop_signals.h"
+#include "cli/unit_exchange.h"
 #include "platform/settings_store.h"
+
+#include <QObject>
+
+#include <memory>
 
 namespace lumora::cli {
 
-// Runs the command on a QCoreApplication that exists; gives the exit status.
-// The settings store is only read; poll watches the stop signals, which the
-// caller has blocked.
-int runCommand(const Invocation& invocation, platform::SettingsStore& settings, Console& console,
-               StopSignals& stopSignals);
+class Poller;
+
+// One command, run on the event loop of a QCoreApplication that exists:
+// start() begins it and finished() gives the exit status, always after
+// start() has returned. The settings store is only read; poll watches the stop
+// signals, which the caller has blocked.
+class CommandRun : public QObject {
+    Q_OBJECT
+public:
+    CommandRun(const Invocation& invocation, platform::SettingsStore& settings, Console& console,
+               StopSignals& stopSignals, QObject* parent = nullptr);
+    ~CommandRun() override;
+
+    void start();
+
+Q_SIGNALS:
+    void finished(int exitStatus);
+
+private:
+    // The exit status of a command that has ended.
+    void end(int exitStatus);
+    int fail(int exitStatus, const QString& line);
+    void exchange(const QByteArray& frame, qsizetype replySize);
+    void judgeStatus(const QByteArray& reply, bool closedByUnit);
+    void poll();
+
+    const Invocation& invocation_;
+    platform::SettingsStore& settings_;
+    Console& console_;
+    StopSignals& stopSignals_;
+    const QString name_;
+    Endpoint unit_;
+    std::unique_ptr<UnitExchange> exchange_;
+    std::unique_ptr<Poller> poller_;
+};
 
 } // namespace lumora::cli

@@ -7,13 +7,9 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/stop_signals.h"
-#include "cli/unit_link.h"
 #include "platform/settings_store.h"
 
 #include <QCoreApplication>
-
-#include <cstdio>
-#include <cstdlib>
 
 int main(int argc, char** argv) {
     QStringList arguments;
@@ -42,12 +38,8 @@ int main(int argc, char** argv) {
         console.fail(lumora::cli::unstoppablePollText(stopSignals.errorString()));
     QCoreApplication app(argc, argv);
     lumora::platform::IniSettingsStore settings;
-    const int exitStatus = lumora::cli::runCommand(parsed.invocation, settings, console, stopSignals);
-    if (lumora::cli::lookupStillRunning()) {
-        // Everything is said (each line went out as it was written); only
-        // the abandoned lookup would keep the program past its timeout.
-        std::fflush(nullptr);
-        std::_Exit(exitStatus);
-    }
-    return exitStatus;
+    lumora::cli::CommandRun run(parsed.invocation, settings, console, stopSignals);
+    QObject::connect(&run, &lumora::cli::CommandRun::finished, &app, &QCoreApplication::exit);
+    run.start();
+    return QCoreApplication::exec();
 }

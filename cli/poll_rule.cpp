@@ -31,7 +31,7 @@ PollRule::Verdict PollRule::deadlinePassed() {
 void PollRule::connectionClosed() {
     if (!awaiting_)
         return;
-    ++counts_.lostToClose;
+    ++counts_.cutShort;
     awaiting_ = false;
 }
 
@@ -57,7 +57,7 @@ PollRule::Verdict PollRule::settle(Verdict verdict) {
 int PollRule::exitStatus() const {
     if (counts_.failedConnects > 0)
         return kNoConnection;
-    if (counts_.wrongLengths > 0 || counts_.timeouts > 0 || counts_.lostToClose > 0)
+    if (counts_.wrongLengths > 0 || counts_.timeouts > 0 || counts_.cutShort > 0)
         return kNoReply;
     if (counts_.refused > 0)
         return kRefusedValues;
@@ -65,11 +65,13 @@ int PollRule::exitStatus() const {
 }
 
 QString PollRule::summary() const {
-    return QStringLiteral("requests sent %1, replies %2, wrong lengths %3, timeouts %4, reconnects %5")
+    return QStringLiteral("requests sent %1, replies %2, wrong lengths %3, timeouts %4, cut short %5, "
+                          "reconnects %6")
         .arg(counts_.requests)
         .arg(counts_.replies)
         .arg(counts_.wrongLengths)
         .arg(counts_.timeouts)
+        .arg(counts_.cutShort)
         .arg(counts_.reconnects);
 }
 

@@ -12,9 +12,10 @@ struct PollCounts {
     qint64 replies = 0;
     qint64 wrongLengths = 0;
     qint64 timeouts = 0;
+    // Requests whose reply the unit's close cut off, wholly or in part.
+    qint64 cutShort = 0;
     qint64 reconnects = 0;
     // Not in the summary, but they decide the exit status.
-    qint64 lostToClose = 0;
     qint64 failedConnects = 0;
     qint64 refused = 0;
 };
@@ -48,7 +49,10 @@ public:
 
     const QByteArray& collected() const { return collected_; }
     const PollCounts& counts() const { return counts_; }
+    // The lowest of 2, 3 and 4 that happened, else 0.
     int exitStatus() const;
+    // Every request sent that polling did not stop waiting for is in exactly
+    // one of replies, wrong lengths, timeouts and cut short.
     QString summary() const;
 
 private:

@@ -4,7 +4,6 @@
 #include "cli/exit_status.h"
 #include "cli/report.h"
 #include "log/time_stamp.h"
-#include "platform/winsock.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
 
@@ -29,6 +28,17 @@ Poller::Poller(const Invocation& invocation, Endpoint endpoint, Console& console
         onConnectFailed(QStringLiteral("no connection within ") + secondsText(invocation_.timeoutMs));
     });
     connect(&durationEnd_, &QTimer::timeout, this, &Poller::stop);
+    connect(&connection_, &platform::UnitConnection::connected, this, &Poller::onConnected);
+    connect(&connection_, &platform::UnitConnection::bytesArrived, this, &Poller::takeBytes);
+    connect(&connection_, &platform::UnitConnection::closed, this, [this] {
+        // Bytes that came with the close still count.
+        takeBytes();
+        onClosedByUnit();
+    });
+    connect(&connection_, &platform::UnitConnection::connectFailed, this, [this](const QString& reason) {
+        if (link_ == Link::Connecting)
+            onConnectFailed(reason);
+    });
 }
 
 void Poller::start() {
@@ -43,47 +53,23 @@ void Poller::stop() {
     replyDeadline_.stop();
     connectDeadline_.stop();
     durationEnd_.stop();
-    if (socket_) {
-        noteAbandonedAttempt(*socket_);
-        socket_->disconnect(this);
-        socket_->abort();
-    }
+    connection_.close();
     report(rule_.summary());
     Q_EMIT finished(rule_.exitStatus());
 }
 
 void Poller::connectNow() {
-    if (socket_) {
-        noteAbandonedAttempt(*socket_);
-        socket_->disconnect(this);
-        socket_->abort();
-        socket_->deleteLater();
-    }
-    auto* socket = new QTcpSocket(this);
-    socket_ = socket;
-    connect(socket, &QTcpSocket::connected, this, &Poller::onConnected);
-    connect(socket, &QTcpSocket::readyRead, this, &Poller::takeBytes);
-    connect(socket, &QTcpSocket::disconnected, this, [this] {
-        // Bytes that came with the close still count.
-        takeBytes();
-        onClosedByUnit();
-    });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError) {
-        // Errors of an established connection end in disconnected().
-        if (link_ == Link::Connecting && socket->state() == QAbstractSocket::UnconnectedState)
-            onConnectFailed(socket->errorString());
-    });
     link_ = Link::Connecting;
     connectDeadline_.start(invocation_.timeoutMs);
-    socket->connectToHost(endpoint_.host, endpoint_.port);
+    connection_.open(endpoint_.host, endpoint_.port);
 }
 
 void Poller::onConnected() {
     connectDeadline_.stop();
+    // A unit that drops off the network is taken for closed (the
+    // connection's silent-peer watch), and reconnected, rather than timing
+    // out request after request.
     link_ = Link::Up;
-    // A unit that drops off the network is then taken for closed, and
-    // reconnected, rather than timing out request after request.
-    platform::watchForSilentPeer(*socket_);
     if (!polling_) {
         polling_ = true;
         if (invocation_.format == Format::Csv)
@@ -110,11 +96,8 @@ void Poller::onConnectFailed(const QString& reason) {
         return;
     connectDeadline_.stop();
     link_ = Link::Down;
-    if (socket_) {
-        noteAbandonedAttempt(*socket_);
-        socket_->disconnect(this);
-        socket_->abort();
-    }
+    // An attempt given up at the deadline ends here, a name lookup included.
+    connection_.close();
     rule_.connectFailed();
     if (!polling_) {
         // Nothing was polled: the one line says all, no summary.
@@ -137,8 +120,20 @@ void Poller::onClosedByUnit() {
         return;
     link_ = Link::Down;
     replyDeadline_.stop();
+    const bool awaited = rule_.awaitingReply();
+    const qsizetype collected = rule_.collected().size();
     rule_.connectionClosed();
-    report(QStringLiteral("connection closed by %1; reconnecting on the next tick").arg(endpoint_.text()));
+    const QString again = QStringLiteral("; reconnecting on the next tick");
+    // In the words of status for the same event.
+    if (!awaited)
+        report(QStringLiteral("connection closed by %1").arg(endpoint_.text()) + again);
+    else if (collected == 0)
+        report(QStringLiteral("no reply from %1: it closed the connection").arg(endpoint_.text()) + again);
+    else
+        report(QStringLiteral("reply of %1 bytes from %2 cut short: it closed the connection")
+                   .arg(collected)
+                   .arg(endpoint_.text()) +
+               again);
 }
 
 void Poller::tick() {
@@ -162,20 +157,23 @@ void Poller::tick() {
 void Poller::sendRequest() {
     const QByteArray frame = protocol::buildFrame(protocol::Command::StatusRequest, {});
     rule_.requestSent();
-    if (socket_->write(frame) != frame.size()) {
-        // Counted as sent and lost: the close that follows reconnects.
-        report(QStringLiteral("cannot send to %1: %2").arg(endpoint_.text(), socket_->errorString()));
-        socket_->abort();
+    if (!connection_.send(frame)) {
+        // Counted as sent and cut short: the connection is closed here and
+        // made again on the next tick.
+        report(QStringLiteral("cannot send to %1: %2").arg(endpoint_.text(), connection_.errorString()));
+        connection_.close();
+        link_ = Link::Down;
+        rule_.connectionClosed();
+        report(QStringLiteral("connection closed by %1; reconnecting on the next tick").arg(endpoint_.text()));
         return;
     }
-    socket_->flush();
     replyDeadline_.start(invocation_.timeoutMs);
 }
 
 void Poller::takeBytes() {
-    if (!socket_ || stopped_)
+    if (stopped_)
         return;
-    const QByteArray bytes = socket_->readAll();
+    const QByteArray bytes = connection_.takeArrived();
     if (bytes.isEmpty())
         return;
     switch (rule_.arrived(bytes)) {

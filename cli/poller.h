@@ -4,13 +4,12 @@
 #include "cli/arguments.h"
 #include "cli/console.h"
 #include "cli/poll_rule.h"
-#include "cli/unit_link.h"
+#include "cli/unit_exchange.h"
 #include "platform/event_gate.h"
 #include "platform/timer.h"
+#include "platform/unit_connection.h"
 
 #include <QObject>
-#include <QPointer>
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace lumora::cli {
@@ -52,7 +51,7 @@ private:
     QTimer replyDeadline_;
     QTimer connectDeadline_;
     QTimer durationEnd_;
-    QPointer<QTcpSocket> socket_;
+    platform::UnitConnection connection_;
     Link link_ = Link::Down;
     bool polling_ = false;
     bool stopped_ = false;

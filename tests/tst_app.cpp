@@ -733,10 +733,13 @@ private Q_SLOTS:
         Harness h;
         QVERIFY(h.startConnected(unit.port));
         qint64 delivered = 0;
-        h.probe().Winsock1().onDataArrival = [&delivered, &h](const QByteArray& bytes) {
-            delivered += bytes.size();
-            h.probe().Winsock1_DataArrival(bytes);
-        };
+        // In the window's place, counting what it is handed.
+        QObject::disconnect(&h.probe().Winsock1(), &lumora::platform::Winsock::dataArrival, nullptr, nullptr);
+        QObject::connect(&h.probe().Winsock1(), &lumora::platform::Winsock::dataArrival, &h.probe().Winsock1(),
+                         [&delivered, &h](const QByteArray& bytes) {
+                             delivered += bytes.size();
+                             h.probe().Winsock1_DataArrival(bytes);
+                         });
         qint64 deliveredAtOk = -1;
         qint64 deliveredWhileUp = -1;
         h.dialogs.whileShown = [&] {

@@ -200,6 +200,35 @@ struct ScriptedUnit : LoopbackPeer {
     }
 };
 
+// Acts on request n as script[n] says: "good", "refused" (a reply with input 03 = 5), "silent", "cut" (50 bytes,
+// then close), "gone" (close and stop listening, after a refused reply or, as "silent-gone", none).
+struct ActingUnit : LoopbackPeer {
+    QStringList script;
+    qsizetype requests = 0;
+    ActingUnit() {
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* link = links.constLast();
+            connect(link, &QTcpSocket::readyRead, this, [this, link] {
+                while (requests < received.count('R'))
+                    act(link, script.value(requests++, u"good"_s));
+            });
+        });
+    }
+    void act(QTcpSocket* link, const QString& action) {
+        if (action == u"good")
+            link->write(QByteArray(kReplySize, '\x01'));
+        else if (action == u"refused" || action == u"gone")
+            link->write(reply({{3, "05"}}));
+        else if (action == u"cut")
+            link->write(QByteArray(50, '\x01'));
+        if (action == u"cut" || action.endsWith(u"gone")) {
+            link->disconnectFromHost();
+            if (action.endsWith(u"gone"))
+                server.close();
+        }
+    }
+};
+
 } // namespace
 
 class tst_Cli : public QObject {
@@ -393,7 +422,8 @@ private Q_SLOTS:
 
     void pollRule_data() {
         // S: a request goes out if the rule lets it; a number: that many bytes
-        // arrive; T: the reply's time runs out; C: the unit closes.
+        // arrive; T: the reply's time runs out; C: the unit closes; X: the reply holds refused values; F: a
+        // connection attempt fails.
         QTest::addColumn<QString>("events");
         QTest::addColumn<QList<qint64>>("counts"); // sent, replies, wrong, timeouts
         QTest::addColumn<int>("exitStatus");
@@ -406,6 +436,13 @@ private Q_SLOTS:
         QTest::newRow("part, then silence") << u"S 50 T"_s << QList<qint64>{1, 0, 1, 0} << 3;
         QTest::newRow("closed while waiting") << u"S C S 112"_s << QList<qint64>{2, 1, 0, 0} << 3;
         QTest::newRow("closed while idle") << u"S 112 C S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
+        QTest::newRow("refused values") << u"S 112 X S 112"_s << QList<qint64>{2, 2, 0, 0} << 4;
+        QTest::newRow("failed reconnect") << u"S 112 C F S 112"_s << QList<qint64>{2, 2, 0, 0} << 2;
+        QTest::newRow("silence before refused") << u"S 112 X S T"_s << QList<qint64>{2, 1, 0, 1} << 3;
+        QTest::newRow("wrong length before refused") << u"S 112 X S 113"_s << QList<qint64>{2, 1, 1, 0} << 3;
+        QTest::newRow("close while waiting before refused") << u"S 112 X S C"_s << QList<qint64>{2, 1, 0, 0} << 3;
+        QTest::newRow("failed reconnect before silence, refused")
+            << u"S 112 X S T C F"_s << QList<qint64>{2, 1, 0, 1} << 2;
     }
     void pollRule() {
         QFETCH(QString, events);
@@ -419,6 +456,10 @@ private Q_SLOTS:
                 static_cast<void>(rule.deadlinePassed());
             else if (event == u"C")
                 rule.connectionClosed();
+            else if (event == u"X")
+                rule.replyRefused();
+            else if (event == u"F")
+                rule.connectFailed();
             else if (event != u"S")
                 static_cast<void>(rule.arrived(QByteArray(event.toInt(), '\0')));
         }
@@ -660,8 +701,72 @@ private Q_SLOTS:
             "lumora-7150r-cli: poll: reply of 50 bytes from %1 within 0.3 s, expected 112\n"
             "lumora-7150r-cli: poll: reply of 113 bytes from %1, expected 112\n"
             "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, "
-            "reconnects 0\n"_s
+            "cut short 0, reconnects 0\n"_s
                 .arg(u"127.0.0.1:"_s + QString::number(unit.port())));
+    }
+
+    // The summary accounts for every request; the exit status is the lowest of 2, 3 and 4 that happened.
+    void pollExitStatus_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("said");    // a line before the summary, %1 the unit's address and port
+        QTest::addColumn<QString>("summary"); // after "poll: "
+        const auto row = [](const char* name, const QString& script, const QString& args, int exitStatus,
+                            const QString& said, const QString& summary) {
+            QTest::newRow(name) << script << args << exitStatus << said << summary;
+        };
+        const QString refusedLine = u"reply from %1 holds values the window refuses: input 03 = 5"_s;
+        row("refused values: 4", u"refused good"_s, u"--count 2"_s, 4, refusedLine,
+            u"requests sent 2, replies 2, wrong lengths 0, timeouts 0, cut short 0, reconnects 0"_s);
+        row("silence after refused values: 3 before 4", u"refused silent good"_s, u"--count 2"_s, 3,
+            u"no reply from %1 within 0.3 s"_s,
+            u"requests sent 3, replies 2, wrong lengths 0, timeouts 1, cut short 0, reconnects 0"_s);
+        row("reply cut short by a close: counted, 3", u"cut good"_s, u"--count 1"_s, 3,
+            u"reply of 50 bytes from %1 cut short: it closed the connection; reconnecting on the next tick"_s,
+            u"requests sent 2, replies 1, wrong lengths 0, timeouts 0, cut short 1, reconnects 1"_s);
+        row("unit gone after refused values: 2 before 4", u"gone"_s, u"--duration 0.6"_s, 2,
+            u"cannot reconnect to %1: Connection refused; trying again on each tick"_s,
+            u"requests sent 1, replies 1, wrong lengths 0, timeouts 0, cut short 0, reconnects 0"_s);
+        row("unit gone while a reply is awaited: 2 before 3", u"silent-gone"_s, u"--duration 0.6"_s, 2,
+            u"no reply from %1: it closed the connection; reconnecting on the next tick"_s,
+            u"requests sent 1, replies 0, wrong lengths 0, timeouts 0, cut short 1, reconnects 0"_s);
+    }
+    void pollExitStatus() {
+        QFETCH(QString, script);
+        QFETCH(QString, args);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, said);
+        QFETCH(QString, summary);
+        ActingUnit unit;
+        unit.script = script.split(u' ');
+        QVERIFY(unit.listen());
+        // Taken now: a unit gone has no port.
+        const QString at = u"127.0.0.1:"_s + QString::number(unit.port());
+        const Outcome run = runProgram(onLoopback(unit.port(), u"--timeout 0.3 poll --interval 0.02 "_s + args));
+        QStringList lines = run.err.split(u'\n');
+        QCOMPARE(lines.takeLast(), QString());
+        QCOMPARE(lines.takeLast(), u"lumora-7150r-cli: poll: "_s + summary);
+        QVERIFY2(lines.contains(u"lumora-7150r-cli: poll: "_s + said.arg(at)), qPrintable(run.err));
+        QCOMPARE(run.exitCode, exitStatus);
+    }
+    // A silent unit is asked again once --timeout has passed, not sooner and not much later.
+    void pollReplyDeadlineFollowsTimeout_data() {
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("0.2 s") << 200;
+        QTest::newRow("0.7 s") << 700;
+    }
+    void pollReplyDeadlineFollowsTimeout() {
+        QFETCH(int, timeoutMs);
+        ScriptedUnit unit;
+        unit.script = {-1};
+        QVERIFY(unit.listen());
+        const QString args = u"--timeout %1 poll --interval 0.005 --count 1"_s.arg(timeoutMs / 1000.0);
+        const Outcome run = runProgram(onLoopback(unit.port(), args));
+        QCOMPARE(run.exitCode, 3);
+        QCOMPARE(unit.requestAt.size(), 2);
+        const qint64 gap = unit.requestAt[1] - unit.requestAt[0];
+        QVERIFY2(gap >= timeoutMs - 50 && gap < timeoutMs + 450, qPrintable(QString::number(gap)));
     }
 
     void pollAgainstEmulator_data() {
@@ -700,11 +805,17 @@ private Q_SLOTS:
         QCOMPARE(terminated, terminate);
         static const QRegularExpression summary(
             u"poll: requests sent (\\d+), replies (\\d+), "
-            "wrong lengths (\\d+), timeouts (\\d+), reconnects (\\d+)\\n$"_s);
+            "wrong lengths (\\d+), timeouts (\\d+), cut short (\\d+), reconnects (\\d+)\\n$"_s);
         const QRegularExpressionMatch counts = summary.match(run.err);
         QVERIFY2(counts.hasMatch(), qPrintable(run.err));
         if (reconnects >= 0)
-            QCOMPARE(counts.captured(5).toInt(), reconnects);
+            QCOMPARE(counts.captured(6).toInt(), reconnects);
+        // Every request is accounted for, but one still awaited when polling was stopped.
+        int settled = 0;
+        for (int i = 2; i <= 5; ++i)
+            settled += counts.captured(i).toInt();
+        const int sent = counts.captured(1).toInt();
+        QVERIFY2(sent == settled || (replies < 0 && sent == settled + 1), qPrintable(run.err));
         QStringList rows = run.out;
         if (args.endsWith(u"--csv"))
             QCOMPARE(rows.takeFirst(), QLatin1String(kCsvHeader));

@@ -6,6 +6,7 @@
 #include "platform/icmp_service.h"
 #include "platform/settings_store.h"
 #include "platform/timer.h"
+#include "platform/unit_connection.h"
 #include "platform/winsock.h"
 #include "testsupport.h"
 
@@ -13,6 +14,9 @@
 #include <QtTest>
 
 #include <linux/capability.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 
 #include <array>
@@ -80,11 +84,60 @@ struct Loopback {
     }
 };
 
+// A unit connection, a loopback peer, and what the connection said, in order.
+struct PeerLink {
+    QTcpServer server;
+    UnitConnection connection;
+    QTcpSocket* peer = nullptr;
+    QStringList said;
+    QByteArray taken;
+    PeerLink() {
+        QObject::connect(&connection, &UnitConnection::closed, &connection,
+                         [this](const QString&) { said << u"closed"_s; });
+        QObject::connect(&connection, &UnitConnection::sendRefused, &connection,
+                         [this](const QString& reason) { said << u"refused: "_s + reason; });
+        QObject::connect(&connection, &UnitConnection::connectFailed, &connection,
+                         [this](const QString& reason) { said << u"failed: "_s + reason; });
+    }
+    bool open() {
+        if (!server.listen(QHostAddress::LocalHost))
+            return false;
+        connection.open(u"127.0.0.1"_s, server.serverPort());
+        if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
+            !QTest::qWaitFor([&] { return connection.state() == UnitConnection::State::Connected; }))
+            return false;
+        peer = server.nextPendingConnection();
+        return true;
+    }
+    // Takes the bytes as they come, and what came with the close.
+    void takeAsTheyCome() {
+        const auto take = [this] { taken += connection.takeArrived(); };
+        QObject::connect(&connection, &UnitConnection::bytesArrived, &connection, take);
+        QObject::connect(&connection, &UnitConnection::closed, &connection, take);
+    }
+};
+
+// The descriptor of this process's socket whose far end is the peer.
+int descriptorLinkedTo(const QTcpSocket& peer) {
+    for (const QString& entry : QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System)) {
+        const int fd = entry.toInt();
+        sockaddr_in local{};
+        socklen_t size = sizeof local;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 && local.sin_family == AF_INET &&
+            ntohs(local.sin_port) == peer.peerPort())
+            return fd;
+    }
+    return -1;
+}
+
 struct CountingTimer {
     EventGate gate;
     Timer timer;
     int ticks = 0;
-    explicit CountingTimer(int intervalMs) : timer(gate, intervalMs) { timer.onTick = [this] { ++ticks; }; }
+    explicit CountingTimer(int intervalMs)
+        : timer(gate, intervalMs) {
+        timer.onTick = [this] { ++ticks; };
+    }
 };
 
 } // namespace
@@ -184,7 +237,8 @@ private Q_SLOTS:
         constexpr qint64 kFlood = 32 << 20; // well beyond what the system's loopback buffers hold
         Loopback link;
         qint64 delivered = 0;
-        link.winsock.onDataArrival = [&delivered](const QByteArray& bytes) { delivered += bytes.size(); };
+        QObject::connect(&link.winsock, &Winsock::dataArrival, &link.winsock,
+                         [&delivered](const QByteArray& bytes) { delivered += bytes.size(); });
         QTcpSocket* peer = link.connect();
         QVERIFY(peer != nullptr);
         link.gate.deliver([&] {
@@ -203,12 +257,137 @@ private Q_SLOTS:
             QSKIP(own.failure().c_str());
         Loopback link;
         bool closed = false;
-        link.winsock.onClose = [&closed] { closed = true; };
+        QObject::connect(&link.winsock, &Winsock::closed, &link.winsock, [&closed] { closed = true; });
         QVERIFY(link.connect() != nullptr);
         // `ip` started from this thread takes down the namespace's loopback, the peer's only way here.
         QCOMPARE(QProcess::execute(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, u"down"_s}), 0);
         QVERIFY(link.winsock.sendData("R"));
         QTRY_VERIFY_WITH_TIMEOUT(closed, Winsock::kPeerSilenceLimitMs + 15000);
+    }
+    // Keep-alive probes end an idle connection to a vanished unit, the user timeout one with data in flight,
+    // both within about 20 s.
+    void silentPeerWatchIsOnForConnectedSocket() {
+        PeerLink link;
+        QVERIFY(link.open());
+        const int fd = descriptorLinkedTo(*link.peer);
+        QVERIFY(fd >= 0);
+        const auto option = [fd](int level, int name) {
+            int value = -1;
+            socklen_t size = sizeof value;
+            return ::getsockopt(fd, level, name, &value, &size) == 0 ? value : -1;
+        };
+        QCOMPARE(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+        QCOMPARE(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 20000);
+        const int idle = option(IPPROTO_TCP, TCP_KEEPIDLE);
+        const int interval = option(IPPROTO_TCP, TCP_KEEPINTVL);
+        const int probes = option(IPPROTO_TCP, TCP_KEEPCNT);
+        QVERIFY2(idle > 0 && interval > 0 && probes > 0 && idle + interval * probes <= 20,
+                 qPrintable(u"idle %1 s, then %2 probes %3 s apart"_s.arg(idle).arg(probes).arg(interval)));
+    }
+    // A unit that stops reading: the system's buffers fill, then the backlog reaches its bound and further
+    // sends are refused, said once per send, instead of queueing without end.
+    void peerThatNeverReadsRefusesSends() {
+        PeerLink link;
+        QVERIFY(link.open());
+        link.peer->setReadBufferSize(1);
+        const QByteArray chunk(4096, 'T');
+        qint64 handed = 0;
+        while (link.said.isEmpty() && handed < (qint64{64} << 20)) {
+            if (link.connection.send(chunk))
+                handed += chunk.size();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(link.said.size(), 1);
+        QVERIFY2(link.said.constFirst().endsWith(u"bytes still unsent: the unit is not taking data"_s),
+                 qPrintable(link.said.constFirst()));
+        QVERIFY2(link.connection.unsentBytes() <= qint64{64} * 1024,
+                 qPrintable(QString::number(link.connection.unsentBytes())));
+        QVERIFY(!link.connection.send(chunk));
+        QCOMPARE(link.said.size(), 2);
+    }
+    // Until taken, a flood waits in the peer, held back by TCP; whatever the peer did before closing is
+    // there to be taken once the close is said, and nothing follows the close.
+    void peerMisbehaves_data() {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("end"); // "close", "reset": the peer's after writing; "" stays
+        QTest::addColumn<int>("holdMs");  // nothing taken for so long first
+        QTest::newRow("closes mid-reply") << qint64{50} << u"close"_s << 0;
+        QTest::newRow("closes mid-reply while nothing is taken") << qint64{50} << u"close"_s << 300;
+        QTest::newRow("vanishes mid-reply, unread bytes behind it") << qint64{50} << u"reset"_s << 0;
+        QTest::newRow("floods while nothing is taken") << qint64{32 << 20} << QString() << 1000;
+    }
+    void peerMisbehaves() {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, end);
+        QFETCH(int, holdMs);
+        PeerLink link;
+        QVERIFY(link.open());
+        if (end == u"reset") {
+            // Bytes the peer leaves unread make its close a reset.
+            link.peer->setReadBufferSize(1);
+            QVERIFY(link.connection.send("RRRR"));
+            QTRY_COMPARE(link.peer->bytesAvailable(), 1);
+        }
+        link.peer->write(QByteArray(bytes, 'F'));
+        if (!end.isEmpty())
+            link.peer->disconnectFromHost();
+        if (holdMs > 0) {
+            QTest::qWait(holdMs);
+            if (bytes > 4 * UnitConnection::kReadBufferBytes)
+                QVERIFY2(link.peer->bytesToWrite() > bytes / 2,
+                         qPrintable(QString::number(link.peer->bytesToWrite())));
+        }
+        link.takeAsTheyCome();
+        link.taken += link.connection.takeArrived();
+        QTRY_COMPARE_WITH_TIMEOUT(link.taken.size(), bytes, 10000);
+        if (!end.isEmpty()) {
+            QTRY_COMPARE(link.said, QStringList{u"closed"_s});
+            QCOMPARE(link.connection.state(), UnitConnection::State::Closed);
+        }
+        QCOMPARE(link.taken, QByteArray(bytes, 'F'));
+    }
+    // The program's own close says nothing, and nothing of that connection comes after it.
+    void ownCloseIsSilent() {
+        PeerLink link;
+        QVERIFY(link.open());
+        bool arrived = false;
+        QObject::connect(&link.connection, &UnitConnection::bytesArrived, &link.connection,
+                         [&arrived] { arrived = true; });
+        link.peer->write("late");
+        link.peer->flush();
+        link.connection.close();
+        link.peer->disconnectFromHost();
+        QTest::qWait(200);
+        QVERIFY(!arrived);
+        QCOMPARE(link.said, QStringList());
+        QCOMPARE(link.connection.takeArrived(), QByteArray());
+        QCOMPARE(link.connection.state(), UnitConnection::State::Closed);
+    }
+    // A name is looked up off the event loop, from the hosts file here; an attempt given up says nothing more.
+    void nameIsLookedUp_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("giveUp");
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("localhost") << u"localhost"_s << false << QStringList{u"connected"_s};
+        QTest::newRow("no name") << QString() << false << QStringList{u"failed: Host not found"_s};
+        QTest::newRow("localhost, given up at once") << u"localhost"_s << true << QStringList();
+    }
+    void nameIsLookedUp() {
+        QFETCH(QString, host);
+        QFETCH(bool, giveUp);
+        QFETCH(QStringList, said);
+        PeerLink link;
+        QVERIFY(link.server.listen(QHostAddress::LocalHost));
+        QObject::connect(&link.connection, &UnitConnection::connected, &link.connection,
+                         [&link] { link.said << u"connected"_s; });
+        link.connection.open(host, link.server.serverPort());
+        QCOMPARE(link.connection.state(), UnitConnection::State::Resolving);
+        if (giveUp)
+            link.connection.close();
+        QTest::qWait(300);
+        QTRY_COMPARE(link.said, said);
+        QCOMPARE(link.connection.state(),
+                 said.contains(u"connected"_s) ? UnitConnection::State::Connected : UnitConnection::State::Closed);
     }
     // A store that cannot be read gives fallbacks and refuses saves, leaving the user's file as it is.
     void settingsStore() {
