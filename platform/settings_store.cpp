@@ -46,7 +46,7 @@ QString IniSettingsStore::unreadableReason(const QString& app, const QSettings& 
 }
 
 QString IniSettingsStore::read(const QString& app, const QString& section, const QString& key,
-                              const QString& fallback) {
+                               const QString& fallback) {
     {
         const QMutexLocker lock(&mutex_);
         const auto waiting = pending_.constFind(app);

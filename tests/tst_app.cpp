@@ -12,10 +12,13 @@
 #include <QAccessible>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSemaphore>
 #include <QStyleOptionComboBox>
 #include <QThread>
 #include <QTimer>
+
+#include <cstdio>
 
 using namespace testsupport;
 using namespace Qt::StringLiterals;
@@ -171,6 +174,35 @@ void collect(QAccessibleInterface* node, const QString& name, QList<QObject*>& f
 }
 bool touch(const QString& path) {
     return QFile(path).open(QIODevice::WriteOnly);
+}
+// The child run of closingDuringSystemBoxEndsProcess: the emulator's port and the program folder.
+constexpr char kChildPort[] = "LUMORA_CLOSING_CHILD_PORT";
+constexpr char kChildFolder[] = "LUMORA_CLOSING_CHILD_FOLDER";
+const QByteArray kClosingNow = "closing the window now"_ba;
+// The window as the program runs it: system boxes, and a close that ends the event loop.
+void runClosingChild(quint16 port) {
+    Harness h;
+    widgets::SystemDialogs systemBoxes;
+    lumora::app::Services services = h.services({.dialogs = &systemBoxes});
+    services.programDir = qEnvironmentVariable(kChildFolder);
+    services.endProgram = [] { QCoreApplication::exit(0); };
+    h.window = lumora::app::Main(services);
+    h.dial(QString::number(port));
+    QVERIFY(Harness::waitFor([&h] { return h.events().contains(kConnected); }, kWaitMs));
+    h.click("optLog", 1);
+    h.click("cmdSend");
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, &user, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible() && h.window->isVisible()) {
+                std::puts(kClosingNow.constData());
+                std::fflush(stdout);
+                h.window->close();
+            }
+    });
+    user.start(kFastMs);
+    QTimer::singleShot(kWaitMs, [] { QCoreApplication::exit(2); });
+    QCOMPARE(QApplication::exec(), 0);
 }
 QString clientDataFolder() {
     return QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(u"lumora-7150r-sim"_s);
@@ -762,6 +794,50 @@ private Q_SLOTS:
         QCOMPARE(h.dialogs.shown.size(), 1);
         QCOMPARE(h.lines(), linesAtClose);
         QVERIFY(!QFileInfo::exists(h.programDir.filePath(u"Log/20261206.txt"_s)));
+    }
+    // As a process of its own (this test, run again as the child): the close ends the box's event loop
+    // and with it the program, within a second, and the reply's block never reaches the day's file.
+    void closingDuringSystemBoxEndsProcess() {
+        if (qEnvironmentVariableIsSet(kChildPort)) {
+            runClosingChild(qEnvironmentVariable(kChildPort).toUShort());
+            return;
+        }
+        if (UnitEmulator::program().isEmpty())
+            QSKIP("LUMORA_EMULATOR does not name the unit emulator");
+        UnitEmulator unit;
+        QVERIFY(unit.start({u"--bad-input"_s, u"--quiet"_s}));
+        QTemporaryDir programDir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(kChildPort), QString::number(unit.port));
+        environment.insert(QString::fromLatin1(kChildFolder), programDir.path());
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        const auto end = qScopeGuard([&child] {
+            if (child.state() != QProcess::NotRunning) {
+                child.kill();
+                child.waitForFinished(kWaitMs);
+            }
+        });
+        child.start(QCoreApplication::applicationFilePath(), {QLatin1String(QTest::currentTestFunction())});
+        QByteArray said;
+        const auto closing = [&] {
+            said += child.readAllStandardOutput();
+            return said.contains(kClosingNow) || child.state() == QProcess::NotRunning;
+        };
+        QVERIFY(QTest::qWaitFor(closing, kWaitMs));
+        QElapsedTimer sinceClose;
+        sinceClose.start();
+        QVERIFY2(said.contains(kClosingNow), said.constData());
+        QVERIFY(child.waitForFinished(kWaitMs));
+        const qint64 tookMs = sinceClose.elapsed();
+        QVERIFY2(tookMs < 1000, qPrintable(u"ended %1 ms after the close"_s.arg(tookMs)));
+        said += child.readAllStandardOutput();
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 0, said.constData());
+        QVERIFY(QFileInfo(programDir.filePath(u"Log"_s)).isDir());
+        QVERIFY(!QFileInfo::exists(programDir.filePath(u"Log/20261206.txt"_s)));
+        QVERIFY(unit.stop());
     }
     void floodWhileBoxIsUpIsHeldBack_data() {
         boolRows("boxOfWebLink", "box of the refused byte", "box of the web link, flood under way");
