@@ -332,6 +332,26 @@ private Q_SLOTS:
         QVERIFY(pick(h.cboTime(), 14));
         QTRY_COMPARE_WITH_TIMEOUT(storedSetting(settings::kIntervalKey), u"15"_s, 1000);
     }
+    // Damaged behind the window's back, the file is found unreadable when written: left as it is, said once.
+    void settingsDamagedWhileRunningAreLeftAsTheyAre() {
+        Started h;
+        h.settings.flush();
+        // Only the first reader after the damage learns of it: the test reads nothing until the store has.
+        const QStringList said{u" Settings Save Fail!! unreadable settings file "_s + settingsPath() +
+                               u", left as it is"_s};
+        const QByteArray damaged("[Simulator_6180\nPORT = 4001\n");
+        QVERIFY(writeSettingsFile(damaged));
+        QWidget* keys = h.focusByClick(h.edit("txtDestPort"));
+        QVERIFY(keys != nullptr);
+        QTest::keyClick(keys, Qt::Key_End);
+        QTest::keyClick(keys, Qt::Key_Backspace);
+        QTRY_COMPARE_WITH_TIMEOUT(h.events().filter(u"Settings"_s), said, 1000);
+        QTest::keyClicks(keys, u"12"_s);
+        h.settings.flush();
+        QTest::qWait(kSettleMs);
+        QCOMPARE(h.events().filter(u"Settings"_s), said);
+        QCOMPARE(readSettingsFile(), damaged);
+    }
     // Another program holding the file (a large one takes long to write) does not hold the window.
     void typingWaitsForNoSettingsWrite() {
         Started h;
