@@ -21,7 +21,7 @@ public:
     explicit SettingsFileHold(const QString& path)
         : holder_([this, path] {
             QLockFile lock(path + QStringLiteral(".lock"));
-            held_ = lock.tryLock(0);
+            held_ = lock.tryLock(kLongestHoldMs);
             locked_.release();
             timedOut_ = !release_.tryAcquire(1, kLongestHoldMs);
         }) {
