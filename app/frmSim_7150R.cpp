@@ -122,9 +122,10 @@ void frmSim_7150R::wireEvents() {
     winsock_.onDataArrival = [this](const QByteArray& bytes) { Winsock1_DataArrival(bytes); };
     winsock_.onConnectFailed = [this](const QString& reason) { Winsock1_ConnectFailed(reason); };
     // The store writes on a thread of its own; how it went comes back here.
-    connect(&services_.settings, &platform::SettingsStore::written, this, [this](bool ok, const QString& reason) {
-        gate_.deliver([this, ok, reason] { settingsWritten(ok, reason); });
-    });
+    connect(&services_.settings, &platform::SettingsStore::written, this,
+            [this](bool ok, const QString& reason) {
+                gate_.deliver([this, ok, reason] { settingsWritten(ok, reason); });
+            });
     sendTimer_.onTick = [this] { SendTimer_Timer(); };
     pingTimer_.onTick = [this] { PingTimer_Timer(); };
     pinger_.onDone = [this](quint64 tick, const QString& line) {
@@ -347,9 +348,9 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
     using platform::widgets::CheckBox;
     auto show = [this](CheckBox* box, int state) {
         return box->setValue(state) ||
-               showErrorBox(QStringLiteral("Data Display Error!!") + kCrLf + QStringLiteral("Error Number : ") +
-                            QString::number(CheckBox::kRefusedValueCode) + kCrLf +
-                            QStringLiteral("Error Description : ") + CheckBox::kRefusedValueText);
+               showErrorBox(QStringLiteral("Data Display Error!!") + kCrLf +
+                            QStringLiteral("Error Number : ") + QString::number(CheckBox::kRefusedValueCode) +
+                            kCrLf + QStringLiteral("Error Description : ") + CheckBox::kRefusedValueText);
     };
     for (int k = 0; k < protocol::kInputCount; ++k) {
         if (!show(chkDIValue[k], reply.inputs[k]))

@@ -376,7 +376,8 @@ private Q_SLOTS:
             }
             outcome = makeSystemIcmpService()->echo(kLoopback, ttl, kNamespaceTimeoutMs);
             std::array<std::uint8_t, 1500> packet{};
-            for (ssize_t size = 0; (size = ::recv(listener, packet.data(), packet.size(), MSG_DONTWAIT)) > 0;) {
+            ssize_t size = 0;
+            while ((size = ::recv(listener, packet.data(), packet.size(), MSG_DONTWAIT)) > 0) {
                 const auto header = std::size_t{packet[0] & 0x0Fu} * 4;
                 if (std::size_t(size) > header && packet[header] == kEchoRequest)
                     requestTtls.append(packet[kTtlOffset]);
