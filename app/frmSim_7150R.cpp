@@ -92,6 +92,10 @@ void frmSim_7150R::wireEvents() {
     onClick(cmdPingStart, &frmSim_7150R::cmdPingStart_Click);
     onClick(cmdPingStop, &frmSim_7150R::cmdPingStop_Click);
     onClick(cmdSend, &frmSim_7150R::cmdSend_Click);
+    // A click on End stops repetition at once, even while a box holds the
+    // handlers: a tick that fell due meanwhile would otherwise still send,
+    // and its reply bring one box more. The rest of End runs in its turn.
+    connect(cmdEnd, &QPushButton::clicked, this, [this] { sendTimer_.setEnabled(false); });
     onClick(cmdEnd, &frmSim_7150R::cmdEnd_Click);
     onClick(cmdClear, &frmSim_7150R::cmdClear_Click);
 
@@ -117,6 +121,11 @@ void frmSim_7150R::wireEvents() {
     connect(&winsock_, &platform::Winsock::closed, this, &frmSim_7150R::Winsock1_Close);
     connect(&winsock_, &platform::Winsock::dataArrival, this, &frmSim_7150R::Winsock1_DataArrival);
     connect(&winsock_, &platform::Winsock::connectFailed, this, &frmSim_7150R::Winsock1_ConnectFailed);
+    // The store writes on a thread of its own; how it went comes back here.
+    connect(&services_.settings, &platform::SettingsStore::written, this,
+            [this](bool ok, const QString& reason) {
+                gate_.deliver([this, ok, reason] { settingsWritten(ok, reason); });
+            });
     sendTimer_.onTick = [this] { SendTimer_Timer(); };
     pingTimer_.onTick = [this] { PingTimer_Timer(); };
     pinger_.onDone = [this](quint64 tick, const QString& line) {
@@ -147,11 +156,16 @@ void frmSim_7150R::Form_Load() {
 }
 
 void frmSim_7150R::saveSetting(const QString& key, const QString& value) {
-    const bool saved = services_.settings.save(settings::kApplication, settings::kSection, key, value);
+    // A refusal is known at once; a write's outcome comes later, through settingsWritten.
+    if (!services_.settings.save(settings::kApplication, settings::kSection, key, value))
+        settingsWritten(false, services_.settings.errorString());
+}
+
+void frmSim_7150R::settingsWritten(bool ok, const QString& reason) {
     // Said once when saving starts to fail, not on every keystroke after.
-    if (!saved && !settingsFailing_)
-        AddLog(GetTimeStamp() + QStringLiteral(" Settings Save Fail!! ") + services_.settings.errorString());
-    settingsFailing_ = !saved;
+    if (!ok && !settingsFailing_)
+        AddLog(GetTimeStamp() + QStringLiteral(" Settings Save Fail!! ") + reason);
+    settingsFailing_ = !ok;
 }
 
 void frmSim_7150R::txtDestIP_Change() {
@@ -313,11 +327,12 @@ void frmSim_7150R::Winsock1_DataArrival(const QByteArray& bytes) {
         ShowStatus(bytes);
 }
 
-void frmSim_7150R::showErrorBox(const QString& text) {
+bool frmSim_7150R::showErrorBox(const QString& text) {
     // End stays within reach: repetition against a unit whose every reply
     // brings a box must be stoppable (closing the window always is).
     const platform::widgets::InputHold hold(*this, {cmdEnd});
     services_.dialogs.critical(this, QStringLiteral("Error"), text);
+    return !gate_.isShutDown();
 }
 
 void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
@@ -328,21 +343,27 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
     const protocol::DecodedReply reply = protocol::decodeStatusReply(bytes);
 
     // A value a box refuses is reported and skipped; the rest is still shown.
+    // Closing the window during the box ends the program there: nothing more
+    // of this reply is shown, logged or filed, and no further box comes up.
     using platform::widgets::CheckBox;
     auto show = [this](CheckBox* box, int state) {
-        if (!box->setValue(state))
-            showErrorBox(QStringLiteral("Data Display Error!!") + kCrLf + QStringLiteral("Error Number : ") +
-                         QString::number(CheckBox::kRefusedValueCode) + kCrLf +
-                         QStringLiteral("Error Description : ") + CheckBox::kRefusedValueText);
+        return box->setValue(state) ||
+               showErrorBox(QStringLiteral("Data Display Error!!") + kCrLf +
+                            QStringLiteral("Error Number : ") + QString::number(CheckBox::kRefusedValueCode) +
+                            kCrLf + QStringLiteral("Error Description : ") + CheckBox::kRefusedValueText);
     };
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        show(chkDIValue[k], reply.inputs[k]);
+    for (int k = 0; k < protocol::kInputCount; ++k) {
+        if (!show(chkDIValue[k], reply.inputs[k]))
+            return;
+    }
     for (int k = 0; k < protocol::kInputCount; ++k)
         txtCounter[k]->setTextByProgram(reply.counters[k]);
     for (int k = 0; k < protocol::kInputCount; ++k)
         txtTimegap[k]->setTextByProgram(reply.timeGaps[k]);
-    for (int k = 0; k < protocol::kOutputCount; ++k)
-        show(chkDOValue[k], reply.outputs[k]);
+    for (int k = 0; k < protocol::kOutputCount; ++k) {
+        if (!show(chkDOValue[k], reply.outputs[k]))
+            return;
+    }
 
     const QString header = protocol::recvHeader(GetTimeStamp());
     QStringList block{header};
@@ -451,7 +472,7 @@ void frmSim_7150R::PingTick_Done(quint64 tick, const QString& line) {
 
 void frmSim_7150R::Label11_Click() {
     if (!services_.shell.open(this, QUrl(kMakerPage)))
-        showErrorBox(services_.shell.errorString());
+        std::ignore = showErrorBox(services_.shell.errorString());
 }
 
 void frmSim_7150R::showEvent(QShowEvent* event) {

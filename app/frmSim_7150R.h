@@ -104,8 +104,11 @@ private:
     void bindControls();
     void wireEvents();
     void saveSetting(const QString& key, const QString& value);
+    void settingsWritten(bool ok, const QString& reason);
     void selectNewestWhenTurnEnds();
-    void showErrorBox(const QString& text);
+    // False when the window was closed while the box was up: the caller
+    // then stops where it is.
+    [[nodiscard]] bool showErrorBox(const QString& text);
 
     bool mbStatusWait = false;
 

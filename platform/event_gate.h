@@ -25,6 +25,9 @@ public:
 
     // After shutDown nothing is delivered any more, queued or new.
     void shutDown();
+    // A handler that waited in a nested event loop learns here that the
+    // program ended meanwhile, and goes no further.
+    bool isShutDown() const { return shutDown_; }
 
 private:
     struct Pending {

@@ -2,6 +2,9 @@
 #include "platform/settings_store.h"
 
 #include <QSettings>
+#include <QThread>
+
+#include <utility>
 
 namespace lumora::platform {
 
@@ -11,9 +14,24 @@ QString entry(const QString& section, const QString& key) {
     return section + u'/' + key;
 }
 
+const QString kLeftAsItIs = QStringLiteral(", left as it is");
+
 } // namespace
 
-bool IniSettingsStore::knownUnreadable(const QString& app, const QSettings& settings) {
+IniSettingsStore::IniSettingsStore() = default;
+
+IniSettingsStore::~IniSettingsStore() {
+    if (!thread_)
+        return;
+    // Nothing typed is lost: what waits is written before the program ends.
+    flush();
+    thread_->quit();
+    thread_->wait();
+    writer_.reset();
+}
+
+QString IniSettingsStore::unreadableReason(const QString& app, const QSettings& settings) {
+    const QMutexLocker lock(&mutex_);
     switch (settings.status()) {
     case QSettings::NoError:
         break;
@@ -24,47 +42,98 @@ bool IniSettingsStore::knownUnreadable(const QString& app, const QSettings& sett
         unreadable_.insert(app, QStringLiteral("cannot read ") + settings.fileName());
         break;
     }
-    const auto known = unreadable_.constFind(app);
-    if (known == unreadable_.cend())
-        return false;
-    setErrorString(*known);
-    return true;
+    return unreadable_.value(app);
 }
 
 QString IniSettingsStore::read(const QString& app, const QString& section, const QString& key,
-                              const QString& fallback) {
+                               const QString& fallback) {
+    {
+        const QMutexLocker lock(&mutex_);
+        const auto waiting = pending_.constFind(app);
+        if (waiting != pending_.cend() && waiting->contains(entry(section, key)))
+            return waiting->value(entry(section, key));
+    }
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    if (knownUnreadable(app, settings))
+    if (const QString reason = unreadableReason(app, settings); !reason.isEmpty()) {
+        setErrorString(reason);
         return fallback;
+    }
     const QVariant value = settings.value(entry(section, key));
     return value.isValid() ? value.toString() : fallback;
 }
 
 bool IniSettingsStore::isReadable(const QString& app) {
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    return !knownUnreadable(app, settings);
+    const QString reason = unreadableReason(app, settings);
+    if (reason.isEmpty())
+        return true;
+    setErrorString(reason);
+    return false;
 }
 
 bool IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
                             const QString& value) {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    // Writing would replace what could not be read with this one value: the
-    // user's file is worth more than the setting.
-    if (knownUnreadable(app, settings)) {
-        setErrorString(errorString() + QStringLiteral(", left as it is"));
+    // Only what is already known decides here: opening the file would wait
+    // for a write under way, and parse a changed file, on the caller's thread.
+    QMutexLocker lock(&mutex_);
+    if (const auto known = unreadable_.constFind(app); known != unreadable_.cend()) {
+        setErrorString(*known + kLeftAsItIs);
         return false;
     }
-    // Rewriting the file for a value it already holds would only cost time
-    // (every start sets each box from the store, which raises its change).
-    const QVariant stored = settings.value(entry(section, key));
-    if (stored.isValid() && stored.toString() == value)
+    pending_[app].insert(entry(section, key), value);
+    // One write waits at most; it takes everything saved until it starts.
+    if (std::exchange(writeQueued_, true))
         return true;
-    settings.setValue(entry(section, key), value);
-    settings.sync();
-    if (settings.status() == QSettings::NoError)
-        return true;
-    setErrorString(QStringLiteral("cannot write ") + settings.fileName());
-    return false;
+    lock.unlock();
+    if (!thread_) {
+        thread_ = std::make_unique<QThread>();
+        writer_ = std::make_unique<QObject>();
+        writer_->moveToThread(thread_.get());
+        thread_->start();
+    }
+    QMetaObject::invokeMethod(writer_.get(), [this] { writePending(); }, Qt::QueuedConnection);
+    return true;
+}
+
+void IniSettingsStore::flush() {
+    if (!thread_)
+        return;
+    // Behind every write already queued; takes what they left.
+    QMetaObject::invokeMethod(writer_.get(), [this] { writePending(); }, Qt::BlockingQueuedConnection);
+}
+
+void IniSettingsStore::writePending() {
+    QHash<QString, QMap<QString, QString>> pending;
+    {
+        const QMutexLocker lock(&mutex_);
+        pending.swap(pending_);
+        writeQueued_ = false;
+    }
+    for (auto app = pending.cbegin(); app != pending.cend(); ++app) {
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, app.key());
+        // Writing would replace what could not be read with these values: the
+        // user's file is worth more than the settings.
+        if (const QString reason = unreadableReason(app.key(), settings); !reason.isEmpty()) {
+            Q_EMIT written(false, reason + kLeftAsItIs);
+            continue;
+        }
+        // Rewriting the file for values it already holds would only cost time
+        // (every start sets each box from the store, which raises its change).
+        bool changed = false;
+        for (auto value = app->cbegin(); value != app->cend(); ++value) {
+            const QVariant stored = settings.value(value.key());
+            if (stored.isValid() && stored.toString() == value.value())
+                continue;
+            settings.setValue(value.key(), value.value());
+            changed = true;
+        }
+        if (changed)
+            settings.sync();
+        if (settings.status() == QSettings::NoError)
+            Q_EMIT written(true, QString());
+        else
+            Q_EMIT written(false, QStringLiteral("cannot write ") + settings.fileName());
+    }
 }
 
 } // namespace lumora::platform

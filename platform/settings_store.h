@@ -2,16 +2,22 @@
 #pragma once
 
 #include <QHash>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QSettings;
+class QThread;
 
 namespace lumora::platform {
 
 // Per-user store of text values by application, section and key.
-class SettingsStore {
+class SettingsStore : public QObject {
+    Q_OBJECT
 public:
-    virtual ~SettingsStore() = default;
     // The stored text, or fallback when the entry is absent or the
     // application's store cannot be read.
     [[nodiscard]] virtual QString read(const QString& app, const QString& section, const QString& key,
@@ -19,12 +25,18 @@ public:
     // False when the application's store exists but cannot be read, so that
     // read() gives fallbacks; errorString() says why.
     [[nodiscard]] virtual bool isReadable(const QString& app) = 0;
-    // False when the value could not be stored; errorString() says why. A
+    // False when the value is refused at once; errorString() says why. A
     // store that exists but cannot be read is left as it is: nothing is
-    // written to it.
+    // written to it. A value taken goes to disk later, and written() says how
+    // that went.
     [[nodiscard]] virtual bool save(const QString& app, const QString& section, const QString& key,
                                     const QString& value) = 0;
     QString errorString() const { return errorString_; }
+
+Q_SIGNALS:
+    // Values taken by save() are on disk (ok), or could not be stored and
+    // reason says why. Emitted from whichever thread did the writing.
+    void written(bool ok, const QString& reason);
 
 protected:
     void setErrorString(const QString& reason) { errorString_ = reason; }
@@ -34,24 +46,46 @@ private:
 };
 
 // INI files in the user's configuration folder (honours XDG_CONFIG_HOME),
-// one file per application name.
+// one file per application name. Saving rewrites the whole file, which takes
+// its time with a large one, so it happens on a thread of the store's own:
+// save() returns at once, values saved while a write runs go out together in
+// the next one, the latest of each key winning, and the destructor waits for
+// whatever is still pending.
 class IniSettingsStore final : public SettingsStore {
+    Q_OBJECT
 public:
+    IniSettingsStore();
+    ~IniSettingsStore() override;
+    IniSettingsStore(const IniSettingsStore&) = delete;
+    IniSettingsStore& operator=(const IniSettingsStore&) = delete;
+
     [[nodiscard]] QString read(const QString& app, const QString& section, const QString& key,
                                const QString& fallback) override;
     [[nodiscard]] bool isReadable(const QString& app) override;
     [[nodiscard]] bool save(const QString& app, const QString& section, const QString& key,
                             const QString& value) override;
+    // Returns once every value saved before the call is on disk or failed.
+    void flush();
 
 private:
-    // True when the application's file cannot be read now or could not be
-    // once; errorString() then says why.
-    bool knownUnreadable(const QString& app, const QSettings& settings);
+    // Why the application's file cannot be read now or could not be once;
+    // empty when it can.
+    QString unreadableReason(const QString& app, const QSettings& settings);
+    // On the writing thread: everything saved since the last write.
+    void writePending();
 
+    // Guards unreadable_, pending_ and writeQueued_, which both threads use.
+    QMutex mutex_;
     // Why each application's file could not be read, once found. Remembered:
     // the settings library parses a file once and reports its error only to
     // the first reader, later ones get what it made of the file.
     QHash<QString, QString> unreadable_;
+    // Values not yet written: application, then "section/key".
+    QHash<QString, QMap<QString, QString>> pending_;
+    bool writeQueued_ = false;
+    // Made on the first save: reading alone (the command line) needs no thread.
+    std::unique_ptr<QThread> thread_;
+    std::unique_ptr<QObject> writer_;
 };
 
 } // namespace lumora::platform

@@ -8,8 +8,10 @@
 #include "platform/timer.h"
 #include "platform/unit_connection.h"
 #include "platform/winsock.h"
+#include "settingsfilehold.h"
 #include "testsupport.h"
 
+#include <QSettings>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -20,6 +22,7 @@
 #include <sys/syscall.h>
 
 #include <array>
+#include <memory>
 #include <thread>
 
 using namespace lumora::platform;
@@ -409,6 +412,39 @@ private Q_SLOTS:
         QVERIFY(damaged.open(QIODevice::ReadOnly));
         QCOMPARE(damaged.readAll(), content);
     }
+    void settingsWrittenOffCallersThread_data() {
+        QTest::addColumn<bool>("storeEnds");
+        QTest::newRow("while the store runs") << false;
+        QTest::newRow("at the store's end") << true;
+    }
+    // Saves wait for no write, however long it takes (here: another program holds the file); those made
+    // meanwhile go out together, the last of each key winning, within a second or when the store ends.
+    void settingsWrittenOffCallersThread() {
+        QFETCH(bool, storeEnds);
+        const QString app = u"BusyApp"_s + QString::number(int(storeEnds));
+        const QSettings file(QSettings::IniFormat, QSettings::UserScope, app);
+        auto store = std::make_unique<IniSettingsStore>();
+        QList<bool> written;
+        connect(store.get(), &SettingsStore::written, this, [&written](bool ok) { written.append(ok); });
+        testsupport::SettingsFileHold hold(file.fileName());
+        QVERIFY(hold.held());
+        for (const QString& value : {u"1"_s, u"12"_s, u"123"_s})
+            QVERIFY(store->save(app, u"S"_s, u"K"_s, value));
+        QVERIFY(store->save(app, u"S"_s, u"L"_s, u"other"_s));
+        QCOMPARE(store->read(app, u"S"_s, u"K"_s, u"fallback"_s), u"123"_s);
+        QVERIFY2(hold.release(), "a save waited for the write");
+        const auto onDisk = [&app](const QString& key) {
+            return QSettings(QSettings::IniFormat, QSettings::UserScope, app).value(u"S/"_s + key).toString();
+        };
+        if (storeEnds)
+            store.reset();
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(onDisk(u"K"_s), u"123"_s, 1000);
+        QCOMPARE(onDisk(u"K"_s), u"123"_s);
+        QCOMPARE(onDisk(u"L"_s), u"other"_s);
+        if (!storeEnds)
+            QTRY_VERIFY(!written.isEmpty() && !written.contains(false));
+    }
     // A raw socket sees the other thread's replies too, and only many loopback echoes make a stray one
     // land between opening and sending. A held-up thread may lose its reply: silence is no fault here.
     void concurrentEchoesSeeOwnReplies() {
@@ -493,6 +529,44 @@ private Q_SLOTS:
         if (kind == Kind::NoAnswer)
             QVERIFY2(elapsedMs >= kNamespaceTimeoutMs && elapsedMs < kNamespaceTimeoutMs + kGenerousSlackMs,
                      qPrintable(QString::number(elapsedMs)));
+    }
+    void echoRequestCarriesTtl_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("ttl");
+        QTest::newRow("raw socket, 255") << QStringList() << 255;
+        QTest::newRow("datagram socket, 255") << QStringList{u"datagram"_s} << 255;
+        QTest::newRow("raw socket, 9") << QStringList() << 9;
+    }
+    // The request on the wire carries the time to live asked for, as a raw listener on loopback sees it.
+    void echoRequestCarriesTtl() {
+        QFETCH(QStringList, options);
+        QFETCH(int, ttl);
+        constexpr std::uint8_t kEchoRequest = 8;
+        constexpr std::size_t kTtlOffset = 8;
+        EchoOutcome outcome;
+        QList<int> requestTtls;
+        QString listenFailure;
+        const QString failure = inOwnNamespace(options, [&] {
+            const int listener = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+            if (listener < 0) {
+                listenFailure = u"no raw socket to listen on: "_s + qt_error_string(errno);
+                return;
+            }
+            outcome = makeSystemIcmpService()->echo(kLoopback, ttl, kNamespaceTimeoutMs);
+            std::array<std::uint8_t, 1500> packet{};
+            ssize_t size = 0;
+            while ((size = ::recv(listener, packet.data(), packet.size(), MSG_DONTWAIT)) > 0) {
+                const auto header = std::size_t{packet[0] & 0x0Fu} * 4;
+                if (std::size_t(size) > header && packet[header] == kEchoRequest)
+                    requestTtls.append(packet[kTtlOffset]);
+            }
+            ::close(listener);
+        });
+        if (failure.startsWith(u"no network namespace"_s) || !listenFailure.isEmpty())
+            QSKIP(qPrintable(failure + listenFailure));
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(outcome.kind, Kind::Reply);
+        QCOMPARE(requestTtls, QList<int>{ttl});
     }
 };
 
