@@ -8,6 +8,7 @@
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
 #include "bench_support.h"
+#include "log/recv_block.h"
 #include "log/time_stamp.h"
 #include "protocol/status_reply.h"
 
@@ -81,9 +82,9 @@ void BM_ReplyDecode(benchmark::State& state) {
     const QTime at(9, 5, 3, 7);
     for (auto _ : state) {
         lumora::protocol::DecodedReply decoded = lumora::protocol::decodeStatusReply(reply);
-        QString header = lumora::protocol::recvHeader(lumora::log::formatTimeStamp(at));
+        QStringList block = lumora::log::recvBlockLines(lumora::log::formatTimeStamp(at), reply);
         benchmark::DoNotOptimize(decoded);
-        benchmark::DoNotOptimize(header);
+        benchmark::DoNotOptimize(block);
     }
 }
 

@@ -158,6 +158,10 @@ class tst_Cli : public QObject {
     QByteArray windowLog_;
     QList<QByteArray> loggedReplies_;
     QStringList loggedTimes_;
+    // Their UTC moments: 20261207.txt in the pinned zone (UTC+13:45) spans
+    // 2026-12-06 10:15 to 2026-12-07 10:15 UTC.
+    const QStringList loggedMoments_{u"2026-12-07 09:05:03.007"_s, u"2026-12-06 23:59:59.999"_s,
+                                     u"2026-12-07 00:00:00.000"_s};
 
 private Q_SLOTS:
     void initTestCase() {
@@ -593,7 +597,7 @@ private Q_SLOTS:
             QStringList expected{QLatin1String(kCsvHeader)};
             for (int row : rows) {
                 const auto decoded = lumora::protocol::decodeStatusReply(loggedReplies_.at(row));
-                expected << (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row) + u',' +
+                expected << (standardInput ? loggedTimes_ : loggedMoments_).at(row) + u',' +
                                 shownValues(decoded, QString()).join(u',');
             }
             QCOMPARE(run.out, expected);
