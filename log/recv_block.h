@@ -45,6 +45,9 @@ namespace lumora::log {
 class RecvBlockReader {
 public:
     enum class Found { Block, Skipped, End };
+    // Longer than any line of a block, with room for line ends gone wrong
+    // (CR CR LF); a longer line is damaged, and only its length is followed.
+    static constexpr qsizetype kLongestLine = 256;
 
     explicit RecvBlockReader(QIODevice& device);
 
