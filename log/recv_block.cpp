@@ -6,6 +6,7 @@
 
 #include <QIODevice>
 
+#include <cstdint>
 #include <cstring>
 
 namespace lumora::log {
@@ -29,12 +30,43 @@ int digit(char c) {
     return c >= '0' && c <= '9' ? c - '0' : -1;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+// The byte two upper-case hex digits stand for, by the digits as one 16-bit
+// number (first digit low), or kNotHex. Dump lines are most of a file: each
+// group costs one look-up, and a line's flags are looked at once at its end.
+constexpr unsigned kNotHex = 0x100;
+const std::array<std::uint16_t, 65536>& hexPairs() {
+    static const auto table = [] {
+        std::array<std::uint16_t, 65536> pairs{};
+        const auto value = [](unsigned c) -> unsigned {
+            if (c >= '0' && c <= '9')
+                return c - '0';
+            if (c >= 'A' && c <= 'F')
+                return c - 'A' + 10;
+            return kNotHex;
+        };
+        for (unsigned both = 0; both < pairs.size(); ++both) {
+            const unsigned high = value(both & 0xFF);
+            const unsigned low = value(both >> 8);
+            pairs[both] = std::uint16_t((high | low) & kNotHex ? kNotHex : high << 4 | low);
+        }
+        return pairs;
+    }();
+    return table;
+}
+
+// The bytes of a dump line ("XX " groups) into `out`; false, with `out`
+// partly written, for anything else.
+bool readDumpLine(QByteArrayView text, char* out) {
+    const std::array<std::uint16_t, 65536>& pairs = hexPairs();
+    const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
+    const qsizetype groups = text.size() / kGroupChars;
+    unsigned bad = 0;
+    for (qsizetype g = 0; g < groups; ++g, in += kGroupChars) {
+        const unsigned byte = pairs[unsigned(in[0]) | unsigned(in[1]) << 8];
+        bad |= byte | (in[2] ^ unsigned(' ')) << 8;
+        out[g] = static_cast<char>(byte);
+    }
+    return (bad & ~0xFFu) == 0;
 }
 
 // The number of `count` decimal digits at `at`, or -1.
@@ -168,7 +200,21 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::take(QByteArrayView text,
     // anywhere else damages its line.
     while (ended && text.endsWith('\r'))
         text.chop(1);
-    const std::optional<QTime> stamp = overlong ? std::nullopt : recvHeaderStamp(text);
+    // Four lines in six: a dump line of an open block, apart from the rest.
+    if (state_ == State::InBlock && dumpLines_ < kDumpLines && ended && !overlong && !text.isEmpty() &&
+        text.size() <= kLongestDumpLine && text.size() % kGroupChars == 0 &&
+        readDumpLine(text, bytes_.data() + byteCount_)) {
+        const qsizetype count = text.size() / kGroupChars;
+        byteCount_ += count;
+        lineBytes_[static_cast<std::size_t>(dumpLines_++)] = count;
+        return std::nullopt;
+    }
+    return takeOther(text, ended, overlong);
+}
+
+std::optional<RecvBlockReader::Found> RecvBlockReader::takeOther(QByteArrayView text, bool ended, bool overlong) {
+    // Asked only where a header may start a block: not of the dump lines.
+    const auto headerStamp = [&] { return overlong ? std::nullopt : recvHeaderStamp(text); };
     if (!ended) {
         // The input stops inside this line: whatever it was to be, it is cut.
         const State was = state_;
@@ -183,7 +229,7 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::take(QByteArrayView text,
     switch (state_) {
     case State::Seeking:
     case State::Skipping:
-        if (stamp) {
+        if (const std::optional<QTime> stamp = headerStamp()) {
             begin(*stamp);
         } else if (state_ == State::Seeking) {
             state_ = State::Skipping;
@@ -197,19 +243,6 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::take(QByteArrayView text,
 
     std::optional<Found> found;
     if (dumpLines_ < kDumpLines) {
-        // Upper-case hex pairs, each followed by a blank.
-        bool dump = !overlong && !text.isEmpty() && text.size() <= kLongestDumpLine && text.size() % kGroupChars == 0;
-        const qsizetype first = byteCount_;
-        for (qsizetype at = 0; dump && at < text.size(); at += kGroupChars) {
-            const int high = hexDigit(text[at]);
-            const int low = hexDigit(text[at + 1]);
-            dump = high >= 0 && low >= 0 && text[at + 2] == ' ';
-            bytes_[static_cast<std::size_t>(byteCount_++)] = static_cast<char>(high * 16 + low);
-        }
-        if (dump) {
-            lineBytes_[static_cast<std::size_t>(dumpLines_++)] = byteCount_ - first;
-            return std::nullopt;
-        }
         found = skipBlock(QStringLiteral("line %1 is not a dump line").arg(lineNumber_));
     } else if (text.isEmpty() && !overlong) {
         return complete();
@@ -217,7 +250,7 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::take(QByteArrayView text,
         found = skipBlock(QStringLiteral("line %1 should be the empty line that ends the block").arg(lineNumber_));
     }
     // A header where the block went wrong starts the next block at once.
-    if (stamp)
+    if (const std::optional<QTime> stamp = headerStamp())
         begin(*stamp);
     return found;
 }

@@ -74,6 +74,7 @@ private:
 
     bool nextLine(QByteArrayView& text, bool& ended, bool& overlong);
     std::optional<Found> take(QByteArrayView text, bool ended, bool overlong);
+    std::optional<Found> takeOther(QByteArrayView text, bool ended, bool overlong);
     void begin(QTime stamp);
     Found skipBlock(const QString& why);
     Found skip(qint64 line, const QString& why);
