@@ -36,7 +36,7 @@ constexpr double kAppendTarget = 1.5;
 // A file of a gigabyte must read at a quarter of line-counting speed or better.
 constexpr double kReadTarget = 4.0;
 constexpr int kFileBlocks = 20000; // about 8 MB
-constexpr qint64 kReadChunk = 64 * 1024;
+constexpr qint64 kReadChunk = qint64{64} * 1024;
 
 // A reply as the unit sends it: input states, counters, time gaps, outputs.
 QByteArray sampleReply() {

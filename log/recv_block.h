@@ -70,7 +70,7 @@ public:
 private:
     enum class State { Seeking, InBlock, Skipping, Done };
     static constexpr int kDumpLines = 4;
-    static constexpr qsizetype kMostBytes = 4 * 30;
+    static constexpr qsizetype kMostBytes = qsizetype{4} * 30;
 
     bool nextLine(QByteArrayView& text, bool& ended, bool& overlong);
     std::optional<Found> take(QByteArrayView text, bool ended, bool overlong);
