@@ -111,8 +111,8 @@ void BM_ShowStatus(benchmark::State& state) {
 // A day's file as the window writes it, every block of the sample reply.
 const QByteArray& sampleFile() {
     static const QByteArray file = [] {
-        const QString text = lumora::log::dailyFileText(
-                                 lumora::log::recvBlockLines(QStringLiteral("[09:05:03.007]"), sampleReply())) +
+        const QString text = lumora::log::dailyFileText(lumora::log::recvBlockLines(
+                                 QStringLiteral("[09:05:03.007]"), sampleReply())) +
                              QStringLiteral("\r\n");
         return text.toLatin1().repeated(kFileBlocks);
     }();

@@ -65,7 +65,9 @@ QList<Find> readAll(QIODevice& device) {
         if (found == RecvBlockReader::Found::Block) {
             if (reader.reply().size() != 112)
                 violated("a block's reply is not 112 bytes", reader.line());
-            finds.append({true, reader.line(), reader.stamp().toString(Qt::ISODateWithMs).toLatin1() + reader.reply().toByteArray()});
+            finds.append(
+                {true, reader.line(),
+                 reader.stamp().toString(Qt::ISODateWithMs).toLatin1() + reader.reply().toByteArray()});
         } else {
             finds.append({false, reader.line(), reader.why().toUtf8()});
         }
@@ -94,7 +96,8 @@ bool writtenBlockAt(const QList<QByteArray>& lines, qsizetype i) {
     constexpr qsizetype kBlockLines = 6;
     if (i + kBlockLines > lines.size() || lines[i].size() < 14)
         return false;
-    const QTime stamp = QTime::fromString(QString::fromLatin1(lines[i].mid(1, 12)), QStringLiteral("hh:mm:ss.zzz"));
+    const QTime stamp =
+        QTime::fromString(QString::fromLatin1(lines[i].mid(1, 12)), QStringLiteral("hh:mm:ss.zzz"));
     if (!stamp.isValid())
         return false;
     const QByteArray reply = QByteArray::fromHex(lines[i + 1] + lines[i + 2] + lines[i + 3] + lines[i + 4]);

@@ -30,8 +30,8 @@ ssize_t DailyLogFile::writeSome(int fd, const char* data, std::size_t size) {
 DailyLogFile::Written DailyLogFile::writeAll(int fd, const QByteArray& bytes) {
     Written written;
     while (written.bytes < bytes.size()) {
-        const ssize_t n =
-            writeSome(fd, bytes.constData() + written.bytes, static_cast<size_t>(bytes.size() - written.bytes));
+        const ssize_t n = writeSome(fd, bytes.constData() + written.bytes,
+                                    static_cast<size_t>(bytes.size() - written.bytes));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

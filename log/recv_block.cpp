@@ -156,7 +156,8 @@ bool RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong
         if (chunkAt_ < chunkEnd_) {
             const char* from = chunk_.constData() + chunkAt_;
             const qsizetype left = chunkEnd_ - chunkAt_;
-            const auto* newline = static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(left)));
+            const auto* newline =
+                static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(left)));
             const qsizetype length = newline != nullptr ? newline - from : left;
             chunkAt_ += newline != nullptr ? length + 1 : length;
             if (newline != nullptr && carried_.isEmpty() && !carriedOverlong_) {
@@ -212,7 +213,8 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::take(QByteArrayView text,
     return takeOther(text, ended, overlong);
 }
 
-std::optional<RecvBlockReader::Found> RecvBlockReader::takeOther(QByteArrayView text, bool ended, bool overlong) {
+std::optional<RecvBlockReader::Found> RecvBlockReader::takeOther(QByteArrayView text, bool ended,
+                                                                 bool overlong) {
     // Asked only where a header may start a block: not of the dump lines.
     const auto headerStamp = [&] { return overlong ? std::nullopt : recvHeaderStamp(text); };
     if (!ended) {
@@ -220,9 +222,11 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::takeOther(QByteArrayView 
         const State was = state_;
         state_ = State::Seeking;
         if (was == State::InBlock)
-            return skip(headerLine_, QStringLiteral("torn block: the file ends inside line %1").arg(lineNumber_));
+            return skip(headerLine_,
+                        QStringLiteral("torn block: the file ends inside line %1").arg(lineNumber_));
         if (was == State::Seeking)
-            return skip(lineNumber_, QStringLiteral("the file ends inside a line that starts no whole block"));
+            return skip(lineNumber_,
+                        QStringLiteral("the file ends inside a line that starts no whole block"));
         return std::nullopt;
     }
 
@@ -233,7 +237,8 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::takeOther(QByteArrayView 
             begin(*stamp);
         } else if (state_ == State::Seeking) {
             state_ = State::Skipping;
-            return skip(lineNumber_, QStringLiteral("not a RECV block, nor are the lines up to the next header"));
+            return skip(lineNumber_,
+                        QStringLiteral("not a RECV block, nor are the lines up to the next header"));
         }
         return std::nullopt;
     case State::InBlock:
@@ -247,7 +252,8 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::takeOther(QByteArrayView 
     } else if (text.isEmpty() && !overlong) {
         return complete();
     } else {
-        found = skipBlock(QStringLiteral("line %1 should be the empty line that ends the block").arg(lineNumber_));
+        found = skipBlock(
+            QStringLiteral("line %1 should be the empty line that ends the block").arg(lineNumber_));
     }
     // A header where the block went wrong starts the next block at once.
     if (const std::optional<QTime> stamp = headerStamp())
@@ -278,15 +284,16 @@ RecvBlockReader::Found RecvBlockReader::skipBlock(const QString& why) {
 RecvBlockReader::Found RecvBlockReader::complete() {
     state_ = State::Seeking;
     if (lineBytes_ != kDumpLineBytes) {
-        return skip(headerLine_,
-                    QStringLiteral(
-                        "block of %1 bytes in lines of %2, %3, %4 and %5; a reply has %6 in 30, 30, 30 and 22")
-                        .arg(byteCount_)
-                        .arg(lineBytes_[0])
-                        .arg(lineBytes_[1])
-                        .arg(lineBytes_[2])
-                        .arg(lineBytes_[3])
-                        .arg(protocol::kStatusReplySize));
+        return skip(
+            headerLine_,
+            QStringLiteral(
+                "block of %1 bytes in lines of %2, %3, %4 and %5; a reply has %6 in 30, 30, 30 and 22")
+                .arg(byteCount_)
+                .arg(lineBytes_[0])
+                .arg(lineBytes_[1])
+                .arg(lineBytes_[2])
+                .arg(lineBytes_[3])
+                .arg(protocol::kStatusReplySize));
     }
     reported_ = headerLine_;
     return Found::Block;

@@ -126,7 +126,8 @@ QStringList readAll(QIODevice& device) {
         if (f == Found::Skipped)
             found.append(u"%1: %2"_s.arg(reader.line()).arg(reader.why()));
         else if (reader.reply() != ramp())
-            found.append(u"%1 not the ramp: %2"_s.arg(reader.line()).arg(QString::fromLatin1(reader.reply().toByteArray().toHex())));
+            found.append(u"%1 not the ramp: %2"_s.arg(reader.line())
+                             .arg(QString::fromLatin1(reader.reply().toByteArray().toHex())));
         else
             found.append(u"%1 %2"_s.arg(reader.line()).arg(reader.stamp().toString(u"hh:mm:ss.zzz"_s)));
     }
@@ -148,8 +149,10 @@ protected:
     ssize_t writeSome(int fd, const char* data, std::size_t size) override {
         if (room_ == 0) {
             if (!others_.isEmpty()) {
-                const int other = ::open(QFile::encodeName(fileName()).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-                const bool wrote = other >= 0 && ::write(other, others_.constData(), size_t(others_.size())) == others_.size();
+                const int other =
+                    ::open(QFile::encodeName(fileName()).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+                const bool wrote = other >= 0 && ::write(other, others_.constData(),
+                                                         size_t(others_.size())) == others_.size();
                 ::close(other);
                 if (!wrote)
                     qFatal("the other program could not append");
@@ -300,7 +303,8 @@ private Q_SLOTS:
     // The window lists these six lines and files them with CR LF ends.
     void recvBlockOfRamp() {
         const QStringList lines = lumora::log::recvBlockLines(u"[09:05:03.007]"_s, ramp());
-        QCOMPARE(lines, QStringList{u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s} + kRampDump + QStringList{QString()});
+        QCOMPARE(lines, QStringList{u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s} + kRampDump +
+                            QStringList{QString()});
         lumora::log::DailyLogFile log(logFile());
         QVERIFY2(log.appendLine(lumora::log::dailyFileText(lines)), qPrintable(log.errorString()));
         QFile file(logFile());
@@ -336,41 +340,54 @@ private Q_SLOTS:
         QTest::newRow("CR LF") << a + b << QStringList{u"1 09:05:03.007"_s, u"7 23:59:59.999"_s};
         QTest::newRow("LF") << rampBlock("[09:05:03.007]", "\n") + rampBlock("[00:00:00.000]", "\n")
                             << QStringList{u"1 09:05:03.007"_s, u"7 00:00:00.000"_s};
-        QTest::newRow("CR CR LF") << rampBlock("[09:05:03.007]", "\r\r\n") << QStringList{u"1 09:05:03.007"_s};
-        QTest::newRow("torn after three lines") << a + header + dump1 + dump1
+        QTest::newRow("CR CR LF") << rampBlock("[09:05:03.007]", "\r\r\n")
+                                  << QStringList{u"1 09:05:03.007"_s};
+        QTest::newRow("torn after three lines")
+            << a + header + dump1 + dump1
             << QStringList{u"1 09:05:03.007"_s, u"7: torn block: the file ends after 3 of its 6 lines"_s};
-        QTest::newRow("torn inside a line") << a + header + dump1 + "00 01 0"
+        QTest::newRow("torn inside a line")
+            << a + header + dump1 + "00 01 0"
             << QStringList{u"1 09:05:03.007"_s, u"7: torn block: the file ends inside line 9"_s};
         QTest::newRow("torn junk") << a + "junk"
-            << QStringList{u"1 09:05:03.007"_s, u"7: the file ends inside a line that starts no whole block"_s};
-        QTest::newRow("junk between blocks") << a + "junk\r\n\r\nmore\r\n" + b
+                                   << QStringList{
+                                          u"1 09:05:03.007"_s,
+                                          u"7: the file ends inside a line that starts no whole block"_s};
+        QTest::newRow("junk between blocks")
+            << a + "junk\r\n\r\nmore\r\n" + b
             << QStringList{u"1 09:05:03.007"_s, u"7: "_s + notBlock, u"10 23:59:59.999"_s};
         // The damage ends where a header is, and that header's block is whole.
-        QTest::newRow("damaged block, then a header") << header + dump1 + b
-            << QStringList{u"1: line 3 is not a dump line"_s, u"3 23:59:59.999"_s};
-        QTest::newRow("header in place of the empty line") << a.chopped(2) + b
+        QTest::newRow("damaged block, then a header")
+            << header + dump1 + b << QStringList{u"1: line 3 is not a dump line"_s, u"3 23:59:59.999"_s};
+        QTest::newRow("header in place of the empty line")
+            << a.chopped(2) + b
             << QStringList{u"1: line 6 should be the empty line that ends the block"_s, u"6 23:59:59.999"_s};
-        QTest::newRow("a byte short") << QByteArray(a).remove(53, 3) + b
-            << QStringList{u"1: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s,
-                           u"7 23:59:59.999"_s};
+        QTest::newRow("a byte short")
+            << QByteArray(a).remove(53, 3) + b
+            << QStringList{
+                   u"1: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s,
+                   u"7 23:59:59.999"_s};
         QTest::newRow("NUL in a header") << QByteArray(a).replace(" RECV", QByteArray("\0RECV", 5)) + b
-            << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
-        QTest::newRow("NUL in a dump line") << QByteArray(a).replace("0A ", QByteArray("0A\0", 3)) + b
+                                         << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
+        QTest::newRow("NUL in a dump line")
+            << QByteArray(a).replace("0A ", QByteArray("0A\0", 3)) + b
             << QStringList{u"1: line 2 is not a dump line"_s, u"7 23:59:59.999"_s};
         QTest::newRow("NUL lines") << QByteArray(300, '\0') + "\n" + QByteArray(3, '\0') + "\n" + b
-            << QStringList{u"1: "_s + notBlock, u"3 23:59:59.999"_s};
-        QTest::newRow("lower-case hex") << QByteArray(a).replace("0A 0B", "0a 0B") + b
+                                   << QStringList{u"1: "_s + notBlock, u"3 23:59:59.999"_s};
+        QTest::newRow("lower-case hex")
+            << QByteArray(a).replace("0A 0B", "0a 0B") + b
             << QStringList{u"1: line 2 is not a dump line"_s, u"7 23:59:59.999"_s};
         QTest::newRow("hour 24") << QByteArray(a).replace("[09:", "[24:") + b
-            << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
+                                 << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
         QTest::newRow("a blank after the header") << QByteArray(a).replace("Bytes)", "Bytes) ") + b
-            << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
+                                                  << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
         // Past what any line of a block can be, even with its end gone wrong.
-        QTest::newRow("overlong line") << QByteArray(5000, 'A') + "\r\n" + a
-            << QStringList{u"1: "_s + notBlock, u"2 09:05:03.007"_s};
-        QTest::newRow("header trailed by CRs past any line") << header.chopped(2) + QByteArray(300, '\r') + "\n" + dump1 + a
+        QTest::newRow("overlong line")
+            << QByteArray(5000, 'A') + "\r\n" + a << QStringList{u"1: "_s + notBlock, u"2 09:05:03.007"_s};
+        QTest::newRow("header trailed by CRs past any line")
+            << header.chopped(2) + QByteArray(300, '\r') + "\n" + dump1 + a
             << QStringList{u"1: "_s + notBlock, u"3 09:05:03.007"_s};
-        QTest::newRow("overlong dump line") << header + dump1.chopped(2).repeated(5) + "\r\n" + a
+        QTest::newRow("overlong dump line")
+            << header + dump1.chopped(2).repeated(5) + "\r\n" + a
             << QStringList{u"1: line 2 is not a dump line"_s, u"3 09:05:03.007"_s};
     }
     // Each input read whole and a few bytes at a time: the same finds.
@@ -399,9 +416,11 @@ private Q_SLOTS:
             QSKIP("no peak memory figure here");
         constexpr qint64 kLength = qint64{128} << 20;
         LongLine device(kLength, "\n" + rampBlock("[09:05:03.007]"));
-        QCOMPARE(readAll(device), (QStringList{u"1: not a RECV block, nor are the lines up to the next header"_s,
-                                               u"2 09:05:03.007"_s}));
-        QVERIFY2(peakKib() - before < qint64{16} * 1024, qPrintable(u"peak grew by %1 KiB"_s.arg(peakKib() - before)));
+        QCOMPARE(readAll(device),
+                 (QStringList{u"1: not a RECV block, nor are the lines up to the next header"_s,
+                              u"2 09:05:03.007"_s}));
+        QVERIFY2(peakKib() - before < qint64{16} * 1024,
+                 qPrintable(u"peak grew by %1 KiB"_s.arg(peakKib() - before)));
     }
     void readFails() {
         QFile mem(u"/proc/self/mem"_s);
@@ -416,30 +435,38 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("moments"); // empty: no moment of that day
         // UTC+9: the local day is 15:00 to 15:00 UTC, mornings are the UTC day before.
         QTest::newRow("Tokyo") << "Asia/Tokyo"_ba << QDate(2026, 12, 7)
-            << QStringList{u"14:59:30.000"_s, u"15:00:10.000"_s, u"23:30:00.000"_s, u"09:00:00.000"_s, u"14:59:59.000"_s}
-            << QStringList{u"2026-12-06 14:59:30.000"_s, u"2026-12-06 15:00:10.000"_s, u"2026-12-06 23:30:00.000"_s,
-                           u"2026-12-07 09:00:00.000"_s, u"2026-12-07 14:59:59.000"_s};
-        // UTC-8: evenings are the UTC day after. Just before midnight, filed just after; a stamp of the minute
-        // after the day comes last and keeps the times in order.
+                               << QStringList{u"14:59:30.000"_s, u"15:00:10.000"_s, u"23:30:00.000"_s,
+                                              u"09:00:00.000"_s, u"14:59:59.000"_s}
+                               << QStringList{u"2026-12-06 14:59:30.000"_s, u"2026-12-06 15:00:10.000"_s,
+                                              u"2026-12-06 23:30:00.000"_s, u"2026-12-07 09:00:00.000"_s,
+                                              u"2026-12-07 14:59:59.000"_s};
+        // UTC-8: evenings are the UTC day after. Just before midnight, filed just after; a stamp of the
+        // minute after the day comes last and keeps the times in order.
         QTest::newRow("Los Angeles") << "America/Los_Angeles"_ba << QDate(2026, 12, 7)
-            << QStringList{u"07:59:40.000"_s, u"08:00:05.000"_s, u"20:00:00.000"_s, u"03:00:00.000"_s, u"08:00:30.000"_s}
-            << QStringList{u"2026-12-07 07:59:40.000"_s, u"2026-12-07 08:00:05.000"_s, u"2026-12-07 20:00:00.000"_s,
-                           u"2026-12-08 03:00:00.000"_s, u"2026-12-08 08:00:30.000"_s};
+                                     << QStringList{u"07:59:40.000"_s, u"08:00:05.000"_s, u"20:00:00.000"_s,
+                                                    u"03:00:00.000"_s, u"08:00:30.000"_s}
+                                     << QStringList{
+                                            u"2026-12-07 07:59:40.000"_s, u"2026-12-07 08:00:05.000"_s,
+                                            u"2026-12-07 20:00:00.000"_s, u"2026-12-08 03:00:00.000"_s,
+                                            u"2026-12-08 08:00:30.000"_s};
         // Clocks go back at 02:00 PDT (09:00 UTC): 01:30 comes twice, and 23:30 PST is a day after 00:30 PDT.
-        QTest::newRow("Los Angeles, clocks back") << "America/Los_Angeles"_ba << QDate(2026, 11, 1)
+        QTest::newRow("Los Angeles, clocks back")
+            << "America/Los_Angeles"_ba << QDate(2026, 11, 1)
             << QStringList{u"07:30:00.000"_s, u"08:30:00.000"_s, u"09:30:00.000"_s, u"07:30:00.000"_s}
-            << QStringList{u"2026-11-01 07:30:00.000"_s, u"2026-11-01 08:30:00.000"_s, u"2026-11-01 09:30:00.000"_s,
-                           u"2026-11-02 07:30:00.000"_s};
+            << QStringList{u"2026-11-01 07:30:00.000"_s, u"2026-11-01 08:30:00.000"_s,
+                           u"2026-11-01 09:30:00.000"_s, u"2026-11-02 07:30:00.000"_s};
         // Clocks go forward at 02:00 PST (10:00 UTC): a 23-hour day, from 08:00 to 07:00 UTC the next day.
-        QTest::newRow("Los Angeles, clocks forward") << "America/Los_Angeles"_ba << QDate(2026, 3, 8)
+        QTest::newRow("Los Angeles, clocks forward")
+            << "America/Los_Angeles"_ba << QDate(2026, 3, 8)
             << QStringList{u"09:59:59.999"_s, u"10:00:00.000"_s, u"07:30:00.000"_s, u"07:00:30.000"_s}
             << QStringList{u"2026-03-08 09:59:59.999"_s, u"2026-03-08 10:00:00.000"_s, QString(),
                            u"2026-03-09 07:00:30.000"_s};
         // A file whose times go back (the clock set by hand): as little as they can.
-        QTest::newRow("UTC, times go back") << "UTC"_ba << QDate(2026, 12, 7)
+        QTest::newRow("UTC, times go back")
+            << "UTC"_ba << QDate(2026, 12, 7)
             << QStringList{u"12:00:00.000"_s, u"00:00:30.000"_s, u"23:59:50.000"_s, u"23:59:40.000"_s}
-            << QStringList{u"2026-12-07 12:00:00.000"_s, u"2026-12-08 00:00:30.000"_s, u"2026-12-07 23:59:50.000"_s,
-                           u"2026-12-07 23:59:40.000"_s};
+            << QStringList{u"2026-12-07 12:00:00.000"_s, u"2026-12-08 00:00:30.000"_s,
+                           u"2026-12-07 23:59:50.000"_s, u"2026-12-07 23:59:40.000"_s};
     }
     void utcMoments() {
         QFETCH(QByteArray, zone);
@@ -461,8 +488,9 @@ private Q_SLOTS:
         QCOMPARE(lumora::log::formatUtcMoment(QDateTime(QDate(2026, 3, 8), QTime(9, 5, 3, 7), Qt::UTC)),
                  u"2026-03-08 09:05:03.007"_s);
         // Another zone's time of the same instant.
-        QCOMPARE(lumora::log::formatUtcMoment(QDateTime(QDate(2027, 1, 1), QTime(8, 0), QTimeZone("Asia/Tokyo"))),
-                 u"2026-12-31 23:00:00.000"_s);
+        QCOMPARE(
+            lumora::log::formatUtcMoment(QDateTime(QDate(2027, 1, 1), QTime(8, 0), QTimeZone("Asia/Tokyo"))),
+            u"2026-12-31 23:00:00.000"_s);
     }
 
     void cutShortLeavesOthersAlone_data() {
@@ -485,8 +513,10 @@ private Q_SLOTS:
         QFile file(logFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), left);
-        QCOMPARE(log.errorString(), u"Cannot write %1: %2%3"_s.arg(logFile(), qt_error_string(ENOSPC),
-                                        others.isEmpty() ? QString() : u" (part of the text is left in the file)"_s));
+        QCOMPARE(log.errorString(),
+                 u"Cannot write %1: %2%3"_s.arg(
+                     logFile(), qt_error_string(ENOSPC),
+                     others.isEmpty() ? QString() : u" (part of the text is left in the file)"_s));
     }
     void fullDiskLeavesWholeBlocks() {
         const QString mountPoint = testsupport::scratch().filePath(u"small-disk"_s);
