@@ -6,6 +6,7 @@
 
 #include "log/recv_block.h"
 #include "log/time_stamp.h"
+#include "protocol/status_reply.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -63,7 +64,7 @@ QList<Find> readAll(QIODevice& device) {
     RecvBlockReader reader(device);
     for (auto found = reader.next(); found != RecvBlockReader::Found::End; found = reader.next()) {
         if (found == RecvBlockReader::Found::Block) {
-            if (reader.reply().size() != 112)
+            if (reader.reply().size() != lumora::protocol::kStatusReplySize)
                 violated("a block's reply is not 112 bytes", reader.line());
             finds.append(
                 {true, reader.line(),

@@ -21,9 +21,6 @@ constexpr std::array<qsizetype, 5> kDumpBounds{0, 30, 60, 90, protocol::kStatusR
 constexpr std::array<qsizetype, 4> kDumpLineBytes{30, 30, 30, 22};
 constexpr qsizetype kGroupChars = 3; // "XX "
 constexpr qsizetype kLongestDumpLine = 30 * kGroupChars;
-// Longer than any line of a block, with room for line ends gone wrong
-// (CR CR LF); a longer line is damaged, and only its length is followed.
-constexpr qsizetype kLongestLine = 256;
 constexpr qsizetype kChunk = qsizetype{64} * 1024;
 
 int digit(char c) {
