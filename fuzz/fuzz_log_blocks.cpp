@@ -7,6 +7,7 @@
 #include "log/recv_block.h"
 #include "log/time_stamp.h"
 #include "protocol/status_reply.h"
+#include "trickle.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -28,29 +29,6 @@ using lumora::log::RecvBlockReader;
     std::fprintf(stderr, "invariant violated: %s (line %lld)\n", what, static_cast<long long>(line));
     std::abort();
 }
-
-// Hands out 1 to 7 bytes a read, so lines straddle every read.
-class Trickle : public QIODevice {
-public:
-    explicit Trickle(QByteArrayView bytes)
-        : bytes_(bytes) {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char* data, qint64 most) override {
-        const qint64 n = std::min({most, qint64(bytes_.size() - at_), qint64(1 + at_ % 7)});
-        std::memcpy(data, bytes_.data() + at_, static_cast<std::size_t>(n));
-        at_ += n;
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArrayView bytes_;
-    qint64 at_ = 0;
-};
 
 struct Find {
     bool block = false;
@@ -120,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     whole.setData(input);
     whole.open(QIODevice::ReadOnly);
     const QList<Find> finds = readAll(whole);
-    Trickle trickle(input);
+    testsupport::Trickle trickle(input);
     if (readAll(trickle) != finds)
         violated("read a few bytes at a time, the finds differ", 0);
 

@@ -5,6 +5,7 @@
 #include "log/time_stamp.h"
 #include "log/utc_moment.h"
 #include "testsupport.h"
+#include "trickle.h"
 
 #include <QtTest>
 
@@ -60,29 +61,6 @@ QByteArray rampBlock(const char* stamp, const char* lineEnd = "\r\n") {
         text += line.toLatin1() + lineEnd;
     return text + lineEnd;
 }
-
-// Hands out at most a few bytes a read, so lines straddle every read.
-class Trickle : public QIODevice {
-public:
-    explicit Trickle(QByteArray bytes)
-        : bytes_(std::move(bytes)) {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char* data, qint64 most) override {
-        const qint64 n = std::min({most, qint64(bytes_.size() - at_), qint64(1 + at_ % 7)});
-        std::memcpy(data, bytes_.constData() + at_, size_t(n));
-        at_ += n;
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArray bytes_;
-    qint64 at_ = 0;
-};
 
 // `length` bytes of one long line without an end, then `tail`, made as they
 // are read: the test itself holds none of it.
@@ -397,7 +375,7 @@ private Q_SLOTS:
         QBuffer whole(&input);
         QVERIFY(whole.open(QIODevice::ReadOnly));
         QCOMPARE(readAll(whole), found);
-        Trickle trickle(input);
+        testsupport::Trickle trickle(input);
         QCOMPARE(readAll(trickle), found);
     }
     // A line of 128 MiB is passed over without being held: the process's peak memory stays where it was.
