@@ -6,6 +6,7 @@
 #include "settings/settings_keys.h"
 #include "settings/conversions.h"
 #include "log/daily_log.h"
+#include "log/recv_block.h"
 #include "log/time_stamp.h"
 #include "platform/widgets/paint_throttle.h"
 #include "protocol/command_frame.h"
@@ -365,19 +366,11 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
             return;
     }
 
-    const QString header = protocol::recvHeader(GetTimeStamp());
-    QStringList block{header};
-    for (const QString& line : reply.dumpLines)
-        block.append(line);
-    block.append(QString());
+    const QStringList block = log::recvBlockLines(GetTimeStamp(), bytes);
     AddLog(block);
 
-    if (optLog[1]->isChecked()) {
-        QString text = header + kCrLf;
-        for (const QString& line : reply.dumpLines)
-            text += line + kCrLf;
-        WriteLogFile(text);
-    }
+    if (optLog[1]->isChecked())
+        WriteLogFile(log::dailyFileText(block));
 }
 
 // ---- Log -------------------------------------------------------------------

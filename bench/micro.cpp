@@ -4,18 +4,23 @@
 //   window's whole ShowStatus) against formatting the same bytes as hex text;
 // - one AddLog on the real window with 1001 lines in the list against one
 //   with 10, once for the call alone and once with the event-loop turn that
-//   follows it, where the list view does the work it has put off.
+//   follows it, where the list view does the work it has put off;
+// - reading a daily file's blocks (as decode does) against splitting the same
+//   bytes into lines, read the same way.
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
 #include "bench_support.h"
+#include "log/recv_block.h"
 #include "log/time_stamp.h"
 #include "protocol/status_reply.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,6 +33,10 @@ constexpr int kRepetitions = 5;
 constexpr double kNsPerS = 1e9;
 constexpr double kReplyTarget = 3.0;
 constexpr double kAppendTarget = 1.5;
+// A file of a gigabyte must read at a quarter of line-counting speed or better.
+constexpr double kReadTarget = 4.0;
+constexpr int kFileBlocks = 20000; // about 8 MB
+constexpr qint64 kReadChunk = qint64{64} * 1024;
 
 // A reply as the unit sends it: input states, counters, time gaps, outputs.
 QByteArray sampleReply() {
@@ -81,9 +90,9 @@ void BM_ReplyDecode(benchmark::State& state) {
     const QTime at(9, 5, 3, 7);
     for (auto _ : state) {
         lumora::protocol::DecodedReply decoded = lumora::protocol::decodeStatusReply(reply);
-        QString header = lumora::protocol::recvHeader(lumora::log::formatTimeStamp(at));
+        QStringList block = lumora::log::recvBlockLines(lumora::log::formatTimeStamp(at), reply);
         benchmark::DoNotOptimize(decoded);
-        benchmark::DoNotOptimize(header);
+        benchmark::DoNotOptimize(block);
     }
 }
 
@@ -96,6 +105,50 @@ void BM_ShowStatus(benchmark::State& state) {
         h.probe().ShowStatus(reply);
         state.SetIterationTime(double(clock.nsecsElapsed()) / kNsPerS);
         QCoreApplication::processEvents();
+    }
+}
+
+// A day's file as the window writes it, every block of the sample reply.
+const QByteArray& sampleFile() {
+    static const QByteArray file = [] {
+        const QString text = lumora::log::dailyFileText(lumora::log::recvBlockLines(
+                                 QStringLiteral("[09:05:03.007]"), sampleReply())) +
+                             QStringLiteral("\r\n");
+        return text.toLatin1().repeated(kFileBlocks);
+    }();
+    return file;
+}
+
+// The floor: the same bytes read in chunks and split at every LF.
+void BM_FileLinesFloor(benchmark::State& state) {
+    QByteArray chunk(kReadChunk, Qt::Uninitialized);
+    for (auto _ : state) {
+        QBuffer buffer(const_cast<QByteArray*>(&sampleFile()));
+        buffer.open(QIODevice::ReadOnly);
+        qint64 lines = 0;
+        for (qint64 got; (got = buffer.read(chunk.data(), kReadChunk)) > 0;) {
+            const char* at = chunk.constData();
+            const char* end = at + got;
+            while (const void* lf = std::memchr(at, '\n', size_t(end - at))) {
+                ++lines;
+                at = static_cast<const char*>(lf) + 1;
+            }
+        }
+        benchmark::DoNotOptimize(lines);
+    }
+}
+
+void BM_FileBlocks(benchmark::State& state) {
+    for (auto _ : state) {
+        QBuffer buffer(const_cast<QByteArray*>(&sampleFile()));
+        buffer.open(QIODevice::ReadOnly);
+        lumora::log::RecvBlockReader reader(buffer);
+        qint64 blocks = 0;
+        while (reader.next() == lumora::log::RecvBlockReader::Found::Block)
+            ++blocks;
+        if (blocks != kFileBlocks)
+            state.SkipWithError("blocks lost");
+        benchmark::DoNotOptimize(blocks);
     }
 }
 
@@ -132,6 +185,8 @@ void BM_AddLog(benchmark::State& state) {
 BENCHMARK(BM_ReplyHexFloor)->Repetitions(kRepetitions);
 BENCHMARK(BM_ReplyDecode)->Repetitions(kRepetitions);
 BENCHMARK(BM_ShowStatus)->UseManualTime()->Repetitions(kRepetitions);
+BENCHMARK(BM_FileLinesFloor)->Repetitions(kRepetitions);
+BENCHMARK(BM_FileBlocks)->Repetitions(kRepetitions);
 BENCHMARK(BM_AddLog)
     ->ArgsProduct({{kSmallList, kFullList}, {0, 1}})
     ->UseManualTime()
@@ -203,6 +258,8 @@ int main(int argc, char** argv) {
                   "BM_ReplyHexFloor", kReplyTarget);
     printRatioRow(results, QStringLiteral("ShowStatus, List (vs hex text)"), "BM_ShowStatus/manual_time",
                   "BM_ReplyHexFloor", kReplyTarget);
+    printRatioRow(results, QStringLiteral("daily file read into blocks (vs line split)"), "BM_FileBlocks",
+                  "BM_FileLinesFloor", kReadTarget);
     printRatioRow(results, QStringLiteral("AddLog at 1001 lines (vs 10)"), addLogName(kFullList, false),
                   addLogName(kSmallList, false), kAppendTarget);
     printRatioRow(results, QStringLiteral("AddLog + loop turn at 1001 (vs 10)"), addLogName(kFullList, true),

@@ -3,12 +3,14 @@
 
 #include "settings/settings_keys.h"
 #include "cli/exit_status.h"
-#include "cli/log_decode.h"
 #include "cli/poller.h"
 #include "cli/report.h"
 #include "cli/stop_signals.h"
 #include "cli/unit_exchange.h"
 #include "settings/conversions.h"
+#include "log/daily_log.h"
+#include "log/recv_block.h"
+#include "log/utc_moment.h"
 #include "ping/ping_tick.h"
 #include "platform/icmp_service.h"
 #include "protocol/command_frame.h"
@@ -127,7 +129,7 @@ bool Run::decodeOne(const QString& path) {
     // time of day alone.
     std::optional<QDate> date;
     if (!standardInput) {
-        date = dateOfLogFile(path);
+        date = log::dateOfDailyLog(path);
         if (!date) {
             fail(kBlockSkipped,
                  QStringLiteral("%1: not a daily log file (the name is not YYYYMMDD.txt), skipped")
@@ -144,17 +146,34 @@ bool Run::decodeOne(const QString& path) {
     }
 
     bool everything = true;
-    LogBlockReader reader;
-    reader.onBlock = [&](const LogBlockReader::Block& block) {
-        const protocol::DecodedReply reply = protocol::decodeStatusReply(block.reply);
-        const QString time = dateTimeText(date.value_or(QDate()), block.stamp);
-        console_.out(inv_.format == Format::Json ? statusJson(reply, time) : csvRow(time, reply));
-    };
-    reader.onSkip = [&](qint64 line, const QString& why) {
+    const auto skipped = [&](qint64 line, const QString& why) {
         everything = false;
         fail(kBlockSkipped, QStringLiteral("%1:%2: %3, skipped").arg(shown).arg(line).arg(why));
     };
-    if (!readLogBlocks(file, reader)) {
+    // The file was written in the zone the program runs in (TZ honoured).
+    std::optional<log::FileDayMoments> moments;
+    if (date)
+        moments.emplace(*date, QTimeZone::systemTimeZone());
+    log::RecvBlockReader reader(file);
+    for (log::RecvBlockReader::Found found; (found = reader.next()) != log::RecvBlockReader::Found::End;) {
+        if (found == log::RecvBlockReader::Found::Skipped) {
+            skipped(reader.line(), reader.why());
+            continue;
+        }
+        QString time = dateTimeText(QDate(), reader.stamp());
+        if (moments) {
+            const std::optional<QDateTime> moment = moments->next(reader.stamp());
+            if (!moment) {
+                skipped(reader.line(), QStringLiteral("the stamp %1 is no time of %2 in this time zone")
+                                           .arg(time, date->toString(Qt::ISODate)));
+                continue;
+            }
+            time = dateTimeText(moment->date(), moment->time());
+        }
+        const protocol::DecodedReply reply = protocol::decodeStatusReply(reader.reply());
+        console_.out(inv_.format == Format::Json ? statusJson(reply, time) : csvRow(time, reply));
+    }
+    if (!reader.readToEnd()) {
         everything = false;
         fail(kBlockSkipped,
              QStringLiteral("%1: cannot read it to the end: %2").arg(shown, file.errorString()));

@@ -2,6 +2,9 @@
 #include "cli/report.h"
 
 #include "log/time_stamp.h"
+#include "log/utc_moment.h"
+
+#include <QDateTime>
 
 namespace lumora::cli {
 
@@ -98,9 +101,10 @@ QString csvRow(const QString& time, const protocol::DecodedReply& reply) {
 }
 
 QString dateTimeText(const QDate& date, const QTime& time) {
+    if (date.isValid())
+        return log::formatUtcMoment(QDateTime(date, time, Qt::UTC));
     // The window's stamp without its brackets.
-    const QString clock = log::formatTimeStamp(time).mid(1, 12);
-    return date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd")) + u' ' + clock : clock;
+    return log::formatTimeStamp(time).mid(1, 12);
 }
 
 } // namespace lumora::cli

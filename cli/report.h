@@ -30,7 +30,8 @@ QString rawText(const protocol::DecodedReply& reply);
 QString csvHeader();
 QString csvRow(const QString& time, const protocol::DecodedReply& reply);
 
-// "YYYY-MM-DD hh:mm:ss.mmm"; without a date just "hh:mm:ss.mmm".
+// A UTC date and time as "YYYY-MM-DD hh:mm:ss.mmm", as poll and decode print
+// them; without a date just "hh:mm:ss.mmm".
 QString dateTimeText(const QDate& date, const QTime& time);
 
 } // namespace lumora::cli

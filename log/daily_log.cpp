@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -18,17 +19,19 @@ constexpr QLatin1StringView kLogFileSuffix(".txt");
 constexpr char kLineEnd[] = "\r\n";
 constexpr mode_t kNewFileMode = 0666;
 
-struct Written {
-    qsizetype bytes = 0;
-    int error = 0; // 0 when all went
-};
+} // namespace
 
-// Writes all of bytes, or tells how much went and the error that stopped it.
-Written writeAll(int fd, const QByteArray& bytes) {
+DailyLogFile::~DailyLogFile() = default;
+
+ssize_t DailyLogFile::writeSome(int fd, const char* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+
+DailyLogFile::Written DailyLogFile::writeAll(int fd, const QByteArray& bytes) {
     Written written;
     while (written.bytes < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + written.bytes, static_cast<size_t>(bytes.size() - written.bytes));
+        const ssize_t n = writeSome(fd, bytes.constData() + written.bytes,
+                                    static_cast<size_t>(bytes.size() - written.bytes));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -40,8 +43,6 @@ Written writeAll(int fd, const QByteArray& bytes) {
     return written;
 }
 
-} // namespace
-
 QString dailyLogPath(const QString& programDir, const QDate& localDate) {
     const QLatin1Char zero('0');
     const QString fileName = QStringLiteral("%1%2%3")
@@ -50,6 +51,26 @@ QString dailyLogPath(const QString& programDir, const QDate& localDate) {
                                  .arg(localDate.day(), 2, 10, zero) +
                              kLogFileSuffix;
     return QDir::cleanPath(programDir + QLatin1Char('/') + kLogFolderName + QLatin1Char('/') + fileName);
+}
+
+std::optional<QDate> dateOfDailyLog(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    constexpr qsizetype kDigits = 8;
+    if (name.size() != kDigits + kLogFileSuffix.size() || !name.endsWith(kLogFileSuffix))
+        return std::nullopt;
+    int fields[3] = {0, 0, 0};
+    constexpr int kFieldDigits[3] = {4, 2, 2};
+    qsizetype at = 0;
+    for (int field = 0; field < 3; ++field) {
+        for (int i = 0; i < kFieldDigits[field]; ++i, ++at) {
+            const QChar c = name.at(at);
+            if (c < u'0' || c > u'9')
+                return std::nullopt;
+            fields[field] = fields[field] * 10 + (c.unicode() - u'0');
+        }
+    }
+    const QDate date(fields[0], fields[1], fields[2]);
+    return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
 }
 
 bool DailyLogFile::fail(const QString& what, const QString& reason) {

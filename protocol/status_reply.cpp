@@ -11,9 +11,6 @@ constexpr int kFieldWidth = 4;
 constexpr int kHundredthsPerUnit = 100;
 constexpr std::uint32_t kThousandthsPerHundredth = 10;
 
-// The dump lines cut the reply at these offsets: 30, 30, 30 and 22 bytes.
-constexpr std::array<qsizetype, 5> kDumpLineBounds{0, 30, 60, 90, kStatusReplySize};
-
 int digitValue(QChar c) {
     return c.unicode() - u'0';
 }
@@ -70,10 +67,6 @@ QString wrongLengthLine(qsizetype byteCount) {
     return QStringLiteral("Different responce data length : %1 Bytes").arg(byteCount);
 }
 
-QString recvHeader(const QString& timeStamp) {
-    return timeStamp + QStringLiteral(" RECV : Status Request (112 Bytes)");
-}
-
 DecodedReply decodeStatusReply(QByteArrayView reply) {
     DecodedReply decoded;
     if (reply.size() != kStatusReplySize)
@@ -92,11 +85,6 @@ DecodedReply decodeStatusReply(QByteArrayView reply) {
 
     for (int k = 0; k < kOutputCount; ++k)
         decoded.outputs[k] = stateNumber(decoded.hex[kOutputOffset + k]);
-
-    for (std::size_t line = 0; line < decoded.dumpLines.size(); ++line) {
-        const qsizetype first = kDumpLineBounds[line];
-        decoded.dumpLines[line] = hexText(reply.sliced(first, kDumpLineBounds[line + 1] - first));
-    }
     return decoded;
 }
 

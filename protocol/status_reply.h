@@ -38,16 +38,12 @@ inline constexpr int kOutputOffset = 108;
 // "Different responce data length : N Bytes" (the unit's own wording).
 [[nodiscard]] QString wrongLengthLine(qsizetype byteCount);
 
-// "<stamp> RECV : Status Request (112 Bytes)".
-[[nodiscard]] QString recvHeader(const QString& timeStamp);
-
 struct DecodedReply {
     std::array<QString, kStatusReplySize> hex;  // hex text table, by offset
     std::array<int, kInputCount> inputs{};      // state numbers (may be outside 0..2)
     std::array<QString, kInputCount> counters;  // as shown in the counter boxes
     std::array<QString, kInputCount> timeGaps;  // as shown in the time-gap boxes
     std::array<int, kOutputCount> outputs{};    // state numbers (may be outside 0..2)
-    std::array<QString, 4> dumpLines;           // 30, 30, 30 and 22 bytes, each "XX " per byte
 };
 
 // Decodes a reply of exactly kStatusReplySize bytes (the caller checks the length).

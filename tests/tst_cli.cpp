@@ -238,6 +238,10 @@ class tst_Cli : public QObject {
     QList<QByteArray> loggedReplies_;
     QStringList loggedTimes_;
     QList<QStringList> loggedShown_; // as status would print each logged reply
+    // Their UTC moments: 20261207.txt in the pinned zone (UTC+13:45) spans
+    // 2026-12-06 10:15 to 2026-12-07 10:15 UTC.
+    const QStringList loggedMoments_{u"2026-12-07 09:05:03.007"_s, u"2026-12-06 23:59:59.999"_s,
+                                     u"2026-12-07 00:00:00.000"_s};
 
 private Q_SLOTS:
     void initTestCase() {
@@ -899,7 +903,7 @@ private Q_SLOTS:
                                            standardInput ? content : QByteArray());
             QStringList expected{QLatin1String(kCsvHeader)};
             for (int row : rows) {
-                expected << (standardInput ? QString() : u"2026-12-07 "_s) + loggedTimes_.at(row) + u',' +
+                expected << (standardInput ? loggedTimes_ : loggedMoments_).at(row) + u',' +
                                 csvFields(loggedShown_.at(row));
             }
             QCOMPARE(run.out, expected);
@@ -910,6 +914,59 @@ private Q_SLOTS:
                                   ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, error)
                                   : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, error));
         }
+    }
+
+    void decodeInZone_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("stamps");
+        QTest::addColumn<QStringList>("times");
+        QTest::addColumn<QString>("error");
+        // Clocks go back at 02:00 PDT (09:00 UTC): 01:30 comes twice, and 23:30 PST is a day after 00:30 PDT.
+        QTest::newRow("Los Angeles, clocks back")
+            << "America/Los_Angeles"_ba << u"20261101.txt"_s
+            << QStringList{u"07:30:00.000"_s, u"08:30:00.000"_s, u"09:30:00.000"_s, u"07:30:00.000"_s}
+            << QStringList{u"2026-11-01 07:30:00.000"_s, u"2026-11-01 08:30:00.000"_s, u"2026-11-01 09:30:00.000"_s,
+                           u"2026-11-02 07:30:00.000"_s}
+            << QString();
+        // A 23-hour day, 08:00 to 07:00 UTC: 07:30 UTC is no part of it.
+        QTest::newRow("Los Angeles, clocks forward")
+            << "America/Los_Angeles"_ba << u"20260308.txt"_s
+            << QStringList{u"09:59:59.999"_s, u"07:30:00.000"_s, u"10:00:00.000"_s}
+            << QStringList{u"2026-03-08 09:59:59.999"_s, u"2026-03-08 10:00:00.000"_s}
+            << u"7: the stamp 07:30:00.000 is no time of 2026-03-08 in this time zone"_s;
+        // Mornings are the UTC day before; a stamp before midnight filed after it.
+        QTest::newRow("Tokyo") << "Asia/Tokyo"_ba << u"20261207.txt"_s
+                               << QStringList{u"14:59:30.000"_s, u"23:30:00.000"_s, u"09:00:00.000"_s}
+                               << QStringList{u"2026-12-06 14:59:30.000"_s, u"2026-12-06 23:30:00.000"_s,
+                                              u"2026-12-07 09:00:00.000"_s}
+                               << QString();
+    }
+    // decode reads the file's date in the zone it runs in, TZ honoured.
+    void decodeInZone() {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, name);
+        QFETCH(QStringList, stamps);
+        QFETCH(QStringList, times);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(name));
+        const QByteArray block = windowLog_.left(windowLog_.indexOf("\r\n\r\n") + 4);
+        QVERIFY(block.startsWith("[09:05:03.007]") && file.open(QIODevice::WriteOnly));
+        for (const QString& stamp : std::as_const(stamps))
+            file.write('[' + stamp.toLatin1() + ']' + block.mid(14));
+        file.close();
+        const QByteArray pinned = qgetenv("TZ");
+        qputenv("TZ", zone);
+        const Outcome run = runProgram({u"decode"_s, file.fileName()});
+        qputenv("TZ", pinned);
+        QStringList got;
+        for (const QString& row : run.out.mid(1))
+            got.append(row.section(u',', 0, 0));
+        QCOMPARE(got, times);
+        QCOMPARE(run.err, error.isEmpty() ? QString()
+                                          : u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(file.fileName(), error));
+        QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 6);
     }
 };
 

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "log/daily_log.h"
 #include "log/log_list_model.h"
+#include "log/recv_block.h"
 #include "log/time_stamp.h"
+#include "log/utc_moment.h"
 #include "testsupport.h"
+#include "trickle.h"
 
 #include <QtTest>
 
@@ -35,6 +38,115 @@ QStringList contents(const LogListModel& model) {
 
 // What stands where the daily log file goes.
 enum InPlace { NoFolder, Directory, Fifo, ReadFifo };
+
+// A reply whose byte i is i, as its block's dump lines show it: every hex
+// digit, and the breaks after 30, 60 and 90 bytes.
+const QStringList kRampDump{
+    u"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D "_s,
+    u"1E 1F 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F 30 31 32 33 34 35 36 37 38 39 3A 3B "_s,
+    u"3C 3D 3E 3F 40 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 "_s,
+    u"5A 5B 5C 5D 5E 5F 60 61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F "_s};
+
+QByteArray ramp() {
+    QByteArray reply(112, '\0');
+    for (int i = 0; i < reply.size(); ++i)
+        reply[i] = char(i);
+    return reply;
+}
+
+// A whole block of the ramp as a file holds it.
+QByteArray rampBlock(const char* stamp, const char* lineEnd = "\r\n") {
+    QByteArray text = QByteArray(stamp) + " RECV : Status Request (112 Bytes)" + lineEnd;
+    for (const QString& line : kRampDump)
+        text += line.toLatin1() + lineEnd;
+    return text + lineEnd;
+}
+
+// `length` bytes of one long line without an end, then `tail`, made as they
+// are read: the test itself holds none of it.
+class LongLine : public QIODevice {
+public:
+    LongLine(qint64 length, QByteArray tail)
+        : length_(length)
+        , tail_(std::move(tail)) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 most) override {
+        if (at_ < length_) {
+            const qint64 n = std::min(most, length_ - at_);
+            std::memset(data, 'x', size_t(n));
+            at_ += n;
+            return n;
+        }
+        const qint64 n = std::min(most, length_ + tail_.size() - at_);
+        std::memcpy(data, tail_.constData() + (at_ - length_), size_t(n));
+        at_ += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    qint64 length_;
+    QByteArray tail_;
+    qint64 at_ = 0;
+};
+
+// What the reader finds, one text per block or skipped stretch:
+// "12 09:05:03.007" (a ramp block's header line and stamp) or "12: why".
+QStringList readAll(QIODevice& device) {
+    QStringList found;
+    lumora::log::RecvBlockReader reader(device);
+    using Found = lumora::log::RecvBlockReader::Found;
+    for (Found f = reader.next(); f != Found::End; f = reader.next()) {
+        if (f == Found::Skipped)
+            found.append(u"%1: %2"_s.arg(reader.line()).arg(reader.why()));
+        else if (reader.reply() != ramp())
+            found.append(u"%1 not the ramp: %2"_s.arg(reader.line())
+                             .arg(QString::fromLatin1(reader.reply().toByteArray().toHex())));
+        else
+            found.append(u"%1 %2"_s.arg(reader.line()).arg(reader.stamp().toString(u"hh:mm:ss.zzz"_s)));
+    }
+    if (!reader.readToEnd())
+        found.append(u"read failed"_s);
+    return found;
+}
+
+// Plays a full disk after `room` bytes and, if given, another program that
+// appends its own line to the same file just as ours is cut short.
+class CutShort : public lumora::log::DailyLogFile {
+public:
+    CutShort(const QString& path, qsizetype room, QByteArray others)
+        : DailyLogFile(path)
+        , room_(room)
+        , others_(std::move(others)) {}
+
+protected:
+    ssize_t writeSome(int fd, const char* data, std::size_t size) override {
+        if (room_ == 0) {
+            if (!others_.isEmpty()) {
+                const int other =
+                    ::open(QFile::encodeName(fileName()).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+                const bool wrote = other >= 0 && ::write(other, others_.constData(),
+                                                         size_t(others_.size())) == others_.size();
+                ::close(other);
+                if (!wrote)
+                    qFatal("the other program could not append");
+            }
+            errno = ENOSPC;
+            return -1;
+        }
+        const ssize_t n = ::write(fd, data, std::min<std::size_t>(size, std::size_t(room_)));
+        room_ -= n;
+        return n;
+    }
+
+private:
+    qsizetype room_;
+    QByteArray others_;
+};
 
 } // namespace
 
@@ -166,6 +278,224 @@ private Q_SLOTS:
     }
     // The blocks of a status reply as they go into the file: 397 bytes each with the line end, so a
     // 4 KiB file system fills in the middle of the eleventh.
+    // The window lists these six lines and files them with CR LF ends.
+    void recvBlockOfRamp() {
+        const QStringList lines = lumora::log::recvBlockLines(u"[09:05:03.007]"_s, ramp());
+        QCOMPARE(lines, QStringList{u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s} + kRampDump +
+                            QStringList{QString()});
+        lumora::log::DailyLogFile log(logFile());
+        QVERIFY2(log.appendLine(lumora::log::dailyFileText(lines)), qPrintable(log.errorString()));
+        QFile file(logFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), rampBlock("[09:05:03.007]"));
+    }
+    void dateOfDailyLog_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QDate>("date");
+        QTest::newRow("as named") << u"/x/Log/20261207.txt"_s << QDate(2026, 12, 7);
+        QTest::newRow("leap day") << u"20240229.txt"_s << QDate(2024, 2, 29);
+        QTest::newRow("no such day") << u"20250229.txt"_s << QDate();
+        QTest::newRow("other suffix") << u"20261207.log"_s << QDate();
+        QTest::newRow("a letter") << u"2026120A.txt"_s << QDate();
+        QTest::newRow("too long") << u"202612071.txt"_s << QDate();
+        QTest::newRow("a digit of another script") << u"2026120\u0667.txt"_s << QDate();
+    }
+    void dateOfDailyLog() {
+        QFETCH(QString, path);
+        QFETCH(QDate, date);
+        QCOMPARE(lumora::log::dateOfDailyLog(path).value_or(QDate()), date);
+    }
+
+    void readBlocks_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("found");
+        const QByteArray a = rampBlock("[09:05:03.007]");
+        const QByteArray b = rampBlock("[23:59:59.999]");
+        const QByteArray header = "[10:00:00.000] RECV : Status Request (112 Bytes)\r\n";
+        const QByteArray dump1 = kRampDump[0].toLatin1() + "\r\n";
+        const QString notBlock = u"not a RECV block, nor are the lines up to the next header"_s;
+        QTest::newRow("nothing") << QByteArray() << QStringList{};
+        QTest::newRow("CR LF") << a + b << QStringList{u"1 09:05:03.007"_s, u"7 23:59:59.999"_s};
+        QTest::newRow("LF") << rampBlock("[09:05:03.007]", "\n") + rampBlock("[00:00:00.000]", "\n")
+                            << QStringList{u"1 09:05:03.007"_s, u"7 00:00:00.000"_s};
+        QTest::newRow("CR CR LF") << rampBlock("[09:05:03.007]", "\r\r\n")
+                                  << QStringList{u"1 09:05:03.007"_s};
+        QTest::newRow("torn after three lines")
+            << a + header + dump1 + dump1
+            << QStringList{u"1 09:05:03.007"_s, u"7: torn block: the file ends after 3 of its 6 lines"_s};
+        QTest::newRow("torn inside a line")
+            << a + header + dump1 + "00 01 0"
+            << QStringList{u"1 09:05:03.007"_s, u"7: torn block: the file ends inside line 9"_s};
+        QTest::newRow("torn junk") << a + "junk"
+                                   << QStringList{
+                                          u"1 09:05:03.007"_s,
+                                          u"7: the file ends inside a line that starts no whole block"_s};
+        QTest::newRow("junk between blocks")
+            << a + "junk\r\n\r\nmore\r\n" + b
+            << QStringList{u"1 09:05:03.007"_s, u"7: "_s + notBlock, u"10 23:59:59.999"_s};
+        // The damage ends where a header is, and that header's block is whole.
+        QTest::newRow("damaged block, then a header")
+            << header + dump1 + b << QStringList{u"1: line 3 is not a dump line"_s, u"3 23:59:59.999"_s};
+        QTest::newRow("header in place of the empty line")
+            << a.chopped(2) + b
+            << QStringList{u"1: line 6 should be the empty line that ends the block"_s, u"6 23:59:59.999"_s};
+        QTest::newRow("a byte short")
+            << QByteArray(a).remove(53, 3) + b
+            << QStringList{
+                   u"1: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s,
+                   u"7 23:59:59.999"_s};
+        QTest::newRow("NUL in a header") << QByteArray(a).replace(" RECV", QByteArray("\0RECV", 5)) + b
+                                         << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
+        QTest::newRow("NUL in a dump line")
+            << QByteArray(a).replace("0A ", QByteArray("0A\0", 3)) + b
+            << QStringList{u"1: line 2 is not a dump line"_s, u"7 23:59:59.999"_s};
+        QTest::newRow("NUL lines") << QByteArray(300, '\0') + "\n" + QByteArray(3, '\0') + "\n" + b
+                                   << QStringList{u"1: "_s + notBlock, u"3 23:59:59.999"_s};
+        QTest::newRow("lower-case hex")
+            << QByteArray(a).replace("0A 0B", "0a 0B") + b
+            << QStringList{u"1: line 2 is not a dump line"_s, u"7 23:59:59.999"_s};
+        QTest::newRow("hour 24") << QByteArray(a).replace("[09:", "[24:") + b
+                                 << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
+        QTest::newRow("a blank after the header") << QByteArray(a).replace("Bytes)", "Bytes) ") + b
+                                                  << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
+        // Past what any line of a block can be, even with its end gone wrong.
+        QTest::newRow("overlong line")
+            << QByteArray(5000, 'A') + "\r\n" + a << QStringList{u"1: "_s + notBlock, u"2 09:05:03.007"_s};
+        QTest::newRow("header trailed by CRs past any line")
+            << header.chopped(2) + QByteArray(300, '\r') + "\n" + dump1 + a
+            << QStringList{u"1: "_s + notBlock, u"3 09:05:03.007"_s};
+        QTest::newRow("overlong dump line")
+            << header + dump1.chopped(2).repeated(5) + "\r\n" + a
+            << QStringList{u"1: line 2 is not a dump line"_s, u"3 09:05:03.007"_s};
+    }
+    // Each input read whole and a few bytes at a time: the same finds.
+    void readBlocks() {
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, found);
+        QBuffer whole(&input);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QCOMPARE(readAll(whole), found);
+        testsupport::Trickle trickle(input);
+        QCOMPARE(readAll(trickle), found);
+    }
+    // A line of 128 MiB is passed over without being held: the process's peak memory stays where it was.
+    void overlongLineHeldNowhere() {
+        const auto peakKib = [] {
+            QFile status(u"/proc/self/status"_s);
+            if (!status.open(QIODevice::ReadOnly))
+                return qint64(-1);
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    return line.mid(6).trimmed().split(' ').first().toLongLong();
+            return qint64(-1);
+        };
+        const qint64 before = peakKib();
+        if (before < 0)
+            QSKIP("no peak memory figure here");
+        constexpr qint64 kLength = qint64{128} << 20;
+        LongLine device(kLength, "\n" + rampBlock("[09:05:03.007]"));
+        QCOMPARE(readAll(device),
+                 (QStringList{u"1: not a RECV block, nor are the lines up to the next header"_s,
+                              u"2 09:05:03.007"_s}));
+        QVERIFY2(peakKib() - before < qint64{16} * 1024,
+                 qPrintable(u"peak grew by %1 KiB"_s.arg(peakKib() - before)));
+    }
+    void readFails() {
+        QFile mem(u"/proc/self/mem"_s);
+        QVERIFY(mem.open(QIODevice::ReadOnly));
+        QCOMPARE(readAll(mem), QStringList{u"read failed"_s});
+    }
+
+    void utcMoments_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDate>("fileDate");
+        QTest::addColumn<QStringList>("stamps");  // in file order
+        QTest::addColumn<QStringList>("moments"); // empty: no moment of that day
+        // UTC+9: the local day is 15:00 to 15:00 UTC, mornings are the UTC day before.
+        QTest::newRow("Tokyo") << "Asia/Tokyo"_ba << QDate(2026, 12, 7)
+                               << QStringList{u"14:59:30.000"_s, u"15:00:10.000"_s, u"23:30:00.000"_s,
+                                              u"09:00:00.000"_s, u"14:59:59.000"_s}
+                               << QStringList{u"2026-12-06 14:59:30.000"_s, u"2026-12-06 15:00:10.000"_s,
+                                              u"2026-12-06 23:30:00.000"_s, u"2026-12-07 09:00:00.000"_s,
+                                              u"2026-12-07 14:59:59.000"_s};
+        // UTC-8: evenings are the UTC day after. Just before midnight, filed just after; a stamp of the
+        // minute after the day comes last and keeps the times in order.
+        QTest::newRow("Los Angeles") << "America/Los_Angeles"_ba << QDate(2026, 12, 7)
+                                     << QStringList{u"07:59:40.000"_s, u"08:00:05.000"_s, u"20:00:00.000"_s,
+                                                    u"03:00:00.000"_s, u"08:00:30.000"_s}
+                                     << QStringList{
+                                            u"2026-12-07 07:59:40.000"_s, u"2026-12-07 08:00:05.000"_s,
+                                            u"2026-12-07 20:00:00.000"_s, u"2026-12-08 03:00:00.000"_s,
+                                            u"2026-12-08 08:00:30.000"_s};
+        // Clocks go back at 02:00 PDT (09:00 UTC): 01:30 comes twice, and 23:30 PST is a day after 00:30 PDT.
+        QTest::newRow("Los Angeles, clocks back")
+            << "America/Los_Angeles"_ba << QDate(2026, 11, 1)
+            << QStringList{u"07:30:00.000"_s, u"08:30:00.000"_s, u"09:30:00.000"_s, u"07:30:00.000"_s}
+            << QStringList{u"2026-11-01 07:30:00.000"_s, u"2026-11-01 08:30:00.000"_s,
+                           u"2026-11-01 09:30:00.000"_s, u"2026-11-02 07:30:00.000"_s};
+        // Clocks go forward at 02:00 PST (10:00 UTC): a 23-hour day, from 08:00 to 07:00 UTC the next day.
+        QTest::newRow("Los Angeles, clocks forward")
+            << "America/Los_Angeles"_ba << QDate(2026, 3, 8)
+            << QStringList{u"09:59:59.999"_s, u"10:00:00.000"_s, u"07:30:00.000"_s, u"07:00:30.000"_s}
+            << QStringList{u"2026-03-08 09:59:59.999"_s, u"2026-03-08 10:00:00.000"_s, QString(),
+                           u"2026-03-09 07:00:30.000"_s};
+        // A file whose times go back (the clock set by hand): as little as they can.
+        QTest::newRow("UTC, times go back")
+            << "UTC"_ba << QDate(2026, 12, 7)
+            << QStringList{u"12:00:00.000"_s, u"00:00:30.000"_s, u"23:59:50.000"_s, u"23:59:40.000"_s}
+            << QStringList{u"2026-12-07 12:00:00.000"_s, u"2026-12-08 00:00:30.000"_s,
+                           u"2026-12-07 23:59:50.000"_s, u"2026-12-07 23:59:40.000"_s};
+    }
+    void utcMoments() {
+        QFETCH(QByteArray, zone);
+        QFETCH(QDate, fileDate);
+        QFETCH(QStringList, stamps);
+        QFETCH(QStringList, moments);
+        const QTimeZone timeZone(zone);
+        if (!timeZone.isValid())
+            QSKIP(qPrintable(u"no zone data for %1 (package tzdata)"_s.arg(QString::fromLatin1(zone))));
+        lumora::log::FileDayMoments rule(fileDate, timeZone);
+        QStringList got;
+        for (const QString& stamp : std::as_const(stamps)) {
+            const std::optional<QDateTime> moment = rule.next(QTime::fromString(stamp, u"hh:mm:ss.zzz"_s));
+            got.append(moment ? lumora::log::formatUtcMoment(*moment) : QString());
+        }
+        QCOMPARE(got, moments);
+    }
+    void formatUtcMoment() {
+        QCOMPARE(lumora::log::formatUtcMoment(QDateTime(QDate(2026, 3, 8), QTime(9, 5, 3, 7), Qt::UTC)),
+                 u"2026-03-08 09:05:03.007"_s);
+        // Another zone's time of the same instant.
+        QCOMPARE(
+            lumora::log::formatUtcMoment(QDateTime(QDate(2027, 1, 1), QTime(8, 0), QTimeZone("Asia/Tokyo"))),
+            u"2026-12-31 23:00:00.000"_s);
+    }
+
+    void cutShortLeavesOthersAlone_data() {
+        QTest::addColumn<QByteArray>("others");
+        QTest::addColumn<QByteArray>("left");
+        QTest::newRow("alone: taken back") << QByteArray() << QByteArray("earlier\r\n");
+        QTest::newRow("another program appended meanwhile")
+            << QByteArray("theirs\n") << QByteArray("earlier\r\n[09:05:theirs\n");
+    }
+    // A write cut short is taken back only while the file ends with it: another program's line stays.
+    void cutShortLeavesOthersAlone() {
+        QFETCH(QByteArray, others);
+        QFETCH(QByteArray, left);
+        {
+            lumora::log::DailyLogFile before(logFile());
+            QVERIFY(before.appendLine(u"earlier"_s));
+        }
+        CutShort log(logFile(), 7, others);
+        QVERIFY(!log.appendLine(u"[09:05:03.007] RECV"_s));
+        QFile file(logFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), left);
+        QCOMPARE(log.errorString(),
+                 u"Cannot write %1: %2%3"_s.arg(
+                     logFile(), qt_error_string(ENOSPC),
+                     others.isEmpty() ? QString() : u" (part of the text is left in the file)"_s));
+    }
     void fullDiskLeavesWholeBlocks() {
         const QString mountPoint = testsupport::scratch().filePath(u"small-disk"_s);
         QVERIFY(QDir().mkpath(mountPoint));

@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation fonts-dejavu-core
-  iproute2 util-linux
+  iproute2 util-linux tzdata
   libbenchmark-dev
   desktop-file-utils appstream groff-base man-db
   dpkg-dev file

@@ -192,6 +192,12 @@ for name in entries:
           % (name, sum(found.values()), "" if not problems else " - " + "; ".join(problems)))
     filed += found
 check(len(entries) > len(strays), "a daily file was written")
+read_back = summary.get("blocks read back from the daily files")
+damaged = summary.get("damaged stretches in the daily files")
+check(read_back == str(sum(filed.values())) and damaged == "0",
+      "the client's own block reader finds the same %d blocks and no damage (%s blocks, %s damaged%s)"
+      % (sum(filed.values()), read_back, damaged,
+         "" if damaged == "0" else "; " + summary.get("first damage", "?")))
 
 shown, _ = blocks_in(lines, strict=False)
 unshown = filed - shown

@@ -7,6 +7,7 @@
 
 #include "bench_support.h"
 
+#include "log/recv_block.h"
 #include "platform/widgets/services.h"
 #include "platform/settings_store.h"
 #include "platform/winsock.h"
@@ -53,7 +54,6 @@ const QString kInterval = QStringLiteral("0.01");
 const QString kDefaultHost = QStringLiteral("127.0.0.1");
 
 const QLatin1String kSendMark(" SEND : ");
-const QLatin1String kRecvHeaderEnd(" RECV : Status Request (112 Bytes)");
 const QLatin1String kWrongLengthStart("Different responce data length : ");
 const QLatin1String kClosedEnd(" Socket Closed!!");
 const QLatin1String kConnectedEnd(" Socket Connected!!");
@@ -70,6 +70,34 @@ struct Options {
     int stallSeconds = kDefaultStallSeconds;
     bool recover = true;
 };
+
+// The daily files read back as decode reads them.
+struct FiledBlocks {
+    qint64 blocks = 0;
+    qint64 skipped = 0;
+    QString firstSkip;
+};
+
+FiledBlocks readDailyFiles(const QString& programDir) {
+    FiledBlocks filed;
+    const QDir logDir(QDir(programDir).filePath(QStringLiteral("Log")));
+    for (const QString& name : logDir.entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name)) {
+        QFile file(logDir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly)) {
+            ++filed.skipped;
+            continue;
+        }
+        lumora::log::RecvBlockReader reader(file);
+        for (auto found = reader.next(); found != lumora::log::RecvBlockReader::Found::End; found = reader.next()) {
+            if (found == lumora::log::RecvBlockReader::Found::Block) {
+                ++filed.blocks;
+            } else if (filed.skipped++ == 0) {
+                filed.firstSkip = QStringLiteral("%1:%2: %3").arg(name).arg(reader.line()).arg(reader.why());
+            }
+        }
+    }
+    return filed;
+}
 
 struct Tally {
     qint64 lines = 0;
@@ -245,7 +273,7 @@ void Soak::count(const QString& line) {
     const bool sendOperation = line.contains(kSendMark) || line.endsWith(kSendFailEnd);
     if (line.contains(kSendMark))
         ++tally_.sends;
-    else if (line.endsWith(kRecvHeaderEnd))
+    else if (lumora::log::recvHeaderStamp(line.toLatin1()))
         ++tally_.replies;
     else if (line.startsWith(kWrongLengthStart))
         ++tally_.wrongLengths;
@@ -383,7 +411,12 @@ void Soak::finish() {
         return v ? QString::number(*v) : QStringLiteral("-");
     };
 
+    const FiledBlocks filed = readDailyFiles(options_.dir);
     QTextStream out(stdout);
+    out << "blocks read back from the daily files: " << filed.blocks << '\n'
+        << "damaged stretches in the daily files: " << filed.skipped << '\n';
+    if (filed.skipped > 0)
+        out << "first damage: " << filed.firstSkip << '\n';
     out << "seconds run: " << QString::number(seconds, 'f', 1) << '\n'
         << "lines recorded: " << tally_.lines << '\n'
         << "sends: " << tally_.sends << '\n'

@@ -1,0 +1,299 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "log/recv_block.h"
+
+#include "protocol/hex_text.h"
+#include "protocol/status_reply.h"
+
+#include <QIODevice>
+
+#include <cstdint>
+#include <cstring>
+
+namespace lumora::log {
+
+namespace {
+
+constexpr QByteArrayView kHeaderText(" RECV : Status Request (112 Bytes)");
+constexpr qsizetype kStampChars = 14; // "[hh:mm:ss.mmm]"
+constexpr int kBlockLines = 6;
+// The dump lines cut the reply at these offsets.
+constexpr std::array<qsizetype, 5> kDumpBounds{0, 30, 60, 90, protocol::kStatusReplySize};
+constexpr std::array<qsizetype, 4> kDumpLineBytes{30, 30, 30, 22};
+constexpr qsizetype kGroupChars = 3; // "XX "
+constexpr qsizetype kLongestDumpLine = 30 * kGroupChars;
+constexpr qsizetype kChunk = qsizetype{64} * 1024;
+
+int digit(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : -1;
+}
+
+// The byte two upper-case hex digits stand for, by the digits as one 16-bit
+// number (first digit low), or kNotHex. Dump lines are most of a file: each
+// group costs one look-up, and a line's flags are looked at once at its end.
+constexpr unsigned kNotHex = 0x100;
+const std::array<std::uint16_t, 65536>& hexPairs() {
+    static const auto table = [] {
+        std::array<std::uint16_t, 65536> pairs{};
+        const auto value = [](unsigned c) -> unsigned {
+            if (c >= '0' && c <= '9')
+                return c - '0';
+            if (c >= 'A' && c <= 'F')
+                return c - 'A' + 10;
+            return kNotHex;
+        };
+        for (unsigned both = 0; both < pairs.size(); ++both) {
+            const unsigned high = value(both & 0xFF);
+            const unsigned low = value(both >> 8);
+            pairs[both] = std::uint16_t((high | low) & kNotHex ? kNotHex : high << 4 | low);
+        }
+        return pairs;
+    }();
+    return table;
+}
+
+// The bytes of a dump line ("XX " groups) into `out`; false, with `out`
+// partly written, for anything else.
+bool readDumpLine(QByteArrayView text, char* out) {
+    const std::array<std::uint16_t, 65536>& pairs = hexPairs();
+    const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
+    const qsizetype groups = text.size() / kGroupChars;
+    unsigned bad = 0;
+    for (qsizetype g = 0; g < groups; ++g, in += kGroupChars) {
+        const unsigned byte = pairs[unsigned(in[0]) | unsigned(in[1]) << 8];
+        bad |= byte | (in[2] ^ unsigned(' ')) << 8;
+        out[g] = static_cast<char>(byte);
+    }
+    return (bad & ~0xFFu) == 0;
+}
+
+// The number of `count` decimal digits at `at`, or -1.
+int number(QByteArrayView text, qsizetype at, int count) {
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        const int d = digit(text[at + i]);
+        if (d < 0)
+            return -1;
+        value = value * 10 + d;
+    }
+    return value;
+}
+
+} // namespace
+
+QString recvHeader(const QString& timeStamp) {
+    return timeStamp + QLatin1StringView(kHeaderText);
+}
+
+QStringList recvBlockLines(const QString& timeStamp, QByteArrayView reply) {
+    if (reply.size() != protocol::kStatusReplySize)
+        return {};
+    QStringList lines;
+    lines.reserve(kBlockLines);
+    lines.append(recvHeader(timeStamp));
+    for (std::size_t k = 0; k + 1 < kDumpBounds.size(); ++k)
+        lines.append(protocol::hexText(reply.sliced(kDumpBounds[k], kDumpBounds[k + 1] - kDumpBounds[k])));
+    lines.append(QString());
+    return lines;
+}
+
+QString dailyFileText(const QStringList& lines) {
+    return lines.join(QLatin1StringView("\r\n"));
+}
+
+std::optional<QTime> recvHeaderStamp(QByteArrayView line) {
+    if (line.size() != kStampChars + kHeaderText.size() || !line.endsWith(kHeaderText))
+        return std::nullopt;
+    if (line[0] != '[' || line[3] != ':' || line[6] != ':' || line[9] != '.' || line[13] != ']')
+        return std::nullopt;
+    const int hour = number(line, 1, 2);
+    const int minute = number(line, 4, 2);
+    const int second = number(line, 7, 2);
+    const int msec = number(line, 10, 3);
+    if (hour < 0 || minute < 0 || second < 0 || msec < 0 || !QTime::isValid(hour, minute, second, msec))
+        return std::nullopt;
+    return QTime(hour, minute, second, msec);
+}
+
+RecvBlockReader::RecvBlockReader(QIODevice& device)
+    : device_(device)
+    , chunk_(kChunk, Qt::Uninitialized) {
+    carried_.reserve(kLongestLine);
+}
+
+RecvBlockReader::Found RecvBlockReader::next() {
+    QByteArrayView text;
+    bool ended = false;
+    bool overlong = false;
+    while (state_ != State::Done) {
+        if (!nextLine(text, ended, overlong)) {
+            const bool open = state_ == State::InBlock;
+            state_ = State::Done;
+            if (open) {
+                return skip(headerLine_, QStringLiteral("torn block: the file ends after %1 of its %2 lines")
+                                             .arg(1 + dumpLines_)
+                                             .arg(kBlockLines));
+            }
+            break;
+        }
+        if (const std::optional<Found> found = take(text, ended, overlong))
+            return *found;
+    }
+    return Found::End;
+}
+
+// Lines are handed out as views: into the chunk where a line lies whole in
+// it (nearly always), else into the carried part.
+bool RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong) {
+    if (lineInCarried_) {
+        carried_.clear();
+        carriedOverlong_ = false;
+        lineInCarried_ = false;
+    }
+    while (true) {
+        if (chunkAt_ < chunkEnd_) {
+            const char* from = chunk_.constData() + chunkAt_;
+            const qsizetype left = chunkEnd_ - chunkAt_;
+            const auto* newline =
+                static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(left)));
+            const qsizetype length = newline != nullptr ? newline - from : left;
+            chunkAt_ += newline != nullptr ? length + 1 : length;
+            if (newline != nullptr && carried_.isEmpty() && !carriedOverlong_) {
+                text = QByteArrayView(from, length);
+                overlong = length > kLongestLine;
+                ended = true;
+                return true;
+            }
+            if (!carriedOverlong_ && carried_.size() + length > kLongestLine) {
+                carriedOverlong_ = true;
+                carried_.clear();
+            } else if (!carriedOverlong_) {
+                carried_.append(from, length);
+            }
+            if (newline == nullptr)
+                continue;
+            ended = true;
+        } else if (atEnd_) {
+            if (carried_.isEmpty() && !carriedOverlong_)
+                return false;
+            ended = false;
+        } else {
+            const qint64 got = device_.read(chunk_.data(), chunk_.size());
+            chunkAt_ = 0;
+            chunkEnd_ = got > 0 ? got : 0;
+            atEnd_ = got <= 0;
+            readFailed_ = got < 0;
+            continue;
+        }
+        text = carried_;
+        overlong = carriedOverlong_;
+        lineInCarried_ = true;
+        return true;
+    }
+}
+
+std::optional<RecvBlockReader::Found> RecvBlockReader::take(QByteArrayView text, bool ended, bool overlong) {
+    ++lineNumber_;
+    // The window ends every line with CR LF; a file whose line ends were
+    // turned into LF (or CR CR LF) on the way holds the same blocks. A CR
+    // anywhere else damages its line.
+    while (ended && text.endsWith('\r'))
+        text.chop(1);
+    // Four lines in six: a dump line of an open block, apart from the rest.
+    if (state_ == State::InBlock && dumpLines_ < kDumpLines && ended && !overlong && !text.isEmpty() &&
+        text.size() <= kLongestDumpLine && text.size() % kGroupChars == 0 &&
+        readDumpLine(text, bytes_.data() + byteCount_)) {
+        const qsizetype count = text.size() / kGroupChars;
+        byteCount_ += count;
+        lineBytes_[static_cast<std::size_t>(dumpLines_++)] = count;
+        return std::nullopt;
+    }
+    return takeOther(text, ended, overlong);
+}
+
+std::optional<RecvBlockReader::Found> RecvBlockReader::takeOther(QByteArrayView text, bool ended,
+                                                                 bool overlong) {
+    // Asked only where a header may start a block: not of the dump lines.
+    const auto headerStamp = [&] { return overlong ? std::nullopt : recvHeaderStamp(text); };
+    if (!ended) {
+        // The input stops inside this line: whatever it was to be, it is cut.
+        const State was = state_;
+        state_ = State::Seeking;
+        if (was == State::InBlock)
+            return skip(headerLine_,
+                        QStringLiteral("torn block: the file ends inside line %1").arg(lineNumber_));
+        if (was == State::Seeking)
+            return skip(lineNumber_,
+                        QStringLiteral("the file ends inside a line that starts no whole block"));
+        return std::nullopt;
+    }
+
+    switch (state_) {
+    case State::Seeking:
+    case State::Skipping:
+        if (const std::optional<QTime> stamp = headerStamp()) {
+            begin(*stamp);
+        } else if (state_ == State::Seeking) {
+            state_ = State::Skipping;
+            return skip(lineNumber_,
+                        QStringLiteral("not a RECV block, nor are the lines up to the next header"));
+        }
+        return std::nullopt;
+    case State::InBlock:
+    case State::Done:
+        break;
+    }
+
+    std::optional<Found> found;
+    if (dumpLines_ < kDumpLines) {
+        found = skipBlock(QStringLiteral("line %1 is not a dump line").arg(lineNumber_));
+    } else if (text.isEmpty() && !overlong) {
+        return complete();
+    } else {
+        found = skipBlock(
+            QStringLiteral("line %1 should be the empty line that ends the block").arg(lineNumber_));
+    }
+    // A header where the block went wrong starts the next block at once.
+    if (const std::optional<QTime> stamp = headerStamp())
+        begin(*stamp);
+    return found;
+}
+
+void RecvBlockReader::begin(QTime stamp) {
+    state_ = State::InBlock;
+    headerLine_ = lineNumber_;
+    stamp_ = stamp;
+    byteCount_ = 0;
+    lineBytes_ = {};
+    dumpLines_ = 0;
+}
+
+RecvBlockReader::Found RecvBlockReader::skip(qint64 line, const QString& why) {
+    reported_ = line;
+    why_ = why;
+    return Found::Skipped;
+}
+
+RecvBlockReader::Found RecvBlockReader::skipBlock(const QString& why) {
+    state_ = State::Skipping;
+    return skip(headerLine_, why);
+}
+
+RecvBlockReader::Found RecvBlockReader::complete() {
+    state_ = State::Seeking;
+    if (lineBytes_ != kDumpLineBytes) {
+        return skip(
+            headerLine_,
+            QStringLiteral(
+                "block of %1 bytes in lines of %2, %3, %4 and %5; a reply has %6 in 30, 30, 30 and 22")
+                .arg(byteCount_)
+                .arg(lineBytes_[0])
+                .arg(lineBytes_[1])
+                .arg(lineBytes_[2])
+                .arg(lineBytes_[3])
+                .arg(protocol::kStatusReplySize));
+    }
+    reported_ = headerLine_;
+    return Found::Block;
+}
+
+} // namespace lumora::log

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+#include <array>
+#include <optional>
+
+class QIODevice;
+
+namespace lumora::log {
+
+// A status reply's block, the one thing the daily file holds, as the window
+// lists and files it:
+//
+//   [hh:mm:ss.mmm] RECV : Status Request (112 Bytes)
+//   four dump lines of 30, 30, 30 and 22 "XX " groups
+//   an empty line
+//
+// The stamp is the UTC time of day the reply came; the file is named by the
+// local date (see utc_moment.h for the moment both give together).
+
+// "<stamp> RECV : Status Request (112 Bytes)".
+[[nodiscard]] QString recvHeader(const QString& timeStamp);
+
+// The block's six lines for a reply of 112 bytes.
+[[nodiscard]] QStringList recvBlockLines(const QString& timeStamp, QByteArrayView reply);
+
+// The lines as one text for DailyLogFile::appendLine, which ends the last
+// one: CR LF between them.
+[[nodiscard]] QString dailyFileText(const QStringList& lines);
+
+// The stamp of a header line, if the line is one.
+[[nodiscard]] std::optional<QTime> recvHeaderStamp(QByteArrayView line);
+
+// Reads the blocks of a daily file from a device as it comes, a chunk at a
+// time: memory stays the same whatever the file's size or its lines' length.
+// Line ends may be CR LF (as written) or LF. Whatever is not a whole block,
+// up to the next header, is skipped and reported once per stretch: junk,
+// damaged or torn blocks, NUL bytes, overlong lines.
+class RecvBlockReader {
+public:
+    enum class Found { Block, Skipped, End };
+    // Longer than any line of a block, with room for line ends gone wrong
+    // (CR CR LF); a longer line is damaged, and only its length is followed.
+    static constexpr qsizetype kLongestLine = 256;
+
+    explicit RecvBlockReader(QIODevice& device);
+
+    // Reads on to the next whole block or skipped stretch.
+    [[nodiscard]] Found next();
+
+    // The line, counted from 1, of the block's header (after Block) or of
+    // where the skipped stretch starts (after Skipped).
+    qint64 line() const { return reported_; }
+    // After Block: the header's stamp and the reply's 112 bytes, valid until
+    // the next call of next().
+    QTime stamp() const { return stamp_; }
+    QByteArrayView reply() const { return {bytes_.data(), byteCount_}; }
+    // After Skipped: what was wrong.
+    const QString& why() const { return why_; }
+    // After End: false when the device failed before its end (its
+    // errorString() tells why).
+    bool readToEnd() const { return !readFailed_; }
+
+private:
+    enum class State { Seeking, InBlock, Skipping, Done };
+    static constexpr int kDumpLines = 4;
+    static constexpr qsizetype kMostBytes = qsizetype{4} * 30;
+
+    bool nextLine(QByteArrayView& text, bool& ended, bool& overlong);
+    std::optional<Found> take(QByteArrayView text, bool ended, bool overlong);
+    std::optional<Found> takeOther(QByteArrayView text, bool ended, bool overlong);
+    void begin(QTime stamp);
+    Found skipBlock(const QString& why);
+    Found skip(qint64 line, const QString& why);
+    Found complete();
+
+    QIODevice& device_;
+    QByteArray chunk_;
+    qsizetype chunkAt_ = 0;
+    qsizetype chunkEnd_ = 0;
+    bool atEnd_ = false;
+    bool readFailed_ = false;
+    // A line cut by the end of a chunk, kept only as far as a line can be
+    // part of a block.
+    QByteArray carried_;
+    bool carriedOverlong_ = false;
+    bool lineInCarried_ = false;
+
+    State state_ = State::Seeking;
+    qint64 lineNumber_ = 0;
+    qint64 headerLine_ = 0;
+    qint64 reported_ = 0;
+    QTime stamp_;
+    QString why_;
+    std::array<char, kMostBytes> bytes_{};
+    qsizetype byteCount_ = 0;
+    std::array<qsizetype, kDumpLines> lineBytes_{};
+    int dumpLines_ = 0;
+};
+
+} // namespace lumora::log

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "log/utc_moment.h"
+
+namespace lumora::log {
+
+namespace {
+
+constexpr qint64 kDayMs = qint64{24} * 60 * 60 * 1000;
+constexpr qint64 kMarginMs = qint64{60} * 1000;
+
+} // namespace
+
+FileDayMoments::FileDayMoments(QDate localDate, const QTimeZone& zone)
+    : firstMs_(localDate.startOfDay(zone).toMSecsSinceEpoch() - kMarginMs)
+    , lastMs_(localDate.addDays(1).startOfDay(zone).toMSecsSinceEpoch() + kMarginMs) {}
+
+std::optional<QDateTime> FileDayMoments::next(QTime utcTimeOfDay) {
+    if (!utcTimeOfDay.isValid())
+        return std::nullopt;
+    const qint64 stampMs = utcTimeOfDay.msecsSinceStartOfDay();
+    // A local day with its margin spans less than two UTC days, so at most
+    // two instants qualify: the stamp on the UTC day the window starts in,
+    // and on the one after.
+    const qint64 firstDay = firstMs_ >= 0 ? firstMs_ / kDayMs : (firstMs_ - kDayMs + 1) / kDayMs;
+    std::optional<qint64> earliest;
+    std::optional<qint64> latest;
+    std::optional<qint64> chosen;
+    for (qint64 day = firstDay; day * kDayMs + stampMs <= lastMs_; ++day) {
+        const qint64 ms = day * kDayMs + stampMs;
+        if (ms < firstMs_)
+            continue;
+        if (!earliest)
+            earliest = ms;
+        latest = ms;
+        if (!chosen && (!previousMs_ || ms >= *previousMs_))
+            chosen = ms;
+    }
+    if (!earliest)
+        return std::nullopt;
+    // Times that go back anyway (a damaged file, the clock set by hand) go
+    // back as little as they can.
+    previousMs_ = chosen ? *chosen : *latest;
+    return QDateTime::fromMSecsSinceEpoch(*previousMs_, Qt::UTC);
+}
+
+QString formatUtcMoment(const QDateTime& moment) {
+    const QDateTime utc = moment.toUTC();
+    const QDate date = utc.date();
+    const QTime time = utc.time();
+    // Filled in place: decode prints one per block of files of any size.
+    QString text = QStringLiteral("0000-00-00 00:00:00.000");
+    QChar* out = text.data();
+    auto put = [out](int value, int digits, int at) {
+        for (int i = digits - 1; i >= 0; --i) {
+            out[at + i] = QLatin1Char(char('0' + value % 10));
+            value /= 10;
+        }
+    };
+    put(date.year(), 4, 0);
+    put(date.month(), 2, 5);
+    put(date.day(), 2, 8);
+    put(time.hour(), 2, 11);
+    put(time.minute(), 2, 14);
+    put(time.second(), 2, 17);
+    put(time.msec(), 3, 20);
+    return text;
+}
+
+} // namespace lumora::log
