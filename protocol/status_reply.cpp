@@ -11,9 +11,6 @@ constexpr int kFieldWidth = 4;
 constexpr int kHundredthsPerUnit = 100;
 constexpr std::uint32_t kThousandthsPerHundredth = 10;
 
-// The dump lines cut the reply at these offsets: 30, 30, 30 and 22 bytes.
-constexpr std::array<qsizetype, 5> kDumpLineBounds{0, 30, 60, 90, kStatusReplySize};
-
 int digitValue(QChar c) {
     return c.unicode() - u'0';
 }
@@ -37,6 +34,10 @@ int stateNumber(QStringView hexPair) {
     if (hexPair.size() >= 2 && isDecimalDigit(hexPair.at(1)))
         return first * 10 + digitValue(hexPair.at(1));
     return first;
+}
+
+QString channelText(int number) {
+    return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
 }
 
 QString counterText(std::uint32_t value) {
