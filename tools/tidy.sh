@@ -33,7 +33,10 @@ status=0
   "$PWD/(app|bench|cli|emulator|fuzz|log|ping|platform|protocol|settings|tests|tools/soak)/.*\.cpp$" \
   >"$out" 2>"$err" || status=$?
 
-# The runner echoes each command it starts; the rest of its output is findings.
+# The runner asks clang-tidy for colour whatever the output is; the colour
+# codes also hide where its lines begin. It echoes each command it starts; the
+# rest of its output is findings.
+sed -i 's/\x1b\[[0-9;]*m//g' "$out"
 checked=$(grep -c "^$tidy " "$out" || true)
 grep -v "^$tidy " "$out" || true
 # clang-tidy counts what it found on stderr; that much is expected, anything
