@@ -91,7 +91,7 @@ manpages)
     # Every option the program lists is described (the client takes none).
     [ "$name" = lumora-7150r-sim ] && continue
     help=$(timeout 10 "$usr/bin/$name" --help 2>/dev/null) || continue
-    text=$(sed 's/\\-/-/g' <<<"$source")
+    text=${source//\\-/-}
     for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
       # Qt's own --help-all is not the program's to describe.
       [ "$option" = --help-all ] && continue
