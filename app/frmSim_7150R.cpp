@@ -153,7 +153,7 @@ void frmSim_7150R::Form_Load() {
     txtDestPort->setTextByProgram(port);
     cboTime->setTextByProgram(interval);
     for (int i = 0; i < static_cast<int>(chkDIValue.size()); ++i)
-        chkDIValue[i]->setText(twoDigits(i));
+        chkDIValue[i]->setText(protocol::channelText(i));
 }
 
 void frmSim_7150R::saveSetting(const QString& key, const QString& value) {

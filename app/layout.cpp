@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/layout.h"
 
+#include "protocol/status_reply.h"
+
 #include <QFont>
 
 namespace lumora::app {
@@ -8,6 +10,7 @@ namespace lumora::app {
 namespace {
 
 using platform::widgets::SystemColour;
+using protocol::channelText;
 
 constexpr QColor kFrameBlue{0x00, 0x00, 0xC0};
 constexpr QColor kFrameGreen{0x00, 0xC0, 0x00};
@@ -108,18 +111,18 @@ std::vector<ControlSpec> build() {
     add(frame("Frame6", " Digital Input Value ", kFrameGreen, 30, 3150, 8235, 765));
     // Named by index: start-up recaptions them "00" to "11".
     for (int i = 0; i < 12; ++i)
-        add(control(indexedName("chkDIValue", i), Kind::CheckBox, "Frame6", twoDigits(i + 1), 240 + 660 * i,
+        add(control(indexedName("chkDIValue", i), Kind::CheckBox, "Frame6", channelText(i + 1), 240 + 660 * i,
                     360, 525, 225))
-            .accessibleName = QStringLiteral("Digital Input ") + twoDigits(i);
+            .accessibleName = QStringLiteral("Digital Input ") + channelText(i);
 
     add(frame("Frame11", " Digital Output Value ", kFrameGreen, 8280, 3150, 2835, 765));
     for (int i = 0; i < 4; ++i) {
         ControlSpec& c = add(control(indexedName("chkDOValue", i), Kind::CheckBox, "Frame11",
-                                     twoDigits(i + 1), 180 + 660 * i, 360, i == 0 ? 525 : 555, 255));
+                                     channelText(i + 1), 180 + 660 * i, 360, i == 0 ? 525 : 555, 255));
         c.enabled = false;
         c.foreground = kBlack;
         c.background = SystemColour::ButtonFace;
-        c.accessibleName = QStringLiteral("Digital Output ") + twoDigits(i + 1);
+        c.accessibleName = QStringLiteral("Digital Output ") + channelText(i + 1);
     }
 
     const char* valueFrames[] = {"Frame5", "Frame4"};
@@ -132,7 +135,7 @@ std::vector<ControlSpec> build() {
         for (int i = 0; i < 12; ++i) {
             // Each caption stands centred over its box.
             add(control(indexedName("Label1", 12 * f + i), Kind::Label, valueFrames[f],
-                        QStringLiteral("CH") + twoDigits(i + 1), 150 + 900 * i + (885 - 495) / 2, 300, 495,
+                        QStringLiteral("CH") + channelText(i + 1), 150 + 900 * i + (885 - 495) / 2, 300, 495,
                         225))
                 .alignment = Qt::AlignHCenter | Qt::AlignTop;
         }
@@ -142,7 +145,7 @@ std::vector<ControlSpec> build() {
             c.readOnly = true;
             c.foreground = kTeal;
             c.font.points = 8.25;
-            c.accessibleName = QLatin1String(valueNames[f]) + QStringLiteral(" CH") + twoDigits(i + 1);
+            c.accessibleName = QLatin1String(valueNames[f]) + QStringLiteral(" CH") + channelText(i + 1);
         }
     }
 
@@ -160,10 +163,6 @@ std::vector<ControlSpec> build() {
 }
 
 } // namespace
-
-QString twoDigits(int n) {
-    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
-}
 
 QString indexedName(const char* arrayName, int index) {
     return QStringLiteral("%1(%2)").arg(QLatin1String(arrayName)).arg(index);

@@ -75,9 +75,6 @@ inline const QString kMakerPage = QStringLiteral("http://www.lumora.example/");
 // that keyboard focus visits them.
 const std::vector<ControlSpec>& controlInventory();
 
-// "07": channel numbers, as captions and names show them.
-QString twoDigits(int n);
-
 // "chkDIValue(3)"
 QString indexedName(const char* arrayName, int index);
 

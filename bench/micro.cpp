@@ -50,17 +50,17 @@ QByteArray sampleReply() {
     return reply;
 }
 
-std::unique_ptr<testsupport::Harness> gWindow;
+std::unique_ptr<testsupport::Harness> g_window;
 
 testsupport::Harness& window() {
-    if (!gWindow) {
-        gWindow = std::make_unique<testsupport::Harness>();
-        gWindow->start();
+    if (!g_window) {
+        g_window = std::make_unique<testsupport::Harness>();
+        g_window->start();
         // "List" is what the window starts with; said here so the figure means it.
-        gWindow->find<QAbstractButton>("optLog", bench::kLogListOnly)->click();
+        g_window->find<QAbstractButton>("optLog", bench::kLogListOnly)->click();
         QCoreApplication::processEvents();
     }
-    return *gWindow;
+    return *g_window;
 }
 
 // The floor is hex text written the plain way, a character at a time. It is
@@ -252,7 +252,7 @@ int main(int argc, char** argv) {
     MedianCollector results;
     benchmark::RunSpecifiedBenchmarks(&results);
     benchmark::Shutdown();
-    gWindow.reset();
+    g_window.reset();
 
     printRatioRow(results, QStringLiteral("reply decode + header (vs hex text)"), "BM_ReplyDecode",
                   "BM_ReplyHexFloor", kReplyTarget);

@@ -10,17 +10,11 @@ namespace lumora::cli {
 
 namespace {
 
-constexpr int kHighestShownState = 2;
-
-QString twoDigits(int n) {
-    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
-}
-
 template <std::size_t N>
 QString stateList(const std::array<int, N>& states, const QString& refused, QChar separator) {
     QStringList parts;
     for (const int state : states)
-        parts.append(shownByWindow(state) ? QString::number(state) : refused);
+        parts.append(protocol::isShownState(state) ? QString::number(state) : refused);
     return parts.join(separator);
 }
 
@@ -34,19 +28,17 @@ QString textList(const std::array<QString, N>& texts, QChar separator, bool quot
 
 } // namespace
 
-bool shownByWindow(int state) {
-    return state >= 0 && state <= kHighestShownState;
-}
-
 QStringList refusedValues(const protocol::DecodedReply& reply) {
     QStringList refused;
     for (int k = 0; k < protocol::kInputCount; ++k) {
-        if (!shownByWindow(reply.inputs[k]))
-            refused.append(QStringLiteral("input %1 = %2").arg(twoDigits(k)).arg(reply.inputs[k]));
+        if (!protocol::isShownState(reply.inputs[k]))
+            refused.append(
+                QStringLiteral("input %1 = %2").arg(protocol::channelText(k)).arg(reply.inputs[k]));
     }
     for (int k = 0; k < protocol::kOutputCount; ++k) {
-        if (!shownByWindow(reply.outputs[k]))
-            refused.append(QStringLiteral("output %1 = %2").arg(twoDigits(k + 1)).arg(reply.outputs[k]));
+        if (!protocol::isShownState(reply.outputs[k]))
+            refused.append(
+                QStringLiteral("output %1 = %2").arg(protocol::channelText(k + 1)).arg(reply.outputs[k]));
     }
     return refused;
 }
@@ -83,13 +75,13 @@ QString statusJson(const protocol::DecodedReply& reply, const QString& time) {
 QString csvHeader() {
     QStringList columns{QStringLiteral("time")};
     for (int k = 0; k < protocol::kInputCount; ++k)
-        columns.append(QStringLiteral("DI") + twoDigits(k));
+        columns.append(QStringLiteral("DI") + protocol::channelText(k));
     for (int k = 1; k <= protocol::kInputCount; ++k)
-        columns.append(QStringLiteral("CNT") + twoDigits(k));
+        columns.append(QStringLiteral("CNT") + protocol::channelText(k));
     for (int k = 1; k <= protocol::kInputCount; ++k)
-        columns.append(QStringLiteral("GAP") + twoDigits(k));
+        columns.append(QStringLiteral("GAP") + protocol::channelText(k));
     for (int k = 1; k <= protocol::kOutputCount; ++k)
-        columns.append(QStringLiteral("DO") + twoDigits(k));
+        columns.append(QStringLiteral("DO") + protocol::channelText(k));
     return columns.join(u',');
 }
 

@@ -10,9 +10,6 @@
 
 namespace lumora::cli {
 
-// An indicator box shows 0, 1 and 2; the window refuses every other number.
-bool shownByWindow(int state);
-
 // "input 03 = 5", one per value the window would refuse.
 QStringList refusedValues(const protocol::DecodedReply& reply);
 

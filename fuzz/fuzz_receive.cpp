@@ -14,6 +14,7 @@
 
 #include "app/layout.h"
 #include "log/daily_log.h"
+#include "protocol/status_reply.h"
 #include "windowfixture.h"
 
 #include <QByteArray>
@@ -35,14 +36,15 @@
 
 namespace {
 
+using lumora::protocol::kCounterOffset;
+using lumora::protocol::kDumpLineBounds;
+using lumora::protocol::kInputCount;
+using lumora::protocol::kOutputCount;
+using lumora::protocol::kOutputOffset;
+using lumora::protocol::kStatusReplySize;
+using lumora::protocol::kTimeGapOffset;
+
 constexpr int kMaxLogLines = 1001;
-constexpr qsizetype kReplySize = 112;
-constexpr int kInputCount = 12;
-constexpr int kOutputCount = 4;
-constexpr int kCounterOffset = 12;
-constexpr int kTimeGapOffset = 60;
-constexpr int kOutputOffset = 108;
-constexpr std::array<int, 4> kDumpLineBytes = {30, 30, 30, 22};
 constexpr int kReplyLines = 6;
 constexpr int kHighestValidState = 2;
 constexpr int kSelectorKinds = 4;
@@ -113,12 +115,11 @@ QStringList timeGapTexts(std::uint32_t thousandths) {
 
 QStringList dumpLines(const QByteArray& bytes) {
     QStringList lines;
-    int offset = 0;
-    for (const int count : kDumpLineBytes) {
-        QString line;
-        for (int i = 0; i < count; ++i, ++offset)
-            line += hexPair(static_cast<std::uint8_t>(bytes[offset])) + QLatin1Char(' ');
-        lines.append(line);
+    for (std::size_t line = 1; line < kDumpLineBounds.size(); ++line) {
+        QString text;
+        for (qsizetype offset = kDumpLineBounds[line - 1]; offset < kDumpLineBounds[line]; ++offset)
+            text += hexPair(static_cast<std::uint8_t>(bytes[offset])) + QLatin1Char(' ');
+        lines.append(text);
     }
     return lines;
 }
@@ -159,7 +160,7 @@ public:
             std::size_t length = 0;
             switch (selector % kSelectorKinds) {
             case 0:
-                length = kReplySize;
+                length = kStatusReplySize;
                 break;
             case 1:
                 length = 1;
@@ -234,7 +235,7 @@ private:
         if (window_->logLines().rowCount() > kMaxLogLines)
             violated("log list holds more than 1001 lines", n);
 
-        if (n != kReplySize) {
+        if (n != kStatusReplySize) {
             checkIgnored(n, before, fileBefore);
             return;
         }

@@ -49,7 +49,7 @@ constexpr int kMaxTtl = 255;
 
 // Process-wide, so that concurrent echoes never share a sequence number and
 // each one can tell its own reply from the others'.
-std::atomic<std::uint16_t> nextSequence{1};
+std::atomic<std::uint16_t> g_nextSequence{1};
 
 class SocketFd {
 public:
@@ -260,7 +260,7 @@ EchoOutcome echoOn(int fd, SocketKind kind, Ipv4 destination, int ttl, int timeo
 
     EchoKey key;
     key.identifier = static_cast<std::uint16_t>(QRandomGenerator::global()->bounded(0x10000));
-    key.sequence = nextSequence.fetch_add(1, std::memory_order_relaxed);
+    key.sequence = g_nextSequence.fetch_add(1, std::memory_order_relaxed);
 
     const Clock::time_point sentAt = Clock::now();
     const Clock::time_point deadline = sentAt + std::chrono::milliseconds(timeoutMs);

@@ -36,6 +36,10 @@ int stateNumber(QStringView hexPair) {
     return first;
 }
 
+QString channelText(int number) {
+    return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
+}
+
 QString counterText(std::uint32_t value) {
     return QString::number(value);
 }

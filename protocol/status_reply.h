@@ -16,6 +16,21 @@ inline constexpr int kOutputCount = 4;
 inline constexpr int kCounterOffset = 12;
 inline constexpr int kTimeGapOffset = 60;
 inline constexpr int kOutputOffset = 108;
+// The dump lines cut the reply at these offsets: 30, 30, 30 and 22 bytes.
+inline constexpr std::array<qsizetype, 5> kDumpLineBounds{0, 30, 60, 90, kStatusReplySize};
+
+// An indicator box has three states, 0, 1 and 2 (off, on, greyed); the window
+// refuses every other state number a reply carries, and the command line
+// marks it as refused.
+inline constexpr int kHighestShownState = 2;
+
+[[nodiscard]] constexpr bool isShownState(int state) noexcept {
+    return state >= 0 && state <= kHighestShownState;
+}
+
+// A channel or indicator number as the window's captions and the command
+// line's columns show it: two digits at least, "07".
+[[nodiscard]] QString channelText(int number);
 
 // b1 * 2^24 + b2 * 2^16 + b3 * 2^8 + b4: a counter or time gap, most
 // significant byte first.

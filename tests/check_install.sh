@@ -48,10 +48,19 @@ layout)
   done
   # Each program has its manual page and each page its program.
   for program in "$usr"/bin/*; do
-    [ -f "$usr/share/man/man1/$(basename "$program").1" ] || fail "no manual page for bin/$(basename "$program")"
+    [ -f "$usr/share/man/man1/$(basename "$program").1.gz" ] || fail "no manual page for bin/$(basename "$program")"
   done
-  for page in "$usr"/share/man/man1/*.1; do
-    [ -x "$usr/bin/$(basename "$page" .1)" ] || fail "manual page $(basename "$page") has no program"
+  for page in "$usr"/share/man/man1/*; do
+    [ -x "$usr/bin/$(basename "$page" .1.gz)" ] || fail "manual page $(basename "$page") has no program"
+  done
+  doc=$usr/share/doc/lumora-7150r
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright" ||
+    fail "share/doc/lumora-7150r/copyright is missing or not in the machine-readable format"
+  # Debian's manual pages and changelogs are gzip files made with -9n. Their
+  # header: gzip, deflate, no flags (no file name), time 0, best compression.
+  for file in "$usr"/share/man/man1/* "$doc/changelog.gz"; do
+    header=$(od -An -tx1 -N9 "$file" 2>/dev/null | tr -d ' \n') || true
+    [ "$header" = 1f8b08000000000002 ] || fail "${file#"$usr"/} is not compressed with gzip -9n ($header)"
   done
   ;;
 desktop)
@@ -68,20 +77,21 @@ metainfo)
   appstreamcli validate-tree --no-net "$usr" || fail "appstreamcli validate-tree"
   ;;
 manpages)
-  for page in "$usr"/share/man/man1/*.1; do
-    name=$(basename "$page" .1)
-    quiet groff -man -ww -z "$page"
+  for page in "$usr"/share/man/man1/*.1.gz; do
+    name=$(basename "$page" .1.gz)
+    source=$(gzip -dc "$page") || { fail "$name.1.gz does not decompress"; continue; }
+    quiet groff -man -ww -z <<<"$source"
     warnings=$(man --warnings -l "$page" 2>&1 >/dev/null) || true
     [ -z "$warnings" ] || fail "man --warnings $name.1:"$'\n'"$warnings"
     whatis=$(lexgrog "$page" 2>&1) || true
     [[ $whatis == *": \"$name - "* ]] || fail "$name.1: NAME section does not parse for whatis ($whatis)"
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS FILES "EXIT STATUS"; do
-      grep -q "^\.SH \"\?$section\"\?\$" "$page" || fail "$name.1 has no $section section"
+      grep -q "^\.SH \"\?$section\"\?\$" <<<"$source" || fail "$name.1 has no $section section"
     done
     # Every option the program lists is described (the client takes none).
     [ "$name" = lumora-7150r-sim ] && continue
     help=$(timeout 10 "$usr/bin/$name" --help 2>/dev/null) || continue
-    text=$(sed 's/\\-/-/g' "$page")
+    text=${source//\\-/-}
     for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
       # Qt's own --help-all is not the program's to describe.
       [ "$option" = --help-all ] && continue

@@ -41,6 +41,10 @@ private Q_SLOTS:
     void hexOfRamp();
     void decodeField_data();
     void decodeField();
+    void shownState_data();
+    void shownState();
+    void channelText_data();
+    void channelText();
 };
 
 // A check box's value goes out as one byte, greyed (2) included.
@@ -111,6 +115,42 @@ void tst_Protocol::decodeField() {
         QCOMPARE(it.key() + u" = "_s + it.value(),
                  it.key() + u" = "_s + (it.key() == field ? expected : zero));
     }
+}
+
+// An indicator box has three states; the window and the command line refuse
+// every other state number alike.
+void tst_Protocol::shownState_data() {
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("-1") << -1 << false;
+    QTest::newRow("0 off") << 0 << true;
+    QTest::newRow("1 on") << 1 << true;
+    QTest::newRow("2 greyed") << 2 << true;
+    QTest::newRow("3") << 3 << false;
+    QTest::newRow("10 (byte 10)") << 10 << false;
+    QTest::newRow("99 (byte 99)") << 99 << false;
+}
+
+void tst_Protocol::shownState() {
+    QFETCH(int, state);
+    QFETCH(bool, shown);
+    QCOMPARE(lumora::protocol::isShownState(state), shown);
+}
+
+// Captions "00".."11", "CH01".."CH12" and the command line's columns.
+void tst_Protocol::channelText_data() {
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << 0 << u"00"_s;
+    QTest::newRow("7") << 7 << u"07"_s;
+    QTest::newRow("12") << 12 << u"12"_s;
+    QTest::newRow("123") << 123 << u"123"_s;
+}
+
+void tst_Protocol::channelText() {
+    QFETCH(int, number);
+    QFETCH(QString, text);
+    QCOMPARE(lumora::protocol::channelText(number), text);
 }
 
 LUMORA_TEST_MAIN_CORE(tst_Protocol)

@@ -12,6 +12,7 @@ packages=(
   libbenchmark-dev
   desktop-file-utils appstream groff-base man-db
   dpkg-dev file
+  clang-tidy lintian
 )
 
 missing=()

@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds and runs every test headless: once in
 # Release (build/), then once more built with AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan/). Between the two, clang-tidy where
-# it is installed. QUICK=1 skips the second pass.
+# UndefinedBehaviorSanitizer (build-asan/). Between the two, clang-tidy over
+# the sources and lintian over the Debian package. QUICK=1 skips the second
+# pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -16,11 +17,12 @@ run_suite() {
 echo "== Test suite (Release)"
 run_suite build
 
-# The naming and the other checks in .clang-tidy, where clang-tidy is installed.
-if command -v clang-tidy >/dev/null || command -v clang-tidy-14 >/dev/null; then
-  echo "== clang-tidy"
-  tools/tidy.sh build
-fi
+# The naming and the other checks in .clang-tidy.
+echo "== clang-tidy"
+tools/tidy.sh build
+
+echo "== lintian (the Debian package)"
+tools/lint-package.sh
 
 if [ "${QUICK:-0}" != 1 ]; then
   echo "== Test suite (AddressSanitizer + UndefinedBehaviorSanitizer)"

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/widgets/controls.h"
 
+#include "protocol/status_reply.h"
+
 #include <QApplication>
 #include <QHash>
 #include <QInputMethodEvent>
@@ -86,7 +88,7 @@ int CheckBox::value() const {
 
 bool CheckBox::setValue(int value) {
     static constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
-    if (value < 0 || value > 2)
+    if (!protocol::isShownState(value))
         return false;
     ProgramChange change(byProgram_);
     setCheckState(kStates[value]);
