@@ -7,7 +7,10 @@
 #include "settings/conversions.h"
 #include "log/daily_log.h"
 #include "log/time_stamp.h"
+#include "platform/widgets/input_hold.h"
+#include "platform/widgets/numeric_key_filter.h"
 #include "platform/widgets/paint_throttle.h"
+#include "platform/widgets/system_colour.h"
 #include "protocol/command_frame.h"
 #include "protocol/hex_text.h"
 #include "protocol/status_reply.h"
@@ -39,47 +42,14 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     // Closing the window ends the program through it; there is no other way.
     Q_ASSERT(services_.endProgram);
     setObjectName(QStringLiteral("frmSim_7150R"));
-    buildWindow(*this);
-    bindControls();
+    buildWindow(*this, *this);
+    List1->setModel(&logModel_);
     wireEvents();
     new platform::widgets::PaintThrottle(this);
 }
 
 frmSim_7150R::~frmSim_7150R() {
     gate_.shutDown();
-}
-
-// Every control is named in the layout as the member that holds it.
-void frmSim_7150R::bindControls() {
-    const auto bind = [this]<typename W>(W*& member, const QString& name) {
-        member = findChild<W*>(name);
-        Q_ASSERT_X(member != nullptr, "frmSim_7150R", qPrintable(name));
-    };
-    const auto bindArray = [&bind]<typename W, std::size_t N>(std::array<W*, N>& members, const char* name) {
-        for (std::size_t i = 0; i < N; ++i)
-            bind(members[i], indexedName(name, static_cast<int>(i)));
-    };
-    bind(txtDestIP, QStringLiteral("txtDestIP"));
-    bind(txtDestPort, QStringLiteral("txtDestPort"));
-    bind(cmdConnect, QStringLiteral("cmdConnect"));
-    bind(cmdDisconnect, QStringLiteral("cmdDisconnect"));
-    bind(cmdPingStart, QStringLiteral("cmdPingStart"));
-    bind(cmdPingStop, QStringLiteral("cmdPingStop"));
-    bindArray(optInterval, "optInterval");
-    bindArray(lblTime, "lblTime");
-    bind(cboTime, QStringLiteral("cboTime"));
-    bindArray(optLog, "optLog");
-    bindArray(optCommand, "optCommand");
-    bind(cmdSend, QStringLiteral("cmdSend"));
-    bind(cmdEnd, QStringLiteral("cmdEnd"));
-    bind(cmdClear, QStringLiteral("cmdClear"));
-    bindArray(chkDIValue, "chkDIValue");
-    bindArray(chkDOValue, "chkDOValue");
-    bindArray(txtCounter, "txtCounter");
-    bindArray(txtTimegap, "txtTimegap");
-    bind(List1, QStringLiteral("List1"));
-    bind(Label11, QStringLiteral("Label11"));
-    List1->setModel(&logModel_);
 }
 
 void frmSim_7150R::wireEvents() {
@@ -95,23 +65,29 @@ void frmSim_7150R::wireEvents() {
     onClick(cmdEnd, &frmSim_7150R::cmdEnd_Click);
     onClick(cmdClear, &frmSim_7150R::cmdClear_Click);
 
+    using platform::widgets::connectChange;
     for (int i = 0; i < 3; ++i)
-        optCommand[i]->selected.bind(gate_, [this, i] { optCommand_Click(i); });
+        connectChange(optCommand[i], &platform::widgets::OptionButton::selected, this, gate_,
+                      [this, i] { optCommand_Click(i); });
     for (int i = 0; i < 2; ++i)
-        optInterval[i]->selected.bind(gate_, [this, i] { optInterval_Click(i); });
+        connectChange(optInterval[i], &platform::widgets::OptionButton::selected, this, gate_,
+                      [this, i] { optInterval_Click(i); });
     for (int i = 0; i < 4; ++i)
-        chkDOValue[i]->changed.bind(gate_, [this, i] { chkDOValue_Click(i); });
+        connectChange(chkDOValue[i], &platform::widgets::CheckBox::changed, this, gate_,
+                      [this, i] { chkDOValue_Click(i); });
+    connectChange(txtDestIP, &platform::widgets::TextBox::changed, this, gate_, [this] { txtDestIP_Change(); });
+    connectChange(txtDestPort, &platform::widgets::TextBox::changed, this, gate_,
+                  [this] { txtDestPort_Change(); });
+    connectChange(cboTime, &platform::widgets::ComboBox::changed, this, gate_, [this] { cboTime_Change(); });
+    // Picking an item and clicking the link are the user's alone.
+    connect(cboTime, &QComboBox::activated, this, [this] { gate_.deliver([this] { cboTime_Click(); }); });
+    connect(Label11, &platform::widgets::LinkLabel::clicked, this,
+            [this] { gate_.deliver([this] { Label11_Click(); }); });
 
-    txtDestIP->changed.bind(gate_, [this] { txtDestIP_Change(); });
-    txtDestPort->changed.bind(gate_, [this] { txtDestPort_Change(); });
-    cboTime->changed.bind(gate_, [this] { cboTime_Change(); });
-    cboTime->clicked.bind(gate_, [this] { cboTime_Click(); });
-    Label11->clicked.bind(gate_, [this] { Label11_Click(); });
-
-    auto beep = [this] { services_.beeper.beep(); };
-    platform::widgets::NumericKeyFilter::install(txtDestIP, beep);
-    platform::widgets::NumericKeyFilter::install(txtDestPort, beep);
-    platform::widgets::NumericKeyFilter::install(cboTime, beep);
+    for (QWidget* field : {static_cast<QWidget*>(txtDestIP), static_cast<QWidget*>(txtDestPort),
+                           static_cast<QWidget*>(cboTime)})
+        connect(platform::widgets::NumericKeyFilter::install(field), &platform::widgets::NumericKeyFilter::refused,
+                this, [this] { services_.beeper.beep(); });
 
     winsock_.onConnect = [this] { Winsock1_Connect(); };
     winsock_.onClose = [this] { Winsock1_Close(); };
