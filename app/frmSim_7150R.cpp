@@ -301,8 +301,6 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
         AddLog(protocol::wrongLengthLine(bytes.size()));
         return;
     }
-    const protocol::DecodedReply reply = protocol::decodeStatusReply(bytes);
-
     // A value a box refuses is reported and skipped; the rest is still shown.
     using platform::widgets::CheckBox;
     auto show = [this](CheckBox* box, int state) {
@@ -311,28 +309,36 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
                          QString::number(CheckBox::kRefusedValueCode) + kCrLf +
                          QStringLiteral("Error Description : ") + CheckBox::kRefusedValueText);
     };
+    // Most replies repeat most values: only a new one is formatted and set.
+    auto showNumber = [](platform::widgets::TextBox* box, std::optional<std::uint32_t>& shown, std::uint32_t value,
+                         QString (*format)(std::uint32_t)) {
+        if (shown == value)
+            return;
+        box->setTextByProgram(format(value));
+        shown = value;
+    };
     for (int k = 0; k < protocol::kInputCount; ++k)
-        show(chkDIValue[k], reply.inputs[k]);
+        show(chkDIValue[k], protocol::inputState(bytes, k));
     for (int k = 0; k < protocol::kInputCount; ++k)
-        txtCounter[k]->setTextByProgram(reply.counters[k]);
+        showNumber(txtCounter[k], shownCounters_[k], protocol::counterValue(bytes, k), &protocol::counterText);
     for (int k = 0; k < protocol::kInputCount; ++k)
-        txtTimegap[k]->setTextByProgram(reply.timeGaps[k]);
+        showNumber(txtTimegap[k], shownTimeGaps_[k], protocol::timeGapValue(bytes, k), &protocol::timeGapText);
     for (int k = 0; k < protocol::kOutputCount; ++k)
-        show(chkDOValue[k], reply.outputs[k]);
+        show(chkDOValue[k], protocol::outputState(bytes, k));
 
     const QString header = protocol::recvHeader(GetTimeStamp());
-    QStringList block{header};
-    for (const QString& line : reply.dumpLines)
-        block.append(line);
+    QStringList block;
+    block.reserve(protocol::kDumpLineCount + 2);
+    block.append(header);
+    for (int line = 0; line < protocol::kDumpLineCount; ++line)
+        block.append(protocol::dumpLine(bytes, line));
     block.append(QString());
     AddLog(block);
 
-    if (optLog[1]->isChecked()) {
-        QString text = header + kCrLf;
-        for (const QString& line : reply.dumpLines)
-            text += line + kCrLf;
-        WriteLogFile(text);
-    }
+    // The file takes the list's lines as they are, each ended by CR LF (the
+    // block's empty last line ends the one before it).
+    if (optLog[1]->isChecked())
+        WriteLogFile(block.join(kCrLf));
 }
 
 // ---- Log -------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "platform/timer.h"
 #include "platform/widgets/services.h"
 #include "platform/winsock.h"
+#include "protocol/status_reply.h"
 
 #include <QByteArray>
 #include <QWidget>
@@ -18,6 +19,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace lumora::app {
 
@@ -120,6 +122,10 @@ private:
     bool centred_ = false;
     bool settingsFailing_ = false;
     bool selectNewestPending_ = false;
+    // The values the counter and time-gap boxes show (none before the first
+    // reply): a value that stays is neither formatted nor set again.
+    std::array<std::optional<std::uint32_t>, protocol::kInputCount> shownCounters_{};
+    std::array<std::optional<std::uint32_t>, protocol::kInputCount> shownTimeGaps_{};
 };
 
 } // namespace lumora::app

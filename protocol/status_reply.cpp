@@ -12,7 +12,7 @@ constexpr int kHundredthsPerUnit = 100;
 constexpr std::uint32_t kThousandthsPerHundredth = 10;
 
 // The dump lines cut the reply at these offsets: 30, 30, 30 and 22 bytes.
-constexpr std::array<qsizetype, 5> kDumpLineBounds{0, 30, 60, 90, kStatusReplySize};
+constexpr std::array<qsizetype, kDumpLineCount + 1> kDumpLineBounds{0, 30, 60, 90, kStatusReplySize};
 
 int digitValue(QChar c) {
     return c.unicode() - u'0';
@@ -74,6 +74,27 @@ QString recvHeader(const QString& timeStamp) {
     return timeStamp + QStringLiteral(" RECV : Status Request (112 Bytes)");
 }
 
+int inputState(QByteArrayView reply, int input) {
+    return stateNumber(hexPair(byteAt(reply, input)));
+}
+
+int outputState(QByteArrayView reply, int output) {
+    return stateNumber(hexPair(byteAt(reply, kOutputOffset + output)));
+}
+
+std::uint32_t counterValue(QByteArrayView reply, int input) {
+    return fieldValue(reply, kCounterOffset + kFieldWidth * input);
+}
+
+std::uint32_t timeGapValue(QByteArrayView reply, int input) {
+    return fieldValue(reply, kTimeGapOffset + kFieldWidth * input);
+}
+
+QString dumpLine(QByteArrayView reply, int line) {
+    const qsizetype first = kDumpLineBounds[static_cast<std::size_t>(line)];
+    return hexText(reply.sliced(first, kDumpLineBounds[static_cast<std::size_t>(line) + 1] - first));
+}
+
 DecodedReply decodeStatusReply(QByteArrayView reply) {
     DecodedReply decoded;
     if (reply.size() != kStatusReplySize)
@@ -82,21 +103,15 @@ DecodedReply decodeStatusReply(QByteArrayView reply) {
     for (qsizetype offset = 0; offset < kStatusReplySize; ++offset)
         decoded.hex[offset] = hexPair(byteAt(reply, offset));
 
-    for (int k = 0; k < kInputCount; ++k)
-        decoded.inputs[k] = stateNumber(decoded.hex[k]);
-
     for (int k = 0; k < kInputCount; ++k) {
-        decoded.counters[k] = counterText(fieldValue(reply, kCounterOffset + kFieldWidth * k));
-        decoded.timeGaps[k] = timeGapText(fieldValue(reply, kTimeGapOffset + kFieldWidth * k));
+        decoded.inputs[k] = inputState(reply, k);
+        decoded.counters[k] = counterText(counterValue(reply, k));
+        decoded.timeGaps[k] = timeGapText(timeGapValue(reply, k));
     }
-
     for (int k = 0; k < kOutputCount; ++k)
-        decoded.outputs[k] = stateNumber(decoded.hex[kOutputOffset + k]);
-
-    for (std::size_t line = 0; line < decoded.dumpLines.size(); ++line) {
-        const qsizetype first = kDumpLineBounds[line];
-        decoded.dumpLines[line] = hexText(reply.sliced(first, kDumpLineBounds[line + 1] - first));
-    }
+        decoded.outputs[k] = outputState(reply, k);
+    for (int line = 0; line < kDumpLineCount; ++line)
+        decoded.dumpLines[line] = dumpLine(reply, line);
     return decoded;
 }
 

@@ -16,6 +16,7 @@ inline constexpr int kOutputCount = 4;
 inline constexpr int kCounterOffset = 12;
 inline constexpr int kTimeGapOffset = 60;
 inline constexpr int kOutputOffset = 108;
+inline constexpr int kDumpLineCount = 4;
 
 // b1 * 2^24 + b2 * 2^16 + b3 * 2^8 + b4: a counter or time gap, most
 // significant byte first.
@@ -42,15 +43,23 @@ inline constexpr int kOutputOffset = 108;
 [[nodiscard]] QString recvHeader(const QString& timeStamp);
 
 struct DecodedReply {
-    std::array<QString, kStatusReplySize> hex;  // hex text table, by offset
-    std::array<int, kInputCount> inputs{};      // state numbers (may be outside 0..2)
-    std::array<QString, kInputCount> counters;  // as shown in the counter boxes
-    std::array<QString, kInputCount> timeGaps;  // as shown in the time-gap boxes
-    std::array<int, kOutputCount> outputs{};    // state numbers (may be outside 0..2)
-    std::array<QString, 4> dumpLines;           // 30, 30, 30 and 22 bytes, each "XX " per byte
+    std::array<QString, kStatusReplySize> hex;     // hex text table, by offset
+    std::array<int, kInputCount> inputs{};         // state numbers (may be outside 0..2)
+    std::array<QString, kInputCount> counters;     // as shown in the counter boxes
+    std::array<QString, kInputCount> timeGaps;     // as shown in the time-gap boxes
+    std::array<int, kOutputCount> outputs{};       // state numbers (may be outside 0..2)
+    std::array<QString, kDumpLineCount> dumpLines; // 30, 30, 30 and 22 bytes, each "XX " per byte
 };
 
 // Decodes a reply of exactly kStatusReplySize bytes (the caller checks the length).
 [[nodiscard]] DecodedReply decodeStatusReply(QByteArrayView reply);
+
+// The same fields one at a time, for a caller that shows only what changed
+// since the last reply. Each takes a reply of exactly kStatusReplySize bytes.
+[[nodiscard]] int inputState(QByteArrayView reply, int input);
+[[nodiscard]] int outputState(QByteArrayView reply, int output);
+[[nodiscard]] std::uint32_t counterValue(QByteArrayView reply, int input);
+[[nodiscard]] std::uint32_t timeGapValue(QByteArrayView reply, int input);
+[[nodiscard]] QString dumpLine(QByteArrayView reply, int line);
 
 } // namespace lumora::protocol

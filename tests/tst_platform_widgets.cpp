@@ -27,6 +27,9 @@ private Q_SLOTS:
     void programValueRaisesChangeEventAtOnce();
     void onlyTheUsersChangeWaitsForTheRunningHandler_data();
     void onlyTheUsersChangeWaitsForTheRunningHandler();
+    void unchangedValueIsNotRepainted_data();
+    void unchangedValueIsNotRepainted();
+    void programTextReplacesTheUsersEdit();
     void keyFilter_data();
     void keyFilter();
 };
@@ -122,6 +125,59 @@ void tst_PlatformWidgets::onlyTheUsersChangeWaitsForTheRunningHandler() {
         QCOMPARE(seen, byProgram ? QStringList{control} : QStringList{});
     });
     QCOMPARE(seen, QStringList{control});
+}
+
+namespace {
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+void tst_PlatformWidgets::unchangedValueIsNotRepainted_data() {
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("repainted");
+    QTest::newRow("same value") << 1 << false;
+    QTest::newRow("new value") << 2 << true;
+}
+
+// A reply sets all sixteen indicators; those whose value stays are not drawn
+// again.
+void tst_PlatformWidgets::unchangedValueIsNotRepainted() {
+    QFETCH(int, value);
+    QFETCH(bool, repainted);
+    CheckBox box;
+    QVERIFY(box.setValue(1));
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    PaintCounter counter;
+    box.installEventFilter(&counter);
+    // Whatever painting the showing brought is done with first.
+    QTest::qWait(50);
+    counter.paints = 0;
+    QVERIFY(box.setValue(value));
+    QTest::qWait(50);
+    QCOMPARE(counter.paints > 0, repainted);
+}
+
+// The program's text is compared with what the box shows, whoever wrote it.
+void tst_PlatformWidgets::programTextReplacesTheUsersEdit() {
+    TextBox box;
+    box.setTextByProgram(u"17"_s);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowActive(&box));
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(box.width() - 4, box.height() / 2));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QCOMPARE(box.text(), u"1"_s);
+    box.setTextByProgram(u"17"_s);
+    QCOMPARE(box.text(), u"17"_s);
 }
 
 void tst_PlatformWidgets::keyFilter_data() {

@@ -27,6 +27,10 @@ bool CheckBox::setValue(int value) {
     static constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
     if (value < 0 || value > 2)
         return false;
+    // The same value again is no change: the box would still be repainted,
+    // which a reply's sixteen indicators, mostly unchanged, cannot afford.
+    if (value == this->value())
+        return true;
     const auto change = origin_.programChange();
     setCheckState(kStates[value]);
     return true;

@@ -8,6 +8,7 @@ namespace lumora::platform::widgets {
 TextBox::TextBox(QWidget* parent)
     : QLineEdit(parent) {
     connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
+        shown_ = text;
         fitTypingLimit(text.size());
         Q_EMIT changed(origin_.byProgram());
     });
@@ -15,7 +16,7 @@ TextBox::TextBox(QWidget* parent)
 
 void TextBox::setTextByProgram(const QString& text) {
     // The same text again is no change: no event, and no repaint of the box.
-    if (text == this->text())
+    if (text == shown_)
         return;
     fitTypingLimit(text.size());
     const auto change = origin_.programChange();

@@ -26,6 +26,9 @@ private:
 
     ChangeOrigin origin_;
     int typingLimit_ = 0;
+    // The box's text as it last changed: asking the line edit for it costs
+    // more than the comparison that a reply's 24 boxes make each time.
+    QString shown_;
 };
 
 } // namespace lumora::platform::widgets
