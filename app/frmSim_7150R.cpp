@@ -368,7 +368,10 @@ void frmSim_7150R::selectNewestWhenTurnEnds() {
             if (rows == 0)
                 return;
             const QModelIndex newest = logModel_.index(rows - 1);
-            List1->setCurrentIndex(newest);
+            // A full list keeps its newest line in the last row: once selected,
+            // that row stays so unless the user picks another.
+            if (List1->currentIndex() != newest || !List1->selectionModel()->isSelected(newest))
+                List1->setCurrentIndex(newest);
             List1->scrollTo(newest);
         },
         Qt::QueuedConnection);
