@@ -17,6 +17,7 @@
 
 #include <QCloseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QUrl>
 
 #include <tuple>
@@ -44,6 +45,8 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     setObjectName(QStringLiteral("frmSim_7150R"));
     buildWindow(*this, *this);
     List1->setModel(&logModel_);
+    // Rows laid out anew: where the newest stood tells nothing any more.
+    connect(&logModel_, &QAbstractItemModel::modelReset, this, [this] { newestInViewAt_.reset(); });
     wireEvents();
     new platform::widgets::PaintThrottle(this);
 }
@@ -372,7 +375,15 @@ void frmSim_7150R::selectNewestWhenTurnEnds() {
             // that row stays so unless the user picks another.
             if (List1->currentIndex() != newest || !List1->selectionModel()->isSelected(newest))
                 List1->setCurrentIndex(newest);
-            List1->scrollTo(newest);
+            // Nor does it move in view: a full list whose scroll bars stand
+            // where the last scroll left them still shows that row.
+            auto place = [this] {
+                return std::pair(List1->verticalScrollBar()->value(), List1->horizontalScrollBar()->value());
+            };
+            const bool full = rows == log::LogListModel::kFull;
+            if (!full || newestInViewAt_ != place())
+                List1->scrollTo(newest);
+            newestInViewAt_ = full ? std::optional(place()) : std::nullopt;
         },
         Qt::QueuedConnection);
 }

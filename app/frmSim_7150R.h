@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace lumora::app {
 
@@ -126,6 +127,9 @@ private:
     // reply): a value that stays is neither formatted nor set again.
     std::array<std::optional<std::uint32_t>, protocol::kInputCount> shownCounters_{};
     std::array<std::optional<std::uint32_t>, protocol::kInputCount> shownTimeGaps_{};
+    // Where the scroll bars stood when the full list's newest row was last
+    // scrolled into view.
+    std::optional<std::pair<int, int>> newestInViewAt_;
 };
 
 } // namespace lumora::app
