@@ -92,9 +92,9 @@ void ListBox::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomR
     // view's works out the area of every changed row; repainting what shows
     // is all that the rows' new text needs.
     if (topLeft == bottomRight) {
-        QAbstractItemView::dataChanged(
-            topLeft, bottomRight,
-            roles); // NOLINT(bugprone-parent-virtual-call): passing over QListView's relayout is the point
+        // Passing over QListView's relayout is the point.
+        // NOLINTNEXTLINE(bugprone-parent-virtual-call)
+        QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
         return;
     }
     viewport()->update();
