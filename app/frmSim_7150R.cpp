@@ -8,13 +8,17 @@
 #include "log/daily_log.h"
 #include "log/recv_block.h"
 #include "log/time_stamp.h"
+#include "platform/widgets/input_hold.h"
+#include "platform/widgets/numeric_key_filter.h"
 #include "platform/widgets/paint_throttle.h"
+#include "platform/widgets/system_colour.h"
 #include "protocol/command_frame.h"
 #include "protocol/hex_text.h"
 #include "protocol/status_reply.h"
 
 #include <QCloseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QUrl>
 
 #include <tuple>
@@ -40,47 +44,16 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     // Closing the window ends the program through it; there is no other way.
     Q_ASSERT(services_.endProgram);
     setObjectName(QStringLiteral("frmSim_7150R"));
-    buildWindow(*this);
-    bindControls();
+    buildWindow(*this, *this);
+    List1->setModel(&logModel_);
+    // Rows laid out anew: where the newest stood tells nothing any more.
+    connect(&logModel_, &QAbstractItemModel::modelReset, this, [this] { newestInViewAt_.reset(); });
     wireEvents();
     new platform::widgets::PaintThrottle(this);
 }
 
 frmSim_7150R::~frmSim_7150R() {
     gate_.shutDown();
-}
-
-// Every control is named in the layout as the member that holds it.
-void frmSim_7150R::bindControls() {
-    const auto bind = [this]<typename W>(W*& member, const QString& name) {
-        member = findChild<W*>(name);
-        Q_ASSERT_X(member != nullptr, "frmSim_7150R", qPrintable(name));
-    };
-    const auto bindArray = [&bind]<typename W, std::size_t N>(std::array<W*, N>& members, const char* name) {
-        for (std::size_t i = 0; i < N; ++i)
-            bind(members[i], indexedName(name, static_cast<int>(i)));
-    };
-    bind(txtDestIP, QStringLiteral("txtDestIP"));
-    bind(txtDestPort, QStringLiteral("txtDestPort"));
-    bind(cmdConnect, QStringLiteral("cmdConnect"));
-    bind(cmdDisconnect, QStringLiteral("cmdDisconnect"));
-    bind(cmdPingStart, QStringLiteral("cmdPingStart"));
-    bind(cmdPingStop, QStringLiteral("cmdPingStop"));
-    bindArray(optInterval, "optInterval");
-    bindArray(lblTime, "lblTime");
-    bind(cboTime, QStringLiteral("cboTime"));
-    bindArray(optLog, "optLog");
-    bindArray(optCommand, "optCommand");
-    bind(cmdSend, QStringLiteral("cmdSend"));
-    bind(cmdEnd, QStringLiteral("cmdEnd"));
-    bind(cmdClear, QStringLiteral("cmdClear"));
-    bindArray(chkDIValue, "chkDIValue");
-    bindArray(chkDOValue, "chkDOValue");
-    bindArray(txtCounter, "txtCounter");
-    bindArray(txtTimegap, "txtTimegap");
-    bind(List1, QStringLiteral("List1"));
-    bind(Label11, QStringLiteral("Label11"));
-    List1->setModel(&logModel_);
 }
 
 void frmSim_7150R::wireEvents() {
@@ -100,23 +73,29 @@ void frmSim_7150R::wireEvents() {
     onClick(cmdEnd, &frmSim_7150R::cmdEnd_Click);
     onClick(cmdClear, &frmSim_7150R::cmdClear_Click);
 
+    using platform::widgets::connectChange;
     for (int i = 0; i < 3; ++i)
-        optCommand[i]->selected.bind(gate_, [this, i] { optCommand_Click(i); });
+        connectChange(optCommand[i], &platform::widgets::OptionButton::selected, this, gate_,
+                      [this, i] { optCommand_Click(i); });
     for (int i = 0; i < 2; ++i)
-        optInterval[i]->selected.bind(gate_, [this, i] { optInterval_Click(i); });
+        connectChange(optInterval[i], &platform::widgets::OptionButton::selected, this, gate_,
+                      [this, i] { optInterval_Click(i); });
     for (int i = 0; i < 4; ++i)
-        chkDOValue[i]->changed.bind(gate_, [this, i] { chkDOValue_Click(i); });
+        connectChange(chkDOValue[i], &platform::widgets::CheckBox::changed, this, gate_,
+                      [this, i] { chkDOValue_Click(i); });
+    connectChange(txtDestIP, &platform::widgets::TextBox::changed, this, gate_, [this] { txtDestIP_Change(); });
+    connectChange(txtDestPort, &platform::widgets::TextBox::changed, this, gate_,
+                  [this] { txtDestPort_Change(); });
+    connectChange(cboTime, &platform::widgets::ComboBox::changed, this, gate_, [this] { cboTime_Change(); });
+    // Picking an item and clicking the link are the user's alone.
+    connect(cboTime, &QComboBox::activated, this, [this] { gate_.deliver([this] { cboTime_Click(); }); });
+    connect(Label11, &platform::widgets::LinkLabel::clicked, this,
+            [this] { gate_.deliver([this] { Label11_Click(); }); });
 
-    txtDestIP->changed.bind(gate_, [this] { txtDestIP_Change(); });
-    txtDestPort->changed.bind(gate_, [this] { txtDestPort_Change(); });
-    cboTime->changed.bind(gate_, [this] { cboTime_Change(); });
-    cboTime->clicked.bind(gate_, [this] { cboTime_Click(); });
-    Label11->clicked.bind(gate_, [this] { Label11_Click(); });
-
-    auto beep = [this] { services_.beeper.beep(); };
-    platform::widgets::NumericKeyFilter::install(txtDestIP, beep);
-    platform::widgets::NumericKeyFilter::install(txtDestPort, beep);
-    platform::widgets::NumericKeyFilter::install(cboTime, beep);
+    for (QWidget* field : {static_cast<QWidget*>(txtDestIP), static_cast<QWidget*>(txtDestPort),
+                           static_cast<QWidget*>(cboTime)})
+        connect(platform::widgets::NumericKeyFilter::install(field), &platform::widgets::NumericKeyFilter::refused,
+                this, [this] { services_.beeper.beep(); });
 
     connect(&winsock_, &platform::Winsock::connected, this, &frmSim_7150R::Winsock1_Connect);
     connect(&winsock_, &platform::Winsock::closed, this, &frmSim_7150R::Winsock1_Close);
@@ -341,8 +320,6 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
         AddLog(protocol::wrongLengthLine(bytes.size()));
         return;
     }
-    const protocol::DecodedReply reply = protocol::decodeStatusReply(bytes);
-
     // A value a box refuses is reported and skipped; the rest is still shown.
     // Closing the window during the box ends the program there: nothing more
     // of this reply is shown, logged or filed, and no further box comes up.
@@ -353,16 +330,24 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
                             QStringLiteral("Error Number : ") + QString::number(CheckBox::kRefusedValueCode) +
                             kCrLf + QStringLiteral("Error Description : ") + CheckBox::kRefusedValueText);
     };
+    // Most replies repeat most values: only a new one is formatted and set.
+    auto showNumber = [](platform::widgets::TextBox* box, std::optional<std::uint32_t>& shown, std::uint32_t value,
+                         QString (*format)(std::uint32_t)) {
+        if (shown == value)
+            return;
+        box->setTextByProgram(format(value));
+        shown = value;
+    };
     for (int k = 0; k < protocol::kInputCount; ++k) {
-        if (!show(chkDIValue[k], reply.inputs[k]))
+        if (!show(chkDIValue[k], protocol::inputState(bytes, k)))
             return;
     }
     for (int k = 0; k < protocol::kInputCount; ++k)
-        txtCounter[k]->setTextByProgram(reply.counters[k]);
+        showNumber(txtCounter[k], shownCounters_[k], protocol::counterValue(bytes, k), &protocol::counterText);
     for (int k = 0; k < protocol::kInputCount; ++k)
-        txtTimegap[k]->setTextByProgram(reply.timeGaps[k]);
+        showNumber(txtTimegap[k], shownTimeGaps_[k], protocol::timeGapValue(bytes, k), &protocol::timeGapText);
     for (int k = 0; k < protocol::kOutputCount; ++k) {
-        if (!show(chkDOValue[k], reply.outputs[k]))
+        if (!show(chkDOValue[k], protocol::outputState(bytes, k)))
             return;
     }
 
@@ -400,8 +385,19 @@ void frmSim_7150R::selectNewestWhenTurnEnds() {
             if (rows == 0)
                 return;
             const QModelIndex newest = logModel_.index(rows - 1);
-            List1->setCurrentIndex(newest);
-            List1->scrollTo(newest);
+            // A full list keeps its newest line in the last row: once selected,
+            // that row stays so unless the user picks another.
+            if (List1->currentIndex() != newest || !List1->selectionModel()->isSelected(newest))
+                List1->setCurrentIndex(newest);
+            // Nor does it move in view: a full list whose scroll bars stand
+            // where the last scroll left them still shows that row.
+            auto place = [this] {
+                return std::pair(List1->verticalScrollBar()->value(), List1->horizontalScrollBar()->value());
+            };
+            const bool full = rows == log::LogListModel::kFull;
+            if (!full || newestInViewAt_ != place())
+                List1->scrollTo(newest);
+            newestInViewAt_ = full ? std::optional(place()) : std::nullopt;
         },
         Qt::QueuedConnection);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/window_controls.h"
 #include "log/log_list_model.h"
 #include "ping/tick_runner.h"
 #include "platform/clock.h"
@@ -8,18 +9,18 @@
 #include "platform/icmp_service.h"
 #include "platform/settings_store.h"
 #include "platform/timer.h"
-#include "platform/widgets/controls.h"
 #include "platform/widgets/services.h"
 #include "platform/winsock.h"
+#include "protocol/status_reply.h"
 
 #include <QByteArray>
-#include <QListView>
-#include <QPushButton>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace lumora::app {
 
@@ -42,7 +43,7 @@ struct Services {
 // The one window. Its handlers are thin: they read controls, call the
 // protocol, log and link code, and write controls and the log. Events reach
 // them only through the controls, the socket and the timers.
-class frmSim_7150R : public QWidget {
+class frmSim_7150R : public QWidget, private WindowControls {
     Q_OBJECT
 public:
     explicit frmSim_7150R(const Services& services, QWidget* parent = nullptr);
@@ -101,7 +102,6 @@ private:
     void cboTime_Click();
     void Label11_Click();
 
-    void bindControls();
     void wireEvents();
     void saveSetting(const QString& key, const QString& value);
     void settingsWritten(bool ok, const QString& reason);
@@ -126,27 +126,13 @@ private:
     bool centred_ = false;
     bool settingsFailing_ = false;
     bool selectNewestPending_ = false;
-
-    platform::widgets::TextBox* txtDestIP = nullptr;
-    platform::widgets::TextBox* txtDestPort = nullptr;
-    QPushButton* cmdConnect = nullptr;
-    QPushButton* cmdDisconnect = nullptr;
-    QPushButton* cmdPingStart = nullptr;
-    QPushButton* cmdPingStop = nullptr;
-    std::array<platform::widgets::OptionButton*, 2> optInterval{};
-    std::array<QWidget*, 2> lblTime{};
-    platform::widgets::ComboBox* cboTime = nullptr;
-    std::array<platform::widgets::OptionButton*, 2> optLog{};
-    std::array<platform::widgets::OptionButton*, 3> optCommand{};
-    QPushButton* cmdSend = nullptr;
-    QPushButton* cmdEnd = nullptr;
-    QPushButton* cmdClear = nullptr;
-    std::array<platform::widgets::CheckBox*, 12> chkDIValue{};
-    std::array<platform::widgets::CheckBox*, 4> chkDOValue{};
-    std::array<platform::widgets::TextBox*, 12> txtCounter{};
-    std::array<platform::widgets::TextBox*, 12> txtTimegap{};
-    QListView* List1 = nullptr;
-    platform::widgets::LinkLabel* Label11 = nullptr;
+    // The values the counter and time-gap boxes show (none before the first
+    // reply): a value that stays is neither formatted nor set again.
+    std::array<std::optional<std::uint32_t>, protocol::kInputCount> shownCounters_{};
+    std::array<std::optional<std::uint32_t>, protocol::kInputCount> shownTimeGaps_{};
+    // Where the scroll bars stood when the full list's newest row was last
+    // scrolled into view.
+    std::optional<std::pair<int, int>> newestInViewAt_;
 };
 
 } // namespace lumora::app

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/widgets/controls.h"
+#include "app/window_controls.h"
+#include "platform/widgets/system_colour.h"
 
 #include <QColor>
 #include <QString>
@@ -57,6 +58,8 @@ struct ControlSpec {
     // What screen readers and desktop automation call the control, from the
     // label a user reads beside it; empty where the caption says it already.
     QString accessibleName;
+    // Where the window keeps the control, for those its handlers work with.
+    ControlBinding binding;
 };
 
 inline constexpr int kTwipsPerPixel = 15;

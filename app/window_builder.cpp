@@ -2,7 +2,7 @@
 #include "app/window_builder.h"
 
 #include "app/layout.h"
-#include "platform/widgets/controls.h"
+#include "platform/widgets/frame.h"
 
 #include <QFrame>
 #include <QHash>
@@ -129,7 +129,7 @@ void applyAccessibleName(const ControlSpec& design, QWidget* widget) {
 
 } // namespace
 
-void buildWindow(QWidget& window) {
+void buildWindow(QWidget& window, WindowControls& controls) {
     window.setWindowTitle(kWindowTitle);
     window.setFont(toFont(kWindowFont));
     // The layout is fixed in place; a fixed-size window keeps it whole.
@@ -149,6 +149,7 @@ void buildWindow(QWidget& window) {
             widget->setCursor(*design.cursor);
         applyAccessibleName(design, widget);
         applyColours(design, widget);
+        design.binding.bind(controls, widget);
         if (design.kind == Kind::Frame || design.kind == Kind::Panel)
             containers.insert(design.name, widget);
         if (widget->focusPolicy() != Qt::NoFocus) {

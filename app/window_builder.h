@@ -5,9 +5,11 @@ class QWidget;
 
 namespace lumora::app {
 
+struct WindowControls;
+
 // Makes the main window as the layout designs it: title, font and size, then
 // every control of the inventory, named, placed, coloured and in focus order.
-// The window finds its controls by name afterwards.
-void buildWindow(QWidget& window);
+// Each control the handlers work with is handed over in controls as it is made.
+void buildWindow(QWidget& window, WindowControls& controls);
 
 } // namespace lumora::app

@@ -71,6 +71,22 @@ QString wrongLengthLine(qsizetype byteCount) {
     return QStringLiteral("Different responce data length : %1 Bytes").arg(byteCount);
 }
 
+int inputState(QByteArrayView reply, int input) {
+    return stateNumber(hexPair(byteAt(reply, input)));
+}
+
+int outputState(QByteArrayView reply, int output) {
+    return stateNumber(hexPair(byteAt(reply, kOutputOffset + output)));
+}
+
+std::uint32_t counterValue(QByteArrayView reply, int input) {
+    return fieldValue(reply, kCounterOffset + kFieldWidth * input);
+}
+
+std::uint32_t timeGapValue(QByteArrayView reply, int input) {
+    return fieldValue(reply, kTimeGapOffset + kFieldWidth * input);
+}
+
 DecodedReply decodeStatusReply(QByteArrayView reply) {
     DecodedReply decoded;
     if (reply.size() != kStatusReplySize)
@@ -79,16 +95,13 @@ DecodedReply decodeStatusReply(QByteArrayView reply) {
     for (qsizetype offset = 0; offset < kStatusReplySize; ++offset)
         decoded.hex[offset] = hexPair(byteAt(reply, offset));
 
-    for (int k = 0; k < kInputCount; ++k)
-        decoded.inputs[k] = stateNumber(decoded.hex[k]);
-
     for (int k = 0; k < kInputCount; ++k) {
-        decoded.counters[k] = counterText(fieldValue(reply, kCounterOffset + kFieldWidth * k));
-        decoded.timeGaps[k] = timeGapText(fieldValue(reply, kTimeGapOffset + kFieldWidth * k));
+        decoded.inputs[k] = inputState(reply, k);
+        decoded.counters[k] = counterText(counterValue(reply, k));
+        decoded.timeGaps[k] = timeGapText(timeGapValue(reply, k));
     }
-
     for (int k = 0; k < kOutputCount; ++k)
-        decoded.outputs[k] = stateNumber(decoded.hex[kOutputOffset + k]);
+        decoded.outputs[k] = outputState(reply, k);
     return decoded;
 }
 

@@ -64,4 +64,11 @@ struct DecodedReply {
 // Decodes a reply of exactly kStatusReplySize bytes (the caller checks the length).
 [[nodiscard]] DecodedReply decodeStatusReply(QByteArrayView reply);
 
+// The same fields one at a time, for a caller that shows only what changed
+// since the last reply. Each takes a reply of exactly kStatusReplySize bytes.
+[[nodiscard]] int inputState(QByteArrayView reply, int input);
+[[nodiscard]] int outputState(QByteArrayView reply, int output);
+[[nodiscard]] std::uint32_t counterValue(QByteArrayView reply, int input);
+[[nodiscard]] std::uint32_t timeGapValue(QByteArrayView reply, int input);
+
 } // namespace lumora::protocol

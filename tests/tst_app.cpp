@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QStyleOptionComboBox>
 #include <QThread>
@@ -478,6 +479,25 @@ private Q_SLOTS:
         QVERIFY(list->viewport()->rect().contains(list->visualRect(newest)));
         h.click("cmdClear");
         QVERIFY(h.lines().isEmpty());
+    }
+    // The user scrolled a full list up: the next line brings its newest row back into view.
+    void newestLineComesBackIntoView() {
+        Started h;
+        for (int i = 0; i < 1001; ++i)
+            h.probe().AddLog(u"old %1"_s.arg(i));
+        auto* list = h.find<QListView>(u"List1"_s);
+        QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+        QScrollBar* bar = list->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+        h.probe().AddLog(u"in view"_s);
+        QCoreApplication::processEvents();
+        // A click on the track above the handle pages up.
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->width() + 4));
+        QTRY_VERIFY(bar->value() < bar->maximum());
+        h.probe().AddLog(u"newest"_s);
+        const QModelIndex newest = list->model()->index(1000, 0);
+        QCOMPARE(newest.data().toString(), u"newest"_s);
+        QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(newest)));
     }
     void fieldsTakeWhatTheyMay_data() {
         columns<QString, QString, QString, QString, int>("field", "stored", "typed", "expected", "beeps");

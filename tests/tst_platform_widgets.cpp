@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/event_gate.h"
-#include "platform/widgets/controls.h"
+#include "platform/widgets/check_box.h"
+#include "platform/widgets/combo_box.h"
+#include "platform/widgets/numeric_key_filter.h"
+#include "platform/widgets/option_button.h"
+#include "platform/widgets/text_box.h"
 #include "testsupport.h"
 
 #include <QInputMethodEvent>
@@ -9,6 +13,10 @@
 
 using namespace Qt::StringLiterals;
 using lumora::platform::widgets::CheckBox;
+using lumora::platform::widgets::ComboBox;
+using lumora::platform::widgets::connectChange;
+using lumora::platform::widgets::OptionButton;
+using lumora::platform::widgets::TextBox;
 
 class tst_PlatformWidgets : public QObject {
     Q_OBJECT
@@ -17,6 +25,11 @@ private Q_SLOTS:
     void userClicksNeverGiveGrey();
     void programValueRaisesChangeEventAtOnce_data();
     void programValueRaisesChangeEventAtOnce();
+    void onlyTheUsersChangeWaitsForTheRunningHandler_data();
+    void onlyTheUsersChangeWaitsForTheRunningHandler();
+    void unchangedValueIsNotRepainted_data();
+    void unchangedValueIsNotRepainted();
+    void programTextReplacesTheUsersEdit();
     void keyFilter_data();
     void keyFilter();
 };
@@ -50,7 +63,7 @@ void tst_PlatformWidgets::programValueRaisesChangeEventAtOnce() {
     CheckBox box;
     box.setEnabled(false);
     QList<int> seen;
-    box.changed.bind(gate, [&] { seen.append(box.value()); });
+    connectChange(&box, &CheckBox::changed, &box, gate, [&] { seen.append(box.value()); });
     gate.deliver([&] {
         for (int value : values)
             QCOMPARE(box.setValue(value), value >= 0 && value <= 2);
@@ -58,6 +71,113 @@ void tst_PlatformWidgets::programValueRaisesChangeEventAtOnce() {
     });
     QCOMPARE(seen, events);
     QCOMPARE(box.value(), events.last());
+}
+
+void tst_PlatformWidgets::onlyTheUsersChangeWaitsForTheRunningHandler_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<bool>("byProgram");
+    for (const QString& control : {u"check box"_s, u"option button"_s, u"text box"_s, u"combo box"_s}) {
+        QTest::addRow("%s, program", qPrintable(control)) << control << true;
+        QTest::addRow("%s, user", qPrintable(control)) << control << false;
+    }
+}
+
+// A handler that changes a control runs that control's event inside itself;
+// a click or key of the user's that lands while a handler runs (a box's loop,
+// say) waits for it to end, as every other event does.
+void tst_PlatformWidgets::onlyTheUsersChangeWaitsForTheRunningHandler() {
+    QFETCH(QString, control);
+    QFETCH(bool, byProgram);
+    QWidget window;
+    auto* check = new CheckBox(&window);
+    auto* option = new OptionButton(&window);
+    auto* text = new TextBox(&window);
+    auto* combo = new ComboBox(&window);
+    const QList<QWidget*> all{check, option, text, combo};
+    for (int i = 0; i < all.size(); ++i)
+        all[i]->setGeometry(0, 30 * i, 100, 24);
+    lumora::platform::EventGate gate;
+    QStringList seen;
+    connectChange(check, &CheckBox::changed, &window, gate, [&] { seen.append(u"check box"_s); });
+    connectChange(option, &OptionButton::selected, &window, gate, [&] { seen.append(u"option button"_s); });
+    connectChange(text, &TextBox::changed, &window, gate, [&] { seen.append(u"text box"_s); });
+    connectChange(combo, &ComboBox::changed, &window, gate, [&] { seen.append(u"combo box"_s); });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QWidget* target =
+        all[QStringList{u"check box"_s, u"option button"_s, u"text box"_s, u"combo box"_s}.indexOf(control)];
+
+    gate.deliver([&] {
+        if (byProgram) {
+            if (target == check)
+                QVERIFY(check->setValue(1));
+            else if (target == option)
+                option->select();
+            else if (target == text)
+                text->setTextByProgram(u"5"_s);
+            else
+                combo->setTextByProgram(u"5"_s);
+        } else {
+            QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(6, target->height() / 2));
+            if (target == text || target == combo)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_5);
+        }
+        QCOMPARE(seen, byProgram ? QStringList{control} : QStringList{});
+    });
+    QCOMPARE(seen, QStringList{control});
+}
+
+namespace {
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+void tst_PlatformWidgets::unchangedValueIsNotRepainted_data() {
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("repainted");
+    QTest::newRow("same value") << 1 << false;
+    QTest::newRow("new value") << 2 << true;
+}
+
+// A reply sets all sixteen indicators; those whose value stays are not drawn
+// again.
+void tst_PlatformWidgets::unchangedValueIsNotRepainted() {
+    QFETCH(int, value);
+    QFETCH(bool, repainted);
+    CheckBox box;
+    QVERIFY(box.setValue(1));
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    PaintCounter counter;
+    box.installEventFilter(&counter);
+    // Whatever painting the showing brought is done with first.
+    QTest::qWait(50);
+    counter.paints = 0;
+    QVERIFY(box.setValue(value));
+    QTest::qWait(50);
+    QCOMPARE(counter.paints > 0, repainted);
+}
+
+// The program's text is compared with what the box shows, whoever wrote it.
+void tst_PlatformWidgets::programTextReplacesTheUsersEdit() {
+    TextBox box;
+    box.setTextByProgram(u"17"_s);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowActive(&box));
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(box.width() - 4, box.height() / 2));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QCOMPARE(box.text(), u"1"_s);
+    box.setTextByProgram(u"17"_s);
+    QCOMPARE(box.text(), u"17"_s);
 }
 
 void tst_PlatformWidgets::keyFilter_data() {
@@ -95,12 +215,13 @@ void tst_PlatformWidgets::keyFilter() {
     QFETCH(QString, textAfter);
     QFETCH(int, beeps);
     QWidget window;
-    auto* box = new lumora::platform::widgets::TextBox(&window);
-    auto* combo = new lumora::platform::widgets::ComboBox(&window);
+    auto* box = new TextBox(&window);
+    auto* combo = new ComboBox(&window);
     combo->move(0, 40);
     int beeped = 0;
-    lumora::platform::widgets::NumericKeyFilter::install(box, [&] { ++beeped; });
-    lumora::platform::widgets::NumericKeyFilter::install(combo, [&] { ++beeped; });
+    for (QWidget* field : {static_cast<QWidget*>(box), static_cast<QWidget*>(combo)})
+        QObject::connect(lumora::platform::widgets::NumericKeyFilter::install(field),
+                         &lumora::platform::widgets::NumericKeyFilter::refused, &window, [&] { ++beeped; });
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     for (QLineEdit* field : {static_cast<QLineEdit*>(box), combo->lineEdit()}) {
