@@ -2,6 +2,7 @@
 #include "app/frmSim_7150R.h"
 
 #include "app/layout.h"
+#include "app/send_rules.h"
 #include "app/window_builder.h"
 #include "settings/settings_keys.h"
 #include "settings/conversions.h"
@@ -170,7 +171,7 @@ void frmSim_7150R::ConnectSocket() {
     winsock_.close();
     const auto port = settings::portFromText(txtDestPort->text());
     if (!port) {
-        AddLog(GetTimeStamp() + QStringLiteral(" Socket Connect Fail!! Invalid Port No : ") +
+        AddLog(GetTimeStamp() + event_line::kInvalidPort +
                txtDestPort->text());
         return;
     }
@@ -193,7 +194,7 @@ void frmSim_7150R::Winsock1_Connect() {
     cmdDisconnect->setEnabled(true);
     cmdSend->setEnabled(true);
     cmdEnd->setEnabled(true);
-    AddLog(GetTimeStamp() + QStringLiteral(" Socket Connected!!"));
+    AddLog(GetTimeStamp() + event_line::kConnected);
 }
 
 void frmSim_7150R::Winsock1_Close() {
@@ -204,11 +205,11 @@ void frmSim_7150R::Winsock1_Close() {
     // No reply can come on a closed connection: a request still awaited
     // would otherwise hold repeated sending, and with it the reconnect, for good.
     mbStatusWait = false;
-    AddLog(GetTimeStamp() + QStringLiteral(" Socket Closed!!"));
+    AddLog(GetTimeStamp() + event_line::kClosed);
 }
 
 void frmSim_7150R::Winsock1_ConnectFailed(const QString& reason) {
-    AddLog(GetTimeStamp() + QStringLiteral(" Socket Connect Fail!! ") + reason);
+    AddLog(GetTimeStamp() + event_line::kConnectFail + reason);
 }
 
 // ---- Sending and scheduling ------------------------------------------------
@@ -232,25 +233,24 @@ void frmSim_7150R::cmdSend_Click() {
     const std::array<int, 4> outputs{chkDOValue[0]->value(), chkDOValue[1]->value(), chkDOValue[2]->value(),
                                      chkDOValue[3]->value()};
     const QByteArray frame = protocol::buildFrame(command, outputs);
-    const QString sendLine = GetTimeStamp() + QStringLiteral(" SEND : ") + protocol::hexText(frame);
+    const QString sendLine = GetTimeStamp() + event_line::kSend + protocol::hexText(frame);
 
-    if (winsock_.state() == platform::Winsock::kStateConnected) {
+    const SendPlan plan = planSend(winsock_.state() == platform::Winsock::kStateConnected, optInterval[1]->isChecked());
+    if (plan.handOver) {
         const bool waitedBefore = mbStatusWait;
-        if (command == protocol::Command::StatusRequest)
-            mbStatusWait = true;
+        mbStatusWait = statusWaitAfterSend(waitedBefore, command, true);
         if (!winsock_.sendData(frame)) {
-            // Refused although connected: nothing went out, so nothing is awaited.
-            mbStatusWait = waitedBefore;
-            AddLog(GetTimeStamp() + QStringLiteral(" Socket Closed... Send Fail!!"));
+            mbStatusWait = statusWaitAfterSend(waitedBefore, command, false);
+            AddLog(GetTimeStamp() + event_line::kSendFail);
             return;
         }
         AddLog(sendLine);
         return;
     }
-    AddLog(GetTimeStamp() + QStringLiteral(" Socket Closed... Send Fail!!"));
-    if (optInterval[1]->isChecked()) {
+    AddLog(GetTimeStamp() + event_line::kSendFail);
+    if (plan.reconnect) {
         ConnectSocket();
-        AddLog(GetTimeStamp() + QStringLiteral(" Socket Reconnecting......."));
+        AddLog(GetTimeStamp() + event_line::kReconnecting);
     }
 }
 
@@ -284,9 +284,8 @@ void frmSim_7150R::optInterval_Click(int) {
 }
 
 void frmSim_7150R::SendTimer_Timer() {
-    if (mbStatusWait)
-        return;
-    cmdSend_Click();
+    if (tickSends(mbStatusWait))
+        cmdSend_Click();
 }
 
 void frmSim_7150R::cmdEnd_Click() {

@@ -669,7 +669,10 @@ private Q_SLOTS:
         shell.start(u"sh"_s, {u"-c"_s, u"sleep 30 & echo $!"_s});
         QVERIFY(shell.waitForFinished());
         const pid_t orphan = shell.readAllStandardOutput().trimmed().toInt();
-        const QList<testsupport::ChildProcess> left = testsupport::runningChildren();
+        // The forked shell is named sleep only once it has run exec.
+        QList<testsupport::ChildProcess> left;
+        QTRY_VERIFY((left = testsupport::runningChildren()).size() != 1 ||
+                    left.first().commandLine == u"sleep 30"_s);
         testsupport::endChildren(left);
         QStringList seen;
         for (const testsupport::ChildProcess& child : left)
