@@ -137,10 +137,30 @@ QString unknownWord(const QStringList& words, const QString& name) {
         const bool dashes = typed.startsWith(u"--");
         const QStringView bare = QStringView(typed).mid(dashes ? 2 : 1);
         const bool known = dashes ? findOption(bare) != nullptr : bare == u"h";
-        if (typed.startsWith(u'-') && bare.startsWith(name) && !known)
+        // A single-dash word is every letter of it to the parser.
+        const bool bringsIn = dashes ? bare.startsWith(name) : bare.contains(name);
+        if (typed.startsWith(u'-') && bringsIn && !known)
             return typed;
     }
     return (name.size() == 1 ? u"-"_s : u"--"_s) + name;
+}
+
+// The parser reads "-hx" as -h and -x, and "-help" as -h, -e, -l and -p:
+// only "-h" or "--help" as typed asks for help; any other single-dash word
+// that brings in -h is an unknown option, as every single-dash word is.
+std::optional<QString> helpWordTyped(const QStringList& words, bool& typed) {
+    typed = false;
+    std::optional<QString> compacted;
+    for (const QString& word : words) {
+        if (word == u"--")
+            break;
+        if (word == u"-h" || word == u"--help")
+            typed = true;
+        else if (!compacted && word.startsWith(u'-') && !word.startsWith(u"--") &&
+                 word.section(u'=', 0, 0).contains(u'h'))
+            compacted = word.section(u'=', 0, 0);
+    }
+    return compacted;
 }
 
 // Every option in every part of the line, so that one given where it does
@@ -241,6 +261,13 @@ ParsedArguments Reader::read(const QStringList& arguments) {
     const auto given = [&](const char* name) {
         return head.isSet(QLatin1String(name)) || (word && own.isSet(QLatin1String(name)));
     };
+    bool helpTyped = false;
+    const std::optional<QString> compacted = helpWordTyped(arguments, helpTyped);
+    if (given("help") && !helpTyped) {
+        result.error = u"unknown option %1"_s.arg(compacted.value_or(u"-h"_s));
+        result.outcome = ParsedArguments::Outcome::UsageError;
+        return result;
+    }
     if (given("help") || given("version")) {
         result.outcome = given("help") ? ParsedArguments::Outcome::Help : ParsedArguments::Outcome::Version;
         return result;

@@ -318,6 +318,8 @@ private Q_SLOTS:
         QTest::newRow("=: value for a switch") << u"status --json=yes"_s << u"option --json takes no value"_s;
         QTest::newRow("=: unknown option") << u"status --verbose=3"_s << u"unknown option --verbose"_s;
         QTest::newRow("single-dash word") << u"ping -count 3"_s << u"unknown option -count"_s;
+        QTest::newRow("single-dash word with h") << u"status -help"_s << u"unknown option -help"_s;
+        QTest::newRow("-h run together") << u"status -hx"_s << u"unknown option -hx"_s;
         QTest::newRow("every value passes, not only the last")
             << u"--port abc --port 4000 status"_s << u"invalid port \"abc\""_s;
         QTest::newRow("-- before the command ends the options")
