@@ -313,6 +313,8 @@ private Q_SLOTS:
         QTest::newRow("after the command, mixed")
             << u"status --address=10.0.0.7 --port 4001 --timeout=.5"_s << status;
         QTest::newRow("nothing given") << u"reset"_s << u"reset address - port - timeout 3000 text"_s;
+        QTest::newRow("highest port")
+            << u"--port 65535 reset"_s << u"reset address - port 65535 timeout 3000 text"_s;
         QTest::newRow("the last value counts")
             << u"--port 1 reset --port=2.5"_s << u"reset address - port 2.5 timeout 3000 text"_s;
         QTest::newRow("poll, =")

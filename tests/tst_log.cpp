@@ -432,6 +432,9 @@ private Q_SLOTS:
             << QStringList{u"2026-03-08 09:59:59.999"_s, u"2026-03-08 10:00:00.000"_s, QString(),
                            u"2026-03-09 07:00:30.000"_s};
         // A file whose times go back (the clock set by hand): as little as they can.
+        QTest::newRow("UTC, the same time twice")
+            << "UTC"_ba << QDate(2026, 12, 7) << QStringList{u"00:00:30.000"_s, u"00:00:30.000"_s}
+            << QStringList{u"2026-12-07 00:00:30.000"_s, u"2026-12-07 00:00:30.000"_s};
         QTest::newRow("UTC, times go back")
             << "UTC"_ba << QDate(2026, 12, 7)
             << QStringList{u"12:00:00.000"_s, u"00:00:30.000"_s, u"23:59:50.000"_s, u"23:59:40.000"_s}
