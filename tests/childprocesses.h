@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// What a test process started and is still running once its cases are done.
-// The test process makes itself the subreaper of everything it starts, so a
-// process whose own parent ended first (a shell's background job, say) comes
-// back to it as a child instead of escaping to init: its children are then
-// all it started, whoever started them, and nothing else on the machine.
+// What a test process started and is still running once its cases are done. As the subreaper of all it
+// starts, it gets back orphans (a shell's background job) instead of init: its children are all it started.
 
 #include <QDir>
 #include <QFile>
@@ -30,8 +27,7 @@ inline bool adoptOrphans() {
     return ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
 }
 
-// The children of this process that still run; one that has ended and
-// waits to be collected does not count.
+// Children still running; one ended and waiting to be collected does not count.
 inline QList<ChildProcess> runningChildren() {
     QList<ChildProcess> children;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -53,8 +49,7 @@ inline QList<ChildProcess> runningChildren() {
     return children;
 }
 
-// Ends and collects the given children, so that a check that found them
-// leaves nothing behind either.
+// So that a check that found them leaves nothing behind either.
 inline void endChildren(const QList<ChildProcess>& children) {
     for (const ChildProcess& child : children) {
         ::kill(child.pid, SIGKILL);
@@ -62,15 +57,12 @@ inline void endChildren(const QList<ChildProcess>& children) {
     }
 }
 
-// At the end of a suite: nothing it started may outlive it (an emulator left
-// behind keeps its port and its network namespace after the run). Says what
-// is left, ends it, and gives false if anything was.
+// Nothing a suite started may outlive it: an emulator left behind keeps its port and network namespace.
 inline bool nothingLeftRunning() {
     const QList<ChildProcess> left = runningChildren();
-    for (const ChildProcess& child : left) {
+    for (const ChildProcess& child : left)
         std::fprintf(stderr, "FAIL!  : still running after the suite, now ended: %s (pid %d)\n",
                      qPrintable(child.commandLine), int(child.pid));
-    }
     endChildren(left);
     return left.isEmpty();
 }

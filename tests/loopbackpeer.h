@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The unit's end of the connection, on loopback: keeps every connection it
-// accepts and all that arrives on them, and answers on the latest one.
+// The unit's end on loopback: keeps every connection and all that arrives, answers on the latest one.
 
 #include <QTcpServer>
 #include <QTcpSocket>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Network namespaces of a test's own, so that nothing a test sends leaves this
-// machine. Programs get theirs from own_network.sh; a thread enters one here.
+// Network namespaces of a test's own: nothing a test sends leaves this machine. Programs get theirs from
+// own_network.sh; a thread enters one here.
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -36,9 +36,8 @@ inline bool writeProcFile(const char* path, const char* value) {
     return static_cast<bool>(file << value << '\n' << std::flush);
 }
 
-// Puts the calling thread into a namespace of its own where 127.0.0.1 is up
-// but answers no echo request; threads it starts from then on are in it too.
-// The thread goes back to its own namespace on destruction.
+// The calling thread, and threads it starts, in a namespace where 127.0.0.1 is up but answers no echo
+// request, until destruction.
 class SilentLoopbackNamespace {
 public:
     SilentLoopbackNamespace() {

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// A settings file kept busy, as another program writing it slowly would: a
-// write of the file waits behind its lock.
+// A settings file kept busy, as another program writing it slowly would: a write waits behind its lock.
 
 #include <QLockFile>
 #include <QSemaphore>
@@ -12,9 +11,7 @@
 
 namespace testsupport {
 
-// Holds the file's lock until release(), or until kLongestHoldMs have passed,
-// so that a caller blocked behind it comes back even when it should not have
-// waited at all.
+// Held until release() or kLongestHoldMs, so that a caller wrongly blocked behind it comes back.
 class SettingsFileHold {
 public:
     static constexpr int kLongestHoldMs = 5000;

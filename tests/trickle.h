@@ -10,8 +10,7 @@
 
 namespace testsupport {
 
-// Hands out its bytes 1 to 7 at a time, so a reader's lines straddle every
-// read, as they may from a pipe.
+// Hands out its bytes 1 to 7 at a time, so a reader's lines straddle reads, as they may from a pipe.
 class Trickle : public QIODevice {
 public:
     explicit Trickle(QByteArray bytes)

@@ -126,8 +126,8 @@ int descriptorLinkedTo(const QTcpSocket& peer) {
         const int fd = entry.toInt();
         sockaddr_in local{};
         socklen_t size = sizeof local;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 && local.sin_family == AF_INET &&
-            ntohs(local.sin_port) == peer.peerPort())
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 &&
+            local.sin_family == AF_INET && ntohs(local.sin_port) == peer.peerPort())
             return fd;
     }
     return -1;
@@ -196,8 +196,8 @@ private Q_SLOTS:
         });
         QCOMPARE(counting.ticks, 1);
     }
-    // A tick held up for over two intervals leaves later ticks on the grid counted from arming; shifted,
-    // they would sit half an interval off it, far more than a busy machine delays each one.
+    // A tick held up for over two intervals leaves later ticks on the grid counted from arming; shifted, they
+    // would sit half an interval off it, far more than a busy machine delays each one.
     void lateTickKeepsPhase() {
         constexpr int kInterval = 100;
         EventGate gate;
@@ -234,8 +234,8 @@ private Q_SLOTS:
         QTRY_COMPARE(peer->bytesAvailable(), 1);
         QCOMPARE(peer->readAll(), QByteArray("R"));
     }
-    // While a handler runs (one that waits for a box's OK, say), a flooding peer is held back by TCP
-    // instead of filling memory; afterwards it all comes.
+    // While a handler runs (one that waits for a box's OK, say), a flooding peer is held back by TCP instead
+    // of filling memory; afterwards it all comes.
     void readAheadIsBoundedWhileHandlerRuns() {
         constexpr qint64 kFlood = 32 << 20; // well beyond what the system's loopback buffers hold
         Loopback link;
@@ -252,8 +252,8 @@ private Q_SLOTS:
         });
         QTRY_COMPARE_WITH_TIMEOUT(delivered, kFlood, 10000);
     }
-    // A peer gone off the network with data unacknowledged ends the connection, as a close, within
-    // about kPeerSilenceLimitMs instead of the system's quarter of an hour.
+    // A peer gone off the network with data unacknowledged ends the connection, as a close, within about
+    // kPeerSilenceLimitMs instead of the system's quarter of an hour.
     void silentPeerEndsConnection() {
         const testsupport::SilentLoopbackNamespace own;
         if (!own.failure().empty())
@@ -308,8 +308,8 @@ private Q_SLOTS:
         QVERIFY(!link.connection.send(chunk));
         QCOMPARE(link.said.size(), 2);
     }
-    // Until taken, a flood waits in the peer, held back by TCP; whatever the peer did before closing is
-    // there to be taken once the close is said, and nothing follows the close.
+    // Until taken, a flood waits in the peer, held back by TCP; whatever the peer did before closing is there
+    // to be taken once the close is said, and nothing follows the close.
     void peerMisbehaves_data() {
         QTest::addColumn<qint64>("bytes");
         QTest::addColumn<QString>("end"); // "close", "reset": the peer's after writing; "" stays
@@ -366,7 +366,8 @@ private Q_SLOTS:
         QCOMPARE(link.connection.takeArrived(), QByteArray());
         QCOMPARE(link.connection.state(), UnitConnection::State::Closed);
     }
-    // A name is looked up off the event loop, from the hosts file here; an attempt given up says nothing more.
+    // A name is looked up off the event loop, from the hosts file here; an attempt given up says nothing
+    // more.
     void nameIsLookedUp_data() {
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("giveUp");
@@ -389,8 +390,8 @@ private Q_SLOTS:
             link.connection.close();
         QTest::qWait(300);
         QTRY_COMPARE(link.said, said);
-        QCOMPARE(link.connection.state(),
-                 said.contains(u"connected"_s) ? UnitConnection::State::Connected : UnitConnection::State::Closed);
+        QCOMPARE(link.connection.state(), said.contains(u"connected"_s) ? UnitConnection::State::Connected
+                                                                        : UnitConnection::State::Closed);
     }
     // A store that cannot be read gives fallbacks and refuses saves, leaving the user's file as it is.
     void settingsStore() {
@@ -445,8 +446,8 @@ private Q_SLOTS:
         if (!storeEnds)
             QTRY_VERIFY(!written.isEmpty() && !written.contains(false));
     }
-    // A raw socket sees the other thread's replies too, and only many loopback echoes make a stray one
-    // land between opening and sending. A held-up thread may lose its reply: silence is no fault here.
+    // A raw socket sees the other thread's replies too, and only many loopback echoes make a stray one land
+    // between opening and sending. A held-up thread may lose its reply: silence is no fault here.
     void concurrentEchoesSeeOwnReplies() {
         constexpr std::array<Ipv4, 2> kDestinations{kLoopback, 0x7F000002};
         constexpr int kEchoes = 1000;

@@ -36,122 +36,111 @@ class tst_Protocol : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void buildFrame();
-    void replyLines();
-    void hexOfRamp();
-    void decodeField_data();
-    void decodeField();
-    void shownState_data();
-    void shownState();
-    void channelText_data();
-    void channelText();
-};
-
-// A check box's value goes out as one byte, greyed (2) included.
-void tst_Protocol::buildFrame() {
-    using lumora::protocol::buildFrame;
-    QCOMPARE(buildFrame(Command::StatusRequest, {1, 1, 1, 1}), QByteArray::fromHex("52"));
-    QCOMPARE(buildFrame(Command::OutputSetting, {1, 0, 0, 1}), QByteArray::fromHex("5401000001"));
-    QCOMPARE(buildFrame(Command::OutputSetting, {0, 2, 0, 0}), QByteArray::fromHex("5400020000"));
-    QCOMPARE(buildFrame(Command::CounterReset, {1, 2, 1, 0}), QByteArray::fromHex("4341"));
-}
-
-void tst_Protocol::replyLines() {
-    QCOMPARE(lumora::protocol::wrongLengthLine(111), u"Different responce data length : 111 Bytes"_s);
-}
-
-// Byte i is i: every hex digit shows. Bytes above 7F must not be taken for
-// negative numbers.
-void tst_Protocol::hexOfRamp() {
-    QByteArray reply(kReplySize, '\0');
-    for (int i = 0; i < reply.size(); ++i)
-        reply[i] = char(i);
-    const lumora::protocol::DecodedReply decoded = lumora::protocol::decodeStatusReply(reply);
-    QCOMPARE(decoded.hex[0x0A], u"0A"_s);
-    QCOMPARE(decoded.hex[0x6F], u"6F"_s);
-    QCOMPARE(lumora::protocol::hexText(QByteArray::fromHex("f0ff")), u"F0 FF "_s);
-}
-
-void tst_Protocol::decodeField_data() {
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* field, int offset, const char* hex, const QString& expected) {
-        QTest::addRow("%s = %s", field, hex)
-            << offset << QByteArray::fromHex(hex) << QString::fromLatin1(field) << expected;
-    };
-    row("nothing", 0, "", QString());
-    row("counter 0", kCounterAt, "01000000", u"1"_s);
-    row("counter 5", kCounterAt + 20, "78563412", u"305419896"_s);
-    row("counter 11", kCounterAt + 44, "ffffffff", u"4294967295"_s);
-    row("gap 0", kGapAt, "d2040000", u"1.23"_s);
-    row("gap 0", kGapAt, "ed030000", u"1.01"_s); // 1005: a third decimal of 5 goes up
-    row("gap 0", kGapAt, "05000000", u"0.01"_s);
-    row("gap 0", kGapAt, "e7030000", u"1.00"_s);    // 999
-    row("gap 0", kGapAt, "40420f00", u"1000.00"_s); // no thousands separator
-    row("gap 0", kGapAt, "ffffffff", u"4294967.30"_s);
-    row("gap 11", kGapAt + 44, "d2040000", u"1.23"_s);
-    // An indicator reads the byte's hex text as a decimal number.
-    row("input 0", 0, "02", u"2"_s);
-    row("input 0", 0, "1a", u"1"_s);
-    row("input 0", 0, "a1", u"0"_s);
-    row("input 11", 11, "1a", u"1"_s);
-    row("output 0", kOutputAt, "10", u"10"_s);
-    row("output 3", kOutputAt + 3, "1a", u"1"_s);
-}
-
-// The one field changes; every other field keeps its all-zero text.
-void tst_Protocol::decodeField() {
-    QFETCH(int, offset);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, field);
-    QFETCH(QString, expected);
-    QByteArray reply(kReplySize, '\0');
-    reply.replace(offset, bytes.size(), bytes);
-    const QMap<QString, QString> fields = shown(lumora::protocol::decodeStatusReply(reply));
-    for (auto it = fields.cbegin(); it != fields.cend(); ++it) {
-        const QString zero = it.key().startsWith(u"gap"_s) ? u"0.00"_s : u"0"_s;
-        QCOMPARE(it.key() + u" = "_s + it.value(),
-                 it.key() + u" = "_s + (it.key() == field ? expected : zero));
+    // A check box's value goes out as one byte, greyed (2) included.
+    void buildFrame() {
+        using lumora::protocol::buildFrame;
+        QCOMPARE(buildFrame(Command::StatusRequest, {1, 1, 1, 1}), QByteArray::fromHex("52"));
+        QCOMPARE(buildFrame(Command::OutputSetting, {1, 0, 0, 1}), QByteArray::fromHex("5401000001"));
+        QCOMPARE(buildFrame(Command::OutputSetting, {0, 2, 0, 0}), QByteArray::fromHex("5400020000"));
+        QCOMPARE(buildFrame(Command::CounterReset, {1, 2, 1, 0}), QByteArray::fromHex("4341"));
     }
-}
 
-// An indicator box has three states; the window and the command line refuse
-// every other state number alike.
-void tst_Protocol::shownState_data() {
-    QTest::addColumn<int>("state");
-    QTest::addColumn<bool>("shown");
-    QTest::newRow("-1") << -1 << false;
-    QTest::newRow("0 off") << 0 << true;
-    QTest::newRow("1 on") << 1 << true;
-    QTest::newRow("2 greyed") << 2 << true;
-    QTest::newRow("3") << 3 << false;
-    QTest::newRow("10 (byte 10)") << 10 << false;
-    QTest::newRow("99 (byte 99)") << 99 << false;
-}
+    void replyLines() {
+        QCOMPARE(lumora::protocol::wrongLengthLine(111), u"Different responce data length : 111 Bytes"_s);
+    }
 
-void tst_Protocol::shownState() {
-    QFETCH(int, state);
-    QFETCH(bool, shown);
-    QCOMPARE(lumora::protocol::isShownState(state), shown);
-}
+    // Byte i is i: every hex digit shows. Bytes above 7F must not be taken for negative numbers.
+    void hexOfRamp() {
+        QByteArray reply(kReplySize, '\0');
+        for (int i = 0; i < reply.size(); ++i)
+            reply[i] = char(i);
+        const lumora::protocol::DecodedReply decoded = lumora::protocol::decodeStatusReply(reply);
+        QCOMPARE(decoded.hex[0x0A], u"0A"_s);
+        QCOMPARE(decoded.hex[0x6F], u"6F"_s);
+        QCOMPARE(lumora::protocol::hexText(QByteArray::fromHex("f0ff")), u"F0 FF "_s);
+    }
 
-// Captions "00".."11", "CH01".."CH12" and the command line's columns.
-void tst_Protocol::channelText_data() {
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0") << 0 << u"00"_s;
-    QTest::newRow("7") << 7 << u"07"_s;
-    QTest::newRow("12") << 12 << u"12"_s;
-    QTest::newRow("123") << 123 << u"123"_s;
-}
+    void decodeField_data() {
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* field, int offset, const char* hex, const QString& expected) {
+            QTest::addRow("%s = %s", field, hex)
+                << offset << QByteArray::fromHex(hex) << QString::fromLatin1(field) << expected;
+        };
+        row("nothing", 0, "", QString());
+        row("counter 0", kCounterAt, "01000000", u"1"_s);
+        row("counter 5", kCounterAt + 20, "78563412", u"305419896"_s);
+        row("counter 11", kCounterAt + 44, "ffffffff", u"4294967295"_s);
+        row("gap 0", kGapAt, "d2040000", u"1.23"_s);
+        row("gap 0", kGapAt, "ed030000", u"1.01"_s); // 1005: a third decimal of 5 goes up
+        row("gap 0", kGapAt, "05000000", u"0.01"_s);
+        row("gap 0", kGapAt, "e7030000", u"1.00"_s);    // 999
+        row("gap 0", kGapAt, "40420f00", u"1000.00"_s); // no thousands separator
+        row("gap 0", kGapAt, "ffffffff", u"4294967.30"_s);
+        row("gap 11", kGapAt + 44, "d2040000", u"1.23"_s);
+        // An indicator reads the byte's hex text as a decimal number.
+        row("input 0", 0, "02", u"2"_s);
+        row("input 0", 0, "1a", u"1"_s);
+        row("input 0", 0, "a1", u"0"_s);
+        row("input 11", 11, "1a", u"1"_s);
+        row("output 0", kOutputAt, "10", u"10"_s);
+        row("output 3", kOutputAt + 3, "1a", u"1"_s);
+    }
 
-void tst_Protocol::channelText() {
-    QFETCH(int, number);
-    QFETCH(QString, text);
-    QCOMPARE(lumora::protocol::channelText(number), text);
-}
+    // The one field changes; every other field keeps its all-zero text.
+    void decodeField() {
+        QFETCH(int, offset);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, field);
+        QFETCH(QString, expected);
+        QByteArray reply(kReplySize, '\0');
+        reply.replace(offset, bytes.size(), bytes);
+        const QMap<QString, QString> fields = shown(lumora::protocol::decodeStatusReply(reply));
+        for (auto it = fields.cbegin(); it != fields.cend(); ++it) {
+            const QString zero = it.key().startsWith(u"gap"_s) ? u"0.00"_s : u"0"_s;
+            QCOMPARE(it.key() + u" = "_s + it.value(),
+                     it.key() + u" = "_s + (it.key() == field ? expected : zero));
+        }
+    }
+
+    // An indicator box has three states; the window and the command line refuse every other state number
+    // alike.
+    void shownState_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("-1") << -1 << false;
+        QTest::newRow("0 off") << 0 << true;
+        QTest::newRow("1 on") << 1 << true;
+        QTest::newRow("2 greyed") << 2 << true;
+        QTest::newRow("3") << 3 << false;
+        QTest::newRow("10 (byte 10)") << 10 << false;
+        QTest::newRow("99 (byte 99)") << 99 << false;
+    }
+
+    void shownState() {
+        QFETCH(int, state);
+        QFETCH(bool, shown);
+        QCOMPARE(lumora::protocol::isShownState(state), shown);
+    }
+
+    // Captions "00".."11", "CH01".."CH12" and the command line's columns.
+    void channelText_data() {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << 0 << u"00"_s;
+        QTest::newRow("7") << 7 << u"07"_s;
+        QTest::newRow("12") << 12 << u"12"_s;
+        QTest::newRow("123") << 123 << u"123"_s;
+    }
+
+    void channelText() {
+        QFETCH(int, number);
+        QFETCH(QString, text);
+        QCOMPARE(lumora::protocol::channelText(number), text);
+    }
+};
 
 LUMORA_TEST_MAIN_CORE(tst_Protocol)
 #include "tst_protocol.moc"
