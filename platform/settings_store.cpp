@@ -49,9 +49,12 @@ QString IniSettingsStore::read(const QString& app, const QString& section, const
                                const QString& fallback) {
     {
         const QMutexLocker lock(&mutex_);
-        const auto waiting = pending_.constFind(app);
-        if (waiting != pending_.cend() && waiting->contains(entry(section, key)))
-            return waiting->value(entry(section, key));
+        // The newest first: saved since the write under way took its share.
+        for (const auto* values : {&pending_, &writing_}) {
+            const auto waiting = values->constFind(app);
+            if (waiting != values->cend() && waiting->contains(entry(section, key)))
+                return waiting->value(entry(section, key));
+        }
     }
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
     if (const QString reason = unreadableReason(app, settings); !reason.isEmpty()) {
@@ -107,6 +110,7 @@ void IniSettingsStore::writePending() {
     {
         const QMutexLocker lock(&mutex_);
         pending.swap(pending_);
+        writing_ = pending;
         writeQueued_ = false;
     }
     for (auto app = pending.cbegin(); app != pending.cend(); ++app) {
@@ -134,6 +138,8 @@ void IniSettingsStore::writePending() {
         else
             Q_EMIT written(false, QStringLiteral("cannot write ") + settings.fileName());
     }
+    const QMutexLocker lock(&mutex_);
+    writing_.clear();
 }
 
 } // namespace lumora::platform

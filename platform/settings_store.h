@@ -74,7 +74,7 @@ private:
     // On the writing thread: everything saved since the last write.
     void writePending();
 
-    // Guards unreadable_, pending_ and writeQueued_, which both threads use.
+    // Guards unreadable_, pending_, writing_ and writeQueued_, which both threads use.
     QMutex mutex_;
     // Why each application's file could not be read, once found. Remembered:
     // the settings library parses a file once and reports its error only to
@@ -82,6 +82,9 @@ private:
     QHash<QString, QString> unreadable_;
     // Values not yet written: application, then "section/key".
     QHash<QString, QMap<QString, QString>> pending_;
+    // What the write under way took from pending_: it is no value of the
+    // file's until that write ends, and must not read as the fallback meanwhile.
+    QHash<QString, QMap<QString, QString>> writing_;
     bool writeQueued_ = false;
     // Made on the first save: reading alone (the command line) needs no thread.
     std::unique_ptr<QThread> thread_;
