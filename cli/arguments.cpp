@@ -24,7 +24,7 @@ constexpr qsizetype kTextColumn = 26;
 constexpr qsizetype kExampleColumn = 28;
 
 // Which commands an option means something to; the others refuse it.
-enum class Owner { Any, Poll, PollAndPing };
+enum class Owner { Any, Poll, PollAndPing, Decode };
 
 struct OptionSpec {
     const char* name;
@@ -34,7 +34,7 @@ struct OptionSpec {
     const char* example;
 };
 
-constexpr std::array<OptionSpec, 10> kOptions{{
+constexpr std::array<OptionSpec, 11> kOptions{{
     {"address", "HOST", Owner::Any,
      "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
      "--address 10.0.0.7"},
@@ -48,6 +48,9 @@ constexpr std::array<OptionSpec, 10> kOptions{{
      "lumora-7150r-cli --json status"},
     {"csv", nullptr, Owner::Poll, "(poll) CSV with a header row instead of text.",
      "lumora-7150r-cli poll --interval 1 --csv"},
+    {"vcd", nullptr, Owner::Decode,
+     "(decode) A value change dump (VCD) for waveform viewers\ninstead of CSV: time 0 is the first block.",
+     "lumora-7150r-cli decode --vcd Log/20261207.txt > day.vcd"},
     {"interval", "SECONDS", Owner::Poll, "(poll) Time between requests, 0.001 to 86400.",
      "poll --interval 0.001"},
     {"count", "N", Owner::PollAndPing, "(poll) Stop after N replies; (ping) send N requests.",
@@ -83,7 +86,7 @@ constexpr std::array<CommandSpec, 6> kCommands{{
     {"ping", Command::Ping, "ping [--count N]",
      "The client's ping test: one ICMP echo request a second,\nN requests (default 4).",
      "lumora-7150r-cli --address 127.0.0.1 ping --count 2"},
-    {"decode", Command::Decode, "decode FILE...",
+    {"decode", Command::Decode, "decode [--vcd] FILE...",
      "Print the RECV blocks of daily log files (Log/YYYYMMDD.txt)\nas CSV, one row per block; - reads "
      "standard "
      "input.",
@@ -110,12 +113,23 @@ bool owns(Owner owner, std::optional<Command> command) {
         return command == Command::Poll;
     case Owner::PollAndPing:
         return command == Command::Poll || command == Command::Ping;
+    case Owner::Decode:
+        return command == Command::Decode;
     }
     return false;
 }
 
 QString ownersText(Owner owner) {
-    return owner == Owner::PollAndPing ? u"poll and ping"_s : u"poll"_s;
+    switch (owner) {
+    case Owner::PollAndPing:
+        return u"poll and ping"_s;
+    case Owner::Decode:
+        return u"decode"_s;
+    case Owner::Any:
+    case Owner::Poll:
+        break;
+    }
+    return u"poll"_s;
 }
 
 bool isSecondsText(const QString& text) {
@@ -237,6 +251,7 @@ private:
     QString error_;
     bool json_ = false;
     bool csv_ = false;
+    bool vcd_ = false;
 };
 
 ParsedArguments Reader::read(const QStringList& arguments) {
@@ -341,6 +356,7 @@ bool Reader::takeCommand(const std::optional<QString>& word) {
 
 bool Reader::takeCommandOptions(const QCommandLineParser& part) {
     csv_ = part.isSet(u"csv"_s);
+    vcd_ = part.isSet(u"vcd"_s);
     for (const QString& value : part.values(u"count"_s)) {
         const std::optional<qint64> count = countFromText(value);
         if (!count)
@@ -365,7 +381,9 @@ bool Reader::takeCommandOptions(const QCommandLineParser& part) {
 bool Reader::takeOperands(const QCommandLineParser& part) {
     if (json_ && csv_)
         return fail(u"--json and --csv exclude each other"_s);
-    inv_.format = csv_ ? Format::Csv : json_ ? Format::Json : Format::Text;
+    if (vcd_ && (json_ || csv_))
+        return fail(u"--vcd and --%1 exclude each other"_s.arg(json_ ? u"json"_s : u"csv"_s));
+    inv_.format = vcd_ ? Format::Vcd : csv_ ? Format::Csv : json_ ? Format::Json : Format::Text;
 
     const QStringList operands = part.positionalArguments();
     switch (inv_.command) {

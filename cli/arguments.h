@@ -14,7 +14,7 @@ inline constexpr int kDefaultTimeoutMs = 3000;
 inline constexpr int kDefaultPingCount = 4;
 
 enum class Command { Status, Outputs, Reset, Poll, Ping, Decode };
-enum class Format { Text, Json, Csv };
+enum class Format { Text, Json, Csv, Vcd };
 
 struct Invocation {
     Command command = Command::Status;

@@ -15,6 +15,7 @@
 #include "platform/icmp_service.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
+#include "timeline/vcd_writer.h"
 
 #include <QFile>
 
@@ -46,7 +47,7 @@ private:
         console_.fail(name_ + QStringLiteral(": ") + line);
         return exitStatus;
     }
-    [[nodiscard]] bool decodeOne(const QString& path);
+    [[nodiscard]] bool decodeOne(const QString& path, timeline::VcdWriter* vcd);
 
     const Invocation& inv_;
     Console& console_;
@@ -114,15 +115,26 @@ int Run::ping(const QString& address) {
 }
 
 int Run::decode() {
-    if (inv_.format != Format::Json)
+    QFile standardOutput;
+    std::optional<timeline::VcdWriter> vcd;
+    if (inv_.format == Format::Vcd) {
+        if (!standardOutput.open(stdout, QIODevice::WriteOnly))
+            return fail(kBlockSkipped,
+                        QStringLiteral("cannot write standard output: %1").arg(standardOutput.errorString()));
+        vcd.emplace(standardOutput);
+    } else if (inv_.format != Format::Json) {
         console_.out(csvHeader());
+    }
     bool everything = true;
     for (const QString& path : inv_.files)
-        everything = decodeOne(path) && everything;
+        everything = decodeOne(path, vcd ? &*vcd : nullptr) && everything;
+    if (vcd && !(vcd->finish() && standardOutput.flush()))
+        return fail(kBlockSkipped,
+                    QStringLiteral("cannot write standard output: %1").arg(standardOutput.errorString()));
     return everything ? kDone : kBlockSkipped;
 }
 
-bool Run::decodeOne(const QString& path) {
+bool Run::decodeOne(const QString& path, timeline::VcdWriter* vcd) {
     const bool standardInput = path == u"-";
     const QString shown = standardInput ? QStringLiteral("(standard input)") : path;
     // Standard input has no name to take the date from: its rows carry the
@@ -169,7 +181,15 @@ bool Run::decodeOne(const QString& path) {
                 continue;
             }
             time = dateTimeText(moment->date(), moment->time());
+            if (vcd)
+                vcd->add(*moment, reader.reply());
+        } else if (vcd) {
+            // Standard input names no day: its stamps count as times of the
+            // first day of 1970.
+            vcd->add(QDateTime(QDate(1970, 1, 1), reader.stamp(), QTimeZone::utc()), reader.reply());
         }
+        if (vcd)
+            continue;
         const protocol::DecodedReply reply = protocol::decodeStatusReply(reader.reply());
         console_.out(inv_.format == Format::Json ? statusJson(reply, time) : csvRow(time, reply));
     }

@@ -228,6 +228,7 @@ void Poller::printReply() {
         console_.out(statusJson(reply, dateTimeText(now.date(), now.time())));
         break;
     case Format::Csv:
+    case Format::Vcd: // decode's alone
         console_.out(csvRow(dateTimeText(now.date(), now.time()), reply));
         break;
     }

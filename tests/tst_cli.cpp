@@ -278,6 +278,8 @@ private Q_SLOTS:
         QTest::newRow("outputs value -1") << u"outputs -1 0 0 0"_s << u"unknown option -1"_s;
         QTest::newRow("reset with argument") << u"reset now"_s << u"unexpected argument \"now\""_s;
         QTest::newRow("decode without file") << u"decode"_s << u"decode needs at least one file"_s;
+        QTest::newRow("vcd and json") << u"--json decode --vcd x"_s << u"--vcd and --json exclude"_s;
+        QTest::newRow("vcd for poll") << u"poll --interval 1 --vcd"_s << u"option --vcd belongs to decode"_s;
         // The same rules for "--name=value", and for the words around it.
         QTest::newRow("=: port too large") << u"--port=65536 status"_s << u"invalid port \"65536\""_s;
         QTest::newRow("=: address empty") << u"--address= status"_s << u"option --address needs a host"_s;
@@ -596,7 +598,18 @@ private Q_SLOTS:
         row("--version", u"$CLI --version"_s, 0, u"^lumora-7150r-cli 1.05\n$"_s);
         row("help names every command and option", u"$CLI status --help"_s, 0,
             u"(?s)^Usage: .*--address.*--port.*--timeout.*--json.*status.*outputs D1 D2 D3 D4.*reset.*"
-            "poll --interval.*ping \\[--count N\\].*decode FILE.*--csv.*--duration.*6  decode skipped"_s);
+            "poll --interval.*ping \\[--count N\\].*decode \\[--vcd\\] FILE.*--csv.*--vcd.*--duration.*"
+            "6  decode skipped"_s);
+        // Files in the order given, the next day's time running on; a torn block skipped as without --vcd.
+        row("decode --vcd",
+            u"cp '%1/tests/vcd/20261207.txt' .; { head -6 20261207.txt; "
+            "printf '[10:00:03.000] RECV : Status Request (112 Bytes)\\r\\n'; } > 20261208.txt; "
+            "TZ=UTC $CLI decode --vcd 20261207.txt 20261208.txt"_s.arg(QStringLiteral(LUMORA_SOURCE_DIR)),
+            6,
+            u"(?s)^\\$date 2026-12-07 10:00:00.000 UTC \\$end\n.*\n#2000000\n1L\n"
+            "#86400000000\n1A\nzC\n0L\n1M\n"
+            "b101 Q\nb0 R\nr1.01 c\nr0.00 d\nlumora-7150r-cli: decode: 20261208.txt:7: torn block: the file "
+            "ends after 1 of its 6 lines, skipped\n$"_s);
         row("ping: loopback answers, one request a second", u"$CLI --address 127.0.0.1 ping --count 2"_s, 0,
             u"^(Reply From 127.0.0.1: Bytes=0 Time=\\d+ms TTL=64\n){2}$"_s, 1000);
         row("ping: no route, no answer", u"$CLI --address ' 10.1.2.3 ' ping --count 1"_s, 5,

@@ -13,6 +13,7 @@ packages=(
   desktop-file-utils appstream groff-base man-db
   dpkg-dev file
   clang-tidy lintian
+  sigrok-cli gtkwave
 )
 
 missing=()
