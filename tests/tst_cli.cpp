@@ -700,7 +700,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("args");
         QTest::addColumn<int>("exitStatus");
         QTest::addColumn<QString>("said");    // a line before the summary, %1 the unit's address and port
-        QTest::addColumn<QString>("summary"); // after "poll: "
+        QTest::addColumn<QString>("summary"); // after "poll: ", a pattern
         const auto row = [](const char* name, const QString& script, const QString& args, int exitStatus,
                             const QString& said, const QString& summary) {
             QTest::newRow(name) << script << args << exitStatus << said << summary;
@@ -714,9 +714,11 @@ private Q_SLOTS:
         row("reply cut short by a close: counted, 3", u"cut 112"_s, u"--count 1"_s, 3,
             u"reply of 50 bytes from %1 cut short: it closed the connection; reconnecting on the next tick"_s,
             u"requests sent 2, replies 1, wrong lengths 0, timeouts 0, cut short 1, reconnects 1"_s);
+        // A tick may fall between the reply and the close that follows it: a second request is cut short.
         row("unit gone after refused values: 2 before 4", u"gone"_s, u"--duration 0.6"_s, 2,
             u"cannot reconnect to %1: Connection refused; trying again on each tick"_s,
-            u"requests sent 1, replies 1, wrong lengths 0, timeouts 0, cut short 0, reconnects 0"_s);
+            u"requests sent (1, replies 1, wrong lengths 0, timeouts 0, cut short 0|2, replies 1, "
+            "wrong lengths 0, timeouts 0, cut short 1), reconnects 0"_s);
         row("unit gone while a reply is awaited: 2 before 3", u"silent-gone"_s, u"--duration 0.6"_s, 2,
             u"no reply from %1: it closed the connection; reconnecting on the next tick"_s,
             u"requests sent 1, replies 0, wrong lengths 0, timeouts 0, cut short 1, reconnects 0"_s);
@@ -736,7 +738,9 @@ private Q_SLOTS:
             runProgram(onLoopback(unit.port(), u"--timeout 0.3 poll --interval 0.02 "_s + args));
         QStringList lines = run.err.split(u'\n');
         QCOMPARE(lines.takeLast(), QString());
-        QCOMPARE(lines.takeLast(), u"lumora-7150r-cli: poll: "_s + summary);
+        const QString last = lines.takeLast();
+        QVERIFY2(QRegularExpression(u"^lumora-7150r-cli: poll: "_s + summary + u'$').match(last).hasMatch(),
+                 qPrintable(last));
         QVERIFY2(lines.contains(u"lumora-7150r-cli: poll: "_s + said.arg(at)), qPrintable(run.err));
         QCOMPARE(run.exitCode, exitStatus);
     }
