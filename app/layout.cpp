@@ -20,7 +20,7 @@ constexpr QColor kBlack{0x00, 0x00, 0x00};
 constexpr QColor kLinkBlue{0x00, 0x00, 0xFF};
 constexpr QColor kLineRed{0xFF, 0x00, 0x00};
 constexpr QColor kPanelGrey{0xD4, 0xD0, 0xC8};
-constexpr FontSpec kBold{.bold = true};
+constexpr FontStyle kBold{.bold = true};
 // One pixel narrower than drawn at first, which had End overlap List Clear.
 constexpr int kEndWidthTwips = 1230;
 // Wide enough for the whole maker's address in bold; the strip has room.
@@ -30,9 +30,9 @@ QString s(const char* text) {
     return QString::fromLatin1(text);
 }
 
-ControlSpec control(QString name, ControlBinding binding, Kind kind, const char* parent, QString caption,
+ControlEntry control(QString name, ControlBinding binding, Kind kind, const char* parent, QString caption,
                     int l, int t, int w, int h) {
-    ControlSpec c;
+    ControlEntry c;
     c.name = std::move(name);
     c.binding = std::move(binding);
     c.kind = kind;
@@ -46,30 +46,30 @@ ControlSpec control(QString name, ControlBinding binding, Kind kind, const char*
 }
 
 // What the window's handlers never touch.
-ControlSpec control(QString name, Kind kind, const char* parent, QString caption, int l, int t, int w,
+ControlEntry control(QString name, Kind kind, const char* parent, QString caption, int l, int t, int w,
                     int h) {
     return control(std::move(name), {}, kind, parent, std::move(caption), l, t, w, h);
 }
 
-ControlSpec frame(const char* name, const char* caption, QColor colour, int l, int t, int w, int h) {
-    ControlSpec c = control(s(name), Kind::Frame, "", s(caption), l, t, w, h);
+ControlEntry frame(const char* name, const char* caption, QColor colour, int l, int t, int w, int h) {
+    ControlEntry c = control(s(name), Kind::Frame, "", s(caption), l, t, w, h);
     c.foreground = colour;
     c.font = kBold;
     return c;
 }
 
-std::vector<ControlSpec> build() {
-    std::vector<ControlSpec> v;
-    auto add = [&v](ControlSpec c) -> ControlSpec& { return v.emplace_back(std::move(c)); };
+std::vector<ControlEntry> build() {
+    std::vector<ControlEntry> v;
+    auto add = [&v](ControlEntry c) -> ControlEntry& { return v.emplace_back(std::move(c)); };
 
     add(frame("Frame1", " TCP Information ", kFrameBlue, 30, 60, 7845, 855));
     add(control(s("Label3"), Kind::Label, "Frame1", s("Destination IP"), 300, 390, 1155, 225));
-    ControlSpec& ip = add(control(s("txtDestIP"), &WindowControls::txtDestIP, Kind::TextBox, "Frame1", {},
+    ControlEntry& ip = add(control(s("txtDestIP"), &WindowControls::txtDestIP, Kind::TextBox, "Frame1", {},
                                   1530, 330, 1815, 330));
     ip.typingLimit = 15;
     ip.accessibleName = s("Destination IP");
     add(control(s("Label4"), Kind::Label, "Frame1", s("Port No"), 3600, 390, 615, 225));
-    ControlSpec& port = add(control(s("txtDestPort"), &WindowControls::txtDestPort, Kind::TextBox, "Frame1",
+    ControlEntry& port = add(control(s("txtDestPort"), &WindowControls::txtDestPort, Kind::TextBox, "Frame1",
                                     {}, 4260, 330, 825, 330));
     port.typingLimit = 5;
     port.accessibleName = s("Port No");
@@ -94,7 +94,7 @@ std::vector<ControlSpec> build() {
     add(control(indexedName("lblTime", 0), {&WindowControls::lblTime, 0}, Kind::Label, "Frame2",
                 s("Time Interval"), 4560, 405, 1050, 225))
         .enabled = false;
-    ControlSpec& interval = add(control(s("cboTime"), &WindowControls::cboTime, Kind::ComboBox, "Frame2",
+    ControlEntry& interval = add(control(s("cboTime"), &WindowControls::cboTime, Kind::ComboBox, "Frame2",
                                         s("1"), 5715, 330, 825, 345));
     interval.enabled = false;
     for (int i = 1; i <= 15; ++i)
@@ -128,7 +128,7 @@ std::vector<ControlSpec> build() {
     add(control(s("cmdClear"), &WindowControls::cmdClear, Kind::Button, "Frame8", s("List Clear"), 9570, 330,
                 1245, 375));
 
-    ControlSpec& list =
+    ControlEntry& list =
         add(control(s("List1"), &WindowControls::List1, Kind::ListBox, "", {}, 30, 6120, 11085, 4380));
     list.font = {.family = "GulimChe", .fixedPitch = true};
     list.accessibleName = s("Log");
@@ -142,7 +142,7 @@ std::vector<ControlSpec> build() {
 
     add(frame("Frame11", " Digital Output Value ", kFrameGreen, 8280, 3150, 2835, 765));
     for (int i = 0; i < 4; ++i) {
-        ControlSpec& c =
+        ControlEntry& c =
             add(control(indexedName("chkDOValue", i), {&WindowControls::chkDOValue, i}, Kind::CheckBox,
                         "Frame11", channelText(i + 1), 180 + 660 * i, 360, i == 0 ? 525 : 555, 255));
         c.enabled = false;
@@ -168,7 +168,7 @@ std::vector<ControlSpec> build() {
                 .alignment = Qt::AlignHCenter | Qt::AlignTop;
         }
         for (int i = 0; i < 12; ++i) {
-            ControlSpec& c = add(control(indexedName(valueArrays[f], i), {valueMembers[f], i}, Kind::TextBox,
+            ControlEntry& c = add(control(indexedName(valueArrays[f], i), {valueMembers[f], i}, Kind::TextBox,
                                          valueFrames[f], {}, 150 + 900 * i, 540, 885, 315));
             c.readOnly = true;
             c.foreground = kTeal;
@@ -182,7 +182,7 @@ std::vector<ControlSpec> build() {
         kLineRed;
 
     add(control(s("SSPanel2"), Kind::Panel, "", {}, 0, 10545, 11145, 375)).background = kPanelGrey;
-    ControlSpec& link = add(control(s("Label11"), &WindowControls::Label11, Kind::Link, "SSPanel2",
+    ControlEntry& link = add(control(s("Label11"), &WindowControls::Label11, Kind::Link, "SSPanel2",
                                     kMakerPage, 120, 90, kLinkWidthTwips, 225));
     link.foreground = kLinkBlue;
     link.font = kBold;
@@ -196,8 +196,8 @@ QString indexedName(const char* arrayName, int index) {
     return QStringLiteral("%1(%2)").arg(QLatin1String(arrayName)).arg(index);
 }
 
-const std::vector<ControlSpec>& controlInventory() {
-    static const std::vector<ControlSpec> inventory = build();
+const std::vector<ControlEntry>& controlInventory() {
+    static const std::vector<ControlEntry> inventory = build();
     return inventory;
 }
 

@@ -19,7 +19,7 @@ enum class Kind { Frame, Label, TextBox, Button, Option, CheckBox, ComboBox, Lis
 // A fixed colour, or one of the desktop's named system colours.
 using Colour = std::variant<QColor, platform::widgets::SystemColour>;
 
-struct FontSpec {
+struct FontStyle {
     const char* family = "Arial";
     double points = 9;
     bool bold = false;
@@ -30,7 +30,7 @@ struct FontSpec {
 // One control of the main window as designed: geometry in twips relative to
 // its container (an empty parent means the window's client area). Everything
 // the window shows at start comes from here.
-struct ControlSpec {
+struct ControlEntry {
     QString name;
     Kind kind = Kind::Label;
     QString parent;
@@ -48,7 +48,7 @@ struct ControlSpec {
     // which is all a line shows.
     std::optional<Colour> foreground;
     std::optional<Colour> background;
-    FontSpec font;
+    FontStyle font;
     Qt::Alignment alignment;
     // A combo box's list, in order.
     QStringList items;
@@ -71,12 +71,12 @@ constexpr int toPixels(int twips) {
 }
 
 inline const QString kWindowTitle = QStringLiteral("Lumora 7150R Simulator Ver1.05 (2016/09/08)");
-inline constexpr FontSpec kWindowFont{};
+inline constexpr FontStyle kWindowFont{};
 inline const QString kMakerPage = QStringLiteral("http://www.lumora.example/");
 
 // Every visible control, containers before what they hold, in the order
 // that keyboard focus visits them.
-const std::vector<ControlSpec>& controlInventory();
+const std::vector<ControlEntry>& controlInventory();
 
 // "chkDIValue(3)"
 QString indexedName(const char* arrayName, int index);

@@ -15,7 +15,7 @@ namespace {
 
 namespace widgets = platform::widgets;
 
-QFont toFont(const FontSpec& design) {
+QFont toFont(const FontStyle& design) {
     QFont font(QString::fromLatin1(design.family));
     if (design.fixedPitch) {
         font.setStyleHint(QFont::TypeWriter);
@@ -35,7 +35,7 @@ std::optional<QColor> toColour(const std::optional<Colour>& colour) {
     return std::get<QColor>(*colour);
 }
 
-QWidget* createControl(const ControlSpec& design, QWidget* parent) {
+QWidget* createControl(const ControlEntry& design, QWidget* parent) {
     switch (design.kind) {
     case Kind::Frame:
         return new widgets::Frame(design.caption, parent);
@@ -90,7 +90,7 @@ QWidget* createControl(const ControlSpec& design, QWidget* parent) {
     return nullptr;
 }
 
-void applyColours(const ControlSpec& design, QWidget* widget) {
+void applyColours(const ControlEntry& design, QWidget* widget) {
     const std::optional<QColor> text = toColour(design.foreground);
     const std::optional<QColor> back = toColour(design.background);
     if (auto* frame = qobject_cast<widgets::Frame*>(widget)) {
@@ -117,7 +117,7 @@ void applyColours(const ControlSpec& design, QWidget* widget) {
     widget->setPalette(p);
 }
 
-void applyAccessibleName(const ControlSpec& design, QWidget* widget) {
+void applyAccessibleName(const ControlEntry& design, QWidget* widget) {
     if (design.accessibleName.isEmpty())
         return;
     widget->setAccessibleName(design.accessibleName);
@@ -137,7 +137,7 @@ void buildWindow(QWidget& window, WindowControls& controls) {
 
     QHash<QString, QWidget*> containers;
     QWidget* previousFocus = nullptr;
-    for (const ControlSpec& design : controlInventory()) {
+    for (const ControlEntry& design : controlInventory()) {
         QWidget* parent = design.parent.isEmpty() ? &window : containers.value(design.parent, &window);
         QWidget* widget = createControl(design, parent);
         widget->setObjectName(design.name);

@@ -26,7 +26,7 @@ constexpr qsizetype kExampleColumn = 28;
 // Which commands an option means something to; the others refuse it.
 enum class Owner { Any, Poll, PollAndPing, Decode };
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* valueName; // none for a switch
     Owner owner;
@@ -34,7 +34,7 @@ struct OptionSpec {
     const char* example;
 };
 
-constexpr std::array<OptionSpec, 11> kOptions{{
+constexpr std::array<OptionEntry, 11> kOptions{{
     {"address", "HOST", Owner::Any,
      "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
      "--address 10.0.0.7"},
@@ -60,7 +60,7 @@ constexpr std::array<OptionSpec, 11> kOptions{{
     {"version", nullptr, Owner::Any, "Show the version.", "lumora-7150r-cli --version"},
 }};
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     Command command;
     const char* synopsis;
@@ -68,7 +68,7 @@ struct CommandSpec {
     const char* example;
 };
 
-constexpr std::array<CommandSpec, 6> kCommands{{
+constexpr std::array<CommandEntry, 6> kCommands{{
     {"status", Command::Status, "status",
      "Send the status request (52), read the 112-byte reply\nand print inputs, counters, time gaps and "
      "outputs.",
@@ -93,16 +93,16 @@ constexpr std::array<CommandSpec, 6> kCommands{{
      "lumora-7150r-cli decode Log/20261207.txt > replies.csv"},
 }};
 
-const OptionSpec* findOption(QStringView name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == QLatin1String(spec.name))
-            return &spec;
+const OptionEntry* findOption(QStringView name) {
+    for (const OptionEntry& option : kOptions) {
+        if (name == QLatin1String(option.name))
+            return &option;
     }
     return nullptr;
 }
 
-QString nameOf(const OptionSpec& spec) {
-    return QLatin1String(spec.name);
+QString nameOf(const OptionEntry& option) {
+    return QLatin1String(option.name);
 }
 
 bool owns(Owner owner, std::optional<Command> command) {
@@ -180,12 +180,12 @@ std::optional<QString> helpWordTyped(const QStringList& words, bool& typed) {
 // Every option in every part of the line, so that one given where it does
 // not belong is named as misplaced rather than unknown.
 void addOptions(QCommandLineParser& parser) {
-    for (const OptionSpec& spec : kOptions) {
-        QStringList names{nameOf(spec)};
+    for (const OptionEntry& option : kOptions) {
+        QStringList names{nameOf(option)};
         if (names.constFirst() == u"help")
             names.prepend(u"h"_s);
-        const QString text = QString::fromLatin1(spec.text).replace(u'\n', u' ');
-        parser.addOption(spec.valueName ? QCommandLineOption(names, text, QLatin1String(spec.valueName))
+        const QString text = QString::fromLatin1(option.text).replace(u'\n', u' ');
+        parser.addOption(option.valueName ? QCommandLineOption(names, text, QLatin1String(option.valueName))
                                         : QCommandLineOption(names, text));
     }
 }
@@ -202,15 +202,15 @@ QString valueProblem(const QStringList& words) {
         if (word == u"--")
             break;
         const qsizetype equals = word.indexOf(u'=');
-        const OptionSpec* spec =
+        const OptionEntry* option =
             word.startsWith(u"--") && equals > 2 ? findOption(QStringView(word).mid(2, equals - 2)) : nullptr;
-        if (spec && !spec->valueName)
+        if (option && !option->valueName)
             return u"option %1 takes no value"_s.arg(word.left(equals));
     }
     // A value can be missing only where the line ends.
     const QString last = words.value(words.size() - 1);
-    const OptionSpec* spec = last.startsWith(u"--") ? findOption(QStringView(last).mid(2)) : nullptr;
-    if (spec && spec->valueName)
+    const OptionEntry* option = last.startsWith(u"--") ? findOption(QStringView(last).mid(2)) : nullptr;
+    if (option && option->valueName)
         return u"option %1 needs a value"_s.arg(last);
     return {};
 }
@@ -221,9 +221,9 @@ bool endsOptions(const QStringList& head) {
     for (qsizetype i = 0; i < head.size(); ++i) {
         if (head.at(i) == u"--")
             return true;
-        const OptionSpec* spec =
+        const OptionEntry* option =
             head.at(i).startsWith(u"--") ? findOption(QStringView(head.at(i)).mid(2)) : nullptr;
-        if (spec && spec->valueName)
+        if (option && option->valueName)
             ++i; // its value, whatever it looks like
     }
     return false;
@@ -309,10 +309,10 @@ bool Reader::accepted(const QCommandLineParser& part, bool parsed, const QString
 // A command's own options only after it, and only after a command they mean
 // something to.
 bool Reader::placed(const QCommandLineParser& part, std::optional<Command> command) {
-    for (const OptionSpec& spec : kOptions) {
-        if (part.isSet(nameOf(spec)) && !owns(spec.owner, command)) {
+    for (const OptionEntry& option : kOptions) {
+        if (part.isSet(nameOf(option)) && !owns(option.owner, command)) {
             return fail(u"option --%1 belongs to %2; give it after the command"_s.arg(
-                nameOf(spec), ownersText(spec.owner)));
+                nameOf(option), ownersText(option.owner)));
         }
     }
     return true;
@@ -345,7 +345,7 @@ bool Reader::takeShared(const QCommandLineParser& part) {
 bool Reader::takeCommand(const std::optional<QString>& word) {
     if (!word)
         return fail(u"missing command (status, outputs, reset, poll, ping or decode)"_s);
-    for (const CommandSpec& known : kCommands) {
+    for (const CommandEntry& known : kCommands) {
         if (*word == QLatin1String(known.name)) {
             inv_.command = known.command;
             return true;
@@ -474,7 +474,7 @@ std::optional<int> outputFromText(const QString& text) {
 }
 
 QString commandName(Command command) {
-    for (const CommandSpec& known : kCommands) {
+    for (const CommandEntry& known : kCommands) {
         if (known.command == command)
             return QLatin1String(known.name);
     }
@@ -487,13 +487,13 @@ QString versionText() {
 
 QString helpText() {
     QString commands;
-    for (const CommandSpec& spec : kCommands)
-        commands += helpEntry(QLatin1String(spec.synopsis), spec.text, spec.example);
+    for (const CommandEntry& command : kCommands)
+        commands += helpEntry(QLatin1String(command.synopsis), command.text, command.example);
     QString options;
-    for (const OptionSpec& spec : kOptions) {
-        const QString name = u"--"_s + nameOf(spec);
-        options += helpEntry(spec.valueName ? name + u' ' + QLatin1String(spec.valueName) : name, spec.text,
-                             spec.example);
+    for (const OptionEntry& option : kOptions) {
+        const QString name = u"--"_s + nameOf(option);
+        options += helpEntry(option.valueName ? name + u' ' + QLatin1String(option.valueName) : name, option.text,
+                             option.example);
     }
     return uR"(Usage: lumora-7150r-cli [--address HOST] [--port N] [--timeout SECONDS] [--json] COMMAND [ARGS]
 

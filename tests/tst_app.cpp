@@ -299,7 +299,7 @@ private Q_SLOTS:
     void windowIsUsable() {
         Started h;
         QList<QWidget*> all;
-        for (const lumora::app::ControlSpec& design : lumora::app::controlInventory())
+        for (const lumora::app::ControlEntry& design : lumora::app::controlInventory())
             all.append(h.find<QWidget>(design.name));
         QCOMPARE(all.size(), 9 + 6 + 2 + 5 + 2 + 6 + 12 + 4 + 24 + 24 + 4);
         for (QWidget* w : all) {
