@@ -15,6 +15,7 @@
 #include "platform/icmp_service.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
+#include "timeline/range_export.h"
 #include "timeline/vcd_writer.h"
 
 #include <QFile>
@@ -123,7 +124,7 @@ int Run::decode() {
                         QStringLiteral("cannot write standard output: %1").arg(standardOutput.errorString()));
         vcd.emplace(standardOutput);
     } else if (inv_.format != Format::Json) {
-        console_.out(csvHeader());
+        console_.out(timeline::csvHeader());
     }
     bool everything = true;
     for (const QString& path : inv_.files)
@@ -190,8 +191,9 @@ bool Run::decodeOne(const QString& path, timeline::VcdWriter* vcd) {
         }
         if (vcd)
             continue;
-        const protocol::DecodedReply reply = protocol::decodeStatusReply(reader.reply());
-        console_.out(inv_.format == Format::Json ? statusJson(reply, time) : csvRow(time, reply));
+        console_.out(inv_.format == Format::Json
+                         ? statusJson(protocol::decodeStatusReply(reader.reply()), time)
+                         : timeline::csvRow(time, timeline::sampleOf(0, reader.reply())));
     }
     if (!reader.readToEnd()) {
         everything = false;

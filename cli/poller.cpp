@@ -6,6 +6,7 @@
 #include "log/time_stamp.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
+#include "timeline/range_export.h"
 
 #include <QDateTime>
 
@@ -73,7 +74,7 @@ void Poller::onConnected() {
     if (!polling_) {
         polling_ = true;
         if (invocation_.format == Format::Csv)
-            console_.out(csvHeader());
+            console_.out(timeline::csvHeader());
         if (invocation_.durationMs)
             durationEnd_.start(*invocation_.durationMs);
         // As a click of Send in Repeat mode: the first request at once, the
@@ -229,7 +230,8 @@ void Poller::printReply() {
         break;
     case Format::Csv:
     case Format::Vcd: // decode's alone
-        console_.out(csvRow(dateTimeText(now.date(), now.time()), reply));
+        console_.out(
+            timeline::csvRow(dateTimeText(now.date(), now.time()), timeline::sampleOf(0, rule_.collected())));
         break;
     }
     const QStringList refused = refusedValues(reply);

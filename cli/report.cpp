@@ -72,26 +72,6 @@ QString statusJson(const protocol::DecodedReply& reply, const QString& time) {
     return json;
 }
 
-QString csvHeader() {
-    QStringList columns{QStringLiteral("time")};
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        columns.append(QStringLiteral("DI") + protocol::channelText(k));
-    for (int k = 1; k <= protocol::kInputCount; ++k)
-        columns.append(QStringLiteral("CNT") + protocol::channelText(k));
-    for (int k = 1; k <= protocol::kInputCount; ++k)
-        columns.append(QStringLiteral("GAP") + protocol::channelText(k));
-    for (int k = 1; k <= protocol::kOutputCount; ++k)
-        columns.append(QStringLiteral("DO") + protocol::channelText(k));
-    return columns.join(u',');
-}
-
-QString csvRow(const QString& time, const protocol::DecodedReply& reply) {
-    const QChar comma(u',');
-    return time + comma + stateList(reply.inputs, QString(), comma) + comma +
-           textList(reply.counters, comma) + comma + textList(reply.timeGaps, comma) + comma +
-           stateList(reply.outputs, QString(), comma);
-}
-
 QString dateTimeText(const QDate& date, const QTime& time) {
     if (date.isValid())
         return log::formatUtcMoment(QDateTime(date, time, Qt::UTC));

@@ -24,9 +24,6 @@ QString statusJson(const protocol::DecodedReply& reply, const QString& time = {}
 // The 112 bytes as the window's dump on one line: "00 01 ... FF".
 QString rawText(const protocol::DecodedReply& reply);
 
-QString csvHeader();
-QString csvRow(const QString& time, const protocol::DecodedReply& reply);
-
 // A UTC date and time as "YYYY-MM-DD hh:mm:ss.mmm", as poll and decode print
 // them; without a date just "hh:mm:ss.mmm".
 QString dateTimeText(const QDate& date, const QTime& time);

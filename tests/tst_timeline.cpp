@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
+#include "timeline/range_export.h"
+#include "timeline/reply_store.h"
 #include "timeline/vcd_writer.h"
 
 #include <QBuffer>
+#include <QRandomGenerator>
 #include <QtTest>
+
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -51,6 +56,106 @@ QByteArray definitions() {
     return text + "$upscope $end\n$enddefinitions $end\n";
 }
 
+using lumora::timeline::Level;
+using lumora::timeline::ReplyStore;
+using lumora::timeline::Sample;
+using lumora::timeline::Summary;
+
+constexpr qsizetype kChunk = ReplyStore::kChunkReplies;
+constexpr std::uint8_t kSeenLow = 1;
+constexpr std::uint8_t kSeenHigh = 2;
+constexpr std::uint8_t kSeenThird = 4;
+constexpr std::uint8_t kSeenRefused = 8;
+
+// The emulator's kind of data: inputs toggling a few times a second,
+// counters counting their rising edges, gaps the time between the last two.
+struct EmulatorLike {
+    QRandomGenerator random{7};
+    std::array<int, 12> periodMs{};
+    std::array<qint64, 12> nextMs{};
+    std::array<qint64, 12> lastRiseMs{};
+    Sample now;
+
+    EmulatorLike() {
+        for (int k = 0; k < 12; ++k) {
+            periodMs[k] = 60 + random.bounded(1680);
+            nextMs[k] = periodMs[k];
+        }
+    }
+    Sample next(qint64 ms) {
+        now.ms = ms;
+        for (int k = 0; k < 12; ++k) {
+            if (ms < nextMs[k])
+                continue;
+            const bool rising = now.lane(k) == Level::Low;
+            now.setLane(k, rising ? Level::High : Level::Low);
+            if (rising) {
+                ++now.counters[k];
+                now.gaps[k] = quint32(ms - lastRiseMs[k]);
+                lastRiseMs[k] = ms;
+            }
+            nextMs[k] = ms + periodMs[k] * (85 + random.bounded(31)) / 100;
+        }
+        return now;
+    }
+};
+
+Sample randomSample(QRandomGenerator& random, qint64 ms) {
+    Sample s;
+    s.ms = ms;
+    s.lanes = random.generate();
+    for (auto& c : s.counters)
+        c = random.generate();
+    for (auto& g : s.gaps)
+        g = random.generate();
+    return s;
+}
+
+// What a pixel column should hold, found the plain way: every reply looked
+// at, in store order.
+struct Expected {
+    Summary summary;
+    qsizetype first = -1;
+    qsizetype last = -1;
+};
+
+Expected bruteForce(const std::vector<Sample>& held, qint64 fromMs, qint64 toMs) {
+    Expected e;
+    for (qsizetype i = 0; i < qsizetype(held.size()); ++i) {
+        const Sample& s = held[i];
+        if (s.ms < fromMs || s.ms >= toMs)
+            continue;
+        if (e.first < 0) {
+            e.first = i;
+            e.summary.counterMin = s.counters;
+            e.summary.counterMax = s.counters;
+            e.summary.gapMin = s.gaps;
+            e.summary.gapMax = s.gaps;
+        }
+        e.last = i;
+        ++e.summary.count;
+        for (int k = 0; k < 16; ++k)
+            e.summary.levelsSeen[k] |= 1 << int(s.lane(k));
+        for (int k = 0; k < 12; ++k) {
+            e.summary.counterMin[k] = std::min(e.summary.counterMin[k], s.counters[k]);
+            e.summary.counterMax[k] = std::max(e.summary.counterMax[k], s.counters[k]);
+            e.summary.gapMin[k] = std::min(e.summary.gapMin[k], s.gaps[k]);
+            e.summary.gapMax[k] = std::max(e.summary.gapMax[k], s.gaps[k]);
+            if (i > 0 && s.counters[k] < held[i - 1].counters[k])
+                e.summary.counterDrops |= 1U << k;
+            if (i > 0 && s.gaps[k] < held[i - 1].gaps[k])
+                e.summary.gapDrops |= 1U << k;
+        }
+    }
+    return e;
+}
+
+bool sameSummary(const Summary& a, const Summary& b) {
+    return a.count == b.count && a.levelsSeen == b.levelsSeen && a.counterMin == b.counterMin &&
+           a.counterMax == b.counterMax && a.gapMin == b.gapMin && a.gapMax == b.gapMax &&
+           a.counterDrops == b.counterDrops && a.gapDrops == b.gapDrops;
+}
+
 } // namespace
 
 class tst_Timeline : public QObject {
@@ -95,6 +200,295 @@ private Q_SLOTS:
         for (qsizetype k = 0; k < moments.size(); ++k)
             writer.add(moments[k], replies[k]);
         QVERIFY(writer.finish());
+        QCOMPARE(out.data(), expected);
+    }
+
+    // Lane DI03 at 1 ms a reply: low, low, high, high, third, a refused 5,
+    // high, low; read back as four columns of two replies each.
+    void levels_data() {
+        QTest::addColumn<qsizetype>("before");
+        QTest::addColumn<qsizetype>("after");
+        QTest::newRow("as they came") << qsizetype{0} << qsizetype{0};
+        QTest::newRow("packed, across groups") << qsizetype{60} << kChunk;
+        QTest::newRow("packed, across a chunk's edge") << kChunk - 3 << kChunk;
+        QTest::newRow("the packed chunk's end and the open one") << kChunk - 3 << qsizetype{0};
+    }
+    void levels() {
+        QFETCH(qsizetype, before);
+        QFETCH(qsizetype, after);
+        ReplyStore store;
+        qint64 ms = kTen;
+        for (qsizetype i = 0; i < before; ++i)
+            store.append(lumora::timeline::sampleOf(ms++, reply({})));
+        const qint64 start = ms;
+        for (const int state : {0, 0, 1, 1, 2, 5, 1, 0})
+            store.append(lumora::timeline::sampleOf(ms++, reply({{0, 0, 0, state}, {}, {}, {0, 0, 0, 1}})));
+        for (qsizetype i = 0; i < after; ++i)
+            store.append(lumora::timeline::sampleOf(ms++, reply({})));
+
+        const std::vector<lumora::timeline::Column> columns = lumora::timeline::columns(store, start, start + 8, 4);
+        QCOMPARE(columns.size(), 4U);
+        const std::array<std::uint8_t, 4> di03{kSeenLow, kSeenHigh, kSeenThird | kSeenRefused, kSeenHigh | kSeenLow};
+        for (int x = 0; x < 4; ++x) {
+            QCOMPARE(columns[x].summary.count, 2);
+            QCOMPARE(columns[x].first, before + 2 * x);
+            QCOMPARE(columns[x].last, before + 2 * x + 1);
+            QCOMPARE(columns[x].summary.levelsSeen[3], di03[x]);
+            QCOMPARE(columns[x].summary.levelsSeen[2], kSeenLow);
+            QCOMPARE(columns[x].summary.levelsSeen[15], kSeenHigh); // DO04
+        }
+        QCOMPARE(store.at(store.indexAt(start + 5)).lane(3), Level::Refused);
+        QCOMPARE(store.at(store.indexAt(start + 4)).lane(3), Level::Third);
+        QCOMPARE(store.indexAt(start - before - 1), -1);
+        QCOMPARE(store.indexAt(ms + 10), store.size() - 1);
+    }
+
+    // Counter or gap 6 goes down once, at reply `at`, and nowhere else.
+    void drops_data() {
+        QTest::addColumn<qsizetype>("at");
+        QTest::addColumn<bool>("gap");
+        QTest::addColumn<quint32>("high");
+        QTest::addColumn<quint32>("low");
+        QTest::addColumn<qsizetype>("keep");
+        QTest::addColumn<bool>("seen");
+        const qsizetype all = ReplyStore::kUnbounded;
+        QTest::newRow("counter reset, as they came") << qsizetype{10} << false << 7U << 0U << all << true;
+        QTest::newRow("counter wraps at a group's edge") << qsizetype{64} << false << 0xFFFFFFFFU << 2U << all
+                                                         << true;
+        QTest::newRow("gap down at a block's edge") << qsizetype{512} << true << 1500U << 900U << all << true;
+        QTest::newRow("counter reset at a chunk's edge") << kChunk << false << 5U << 0U << all << true;
+        QTest::newRow("gap down inside a packed group") << kChunk + 100 << true << 70000U << 3U << all << true;
+        QTest::newRow("on the oldest reply held: what it went down from has dropped off")
+            << 2 * kChunk << false << 9U << 1U << 2 * kChunk + 1 << false;
+    }
+    void drops() {
+        QFETCH(qsizetype, at);
+        QFETCH(bool, gap);
+        QFETCH(quint32, high);
+        QFETCH(quint32, low);
+        QFETCH(qsizetype, keep);
+        QFETCH(bool, seen);
+        ReplyStore store(keep);
+        const qsizetype total = at + 2 * kChunk + 1;
+        for (qsizetype i = 0; i < total; ++i) {
+            Sample s;
+            s.ms = kTen + i;
+            // The others count up, across every edge.
+            s.counters.fill(quint32(i));
+            s.gaps.fill(quint32(i));
+            (gap ? s.gaps : s.counters)[6] = i < at ? high : low;
+            store.append(s);
+        }
+        const qsizetype dropped = store.appendedCount() - store.size();
+        const qsizetype held = at - dropped;
+        const quint32 expected = seen ? 1U << 6 : 0U;
+        // Both kinds, the one that went down in the low bits.
+        const auto drops = [&](qsizetype from, qsizetype to) {
+            const Summary s = store.summarize({from, to});
+            return gap ? s.gapDrops | s.counterDrops << 16 : s.counterDrops | s.gapDrops << 16;
+        };
+        QCOMPARE(drops(0, store.size()), expected);
+        QCOMPARE(drops(held, held + 1), expected);
+        QCOMPARE(drops(held + 1, store.size()), 0U);
+        if (held > 0)
+            QCOMPARE(drops(0, held), 0U);
+        // Seven pixel columns: the one holding the drop says so, with the
+        // low value as its minimum.
+        const auto columns = lumora::timeline::columns(store, store.msAt(0), store.msAt(store.size() - 1) + 1, 7);
+        for (const auto& column : columns) {
+            const bool holds = column.first <= held && held <= column.last;
+            QCOMPARE(gap ? column.summary.gapDrops : column.summary.counterDrops, holds ? expected : 0U);
+            if (holds)
+                QCOMPARE((gap ? column.summary.gapMin : column.summary.counterMin)[6], low);
+        }
+    }
+
+    // At least the newest 100,000 replies held, the older gone, within the
+    // memory the client may spend on them.
+    void bound_data() {
+        QTest::addColumn<bool>("everythingNew");
+        QTest::addColumn<qint64>("maxBytes");
+        QTest::newRow("every value changing every reply: 16 MB") << true << qint64{16} * 1024 * 1024;
+        QTest::newRow("the emulator's kind: 40 bytes a reply") << false << qint64{40} * 100'000;
+    }
+    void bound() {
+        QFETCH(bool, everythingNew);
+        QFETCH(qint64, maxBytes);
+        constexpr qsizetype kKeep = 100'000;
+        constexpr qsizetype kAppended = 250'000;
+        ReplyStore store(kKeep);
+        std::vector<Sample> all;
+        all.reserve(kAppended);
+        QRandomGenerator random(11);
+        EmulatorLike emulator;
+        for (qsizetype i = 0; i < kAppended; ++i) {
+            // Worst of all: time jumps back and forth within a day.
+            all.push_back(everythingNew ? randomSample(random, kTen + random.bounded(86'400'000))
+                                        : emulator.next(kTen + i + i / 50));
+            store.append(all.back());
+        }
+        QCOMPARE(store.appendedCount(), kAppended);
+        QVERIFY(store.size() >= kKeep);
+        QVERIFY(store.size() < kKeep + kChunk);
+        const qsizetype dropped = kAppended - store.size();
+        for (qsizetype i = 0; i < store.size(); ++i)
+            QVERIFY2(store.at(i) == all[dropped + i], qPrintable(QString::number(i)));
+        QCOMPARE(store.msAt(store.size() - 1), all.back().ms);
+        qInfo("%zu bytes for %lld replies, %.1f a reply", store.memoryBytes(), qlonglong(store.size()),
+              double(store.memoryBytes()) / double(store.size()));
+        QVERIFY(qint64(store.memoryBytes()) <= maxBytes);
+    }
+
+    // columns(), rangesIn(), indexAt() and stepsBack() against the same
+    // found by looking at every reply.
+    void columnsMatchBruteForce_data() {
+        QTest::addColumn<qsizetype>("replies");
+        QTest::addColumn<int>("stepBackEvery");
+        QTest::addColumn<bool>("everythingNew");
+        QTest::newRow("emulator's kind, 1 ms, three chunks and more") << 3 * kChunk + 1000 << 0 << false;
+        QTest::newRow("emulator's kind, time stepping back") << 2 * kChunk + 500 << 700 << false;
+        QTest::newRow("every value new, time stepping back") << 2 * kChunk + 77 << 3000 << true;
+        QTest::newRow("a few, as they came") << qsizetype{200} << 50 << true;
+    }
+    void columnsMatchBruteForce() {
+        QFETCH(qsizetype, replies);
+        QFETCH(int, stepBackEvery);
+        QFETCH(bool, everythingNew);
+        QRandomGenerator random(5);
+        EmulatorLike emulator;
+        ReplyStore store;
+        std::vector<Sample> held;
+        qint64 ms = kTen;
+        for (qsizetype i = 0; i < replies; ++i) {
+            ms += 1 + random.bounded(2);
+            if (stepBackEvery > 0 && i % stepBackEvery == stepBackEvery - 1)
+                ms -= random.bounded(1, 2000);
+            held.push_back(everythingNew ? randomSample(random, ms) : emulator.next(ms));
+            held.back().ms = ms;
+            store.append(held.back());
+        }
+        std::vector<qsizetype> steps;
+        for (qsizetype i = 1; i < replies; ++i) {
+            if (held[i].ms < held[i - 1].ms)
+                steps.push_back(i);
+        }
+        QCOMPARE(store.stepsBack(), steps);
+
+        qint64 first = std::numeric_limits<qint64>::max();
+        qint64 last = std::numeric_limits<qint64>::min();
+        for (const Sample& s : held) {
+            first = std::min(first, s.ms);
+            last = std::max(last, s.ms);
+        }
+        struct Window {
+            qint64 from;
+            qint64 to;
+            int width;
+        };
+        const qint64 middle = (first + last) / 2;
+        for (const Window& w : {Window{first, last + 1, 1600}, Window{first - 500, last + 700, 333},
+                                Window{middle - 1234, middle + 999, 37}, Window{middle, middle + 3, 10}}) {
+            const auto columns = lumora::timeline::columns(store, w.from, w.to, w.width);
+            QCOMPARE(qsizetype(columns.size()), qsizetype(w.width));
+            const double span = double(w.to - w.from) / w.width;
+            for (int x = 0; x < w.width; ++x) {
+                const qint64 start = w.from + qint64(span * x);
+                const qint64 end = x + 1 == w.width ? w.to : w.from + qint64(span * (x + 1));
+                const Expected e = bruteForce(held, start, end);
+                QVERIFY2(sameSummary(columns[x].summary, e.summary) && columns[x].first == e.first &&
+                             columns[x].last == e.last,
+                         qPrintable(QStringLiteral("column %1 of %2").arg(x).arg(w.width)));
+            }
+
+            // The ranges: the replies inside, split where time steps back.
+            std::vector<lumora::timeline::IndexRange> ranges;
+            for (qsizetype i = 0; i < replies; ++i) {
+                if (held[i].ms < w.from || held[i].ms >= w.to)
+                    continue;
+                if (ranges.empty() || ranges.back().to != i || held[i].ms < held[i - 1].ms)
+                    ranges.push_back({i, i + 1});
+                else
+                    ranges.back().to = i + 1;
+            }
+            QCOMPARE(store.rangesIn(w.from, w.to), ranges);
+        }
+        for (int probe = 0; probe < 200; ++probe) {
+            const qint64 at = first - 2 + random.bounded(last - first + 4);
+            qsizetype expected = -1;
+            for (qsizetype i = 0; i < replies; ++i) {
+                if (held[i].ms <= at)
+                    expected = i;
+            }
+            QCOMPARE(store.indexAt(at), expected);
+        }
+    }
+
+    // The replies of [10:00:00.500, 10:00:02.000): the second and third as
+    // they came, the third earlier than the second.
+    void exportRange_data() {
+        QTest::addColumn<bool>("vcd");
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<qint64>("to");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray header = "time,DI00,DI01,DI02,DI03,DI04,DI05,DI06,DI07,DI08,DI09,DI10,DI11,"
+                                  "CNT01,CNT02,CNT03,CNT04,CNT05,CNT06,CNT07,CNT08,CNT09,CNT10,CNT11,CNT12,"
+                                  "GAP01,GAP02,GAP03,GAP04,GAP05,GAP06,GAP07,GAP08,GAP09,GAP10,GAP11,GAP12,"
+                                  "DO01,DO02,DO03,DO04\n";
+        QTest::newRow("csv") << false << kTen + 500 << kTen + 2000
+                             << header +
+                                    "2026-12-07 10:00:01.000,1,0,,0,0,0,0,0,0,0,0,0,5,0,0,0,0,0,0,0,0,0,0,0,"
+                                    "1.01,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,2,0,0,0\n"
+                                    "2026-12-07 10:00:00.500,0,0,,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+                                    "4294967295,1.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,1.23,"
+                                    "2,0,0,1\n";
+        QTest::newRow("csv, nothing in range") << false << kTen + 2001 << kTen + 3000 << header;
+        QByteArray dump = "#0\n$dumpvars\n1A\n0B\nzC\n";
+        for (const char id : QByteArray("DEFGHIJKL"))
+            dump += "0"_ba + id + '\n';
+        dump += "xM\n0N\n0O\n0P\nb101 Q\n";
+        for (const char id : QByteArray("RSTUVWXYZab"))
+            dump += "b0 "_ba + id + '\n';
+        dump += "r1.01 c\n";
+        for (const char id : QByteArray("defghijklmn"))
+            dump += "r0.00 "_ba + id + '\n';
+        dump += "$end\n";
+        QTest::newRow("vcd") << true << kTen + 500 << kTen + 2000
+                             << "$date 2026-12-07 10:00:01.000 UTC $end\n" + definitions() + dump +
+                                    "$comment time steps back: 2026-12-07 10:00:00.500 UTC comes after "
+                                    "2026-12-07 10:00:01.000 UTC; written at #0 $end\n"
+                                    "0A\n1P\nb0 Q\nb11111111111111111111111111111111 b\nr1.00 c\nr1.23 n\n";
+        QTest::newRow("vcd, nothing in range") << true << kTen + 2001 << kTen + 3000 << definitions();
+    }
+    void exportRange() {
+        QFETCH(bool, vcd);
+        QFETCH(qint64, from);
+        QFETCH(qint64, to);
+        QFETCH(QByteArray, expected);
+        ReplyStore store;
+        Sample s;
+        s.ms = kTen;
+        store.append(s);
+        s.ms = kTen + 1000;
+        s.setLane(0, Level::High);
+        s.setLane(2, Level::Refused);
+        s.setLane(12, Level::Third);
+        s.counters[0] = 5;
+        s.gaps[0] = 1005;
+        store.append(s);
+        s.ms = kTen + 500;
+        s.setLane(0, Level::Low);
+        s.setLane(15, Level::High);
+        s.counters[0] = 0;
+        s.counters[11] = 0xFFFFFFFF;
+        s.gaps[0] = 1004;
+        s.gaps[11] = 1234;
+        store.append(s);
+        s.ms = kTen + 2000;
+        store.append(s);
+        QBuffer out;
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QVERIFY(vcd ? lumora::timeline::writeVcd(out, store, from, to)
+                    : lumora::timeline::writeCsv(out, store, from, to));
         QCOMPARE(out.data(), expected);
     }
 

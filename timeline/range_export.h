@@ -3,16 +3,26 @@
 
 #include "timeline/reply_store.h"
 
+#include <QString>
+#include <QStringView>
+
 class QIODevice;
 
 namespace lumora::timeline {
+
+// The CSV of replies, as the command line's decode and poll write it and
+// the range export: time (UTC), DI00..DI11, CNT01..CNT12, GAP01..GAP12,
+// DO01..DO04; a refused state is left empty.
+[[nodiscard]] QString csvHeader();
+// The row of one reply with its time as given (the sample's own ms is not
+// used: callers write the time the way they have it).
+[[nodiscard]] QString csvRow(QStringView time, const Sample& sample);
 
 // The replies whose moment lies in [fromMs, toMs), in store order, as data
 // other tools read. False when some text did not reach the device (its
 // errorString() says why).
 
-// The columns of the command line's decode: time (UTC), DI00..DI11,
-// CNT01..CNT12, GAP01..GAP12, DO01..DO04; a refused state is left empty.
+// The CSV above, with the time as "YYYY-MM-DD hh:mm:ss.mmm".
 [[nodiscard]] bool writeCsv(QIODevice& out, const ReplyStore& store, qint64 fromMs, qint64 toMs);
 
 // A value change dump (see VcdWriter).

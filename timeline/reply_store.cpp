@@ -2,8 +2,149 @@
 #include "timeline/reply_store.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
 
 namespace lumora::timeline {
+
+namespace {
+
+// The values of a reply other than its time, as columns: the lane word, the
+// counters, then the time gaps.
+constexpr int kColumns = 1 + 2 * kChannelCount;
+constexpr int kFirstCounter = 1;
+constexpr int kFirstGap = 1 + kChannelCount;
+
+constexpr qsizetype kGroupsPerChunk = ReplyStore::kChunkReplies / ReplyStore::kGroupReplies;
+constexpr qsizetype kGroupsPerBlock = ReplyStore::kBlockReplies / ReplyStore::kGroupReplies;
+constexpr qsizetype kBlocksPerChunk = ReplyStore::kChunkReplies / ReplyStore::kBlockReplies;
+constexpr int kChunkShift = std::countr_zero(std::uint64_t(ReplyStore::kChunkReplies));
+constexpr qsizetype kLocalMask = ReplyStore::kChunkReplies - 1;
+static_assert(ReplyStore::kChunkReplies == qsizetype{1} << kChunkShift);
+
+// A column that changes at few replies keeps one bit a reply (set where the
+// value differs from the one before), the count of set bits before each
+// word of them, and the values it changes to.
+constexpr qsizetype kWords = ReplyStore::kChunkReplies / 64;
+constexpr qsizetype kBitsBytes = kWords * 8;
+constexpr qsizetype kRanksBytes = kWords * 2;
+constexpr qsizetype kSparseHeader = kBitsBytes + kRanksBytes;
+
+// Times are predicted on the straight line from the chunk's first to its
+// last reply (slope in 1/65536 ms a reply) and only the remainders stored;
+// beyond this span the line would overflow and is left flat.
+constexpr int kSlopeShift = 16;
+constexpr qint64 kMaxLinedSpanMs = qint64{1} << 35;
+
+std::uint32_t columnOf(const Sample& s, int column) {
+    if (column == 0)
+        return s.lanes;
+    return column < kFirstGap ? s.counters[std::size_t(column - kFirstCounter)]
+                              : s.gaps[std::size_t(column - kFirstGap)];
+}
+
+void setColumn(Sample& s, int column, std::uint32_t value) {
+    if (column == 0)
+        s.lanes = value;
+    else if (column < kFirstGap)
+        s.counters[std::size_t(column - kFirstCounter)] = value;
+    else
+        s.gaps[std::size_t(column - kFirstGap)] = value;
+}
+
+int widthFor(std::uint64_t range) {
+    if (range == 0)
+        return 0;
+    if (range <= 0xFF)
+        return 1;
+    if (range <= 0xFFFF)
+        return 2;
+    return range <= 0xFFFFFFFFU ? 4 : 8;
+}
+
+// Values of 1, 2, 4 or 8 bytes, in the host's byte order.
+template <typename T> std::uint64_t loadAs(const std::uint8_t* at) {
+    T v = 0;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+template <typename T> void storeAs(std::uint8_t* at, std::uint64_t value) {
+    const auto v = T(value);
+    std::memcpy(at, &v, sizeof v);
+}
+
+std::uint64_t load(const std::uint8_t* at, int width) {
+    switch (width) {
+    case 1:
+        return *at;
+    case 2:
+        return loadAs<std::uint16_t>(at);
+    case 4:
+        return loadAs<std::uint32_t>(at);
+    case 8:
+        return loadAs<std::uint64_t>(at);
+    default:
+        return 0;
+    }
+}
+
+void store(std::uint8_t* at, std::uint64_t value, int width) {
+    switch (width) {
+    case 1:
+        *at = std::uint8_t(value);
+        break;
+    case 2:
+        storeAs<std::uint16_t>(at, value);
+        break;
+    case 4:
+        storeAs<std::uint32_t>(at, value);
+        break;
+    case 8:
+        storeAs<std::uint64_t>(at, value);
+        break;
+    default:
+        break;
+    }
+}
+
+void addLevels(Summary& s, std::uint32_t lanes) {
+    for (int k = 0; k < kLaneCount; ++k)
+        s.levelsSeen[std::size_t(k)] |= std::uint8_t(1U << ((lanes >> (2 * k)) & 3U));
+}
+
+// Folds one value of a column into a summary being built over a range.
+void addValue(Summary& s, int column, std::uint32_t value) {
+    if (column == 0) {
+        addLevels(s, value);
+        return;
+    }
+    const bool counter = column < kFirstGap;
+    const auto k = std::size_t(counter ? column - kFirstCounter : column - kFirstGap);
+    auto& low = counter ? s.counterMin : s.gapMin;
+    auto& high = counter ? s.counterMax : s.gapMax;
+    low[k] = std::min(low[k], value);
+    high[k] = std::max(high[k], value);
+}
+
+void addDrop(Summary& s, int column) {
+    if (column >= kFirstGap)
+        s.gapDrops |= 1U << unsigned(column - kFirstGap);
+    else if (column >= kFirstCounter)
+        s.counterDrops |= 1U << unsigned(column - kFirstCounter);
+}
+
+// An empty summary ready for addValue: minimums at their top.
+Summary startSummary(qsizetype count) {
+    Summary s;
+    s.count = count;
+    s.counterMin.fill(std::numeric_limits<std::uint32_t>::max());
+    s.gapMin.fill(std::numeric_limits<std::uint32_t>::max());
+    return s;
+}
+
+} // namespace
 
 void Summary::merge(const Summary& other) {
     if (other.count == 0)
@@ -13,43 +154,275 @@ void Summary::merge(const Summary& other) {
         return;
     }
     count += other.count;
-    for (int k = 0; k < kLaneCount; ++k)
-        levelsSeen.at(k) |= other.levelsSeen.at(k);
-    for (int k = 0; k < kChannelCount; ++k) {
-        counterMin.at(k) = std::min(counterMin.at(k), other.counterMin.at(k));
-        counterMax.at(k) = std::max(counterMax.at(k), other.counterMax.at(k));
-        gapMin.at(k) = std::min(gapMin.at(k), other.gapMin.at(k));
-        gapMax.at(k) = std::max(gapMax.at(k), other.gapMax.at(k));
+    for (std::size_t k = 0; k < std::size_t(kLaneCount); ++k)
+        levelsSeen[k] |= other.levelsSeen[k];
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+        counterMin[k] = std::min(counterMin[k], other.counterMin[k]);
+        counterMax[k] = std::max(counterMax[k], other.counterMax[k]);
+        gapMin[k] = std::min(gapMin[k], other.gapMin[k]);
+        gapMax[k] = std::max(gapMax[k], other.gapMax[k]);
     }
     counterDrops |= other.counterDrops;
     gapDrops |= other.gapDrops;
 }
 
+// A full chunk, packed. Each column is frame-of-reference coded: its
+// smallest value and the rest as 0, 1, 2 or 4 bytes above it (0: the same
+// throughout); a column that changes seldom keeps only its changes.
+struct ReplyStore::Packed {
+    struct Column {
+        std::uint32_t base = 0;
+        std::uint32_t offset = 0;
+        std::uint8_t width = 0;
+        bool sparse = false;
+    };
+    qint64 firstMs = 0;
+    qint64 slope = 0;
+    qint64 residualBase = 0;
+    std::uint32_t timeOffset = 0;
+    std::uint8_t timeWidth = 0;
+    std::array<Column, kColumns> columns;
+    std::vector<std::uint8_t> bytes;
+    std::vector<Level> groups;
+    std::vector<Level> blocks;
+    Level whole;
+
+    void fill(const std::vector<Sample>& s);
+
+    [[nodiscard]] qint64 predicted(qsizetype local) const {
+        return firstMs + ((local * slope) >> kSlopeShift);
+    }
+
+    [[nodiscard]] qint64 msAt(qsizetype local) const {
+        return predicted(local) + residualBase +
+               qint64(load(bytes.data() + timeOffset + local * timeWidth, timeWidth));
+    }
+
+    // Changes up to and including local: at least 1, the first reply's value.
+    [[nodiscard]] qsizetype rank(const Column& c, qsizetype local) const {
+        const std::uint8_t* at = bytes.data() + c.offset;
+        const auto word = std::size_t(local >> 6);
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, at + word * 8, sizeof bits);
+        std::uint16_t before = 0;
+        std::memcpy(&before, at + kBitsBytes + word * 2, sizeof before);
+        return before + std::popcount(bits & (~std::uint64_t{0} >> (63 - (local & 63))));
+    }
+
+    [[nodiscard]] std::uint32_t change(const Column& c, qsizetype n) const {
+        return c.base + std::uint32_t(load(bytes.data() + c.offset + kSparseHeader + n * c.width, c.width));
+    }
+
+    [[nodiscard]] std::uint32_t value(int column, qsizetype local) const {
+        const Column& c = columns[std::size_t(column)];
+        if (c.sparse)
+            return change(c, rank(c, local) - 1);
+        return c.base + std::uint32_t(load(bytes.data() + c.offset + local * c.width, c.width));
+    }
+
+    // Calls visit(v) for the value at from and then for each value after
+    // it up to to (only those that differ from the one before when the
+    // column keeps changes alone), in order.
+    template <typename Visit> void forEach(int column, qsizetype from, qsizetype to, Visit&& visit) const {
+        const Column& c = columns[std::size_t(column)];
+        if (c.width == 0) {
+            visit(c.base);
+            return;
+        }
+        if (c.sparse) {
+            const qsizetype last = rank(c, to - 1);
+            for (qsizetype n = rank(c, from) - 1; n < last; ++n)
+                visit(change(c, n));
+            return;
+        }
+        const std::uint8_t* at = bytes.data() + c.offset;
+        for (qsizetype i = from; i < to; ++i)
+            visit(c.base + std::uint32_t(load(at + i * c.width, c.width)));
+    }
+};
+
+// Lays out and fills a full chunk's columns.
+void ReplyStore::Packed::fill(const std::vector<Sample>& s) {
+    Packed& p = *this;
+    const qsizetype n = qsizetype(s.size());
+    // Time: remainders from the line through the first and last reply.
+    p.firstMs = s.front().ms;
+    const qint64 span = s.back().ms - s.front().ms;
+    p.slope =
+        span > -kMaxLinedSpanMs && span < kMaxLinedSpanMs ? (span * (qint64{1} << kSlopeShift)) / (n - 1) : 0;
+    qint64 lowest = std::numeric_limits<qint64>::max();
+    qint64 highest = std::numeric_limits<qint64>::min();
+    for (qsizetype i = 0; i < n; ++i) {
+        const qint64 r = s[std::size_t(i)].ms - p.predicted(i);
+        lowest = std::min(lowest, r);
+        highest = std::max(highest, r);
+    }
+    p.residualBase = lowest;
+    p.timeWidth = std::uint8_t(widthFor(std::uint64_t(highest) - std::uint64_t(lowest)));
+
+    // Sizes first, so the bytes are one allocation.
+    std::array<qsizetype, kColumns> changes{};
+    qsizetype total = n * p.timeWidth;
+    for (int c = 0; c < kColumns; ++c) {
+        std::uint32_t low = columnOf(s.front(), c);
+        std::uint32_t high = low;
+        qsizetype changed = 1;
+        for (qsizetype i = 1; i < n; ++i) {
+            const std::uint32_t v = columnOf(s[std::size_t(i)], c);
+            low = std::min(low, v);
+            high = std::max(high, v);
+            changed += v != columnOf(s[std::size_t(i - 1)], c) ? 1 : 0;
+        }
+        auto& column = p.columns[std::size_t(c)];
+        column.base = low;
+        column.width = std::uint8_t(widthFor(high - low));
+        column.sparse = column.width > 0 && kSparseHeader + changed * column.width < n * column.width;
+        changes[std::size_t(c)] = changed;
+        if (column.sparse)
+            total = (total + 7) & ~qsizetype{7};
+        column.offset = std::uint32_t(total);
+        total += column.sparse ? kSparseHeader + changed * column.width : n * column.width;
+    }
+    p.timeOffset = 0;
+    p.bytes.assign(std::size_t(total), 0);
+    std::uint8_t* bytes = p.bytes.data();
+    for (qsizetype i = 0; i < n; ++i)
+        store(bytes + i * p.timeWidth, std::uint64_t(s[std::size_t(i)].ms - p.predicted(i) - p.residualBase),
+              p.timeWidth);
+    for (int c = 0; c < kColumns; ++c) {
+        const auto& column = p.columns[std::size_t(c)];
+        std::uint8_t* at = bytes + column.offset;
+        if (!column.sparse) {
+            for (qsizetype i = 0; column.width > 0 && i < n; ++i)
+                store(at + i * column.width, columnOf(s[std::size_t(i)], c) - column.base, column.width);
+            continue;
+        }
+        std::vector<std::uint64_t> bits(std::size_t(kWords), 0);
+        qsizetype written = 0;
+        for (qsizetype i = 0; i < n; ++i) {
+            const std::uint32_t v = columnOf(s[std::size_t(i)], c);
+            if (i > 0 && v == columnOf(s[std::size_t(i - 1)], c))
+                continue;
+            bits[std::size_t(i >> 6)] |= std::uint64_t{1} << (i & 63);
+            store(at + kSparseHeader + written * column.width, v - column.base, column.width);
+            ++written;
+        }
+        std::uint16_t before = 0;
+        for (qsizetype w = 0; w < kWords; ++w) {
+            std::memcpy(at + w * 8, &bits[std::size_t(w)], 8);
+            std::memcpy(at + kBitsBytes + w * 2, &before, 2);
+            before = std::uint16_t(before + std::popcount(bits[std::size_t(w)]));
+        }
+        Q_ASSERT(written == changes[std::size_t(c)]);
+    }
+}
+
 ReplyStore::ReplyStore(qsizetype keepAtLeast)
     : keepAtLeast_(keepAtLeast) {}
 
+ReplyStore::~ReplyStore() = default;
+ReplyStore::ReplyStore(ReplyStore&&) noexcept = default;
+ReplyStore& ReplyStore::operator=(ReplyStore&&) noexcept = default;
+
+void ReplyStore::extend(Level& level, const Level& part, bool starts) {
+    if (starts) {
+        level = part;
+        return;
+    }
+    level.summary.merge(part.summary);
+    level.summary.counterDrops |= part.firstCounterDrops;
+    level.summary.gapDrops |= part.firstGapDrops;
+}
+
 void ReplyStore::append(const Sample& sample) {
-    samples_.push_back(sample);
+    Level one;
+    one.summary.count = 1;
+    addLevels(one.summary, sample.lanes);
+    one.summary.counterMin = one.summary.counterMax = sample.counters;
+    one.summary.gapMin = one.summary.gapMax = sample.gaps;
+    if (!isEmpty()) {
+        const Sample before = open_.empty() ? at(size() - 1) : open_.back();
+        if (sample.ms < before.ms)
+            steps_.push_back(appended_);
+        for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+            one.firstCounterDrops |= sample.counters[k] < before.counters[k] ? 1U << k : 0U;
+            one.firstGapDrops |= sample.gaps[k] < before.gaps[k] ? 1U << k : 0U;
+        }
+    }
+    const qsizetype local = qsizetype(open_.size());
+    if (open_.capacity() == 0)
+        open_.reserve(std::size_t(kChunkReplies));
+    open_.push_back(sample);
     ++appended_;
-    if (keepAtLeast_ != kUnbounded && qsizetype(samples_.size()) > keepAtLeast_)
-        samples_.erase(samples_.begin());
+    extend(group_, one, local % kGroupReplies == 0);
+    if ((local + 1) % kGroupReplies == 0) {
+        openGroups_.push_back(group_);
+        extend(block_, group_, local % kBlockReplies == kGroupReplies - 1);
+    }
+    if ((local + 1) % kBlockReplies == 0) {
+        openBlocks_.push_back(block_);
+        extend(chunk_, block_, local == kBlockReplies - 1);
+    }
+    if (local + 1 == kChunkReplies)
+        pack();
+    if (keepAtLeast_ == kUnbounded)
+        return;
+    while (!packed_.empty() && size() - kChunkReplies >= keepAtLeast_) {
+        packed_.pop_front();
+        dropped_ += kChunkReplies;
+        while (!steps_.empty() && steps_.front() <= dropped_)
+            steps_.pop_front();
+    }
+}
+
+void ReplyStore::pack() {
+    auto p = std::make_unique<Packed>();
+    p->fill(open_);
+    p->groups = std::move(openGroups_);
+    p->blocks = std::move(openBlocks_);
+    p->whole = chunk_;
+    packed_.push_back(std::move(p));
+    open_.clear();
+    openGroups_ = {};
+    openBlocks_ = {};
+    openGroups_.reserve(std::size_t(kGroupsPerChunk));
+    openBlocks_.reserve(std::size_t(kBlocksPerChunk));
 }
 
 void ReplyStore::clear() {
-    samples_.clear();
-    appended_ = 0;
+    *this = ReplyStore(keepAtLeast_);
 }
 
 qsizetype ReplyStore::size() const {
-    return qsizetype(samples_.size());
+    return qsizetype(packed_.size()) * kChunkReplies + qsizetype(open_.size());
 }
 
 Sample ReplyStore::at(qsizetype index) const {
-    return samples_.at(std::size_t(index));
+    Q_ASSERT(index >= 0 && index < size());
+    const auto chunk = std::size_t(index >> kChunkShift);
+    const qsizetype local = index & kLocalMask;
+    if (chunk == packed_.size())
+        return open_[std::size_t(local)];
+    const Packed& p = *packed_[chunk];
+    Sample s;
+    s.ms = p.msAt(local);
+    for (int c = 0; c < kColumns; ++c)
+        setColumn(s, c, p.value(c, local));
+    return s;
 }
 
 qint64 ReplyStore::msAt(qsizetype index) const {
-    return samples_.at(std::size_t(index)).ms;
+    Q_ASSERT(index >= 0 && index < size());
+    const auto chunk = std::size_t(index >> kChunkShift);
+    const qsizetype local = index & kLocalMask;
+    return chunk == packed_.size() ? open_[std::size_t(local)].ms : packed_[chunk]->msAt(local);
+}
+
+std::uint32_t ReplyStore::valueAt(int column, qsizetype index) const {
+    const auto chunk = std::size_t(index >> kChunkShift);
+    const qsizetype local = index & kLocalMask;
+    return chunk == packed_.size() ? columnOf(open_[std::size_t(local)], column)
+                                   : packed_[chunk]->value(column, local);
 }
 
 qint64 ReplyStore::appendedCount() const {
@@ -57,68 +430,130 @@ qint64 ReplyStore::appendedCount() const {
 }
 
 std::size_t ReplyStore::memoryBytes() const {
-    return samples_.capacity() * sizeof(Sample);
+    std::size_t bytes = sizeof(*this) + open_.capacity() * sizeof(Sample) +
+                        (openGroups_.capacity() + openBlocks_.capacity()) * sizeof(Level) +
+                        steps_.size() * sizeof(qint64) + packed_.size() * sizeof(std::unique_ptr<Packed>);
+    for (const auto& p : packed_)
+        bytes += sizeof(Packed) + p->bytes.capacity() +
+                 (p->groups.capacity() + p->blocks.capacity()) * sizeof(Level);
+    return bytes;
 }
 
 std::vector<qsizetype> ReplyStore::stepsBack() const {
     std::vector<qsizetype> steps;
-    for (qsizetype i = 1; i < size(); ++i) {
-        if (msAt(i) < msAt(i - 1))
-            steps.push_back(i);
-    }
+    steps.reserve(steps_.size());
+    for (const qint64 step : steps_)
+        steps.push_back(qsizetype(step - dropped_));
     return steps;
+}
+
+std::vector<IndexRange> ReplyStore::stretches() const {
+    std::vector<IndexRange> out;
+    qsizetype from = 0;
+    for (const qsizetype step : stepsBack()) {
+        out.push_back({from, step});
+        from = step;
+    }
+    if (from < size())
+        out.push_back({from, size()});
+    return out;
+}
+
+qsizetype ReplyStore::firstAtOrAfter(IndexRange forward, qint64 ms) const {
+    qsizetype low = forward.from;
+    qsizetype high = forward.to;
+    while (low < high) {
+        const qsizetype mid = low + (high - low) / 2;
+        if (msAt(mid) < ms)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
 }
 
 std::vector<IndexRange> ReplyStore::rangesIn(qint64 fromMs, qint64 toMs) const {
     std::vector<IndexRange> ranges;
-    IndexRange open{-1, -1};
-    for (qsizetype i = 0; i < size(); ++i) {
-        const qint64 ms = msAt(i);
-        const bool inside = ms >= fromMs && ms < toMs;
-        const bool stepBack = i > 0 && ms < msAt(i - 1);
-        if (open.from >= 0 && (!inside || stepBack)) {
-            ranges.push_back(open);
-            open = {-1, -1};
-        }
-        if (inside) {
-            if (open.from < 0)
-                open.from = i;
-            open.to = i + 1;
-        }
+    if (toMs <= fromMs)
+        return ranges;
+    for (const IndexRange& stretch : stretches()) {
+        if (msAt(stretch.to - 1) < fromMs || msAt(stretch.from) >= toMs)
+            continue;
+        const qsizetype from = firstAtOrAfter(stretch, fromMs);
+        const qsizetype to = firstAtOrAfter({from, stretch.to}, toMs);
+        if (from < to)
+            ranges.push_back({from, to});
     }
-    if (open.from >= 0)
-        ranges.push_back(open);
     return ranges;
 }
 
 qsizetype ReplyStore::indexAt(qint64 ms) const {
-    for (qsizetype i = size() - 1; i >= 0; --i) {
-        if (msAt(i) <= ms)
-            return i;
+    const std::vector<IndexRange> all = stretches();
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        if (msAt(it->from) <= ms)
+            return firstAtOrAfter(*it, ms == std::numeric_limits<qint64>::max() ? ms : ms + 1) - 1;
     }
     return -1;
 }
 
+void ReplyStore::mergeLevel(Summary& into, const Level& level, qsizetype first) const {
+    into.merge(level.summary);
+    // The store's oldest reply has nothing held before it to drop from.
+    if (first > 0) {
+        into.counterDrops |= level.firstCounterDrops;
+        into.gapDrops |= level.firstGapDrops;
+    }
+}
+
+void ReplyStore::scanReplies(Summary& into, qsizetype from, qsizetype to) const {
+    Summary part = startSummary(to - from);
+    const auto chunk = std::size_t(from >> kChunkShift);
+    const qsizetype local = from & kLocalMask;
+    for (int c = 0; c < kColumns; ++c) {
+        bool known = from > 0;
+        std::uint32_t before = known ? valueAt(c, from - 1) : 0;
+        const auto visit = [&](std::uint32_t v) {
+            addValue(part, c, v);
+            if (known && v < before)
+                addDrop(part, c);
+            before = v;
+            known = true;
+        };
+        if (chunk == packed_.size()) {
+            for (qsizetype i = local; i < local + (to - from); ++i)
+                visit(columnOf(open_[std::size_t(i)], c));
+        } else {
+            packed_[chunk]->forEach(c, local, local + (to - from), visit);
+        }
+    }
+    into.merge(part);
+}
+
 Summary ReplyStore::summarize(IndexRange range) const {
     Summary summary;
-    for (qsizetype i = range.from; i < range.to; ++i) {
-        const Sample& s = samples_.at(std::size_t(i));
-        Summary one;
-        one.count = 1;
-        for (int k = 0; k < kLaneCount; ++k)
-            one.levelsSeen.at(k) = std::uint8_t(1U << unsigned(s.lane(k)));
-        one.counterMin = one.counterMax = s.counters;
-        one.gapMin = one.gapMax = s.gaps;
-        if (i > 0) {
-            const Sample& before = samples_.at(std::size_t(i - 1));
-            for (int k = 0; k < kChannelCount; ++k) {
-                if (s.counters.at(k) < before.counters.at(k))
-                    one.counterDrops |= 1U << k;
-                if (s.gaps.at(k) < before.gaps.at(k))
-                    one.gapDrops |= 1U << k;
-            }
+    const qsizetype to = std::min(range.to, size());
+    // Whole chunks, blocks and groups from their summaries; the replies at
+    // either end one by one, never more than a group's worth.
+    for (qsizetype i = std::max<qsizetype>(range.from, 0); i < to;) {
+        const auto chunk = std::size_t(i >> kChunkShift);
+        const qsizetype local = i & kLocalMask;
+        const bool packed = chunk < packed_.size();
+        if (local == 0 && packed && i + kChunkReplies <= to) {
+            mergeLevel(summary, packed_[chunk]->whole, i);
+            i += kChunkReplies;
+        } else if (local % kBlockReplies == 0 && i + kBlockReplies <= to) {
+            const auto& blocks = packed ? packed_[chunk]->blocks : openBlocks_;
+            mergeLevel(summary, blocks[std::size_t(local / kBlockReplies)], i);
+            i += kBlockReplies;
+        } else if (local % kGroupReplies == 0 && i + kGroupReplies <= to) {
+            const auto& groups = packed ? packed_[chunk]->groups : openGroups_;
+            mergeLevel(summary, groups[std::size_t(local / kGroupReplies)], i);
+            i += kGroupReplies;
+        } else {
+            const qsizetype end = std::min(to, (i / kGroupReplies + 1) * kGroupReplies);
+            scanReplies(summary, i, end);
+            i = end;
         }
-        summary.merge(one);
     }
     return summary;
 }
@@ -128,15 +563,27 @@ std::vector<Column> columns(const ReplyStore& store, qint64 fromMs, qint64 toMs,
     if (width <= 0 || toMs <= fromMs)
         return out;
     const double span = double(toMs - fromMs) / width;
-    for (int x = 0; x < width; ++x) {
-        const qint64 start = fromMs + qint64(span * x);
-        const qint64 end = x + 1 == width ? toMs : fromMs + qint64(span * (x + 1));
-        Column& column = out.at(std::size_t(x));
-        for (const IndexRange& range : store.rangesIn(start, end)) {
-            column.summary.merge(store.summarize(range));
+    const auto edge = [&](int x) { return x >= width ? toMs : fromMs + qint64(span * x); };
+    // The column a moment inside [fromMs, toMs) falls in.
+    const auto columnAt = [&](qint64 ms) {
+        int x = std::clamp(int(double(ms - fromMs) / span), 0, width - 1);
+        while (x > 0 && edge(x) > ms)
+            --x;
+        while (x + 1 < width && edge(x + 1) <= ms)
+            ++x;
+        return x;
+    };
+    // Each forward stretch visits only the columns its replies fall in.
+    for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
+        for (qsizetype at = range.from; at < range.to;) {
+            const int x = columnAt(store.msAt(at));
+            const qsizetype end = store.firstAtOrAfter({at, range.to}, edge(x + 1));
+            Column& column = out[std::size_t(x)];
+            column.summary.merge(store.summarize({at, end}));
             if (column.first < 0)
-                column.first = range.from;
-            column.last = range.to - 1;
+                column.first = at;
+            column.last = end - 1;
+            at = end;
         }
     }
     return out;

@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <vector>
 
 namespace lumora::timeline {
@@ -38,13 +40,26 @@ struct IndexRange {
 // The replies of a timeline in the order they came (file order, or arrival
 // order), held compactly. Times need not increase: a reply stamped earlier
 // than the one before stays where it came and starts a new forward stretch.
+//
+// Replies are kept in chunks of kChunkReplies: the newest chunk as it came,
+// every full one packed column by column. Each group of kGroupReplies, each
+// block of kBlockReplies and each chunk keeps its summary, so summarizing a
+// range costs a few dozen merges however many replies it holds.
 class ReplyStore {
 public:
     static constexpr qsizetype kUnbounded = -1;
+    static constexpr qsizetype kGroupReplies = 64;
+    static constexpr qsizetype kBlockReplies = 512;
+    static constexpr qsizetype kChunkReplies = 4096;
 
     // With a bound, at least the newest keepAtLeast replies are held and
-    // older ones drop off.
+    // older ones drop off, a chunk at a time.
     explicit ReplyStore(qsizetype keepAtLeast = kUnbounded);
+    ~ReplyStore();
+    ReplyStore(const ReplyStore&) = delete;
+    ReplyStore& operator=(const ReplyStore&) = delete;
+    ReplyStore(ReplyStore&&) noexcept;
+    ReplyStore& operator=(ReplyStore&&) noexcept;
 
     void append(const Sample& sample);
     void clear();
@@ -67,13 +82,45 @@ public:
     // The reply shown at a moment: the last one, in store order, whose moment
     // is at or before it; -1 when none is.
     [[nodiscard]] qsizetype indexAt(qint64 ms) const;
+    // Within a range whose times do not go back (one forward stretch, or
+    // part of one): the first index whose moment is at or after ms, else
+    // forward.to.
+    [[nodiscard]] qsizetype firstAtOrAfter(IndexRange forward, qint64 ms) const;
     // Summary of [from, to); to > from.
     [[nodiscard]] Summary summarize(IndexRange range) const;
 
 private:
+    // A group's, block's or chunk's summary. Its drops leave out its first
+    // reply's, which are kept apart: once the replies before it are dropped,
+    // nothing is held before that reply to have gone down from.
+    struct Level {
+        Summary summary;
+        std::uint32_t firstCounterDrops = 0;
+        std::uint32_t firstGapDrops = 0;
+    };
+    struct Packed;
+
+    static void extend(Level& level, const Level& part, bool starts);
+    void pack();
+    void mergeLevel(Summary& into, const Level& level, qsizetype first) const;
+    void scanReplies(Summary& into, qsizetype from, qsizetype to) const;
+    [[nodiscard]] std::uint32_t valueAt(int column, qsizetype index) const;
+    [[nodiscard]] std::vector<IndexRange> stretches() const;
+
     qsizetype keepAtLeast_;
     qint64 appended_ = 0;
-    std::vector<Sample> samples_;
+    qint64 dropped_ = 0;
+    std::deque<std::unique_ptr<Packed>> packed_;
+    // The open chunk, as it came, and the summaries of its finished groups
+    // and blocks; group_, block_ and chunk_ are the ones still filling.
+    std::vector<Sample> open_;
+    std::vector<Level> openGroups_;
+    std::vector<Level> openBlocks_;
+    Level group_;
+    Level block_;
+    Level chunk_;
+    // Where time steps back, counted in replies ever appended.
+    std::deque<qint64> steps_;
 };
 
 // One pixel column of a picture: what the replies in its time span held.

@@ -17,16 +17,28 @@ QByteArray identifier(int variable) {
     return QByteArray(1, variable < kLetters ? char('A' + variable) : char('a' + variable - kLetters));
 }
 
-QByteArray wireValue(int state) {
-    switch (state) {
-    case 0:
+QByteArray wireValue(Level level) {
+    switch (level) {
+    case Level::Low:
         return "0";
-    case 1:
+    case Level::High:
         return "1";
-    default:
+    case Level::Third:
         // The third state has no logic level; a refused one is no value at all.
-        return protocol::isShownState(state) ? "x" : "z";
+        return "x";
+    case Level::Refused:
+        break;
     }
+    return "z";
+}
+
+QByteArray counterValue(std::uint32_t value) {
+    return 'b' + QByteArray::number(value, 2) + ' ';
+}
+
+// The number the window shows, so a viewer and the window agree.
+QByteArray gapValue(std::uint32_t thousandths) {
+    return 'r' + protocol::timeGapText(thousandths).toLatin1() + ' ';
 }
 
 QString utcText(qint64 ms) {
@@ -48,44 +60,57 @@ void VcdWriter::add(const QDateTime& moment, QByteArrayView reply) {
 }
 
 void VcdWriter::add(qint64 msSinceEpoch, QByteArrayView reply) {
-    Values now;
-    int v = 0;
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        now.at(v++) = wireValue(protocol::inputState(reply, k));
-    for (int k = 0; k < protocol::kOutputCount; ++k)
-        now.at(v++) = wireValue(protocol::outputState(reply, k));
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        now.at(v++) = 'b' + QByteArray::number(protocol::counterValue(reply, k), 2) + ' ';
-    // The number the window shows, so a viewer and the window agree.
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        now.at(v++) = 'r' + protocol::timeGapText(protocol::timeGapValue(reply, k)).toLatin1() + ' ';
+    add(sampleOf(msSinceEpoch, reply));
+}
 
+void VcdWriter::add(const Sample& sample) {
+    constexpr int kFirstCounter = kLaneCount;
+    constexpr int kFirstGap = kLaneCount + kChannelCount;
     QByteArray text;
     if (!started_) {
         started_ = true;
-        firstMs_ = msSinceEpoch;
-        lastMs_ = msSinceEpoch;
-        writeDefinitions(utcText(msSinceEpoch));
+        firstMs_ = sample.ms;
+        lastMs_ = sample.ms;
+        writeDefinitions(utcText(sample.ms));
         text += "#0\n$dumpvars\n";
-        for (int k = 0; k < kVariables; ++k)
-            text += now.at(k) + identifier(k) + '\n';
+        for (int k = 0; k < kLaneCount; ++k)
+            text += wireValue(sample.lane(k)) + identifier(k) + '\n';
+        for (int k = 0; k < kChannelCount; ++k)
+            text += counterValue(sample.counters.at(k)) + identifier(kFirstCounter + k) + '\n';
+        for (int k = 0; k < kChannelCount; ++k) {
+            gapTexts_.at(k) = gapValue(sample.gaps.at(k));
+            text += gapTexts_.at(k) + identifier(kFirstGap + k) + '\n';
+        }
         text += "$end\n";
     } else {
-        qint64 time = (msSinceEpoch - firstMs_) * kUsPerMs;
+        qint64 time = (sample.ms - firstMs_) * kUsPerMs;
         // VCD time never decreases: a reply stamped earlier than the one
         // before goes at the time already written, and says so.
         if (time < lastTime_) {
             text +=
                 QStringLiteral("$comment time steps back: %1 UTC comes after %2 UTC; written at #%3 $end\n")
-                    .arg(utcText(msSinceEpoch), utcText(lastMs_))
+                    .arg(utcText(sample.ms), utcText(lastMs_))
                     .arg(lastTime_)
                     .toLatin1();
             time = lastTime_;
         }
         QByteArray changes;
-        for (int k = 0; k < kVariables; ++k) {
-            if (now.at(k) != values_.at(k))
-                changes += now.at(k) + identifier(k) + '\n';
+        for (int k = 0; k < kLaneCount; ++k) {
+            if (sample.lane(k) != last_.lane(k))
+                changes += wireValue(sample.lane(k)) + identifier(k) + '\n';
+        }
+        for (int k = 0; k < kChannelCount; ++k) {
+            if (sample.counters.at(k) != last_.counters.at(k))
+                changes += counterValue(sample.counters.at(k)) + identifier(kFirstCounter + k) + '\n';
+        }
+        for (int k = 0; k < kChannelCount; ++k) {
+            if (sample.gaps.at(k) == last_.gaps.at(k))
+                continue;
+            QByteArray gap = gapValue(sample.gaps.at(k));
+            if (gap != gapTexts_.at(k)) {
+                changes += gap + identifier(kFirstGap + k) + '\n';
+                gapTexts_.at(k) = std::move(gap);
+            }
         }
         if (!changes.isEmpty()) {
             if (time != lastTime_)
@@ -93,9 +118,9 @@ void VcdWriter::add(qint64 msSinceEpoch, QByteArrayView reply) {
             text += changes;
         }
         lastTime_ = time;
-        lastMs_ = msSinceEpoch;
+        lastMs_ = sample.ms;
     }
-    values_ = now;
+    last_ = sample;
     write(text);
 }
 

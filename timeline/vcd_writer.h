@@ -2,6 +2,7 @@
 #pragma once
 
 #include "protocol/status_reply.h"
+#include "timeline/sample.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -25,6 +26,7 @@ public:
 
     void add(const QDateTime& moment, QByteArrayView reply);
     void add(qint64 msSinceEpoch, QByteArrayView reply);
+    void add(const Sample& sample);
 
     // Writes the definitions when no reply came. False when some text did
     // not reach the device; errorString() says why.
@@ -32,10 +34,6 @@ public:
     [[nodiscard]] QString errorString() const { return error_; }
 
 private:
-    static constexpr int kWires = protocol::kInputCount + protocol::kOutputCount;
-    static constexpr int kVariables = kWires + 2 * protocol::kInputCount;
-    using Values = std::array<QByteArray, kVariables>;
-
     void writeDefinitions(const QString& date);
     void write(const QByteArray& text);
 
@@ -45,7 +43,9 @@ private:
     qint64 firstMs_ = 0;
     qint64 lastMs_ = 0;
     qint64 lastTime_ = 0; // µs since the first reply, as last written
-    Values values_;
+    Sample last_;
+    // A gap as written: values that round alike write nothing new.
+    std::array<QByteArray, kChannelCount> gapTexts_;
 };
 
 } // namespace lumora::timeline
