@@ -119,9 +119,10 @@ struct Expected {
     qsizetype last = -1;
 };
 
-Expected bruteForce(const std::vector<Sample>& held, qint64 fromMs, qint64 toMs) {
+Expected bruteForce(const std::vector<Sample>& held, qint64 fromMs, qint64 toMs, qsizetype from = 0,
+                    qsizetype to = std::numeric_limits<qsizetype>::max()) {
     Expected e;
-    for (qsizetype i = 0; i < qsizetype(held.size()); ++i) {
+    for (qsizetype i = from; i < std::min(to, qsizetype(held.size())); ++i) {
         const Sample& s = held[i];
         if (s.ms < fromMs || s.ms >= toMs)
             continue;
@@ -226,9 +227,11 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < after; ++i)
             store.append(lumora::timeline::sampleOf(ms++, reply({})));
 
-        const std::vector<lumora::timeline::Column> columns = lumora::timeline::columns(store, start, start + 8, 4);
+        const std::vector<lumora::timeline::Column> columns =
+            lumora::timeline::columns(store, start, start + 8, 4);
         QCOMPARE(columns.size(), 4U);
-        const std::array<std::uint8_t, 4> di03{kSeenLow, kSeenHigh, kSeenThird | kSeenRefused, kSeenHigh | kSeenLow};
+        const std::array<std::uint8_t, 4> di03{kSeenLow, kSeenHigh, kSeenThird | kSeenRefused,
+                                               kSeenHigh | kSeenLow};
         for (int x = 0; x < 4; ++x) {
             QCOMPARE(columns[x].summary.count, 2);
             QCOMPARE(columns[x].first, before + 2 * x);
@@ -243,7 +246,8 @@ private Q_SLOTS:
         QCOMPARE(store.indexAt(ms + 10), store.size() - 1);
     }
 
-    // Counter or gap 6 goes down once, at reply `at`, and nowhere else.
+    // Counter or gap 6 goes down once, at reply `at`, and nowhere else; time
+    // steps back there too.
     void drops_data() {
         QTest::addColumn<qsizetype>("at");
         QTest::addColumn<bool>("gap");
@@ -253,11 +257,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("seen");
         const qsizetype all = ReplyStore::kUnbounded;
         QTest::newRow("counter reset, as they came") << qsizetype{10} << false << 7U << 0U << all << true;
-        QTest::newRow("counter wraps at a group's edge") << qsizetype{64} << false << 0xFFFFFFFFU << 2U << all
-                                                         << true;
+        QTest::newRow("counter wraps at a group's edge")
+            << qsizetype{64} << false << 0xFFFFFFFFU << 2U << all << true;
         QTest::newRow("gap down at a block's edge") << qsizetype{512} << true << 1500U << 900U << all << true;
         QTest::newRow("counter reset at a chunk's edge") << kChunk << false << 5U << 0U << all << true;
-        QTest::newRow("gap down inside a packed group") << kChunk + 100 << true << 70000U << 3U << all << true;
+        QTest::newRow("gap down inside a packed group")
+            << kChunk + 100 << true << 70000U << 3U << all << true;
         QTest::newRow("on the oldest reply held: what it went down from has dropped off")
             << 2 * kChunk << false << 9U << 1U << 2 * kChunk + 1 << false;
     }
@@ -272,7 +277,8 @@ private Q_SLOTS:
         const qsizetype total = at + 2 * kChunk + 1;
         for (qsizetype i = 0; i < total; ++i) {
             Sample s;
-            s.ms = kTen + i;
+            // Time steps back at the same reply.
+            s.ms = kTen + i - (i < at ? 0 : 10);
             // The others count up, across every edge.
             s.counters.fill(quint32(i));
             s.gaps.fill(quint32(i));
@@ -282,6 +288,7 @@ private Q_SLOTS:
         const qsizetype dropped = store.appendedCount() - store.size();
         const qsizetype held = at - dropped;
         const quint32 expected = seen ? 1U << 6 : 0U;
+        QCOMPARE(store.stepsBack(), seen ? std::vector<qsizetype>{held} : std::vector<qsizetype>{});
         // Both kinds, the one that went down in the low bits.
         const auto drops = [&](qsizetype from, qsizetype to) {
             const Summary s = store.summarize({from, to});
@@ -294,7 +301,8 @@ private Q_SLOTS:
             QCOMPARE(drops(0, held), 0U);
         // Seven pixel columns: the one holding the drop says so, with the
         // low value as its minimum.
-        const auto columns = lumora::timeline::columns(store, store.msAt(0), store.msAt(store.size() - 1) + 1, 7);
+        const auto columns =
+            lumora::timeline::columns(store, store.msAt(0), store.msAt(store.size() - 1) + 1, 7);
         for (const auto& column : columns) {
             const bool holds = column.first <= held && held <= column.last;
             QCOMPARE(gap ? column.summary.gapDrops : column.summary.counterDrops, holds ? expected : 0U);
@@ -412,6 +420,21 @@ private Q_SLOTS:
             }
             QCOMPARE(store.rangesIn(w.from, w.to), ranges);
         }
+        // Ranges that start or end beside the edges of groups, blocks and chunks.
+        const qint64 always = std::numeric_limits<qint64>::min();
+        const qint64 never = std::numeric_limits<qint64>::max();
+        for (const qsizetype edge : {qsizetype{0}, qsizetype{64}, qsizetype{512}, kChunk, 2 * kChunk}) {
+            for (const qsizetype from : {edge - 1, edge, edge + 1}) {
+                for (const qsizetype to : {from + 63, from + 64, from + 511, from + 512, from + kChunk - 1,
+                                           from + kChunk, from + kChunk + 1, edge + kChunk - 1}) {
+                    if (from < 0 || to > replies || to <= from)
+                        continue;
+                    QVERIFY2(sameSummary(store.summarize({from, to}),
+                                         bruteForce(held, always, never, from, to).summary),
+                             qPrintable(QStringLiteral("[%1, %2)").arg(from).arg(to)));
+                }
+            }
+        }
         for (int probe = 0; probe < 200; ++probe) {
             const qint64 at = first - 2 + random.bounded(last - first + 4);
             qsizetype expected = -1;
@@ -423,8 +446,9 @@ private Q_SLOTS:
         }
     }
 
-    // The replies of [10:00:00.500, 10:00:02.000): the second and third as
-    // they came, the third earlier than the second.
+    // The replies of [10:00:00.500, 10:00:02.000): the second, third and
+    // fourth as they came, the third earlier than the second; the fourth
+    // changes a gap by less than the shown figure does.
     void exportRange_data() {
         QTest::addColumn<bool>("vcd");
         QTest::addColumn<qint64>("from");
@@ -439,6 +463,9 @@ private Q_SLOTS:
                                     "2026-12-07 10:00:01.000,1,0,,0,0,0,0,0,0,0,0,0,5,0,0,0,0,0,0,0,0,0,0,0,"
                                     "1.01,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,2,0,0,0\n"
                                     "2026-12-07 10:00:00.500,0,0,,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+                                    "4294967295,1.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,1.23,"
+                                    "2,0,0,1\n"
+                                    "2026-12-07 10:00:01.500,0,0,,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
                                     "4294967295,1.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,1.23,"
                                     "2,0,0,1\n";
         QTest::newRow("csv, nothing in range") << false << kTen + 2001 << kTen + 3000 << header;
@@ -483,7 +510,11 @@ private Q_SLOTS:
         s.gaps[0] = 1004;
         s.gaps[11] = 1234;
         store.append(s);
+        s.ms = kTen + 1500;
+        s.gaps[1] = 1;
+        store.append(s);
         s.ms = kTen + 2000;
+        s.counters[4] = 4;
         store.append(s);
         QBuffer out;
         QVERIFY(out.open(QIODevice::WriteOnly));
