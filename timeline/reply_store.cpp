@@ -109,6 +109,15 @@ void store(std::uint8_t* at, std::uint64_t value, int width) {
     }
 }
 
+// Set bits, without a call: the baseline x86-64 has no instruction for it.
+constexpr int bitCount(std::uint64_t v) {
+    v -= (v >> 1) & 0x5555555555555555ULL;
+    v = (v & 0x3333333333333333ULL) + ((v >> 2) & 0x3333333333333333ULL);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return int((v * 0x0101010101010101ULL) >> 56);
+}
+static_assert(bitCount(0) == 0 && bitCount(~std::uint64_t{0}) == 64 && bitCount(0x8000000000000101ULL) == 3);
+
 void addLevels(Summary& s, std::uint32_t lanes) {
     for (int k = 0; k < kLaneCount; ++k)
         s.levelsSeen[std::size_t(k)] |= std::uint8_t(1U << ((lanes >> (2 * k)) & 3U));
@@ -133,6 +142,36 @@ void addDrop(Summary& s, int column) {
         s.gapDrops |= 1U << unsigned(column - kFirstGap);
     else if (column >= kFirstCounter)
         s.counterDrops |= 1U << unsigned(column - kFirstCounter);
+}
+
+// Whether a column holds one value all through the stretch a summary covers.
+bool constantIn(const Summary& s, int column) {
+    if (column == 0)
+        return std::all_of(s.levelsSeen.begin(), s.levelsSeen.end(),
+                           [](std::uint8_t seen) { return (seen & (seen - 1)) == 0; });
+    if (column < kFirstGap)
+        return s.counterMin[std::size_t(column - kFirstCounter)] ==
+               s.counterMax[std::size_t(column - kFirstCounter)];
+    return s.gapMin[std::size_t(column - kFirstGap)] == s.gapMax[std::size_t(column - kFirstGap)];
+}
+
+// Folds in a column that holds one value all through the group g.
+void addConstant(Summary& s, int column, const Summary& g) {
+    if (column == 0) {
+        for (std::size_t k = 0; k < std::size_t(kLaneCount); ++k)
+            s.levelsSeen[k] |= g.levelsSeen[k];
+        return;
+    }
+    addValue(s, column,
+             column < kFirstGap ? g.counterMin[std::size_t(column - kFirstCounter)]
+                                : g.gapMin[std::size_t(column - kFirstGap)]);
+}
+
+bool dropsIn(std::uint32_t counterDrops, std::uint32_t gapDrops, int column) {
+    if (column == 0)
+        return false;
+    return column < kFirstGap ? (counterDrops >> unsigned(column - kFirstCounter) & 1U) != 0
+                              : (gapDrops >> unsigned(column - kFirstGap) & 1U) != 0;
 }
 
 // An empty summary ready for addValue: minimums at their top.
@@ -206,7 +245,7 @@ struct ReplyStore::Packed {
         std::memcpy(&bits, at + word * 8, sizeof bits);
         std::uint16_t before = 0;
         std::memcpy(&before, at + kBitsBytes + word * 2, sizeof before);
-        return before + std::popcount(bits & (~std::uint64_t{0} >> (63 - (local & 63))));
+        return before + bitCount(bits & (~std::uint64_t{0} >> (63 - (local & 63))));
     }
 
     [[nodiscard]] std::uint32_t change(const Column& c, qsizetype n) const {
@@ -222,19 +261,31 @@ struct ReplyStore::Packed {
 
     // Calls visit(v) for the value at from and then for each value after
     // it up to to (only those that differ from the one before when the
-    // column keeps changes alone), in order.
-    template <typename Visit> void forEach(int column, qsizetype from, qsizetype to, Visit&& visit) const {
+    // column keeps changes alone), in order. With from > 0, sets before to
+    // the value at from - 1 first.
+    template <typename Visit>
+    void forEach(int column, qsizetype from, qsizetype to, std::uint32_t& before, Visit&& visit) const {
         const Column& c = columns[std::size_t(column)];
         if (c.width == 0) {
+            if (from > 0)
+                before = c.base;
             visit(c.base);
             return;
         }
         if (c.sparse) {
+            const qsizetype first = rank(c, from);
+            if (from > 0) {
+                std::uint64_t bits = 0;
+                std::memcpy(&bits, bytes.data() + c.offset + (from >> 6) * 8, sizeof bits);
+                before = change(c, first - 1 - qsizetype((bits >> (from & 63)) & 1U));
+            }
             const qsizetype last = rank(c, to - 1);
-            for (qsizetype n = rank(c, from) - 1; n < last; ++n)
+            for (qsizetype n = first - 1; n < last; ++n)
                 visit(change(c, n));
             return;
         }
+        if (from > 0)
+            before = value(column, from - 1);
         const std::uint8_t* at = bytes.data() + c.offset;
         for (qsizetype i = from; i < to; ++i)
             visit(c.base + std::uint32_t(load(at + i * c.width, c.width)));
@@ -311,7 +362,7 @@ void ReplyStore::Packed::fill(const std::vector<Sample>& s) {
         for (qsizetype w = 0; w < kWords; ++w) {
             std::memcpy(at + w * 8, &bits[std::size_t(w)], 8);
             std::memcpy(at + kBitsBytes + w * 2, &before, 2);
-            before = std::uint16_t(before + std::popcount(bits[std::size_t(w)]));
+            before = std::uint16_t(before + bitCount(bits[std::size_t(w)]));
         }
         Q_ASSERT(written == changes[std::size_t(c)]);
     }
@@ -460,16 +511,41 @@ std::vector<IndexRange> ReplyStore::stretches() const {
 }
 
 qsizetype ReplyStore::firstAtOrAfter(IndexRange forward, qint64 ms) const {
+    if (forward.from >= forward.to || msAt(forward.from) >= ms)
+        return forward.from;
+    if (msAt(forward.to - 1) < ms)
+        return forward.to;
+    // Between low (earlier than ms) and high (not earlier). Polling keeps a
+    // steady pace, so a guess by the average rate lands close; the search
+    // then widens from the guess and halves what is left.
     qsizetype low = forward.from;
-    qsizetype high = forward.to;
-    while (low < high) {
-        const qsizetype mid = low + (high - low) / 2;
-        if (msAt(mid) < ms)
-            low = mid + 1;
-        else
-            high = mid;
+    qsizetype high = forward.to - 1;
+    const double share = double(ms - msAt(low)) / double(msAt(high) - msAt(low));
+    const qsizetype guess = std::clamp(low + qsizetype(share * double(high - low)), low + 1, high);
+    if (msAt(guess) < ms) {
+        low = guess;
+        for (qsizetype step = 1; low + step < high; step *= 2) {
+            if (msAt(low + step) >= ms) {
+                high = low + step;
+                break;
+            }
+            low += step;
+        }
+    } else {
+        high = guess;
+        for (qsizetype step = 1; high - step > low; step *= 2) {
+            if (msAt(high - step) < ms) {
+                low = high - step;
+                break;
+            }
+            high -= step;
+        }
     }
-    return low;
+    while (high - low > 1) {
+        const qsizetype mid = low + (high - low) / 2;
+        (msAt(mid) < ms ? low : high) = mid;
+    }
+    return high;
 }
 
 std::vector<IndexRange> ReplyStore::rangesIn(qint64 fromMs, qint64 toMs) const {
@@ -509,9 +585,31 @@ void ReplyStore::scanReplies(Summary& into, qsizetype from, qsizetype to) const 
     Summary part = startSummary(to - from);
     const auto chunk = std::size_t(from >> kChunkShift);
     const qsizetype local = from & kLocalMask;
+    const Packed* packed = chunk < packed_.size() ? packed_[chunk].get() : nullptr;
+    // The reply before a chunk's first is the last of the chunk before,
+    // which is always packed.
+    const Packed* previous = local == 0 && chunk > 0 ? packed_[chunk - 1].get() : nullptr;
+    // Most columns hold still through a group: its summary says so, and
+    // their bytes need no visit. A finished group's summary is at hand.
+    const auto g = std::size_t(local / kGroupReplies);
+    const Level* group = packed != nullptr        ? &packed->groups[g]
+                         : g < openGroups_.size() ? &openGroups_[g]
+                                                  : nullptr;
+    const bool groupStart = local % kGroupReplies == 0;
     for (int c = 0; c < kColumns; ++c) {
+        if (group != nullptr && constantIn(group->summary, c)) {
+            addConstant(part, c, group->summary);
+            // Only its first reply can have gone down, against the one before.
+            if (groupStart && from > 0 && dropsIn(group->firstCounterDrops, group->firstGapDrops, c))
+                addDrop(part, c);
+            continue;
+        }
         bool known = from > 0;
-        std::uint32_t before = known ? valueAt(c, from - 1) : 0;
+        std::uint32_t before = 0;
+        if (previous != nullptr)
+            before = previous->value(c, kChunkReplies - 1);
+        else if (packed == nullptr && local > 0)
+            before = columnOf(open_[std::size_t(local - 1)], c);
         const auto visit = [&](std::uint32_t v) {
             addValue(part, c, v);
             if (known && v < before)
@@ -519,11 +617,11 @@ void ReplyStore::scanReplies(Summary& into, qsizetype from, qsizetype to) const 
             before = v;
             known = true;
         };
-        if (chunk == packed_.size()) {
+        if (packed == nullptr) {
             for (qsizetype i = local; i < local + (to - from); ++i)
                 visit(columnOf(open_[std::size_t(i)], c));
         } else {
-            packed_[chunk]->forEach(c, local, local + (to - from), visit);
+            packed->forEach(c, local, local + (to - from), before, visit);
         }
     }
     into.merge(part);

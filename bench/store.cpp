@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The reply store's figures, each beside its floor in the same run:
+// - one append to a store bounded as the client's (100,000 replies) against
+//   copying the same reply into a ring of that size;
+// - the per-pixel summaries of 2.5 million replies (a day file of a
+//   gigabyte) at 1600 pixels against the 16 ms a frame has at 60 Hz;
+// - the bytes a reply of that day costs in the store.
+// Prints Google Benchmark's own report, then the rows for tools/bench.sh.
+
+#include "bench_support.h"
+#include "timeline/reply_store.h"
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using lumora::timeline::Level;
+using lumora::timeline::ReplyStore;
+using lumora::timeline::Sample;
+
+constexpr qsizetype kClientKeeps = 100'000;
+constexpr qsizetype kDayReplies = 2'500'000;
+constexpr int kWidth = 1600;
+constexpr int kRepetitions = 5;
+constexpr double kFrameNs = 16e6;
+constexpr double kColumnsTarget = 0.25; // of a frame
+constexpr double kAppendTarget = 25.0;  // times a plain copy: well under a microsecond
+constexpr double kBytesTarget = 40.0;
+constexpr qint64 kStartMs = 1'796'637'600'000;
+
+// Replies of the kind the emulator gives at 1 ms polling: each input
+// toggling every 60 ms to 1.7 s, its counter counting rising edges, its gap
+// the time between the last two; a reply a millisecond, now and then two.
+std::vector<Sample> dayOfReplies(qsizetype count) {
+    std::mt19937_64 random(3);
+    std::array<qint64, lumora::timeline::kChannelCount> period{};
+    std::array<qint64, lumora::timeline::kChannelCount> next{};
+    std::array<qint64, lumora::timeline::kChannelCount> lastRise{};
+    for (std::size_t k = 0; k < period.size(); ++k) {
+        period[k] = 60 + qint64(random() % 1680);
+        next[k] = kStartMs + period[k];
+        lastRise[k] = kStartMs;
+    }
+    std::vector<Sample> replies;
+    replies.reserve(std::size_t(count));
+    Sample s;
+    s.ms = kStartMs;
+    for (qsizetype i = 0; i < count; ++i) {
+        s.ms += random() % 50 == 0 ? 2 : 1;
+        for (std::size_t k = 0; k < period.size(); ++k) {
+            if (s.ms < next[k])
+                continue;
+            const bool rising = s.lane(int(k)) == Level::Low;
+            s.setLane(int(k), rising ? Level::High : Level::Low);
+            if (rising) {
+                ++s.counters[k];
+                s.gaps[k] = std::uint32_t(s.ms - lastRise[k]);
+                lastRise[k] = s.ms;
+            }
+            next[k] = s.ms + period[k] * qint64(85 + random() % 31) / 100;
+        }
+        replies.push_back(s);
+    }
+    return replies;
+}
+
+const std::vector<Sample>& someReplies() {
+    static const std::vector<Sample> replies = dayOfReplies(kClientKeeps);
+    return replies;
+}
+
+const ReplyStore& dayStore() {
+    static const ReplyStore store = [] {
+        ReplyStore s;
+        for (const Sample& reply : dayOfReplies(kDayReplies))
+            s.append(reply);
+        return s;
+    }();
+    return store;
+}
+
+void BM_StoreAppend(benchmark::State& state) {
+    const auto& replies = someReplies();
+    ReplyStore store(kClientKeeps);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        store.append(replies[next]);
+        next = next + 1 == replies.size() ? 0 : next + 1;
+    }
+    benchmark::DoNotOptimize(store.size());
+}
+
+void BM_SampleCopyFloor(benchmark::State& state) {
+    const auto& replies = someReplies();
+    std::vector<Sample> ring(replies.size());
+    std::size_t next = 0;
+    for (auto _ : state) {
+        ring[next] = replies[next];
+        benchmark::ClobberMemory();
+        next = next + 1 == replies.size() ? 0 : next + 1;
+    }
+}
+
+void BM_StoreColumns(benchmark::State& state) {
+    const ReplyStore& store = dayStore();
+    const qint64 from = store.msAt(0);
+    const qint64 to = store.msAt(store.size() - 1) + 1;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(lumora::timeline::columns(store, from, to, kWidth));
+}
+
+BENCHMARK(BM_SampleCopyFloor)->Repetitions(kRepetitions);
+BENCHMARK(BM_StoreAppend)->Repetitions(kRepetitions);
+BENCHMARK(BM_StoreColumns)->Repetitions(kRepetitions);
+
+class MedianCollector : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> medianNs;
+
+    // Plain text: the rows printed after the report must start their lines.
+    MedianCollector()
+        : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& reports) override {
+        ConsoleReporter::ReportRuns(reports);
+        for (const Run& run : reports) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
+                medianNs[run.benchmark_name().substr(0, run.benchmark_name().find('/'))] =
+                    run.GetAdjustedRealTime();
+        }
+    }
+};
+
+QString ratioText(double ratio) {
+    return QStringLiteral("%1x").arg(ratio, 0, 'f', 2);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    MedianCollector results;
+    benchmark::RunSpecifiedBenchmarks(&results);
+    benchmark::Shutdown();
+
+    const auto median = [&](const char* name) {
+        const auto found = results.medianNs.find(name);
+        return found == results.medianNs.end() ? 0.0 : found->second;
+    };
+    const double append = median("BM_StoreAppend");
+    const double copy = median("BM_SampleCopyFloor");
+    if (append > 0 && copy > 0)
+        bench::printRow({QStringLiteral("reply store append, bounded at 100,000 (vs copying the reply)"),
+                         QStringLiteral("%1 ns").arg(append, 0, 'f', 0),
+                         QStringLiteral("%1 ns").arg(copy, 0, 'f', 0), ratioText(append / copy),
+                         QStringLiteral("<= %1x").arg(kAppendTarget, 0, 'f', 0),
+                         bench::metText(append / copy <= kAppendTarget)});
+    else
+        bench::printRow({QStringLiteral("reply store append"),
+                         QStringLiteral("missing"),
+                         {},
+                         {},
+                         {},
+                         bench::metText(false)});
+    const double columns = median("BM_StoreColumns");
+    if (columns > 0)
+        bench::printRow({QStringLiteral("columns() of 2.5M replies at 1600 px (vs a 16 ms frame)"),
+                         QStringLiteral("%1 ms").arg(columns / 1e6, 0, 'f', 2), QStringLiteral("16 ms"),
+                         ratioText(columns / kFrameNs),
+                         QStringLiteral("<= %1x").arg(kColumnsTarget, 0, 'f', 2),
+                         bench::metText(columns / kFrameNs <= kColumnsTarget)});
+    else
+        bench::printRow({QStringLiteral("columns() of 2.5M replies"),
+                         QStringLiteral("missing"),
+                         {},
+                         {},
+                         {},
+                         bench::metText(false)});
+    const double perReply = double(dayStore().memoryBytes()) / double(dayStore().size());
+    bench::printRow({QStringLiteral("reply store bytes a reply, 2.5M replies of 1 ms polling"),
+                     QStringLiteral("%1 B").arg(perReply, 0, 'f', 1), QStringLiteral("112 B (a sample)"),
+                     ratioText(perReply / double(sizeof(Sample))),
+                     QStringLiteral("<= %1 B").arg(kBytesTarget), bench::metText(perReply <= kBytesTarget)});
+    return 0;
+}
