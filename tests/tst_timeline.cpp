@@ -232,7 +232,7 @@ private Q_SLOTS:
         QCOMPARE(columns.size(), 4U);
         const std::array<std::uint8_t, 4> di03{kSeenLow, kSeenHigh, kSeenThird | kSeenRefused,
                                                kSeenHigh | kSeenLow};
-        for (int x = 0; x < 4; ++x) {
+        for (qsizetype x = 0; x < 4; ++x) {
             QCOMPARE(columns[x].summary.count, 2);
             QCOMPARE(columns[x].first, before + 2 * x);
             QCOMPARE(columns[x].last, before + 2 * x + 1);
