@@ -17,7 +17,6 @@ constexpr int kFirstCounter = 1;
 constexpr int kFirstGap = 1 + kChannelCount;
 
 constexpr qsizetype kGroupsPerChunk = ReplyStore::kChunkReplies / ReplyStore::kGroupReplies;
-constexpr qsizetype kGroupsPerBlock = ReplyStore::kBlockReplies / ReplyStore::kGroupReplies;
 constexpr qsizetype kBlocksPerChunk = ReplyStore::kChunkReplies / ReplyStore::kBlockReplies;
 constexpr int kChunkShift = std::countr_zero(std::uint64_t(ReplyStore::kChunkReplies));
 constexpr qsizetype kLocalMask = ReplyStore::kChunkReplies - 1;
@@ -467,13 +466,6 @@ qint64 ReplyStore::msAt(qsizetype index) const {
     const auto chunk = std::size_t(index >> kChunkShift);
     const qsizetype local = index & kLocalMask;
     return chunk == packed_.size() ? open_[std::size_t(local)].ms : packed_[chunk]->msAt(local);
-}
-
-std::uint32_t ReplyStore::valueAt(int column, qsizetype index) const {
-    const auto chunk = std::size_t(index >> kChunkShift);
-    const qsizetype local = index & kLocalMask;
-    return chunk == packed_.size() ? columnOf(open_[std::size_t(local)], column)
-                                   : packed_[chunk]->value(column, local);
 }
 
 qint64 ReplyStore::appendedCount() const {

@@ -104,7 +104,6 @@ private:
     void pack();
     void mergeLevel(Summary& into, const Level& level, qsizetype first) const;
     void scanReplies(Summary& into, qsizetype from, qsizetype to) const;
-    [[nodiscard]] std::uint32_t valueAt(int column, qsizetype index) const;
     [[nodiscard]] std::vector<IndexRange> stretches() const;
 
     qsizetype keepAtLeast_;
