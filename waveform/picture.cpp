@@ -351,6 +351,14 @@ int xAtMs(const QRect& plot, const ViewState& state, qint64 ms) {
 
 void paintSignals(QPainter& painter, const QRect& rect, const timeline::ReplyStore& store,
                   const ViewState& state) {
+    std::vector<Column> columns;
+    if (state.toMs > state.fromMs && !store.isEmpty())
+        columns = timeline::columns(store, state.fromMs, state.toMs, layoutOf(rect, state).plot.width());
+    paintColumns(painter, rect, store, state, columns);
+}
+
+void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplyStore& store, const ViewState& state,
+                  const std::vector<Column>& columns) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipRect(rect);
@@ -372,9 +380,7 @@ void paintSignals(QPainter& painter, const QRect& rect, const timeline::ReplySto
     }
     paintAxis(painter, layout, state);
 
-    if (state.toMs > state.fromMs && !store.isEmpty()) {
-        const std::vector<Column> columns =
-            timeline::columns(store, state.fromMs, state.toMs, layout.plot.width());
+    if (state.toMs > state.fromMs && !store.isEmpty() && int(columns.size()) == layout.plot.width()) {
         const Shown shown = shownSamples(store, columns, state.fromMs);
         Strokes strokes;
         const int left = layout.plot.left();

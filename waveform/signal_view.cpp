@@ -109,6 +109,7 @@ void SignalView::storeChanged() {
 }
 
 void SignalView::refresh() {
+    columnsWidth_ = -1;
     if (follow_)
         followNewest();
     else if (state_.toMs <= state_.fromMs)
@@ -147,9 +148,16 @@ qint64 SignalView::msAt(int x) const {
 
 void SignalView::paintEvent(QPaintEvent* /*event*/) {
     ++paints_;
-    QPainter painter(this);
-    paintSignals(painter, rect(), store_, state_);
     const QRect plot = layoutOf(rect(), state_).plot;
+    if (columnsWidth_ != plot.width() || columnsState_.fromMs != state_.fromMs || columnsState_.toMs != state_.toMs) {
+        columns_ = state_.toMs > state_.fromMs && !store_.isEmpty()
+                       ? timeline::columns(store_, state_.fromMs, state_.toMs, plot.width())
+                       : std::vector<timeline::Column>();
+        columnsState_ = state_;
+        columnsWidth_ = plot.width();
+    }
+    QPainter painter(this);
+    paintColumns(painter, rect(), store_, state_, columns_);
     const auto drawCursor = [&](const std::optional<qint64>& ms, const QColor& colour) {
         if (!ms || *ms < state_.fromMs || *ms >= state_.toMs)
             return;

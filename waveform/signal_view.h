@@ -77,6 +77,11 @@ private:
     ViewState pressState_;
     bool panning_ = false;
     qint64 paints_ = 0;
+    // The plot's column summaries, kept while neither the store nor the span
+    // nor the width changed (a cursor moving repaints without them).
+    std::vector<timeline::Column> columns_;
+    ViewState columnsState_;
+    int columnsWidth_ = -1;
 };
 
 } // namespace lumora::waveform
