@@ -129,14 +129,20 @@ private Q_SLOTS:
         QTest::addColumn<Seen>("seen");
         QTest::newRow("DI00 high") << 0 << 200 << Seen::High;
         QTest::newRow("DI00 low") << 0 << 400 << Seen::Low;
+        QTest::newRow("DI00 at its first reply") << 0 << 100 << Seen::High;
+        QTest::newRow("DI00 before it") << 0 << 99 << Seen::Nothing;
+        QTest::newRow("DI00 last high column") << 0 << 299 << Seen::High;
         QTest::newRow("DI00 falls") << 0 << 300 << Seen::Both;
+        QTest::newRow("DI00 first low column") << 0 << 301 << Seen::Low;
         QTest::newRow("DI00 both in one column") << 0 << 600 << Seen::Both;
         QTest::newRow("DI00 low held") << 0 << 650 << Seen::Low;
         QTest::newRow("DI00 before the first reply") << 0 << 50 << Seen::Nothing;
         QTest::newRow("DI00 after the newest") << 0 << 800 << Seen::Nothing;
         QTest::newRow("DI01 low") << 1 << 200 << Seen::Low;
         QTest::newRow("DI01 high") << 1 << 400 << Seen::High;
-        QTest::newRow("DI02 refused") << 2 << 200 << Seen::Nothing;
+        QTest::newRow("DI02 refused") << 2 << 100 << Seen::Nothing;
+        QTest::newRow("DI02 refused held") << 2 << 200 << Seen::Nothing;
+        QTest::newRow("DI02 comes back") << 2 << 300 << Seen::Low;
         QTest::newRow("DI02 after refused") << 2 << 400 << Seen::Low;
         QTest::newRow("DI03 third state") << 3 << 200 << Seen::Third;
         QTest::newRow("DO01 high") << kLaneDO01 << 200 << Seen::High;
@@ -224,6 +230,16 @@ private Q_SLOTS:
             QVERIFY(file.open(QIODevice::ReadOnly));
             const QByteArray text = file.readAll();
             QVERIFY(text.contains(">DI00<") && text.contains(">GAP12<") && text.contains(">10:00:00.200<"));
+            QVERIFY(text.contains(">UTC<"));
+            // The same span read in local time (13:45 ahead here).
+            ViewState local = kSecond;
+            local.localTime = true;
+            QVERIFY(exportRange(path, store, local, size, &error));
+            QFile again(path);
+            QVERIFY(again.open(QIODevice::ReadOnly));
+            const QByteArray shifted = again.readAll();
+            QVERIFY(shifted.contains(">23:45:00.200<") && shifted.contains(">local<"));
+            QVERIFY(!shifted.contains(">10:00:00.200<"));
         } else if (name.endsWith(u".csv")) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadOnly));
