@@ -165,6 +165,7 @@ int main(int argc, char** argv) {
     // names, axis).
     const ReplyStore empty;
     std::vector<double> floors;
+    floors.reserve(std::size_t(paints));
     for (int i = 0; i < paints; ++i)
         floors.push_back(paint(empty, all, image).totalMs());
     const double measured = median(totals);

@@ -39,14 +39,14 @@ Sample sample(qint64 offsetMs, QList<Level> lanes, std::uint32_t counter1 = 0) {
 // DI02 starts refused; DI03 sits at the third state; DO01 high then low;
 // counter 1 counts, then resets.
 void fill(ReplyStore& store) {
-    constexpr Level L = Level::Low, H = Level::High, T = Level::Third, R = Level::Refused;
-    QList<Level> first{H, L, R, T, L, L, L, L, L, L, L, L, H};
-    QList<Level> second{L, H, L, T, L, L, L, L, L, L, L, L, L};
+    using enum Level;
+    QList<Level> first{High, Low, Refused, Third, Low, Low, Low, Low, Low, Low, Low, Low, High};
+    QList<Level> second{Low, High, Low, Third, Low, Low, Low, Low, Low, Low, Low, Low, Low};
     store.append(sample(100, first, 10));
     store.append(sample(300, second, 20));
-    second[0] = H;
+    second[0] = High;
     store.append(sample(600, second, 30));
-    second[0] = L;
+    second[0] = Low;
     store.append(sample(600, second, 2));
     store.append(sample(700, second, 2));
 }
