@@ -109,6 +109,9 @@ private:
 
 struct Strokes {
     std::vector<QLine> level;
+    // Transition bars; side by side, as where an input toggles faster than
+    // a column lasts, they make one block.
+    std::vector<QRect> bars;
     std::vector<QRect> third;
     std::vector<QLine> thirdMid;
     std::vector<QLine> counter;
@@ -134,6 +137,14 @@ void laneStrokes(const Row& row, const std::vector<Column>& columns, const Shown
         strokes.thirdMid.emplace_back(left + thirdStart, midY, left + x - 1, midY);
         thirdStart = kNone;
     };
+    int lastBar = kNone;
+    const auto bar = [&](int x) {
+        if (lastBar == x - 1 && lastBar != kNone)
+            strokes.bars.back().setRight(left + x);
+        else
+            strokes.bars.emplace_back(QPoint(left + x, row.highY), QPoint(left + x, row.lowY));
+        lastBar = x;
+    };
     const int width = int(columns.size());
     for (int x = 0; x < width; ++x) {
         const Column& column = columns[std::size_t(x)];
@@ -150,13 +161,13 @@ void laneStrokes(const Row& row, const std::vector<Column>& columns, const Shown
             runs.flush();
             endThird(x);
             if (seen != 0)
-                strokes.level.emplace_back(left + x, row.highY, left + x, row.lowY);
+                bar(x);
             before = after;
             continue;
         }
         const int level = seen == bit(Level::High) ? int(Level::High) : seen == bit(Level::Low) ? int(Level::Low) : int(Level::Third);
         if (before != kNone && before != level)
-            strokes.level.emplace_back(left + x, row.highY, left + x, row.lowY);
+            bar(x);
         if (level == int(Level::Third)) {
             runs.flush();
             if (thirdStart == kNone)
@@ -405,6 +416,8 @@ void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplySto
         draw(strokes.gap, kGap);
         draw(strokes.drops, kDrop);
         draw(strokes.level, kLevel);
+        for (const QRect& bar : strokes.bars)
+            painter.fillRect(bar, kLevel);
     }
     painter.restore();
 }
