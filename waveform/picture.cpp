@@ -228,10 +228,10 @@ void stepStrokes(const Row& row, const std::vector<Column>& columns, const Shown
                 out.emplace_back(left + x, yOf(b), left + x, yOf(a));
             }
             // A counter going down was reset or wrapped: marked across its
-            // row. A time gap going down is only a shorter period, marked small.
-            if (((counter ? column.summary.counterDrops : column.summary.gapDrops) & dropBit) != 0)
-                drops.emplace_back(left + x, counter ? row.band.top() : row.lowY - row.band.height() / 4, left + x,
-                                   row.band.bottom());
+            // row. A time gap going down is only a shorter period than the
+            // one before, as common as a longer one, and left unmarked.
+            if (counter && (column.summary.counterDrops & dropBit) != 0)
+                drops.emplace_back(left + x, row.band.top(), left + x, row.band.bottom());
         } else if (atEnd) {
             runs.add(left + x, yOf(valueOf(*atEnd)));
         } else {
