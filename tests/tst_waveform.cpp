@@ -6,6 +6,9 @@
 #include "waveform/signal_window.h"
 
 #include <QAction>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -431,6 +434,81 @@ private Q_SLOTS:
         QVERIFY2(paints <= allowed, qPrintable(QStringLiteral("%1 paints, %2 allowed").arg(paints).arg(allowed)));
         // The last change is painted too, and followed.
         QTRY_VERIFY(view.state().fromMs <= kTen + 399 && kTen + 399 < view.state().toMs);
+    }
+
+    void keysPanAndZoom() {
+        ReplyStore store;
+        fill(store);
+        SignalView view(store);
+        view.resize(1052, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setFocus();
+        QVERIFY(view.follows());
+        const ViewState before = view.state();
+        const qint64 span = before.toMs - before.fromMs;
+        QTest::keyClick(&view, Qt::Key_Left);
+        QVERIFY(!view.follows());
+        QCOMPARE(view.state().fromMs, before.fromMs - span / 10);
+        QTest::keyClick(&view, Qt::Key_Right);
+        QTest::keyClick(&view, Qt::Key_Right);
+        QCOMPARE(view.state().fromMs, before.fromMs + span / 10);
+        const qint64 middle = (view.state().fromMs + view.state().toMs) / 2;
+        QTest::keyClick(&view, Qt::Key_Plus);
+        QCOMPARE(view.state().toMs - view.state().fromMs, span * 4 / 5);
+        QVERIFY(qAbs((view.state().fromMs + view.state().toMs) / 2 - middle) <= span / 500);
+        QTest::keyClick(&view, Qt::Key_Minus);
+        QVERIFY(qAbs(view.state().toMs - view.state().fromMs - span) <= 1);
+    }
+
+    void exportFromTheMenu_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("name without extension: a PNG") << "menu" << "menu.png";
+        QTest::newRow("CSV by its extension") << "menu.csv" << "menu.csv";
+    }
+    void exportFromTheMenu() {
+        QFETCH(QString, typed);
+        QFETCH(QString, written);
+        ReplyStore store;
+        fill(store);
+        SignalWindow window(store);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // The dialog is modal: typed into once it is up. A message box
+        // saying the export failed is read and closed.
+        QTimer typist;
+        bool typedIn = false;
+        QString complaint;
+        connect(&typist, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                complaint = box->text();
+                QTest::keyClick(box, Qt::Key_Escape);
+                return;
+            }
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            auto* name = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+            if (typedIn || !name || !name->hasFocus())
+                return;
+            typedIn = true;
+            QTest::keyClicks(name, dir_.filePath(typed));
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        typist.start(20);
+        window.findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
+        const QString path = dir_.filePath(written);
+        QVERIFY2(complaint.isEmpty(), qPrintable(complaint));
+        QVERIFY(QFile::exists(path));
+        if (written.endsWith(u".png")) {
+            QCOMPARE(QImage(path).size(), window.view()->size());
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray text = file.readAll();
+            QVERIFY(text.startsWith("time,DI00,"));
+            QCOMPARE(text.count('\n'), 1 + 5);
+        }
     }
 
     void hideMenu() {

@@ -28,6 +28,7 @@ constexpr double kNotch = 120.0;
 // Following leaves this share of the span free to the right of the newest reply.
 constexpr qint64 kFollowMarginDivisor = 50;
 constexpr int kPanelMargin = 8;
+constexpr qint64 kKeyPanDivisor = 10;
 
 const QColor kCursor{0, 90, 255};
 const QColor kSecondCursor{200, 0, 200};
@@ -39,7 +40,7 @@ SignalView::SignalView(const timeline::ReplyStore& store, QWidget* parent)
     , store_(store)
     , readout_(new QLabel(this)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setFocusPolicy(Qt::ClickFocus);
+    setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(320, 240);
     setAccessibleName(QStringLiteral("Signals"));
     readout_->setObjectName(QStringLiteral("readout"));
@@ -171,22 +172,35 @@ void SignalView::paintEvent(QPaintEvent* /*event*/) {
 
 void SignalView::wheelEvent(QWheelEvent* event) {
     const double notches = event->angleDelta().y() / kNotch;
-    const qint64 span = state_.toMs - state_.fromMs;
-    if (notches == 0 || span <= 0) {
+    if (notches == 0 || state_.toMs <= state_.fromMs) {
         event->ignore();
         return;
     }
     event->accept();
+    zoom(notches, event->position().x());
+}
+
+void SignalView::zoom(double notches, double x) {
+    const qint64 span = state_.toMs - state_.fromMs;
+    if (span <= 0)
+        return;
     const QRect plot = layoutOf(rect(), state_).plot;
     const qint64 newSpan = std::clamp(qint64(std::llround(double(span) * std::pow(kZoomPerNotch, notches))),
                                       kMinSpanMs, kMaxSpanMs);
     // The moment under the pointer stays under it; while following, the
     // newest reply stays at the right edge instead.
-    const double share = follow_ ? 1.0
-                                 : std::clamp(double(event->position().x() - plot.left()) / plot.width(), 0.0, 1.0);
+    const double share = follow_ ? 1.0 : std::clamp((x - plot.left()) / plot.width(), 0.0, 1.0);
     const qint64 pivot = state_.fromMs + qint64(std::llround(share * double(span)));
     state_.fromMs = pivot - qint64(std::llround(share * double(newSpan)));
     state_.toMs = state_.fromMs + newSpan;
+    updateReadout();
+    update();
+}
+
+void SignalView::pan(qint64 ms) {
+    setFollow(false);
+    state_.fromMs += ms;
+    state_.toMs += ms;
     updateReadout();
     update();
 }
@@ -240,14 +254,32 @@ void SignalView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void SignalView::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && cursor_) {
+    // The keyboard does what the wheel and the mouse do: arrows pan by a
+    // tenth of the span, + and - zoom around the middle.
+    const qint64 span = state_.toMs - state_.fromMs;
+    const double middle = layoutOf(rect(), state_).plot.center().x();
+    switch (event->key()) {
+    case Qt::Key_Escape:
         cursor_.reset();
         secondCursor_.reset();
         updateReadout();
         update();
         return;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (span > 0)
+            pan((event->key() == Qt::Key_Left ? -span : span) / kKeyPanDivisor);
+        return;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        zoom(1, middle);
+        return;
+    case Qt::Key_Minus:
+        zoom(-1, middle);
+        return;
+    default:
+        QWidget::keyPressEvent(event);
     }
-    QWidget::keyPressEvent(event);
 }
 
 void SignalView::resizeEvent(QResizeEvent* event) {

@@ -16,7 +16,8 @@ namespace lumora::waveform {
 // The lanes over time, drawn from a store: wheel zooms around the pointer,
 // dragging pans, and Follow keeps the newest reply in view until the user
 // pans. A click puts the cursor down, shift+click the second cursor; what
-// they read is shown in a panel at the top right.
+// they read is shown in a panel at the top right. Arrows pan, + and - zoom,
+// Escape lifts the cursors.
 class SignalView : public QWidget {
     Q_OBJECT
 public:
@@ -57,6 +58,9 @@ protected:
 
 private:
     void refresh();
+    // By wheel notches (positive narrows the span) around x.
+    void zoom(double notches, double x);
+    void pan(qint64 ms);
     void followNewest();
     void showAll();
     [[nodiscard]] qint64 msAt(int x) const;

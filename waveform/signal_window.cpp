@@ -28,6 +28,9 @@ constexpr std::array<ExportKind, 4> kExportKinds{{
     {u"VCD value change dump (*.vcd)", u"vcd"},
 }};
 
+// Forty rows of about 20 pixels and the names beside them.
+constexpr QSize kDefaultSize{1200, 900};
+
 QString channelName(const char16_t* prefix, int k) {
     return QString::fromUtf16(prefix) + QStringLiteral("%1").arg(k + 1, 2, 10, QLatin1Char('0'));
 }
@@ -42,6 +45,7 @@ SignalWindow::SignalWindow(const timeline::ReplyStore& store, QWidget* parent)
     , viewMenu_(menuBar()->addMenu(tr("&View")))
     , status_(new QLabel(this)) {
     setWindowTitle(QStringLiteral("Signals over Time"));
+    resize(kDefaultSize);
     setCentralWidget(view_);
     statusBar()->addWidget(status_, 1);
     status_->setObjectName(QStringLiteral("status"));
