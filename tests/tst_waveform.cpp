@@ -195,6 +195,23 @@ private Q_SLOTS:
         QCOMPARE(fewer.rows.at(kRowCNT01).name, QStringLiteral("CNT02"));
     }
 
+    // Pictures written into an image's pixels and those a painter draws
+    // (SVG, a clipped painter) are one and the same.
+    void pictureThroughThePainter() {
+        ReplyStore store;
+        fill(store);
+        QImage direct(kPictureSize, QImage::Format_RGB32);
+        QPainter toDirect(&direct);
+        paintSignals(toDirect, direct.rect(), store, kSecond);
+        toDirect.end();
+        QImage painted(kPictureSize, QImage::Format_RGB32);
+        QPainter toPainted(&painted);
+        toPainted.setClipRect(painted.rect());
+        paintSignals(toPainted, painted.rect(), store, kSecond);
+        toPainted.end();
+        QCOMPARE(painted, direct);
+    }
+
     void exportByExtension_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QSize>("size");
@@ -432,8 +449,26 @@ private Q_SLOTS:
         const qint64 paints = view.paintCount() - paintsBefore;
         const qint64 allowed = clock.elapsed() / SignalView::kRepaintMs + 3;
         QVERIFY2(paints <= allowed, qPrintable(QStringLiteral("%1 paints, %2 allowed").arg(paints).arg(allowed)));
-        // The last change is painted too, and followed.
-        QTRY_VERIFY(view.state().fromMs <= kTen + 399 && kTen + 399 < view.state().toMs);
+        // The last change is painted too, and followed, once the pending
+        // repaint has come.
+        QTest::qWait(2 * SignalView::kRepaintMs);
+        QVERIFY(view.state().fromMs <= kTen + 399 && kTen + 399 < view.state().toMs);
+        const Layout layout = layoutOf(view.rect(), view.state());
+        const int newest = int(layout.plot.left() + (kTen + 399 - view.state().fromMs) * layout.plot.width() /
+                                                     (view.state().toMs - view.state().fromMs));
+        QVERIFY(seenAt(view.grab().toImage(), layout.rows.at(0).band, newest) != Seen::Nothing);
+
+        // Not following, a reply landing in the shown span shows too.
+        view.setFocus();
+        QTest::keyClick(&view, Qt::Key_Left);
+        view.setSpan(kTen, kTen + 1000);
+        QTest::qWait(2 * SignalView::kRepaintMs);
+        store.append(sample(500, {Level::Low, Level::High}));
+        store.append(sample(600, {Level::Low, Level::High}));
+        view.storeChanged();
+        const Layout shown = layoutOf(view.rect(), view.state());
+        const int at = shown.plot.left() + 550 * shown.plot.width() / 1000;
+        QTRY_COMPARE(seenAt(view.grab().toImage(), shown.rows.at(1).band, at), Seen::High);
     }
 
     void keysPanAndZoom() {

@@ -59,7 +59,11 @@ Shown shownSamples(const timeline::ReplyStore& store, const std::vector<Column>&
     Shown shown;
     shown.atEnd.resize(columns.size());
     const qsizetype newest = store.size() - 1;
-    qsizetype index = store.indexAt(fromMs - 1);
+    // The reply shown at the left edge is the one before the first reply in
+    // view; only when none is in view need the store be searched.
+    const auto firstShown =
+        std::find_if(columns.begin(), columns.end(), [](const Column& c) { return c.summary.count > 0 && c.first >= 0; });
+    qsizetype index = firstShown != columns.end() ? firstShown->first - 1 : store.indexAt(fromMs - 1);
     std::optional<Sample> current;
     if (index >= 0 && index < newest)
         current = store.at(index);
@@ -242,6 +246,73 @@ void stepStrokes(const Row& row, const std::vector<Column>& columns, const Shown
     runs.flush();
 }
 
+// Every stroke is one pixel wide, level or upright, in an opaque colour.
+// Into an image (the exported picture, the view's frame) they are written
+// straight into its pixels: the raster engine spends on each pixel of an
+// upright line what is spent here on the whole line, and a day of replies
+// is tens of thousands of them. Other devices (SVG) get them through the
+// painter.
+class StrokeWriter {
+public:
+    // unclipped: the painter had no clip of its caller's.
+    StrokeWriter(QPainter& painter, const QRect& clip, bool unclipped)
+        : painter_(painter)
+        , clip_(clip) {
+        const QTransform& transform = painter.deviceTransform();
+        auto* image = painter.device()->devType() == QInternal::Image ? static_cast<QImage*>(painter.device()) : nullptr;
+        const bool direct = image != nullptr && image->isDetached() &&
+                            (image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_ARGB32 ||
+                             image->format() == QImage::Format_ARGB32_Premultiplied) &&
+                            transform.type() <= QTransform::TxTranslate && transform.dx() == std::trunc(transform.dx()) &&
+                            transform.dy() == std::trunc(transform.dy()) && painter.opacity() == 1.0 &&
+                            painter.compositionMode() == QPainter::CompositionMode_SourceOver && unclipped;
+        if (direct) {
+            image_ = image;
+            offset_ = QPoint(int(transform.dx()), int(transform.dy()));
+            clip_ = clip.translated(offset_).intersected(image->rect());
+        } else {
+            painter_.setClipRect(clip);
+        }
+    }
+
+    void lines(const std::vector<QLine>& lines, const QColor& colour) {
+        if (image_ == nullptr) {
+            painter_.setPen(QPen(colour, 0));
+            painter_.drawLines(lines.data(), int(lines.size()));
+            return;
+        }
+        for (const QLine& line : lines)
+            write(QRect(QPoint(std::min(line.x1(), line.x2()), std::min(line.y1(), line.y2())),
+                        QPoint(std::max(line.x1(), line.x2()), std::max(line.y1(), line.y2()))),
+                  colour.rgb());
+    }
+
+    void fill(const std::vector<QRect>& rects, const QColor& colour) {
+        for (const QRect& rect : rects) {
+            if (image_ == nullptr)
+                painter_.fillRect(rect, colour);
+            else
+                write(rect, colour.rgb());
+        }
+    }
+
+private:
+    void write(const QRect& rect, QRgb pixel) {
+        const QRect area = rect.translated(offset_).intersected(clip_);
+        if (area.isEmpty())
+            return;
+        const qsizetype stride = image_->bytesPerLine() / qsizetype(sizeof(QRgb));
+        auto* row = reinterpret_cast<QRgb*>(image_->bits()) + area.top() * stride + area.left();
+        for (int y = area.top(); y <= area.bottom(); ++y, row += stride)
+            std::fill(row, row + area.width(), pixel);
+    }
+
+    QPainter& painter_;
+    QImage* image_ = nullptr;
+    QPoint offset_;
+    QRect clip_;
+};
+
 QDateTime dateTimeOf(qint64 ms, bool localTime) {
     return localTime ? QDateTime::fromMSecsSinceEpoch(ms) : QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
 }
@@ -370,6 +441,7 @@ void paintSignals(QPainter& painter, const QRect& rect, const timeline::ReplySto
 
 void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplyStore& store, const ViewState& state,
                   const std::vector<Column>& columns) {
+    const bool unclipped = !painter.hasClipping();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipRect(rect);
@@ -402,22 +474,14 @@ void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplySto
                 stepStrokes(row, columns, shown, left, row.kind == RowKind::Counter ? strokes.counter : strokes.gap,
                             strokes.drops);
         }
-        painter.setClipRect(layout.plot);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(kThirdBand);
-        painter.drawRects(strokes.third.data(), int(strokes.third.size()));
-        painter.setBrush(Qt::NoBrush);
-        const auto draw = [&](const std::vector<QLine>& lines, const QColor& colour) {
-            painter.setPen(QPen(colour, 0));
-            painter.drawLines(lines.data(), int(lines.size()));
-        };
-        draw(strokes.thirdMid, kThird);
-        draw(strokes.counter, kCounter);
-        draw(strokes.gap, kGap);
-        draw(strokes.drops, kDrop);
-        draw(strokes.level, kLevel);
-        for (const QRect& bar : strokes.bars)
-            painter.fillRect(bar, kLevel);
+        StrokeWriter writer(painter, layout.plot, unclipped);
+        writer.fill(strokes.third, kThirdBand);
+        writer.lines(strokes.thirdMid, kThird);
+        writer.lines(strokes.counter, kCounter);
+        writer.lines(strokes.gap, kGap);
+        writer.lines(strokes.drops, kDrop);
+        writer.lines(strokes.level, kLevel);
+        writer.fill(strokes.bars, kLevel);
     }
     painter.restore();
 }

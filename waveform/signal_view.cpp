@@ -110,7 +110,7 @@ void SignalView::storeChanged() {
 }
 
 void SignalView::refresh() {
-    columnsWidth_ = -1;
+    ++storeVersion_;
     if (follow_)
         followNewest();
     else if (state_.toMs <= state_.fromMs)
@@ -149,16 +149,21 @@ qint64 SignalView::msAt(int x) const {
 
 void SignalView::paintEvent(QPaintEvent* /*event*/) {
     ++paints_;
-    const QRect plot = layoutOf(rect(), state_).plot;
-    if (columnsWidth_ != plot.width() || columnsState_.fromMs != state_.fromMs || columnsState_.toMs != state_.toMs) {
-        columns_ = state_.toMs > state_.fromMs && !store_.isEmpty()
-                       ? timeline::columns(store_, state_.fromMs, state_.toMs, plot.width())
-                       : std::vector<timeline::Column>();
-        columnsState_ = state_;
-        columnsWidth_ = plot.width();
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (frame_.size() != pixels || frame_.devicePixelRatio() != ratio || frameVersion_ != storeVersion_ ||
+        !(frameState_ == state_)) {
+        if (frame_.size() != pixels)
+            frame_ = QImage(pixels, QImage::Format_RGB32);
+        frame_.setDevicePixelRatio(ratio);
+        QPainter framePainter(&frame_);
+        paintSignals(framePainter, rect(), store_, state_);
+        frameState_ = state_;
+        frameVersion_ = storeVersion_;
     }
     QPainter painter(this);
-    paintColumns(painter, rect(), store_, state_, columns_);
+    painter.drawImage(0, 0, frame_);
+    const QRect plot = layoutOf(rect(), state_).plot;
     const auto drawCursor = [&](const std::optional<qint64>& ms, const QColor& colour) {
         if (!ms || *ms < state_.fromMs || *ms >= state_.toMs)
             return;

@@ -4,6 +4,7 @@
 #include "timeline/reply_store.h"
 #include "waveform/view_state.h"
 
+#include <QImage>
 #include <QTimer>
 #include <QWidget>
 
@@ -81,11 +82,12 @@ private:
     ViewState pressState_;
     bool panning_ = false;
     qint64 paints_ = 0;
-    // The plot's column summaries, kept while neither the store nor the span
-    // nor the width changed (a cursor moving repaints without them).
-    std::vector<timeline::Column> columns_;
-    ViewState columnsState_;
-    int columnsWidth_ = -1;
+    // The picture without the cursors, kept while neither the store nor
+    // what is shown nor the size changed: a cursor moving only copies it.
+    QImage frame_;
+    ViewState frameState_;
+    qint64 storeVersion_ = 0;
+    qint64 frameVersion_ = -1;
 };
 
 } // namespace lumora::waveform
