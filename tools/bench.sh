@@ -10,7 +10,7 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BEN
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
   lumora-bench-store \
   lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window lumora-bench-ping \
-  lumora-bench-cadence >&2
+  lumora-bench-cadence lumora-bench-waveform >&2
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -39,6 +39,7 @@ run polling "$bin/lumora-bench-polling" --seconds "${POLL_SECONDS:-20}"
 run startup "$bin/lumora-bench-startup" --runs 9
 run ping "$bin/lumora-bench-ping" --ticks 50
 run cadence "$bin/lumora-bench-cadence"
+run waveform "$bin/lumora-bench-waveform" --paints 15
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.1f GiB RAM", $2 / 1048576}' /proc/meminfo)"

@@ -4,16 +4,27 @@
 #include "timeline/reply_store.h"
 #include "waveform/view_state.h"
 
+#include <QImage>
+#include <QTimer>
 #include <QWidget>
+
+#include <optional>
+
+class QLabel;
 
 namespace lumora::waveform {
 
 // The lanes over time, drawn from a store: wheel zooms around the pointer,
 // dragging pans, and Follow keeps the newest reply in view until the user
-// pans.
+// pans. A click puts the cursor down, shift+click the second cursor; what
+// they read is shown in a panel at the top right. Arrows pan, + and - zoom,
+// Escape lifts the cursors.
 class SignalView : public QWidget {
     Q_OBJECT
 public:
+    // However often the store changes, the view repaints at most this often.
+    static constexpr int kRepaintMs = 100;
+
     explicit SignalView(const timeline::ReplyStore& store, QWidget* parent = nullptr);
 
     [[nodiscard]] const ViewState& state() const { return state_; }
@@ -21,6 +32,15 @@ public:
     [[nodiscard]] bool follows() const { return follow_; }
     void setFollow(bool follow);
     void setLocalTime(bool local);
+    // Bit k leaves out counter (time gap) k + 1.
+    void setHidden(std::uint32_t counters, std::uint32_t gaps);
+
+    [[nodiscard]] std::optional<qint64> cursor() const { return cursor_; }
+    [[nodiscard]] std::optional<qint64> secondCursor() const { return secondCursor_; }
+    // The cursor panel's text, empty while no cursor is down.
+    [[nodiscard]] QString readoutText() const;
+    // Repaints done since the view was made, for those who watch its cost.
+    [[nodiscard]] qint64 paintCount() const { return paints_; }
 
 public Q_SLOTS:
     void storeChanged();
@@ -30,11 +50,44 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void refresh();
+    // By wheel notches (positive narrows the span) around x.
+    void zoom(double notches, double x);
+    void pan(qint64 ms);
+    void followNewest();
+    void showAll();
+    [[nodiscard]] qint64 msAt(int x) const;
+    void updateReadout();
+
     const timeline::ReplyStore& store_;
     ViewState state_;
     bool follow_ = true;
+    std::optional<qint64> cursor_;
+    std::optional<qint64> secondCursor_;
+    QLabel* readout_ = nullptr;
+    // The leading change repaints at once, those that follow within
+    // kRepaintMs wait for the timer.
+    QTimer coalesce_;
+    bool pending_ = false;
+    // A press becomes a pan once it moves; until then it may be a click.
+    std::optional<QPoint> pressAt_;
+    ViewState pressState_;
+    bool panning_ = false;
+    qint64 paints_ = 0;
+    // The picture without the cursors, kept while neither the store nor
+    // what is shown nor the size changed: a cursor moving only copies it.
+    QImage frame_;
+    ViewState frameState_;
+    qint64 storeVersion_ = 0;
+    qint64 frameVersion_ = -1;
 };
 
 } // namespace lumora::waveform

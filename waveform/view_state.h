@@ -16,6 +16,8 @@ struct ViewState {
     bool localTime = false;
     std::uint32_t hiddenCounters = 0;
     std::uint32_t hiddenGaps = 0;
+
+    friend bool operator==(const ViewState&, const ViewState&) = default;
 };
 
 } // namespace lumora::waveform

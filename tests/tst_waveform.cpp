@@ -1,0 +1,571 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "testsupport.h"
+#include "waveform/picture.h"
+#include "waveform/readout.h"
+#include "waveform/signal_view.h"
+#include "waveform/signal_window.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QSvgRenderer>
+#include <QtTest>
+
+using lumora::timeline::Level;
+using lumora::timeline::ReplyStore;
+using lumora::timeline::Sample;
+using namespace lumora::waveform;
+
+namespace {
+
+// 2026-12-07 10:00:00.000 UTC
+constexpr qint64 kTen = 1'796'637'600'000;
+constexpr int kLaneDO01 = 12;
+constexpr int kRowCNT01 = 16;
+
+Sample sample(qint64 offsetMs, QList<Level> lanes, std::uint32_t counter1 = 0) {
+    Sample s;
+    s.ms = kTen + offsetMs;
+    for (int k = 0; k < lanes.size(); ++k)
+        s.setLane(k, lanes[k]);
+    s.counters[0] = counter1;
+    return s;
+}
+
+// DI00 goes high, low, both within one millisecond; DI01 the other way;
+// DI02 starts refused; DI03 sits at the third state; DO01 high then low;
+// counter 1 counts, then resets.
+void fill(ReplyStore& store) {
+    using enum Level;
+    QList<Level> first{High, Low, Refused, Third, Low, Low, Low, Low, Low, Low, Low, Low, High};
+    QList<Level> second{Low, High, Low, Third, Low, Low, Low, Low, Low, Low, Low, Low, Low};
+    store.append(sample(100, first, 10));
+    store.append(sample(300, second, 20));
+    second[0] = High;
+    store.append(sample(600, second, 30));
+    second[0] = Low;
+    store.append(sample(600, second, 2));
+    store.append(sample(700, second, 2));
+}
+
+// One millisecond a pixel column: 1000 columns beside the 52-pixel names,
+// 40 rows of 20 pixels above the 24-pixel axis.
+const QSize kPictureSize{1052, 824};
+const ViewState kSecond{kTen, kTen + 1000, false, 0, 0};
+
+enum class Seen { Nothing, High, Low, Third, Both };
+
+// What a row's band shows at a moment, judged by the pixels alone: ink in
+// the top third is high, in the bottom third low, an orange middle the third
+// state, green through the middle a transition.
+Seen seenAt(const QImage& image, const QRect& band, int x) {
+    const int third = band.height() / 3;
+    bool upper = false;
+    bool lower = false;
+    bool greenMiddle = false;
+    bool orangeMiddle = false;
+    for (int y = band.top() + 1; y <= band.bottom(); ++y) {
+        const QColor c = image.pixelColor(x, y);
+        if (c == Qt::white)
+            continue;
+        if (y <= band.top() + third)
+            upper = true;
+        else if (y >= band.bottom() - third)
+            lower = true;
+        else if (c.green() > c.red())
+            greenMiddle = true;
+        else
+            orangeMiddle = true;
+    }
+    if (greenMiddle)
+        return Seen::Both;
+    if (orangeMiddle)
+        return Seen::Third;
+    if (upper != lower)
+        return upper ? Seen::High : Seen::Low;
+    return upper ? Seen::Both : Seen::Nothing;
+}
+
+bool redIn(const QImage& image, const QRect& band, int x) {
+    for (int y = band.top() + 1; y <= band.bottom(); ++y) {
+        const QColor c = image.pixelColor(x, y);
+        if (c.red() > 200 && c.green() < 60 && c.blue() < 60)
+            return true;
+    }
+    return false;
+}
+
+int inkY(const QImage& image, const QRect& band, int x) {
+    for (int y = band.top() + 1; y <= band.bottom(); ++y) {
+        if (image.pixelColor(x, y) != Qt::white)
+            return y;
+    }
+    return -1;
+}
+
+// A wheel turned by whole notches over a point of the widget.
+void turnWheel(QWidget* widget, QPoint at, int notches) {
+    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &event);
+}
+
+QRect plotOf(const SignalView& view) {
+    return layoutOf(view.rect(), view.state()).plot;
+}
+
+} // namespace
+
+class tst_Waveform : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void pictureLanes_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<Seen>("seen");
+        QTest::newRow("DI00 high") << 0 << 200 << Seen::High;
+        QTest::newRow("DI00 low") << 0 << 400 << Seen::Low;
+        QTest::newRow("DI00 at its first reply") << 0 << 100 << Seen::High;
+        QTest::newRow("DI00 before it") << 0 << 99 << Seen::Nothing;
+        QTest::newRow("DI00 last high column") << 0 << 299 << Seen::High;
+        QTest::newRow("DI00 falls") << 0 << 300 << Seen::Both;
+        QTest::newRow("DI00 first low column") << 0 << 301 << Seen::Low;
+        QTest::newRow("DI00 both in one column") << 0 << 600 << Seen::Both;
+        QTest::newRow("DI00 low held") << 0 << 650 << Seen::Low;
+        QTest::newRow("DI00 before the first reply") << 0 << 50 << Seen::Nothing;
+        QTest::newRow("DI00 after the newest") << 0 << 800 << Seen::Nothing;
+        QTest::newRow("DI01 low") << 1 << 200 << Seen::Low;
+        QTest::newRow("DI01 high") << 1 << 400 << Seen::High;
+        QTest::newRow("DI02 refused") << 2 << 100 << Seen::Nothing;
+        QTest::newRow("DI02 refused held") << 2 << 200 << Seen::Nothing;
+        QTest::newRow("DI02 comes back") << 2 << 300 << Seen::Low;
+        QTest::newRow("DI02 after refused") << 2 << 400 << Seen::Low;
+        QTest::newRow("DI03 third state") << 3 << 200 << Seen::Third;
+        QTest::newRow("DO01 high") << kLaneDO01 << 200 << Seen::High;
+        QTest::newRow("DO01 low") << kLaneDO01 << 400 << Seen::Low;
+    }
+    void pictureLanes() {
+        QFETCH(int, row);
+        QFETCH(int, ms);
+        QFETCH(Seen, seen);
+        ReplyStore store;
+        fill(store);
+        const QString path = dir_.filePath(QStringLiteral("lanes.png"));
+        QString error;
+        QVERIFY2(exportRange(path, store, kSecond, kPictureSize, &error), qPrintable(error));
+        const QImage image(path);
+        QCOMPARE(image.size(), kPictureSize);
+        const Layout layout = layoutOf(image.rect(), kSecond);
+        QCOMPARE(layout.rows.size(), std::size_t(40));
+        const int x = layout.plot.left() + ms * layout.plot.width() / 1000;
+        QCOMPARE(seenAt(image, layout.rows.at(std::size_t(row)).band, x), seen);
+    }
+
+    void pictureCounterReset() {
+        ReplyStore store;
+        fill(store);
+        QImage image(kPictureSize, QImage::Format_RGB32);
+        QPainter painter(&image);
+        paintSignals(painter, image.rect(), store, kSecond);
+        painter.end();
+        const Layout layout = layoutOf(image.rect(), kSecond);
+        const QRect band = layout.rows.at(kRowCNT01).band;
+        const int left = layout.plot.left();
+        QVERIFY(redIn(image, band, left + 600));
+        for (const int ms : {100, 300, 599, 601, 700})
+            QVERIFY2(!redIn(image, band, left + ms), qPrintable(QString::number(ms)));
+        // Steps: 20 stands above 10, and the 2 after the reset lowest of all.
+        QVERIFY(inkY(image, band, left + 400) < inkY(image, band, left + 200));
+        QVERIFY(inkY(image, band, left + 200) < inkY(image, band, left + 650));
+        QCOMPARE(seenAt(image, band, left + 650), Seen::Low);
+        QCOMPARE(seenAt(image, band, left + 50), Seen::Nothing);
+
+        ViewState hidden = kSecond;
+        hidden.hiddenCounters = 1;
+        hidden.hiddenGaps = 0xFFF;
+        const Layout fewer = layoutOf(image.rect(), hidden);
+        QCOMPARE(fewer.rows.size(), std::size_t(16 + 11));
+        QCOMPARE(fewer.rows.at(kRowCNT01).name, QStringLiteral("CNT02"));
+    }
+
+    // Pictures written into an image's pixels and those a painter draws
+    // (SVG, a clipped painter) are one and the same.
+    void pictureThroughThePainter() {
+        ReplyStore store;
+        fill(store);
+        QImage direct(kPictureSize, QImage::Format_RGB32);
+        QPainter toDirect(&direct);
+        paintSignals(toDirect, direct.rect(), store, kSecond);
+        toDirect.end();
+        QImage painted(kPictureSize, QImage::Format_RGB32);
+        QPainter toPainted(&painted);
+        toPainted.setClipRect(painted.rect());
+        paintSignals(toPainted, painted.rect(), store, kSecond);
+        toPainted.end();
+        QCOMPARE(painted, direct);
+    }
+
+    void exportByExtension_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("png") << "a.png" << kPictureSize << QString();
+        QTest::newRow("PNG in capitals") << "b.PNG" << QSize(200, 100) << QString();
+        QTest::newRow("svg") << "c.svg" << kPictureSize << QString();
+        QTest::newRow("csv") << "d.csv" << QSize() << QString();
+        QTest::newRow("other extension") << "e.bmp" << kPictureSize << "must end in .png, .svg, .csv or .vcd";
+        QTest::newRow("no extension") << "f" << kPictureSize << "must end in .png, .svg, .csv or .vcd";
+        QTest::newRow("no picture size") << "g.png" << QSize(0, 100) << "size 0x100 is empty";
+        QTest::newRow("folder missing") << "none/h.svg" << kPictureSize << "Cannot write";
+    }
+    void exportByExtension() {
+        QFETCH(QString, name);
+        QFETCH(QSize, size);
+        QFETCH(QString, failure);
+        ReplyStore store;
+        fill(store);
+        const QString path = dir_.filePath(name);
+        QString error;
+        const bool written = exportRange(path, store, kSecond, size, &error);
+        if (!failure.isEmpty()) {
+            QVERIFY(!written);
+            QVERIFY2(error.contains(failure), qPrintable(error));
+            QVERIFY(error.contains(path));
+            QVERIFY(!QFile::exists(path));
+            return;
+        }
+        QVERIFY2(written, qPrintable(error));
+        if (name.endsWith(u".svg")) {
+            QSvgRenderer svg(path);
+            QVERIFY(svg.isValid());
+            QCOMPARE(svg.viewBox(), QRect(QPoint(0, 0), size));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray text = file.readAll();
+            QVERIFY(text.contains(">DI00<") && text.contains(">GAP12<") && text.contains(">10:00:00.200<"));
+            QVERIFY(text.contains(">UTC<"));
+            // The same span read in local time (13:45 ahead here).
+            ViewState local = kSecond;
+            local.localTime = true;
+            QVERIFY(exportRange(path, store, local, size, &error));
+            QFile again(path);
+            QVERIFY(again.open(QIODevice::ReadOnly));
+            const QByteArray shifted = again.readAll();
+            QVERIFY(shifted.contains(">23:45:00.200<") && shifted.contains(">local<"));
+            QVERIFY(!shifted.contains(">10:00:00.200<"));
+        } else if (name.endsWith(u".csv")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QList<QByteArray> lines = file.readAll().split('\n');
+            QCOMPARE(lines.size(), 5 + 2);
+            QVERIFY(lines.at(1).startsWith("2026-12-07 10:00:00.100,1,0,,2,"));
+        } else {
+            QCOMPARE(QImage(path).size(), size);
+        }
+    }
+
+    void readoutTexts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        Sample a = sample(100, {Level::High, Level::Low, Level::Refused, Level::Third, Level::Low, Level::Low,
+                                Level::Low, Level::Low, Level::Low, Level::Low, Level::Low, Level::Low, Level::High},
+                          7);
+        a.counters[11] = 4294967295U;
+        a.gaps[0] = 1005;
+        a.gaps[11] = 60000;
+        QTest::newRow("cursor") << cursorText(kTen + 250, a, false)
+                                << "10:00:00.250 UTC (reply 10:00:00.100 UTC)\n"
+                                   "DI00..DI11  1 0 ? 2 0 0 0 0 0 0 0 0\n"
+                                   "DO01..DO04  1 0 0 0\n"
+                                   "CNT01..06  7 0 0 0 0 0\n"
+                                   "CNT07..12  0 0 0 0 0 4294967295\n"
+                                   "GAP01..06  1.01 0.00 0.00 0.00 0.00 0.00\n"
+                                   "GAP07..12  0.00 0.00 0.00 0.00 0.00 60.00";
+        QTest::newRow("cursor in local time") << cursorText(kTen + 250, std::nullopt, true)
+                                              << "23:45:00.250 +13:45\nno reply at or before it";
+        Sample b = a;
+        b.ms = kTen + 1600;
+        b.counters[0] = 1507;
+        b.counters[1] = 3;
+        b.counters[11] = 5;
+        QTest::newRow("two cursors")
+            << spanText(kTen + 250, a, kTen + 1750, b, 0b0111'1111'1100)
+            << "Between the cursors: 1.500 s\nCNT01 +1500, 1000.00/s\nCNT02 +3, 2.00/s\nCNT12 -4294967290, -2863311526.67/s";
+        QTest::newRow("second cursor before the first")
+            << spanText(kTen + 250, a, kTen + 50, b, 0xFFE) << "Between the cursors: -0.200 s\nCNT01 +1500, -7500.00/s";
+        QTest::newRow("one place") << spanText(kTen, a, kTen, a, 0xFFE) << "Between the cursors: 0.000 s\nCNT01 0, -/s";
+        QTest::newRow("nothing at the first")
+            << spanText(kTen, std::nullopt, kTen + 1, a, 0) << "Between the cursors: 0.001 s\nno reply at or before the first cursor";
+    }
+    void readoutTexts() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(text, expected);
+    }
+
+    void statusLine() {
+        ReplyStore store;
+        SignalWindow window(store);
+        QCOMPARE(window.windowTitle(), QStringLiteral("Signals over Time"));
+        QCOMPARE(window.statusText(), QStringLiteral("0 replies"));
+        fill(store);
+        window.storeChanged();
+        const QString line = QStringLiteral("5 replies, 10:00:00.100 to 10:00:00.700 UTC");
+        QCOMPARE(window.statusText(), line);
+        window.setNote(QStringLiteral("; time steps back at 20261207.txt line 4123"));
+        const QString noted = line + QStringLiteral("; time steps back at 20261207.txt line 4123");
+        QCOMPARE(window.statusText(), noted);
+        auto* label = window.findChild<QLabel*>(QStringLiteral("status"));
+        QVERIFY(label);
+        QCOMPARE(label->text(), noted);
+        QCOMPARE(label->accessibleName(), noted);
+        // Changes coming fast are shown together, and the last one is shown.
+        store.append(sample(800, {}));
+        window.storeChanged();
+        store.append(sample(900, {}));
+        window.storeChanged();
+        QTRY_COMPARE(window.statusText(),
+                     QStringLiteral("7 replies, 10:00:00.100 to 10:00:00.900 UTC; time steps back at 20261207.txt line 4123"));
+    }
+
+    void wheelZoomsAroundThePointer() {
+        ReplyStore store;
+        fill(store);
+        SignalWindow window(store);
+        window.resize(1100, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        SignalView* view = window.view();
+        auto* follow = window.findChild<QAction*>(QStringLiteral("actionFollow"));
+        QVERIFY(follow && follow->isChecked());
+        follow->trigger();
+        QVERIFY(!view->follows());
+        view->setSpan(kTen, kTen + 1000);
+        const QRect plot = plotOf(*view);
+        // A quarter of the way in, one notch narrows the span to 800 ms
+        // around 10:00:00.250; two out widen it to 1250 ms.
+        const QPoint quarter(plot.left() + plot.width() / 4, plot.center().y());
+        const qint64 under = kTen + 1000 * (quarter.x() - plot.left()) / plot.width();
+        turnWheel(view, quarter, 1);
+        QCOMPARE(view->state().toMs - view->state().fromMs, 800);
+        QVERIFY(qAbs(view->state().fromMs + 800 * (quarter.x() - plot.left()) / plot.width() - under) <= 1);
+        turnWheel(view, quarter, -2);
+        QVERIFY(qAbs(view->state().toMs - view->state().fromMs - 1250) <= 1);
+        QVERIFY(qAbs(view->state().fromMs + 1250 * (quarter.x() - plot.left()) / plot.width() - under) <= 1);
+
+        // Following, the newest reply stays in view whatever the zoom.
+        follow->trigger();
+        QVERIFY(view->follows());
+        turnWheel(view, quarter, 3);
+        QVERIFY(view->state().fromMs <= kTen + 700 && kTen + 700 < view->state().toMs);
+    }
+
+    void dragPansAndEndsFollow() {
+        ReplyStore store;
+        fill(store);
+        SignalWindow window(store);
+        window.resize(1100, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        SignalView* view = window.view();
+        QVERIFY(view->follows());
+        auto* follow = window.findChild<QAction*>(QStringLiteral("actionFollow"));
+        QSignalSpy followChanged(view, &SignalView::followChanged);
+        const ViewState before = view->state();
+        QVERIFY(before.fromMs <= kTen + 700 && kTen + 700 < before.toMs);
+        const QRect plot = plotOf(*view);
+        const QPoint start = plot.center();
+        // Dragging to the right brings earlier moments in from the left.
+        QTest::mousePress(view, Qt::LeftButton, {}, start);
+        QTest::mouseMove(view, start + QPoint(plot.width() / 10, 0));
+        QTest::mouseMove(view, start + QPoint(plot.width() / 2, 0));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, start + QPoint(plot.width() / 2, 0));
+        QVERIFY(!view->follows());
+        QCOMPARE(followChanged.size(), 1);
+        QCOMPARE(followChanged.at(0).at(0).toBool(), false);
+        QVERIFY(!follow->isChecked());
+        const qint64 span = before.toMs - before.fromMs;
+        QCOMPARE(view->state().toMs - view->state().fromMs, span);
+        QVERIFY(qAbs(before.fromMs - view->state().fromMs - span / 2) <= span / plot.width() + 1);
+        QVERIFY(!view->cursor());
+
+        // New replies no longer move a view the user has moved.
+        const ViewState panned = view->state();
+        store.append(sample(5000, {}));
+        window.storeChanged();
+        QTest::qWait(2 * SignalView::kRepaintMs);
+        QCOMPARE(view->state().fromMs, panned.fromMs);
+        follow->trigger();
+        QVERIFY(view->state().fromMs <= kTen + 5000 && kTen + 5000 < view->state().toMs);
+    }
+
+    void cursorsReadOut() {
+        ReplyStore store;
+        fill(store);
+        SignalView view(store);
+        view.resize(1052, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setFollow(false);
+        view.setSpan(kTen, kTen + 1000);
+        const QRect plot = plotOf(view);
+        QCOMPARE(plot.width(), 1000);
+        auto* panel = view.findChild<QLabel*>(QStringLiteral("readout"));
+        QVERIFY(panel && !panel->isVisible());
+        QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(plot.left() + 200, plot.center().y()));
+        QCOMPARE(view.cursor(), std::optional<qint64>(kTen + 200));
+        QVERIFY(panel->isVisible());
+        QVERIFY(panel->text().startsWith(u"10:00:00.200 UTC (reply 10:00:00.100 UTC)\nDI00..DI11  1 0 ? 2 0"));
+        QTest::mouseClick(&view, Qt::LeftButton, Qt::ShiftModifier, QPoint(plot.left() + 700, plot.center().y()));
+        QCOMPARE(view.secondCursor(), std::optional<qint64>(kTen + 700));
+        QVERIFY2(panel->text().contains(u"\n\nSecond cursor 10:00:00.700 UTC\nBetween the cursors: 0.500 s\n"
+                                        u"CNT01 -8, -16.00/s\nCNT02 0, 0.00/s"),
+                 qPrintable(panel->text()));
+        QTest::keyClick(&view, Qt::Key_Escape);
+        QVERIFY(!view.cursor() && !panel->isVisible());
+    }
+
+    void repaintsCoalesced() {
+        ReplyStore store;
+        SignalView view(store);
+        view.resize(800, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 paintsBefore = view.paintCount();
+        for (int i = 0; i < 400; ++i) {
+            store.append(sample(i, {Level(i % 2)}));
+            view.storeChanged();
+            QTest::qWait(1);
+        }
+        const qint64 paints = view.paintCount() - paintsBefore;
+        const qint64 allowed = clock.elapsed() / SignalView::kRepaintMs + 3;
+        QVERIFY2(paints <= allowed, qPrintable(QStringLiteral("%1 paints, %2 allowed").arg(paints).arg(allowed)));
+        // The last change is painted too, and followed, once the pending
+        // repaint has come.
+        QTest::qWait(2 * SignalView::kRepaintMs);
+        QVERIFY(view.state().fromMs <= kTen + 399 && kTen + 399 < view.state().toMs);
+        const Layout layout = layoutOf(view.rect(), view.state());
+        const int newest = int(layout.plot.left() + (kTen + 399 - view.state().fromMs) * layout.plot.width() /
+                                                     (view.state().toMs - view.state().fromMs));
+        QVERIFY(seenAt(view.grab().toImage(), layout.rows.at(0).band, newest) != Seen::Nothing);
+
+        // Not following, a reply landing in the shown span shows too.
+        view.setFocus();
+        QTest::keyClick(&view, Qt::Key_Left);
+        view.setSpan(kTen, kTen + 1000);
+        QTest::qWait(2 * SignalView::kRepaintMs);
+        store.append(sample(500, {Level::Low, Level::High}));
+        store.append(sample(600, {Level::Low, Level::High}));
+        view.storeChanged();
+        const Layout shown = layoutOf(view.rect(), view.state());
+        const int at = shown.plot.left() + 550 * shown.plot.width() / 1000;
+        QTRY_COMPARE(seenAt(view.grab().toImage(), shown.rows.at(1).band, at), Seen::High);
+    }
+
+    void keysPanAndZoom() {
+        ReplyStore store;
+        fill(store);
+        SignalView view(store);
+        view.resize(1052, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setFocus();
+        QVERIFY(view.follows());
+        const ViewState before = view.state();
+        const qint64 span = before.toMs - before.fromMs;
+        QTest::keyClick(&view, Qt::Key_Left);
+        QVERIFY(!view.follows());
+        QCOMPARE(view.state().fromMs, before.fromMs - span / 10);
+        QTest::keyClick(&view, Qt::Key_Right);
+        QTest::keyClick(&view, Qt::Key_Right);
+        QCOMPARE(view.state().fromMs, before.fromMs + span / 10);
+        const qint64 middle = (view.state().fromMs + view.state().toMs) / 2;
+        QTest::keyClick(&view, Qt::Key_Plus);
+        QCOMPARE(view.state().toMs - view.state().fromMs, span * 4 / 5);
+        QVERIFY(qAbs((view.state().fromMs + view.state().toMs) / 2 - middle) <= span / 500);
+        QTest::keyClick(&view, Qt::Key_Minus);
+        QVERIFY(qAbs(view.state().toMs - view.state().fromMs - span) <= 1);
+    }
+
+    void exportFromTheMenu_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("name without extension: a PNG") << "menu" << "menu.png";
+        QTest::newRow("CSV by its extension") << "menu.csv" << "menu.csv";
+    }
+    void exportFromTheMenu() {
+        QFETCH(QString, typed);
+        QFETCH(QString, written);
+        ReplyStore store;
+        fill(store);
+        SignalWindow window(store);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // The dialog is modal: typed into once it is up. A message box
+        // saying the export failed is read and closed.
+        QTimer typist;
+        bool typedIn = false;
+        QString complaint;
+        connect(&typist, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                complaint = box->text();
+                QTest::keyClick(box, Qt::Key_Escape);
+                return;
+            }
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            auto* name = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+            if (typedIn || !name || !name->hasFocus())
+                return;
+            typedIn = true;
+            QTest::keyClicks(name, dir_.filePath(typed));
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        typist.start(20);
+        window.findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
+        const QString path = dir_.filePath(written);
+        QVERIFY2(complaint.isEmpty(), qPrintable(complaint));
+        QVERIFY(QFile::exists(path));
+        if (written.endsWith(u".png")) {
+            QCOMPARE(QImage(path).size(), window.view()->size());
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray text = file.readAll();
+            QVERIFY(text.startsWith("time,DI00,"));
+            QCOMPARE(text.count('\n'), 1 + 5);
+        }
+    }
+
+    void hideMenu() {
+        ReplyStore store;
+        SignalWindow window(store);
+        auto* hide = window.findChild<QMenu*>(QStringLiteral("menuHide"));
+        QVERIFY(hide);
+        const QList<QAction*> entries = hide->actions();
+        QCOMPARE(entries.size(), 25);
+        QCOMPARE(entries.at(2)->text(), QStringLiteral("CNT03"));
+        QCOMPARE(entries.at(24)->text(), QStringLiteral("GAP12"));
+        entries.at(2)->trigger();
+        entries.at(24)->trigger();
+        QCOMPARE(window.view()->state().hiddenCounters, 0b100U);
+        QCOMPARE(window.view()->state().hiddenGaps, 0b1000'0000'0000U);
+        entries.at(2)->trigger();
+        QCOMPARE(window.view()->state().hiddenCounters, 0U);
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+LUMORA_TEST_MAIN(tst_Waveform)
+#include "tst_waveform.moc"
