@@ -42,7 +42,8 @@ QByteArray block(const char* stamp, char input0 = '0') {
     return text + "\r\n";
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) {
+bool writeFile(const QString& path, const QByteArray& bytes,
+               QIODevice::OpenMode mode = QIODevice::WriteOnly) {
     QFile file(path);
     return file.open(mode) && file.write(bytes) == bytes.size() && file.flush();
 }
@@ -75,24 +76,33 @@ private Q_SLOTS:
     void initTestCase() {
         // Qt warns on standard error when a program has no runtime folder.
         const QString runtime = testsupport::scratch().filePath(u"runtime"_s);
-        QVERIFY(QDir().mkpath(runtime) && QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner |
-                                                                               QFile::ExeOwner));
+        QVERIFY(QDir().mkpath(runtime) &&
+                QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
     }
 
     void usageErrors_data() {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("error");
-        const auto row = [](const char* line, const QString& error) { QTest::newRow(line) << QString::fromLatin1(line) << error; };
+        const auto row = [](const char* line, const QString& error) {
+            QTest::newRow(line) << QString::fromLatin1(line) << error;
+        };
         row("F --export O.png --bogus", u"unknown option --bogus"_s);
         row("F --export O.png -q", u"unknown option -q"_s);
-        row("F --export O.png --from 24:00:00", u"invalid --from \"24:00:00\": expected a UTC time of day hh:mm:ss"_s);
-        row("F --export O.png --to 9:00:00", u"invalid --to \"9:00:00\": expected a UTC time of day hh:mm:ss"_s);
-        row("F --export O.png --from 10:00:00 --to 10:00:00", u"--from and --to are the same time: the span would be empty"_s);
-        for (const char* size : {"F --export O.png --size 0x900", "F --export O.png --size 1600", "F --export O.png --size 8193x2"})
-            row(size, u"invalid --size \"%1\": expected WIDTHxHEIGHT in pixels, each from 1 to 8192 (e.g. 1600x900)"_s.arg(QString::fromLatin1(size).section(u' ', -1)));
+        row("F --export O.png --from 24:00:00",
+            u"invalid --from \"24:00:00\": expected a UTC time of day hh:mm:ss"_s);
+        row("F --export O.png --to 9:00:00",
+            u"invalid --to \"9:00:00\": expected a UTC time of day hh:mm:ss"_s);
+        row("F --export O.png --from 10:00:00 --to 10:00:00",
+            u"--from and --to are the same time: the span would be empty"_s);
+        for (const char* size : {"F --export O.png --size 0x900", "F --export O.png --size 1600",
+                                 "F --export O.png --size 8193x2"})
+            row(size,
+                u"invalid --size \"%1\": expected WIDTHxHEIGHT in pixels, "
+                u"each from 1 to 8192 (e.g. 1600x900)"_s.arg(QString::fromLatin1(size).section(u' ', -1)));
         row("--export O.png --from 10:00:00", u"--export needs at least one file to read"_s);
-        row("F --export O.txt", u"cannot tell what to write to \"O.txt\": its name must end in .png, .svg, .csv or .vcd"_s);
+        row("F --export O.txt",
+            u"cannot tell what to write to \"O.txt\": its name must end in .png, .svg, .csv or .vcd"_s);
         row("F --from 10:00:00", u"option --from is for --export OUT only"_s);
         row("F --to 10:00:00 --size 2x2", u"option --to is for --export OUT only"_s);
         row("F --export", u"option --export needs a value"_s);
@@ -121,8 +131,9 @@ private Q_SLOTS:
     }
 
     void parsed() {
-        ParsedArguments p = lumora::viewer::parseArguments({u"a"_s, u"--export"_s, u"x.svg"_s, u"b"_s,
-                                                            u"--to"_s, u"01:02:03.004"_s, u"--size"_s, u"320x200"_s});
+        ParsedArguments p =
+            lumora::viewer::parseArguments({u"a"_s, u"--export"_s, u"x.svg"_s, u"b"_s, u"--to"_s,
+                                            u"01:02:03.004"_s, u"--size"_s, u"320x200"_s});
         QCOMPARE(p.outcome, ParsedArguments::Outcome::Run);
         QCOMPARE(p.options.files, (QStringList{u"a"_s, u"b"_s}));
         QCOMPARE(p.options.to, QTime(1, 2, 3, 4));
@@ -130,7 +141,8 @@ private Q_SLOTS:
         QCOMPARE(p.options.size, QSize(320, 200));
         p = lumora::viewer::parseArguments({u"a"_s, u"--export"_s, u"x.vcd"_s});
         QCOMPARE(p.options.size, QSize(1600, 900));
-        QCOMPARE(lumora::viewer::parseArguments({u"--bogus"_s, u"--help"_s}).outcome, ParsedArguments::Outcome::UsageError);
+        QCOMPARE(lumora::viewer::parseArguments({u"--bogus"_s, u"--help"_s}).outcome,
+                 ParsedArguments::Outcome::UsageError);
         QCOMPARE(lumora::viewer::parseArguments({u"a"_s, u"-h"_s}).outcome, ParsedArguments::Outcome::Help);
         QCOMPARE(lumora::viewer::parseArguments({u"--version"_s}).outcome, ParsedArguments::Outcome::Version);
     }
@@ -142,8 +154,10 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("toMs");
         // The store: 23:00:00 on the 7th, 22:00:00 (a step back), 23:30:00.
         QTest::newRow("whole") << QString() << QString() << utcMs(22, 0, 0) << utcMs(23, 30, 0) + 1;
-        QTest::newRow("from and to") << u"22:30:00"_s << u"23:10:00"_s << utcMs(22, 30, 0) << utcMs(23, 10, 0);
-        QTest::newRow("to before from") << u"23:10:00"_s << u"01:00:00"_s << utcMs(23, 10, 0) << utcMs(1, 0, 0, 8);
+        QTest::newRow("from and to") << u"22:30:00"_s << u"23:10:00"_s << utcMs(22, 30, 0)
+                                     << utcMs(23, 10, 0);
+        QTest::newRow("to before from")
+            << u"23:10:00"_s << u"01:00:00"_s << utcMs(23, 10, 0) << utcMs(1, 0, 0, 8);
         QTest::newRow("from alone") << u"23:10:00"_s << QString() << utcMs(23, 10, 0) << utcMs(23, 30, 0) + 1;
         QTest::newRow("to alone") << QString() << u"22:10:00"_s << utcMs(22, 0, 0) << utcMs(22, 10, 0);
     }
@@ -158,7 +172,8 @@ private Q_SLOTS:
         const auto time = [](const QString& text) {
             return text.isEmpty() ? std::nullopt : std::optional(QTime::fromString(text, u"hh:mm:ss"_s));
         };
-        QCOMPARE(lumora::viewer::exportSpan(store, time(from), time(to)), (lumora::viewer::Span{fromMs, toMs}));
+        QCOMPARE(lumora::viewer::exportSpan(store, time(from), time(to)),
+                 (lumora::viewer::Span{fromMs, toMs}));
     }
 
     void badFiles_data() {
@@ -168,9 +183,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("replies");     // kept of all files
         const QByteArray two = block("10:00:00.000") + block("10:00:01.000");
         QTest::newRow("not named as a daily log")
-            << u"notes.txt"_s << two << u": not a daily log file (the name is not YYYYMMDD.txt), skipped"_s << 1;
-        QTest::newRow("not a log file") << u"20261208.txt"_s << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
-                                        << u":1: not a RECV block, nor are the lines up to the next header, skipped"_s << 1;
+            << u"notes.txt"_s << two << u": not a daily log file (the name is not YYYYMMDD.txt), skipped"_s
+            << 1;
+        QTest::newRow("not a log file")
+            << u"20261208.txt"_s << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
+            << u":1: not a RECV block, nor are the lines up to the next header, skipped"_s << 1;
         QTest::newRow("a directory") << u"20261208.txt/"_s << QByteArray()
                                      << u": cannot open it: file to open is a directory, skipped"_s << 1;
         QTest::newRow("unreadable") << u"20261208.txt"_s << QByteArray("chmod")
@@ -233,14 +250,15 @@ private Q_SLOTS:
         const QString day = dir.filePath(u"20261207.txt"_s);
         QVERIFY(writeFile(day, block("10:00:00.000", '1') + block("10:00:01.000")));
         const QString out = dir.filePath(u"out."_s + extension);
-        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             qunsetenv(name);
         const Run run = runViewer({day, u"--export"_s, out, u"--size"_s, u"320x200"_s});
-        qputenv("QT_QPA_PLATFORM", noDisplay.value(u"QT_QPA_PLATFORM"_s).toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", platform);
         if (run.err.endsWith(u": not written yet\n"_s))
             QSKIP("the exports are not written in this build yet");
-        QCOMPARE(run.err, QString());
+        // Qt may warn about fonts; the program itself has nothing to say.
+        QVERIFY2(!run.err.contains(u"lumora-7150r-view:"), qPrintable(run.err));
         QCOMPARE(run.exitCode, 0);
         QVERIFY(QFileInfo(out).size() > 0);
         if (extension == u"png")
@@ -308,17 +326,19 @@ private Q_SLOTS:
                                    block("10:00:00.000")));
         lumora::viewer::Viewer viewer;
         viewer.open({day});
-        QCOMPARE(viewer.window().statusText(), u"4 replies, 10:00:02.000 to 10:00:00.000 UTC; time steps back at "
-                                               u"20261207.txt line 7 and 1 more places"_s);
+        QCOMPARE(viewer.window().statusText(),
+                 u"4 replies, 10:00:02.000 to 10:00:00.000 UTC; time steps back at "
+                 u"20261207.txt line 7 and 1 more places"_s);
     }
 
     // File > Open..., as a person picks it: the menu by keyboard, then the
-    // names typed into the dialog.
+    // names typed into the dialog, which starts where the last file was.
     void openThroughMenu() {
         QTemporaryDir dir;
         QVERIFY(writeFile(dir.filePath(u"20261207.txt"_s), block("10:00:00.000")));
         QVERIFY(writeFile(dir.filePath(u"20261208.txt"_s), block("10:00:00.000") + block("11:00:00.000")));
         lumora::viewer::Viewer viewer;
+        viewer.open({dir.filePath(u"20261207.txt"_s)});
         lumora::waveform::SignalWindow& window = viewer.window();
         window.show();
         window.activateWindow();
@@ -328,7 +348,6 @@ private Q_SLOTS:
         QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_O);
         QFileDialog* dialog = nullptr;
         QTRY_VERIFY((dialog = window.findChild<QFileDialog*>()) && dialog->isVisible());
-        dialog->setDirectory(dir.path());
         QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()));
         QTest::keyClicks(QApplication::focusWidget(), u"\"20261208.txt\" \"20261207.txt\""_s);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);

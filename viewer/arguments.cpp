@@ -117,8 +117,9 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     if (options.exportPath.isEmpty())
         return usageError(u"option --export needs a file name"_s);
     if (!knownExportExtension(options.exportPath))
-        return usageError(u"cannot tell what to write to %1: its name must end in .png, .svg, .csv or .vcd"_s.arg(
-            quoted(options.exportPath)));
+        return usageError(
+            u"cannot tell what to write to %1: its name must end in .png, .svg, .csv or .vcd"_s.arg(
+                quoted(options.exportPath)));
     if (options.files.isEmpty())
         return usageError(u"--export needs at least one file to read"_s);
     for (const char* name : {kFrom, kTo}) {
@@ -127,8 +128,8 @@ ParsedArguments parseArguments(const QStringList& arguments) {
         const QString text = parser.value(QLatin1String(name));
         const std::optional<QTime> time = timeOfDayFromText(text);
         if (!time)
-            return usageError(
-                u"invalid --%1 %2: expected a UTC time of day hh:mm:ss"_s.arg(QLatin1String(name), quoted(text)));
+            return usageError(u"invalid --%1 %2: expected a UTC time of day hh:mm:ss"_s.arg(
+                QLatin1String(name), quoted(text)));
         (name == kFrom ? options.from : options.to) = time;
     }
     if (options.from && options.to && *options.from == *options.to)

@@ -17,7 +17,7 @@ inline constexpr QSize kDefaultPictureSize{1600, 900};
 // export path, one file written and no window.
 struct Options {
     QStringList files;
-    QString exportPath; // empty: show the window
+    QString exportPath;        // empty: show the window
     std::optional<QTime> from; // UTC times of day on the first reply's day
     std::optional<QTime> to;
     QSize size = kDefaultPictureSize;

@@ -13,7 +13,8 @@ namespace lumora::viewer {
 namespace {
 
 void fail(const QString& line) {
-    const QByteArray bytes = (QLatin1String(kProgramName) + QStringLiteral(": ") + line + u'\n').toLocal8Bit();
+    const QByteArray bytes =
+        (QLatin1String(kProgramName) + QStringLiteral(": ") + line + u'\n').toLocal8Bit();
     static_cast<void>(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr));
     static_cast<void>(std::fflush(stderr));
 }

@@ -33,7 +33,9 @@ Span exportSpan(const timeline::ReplyStore& store, std::optional<QTime> from, st
     if (store.isEmpty() || (!from && !to))
         return whole;
     const QDate day = QDateTime::fromMSecsSinceEpoch(store.msAt(0), QTimeZone::utc()).date();
-    const auto onDay = [&day](QTime time) { return QDateTime(day, time, QTimeZone::utc()).toMSecsSinceEpoch(); };
+    const auto onDay = [&day](QTime time) {
+        return QDateTime(day, time, QTimeZone::utc()).toMSecsSinceEpoch();
+    };
     constexpr qint64 kDayMs = qint64{24} * 60 * 60 * 1000;
     Span span{from ? onDay(*from) : whole.fromMs, to ? onDay(*to) : whole.toMs};
     if (to && span.toMs <= span.fromMs)
@@ -49,8 +51,8 @@ QString windowTitle(const QStringList& files) {
     const QString first = QFileInfo(files.constFirst()).fileName();
     if (files.size() == 1)
         return title + u" — "_s + first;
-    return title + u" — %1 to %2 (%3 files)"_s.arg(first, QFileInfo(files.constLast()).fileName())
-                       .arg(files.size());
+    return title +
+           u" — %1 to %2 (%3 files)"_s.arg(first, QFileInfo(files.constLast()).fileName()).arg(files.size());
 }
 
 QString stepsBackNote(const std::vector<timeline::TimeStepBack>& steps) {
