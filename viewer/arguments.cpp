@@ -26,7 +26,7 @@ QString typedWord(const QStringList& words, const QString& name) {
     for (const QString& word : words) {
         if (word == u"--")
             break;
-        const QString typed = word.section(u'=', 0, 0);
+        QString typed = word.section(u'=', 0, 0);
         if (typed == u"-"_s + name || typed == u"--"_s + name)
             return typed;
     }

@@ -45,7 +45,7 @@ Span exportSpan(const timeline::ReplyStore& store, std::optional<QTime> from, st
 }
 
 QString windowTitle(const QStringList& files) {
-    const QString title = u"Signals over Time"_s;
+    QString title = u"Signals over Time"_s;
     if (files.isEmpty())
         return title;
     const QString first = QFileInfo(files.constFirst()).fileName();
