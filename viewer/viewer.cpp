@@ -56,7 +56,10 @@ Viewer::Viewer(QObject* parent)
     connect(window_->view(), &waveform::SignalView::followChanged, this, &Viewer::followSwitched);
 }
 
-Viewer::~Viewer() = default;
+Viewer::~Viewer() {
+    // The window goes after this object's own members; it must not call back.
+    window_->removeEventFilter(this);
+}
 
 QString Viewer::problemsShown() const {
     return problemsDock_->isHidden() ? QString() : problems_->toPlainText();
