@@ -15,8 +15,10 @@ reply, logs every frame with a UTC time stamp, writes a daily log file and
 runs a ping test.
 .
 The package also holds lumora-7150r-cli, the same client on the command line
-for scripts and test stations, and lumora-7150r-unit, an emulator of the unit
-for trying the client without hardware.]=])
+for scripts and test stations, lumora-7150r-view, which draws the daily log
+files' inputs, outputs, counters and time gaps over time and exports them as
+pictures or data, and lumora-7150r-unit, an emulator of the unit for trying
+the client without hardware.]=])
 # The package lands where the programs were configured to be, so an
 # installed client recognises its own bin folder.
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})

@@ -8,7 +8,8 @@ set -euo pipefail
 
 check=$1
 build=$2
-app_id=example.lumora.Sim7150R
+# The client's and the viewer's desktop entries, AppStream data and icons.
+app_ids="example.lumora.Sim7150R example.lumora.Signals7150R"
 
 need() {
   command -v "$1" >/dev/null ||
@@ -39,12 +40,18 @@ quiet() {
 
 case $check in
 layout)
-  for program in lumora-7150r-sim lumora-7150r-unit; do
+  for program in lumora-7150r-sim lumora-7150r-unit lumora-7150r-cli lumora-7150r-view; do
     [ -x "$usr/bin/$program" ] || fail "bin/$program is not installed"
   done
-  for file in share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
-              share/icons/hicolor/scalable/apps/$app_id.svg share/icons/hicolor/16x16/apps/$app_id.png; do
-    [ -f "$usr/$file" ] || fail "$file is not installed"
+  for app_id in $app_ids; do
+    for file in share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
+                share/icons/hicolor/scalable/apps/$app_id.svg; do
+      [ -f "$usr/$file" ] || fail "$file is not installed"
+    done
+    for size in 16 32 48 64 128 256; do
+      file=share/icons/hicolor/${size}x$size/apps/$app_id.png
+      [ -f "$usr/$file" ] || fail "$file is not installed"
+    done
   done
   # Each program has its manual page and each page its program.
   for program in "$usr"/bin/*; do
@@ -64,15 +71,19 @@ layout)
   done
   ;;
 desktop)
-  entry=$usr/share/applications/$app_id.desktop
-  quiet desktop-file-validate "$entry"
-  exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
-  [ -x "$usr/bin/$exec_program" ] || fail "Exec=$exec_program is not an installed program"
-  icon=$(sed -n 's/^Icon=//p' "$entry")
-  [ -f "$usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon is not in the hicolor theme"
+  for app_id in $app_ids; do
+    entry=$usr/share/applications/$app_id.desktop
+    quiet desktop-file-validate "$entry"
+    exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+    [ -x "$usr/bin/$exec_program" ] || fail "Exec=$exec_program is not an installed program"
+    icon=$(sed -n 's/^Icon=//p' "$entry")
+    [ -f "$usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon is not in the hicolor theme"
+  done
   ;;
 metainfo)
-  appstreamcli validate --no-net "$usr/share/metainfo/$app_id.metainfo.xml" || fail "appstreamcli validate"
+  for app_id in $app_ids; do
+    appstreamcli validate --no-net "$usr/share/metainfo/$app_id.metainfo.xml" || fail "appstreamcli validate $app_id"
+  done
   # The launchable must name the installed desktop entry.
   appstreamcli validate-tree --no-net "$usr" || fail "appstreamcli validate-tree"
   ;;

@@ -1,0 +1,393 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The viewer program: its command line called directly and run as a program,
+// and its window over daily files written here, byte for byte.
+
+#include "testsupport.h"
+#include "timeline/reply_store.h"
+#include "viewer/arguments.h"
+#include "viewer/texts.h"
+#include "viewer/viewer.h"
+#include "waveform/signal_view.h"
+#include "waveform/signal_window.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+using lumora::viewer::ParsedArguments;
+
+namespace {
+
+// A block as the client files it: header, four dump lines of 30, 30, 30 and
+// 22 groups, an empty line; input 00 is the first byte.
+QByteArray block(const char* stamp, char input0 = '0') {
+    QByteArray text = "[" + QByteArray(stamp) + "] RECV : Status Request (112 Bytes)\r\n";
+    for (const int groups : {30, 30, 30, 22}) {
+        QByteArray line = QByteArray("00 ").repeated(groups);
+        if (groups == 30 && text.count('\n') == 1)
+            line[1] = input0;
+        text += line + "\r\n";
+    }
+    return text + "\r\n";
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes,
+               QIODevice::OpenMode mode = QIODevice::WriteOnly) {
+    QFile file(path);
+    return file.open(mode) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+struct Run {
+    int exitCode = -1;
+    QString err;
+};
+
+Run runViewer(const QStringList& args, const QStringList& wrapper = {}) {
+    QProcess process;
+    const QStringList line = wrapper + QStringList{QStringLiteral(LUMORA_VIEW_PATH)} + args;
+    process.start(line.constFirst(), line.mid(1));
+    if (!process.waitForFinished(60000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+qint64 utcMs(int hour, int minute, int second, int day = 7) {
+    return QDateTime(QDate(2026, 12, day), QTime(hour, minute, second), QTimeZone::utc()).toMSecsSinceEpoch();
+}
+
+} // namespace
+
+class tst_Viewer : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        // Qt warns on standard error when a program has no runtime folder.
+        const QString runtime = testsupport::scratch().filePath(u"runtime"_s);
+        QVERIFY(QDir().mkpath(runtime) &&
+                QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    }
+
+    void usageErrors_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("error");
+        const auto row = [](const char* line, const QString& error) {
+            QTest::newRow(line) << QString::fromLatin1(line) << error;
+        };
+        row("F --export O.png --bogus", u"unknown option --bogus"_s);
+        row("F --export O.png -q", u"unknown option -q"_s);
+        row("F --export O.png --from 24:00:00",
+            u"invalid --from \"24:00:00\": expected a UTC time of day hh:mm:ss"_s);
+        row("F --export O.png --to 9:00:00",
+            u"invalid --to \"9:00:00\": expected a UTC time of day hh:mm:ss"_s);
+        row("F --export O.png --from 10:00:00 --to 10:00:00",
+            u"--from and --to are the same time: the span would be empty"_s);
+        for (const char* size : {"F --export O.png --size 0x900", "F --export O.png --size 1600",
+                                 "F --export O.png --size 8193x2"})
+            row(size,
+                u"invalid --size \"%1\": expected WIDTHxHEIGHT in pixels, "
+                u"each from 1 to 8192 (e.g. 1600x900)"_s.arg(QString::fromLatin1(size).section(u' ', -1)));
+        row("--export O.png --from 10:00:00", u"--export needs at least one file to read"_s);
+        row("F --export O.txt",
+            u"cannot tell what to write to \"O.txt\": its name must end in .png, .svg, .csv or .vcd"_s);
+        row("F --from 10:00:00", u"option --from is for --export OUT only"_s);
+        row("F --to 10:00:00 --size 2x2", u"option --to is for --export OUT only"_s);
+        row("F --export", u"option --export needs a value"_s);
+    }
+    // Nothing is written, and the program says what was wrong once.
+    void usageErrors() {
+        QFETCH(QString, line);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        error.replace(u"\"O."_s, u'"' + dir.filePath(u"O."_s));
+        QStringList args = line.split(u' ');
+        for (QString& arg : args) {
+            if (arg == u"F")
+                arg = dir.filePath(u"20261207.txt"_s);
+            else if (arg.startsWith(u"O."))
+                arg = dir.filePath(arg);
+        }
+        QVERIFY(writeFile(dir.filePath(u"20261207.txt"_s), block("10:00:00.000")));
+        const ParsedArguments parsed = lumora::viewer::parseArguments(args);
+        QCOMPARE(parsed.outcome, ParsedArguments::Outcome::UsageError);
+        QCOMPARE(parsed.error, error);
+        const Run run = runViewer(args);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, u"lumora-7150r-view: %1 (see --help)\n"_s.arg(error));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"20261207.txt"_s});
+    }
+
+    void parsed() {
+        ParsedArguments p =
+            lumora::viewer::parseArguments({u"a"_s, u"--export"_s, u"x.svg"_s, u"b"_s, u"--to"_s,
+                                            u"01:02:03.004"_s, u"--size"_s, u"320x200"_s});
+        QCOMPARE(p.outcome, ParsedArguments::Outcome::Run);
+        QCOMPARE(p.options.files, (QStringList{u"a"_s, u"b"_s}));
+        QCOMPARE(p.options.to, QTime(1, 2, 3, 4));
+        QCOMPARE(p.options.from, std::nullopt);
+        QCOMPARE(p.options.size, QSize(320, 200));
+        p = lumora::viewer::parseArguments({u"a"_s, u"--export"_s, u"x.vcd"_s});
+        QCOMPARE(p.options.size, QSize(1600, 900));
+        QCOMPARE(lumora::viewer::parseArguments({u"--bogus"_s, u"--help"_s}).outcome,
+                 ParsedArguments::Outcome::UsageError);
+        QCOMPARE(lumora::viewer::parseArguments({u"a"_s, u"-h"_s}).outcome, ParsedArguments::Outcome::Help);
+        QCOMPARE(lumora::viewer::parseArguments({u"--version"_s}).outcome, ParsedArguments::Outcome::Version);
+    }
+
+    void exportSpan_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<qint64>("fromMs");
+        QTest::addColumn<qint64>("toMs");
+        // The store: 23:00:00 on the 7th, 22:00:00 (a step back), 23:30:00.
+        QTest::newRow("whole") << QString() << QString() << utcMs(22, 0, 0) << utcMs(23, 30, 0) + 1;
+        QTest::newRow("from and to") << u"22:30:00"_s << u"23:10:00"_s << utcMs(22, 30, 0)
+                                     << utcMs(23, 10, 0);
+        QTest::newRow("to before from")
+            << u"23:10:00"_s << u"01:00:00"_s << utcMs(23, 10, 0) << utcMs(1, 0, 0, 8);
+        QTest::newRow("from alone") << u"23:10:00"_s << QString() << utcMs(23, 10, 0) << utcMs(23, 30, 0) + 1;
+        QTest::newRow("to alone") << QString() << u"22:10:00"_s << utcMs(22, 0, 0) << utcMs(22, 10, 0);
+    }
+    void exportSpan() {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(qint64, fromMs);
+        QFETCH(qint64, toMs);
+        lumora::timeline::ReplyStore store;
+        for (const qint64 ms : {utcMs(23, 0, 0), utcMs(22, 0, 0), utcMs(23, 30, 0)})
+            store.append({.ms = ms});
+        const auto time = [](const QString& text) {
+            return text.isEmpty() ? std::nullopt : std::optional(QTime::fromString(text, u"hh:mm:ss"_s));
+        };
+        QCOMPARE(lumora::viewer::exportSpan(store, time(from), time(to)),
+                 (lumora::viewer::Span{fromMs, toMs}));
+    }
+
+    void badFiles_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("problem"); // after "<path>"
+        QTest::addColumn<int>("replies");     // kept of all files
+        const QByteArray two = block("10:00:00.000") + block("10:00:01.000");
+        QTest::newRow("not named as a daily log")
+            << u"notes.txt"_s << two << u": not a daily log file (the name is not YYYYMMDD.txt), skipped"_s
+            << 1;
+        QTest::newRow("not a log file")
+            << u"20261208.txt"_s << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
+            << u":1: not a RECV block, nor are the lines up to the next header, skipped"_s << 1;
+        QTest::newRow("a directory") << u"20261208.txt/"_s << QByteArray()
+                                     << u": cannot open it: file to open is a directory, skipped"_s << 1;
+        QTest::newRow("unreadable") << u"20261208.txt"_s << QByteArray("chmod")
+                                    << u": cannot open it: Permission denied, skipped"_s << 1;
+        QTest::newRow("junk between blocks")
+            << u"20261208.txt"_s << block("10:00:00.000") + "junk\r\n" + block("10:00:01.000") + two
+            << u":7: not a RECV block, nor are the lines up to the next header, skipped"_s << 5;
+        QTest::newRow("torn block") << u"20261208.txt"_s << two + block("10:00:02.000").left(120)
+                                    << u":13: torn block: the file ends inside line 14, skipped"_s << 3;
+    }
+    // Each bad file is named once, with its line, and everything else stays:
+    // on standard error for scripts, in the window's one list of problems.
+    void badFiles() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, problem);
+        QFETCH(int, replies);
+        QTemporaryDir dir;
+        const QString good = dir.filePath(u"20261207.txt"_s);
+        const QString bad = dir.filePath(name.chopped(name.endsWith(u'/') ? 1 : 0));
+        QVERIFY(writeFile(good, block("09:00:00.000")));
+        QStringList wrapper;
+        if (name.endsWith(u'/')) {
+            QVERIFY(QDir().mkdir(bad));
+        } else {
+            QVERIFY(writeFile(bad, content));
+        }
+        if (content == "chmod") {
+            QVERIFY(QFile::setPermissions(bad, {}));
+            // Root reads whatever the permissions say, unless it gives up the
+            // right to.
+            if (QFile(bad).open(QIODevice::ReadOnly))
+                wrapper = QStringList{u"setpriv"_s, u"--bounding-set=-dac_override,-dac_read_search"_s};
+        }
+        const QString out = dir.filePath(u"out.csv"_s);
+        const Run run = runViewer({bad, good, u"--export"_s, out}, wrapper);
+        QCOMPARE(run.err.section(u'\n', 0, 0), u"lumora-7150r-view: "_s + bad + problem);
+        QCOMPARE(run.exitCode, 6);
+
+        if (!wrapper.isEmpty())
+            return; // this process reads the file all the same
+        lumora::viewer::Viewer viewer;
+        viewer.open({good, bad});
+        QCOMPARE(viewer.problemsShown(), bad + problem);
+        QCOMPARE(viewer.store().size(), replies);
+        viewer.open({good});
+        QCOMPARE(viewer.problemsShown(), QString());
+    }
+
+    void exportEach_data() {
+        QTest::addColumn<QString>("extension");
+        for (const char* extension : {"png", "svg", "csv", "vcd"})
+            QTest::newRow(extension) << QString::fromLatin1(extension);
+    }
+    // What each holds is the exports' own suite's; here, that one is written,
+    // without a display, and nothing is said.
+    void exportEach() {
+        QFETCH(QString, extension);
+        QTemporaryDir dir;
+        const QString day = dir.filePath(u"20261207.txt"_s);
+        QVERIFY(writeFile(day, block("10:00:00.000", '1') + block("10:00:01.000")));
+        const QString out = dir.filePath(u"out."_s + extension);
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            qunsetenv(name);
+        const Run run = runViewer({day, u"--export"_s, out, u"--size"_s, u"320x200"_s});
+        qputenv("QT_QPA_PLATFORM", platform);
+        if (run.err.endsWith(u": not written yet\n"_s))
+            QSKIP("the exports are not written in this build yet");
+        // Qt may warn about fonts; the program itself has nothing to say.
+        QVERIFY2(!run.err.contains(u"lumora-7150r-view:"), qPrintable(run.err));
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(QFileInfo(out).size() > 0);
+        if (extension == u"png")
+            QCOMPARE(QImage(out).size(), QSize(320, 200));
+    }
+
+    void title_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("none") << QStringList() << u"Signals over Time"_s;
+        QTest::newRow("one") << QStringList{u"20261207.txt"_s} << u"Signals over Time — 20261207.txt"_s;
+        QTest::newRow("three") << QStringList{u"20261209.txt"_s, u"20261207.txt"_s, u"20261208.txt"_s}
+                               << u"Signals over Time — 20261207.txt to 20261209.txt (3 files)"_s;
+    }
+    void title() {
+        QFETCH(QStringList, files);
+        QFETCH(QString, title);
+        QTemporaryDir dir;
+        for (QString& file : files)
+            QVERIFY(writeFile(file = dir.filePath(file), block("10:00:00.000")));
+        lumora::viewer::Viewer viewer;
+        viewer.open(files);
+        QCOMPARE(viewer.window().windowTitle(), title);
+    }
+
+    // Blocks appended to the last file show within a second while the view
+    // follows, a torn one once it is whole; none while it does not.
+    void follow() {
+        QTemporaryDir dir;
+        const QString day = dir.filePath(u"20261207.txt"_s);
+        QVERIFY(writeFile(day, block("10:00:00.000") + block("10:00:01.000")));
+        {
+            lumora::timeline::ReplyStore store;
+            lumora::timeline::DayFiles files(store);
+            files.load({day});
+            QVERIFY(writeFile(day, block("10:00:02.000"), QIODevice::Append));
+            if (files.follow() == 0)
+                QSKIP("the day files follow nothing appended in this build yet");
+            QVERIFY(writeFile(day, block("10:00:00.000") + block("10:00:01.000")));
+        }
+        lumora::viewer::Viewer viewer;
+        viewer.open({day});
+        viewer.window().show();
+        QVERIFY(viewer.window().view()->follows());
+        QVERIFY(viewer.window().statusText().startsWith(u"2 replies, 10:00:00.000 to 10:00:01.000 UTC"));
+        const QByteArray torn = block("10:00:03.000");
+        QVERIFY(writeFile(day, block("10:00:02.000") + torn.left(100), QIODevice::Append));
+        QTRY_VERIFY_WITH_TIMEOUT(viewer.window().statusText().startsWith(u"3 replies"), 1000);
+        QVERIFY(writeFile(day, torn.mid(100), QIODevice::Append));
+        QTRY_VERIFY_WITH_TIMEOUT(viewer.window().statusText().startsWith(u"4 replies"), 1000);
+        QCOMPARE(viewer.problemsShown(), QString());
+
+        viewer.window().view()->setFollow(false);
+        QVERIFY(writeFile(day, block("10:00:04.000"), QIODevice::Append));
+        QTest::qWait(1000);
+        QVERIFY(viewer.window().statusText().startsWith(u"4 replies"));
+        viewer.window().view()->setFollow(true);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer.window().statusText().startsWith(u"5 replies"), 1000);
+    }
+
+    void stepBackNote() {
+        QTemporaryDir dir;
+        const QString day = dir.filePath(u"20261207.txt"_s);
+        QVERIFY(writeFile(day, block("10:00:02.000") + block("10:00:01.000") + block("10:00:03.000") +
+                                   block("10:00:00.000")));
+        lumora::viewer::Viewer viewer;
+        viewer.open({day});
+        QCOMPARE(viewer.window().statusText(),
+                 u"4 replies, 10:00:02.000 to 10:00:00.000 UTC; time steps back at "
+                 u"20261207.txt line 7 and 1 more places"_s);
+    }
+
+    // File > Open..., as a person picks it: the menu by keyboard, then the
+    // names typed into the dialog, which starts where the last file was.
+    void openThroughMenu() {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(u"20261207.txt"_s), block("10:00:00.000")));
+        QVERIFY(writeFile(dir.filePath(u"20261208.txt"_s), block("10:00:00.000") + block("11:00:00.000")));
+        lumora::viewer::Viewer viewer;
+        viewer.open({dir.filePath(u"20261207.txt"_s)});
+        lumora::waveform::SignalWindow& window = viewer.window();
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_O);
+        QFileDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = window.findChild<QFileDialog*>()) && dialog->isVisible());
+        // Else the names would be refused in a box of its own, which waits.
+        QCOMPARE(dialog->directory().canonicalPath(), QDir(dir.path()).canonicalPath());
+        QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+        QTest::keyClicks(QApplication::focusWidget(), u"\"20261208.txt\" \"20261207.txt\""_s);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_COMPARE(window.windowTitle(), u"Signals over Time — 20261207.txt to 20261208.txt (2 files)"_s);
+        QVERIFY(window.statusText().startsWith(u"3 replies"));
+    }
+
+    // Files dropped on the window replace those shown; other URLs are refused.
+    void drop() {
+        QTemporaryDir dir;
+        const QString day = dir.filePath(u"20261207.txt"_s);
+        QVERIFY(writeFile(day, block("10:00:00.000")));
+        lumora::viewer::Viewer viewer;
+        lumora::waveform::SignalWindow& window = viewer.window();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto dropOn = [&window](const QList<QUrl>& urls) {
+            QMimeData data;
+            data.setUrls(urls);
+            const QPoint at = window.rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            // As the window system brings them: to the window, which finds
+            // the widget under the pointer that takes drops.
+            QApplication::sendEvent(window.windowHandle(), &enter);
+            if (!enter.isAccepted())
+                return false;
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(window.windowHandle(), &drop);
+            return drop.isAccepted();
+        };
+        QVERIFY(!dropOn({QUrl(u"https://example.invalid/20261207.txt"_s)}));
+        QCOMPARE(window.windowTitle(), u"Signals over Time"_s);
+        QVERIFY(dropOn({QUrl::fromLocalFile(day)}));
+        QCOMPARE(window.windowTitle(), u"Signals over Time — 20261207.txt"_s);
+        QVERIFY(window.statusText().startsWith(u"1 replies"));
+    }
+};
+
+LUMORA_TEST_MAIN(tst_Viewer)
+
+#include "tst_viewer.moc"

@@ -1,0 +1,185 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "viewer/arguments.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace lumora::viewer {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString quoted(const QString& text) {
+    return u'"' + text + u'"';
+}
+
+constexpr auto kExport = "export";
+constexpr auto kFrom = "from";
+constexpr auto kTo = "to";
+constexpr auto kSize = "size";
+
+// The word that brought in an unknown name, as typed up to any "=";
+// QCommandLineParser hands names back bare.
+QString typedWord(const QStringList& words, const QString& name) {
+    for (const QString& word : words) {
+        if (word == u"--")
+            break;
+        QString typed = word.section(u'=', 0, 0);
+        if (typed == u"-"_s + name || typed == u"--"_s + name)
+            return typed;
+    }
+    return u"--"_s + name;
+}
+
+QString parseProblem(const QCommandLineParser& parser, const QStringList& words) {
+    if (!parser.unknownOptionNames().isEmpty())
+        return u"unknown option %1"_s.arg(typedWord(words, parser.unknownOptionNames().constFirst()));
+    // Otherwise a value is missing, which can happen only where the line ends.
+    const QString last = words.value(words.size() - 1);
+    for (const char* name : {kExport, kFrom, kTo, kSize}) {
+        if (last == u"--"_s + QLatin1String(name))
+            return u"option %1 needs a value"_s.arg(last);
+    }
+    return parser.errorText();
+}
+
+} // namespace
+
+std::optional<QTime> timeOfDayFromText(const QString& text) {
+    static const QRegularExpression shape(u"^\\d\\d:\\d\\d:\\d\\d(\\.\\d\\d\\d)?$"_s);
+    if (!shape.match(text).hasMatch())
+        return std::nullopt;
+    const QTime time = QTime::fromString(text, text.size() > 8 ? u"hh:mm:ss.zzz"_s : u"hh:mm:ss"_s);
+    if (!time.isValid())
+        return std::nullopt;
+    return time;
+}
+
+std::optional<QSize> pictureSizeFromText(const QString& text) {
+    static const QRegularExpression shape(u"^(\\d{1,5})x(\\d{1,5})$"_s);
+    const QRegularExpressionMatch match = shape.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QSize size(match.captured(1).toInt(), match.captured(2).toInt());
+    if (size.width() < 1 || size.height() < 1 || size.width() > kLargestSide || size.height() > kLargestSide)
+        return std::nullopt;
+    return size;
+}
+
+bool knownExportExtension(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix == u"png" || suffix == u"svg" || suffix == u"csv" || suffix == u"vcd";
+}
+
+ParsedArguments parseArguments(const QStringList& arguments) {
+    QCommandLineParser parser;
+    // "-from" is the option "from" mistyped, not f, r, o and m.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption(QCommandLineOption(QStringList{u"h"_s, u"help"_s}));
+    parser.addOption(QCommandLineOption(u"version"_s));
+    parser.addOption(QCommandLineOption(QLatin1String(kExport), {}, u"OUT"_s));
+    parser.addOption(QCommandLineOption(QLatin1String(kFrom), {}, u"TIME"_s));
+    parser.addOption(QCommandLineOption(QLatin1String(kTo), {}, u"TIME"_s));
+    parser.addOption(QCommandLineOption(QLatin1String(kSize), {}, u"WxH"_s));
+
+    ParsedArguments result;
+    const auto usageError = [&result](const QString& error) {
+        result.outcome = ParsedArguments::Outcome::UsageError;
+        result.error = error;
+        return result;
+    };
+    if (!parser.parse(QStringList{QLatin1String(kProgramName)} + arguments))
+        return usageError(parseProblem(parser, arguments));
+    // Help and version win over anything else on the line.
+    if (parser.isSet(u"help"_s)) {
+        result.outcome = ParsedArguments::Outcome::Help;
+        return result;
+    }
+    if (parser.isSet(u"version"_s)) {
+        result.outcome = ParsedArguments::Outcome::Version;
+        return result;
+    }
+
+    Options& options = result.options;
+    options.files = parser.positionalArguments();
+    const bool exporting = parser.isSet(QLatin1String(kExport));
+    for (const char* name : {kFrom, kTo, kSize}) {
+        if (parser.isSet(QLatin1String(name)) && !exporting)
+            return usageError(u"option --%1 is for --export OUT only"_s.arg(QLatin1String(name)));
+    }
+    if (!exporting)
+        return result;
+
+    // The last value given counts, as with the command line's options.
+    options.exportPath = parser.value(QLatin1String(kExport));
+    if (options.exportPath.isEmpty())
+        return usageError(u"option --export needs a file name"_s);
+    if (!knownExportExtension(options.exportPath))
+        return usageError(
+            u"cannot tell what to write to %1: its name must end in .png, .svg, .csv or .vcd"_s.arg(
+                quoted(options.exportPath)));
+    if (options.files.isEmpty())
+        return usageError(u"--export needs at least one file to read"_s);
+    for (const char* name : {kFrom, kTo}) {
+        if (!parser.isSet(QLatin1String(name)))
+            continue;
+        const QString text = parser.value(QLatin1String(name));
+        const std::optional<QTime> time = timeOfDayFromText(text);
+        if (!time)
+            return usageError(u"invalid --%1 %2: expected a UTC time of day hh:mm:ss"_s.arg(
+                QLatin1String(name), quoted(text)));
+        (name == kFrom ? options.from : options.to) = time;
+    }
+    if (options.from && options.to && *options.from == *options.to)
+        return usageError(u"--from and --to are the same time: the span would be empty"_s);
+    if (parser.isSet(QLatin1String(kSize))) {
+        const QString text = parser.value(QLatin1String(kSize));
+        const std::optional<QSize> size = pictureSizeFromText(text);
+        if (!size)
+            return usageError(u"invalid --size %1: expected WIDTHxHEIGHT in pixels, each from 1 to %2 "
+                              u"(e.g. 1600x900)"_s.arg(quoted(text))
+                                  .arg(kLargestSide));
+        options.size = *size;
+    }
+    return result;
+}
+
+QString versionText() {
+    return u"%1 %2"_s.arg(QLatin1String(kProgramName), QStringLiteral(LUMORA_VERSION));
+}
+
+QString helpText() {
+    return uR"(Usage: lumora-7150r-view [FILE...]
+       lumora-7150r-view FILE... --export OUT [--from hh:mm:ss --to hh:mm:ss] [--size WxH]
+
+Shows the status replies in daily log files (YYYYMMDD.txt) of the Lumora 7150R
+client as signals over time: the inputs and outputs as logic lanes, the
+counters and time gaps as steps, on one UTC time axis. Several files are one
+timeline. With --export it writes the timeline, or a span of it, to a file and
+shows no window (it needs no display).
+
+Options:
+  --export OUT     write to OUT by its extension: .png or .svg, a picture as the
+                   window draws it; .csv, the columns of lumora-7150r-cli decode;
+                   .vcd, a value change dump for waveform viewers
+  --from hh:mm:ss  start of the span: a UTC time of day on the first reply's
+                   UTC day (default: the first reply)
+  --to hh:mm:ss    end of the span, likewise; a time before --from is on the
+                   next day (default: the last reply)
+  --size WxH       size of a picture in pixels (default 1600x900)
+  -h, --help       print this help and exit
+  --version        print the version and exit
+
+A block that is torn or damaged, and a file that cannot be read, are skipped
+and named on standard error with the line they start at.
+
+Exit status:
+  0  done
+  1  usage error (nothing written)
+  6  a block or a file was skipped, or OUT could not be written
+)"_s;
+}
+
+} // namespace lumora::viewer

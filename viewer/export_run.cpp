@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "viewer/export_run.h"
+
+#include "timeline/day_files.h"
+#include "timeline/reply_store.h"
+#include "viewer/texts.h"
+#include "waveform/picture.h"
+
+#include <cstdio>
+
+namespace lumora::viewer {
+
+namespace {
+
+void fail(const QString& line) {
+    const QByteArray bytes =
+        (QLatin1String(kProgramName) + QStringLiteral(": ") + line + u'\n').toLocal8Bit();
+    static_cast<void>(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr));
+    static_cast<void>(std::fflush(stderr));
+}
+
+} // namespace
+
+int runExport(const Options& options) {
+    timeline::ReplyStore store;
+    timeline::DayFiles days(store);
+    days.load(options.files);
+    for (const timeline::FileProblem& problem : days.problems())
+        fail(problem.message());
+
+    const Span span = exportSpan(store, options.from, options.to);
+    waveform::ViewState state;
+    state.fromMs = span.fromMs;
+    state.toMs = span.toMs;
+    QString error;
+    if (!waveform::exportRange(options.exportPath, store, state, options.size, &error)) {
+        fail(QStringLiteral("cannot write %1: %2").arg(options.exportPath, error));
+        return kBlockSkipped;
+    }
+    return days.problems().empty() ? kDone : kBlockSkipped;
+}
+
+} // namespace lumora::viewer
