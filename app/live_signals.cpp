@@ -11,13 +11,18 @@
 namespace lumora::app {
 
 LiveReplies::LiveReplies(QObject* parent)
-    : QObject(parent) {}
+    : QObject(parent) {
+    tell_.setSingleShot(true);
+    tell_.setInterval(kTellEveryMs);
+    connect(&tell_, &QTimer::timeout, this, &LiveReplies::appended);
+}
 
 void LiveReplies::take(qint64 utcMs, QByteArrayView reply) {
     if (reply.size() != protocol::kStatusReplySize)
         return;
     store_.append(timeline::sampleOf(utcMs, reply));
-    Q_EMIT appended();
+    if (!tell_.isActive())
+        tell_.start();
 }
 
 bool offersSignalsMenu(const QWidget* clicked, std::initializer_list<const QWidget*> ownMenus) {

@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <initializer_list>
 
@@ -19,12 +20,13 @@ inline const QString kSignalsEntry = QStringLiteral("Signals over Time...");
 // Every status reply the client decoded since it started, kept for the
 // signals over time whether or not that window is open: at least the newest
 // kKeepAtLeast, older ones drop off. It takes each reply at the client's
-// polling rate, so taking one costs a few hundred bytes copied and nothing
-// more while no one listens.
+// polling rate, so taking one costs a few hundred bytes copied and no more;
+// who shows them hears of new ones once a frame, not once a reply.
 class LiveReplies : public QObject {
     Q_OBJECT
 public:
     static constexpr qsizetype kKeepAtLeast = 100'000;
+    static constexpr int kTellEveryMs = 16;
 
     explicit LiveReplies(QObject* parent = nullptr);
 
@@ -34,11 +36,13 @@ public:
     void take(qint64 utcMs, QByteArrayView reply);
 
 Q_SIGNALS:
-    // One reply more (and perhaps the oldest gone).
+    // Replies came (and perhaps the oldest went) since the last time this
+    // was said, kTellEveryMs or more ago.
     void appended();
 
 private:
     timeline::ReplyStore store_{kKeepAtLeast};
+    QTimer tell_;
 };
 
 // Whether a right-click on `clicked` opens the window's context menu: it does
