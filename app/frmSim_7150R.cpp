@@ -503,7 +503,7 @@ void frmSim_7150R::openSignals() {
     signalsWindow_->activateWindow();
 }
 
-bool frmSim_7150R::offerSignalsMenu(const QWidget* clicked, const QPoint& globalPos) {
+bool frmSim_7150R::popUpSignalsMenu(const QWidget* clicked, const QPoint& globalPos) {
     if (!offersSignalsMenu(clicked, {txtDestIP, txtDestPort, cboTime}))
         return false;
     // popup, not exec: the window goes on receiving and logging while the menu is open.
@@ -512,7 +512,7 @@ bool frmSim_7150R::offerSignalsMenu(const QWidget* clicked, const QPoint& global
 }
 
 void frmSim_7150R::contextMenuEvent(QContextMenuEvent* event) {
-    if (!offerSignalsMenu(childAt(event->pos()), event->globalPos()))
+    if (!popUpSignalsMenu(childAt(event->pos()), event->globalPos()))
         event->ignore();
 }
 
@@ -520,7 +520,7 @@ bool frmSim_7150R::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ContextMenu && watched->isWidgetType()) {
         const auto* control = static_cast<QWidget*>(watched);
         if (!control->isEnabled()) {
-            std::ignore = offerSignalsMenu(control, static_cast<QContextMenuEvent*>(event)->globalPos());
+            std::ignore = popUpSignalsMenu(control, static_cast<QContextMenuEvent*>(event)->globalPos());
             return true;
         }
     }

@@ -115,7 +115,7 @@ private:
     // The way into the signals over time: the context menu's one entry and F9.
     void openSignals();
     // The context menu for a right-click on `clicked`; false where there is none.
-    bool offerSignalsMenu(const QWidget* clicked, const QPoint& globalPos);
+    bool popUpSignalsMenu(const QWidget* clicked, const QPoint& globalPos);
 
     void wireEvents();
     void saveSetting(const QString& key, const QString& value);
