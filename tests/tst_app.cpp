@@ -633,7 +633,7 @@ private Q_SLOTS:
         QVERIFY(h.window->isVisible());
     }
     // --- The way into the signals over time
-    // Status replies only, the newest 100,000 at least, in at most 16 MB, each as its bytes say; told once a frame.
+    // Status replies only, the newest 100,000 at least, in at most 16 MB, each as its bytes say; told of many at once.
     void liveRepliesKeepStatusReplies() {
         lumora::app::LiveReplies live;
         int told = 0;
@@ -644,7 +644,7 @@ private Q_SLOTS:
         const QByteArray bytes = reply({{1, "02"}, {12, "07000000"}, {111, "01"}});
         for (qint64 ms = 0; ms <= 100'000; ++ms)
             live.take(ms, bytes);
-        // Told once of them all, a frame later.
+        // Told once of them all, a little later.
         QTest::qWait(lumora::app::LiveReplies::kTellEveryMs * 4);
         QCOMPARE(told, 1);
         const auto& store = live.store();
