@@ -4,7 +4,7 @@
 //    reads each 112-byte reply, nothing else;
 // 2. the client: the window offscreen with its real event loop and the system
 //    clock, Repeat at 0.001 s, status request, "List + File" into a program
-//    folder of its own;
+//    folder of its own, its store of replies for the signals over time full;
 // 2b. the same with the "Signals over Time" window open and following, as the
 //    user opens it, against the run with it closed;
 // 3. the command line: lumora-7150r-cli poll --interval 0.001 against the same
@@ -151,6 +151,11 @@ std::optional<Figures> client(quint16 port, int seconds, bool signalsOpen, QStri
     if (signalsOpen && (signalsWindow = openSignals(h, error)) == nullptr)
         return std::nullopt;
     const auto& store = h.probe().liveReplies();
+    // Measured as a client that has polled for a while: its store is full,
+    // so each reply now also pushes the oldest out.
+    const QByteArray earlier(lumora::protocol::kStatusReplySize, '\0');
+    while (store.size() < lumora::app::LiveReplies::kKeepAtLeast)
+        h.probe().ShowStatus(earlier);
     auto storeBytes = [&store] { return qint64(store.size()) * qint64(sizeof(lumora::timeline::Sample)); };
     h.find<QAbstractButton>("optLog", bench::kLogListAndFile)->click();
     bench::chooseRepeat(h, bench::kStatusRequest, QStringLiteral("0.001"));
