@@ -16,8 +16,12 @@
 #include "protocol/command_frame.h"
 #include "protocol/hex_text.h"
 #include "protocol/status_reply.h"
+#include "waveform/signal_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QScreen>
 #include <QScrollBar>
 #include <QUrl>
@@ -49,12 +53,29 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     List1->setModel(&logModel_);
     // Rows laid out anew: where the newest stood tells nothing any more.
     connect(&logModel_, &QAbstractItemModel::modelReset, this, [this] { newestInViewAt_.reset(); });
+    // Right-clicks on the read-only boxes reach the window's menu like those
+    // anywhere else; only the three fields keep an edit menu of their own.
+    for (auto* boxes : {&txtCounter, &txtTimegap})
+        for (platform::widgets::TextBox* box : *boxes)
+            box->setContextMenuPolicy(Qt::NoContextMenu);
+    // A disabled control drops a right-click without passing it on: the
+    // window hears of it here instead (eventFilter).
+    for (QWidget* control : findChildren<QWidget*>())
+        control->installEventFilter(this);
+    signalsAction_ = new QAction(kSignalsEntry, this);
+    // F9 types no character, so the fields' key filters let it by wherever the focus is.
+    signalsAction_->setShortcut(QKeySequence(Qt::Key_F9));
+    signalsAction_->setShortcutContext(Qt::WindowShortcut);
+    addAction(signalsAction_);
+    signalsMenu_ = new QMenu(this);
+    signalsMenu_->addAction(signalsAction_);
     wireEvents();
     new platform::widgets::PaintThrottle(this);
 }
 
 frmSim_7150R::~frmSim_7150R() {
     gate_.shutDown();
+    delete signalsWindow_.data();
 }
 
 void frmSim_7150R::wireEvents() {
@@ -92,6 +113,7 @@ void frmSim_7150R::wireEvents() {
     connect(cboTime, &QComboBox::activated, this, [this] { gate_.deliver([this] { cboTime_Click(); }); });
     connect(Label11, &platform::widgets::LinkLabel::clicked, this,
             [this] { gate_.deliver([this] { Label11_Click(); }); });
+    connect(signalsAction_, &QAction::triggered, this, [this] { gate_.deliver([this] { openSignals(); }); });
 
     for (QWidget* field : {static_cast<QWidget*>(txtDestIP), static_cast<QWidget*>(txtDestPort),
                            static_cast<QWidget*>(cboTime)})
@@ -319,6 +341,9 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
         AddLog(protocol::wrongLengthLine(bytes.size()));
         return;
     }
+    // Kept at the moment it came, before any box can hold it up; a refused
+    // value is kept too and shows as such over time.
+    liveReplies_.take(services_.clock.nowUtc().toMSecsSinceEpoch(), bytes);
     // A value a box refuses is reported and skipped; the rest is still shown.
     // Closing the window during the box ends the program there: nothing more
     // of this reply is shown, logged or filed, and no further box comes up.
@@ -463,6 +488,45 @@ void frmSim_7150R::Label11_Click() {
         std::ignore = showErrorBox(services_.shell.errorString());
 }
 
+void frmSim_7150R::openSignals() {
+    if (signalsWindow_ == nullptr) {
+        // A window of its own, not the main window's child: it stays behind
+        // when the main window is raised, and closing it frees what it drew.
+        signalsWindow_ = new waveform::SignalWindow(liveReplies_.store());
+        signalsWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        signalsWindow_->setWindowTitle(QStringLiteral("Signals over Time"));
+        connect(&liveReplies_, &LiveReplies::appended, signalsWindow_.data(), &waveform::SignalWindow::storeChanged);
+    }
+    signalsWindow_->setWindowState(signalsWindow_->windowState() & ~Qt::WindowMinimized);
+    signalsWindow_->show();
+    signalsWindow_->raise();
+    signalsWindow_->activateWindow();
+}
+
+bool frmSim_7150R::popUpSignalsMenu(const QWidget* clicked, const QPoint& globalPos) {
+    if (!offersSignalsMenu(clicked, {txtDestIP, txtDestPort, cboTime}))
+        return false;
+    // popup, not exec: the window goes on receiving and logging while the menu is open.
+    signalsMenu_->popup(globalPos);
+    return true;
+}
+
+void frmSim_7150R::contextMenuEvent(QContextMenuEvent* event) {
+    if (!popUpSignalsMenu(childAt(event->pos()), event->globalPos()))
+        event->ignore();
+}
+
+bool frmSim_7150R::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ContextMenu && watched->isWidgetType()) {
+        const auto* control = static_cast<QWidget*>(watched);
+        if (!control->isEnabled()) {
+            std::ignore = popUpSignalsMenu(control, static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void frmSim_7150R::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (centred_)
@@ -480,6 +544,8 @@ void frmSim_7150R::closeEvent(QCloseEvent* event) {
     gate_.shutDown();
     sendTimer_.setEnabled(false);
     pingTimer_.setEnabled(false);
+    if (signalsWindow_ != nullptr)
+        signalsWindow_->close();
     event->accept();
     services_.endProgram();
 }

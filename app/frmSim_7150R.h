@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/live_signals.h"
 #include "app/window_controls.h"
 #include "log/log_list_model.h"
 #include "ping/tick_runner.h"
@@ -14,6 +15,7 @@
 #include "protocol/status_reply.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -21,6 +23,13 @@
 #include <memory>
 #include <optional>
 #include <utility>
+
+class QAction;
+class QMenu;
+
+namespace lumora::waveform {
+class SignalWindow;
+}
 
 namespace lumora::app {
 
@@ -52,6 +61,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Main loads the window: it alone runs the load handler.
@@ -101,6 +112,10 @@ private:
     void cboTime_Change();
     void cboTime_Click();
     void Label11_Click();
+    // The way into the signals over time: the context menu's one entry and F9.
+    void openSignals();
+    // The context menu for a right-click on `clicked`; false where there is none.
+    bool popUpSignalsMenu(const QWidget* clicked, const QPoint& globalPos);
 
     void wireEvents();
     void saveSetting(const QString& key, const QString& value);
@@ -133,6 +148,12 @@ private:
     // Where the scroll bars stood when the full list's newest row was last
     // scrolled into view.
     std::optional<std::pair<int, int>> newestInViewAt_;
+    // Before the window that shows it, which it outlives.
+    LiveReplies liveReplies_;
+    QAction* signalsAction_ = nullptr;
+    QMenu* signalsMenu_ = nullptr;
+    // Made on the first request, gone when closed.
+    QPointer<waveform::SignalWindow> signalsWindow_;
 };
 
 } // namespace lumora::app

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a user meets it; what no control reaches goes through WindowProbe.
 
+#include "app/live_signals.h"
 #include "app/send_rules.h"
 #include "loopbackpeer.h"
 #include "netns.h"
@@ -8,10 +9,12 @@
 #include "settingsfile.h"
 #include "settingsfilehold.h"
 #include "unitemulator.h"
+#include "waveform/signal_window.h"
 #include "windowfixture.h"
 
 #include <QAccessible>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScrollBar>
@@ -209,6 +212,29 @@ void runClosingChild(quint16 port) {
     std::puts(kLoopEnded.constData());
     std::fflush(stdout);
     QCOMPARE(status, 0);
+}
+const QString kSignalsEntry = u"Signals over Time..."_s;
+// The open "Signals over Time" windows.
+QList<lumora::waveform::SignalWindow*> signalWindows() {
+    QList<lumora::waveform::SignalWindow*> open;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<lumora::waveform::SignalWindow*>(w);
+            found != nullptr && found->isVisible() && found->windowTitle() == "Signals over Time"_L1)
+            open.append(found);
+    return open;
+}
+QStringList entries(const QMenu* menu) {
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts.append(action->text());
+    return texts;
+}
+// What the user typed and sees in the main window, the log included.
+QStringList mainWindowShows(const Harness& h) {
+    QStringList shown{h.edit("txtDestIP")->text(), h.edit("txtDestPort")->text(), h.cboTime()->currentText()};
+    for (const bool enabled : buttons(h))
+        shown.append(QString::number(int(enabled)));
+    return shown + h.lines();
 }
 QString clientDataFolder() {
     return QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(u"lumora-7150r-sim"_s);
@@ -606,6 +632,86 @@ private Q_SLOTS:
         QCOMPARE(boxesShown(h), QStringList(fails ? 1 : 0, u"Error|"_s + failure));
         QVERIFY(h.window->isVisible());
     }
+    // --- The way into the signals over time
+    // Status replies only, the newest 100,000 at least, in at most 16 MB, each as its bytes say; told of many at once.
+    void liveRepliesKeepStatusReplies() {
+        lumora::app::LiveReplies live;
+        int told = 0;
+        QObject::connect(&live, &lumora::app::LiveReplies::appended, &live, [&told] { ++told; });
+        for (const int size : {0, 111, 113, 224})
+            live.take(1, QByteArray(size, '\0'));
+        QCOMPARE(live.store().size(), 0);
+        const QByteArray bytes = reply({{1, "02"}, {12, "07000000"}, {111, "01"}});
+        for (qint64 ms = 0; ms <= 100'000; ++ms)
+            live.take(ms, bytes);
+        // Told once of them all, a little later.
+        QTest::qWait(lumora::app::LiveReplies::kTellEveryMs * 4);
+        QCOMPARE(told, 1);
+        const auto& store = live.store();
+        QVERIFY(store.size() >= 100'000 && store.memoryBytes() <= 16'000'000);
+        const lumora::timeline::Sample newest = store.at(store.size() - 1);
+        QCOMPARE(newest.ms, qint64{100'000});
+        QCOMPARE(newest.counters[0], 7U);
+        QCOMPARE(int(newest.lane(1)), 2);
+        QCOMPARE(int(newest.lane(15)), 1);
+    }
+    // Right-click: the one entry anywhere but on the three fields, which keep their own menus.
+    void rightClickOffersSignals_data() {
+        columns<QString, bool, bool>("control", "repeat", "offered");
+        for (const char* name : {"Label3", "Frame6", "txtCounter(0)", "cmdSend", "List1"})
+            QTest::newRow(name) << QString::fromLatin1(name) << false << true;
+        for (const char* name : {"txtDestIP", "txtDestPort", "cboTime"})
+            QTest::newRow(name) << QString::fromLatin1(name) << false << false;
+        QTest::newRow("cboTime in repeat mode") << u"cboTime"_s << true << false;
+    }
+    void rightClickOffersSignals() {
+        QFETCH(QString, control);
+        QFETCH(bool, repeat);
+        QFETCH(bool, offered);
+        Started h;
+        if (repeat)
+            h.click("optInterval", 1);
+        QWidget* target = h.find<QWidget>(control);
+        // Through the window system, which turns the press into the context menu event.
+        QTest::mouseClick(h.window->windowHandle(), Qt::RightButton, {},
+                          target->mapTo(h.window.get(), QPoint(4, target->height() / 2)));
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!offered) {
+            // A field's own menu, or none while the field is disabled; never the entry.
+            QCOMPARE(menu != nullptr, target->isEnabled());
+            QVERIFY(menu == nullptr || !entries(menu).contains(kSignalsEntry));
+            QVERIFY(signalWindows().isEmpty());
+            return;
+        }
+        QVERIFY(menu != nullptr);
+        QCOMPARE(entries(menu), QStringList{kSignalsEntry});
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().first()).center());
+        QTRY_COMPARE(signalWindows().size(), 1);
+        QVERIFY(!signalWindows().first()->isModal());
+    }
+    // F9 from wherever the focus is, fields included; it types nothing, and a second one raises the open window.
+    void f9OpensSignals_data() {
+        QTest::addColumn<QString>("focus");
+        for (const char* name : {"txtDestIP", "txtDestPort", "cboTime", "List1"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void f9OpensSignals() {
+        QFETCH(QString, focus);
+        Started h;
+        h.click("optInterval", 1);
+        const QStringList before = mainWindowShows(h);
+        QWidget* keys = h.focusByClick(h.find<QWidget>(focus));
+        QVERIFY(keys != nullptr);
+        QTest::keyClick(keys, Qt::Key_F9);
+        QTRY_COMPARE(signalWindows().size(), 1);
+        lumora::waveform::SignalWindow* opened = signalWindows().first();
+        QCOMPARE(h.focusByClick(h.find<QWidget>(focus)), keys);
+        QTest::keyClick(keys, Qt::Key_F9);
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(opened));
+        QCOMPARE(signalWindows(), QList{opened});
+        QCOMPARE(mainWindowShows(h), before);
+        QCOMPARE(h.beeper.beeps, 0);
+    }
     void closingEndsProgramAndSilencesHandlers() {
         Started h;
         h.click("optInterval", 1);
@@ -750,6 +856,35 @@ private Q_SLOTS:
         QCOMPARE(shown(h, control.constData(), index), expected);
         QCOMPARE(shown(h, "chkDOValue", 3), u"2"_s);
         QCOMPARE(boxesShown(h), QStringList(boxes, u"Error|"_s + kErrorText));
+    }
+    // At the "List" level too, every status reply goes into the client's store, open or not, and the
+    // Signals window counts it; closing that window leaves the main window as it was.
+    void repliesReachSignalsOverTime() {
+        Linked h;
+        QVERIFY(h.connect());
+        QVERIFY(h.find<QAbstractButton>("optLog", 0)->isChecked());
+        QVERIFY(h.arrive(reply({{12, "07000000"}}), 6));
+        QVERIFY(h.arrive(QByteArray(kReplySize - 1, '\1'), 1));
+        h.clock.utc = h.clock.utc.addMSecs(1250);
+        QVERIFY(h.arrive(reply({{12, "08000000"}}), 6));
+        QTest::keyClick(h.focusByClick(h.find<QWidget>(u"List1"_s)), Qt::Key_F9);
+        QTRY_COMPARE(signalWindows().size(), 1);
+        lumora::waveform::SignalWindow* view = signalWindows().first();
+        QTRY_COMPARE(view->statusText(), u"2 replies, 09:05:03.007 to 09:05:04.257 UTC"_s);
+        h.clock.utc = h.clock.utc.addMSecs(1000);
+        QVERIFY(h.arrive(reply({{12, "09000000"}}), 6));
+        QTRY_COMPARE(view->statusText(), u"3 replies, 09:05:03.007 to 09:05:05.257 UTC"_s);
+        const auto& store = h.probe().liveReplies();
+        QCOMPARE(store.size(), 3);
+        QCOMPARE(store.at(2).counters[0], 9U);
+        const QStringList before = mainWindowShows(h);
+        view->close();
+        QTRY_VERIFY(signalWindows().isEmpty());
+        QVERIFY(h.window->isVisible());
+        QCOMPARE(h.endRequests, 0);
+        QCOMPARE(mainWindowShows(h), before);
+        QVERIFY(h.arrive(reply({}), 6));
+        QCOMPARE(store.size(), 4);
     }
     void nothingElseRunsWhileBoxIsUp() {
         Linked h;

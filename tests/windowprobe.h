@@ -20,6 +20,7 @@ public:
     platform::Winsock& Winsock1() { return window_.winsock_; }
     platform::Timer& SendTimer() { return window_.sendTimer_; }
     platform::Timer& PingTimer() { return window_.pingTimer_; }
+    const timeline::ReplyStore& liveReplies() const { return window_.liveReplies_.store(); }
 
     void Winsock1_DataArrival(const QByteArray& bytes) { window_.Winsock1_DataArrival(bytes); }
     void ShowStatus(const QByteArray& bytes) { window_.ShowStatus(bytes); }
