@@ -212,7 +212,7 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
             }
         }
         settled.offset += from.offset;
-    } else if (size == from.offset || file.seek(from.offset)) {
+    } else if (file.seek(from.offset)) {
         // Not mappable (a file system without it): read as it comes.
         RecvBlockReader reader(file, from);
         readAll(reader);
