@@ -8,6 +8,8 @@
 #include <QBuffer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -145,7 +147,7 @@ private Q_SLOTS:
 
     void badFile_data() {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes"); // "DIR", "MEM" (unreadable) or "NONE" for what is no file
+        QTest::addColumn<QByteArray>("bytes"); // or "DIR", "FIFO", "MEM" (unreadable), "NONE" (missing)
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QString>("problem"); // "%1": the path; a trailing * stands for any system reason
         QTest::addColumn<int>("replies");
@@ -155,6 +157,8 @@ private Q_SLOTS:
         QTest::newRow("not a log file inside") << u"20261207.txt"_s << "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"_ba << "UTC"_ba
                                                << u"%1:1: not a RECV block, nor are the lines up to the next header, skipped"_s << 1;
         QTest::newRow("a folder") << u"20261207.txt"_s << "DIR"_ba << "UTC"_ba << u"%1: a folder, not a daily log file, skipped"_s << 1;
+        QTest::newRow("a FIFO") << u"20261207.txt"_s << "FIFO"_ba << "UTC"_ba
+                                << u"%1: not a daily log file (not a regular file), skipped"_s << 1;
         QTest::newRow("missing") << u"20261207.txt"_s << "NONE"_ba << "UTC"_ba << u"%1: cannot open it: *"_s << 1;
         QTest::newRow("unreadable") << u"20261207.txt"_s << "MEM"_ba << "UTC"_ba << u"%1: cannot read it to the end: *"_s << 1;
         QTest::newRow("junk between blocks")
@@ -185,6 +189,8 @@ private Q_SLOTS:
         const QString path = dir.filePath(name);
         if (bytes == "DIR")
             QVERIFY(dir.mkpath(name));
+        else if (bytes == "FIFO")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else if (bytes == "MEM")
             QVERIFY(QFile::link(u"/proc/self/mem"_s, path));
         else if (bytes != "NONE")
@@ -305,7 +311,7 @@ private Q_SLOTS:
             ms += text.size() > (qsizetype{70} << 20) && text.size() < (qsizetype{70} << 20) + 400 ? -5000 : 7;
             if (text.size() > (qsizetype{45} << 20) && text.size() < (qsizetype{45} << 20) + 400)
                 text += "junk\r\n";
-            if (text.size() > (qsizetype{100} << 20) && text.size() < (qsizetype{100} << 20) + 400)
+            if (text.size() > (qsizetype{90} << 20) && text.size() < (qsizetype{90} << 20) + 400)
                 text += block.first(200);
         }
         QVERIFY(writeFile(path, text));
@@ -341,6 +347,10 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < store.size(); i += 997)
             QCOMPARE(store.at(i), expected[std::size_t(i)]);
         QCOMPARE(store.at(store.size() - 1), expected.back());
+        QCOMPARE(days.follow(), 0);
+        QVERIFY(writeFile(path, dayBlock("[23:00:00.000]"), QIODevice::Append));
+        QCOMPARE(days.follow(), 1);
+        QCOMPARE(store.size(), qsizetype(expected.size()) + 1);
     }
 
     void writeFailureIsReported() {
