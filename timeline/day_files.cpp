@@ -38,8 +38,12 @@ struct Part {
     bool clean = true;
 };
 
-Part readPart(QByteArrayView memory, qsizetype from, qsizetype to, bool skipping) {
-    Part part;
+// Into a part read before, whose room is reused: fresh pages cost more than
+// reading the blocks that fill them.
+Part readPart(QByteArrayView memory, qsizetype from, qsizetype to, bool skipping, Part part) {
+    part.samples.clear();
+    part.lines.clear();
+    part.clean = true;
     RecvBlockReader reader(memory.first(to), {from, 0, skipping});
     part.samples.reserve(std::size_t((to - from) / kBlockBytes + 1));
     part.lines.reserve(part.samples.capacity());
@@ -184,10 +188,16 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
             const std::vector<qsizetype> cuts = log::blockCuts(memory, kPartBytes);
             const std::size_t parts = cuts.size() - 1;
             std::deque<std::future<Part>> ahead;
+            std::vector<Part> done;
             std::size_t launched = 0;
             const auto launch = [&] {
+                Part room;
+                if (!done.empty()) {
+                    room = std::move(done.back());
+                    done.pop_back();
+                }
                 ahead.push_back(std::async(std::launch::async, readPart, memory, cuts[launched], cuts[launched + 1],
-                                           launched == 0 && start.skipping));
+                                           launched == 0 && start.skipping, std::move(room)));
                 ++launched;
             };
             while (launched < parts && ahead.size() < kPartsAhead)
@@ -196,8 +206,6 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
             for (std::size_t k = 0; k < parts; ++k) {
                 Part part = ahead.front().get();
                 ahead.pop_front();
-                if (launched < parts)
-                    launch();
                 if (part.clean) {
                     for (std::size_t i = 0; i < part.samples.size(); ++i)
                         take(reading, linesBefore + part.lines[i], int(part.samples[i].ms), part.samples[i]);
@@ -209,6 +217,9 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
                     settled = reader.settled();
                     linesBefore = reader.lines();
                 }
+                done.push_back(std::move(part));
+                if (launched < parts)
+                    launch();
             }
         }
         settled.offset += from.offset;
