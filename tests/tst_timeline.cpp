@@ -263,30 +263,37 @@ private Q_SLOTS:
         QCOMPARE(utcTimes(store), expected);
         QCOMPARE(lumora::timeline::stepsBackNote(days.stepsBack()), note);
     }
-    // Blocks appended to the last file are picked up; one still being written waits until it is whole.
+    // Blocks appended to the last file are picked up; one still being written waits until it is whole. What
+    // comes after the last file by name (a folder here) neither stops that nor is taken back.
     void follow() {
         const QDir dir = dayFolder();
         const QString earlier = dir.filePath(u"20261206.txt"_s);
         const QString path = dir.filePath(u"20261207.txt"_s);
+        const QString folder = dir.filePath(u"zz"_s);
+        QVERIFY(dir.mkpath(folder));
+        const QString folderProblem = folder + u": a folder, not a daily log file, skipped"_s;
         QVERIFY(writeFile(earlier, dayBlock("[09:00:00.000]")));
-        QVERIFY(writeFile(path, dayBlock("[10:00:00.000]", 1) + dayBlock("[10:00:00.500]", 2)));
+        const QByteArray third = dayBlock("[10:00:01.000]", 3);
+        QVERIFY(writeFile(path, dayBlock("[10:00:00.000]", 1) + dayBlock("[10:00:00.500]", 2) + third.first(60)));
         lumora::timeline::ReplyStore store;
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
-        days.load({path, earlier});
+        days.load({folder, path, earlier});
         QCOMPARE(store.size(), 3);
+        const QString torn = path + u":13: torn block: the file ends inside line 14, skipped"_s;
+        QCOMPARE(messages(days), (QStringList{folderProblem, torn}));
         QCOMPARE(days.follow(), 0);
-        const QByteArray third = dayBlock("[10:00:01.000]", 3);
-        QVERIFY(writeFile(path, third + third.first(100), QIODevice::Append));
+        QCOMPARE(messages(days), (QStringList{folderProblem, torn}));
+        QVERIFY(writeFile(path, third.mid(60) + third.first(100), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
-        QCOMPARE(messages(days), QStringList{path + u":19: torn block: the file ends inside line 20, skipped"_s});
+        QCOMPARE(messages(days), (QStringList{folderProblem, path + u":19: torn block: the file ends inside line 20, skipped"_s}));
         QCOMPARE(days.follow(), 0);
-        QCOMPARE(messages(days).size(), 1);
+        QCOMPARE(messages(days).size(), 2);
         QVERIFY(writeFile(path, third.mid(100) + "junk\r\n", QIODevice::Append));
         QCOMPARE(days.follow(), 1);
-        QCOMPARE(messages(days), QStringList{path + u":25: not a RECV block, nor are the lines up to the next header, skipped"_s});
+        QCOMPARE(messages(days), (QStringList{folderProblem, path + u":25: not a RECV block, nor are the lines up to the next header, skipped"_s}));
         QVERIFY(writeFile(path, "more junk\r\n" + dayBlock("[10:00:02.000]", 4, "\n"), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
-        QCOMPARE(messages(days).size(), 1);
+        QCOMPARE(messages(days).size(), 2);
         QCOMPARE(utcTimes(store).mid(3), (QStringList{u"2026-12-07 10:00:01.000"_s, u"2026-12-07 10:00:01.000"_s,
                                                       u"2026-12-07 10:00:02.000"_s}));
         QCOMPARE(store.at(5).counters[0], 4U);

@@ -119,8 +119,6 @@ void DayFiles::load(const QStringList& paths) {
     });
     for (const QString& path : sorted) {
         const QFileInfo info(path);
-        // Only a file read as the last one is followed.
-        lastPath_.clear();
         if (info.isDir()) {
             problem(path, 0, QStringLiteral("a folder, not a daily log file"));
             continue;
@@ -142,6 +140,14 @@ void DayFiles::load(const QStringList& paths) {
         lastPath_ = path;
         lastDate_ = *date;
         lastMoments_ = moments;
+        followedTail_ = {lastTailProblems_, qsizetype(problems_.size())};
+    }
+    // The followed file's end is told last, whatever came after it, so that
+    // following can take it back.
+    if (!lastPath_.isEmpty()) {
+        std::rotate(problems_.begin() + followedTail_.from, problems_.begin() + followedTail_.to, problems_.end());
+        lastTailProblems_ = qsizetype(problems_.size()) - (followedTail_.to - followedTail_.from);
+        followedTail_ = {lastTailProblems_, qsizetype(problems_.size())};
     }
 }
 

@@ -76,6 +76,7 @@ private:
     std::optional<log::FileDayMoments> lastMoments_;
     log::RecvBlockReader::Resume lastSettled_;
     qsizetype lastTailProblems_ = 0; // problems_ from here on lie past lastSettled_
+    IndexRange followedTail_;        // while loading: the followed file's in problems_
 };
 
 } // namespace lumora::timeline
