@@ -73,7 +73,9 @@ public:
     bool level() const { return level_; }
     std::uint32_t counter() const { return std::uint32_t(risingEdges_); }
     std::uint32_t timeGapMs() const {
-        return previousRiseMs_ < 0 ? 0U : std::uint32_t(std::min<std::int64_t>(lastRiseMs_ - previousRiseMs_, UINT32_MAX));
+        return previousRiseMs_ < 0
+                   ? 0U
+                   : std::uint32_t(std::min<std::int64_t>(lastRiseMs_ - previousRiseMs_, UINT32_MAX));
     }
 
 private:
@@ -135,7 +137,9 @@ char* putBlock(char* out, std::int64_t stampMs, const std::array<std::uint8_t, k
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: lumora-make-day-file OUT --size BYTES [--seed N] [--start-ms MS] [--interval-ms MS]\n");
+    std::fprintf(
+        stderr,
+        "usage: lumora-make-day-file OUT --size BYTES [--seed N] [--start-ms MS] [--interval-ms MS]\n");
     return 1;
 }
 

@@ -97,13 +97,14 @@ int throughput(const QString& path) {
         best = std::min(best, double(timer.nsecsElapsed()) / 1e9);
     }
     const double ratio = wc / best;
-    bench::printRow({QStringLiteral("1 GiB day file: block reader throughput vs wc -l"),
-                     QStringLiteral("%1 MiB/s (%2 blocks in %3 s)")
-                         .arg(double(size) / kMiB / best, 0, 'f', 0)
-                         .arg(blocks)
-                         .arg(best, 0, 'f', 3),
-                     QStringLiteral("wc -l %1 MiB/s (%2 s)").arg(double(size) / kMiB / wc, 0, 'f', 0).arg(wc, 0, 'f', 3),
-                     QString::number(ratio, 'f', 2), QStringLiteral(">= 0.25"), bench::metText(ratio >= 0.25)});
+    bench::printRow(
+        {QStringLiteral("1 GiB day file: block reader throughput vs wc -l"),
+         QStringLiteral("%1 MiB/s (%2 blocks in %3 s)")
+             .arg(double(size) / kMiB / best, 0, 'f', 0)
+             .arg(blocks)
+             .arg(best, 0, 'f', 3),
+         QStringLiteral("wc -l %1 MiB/s (%2 s)").arg(double(size) / kMiB / wc, 0, 'f', 0).arg(wc, 0, 'f', 3),
+         QString::number(ratio, 'f', 2), QStringLiteral(">= 0.25"), bench::metText(ratio >= 0.25)});
     return 0;
 }
 
@@ -122,15 +123,16 @@ int memory(const QString& path) {
     const qint64 size = QFile(path).size();
     const double ratio = double(after) / double(size);
     bench::printRow({QStringLiteral("1 GiB day file: loaded into the store, resident memory vs file size"),
-                     QStringLiteral("%1 MiB resident (%2 before loading; loaded in %5 s taking %6 s of CPU, %3 replies, %4 problems)")
+                     QStringLiteral("%1 MiB resident (%2 before loading; loaded in %5 s taking %6 s of CPU, "
+                                    "%3 replies, %4 problems)")
                          .arg(double(after) / kMiB, 0, 'f', 0)
                          .arg(double(before) / kMiB, 0, 'f', 0)
                          .arg(store.size())
                          .arg(days.problems().size())
                          .arg(seconds, 0, 'f', 2)
                          .arg(cpu, 0, 'f', 2),
-                     QStringLiteral("file %1 MiB").arg(double(size) / kMiB, 0, 'f', 0), QString::number(ratio, 'f', 3),
-                     QStringLiteral("<= 0.2"), bench::metText(ratio <= 0.2)});
+                     QStringLiteral("file %1 MiB").arg(double(size) / kMiB, 0, 'f', 0),
+                     QString::number(ratio, 'f', 3), QStringLiteral("<= 0.2"), bench::metText(ratio <= 0.2)});
     return 0;
 }
 
@@ -146,7 +148,8 @@ int picture(const QString& path, const QElapsedTimer& sinceStart) {
     lumora::waveform::ViewState view;
     view.fromMs = store.msAt(0);
     view.toMs = store.msAt(store.size() - 1) + 1;
-    const std::vector<lumora::timeline::Column> columns = lumora::timeline::columns(store, view.fromMs, view.toMs, kWidth);
+    const std::vector<lumora::timeline::Column> columns =
+        lumora::timeline::columns(store, view.fromMs, view.toMs, kWidth);
     const double summarized = double(sinceStart.nsecsElapsed()) / 1e9;
     QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
     {

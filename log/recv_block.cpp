@@ -91,7 +91,8 @@ qsizetype lineEndAt(const char* p, qsizetype at, qsizetype left) {
 
 constexpr qsizetype kHeaderChars = kStampChars + kHeaderText.size();
 // All six lines with LF ends.
-constexpr qsizetype kShortestBlock = kHeaderChars + 1 + (3 * kLongestDumpLine) + 3 + (22 * kGroupChars) + 1 + 1;
+constexpr qsizetype kShortestBlock =
+    kHeaderChars + 1 + (3 * kLongestDumpLine) + 3 + (22 * kGroupChars) + 1 + 1;
 
 // The length of the block at p if it is one exactly as the window writes it
 // (each line ended by CR LF or LF), its stamp and reply filled in; else 0.

@@ -148,7 +148,6 @@ private:
     QByteArray others_;
 };
 
-
 // ---- Reading whole blocks at once, from memory, in parts and on from where a read stopped ----
 
 using lumora::log::RecvBlockReader;
@@ -185,7 +184,8 @@ QByteArray mixedInput(quint32 seed) {
         for (char& byte : reply)
             byte = char(random.bounded(random.bounded(2) == 0 ? 3 : 256));
         const QTime stamp = QTime::fromMSecsSinceStartOfDay(int(random.bounded(86'400'000)));
-        QByteArray block = lumora::log::formatTimeStamp(stamp).toLatin1() + " RECV : Status Request (112 Bytes)" + end;
+        QByteArray block =
+            lumora::log::formatTimeStamp(stamp).toLatin1() + " RECV : Status Request (112 Bytes)" + end;
         for (int k = 0; k < 4; ++k)
             block += reply.mid(30 * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
         block += end;
@@ -466,7 +466,6 @@ private Q_SLOTS:
         QCOMPARE(readAll(mem), QStringList{u"read failed"_s});
     }
 
-
     // ---- Reading whole blocks at once, from memory, in parts and on from where a read stopped ----
 
     void wholeBlocksFindTheSame_data() {
@@ -517,7 +516,8 @@ private Q_SLOTS:
             const RecvBlockReader::Resume settled = first.settled();
             QVERIFY(settled.offset <= stop);
             // What the end of the part gave is told again, as it then stands.
-            found.removeIf([&](const QString& f) { return f.section(u' ', 0, 0).toLongLong() > settled.line; });
+            found.removeIf(
+                [&](const QString& f) { return f.section(u' ', 0, 0).toLongLong() > settled.line; });
             RecvBlockReader rest(QByteArrayView(input), settled);
             found += findsOf(rest);
             QCOMPARE(found, expected);
@@ -613,8 +613,9 @@ private Q_SLOTS:
             const std::optional<QDateTime> moment = rule.next(time);
             got.append(moment ? lumora::log::formatUtcMoment(*moment) : QString());
             const std::optional<qint64> ms = msRule.nextMs(time.msecsSinceStartOfDay());
-            gotMs.append(ms ? lumora::log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(*ms, QTimeZone::utc()))
-                            : QString());
+            gotMs.append(
+                ms ? lumora::log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(*ms, QTimeZone::utc()))
+                   : QString());
         }
         QCOMPARE(got, moments);
         QCOMPARE(gotMs, moments);

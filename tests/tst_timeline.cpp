@@ -56,7 +56,6 @@ QByteArray definitions() {
     return text + "$upscope $end\n$enddefinitions $end\n";
 }
 
-
 // ---- Daily files read into a timeline ----
 
 // A block as the window files it, its reply's byte 0 and counter 1 set to `value`, written out by Qt's hex.
@@ -76,7 +75,8 @@ QDir dayFolder() {
     return dir;
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) {
+bool writeFile(const QString& path, const QByteArray& bytes,
+               QIODevice::OpenMode mode = QIODevice::WriteOnly) {
     QFile file(path);
     return file.open(mode) && file.write(bytes) == bytes.size();
 }
@@ -91,7 +91,8 @@ QStringList messages(const lumora::timeline::DayFiles& days) {
 QStringList utcTimes(const lumora::timeline::ReplyStore& store) {
     QStringList times;
     for (qsizetype i = 0; i < store.size(); ++i)
-        times.append(lumora::log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(store.msAt(i), QTimeZone::utc())));
+        times.append(
+            lumora::log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(store.msAt(i), QTimeZone::utc())));
     return times;
 }
 
@@ -142,7 +143,6 @@ private Q_SLOTS:
         QCOMPARE(out.data(), expected);
     }
 
-
     // ---- Daily files read into a timeline ----
 
     void badFile_data() {
@@ -152,21 +152,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("problem"); // "%1": the path; a trailing * stands for any system reason
         QTest::addColumn<int>("replies");
         const QByteArray a = dayBlock("[10:00:00.000]");
-        QTest::newRow("not a log file by its name") << u"notes.txt"_s << a << "UTC"_ba
-                                                    << u"%1: not a daily log file (the name is not YYYYMMDD.txt), skipped"_s << 1;
-        QTest::newRow("not a log file inside") << u"20261207.txt"_s << "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"_ba << "UTC"_ba
-                                               << u"%1:1: not a RECV block, nor are the lines up to the next header, skipped"_s << 1;
-        QTest::newRow("a folder") << u"20261207.txt"_s << "DIR"_ba << "UTC"_ba << u"%1: a folder, not a daily log file, skipped"_s << 1;
-        QTest::newRow("a FIFO") << u"20261207.txt"_s << "FIFO"_ba << "UTC"_ba
-                                << u"%1: not a daily log file (not a regular file), skipped"_s << 1;
-        QTest::newRow("missing") << u"20261207.txt"_s << "NONE"_ba << "UTC"_ba << u"%1: cannot open it: *"_s << 1;
-        QTest::newRow("unreadable") << u"20261207.txt"_s << "MEM"_ba << "UTC"_ba << u"%1: cannot read it to the end: *"_s << 1;
+        QTest::newRow("not a log file by its name")
+            << u"notes.txt"_s << a << "UTC"_ba
+            << u"%1: not a daily log file (the name is not YYYYMMDD.txt), skipped"_s << 1;
+        QTest::newRow("not a log file inside")
+            << u"20261207.txt"_s << "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"_ba
+            << "UTC"_ba << u"%1:1: not a RECV block, nor are the lines up to the next header, skipped"_s << 1;
+        QTest::newRow("a folder") << u"20261207.txt"_s << "DIR"_ba
+                                  << "UTC"_ba << u"%1: a folder, not a daily log file, skipped"_s << 1;
+        QTest::newRow("a FIFO") << u"20261207.txt"_s << "FIFO"_ba
+                                << "UTC"_ba << u"%1: not a daily log file (not a regular file), skipped"_s
+                                << 1;
+        QTest::newRow("missing") << u"20261207.txt"_s << "NONE"_ba
+                                 << "UTC"_ba << u"%1: cannot open it: *"_s << 1;
+        QTest::newRow("unreadable") << u"20261207.txt"_s << "MEM"_ba
+                                    << "UTC"_ba << u"%1: cannot read it to the end: *"_s << 1;
         QTest::newRow("junk between blocks")
             << u"20261207.txt"_s << a + "junk\r\n" + dayBlock("[10:00:01.000]") << "UTC"_ba
             << u"%1:7: not a RECV block, nor are the lines up to the next header, skipped"_s << 3;
-        QTest::newRow("torn block")
-            << u"20261207.txt"_s << a + dayBlock("[10:00:01.000]").first(120) << "UTC"_ba
-            << u"%1:7: torn block: the file ends inside line 8, skipped"_s << 2;
+        QTest::newRow("torn block") << u"20261207.txt"_s << a + dayBlock("[10:00:01.000]").first(120)
+                                    << "UTC"_ba << u"%1:7: torn block: the file ends inside line 8, skipped"_s
+                                    << 2;
         // The clocks go forward at 10:00 UTC that day: 23 hours from 08:00 to 07:00 UTC the next.
         QTest::newRow("a stamp that is no time of its day")
             << u"20260308.txt"_s << a + dayBlock("[07:30:00.000]") << "America/Los_Angeles"_ba
@@ -202,7 +208,8 @@ private Q_SLOTS:
         QCOMPARE(got.size(), 1);
         const QString expected = problem.arg(path);
         if (expected.endsWith(u'*'))
-            QVERIFY2(got.first().startsWith(expected.chopped(1)) && got.first().size() > expected.size(), qPrintable(got.first()));
+            QVERIFY2(got.first().startsWith(expected.chopped(1)) && got.first().size() > expected.size(),
+                     qPrintable(got.first()));
         else
             QCOMPARE(got.first(), expected);
         QCOMPARE(store.size(), replies);
@@ -213,12 +220,14 @@ private Q_SLOTS:
         const QStringList names{u"20261208.txt"_s, u"20261206.txt"_s, u"20261207.txt"_s};
         QVERIFY(writeFile(dir.filePath(names[0]), dayBlock("[00:00:01.000]", 3)));
         QVERIFY(writeFile(dir.filePath(names[1]), dayBlock("[12:00:00.000]", 1, "\n")));
-        QVERIFY(writeFile(dir.filePath(names[2]), dayBlock("[08:00:00.000]", 2) + dayBlock("[08:00:00.001]", 7)));
+        QVERIFY(
+            writeFile(dir.filePath(names[2]), dayBlock("[08:00:00.000]", 2) + dayBlock("[08:00:00.001]", 7)));
         lumora::timeline::ReplyStore store;
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
         days.load({dir.filePath(names[0]), dir.filePath(names[1]), dir.filePath(names[2])});
         QCOMPARE(messages(days), QStringList{});
-        QCOMPARE(days.files(), (QStringList{dir.filePath(names[1]), dir.filePath(names[2]), dir.filePath(names[0])}));
+        QCOMPARE(days.files(),
+                 (QStringList{dir.filePath(names[1]), dir.filePath(names[2]), dir.filePath(names[0])}));
         QCOMPARE(utcTimes(store), (QStringList{u"2026-12-06 12:00:00.000"_s, u"2026-12-07 08:00:00.000"_s,
                                                u"2026-12-07 08:00:00.001"_s, u"2026-12-08 00:00:01.000"_s}));
         QCOMPARE(store.at(3).counters[0], 3U);
@@ -230,13 +239,17 @@ private Q_SLOTS:
         QTest::addColumn<QList<QByteArray>>("stamps");
         QTest::addColumn<QList<qint64>>("lines");
         QTest::addColumn<QString>("note");
-        QTest::newRow("once") << QList<QByteArray>{"[10:00:00.000]", "[10:00:01.000]", "[09:00:00.000]", "[09:00:00.000]"}
+        QTest::newRow("once") << QList<QByteArray>{"[10:00:00.000]", "[10:00:01.000]", "[09:00:00.000]",
+                                                   "[09:00:00.000]"}
                               << QList<qint64>{13} << u"; time steps back at 20261207.txt line 13"_s;
-        QTest::newRow("twice") << QList<QByteArray>{"[10:00:00.000]", "[09:59:59.999]", "[11:00:00.000]", "[08:00:00.000]"}
-                               << QList<qint64>{7, 19} << u"; time steps back at 20261207.txt line 7 and at 1 more place"_s;
-        QTest::newRow("three times")
-            << QList<QByteArray>{"[10:00:00.000]", "[09:00:00.000]", "[08:00:00.000]", "[07:00:00.000]"}
-            << QList<qint64>{7, 13, 19} << u"; time steps back at 20261207.txt line 7 and at 2 more places"_s;
+        QTest::newRow("twice") << QList<QByteArray>{"[10:00:00.000]", "[09:59:59.999]", "[11:00:00.000]",
+                                                    "[08:00:00.000]"}
+                               << QList<qint64>{7, 19}
+                               << u"; time steps back at 20261207.txt line 7 and at 1 more place"_s;
+        QTest::newRow("three times") << QList<QByteArray>{"[10:00:00.000]", "[09:00:00.000]",
+                                                          "[08:00:00.000]", "[07:00:00.000]"}
+                                     << QList<qint64>{7, 13, 19}
+                                     << u"; time steps back at 20261207.txt line 7 and at 2 more places"_s;
     }
     // A time that goes back stays where it falls, and is told by file and line.
     void stepsBack() {
@@ -274,7 +287,8 @@ private Q_SLOTS:
         const QString folderProblem = folder + u": a folder, not a daily log file, skipped"_s;
         QVERIFY(writeFile(earlier, dayBlock("[09:00:00.000]")));
         const QByteArray third = dayBlock("[10:00:01.000]", 3);
-        QVERIFY(writeFile(path, dayBlock("[10:00:00.000]", 1) + dayBlock("[10:00:00.500]", 2) + third.first(60)));
+        QVERIFY(
+            writeFile(path, dayBlock("[10:00:00.000]", 1) + dayBlock("[10:00:00.500]", 2) + third.first(60)));
         lumora::timeline::ReplyStore store;
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
         days.load({folder, path, earlier});
@@ -285,17 +299,23 @@ private Q_SLOTS:
         QCOMPARE(messages(days), (QStringList{folderProblem, torn}));
         QVERIFY(writeFile(path, third.mid(60) + third.first(100), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
-        QCOMPARE(messages(days), (QStringList{folderProblem, path + u":19: torn block: the file ends inside line 20, skipped"_s}));
+        QCOMPARE(
+            messages(days),
+            (QStringList{folderProblem, path + u":19: torn block: the file ends inside line 20, skipped"_s}));
         QCOMPARE(days.follow(), 0);
         QCOMPARE(messages(days).size(), 2);
         QVERIFY(writeFile(path, third.mid(100) + "junk\r\n", QIODevice::Append));
         QCOMPARE(days.follow(), 1);
-        QCOMPARE(messages(days), (QStringList{folderProblem, path + u":25: not a RECV block, nor are the lines up to the next header, skipped"_s}));
+        QCOMPARE(messages(days),
+                 (QStringList{
+                     folderProblem,
+                     path + u":25: not a RECV block, nor are the lines up to the next header, skipped"_s}));
         QVERIFY(writeFile(path, "more junk\r\n" + dayBlock("[10:00:02.000]", 4, "\n"), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
         QCOMPARE(messages(days).size(), 2);
-        QCOMPARE(utcTimes(store).mid(3), (QStringList{u"2026-12-07 10:00:01.000"_s, u"2026-12-07 10:00:01.000"_s,
-                                                      u"2026-12-07 10:00:02.000"_s}));
+        QCOMPARE(utcTimes(store).mid(3),
+                 (QStringList{u"2026-12-07 10:00:01.000"_s, u"2026-12-07 10:00:01.000"_s,
+                              u"2026-12-07 10:00:02.000"_s}));
         QCOMPARE(store.at(5).counters[0], 4U);
         QVERIFY(days.stepsBack().empty());
     }
@@ -310,12 +330,15 @@ private Q_SLOTS:
         qint64 ms = 0;
         while (text.size() < (qsizetype{120} << 20)) {
             QByteArray block = templ;
-            const QByteArray stamp = QTime::fromMSecsSinceStartOfDay(int(ms)).toString(u"hh:mm:ss.zzz"_s).toLatin1();
+            const QByteArray stamp =
+                QTime::fromMSecsSinceStartOfDay(int(ms)).toString(u"hh:mm:ss.zzz"_s).toLatin1();
             block.replace(1, 12, stamp);
-            const QByteArray value = QByteArray::number(quint32(ms) & 0xFF, 16).rightJustified(2, '0').toUpper();
+            const QByteArray value =
+                QByteArray::number(quint32(ms) & 0xFF, 16).rightJustified(2, '0').toUpper();
             block.replace(50 + 36, 2, value); // counter 1's low byte
             text += block;
-            ms += text.size() > (qsizetype{70} << 20) && text.size() < (qsizetype{70} << 20) + 400 ? -5000 : 7;
+            ms +=
+                text.size() > (qsizetype{70} << 20) && text.size() < (qsizetype{70} << 20) + 400 ? -5000 : 7;
             if (text.size() > (qsizetype{45} << 20) && text.size() < (qsizetype{45} << 20) + 400)
                 text += "junk\r\n";
             if (text.size() > (qsizetype{90} << 20) && text.size() < (qsizetype{90} << 20) + 400)
@@ -331,7 +354,8 @@ private Q_SLOTS:
         lumora::log::FileDayMoments moments(QDate(2026, 12, 7), QTimeZone::utc());
         for (auto f = reader.next(); f != lumora::log::RecvBlockReader::Found::End; f = reader.next()) {
             if (f == lumora::log::RecvBlockReader::Found::Skipped) {
-                expectedProblems.append(u"%1:%2: %3, skipped"_s.arg(path).arg(reader.line()).arg(reader.why()));
+                expectedProblems.append(
+                    u"%1:%2: %3, skipped"_s.arg(path).arg(reader.line()).arg(reader.why()));
                 continue;
             }
             const qint64 at = moments.next(reader.stamp())->toMSecsSinceEpoch();

@@ -101,7 +101,8 @@ void DayFiles::take(Reading& reading, qint64 line, int utcMsOfDay, const Sample&
     const std::optional<qint64> ms = reading.moments.nextMs(utcMsOfDay);
     if (!ms) {
         problem(reading.path, line,
-                QStringLiteral("the stamp is no time of %1 in this time zone").arg(reading.date.toString(Qt::ISODate)));
+                QStringLiteral("the stamp is no time of %1 in this time zone")
+                    .arg(reading.date.toString(Qt::ISODate)));
         return;
     }
     if (reading.lastMs && *ms < *reading.lastMs)
@@ -145,7 +146,8 @@ void DayFiles::load(const QStringList& paths) {
     // The followed file's end is told last, whatever came after it, so that
     // following can take it back.
     if (!lastPath_.isEmpty()) {
-        std::rotate(problems_.begin() + followedTail_.from, problems_.begin() + followedTail_.to, problems_.end());
+        std::rotate(problems_.begin() + followedTail_.from, problems_.begin() + followedTail_.to,
+                    problems_.end());
         lastTailProblems_ = qsizetype(problems_.size()) - (followedTail_.to - followedTail_.from);
         followedTail_ = {lastTailProblems_, qsizetype(problems_.size())};
     }
@@ -160,7 +162,8 @@ qsizetype DayFiles::follow() {
     return qsizetype(store_.appendedCount() - before);
 }
 
-bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate date, RecvBlockReader::Resume from) {
+bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate date,
+                    RecvBlockReader::Resume from) {
     const std::size_t problemsBefore = problems_.size();
     Reading reading{path, date, moments, std::nullopt};
     if (!store_.isEmpty())
@@ -170,7 +173,8 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
             if (found == RecvBlockReader::Found::Skipped)
                 problem(path, reader.line(), reader.why());
             else
-                take(reading, reader.line(), reader.stamp().msecsSinceStartOfDay(), sampleOf(0, reader.reply()));
+                take(reading, reader.line(), reader.stamp().msecsSinceStartOfDay(),
+                     sampleOf(0, reader.reply()));
         }
     };
 
@@ -202,8 +206,9 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
                     room = std::move(done.back());
                     done.pop_back();
                 }
-                ahead.push_back(std::async(std::launch::async, readPart, memory, cuts[launched], cuts[launched + 1],
-                                           launched == 0 && start.skipping, std::move(room)));
+                ahead.push_back(std::async(std::launch::async, readPart, memory, cuts[launched],
+                                           cuts[launched + 1], launched == 0 && start.skipping,
+                                           std::move(room)));
                 ++launched;
             };
             while (launched < parts && ahead.size() < kPartsAhead)
@@ -218,7 +223,8 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
                     settled = {part.settled.offset, linesBefore + part.settled.line, part.settled.skipping};
                     linesBefore += part.lineCount;
                 } else {
-                    RecvBlockReader reader(memory.first(cuts[k + 1]), {cuts[k], linesBefore, k == 0 && start.skipping});
+                    RecvBlockReader reader(memory.first(cuts[k + 1]),
+                                           {cuts[k], linesBefore, k == 0 && start.skipping});
                     readAll(reader);
                     settled = reader.settled();
                     linesBefore = reader.lines();
@@ -243,7 +249,8 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
     // What the file's end gave (a block still being written, a read that
     // failed) is told again as it stands when the file is followed.
     std::size_t tail = problems_.size();
-    while (tail > problemsBefore && (problems_[tail - 1].line == 0 || problems_[tail - 1].line > settled.line))
+    while (tail > problemsBefore &&
+           (problems_[tail - 1].line == 0 || problems_[tail - 1].line > settled.line))
         --tail;
     lastTailProblems_ = qsizetype(tail);
     lastSettled_ = settled;

@@ -60,7 +60,8 @@ private:
     struct Reading;
     // Reads `path` on from `from`: its whole when new, its new end when
     // followed. False when it cannot be opened.
-    bool read(const QString& path, log::FileDayMoments& moments, QDate date, log::RecvBlockReader::Resume from);
+    bool read(const QString& path, log::FileDayMoments& moments, QDate date,
+              log::RecvBlockReader::Resume from);
     void take(Reading& reading, qint64 line, int utcMsOfDay, const Sample& sample);
     void problem(const QString& path, qint64 line, const QString& why);
 
