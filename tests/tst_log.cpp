@@ -519,8 +519,15 @@ private Q_SLOTS:
             found.removeIf(
                 [&](const QString& f) { return f.section(u' ', 0, 0).toLongLong() > settled.line; });
             RecvBlockReader rest(QByteArrayView(input), settled);
-            found += findsOf(rest);
-            QCOMPARE(found, expected);
+            const QStringList restFound = findsOf(rest);
+            QCOMPARE(found + restFound, expected);
+            // The same on from a device at that offset, a few bytes at a time, and its settled point is
+            // the memory's.
+            testsupport::Trickle trickle(input.mid(settled.offset));
+            RecvBlockReader restOfDevice(trickle, settled);
+            QCOMPARE(findsOf(restOfDevice), restFound);
+            QCOMPARE(restOfDevice.settled().offset, rest.settled().offset);
+            QCOMPARE(restOfDevice.settled().line, rest.settled().line);
         }
     }
     // The settled point of a file being written: after the last whole block, never inside the one still
