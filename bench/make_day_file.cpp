@@ -97,7 +97,7 @@ private:
 
 void put32(std::array<std::uint8_t, kReplySize>& reply, int at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
-        reply[std::size_t(at + i)] = std::uint8_t(value >> (8 * i));
+        reply[std::size_t(at) + std::size_t(i)] = std::uint8_t(value >> (8 * i));
 }
 
 char* putDigits(char* out, std::int64_t value, int digits) {
@@ -179,6 +179,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<Input> inputs;
+    inputs.reserve(kInputs);
     for (int k = 0; k < kInputs; ++k)
         inputs.emplace_back(seed, k);
     constexpr std::size_t kBuffer = std::size_t{4} << 20;
@@ -198,7 +199,7 @@ int main(int argc, char** argv) {
         }
         const std::uint64_t outputs = std::uint64_t(elapsed / kOutputStepMs);
         for (int k = 0; k < kOutputs; ++k)
-            reply[std::size_t(kOutputOffset + k)] = std::uint8_t((outputs >> k) & 1U);
+            reply[std::size_t(kOutputOffset) + std::size_t(k)] = std::uint8_t((outputs >> k) & 1U);
         char* end = putBlock(at, (startMs + elapsed) % kDayMs, reply);
         if (written + (end - buffer.data()) > size)
             break;

@@ -187,7 +187,7 @@ QByteArray mixedInput(quint32 seed) {
         QByteArray block =
             lumora::log::formatTimeStamp(stamp).toLatin1() + " RECV : Status Request (112 Bytes)" + end;
         for (int k = 0; k < 4; ++k)
-            block += reply.mid(30 * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
+            block += reply.mid(qsizetype{30} * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
         block += end;
         switch (random.bounded(12)) {
         case 0: // a byte changed into one that matters to a reader

@@ -63,7 +63,7 @@ QByteArray dayBlock(const char* stamp, quint32 value = 0, const char* end = "\r\
     const QByteArray bytes = reply({{int(value & 1)}, {value}, {}, {}});
     QByteArray text = QByteArray(stamp) + " RECV : Status Request (112 Bytes)" + end;
     for (int k = 0; k < 4; ++k)
-        text += bytes.mid(30 * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
+        text += bytes.mid(qsizetype{30} * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
     return text + end;
 }
 
