@@ -42,9 +42,8 @@ run cadence "$bin/lumora-bench-cadence"
 days="$scratch/days"
 mkdir -p "$days"
 "$bin/lumora-make-day-file" "$days/20261207.txt" --size $((1 << 30)) >&2
-# A picture that takes minutes has missed its target long before: cut short.
 for figure in throughput memory picture; do
-  run "reading-$figure" timeout 120 "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt"
+  run "reading-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt"
 done
 rm -rf "$days"
 
