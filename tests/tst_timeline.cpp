@@ -143,6 +143,14 @@ private Q_SLOTS:
         QCOMPARE(out.data(), expected);
     }
 
+    void writeFailureIsReported() {
+        QBuffer closed;
+        lumora::timeline::VcdWriter writer(closed);
+        writer.add(QDateTime::fromMSecsSinceEpoch(kTen, QTimeZone::utc()), reply({}));
+        QVERIFY(!writer.finish());
+        QCOMPARE(writer.errorString(), closed.errorString());
+    }
+
     // ---- Daily files read into a timeline ----
 
     void badFile_data() {
@@ -382,14 +390,6 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, dayBlock("[23:00:00.000]"), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
         QCOMPARE(store.size(), qsizetype(expected.size()) + 1);
-    }
-
-    void writeFailureIsReported() {
-        QBuffer closed;
-        lumora::timeline::VcdWriter writer(closed);
-        writer.add(QDateTime::fromMSecsSinceEpoch(kTen, QTimeZone::utc()), reply({}));
-        QVERIFY(!writer.finish());
-        QCOMPARE(writer.errorString(), closed.errorString());
     }
 };
 
