@@ -6,7 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <future>
 
@@ -58,6 +62,16 @@ Part readPart(QByteArrayView memory, qsizetype from, qsizetype to, bool skipping
     part.lineCount = reader.lines();
     part.settled = reader.settled();
     return part;
+}
+
+// Gives back the pages of [from, to) that lie wholly inside it: read, a part
+// of a mapped file is only the page cache's, not the reader's memory.
+void release(const char* from, const char* to) {
+    const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = (std::uintptr_t(from) + page - 1) / page * page;
+    const std::uintptr_t last = std::uintptr_t(to) / page * page;
+    if (last > first)
+        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 } // namespace
@@ -229,6 +243,7 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
                     settled = reader.settled();
                     linesBefore = reader.lines();
                 }
+                release(memory.data() + cuts[k], memory.data() + cuts[k + 1]);
                 done.push_back(std::move(part));
                 if (launched < parts)
                     launch();
