@@ -68,10 +68,10 @@ Part readPart(QByteArrayView memory, qsizetype from, qsizetype to, bool skipping
 // of a mapped file is only the page cache's, not the reader's memory.
 void release(const char* from, const char* to) {
     const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-    const std::uintptr_t first = (std::uintptr_t(from) + page - 1) / page * page;
-    const std::uintptr_t last = std::uintptr_t(to) / page * page;
+    const char* first = from + (page - std::uintptr_t(from) % page) % page;
+    const char* last = to - std::uintptr_t(to) % page;
     if (last > first)
-        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+        (void)madvise(const_cast<char*>(first), std::size_t(last - first), MADV_DONTNEED);
 }
 
 } // namespace
