@@ -6,6 +6,7 @@
 
 #include <QIODevice>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -78,6 +79,49 @@ int number(QByteArrayView text, qsizetype at, int count) {
     return value;
 }
 
+// After a line's text at `at`: CR LF or LF; where the next line starts, or
+// 0 for anything else.
+qsizetype lineEndAt(const char* p, qsizetype at, qsizetype left) {
+    if (at < left && p[at] == '\n')
+        return at + 1;
+    if (at + 1 < left && p[at] == '\r' && p[at + 1] == '\n')
+        return at + 2;
+    return 0;
+}
+
+constexpr qsizetype kHeaderChars = kStampChars + kHeaderText.size();
+// All six lines with LF ends.
+constexpr qsizetype kShortestBlock =
+    kHeaderChars + 1 + (3 * kLongestDumpLine) + 3 + (22 * kGroupChars) + 1 + 1;
+
+// The length of the block at p if it is one exactly as the window writes it
+// (each line ended by CR LF or LF), its stamp and reply filled in; else 0.
+// Nearly every block of a file is one, and the line by line reading finds
+// exactly the same in it, only slower.
+qsizetype wholeBlockAt(const char* p, qsizetype left, QTime& stamp, char* out) {
+    if (left < kShortestBlock || p[0] != '[' ||
+        std::memcmp(p + kStampChars, kHeaderText.data(), size_t(kHeaderText.size())) != 0)
+        return 0;
+    const std::optional<QTime> time = recvHeaderStamp(QByteArrayView(p, kHeaderChars));
+    qsizetype at = lineEndAt(p, kHeaderChars, left);
+    if (!time || at == 0)
+        return 0;
+    for (const qsizetype bytes : kDumpLineBytes) {
+        const qsizetype chars = bytes * kGroupChars;
+        if (at + chars >= left || !readDumpLine(QByteArrayView(p + at, chars), out))
+            return 0;
+        out += bytes;
+        at = lineEndAt(p, at + chars, left);
+        if (at == 0)
+            return 0;
+    }
+    at = lineEndAt(p, at, left);
+    if (at == 0)
+        return 0;
+    stamp = *time;
+    return at;
+}
+
 } // namespace
 
 QString recvHeader(const QString& timeStamp) {
@@ -114,10 +158,77 @@ std::optional<QTime> recvHeaderStamp(QByteArrayView line) {
     return QTime(hour, minute, second, msec);
 }
 
-RecvBlockReader::RecvBlockReader(QIODevice& device)
-    : device_(device)
-    , chunk_(kChunk, Qt::Uninitialized) {
+std::vector<qsizetype> blockCuts(QByteArrayView memory, qsizetype partBytes) {
+    std::vector<qsizetype> cuts{0};
+    const char* p = memory.data();
+    const qsizetype size = memory.size();
+    partBytes = std::max<qsizetype>(partBytes, 1);
+    std::array<char, protocol::kStatusReplySize> scratch{};
+    QTime stamp;
+    // Looks for a line start at or after `from` that holds a whole block.
+    for (qsizetype from = partBytes - 1; from < size;) {
+        const auto* newline = static_cast<const char*>(std::memchr(p + from, '\n', size_t(size - from)));
+        if (newline == nullptr)
+            break;
+        const qsizetype at = newline - p + 1;
+        const qsizetype length = wholeBlockAt(p + at, size - at, stamp, scratch.data());
+        if (length == 0) {
+            from = at;
+            continue;
+        }
+        if (at + length >= size)
+            break;
+        cuts.push_back(at + length);
+        from = at + length + partBytes - 1;
+    }
+    cuts.push_back(size);
+    return cuts;
+}
+
+RecvBlockReader::RecvBlockReader(QIODevice& device, Resume from)
+    : device_(&device)
+    , chunk_(kChunk, Qt::Uninitialized)
+    , data_(chunk_.constData())
+    , dataOffset_(from.offset)
+    , state_(from.skipping ? State::Skipping : State::Seeking)
+    , settled_(from)
+    , lineNumber_(from.line) {
     carried_.reserve(kLongestLine);
+}
+
+RecvBlockReader::RecvBlockReader(QByteArrayView memory, Resume from)
+    : data_(memory.data())
+    , chunkAt_(qsizetype(std::min<qint64>(from.offset, memory.size())))
+    , chunkEnd_(memory.size())
+    , atEnd_(true)
+    , state_(from.skipping ? State::Skipping : State::Seeking)
+    , settled_(from)
+    , lineNumber_(from.line) {
+    carried_.reserve(kLongestLine);
+}
+
+// A whole block of the usual form at once, between blocks.
+bool RecvBlockReader::takeWhole() {
+    if (lineInCarried_) {
+        carried_.clear();
+        carriedOverlong_ = false;
+        lineInCarried_ = false;
+    }
+    if (!carried_.isEmpty() || carriedOverlong_)
+        return false;
+    const qsizetype length = wholeBlockAt(data_ + chunkAt_, chunkEnd_ - chunkAt_, stamp_, bytes_.data());
+    if (length == 0)
+        return false;
+    chunkAt_ += length;
+    headerLine_ = lineNumber_ + 1;
+    lineNumber_ += kBlockLines;
+    reported_ = headerLine_;
+    byteCount_ = protocol::kStatusReplySize;
+    lineBytes_ = kDumpLineBytes;
+    dumpLines_ = kDumpLines;
+    state_ = State::Seeking;
+    settled_ = {dataOffset_ + chunkAt_, lineNumber_, false};
+    return true;
 }
 
 RecvBlockReader::Found RecvBlockReader::next() {
@@ -125,6 +236,8 @@ RecvBlockReader::Found RecvBlockReader::next() {
     bool ended = false;
     bool overlong = false;
     while (state_ != State::Done) {
+        if (wholeBlocks_ && state_ != State::InBlock && takeWhole())
+            return Found::Block;
         if (!nextLine(text, ended, overlong)) {
             const bool open = state_ == State::InBlock;
             state_ = State::Done;
@@ -135,7 +248,10 @@ RecvBlockReader::Found RecvBlockReader::next() {
             }
             break;
         }
-        if (const std::optional<Found> found = take(text, ended, overlong))
+        const std::optional<Found> found = take(text, ended, overlong);
+        if (ended && (state_ == State::Seeking || state_ == State::Skipping))
+            settled_ = {dataOffset_ + chunkAt_, lineNumber_, state_ == State::Skipping};
+        if (found)
             return *found;
     }
     return Found::End;
@@ -151,7 +267,7 @@ bool RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong
     }
     while (true) {
         if (chunkAt_ < chunkEnd_) {
-            const char* from = chunk_.constData() + chunkAt_;
+            const char* from = data_ + chunkAt_;
             const qsizetype left = chunkEnd_ - chunkAt_;
             const auto* newline =
                 static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(left)));
@@ -177,7 +293,8 @@ bool RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong
                 return false;
             ended = false;
         } else {
-            const qint64 got = device_.read(chunk_.data(), chunk_.size());
+            const qint64 got = device_->read(chunk_.data(), chunk_.size());
+            dataOffset_ += chunkEnd_;
             chunkAt_ = 0;
             chunkEnd_ = got > 0 ? got : 0;
             atEnd_ = got <= 0;

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 class QIODevice;
 
@@ -37,11 +38,21 @@ namespace lumora::log {
 // The stamp of a header line, if the line is one.
 [[nodiscard]] std::optional<QTime> recvHeaderStamp(QByteArrayView line);
 
+// A point between two lines of a daily file where no block is open:
+// everything before it has been told, and a reader started there finds what
+// one reading from the beginning finds after it.
+struct ReadResume {
+    qint64 offset = 0;     // bytes from the start of the file
+    qint64 line = 0;       // lines before it
+    bool skipping = false; // inside a skipped stretch already told
+};
+
 // Reads the blocks of a daily file from a device as it comes, a chunk at a
-// time: memory stays the same whatever the file's size or its lines' length.
-// Line ends may be CR LF (as written) or LF. Whatever is not a whole block,
-// up to the next header, is skipped and reported once per stretch: junk,
-// damaged or torn blocks, NUL bytes, overlong lines.
+// time, or from memory (a mapped file) without a copy: memory stays the same
+// whatever the file's size or its lines' length. Line ends may be CR LF (as
+// written) or LF. Whatever is not a whole block, up to the next header, is
+// skipped and reported once per stretch: junk, damaged or torn blocks, NUL
+// bytes, overlong lines.
 class RecvBlockReader {
 public:
     enum class Found { Block, Skipped, End };
@@ -49,7 +60,14 @@ public:
     // (CR CR LF); a longer line is damaged, and only its length is followed.
     static constexpr qsizetype kLongestLine = 256;
 
-    explicit RecvBlockReader(QIODevice& device);
+    using Resume = ReadResume;
+
+    // Reads from the device's position on, which is `from.offset` bytes into
+    // the file.
+    explicit RecvBlockReader(QIODevice& device, Resume from = {});
+    // Reads memory[from.offset..]; the memory must stay while the reader is
+    // used, and views handed out point into it.
+    explicit RecvBlockReader(QByteArrayView memory, Resume from = {});
 
     // Reads on to the next whole block or skipped stretch.
     [[nodiscard]] Found next();
@@ -66,12 +84,23 @@ public:
     // After End: false when the device failed before its end (its
     // errorString() tells why).
     bool readToEnd() const { return !readFailed_; }
+    // The last point reached where no block is open: just after the last
+    // whole block, or inside a stretch of junk. A block the input ends
+    // inside lies after it, so reading on from there once the rest has come
+    // takes it whole.
+    Resume settled() const { return settled_; }
+    // Lines read so far, those before the start included.
+    qint64 lines() const { return lineNumber_; }
+    // Off: every block line by line, the slow way that finds the same; for
+    // holding the two against each other.
+    void setWholeBlocksAtOnce(bool on) { wholeBlocks_ = on; }
 
 private:
     enum class State { Seeking, InBlock, Skipping, Done };
     static constexpr int kDumpLines = 4;
     static constexpr qsizetype kMostBytes = qsizetype{4} * 30;
 
+    bool takeWhole();
     bool nextLine(QByteArrayView& text, bool& ended, bool& overlong);
     std::optional<Found> take(QByteArrayView text, bool ended, bool overlong);
     std::optional<Found> takeOther(QByteArrayView text, bool ended, bool overlong);
@@ -80,8 +109,10 @@ private:
     Found skip(qint64 line, const QString& why);
     Found complete();
 
-    QIODevice& device_;
+    QIODevice* device_ = nullptr; // none when reading memory
     QByteArray chunk_;
+    const char* data_ = nullptr; // the chunk's or the memory's bytes
+    qint64 dataOffset_ = 0;      // of data_[0] in the file
     qsizetype chunkAt_ = 0;
     qsizetype chunkEnd_ = 0;
     bool atEnd_ = false;
@@ -93,6 +124,8 @@ private:
     bool lineInCarried_ = false;
 
     State state_ = State::Seeking;
+    Resume settled_;
+    bool wholeBlocks_ = true;
     qint64 lineNumber_ = 0;
     qint64 headerLine_ = 0;
     qint64 reported_ = 0;
@@ -103,5 +136,12 @@ private:
     std::array<qsizetype, kDumpLines> lineBytes_{};
     int dumpLines_ = 0;
 };
+
+// Where a file in memory may be cut into parts of about partBytes, each read
+// on its own (from the lines before it, not skipping), so that together they
+// find what one reader finds in the whole: just after a whole block of the
+// usual form that starts a line, where every reader has ended the block.
+// Starts with 0 and ends with memory.size(); parts run from one to the next.
+[[nodiscard]] std::vector<qsizetype> blockCuts(QByteArrayView memory, qsizetype partBytes);
 
 } // namespace lumora::log

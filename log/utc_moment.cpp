@@ -17,7 +17,16 @@ FileDayMoments::FileDayMoments(QDate localDate, const QTimeZone& zone)
 std::optional<QDateTime> FileDayMoments::next(QTime utcTimeOfDay) {
     if (!utcTimeOfDay.isValid())
         return std::nullopt;
-    const qint64 stampMs = utcTimeOfDay.msecsSinceStartOfDay();
+    const std::optional<qint64> ms = nextMs(utcTimeOfDay.msecsSinceStartOfDay());
+    if (!ms)
+        return std::nullopt;
+    return QDateTime::fromMSecsSinceEpoch(*ms, QTimeZone::utc());
+}
+
+std::optional<qint64> FileDayMoments::nextMs(int utcMsOfDay) {
+    if (utcMsOfDay < 0 || utcMsOfDay >= kDayMs)
+        return std::nullopt;
+    const qint64 stampMs = utcMsOfDay;
     // A local day with its margin spans less than two UTC days, so at most
     // two instants qualify: the stamp on the UTC day the window starts in,
     // and on the one after.
@@ -40,7 +49,7 @@ std::optional<QDateTime> FileDayMoments::next(QTime utcTimeOfDay) {
     // Times that go back anyway (a damaged file, the clock set by hand) go
     // back as little as they can.
     previousMs_ = chosen ? *chosen : *latest;
-    return QDateTime::fromMSecsSinceEpoch(*previousMs_, Qt::UTC);
+    return previousMs_;
 }
 
 QString formatUtcMoment(const QDateTime& moment) {

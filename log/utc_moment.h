@@ -27,6 +27,10 @@ public:
     // The moment of the file's next block, in UTC; none when no instant of
     // the day has that UTC time of day (a stamp from another day or zone).
     [[nodiscard]] std::optional<QDateTime> next(QTime utcTimeOfDay);
+    // The same in milliseconds since the epoch, from the stamp's
+    // milliseconds since midnight, for reading whole files without a
+    // QDateTime a block.
+    [[nodiscard]] std::optional<qint64> nextMs(int utcMsOfDay);
 
 private:
     qint64 firstMs_ = 0; // the window of instants, both ends included

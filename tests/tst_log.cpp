@@ -148,6 +148,74 @@ private:
     QByteArray others_;
 };
 
+// ---- Reading whole blocks at once, from memory, in parts and on from where a read stopped ----
+
+using lumora::log::RecvBlockReader;
+
+// Every find with all it tells: "L block hh:mm:ss.zzz <hex>" or "L skipped: why".
+QStringList findsOf(RecvBlockReader& reader) {
+    QStringList found;
+    for (auto f = reader.next(); f != RecvBlockReader::Found::End; f = reader.next()) {
+        if (f == RecvBlockReader::Found::Block)
+            found.append(u"%1 block %2 %3"_s.arg(reader.line())
+                             .arg(reader.stamp().toString(u"hh:mm:ss.zzz"_s),
+                                  QString::fromLatin1(reader.reply().toByteArray().toHex())));
+        else
+            found.append(u"%1 skipped: %2"_s.arg(reader.line()).arg(reader.why()));
+    }
+    return found;
+}
+
+QStringList lineByLine(QByteArrayView input) {
+    RecvBlockReader reader(input);
+    reader.setWholeBlocksAtOnce(false);
+    return findsOf(reader);
+}
+
+// Junk, torn and damaged blocks among whole ones, CR LF and LF, as a file may hold them by the time it is
+// read: the same for a seed.
+QByteArray mixedInput(quint32 seed) {
+    QRandomGenerator random(seed);
+    QByteArray text;
+    const int pieces = 1 + int(random.bounded(40));
+    for (int i = 0; i < pieces; ++i) {
+        const char* end = random.bounded(4) == 0 ? "\n" : "\r\n";
+        QByteArray reply(112, '\0');
+        for (char& byte : reply)
+            byte = char(random.bounded(random.bounded(2) == 0 ? 3 : 256));
+        const QTime stamp = QTime::fromMSecsSinceStartOfDay(int(random.bounded(86'400'000)));
+        QByteArray block =
+            lumora::log::formatTimeStamp(stamp).toLatin1() + " RECV : Status Request (112 Bytes)" + end;
+        for (int k = 0; k < 4; ++k)
+            block += reply.mid(qsizetype{30} * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
+        block += end;
+        switch (random.bounded(12)) {
+        case 0: // a byte changed into one that matters to a reader
+            block[int(random.bounded(block.size()))] = "0A \r\n[]:.x9F"[random.bounded(12)];
+            break;
+        case 1: // cut anywhere
+            block.truncate(int(random.bounded(block.size())));
+            break;
+        case 2: // a line of junk
+            block = "junk " + QByteArray::number(i) + end;
+            break;
+        case 3: // a byte more or less
+            if (random.bounded(2) == 0)
+                block.insert(int(random.bounded(block.size())), 'A');
+            else
+                block.remove(int(random.bounded(block.size())), 1);
+            break;
+        case 4: // line ends gone wrong
+            block.replace("\r\n", "\r\r\n");
+            break;
+        default:
+            break;
+        }
+        text += block;
+    }
+    return text;
+}
+
 } // namespace
 
 class tst_Log : public QObject {
@@ -398,6 +466,100 @@ private Q_SLOTS:
         QCOMPARE(readAll(mem), QStringList{u"read failed"_s});
     }
 
+    // ---- Reading whole blocks at once, from memory, in parts and on from where a read stopped ----
+
+    void wholeBlocksFindTheSame_data() {
+        QTest::addColumn<QByteArray>("input");
+        const QDir corpus(QFINDTESTDATA("../fuzz/corpus/log_blocks"));
+        QVERIFY(corpus.exists());
+        const QStringList names = corpus.entryList(QDir::Files);
+        QVERIFY(!names.isEmpty());
+        for (const QString& name : names) {
+            QFile file(corpus.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QTest::newRow(qPrintable(u"corpus "_s + name)) << file.readAll();
+        }
+        for (quint32 seed = 1; seed <= 300; ++seed)
+            QTest::newRow(qPrintable(u"mixed %1"_s.arg(seed))) << mixedInput(seed);
+    }
+    // At once or line by line, from memory or from a device, whole or cut into parts at blocks: the same
+    // finds, lines and reasons. And a read that stopped anywhere goes on from its settled point to find the
+    // rest exactly as one read of the whole.
+    void wholeBlocksFindTheSame() {
+        QFETCH(QByteArray, input);
+        const QStringList expected = lineByLine(input);
+        RecvBlockReader fromMemory{QByteArrayView(input)};
+        QCOMPARE(findsOf(fromMemory), expected);
+        QBuffer device(&input);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        RecvBlockReader fromDevice(device);
+        QCOMPARE(findsOf(fromDevice), expected);
+
+        for (const qsizetype partBytes : {1, 397, 1000}) {
+            const std::vector<qsizetype> cuts = lumora::log::blockCuts(input, partBytes);
+            QCOMPARE(cuts.front(), 0);
+            QCOMPARE(cuts.back(), input.size());
+            QStringList inParts;
+            qint64 lines = 0;
+            for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+                QVERIFY(cuts[k] < cuts[k + 1]);
+                RecvBlockReader part(QByteArrayView(input).first(cuts[k + 1]), {cuts[k], lines, false});
+                inParts += findsOf(part);
+                lines = part.lines();
+            }
+            QCOMPARE(inParts, expected);
+        }
+
+        for (qsizetype stop = 0; stop <= input.size(); stop += 1 + stop / 3) {
+            RecvBlockReader first(QByteArrayView(input).first(stop));
+            QStringList found = findsOf(first);
+            const RecvBlockReader::Resume settled = first.settled();
+            QVERIFY(settled.offset <= stop);
+            // What the end of the part gave is told again, as it then stands.
+            found.removeIf(
+                [&](const QString& f) { return f.section(u' ', 0, 0).toLongLong() > settled.line; });
+            RecvBlockReader rest(QByteArrayView(input), settled);
+            const QStringList restFound = findsOf(rest);
+            QCOMPARE(found + restFound, expected);
+            // The same on from a device at that offset, a few bytes at a time, and its settled point is
+            // the memory's.
+            testsupport::Trickle trickle(input.mid(settled.offset));
+            RecvBlockReader restOfDevice(trickle, settled);
+            QCOMPARE(findsOf(restOfDevice), restFound);
+            QCOMPARE(restOfDevice.settled().offset, rest.settled().offset);
+            QCOMPARE(restOfDevice.settled().line, rest.settled().line);
+        }
+    }
+    // The settled point of a file being written: after the last whole block, never inside the one still
+    // coming, whatever the line ends.
+    void settledAfterTheLastWholeBlock_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<qint64>("line");
+        QTest::addColumn<bool>("skipping");
+        const QByteArray a = rampBlock("[09:05:03.007]");
+        const QByteArray lf = rampBlock("[09:05:03.007]", "\n");
+        QTest::newRow("nothing") << QByteArray() << 0LL << 0LL << false;
+        QTest::newRow("one whole") << a << qint64(a.size()) << 6LL << false;
+        QTest::newRow("torn in the empty line") << a + a.chopped(1) << qint64(a.size()) << 6LL << false;
+        QTest::newRow("torn after its header, LF") << lf + lf.first(49) << qint64(lf.size()) << 6LL << false;
+        QTest::newRow("junk after it") << a + "junk\r\nmore\r\npart" << qint64(a.size() + 12) << 8LL << true;
+    }
+    void settledAfterTheLastWholeBlock() {
+        QFETCH(QByteArray, input);
+        QFETCH(qint64, offset);
+        QFETCH(qint64, line);
+        QFETCH(bool, skipping);
+        for (const bool atOnce : {true, false}) {
+            RecvBlockReader reader{QByteArrayView(input)};
+            reader.setWholeBlocksAtOnce(atOnce);
+            (void)findsOf(reader);
+            QCOMPARE(reader.settled().offset, offset);
+            QCOMPARE(reader.settled().line, line);
+            QCOMPARE(reader.settled().skipping, skipping);
+        }
+    }
+
     void utcMoments_data() {
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QDate>("fileDate");
@@ -450,12 +612,20 @@ private Q_SLOTS:
         if (!timeZone.isValid())
             QSKIP(qPrintable(u"no zone data for %1 (package tzdata)"_s.arg(QString::fromLatin1(zone))));
         lumora::log::FileDayMoments rule(fileDate, timeZone);
+        lumora::log::FileDayMoments msRule(fileDate, timeZone);
         QStringList got;
+        QStringList gotMs;
         for (const QString& stamp : std::as_const(stamps)) {
-            const std::optional<QDateTime> moment = rule.next(QTime::fromString(stamp, u"hh:mm:ss.zzz"_s));
+            const QTime time = QTime::fromString(stamp, u"hh:mm:ss.zzz"_s);
+            const std::optional<QDateTime> moment = rule.next(time);
             got.append(moment ? lumora::log::formatUtcMoment(*moment) : QString());
+            const std::optional<qint64> ms = msRule.nextMs(time.msecsSinceStartOfDay());
+            gotMs.append(
+                ms ? lumora::log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(*ms, QTimeZone::utc()))
+                   : QString());
         }
         QCOMPARE(got, moments);
+        QCOMPARE(gotMs, moments);
     }
     void formatUtcMoment() {
         QCOMPARE(lumora::log::formatUtcMoment(QDateTime(QDate(2026, 3, 8), QTime(9, 5, 3, 7), Qt::UTC)),

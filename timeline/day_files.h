@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "log/recv_block.h"
+#include "log/utc_moment.h"
 #include "timeline/reply_store.h"
 
 #include <QString>
 #include <QStringList>
 #include <QTimeZone>
 
+#include <optional>
 #include <vector>
 
 namespace lumora::timeline {
@@ -28,9 +31,14 @@ struct TimeStepBack {
     qint64 line = 0;
 };
 
+// "; time steps back at 20261207.txt line 4123" (and how many more places
+// after the first), the note the status line adds; empty when none.
+[[nodiscard]] QString stepsBackNote(const std::vector<TimeStepBack>& steps);
+
 // Daily log files (one a day, named YYYYMMDD.txt) read into one timeline, in
 // the order of their days. Whatever is not a whole block is reported and
-// nothing else is lost.
+// nothing else is lost. A large file is read on two threads; the replies
+// still go into the store in file order.
 class DayFiles {
 public:
     // The zone the files were written in.
@@ -39,7 +47,9 @@ public:
     // Appends the files' replies to the store, the files sorted by their day.
     void load(const QStringList& paths);
     // Appends what was added to the last file since it was read; a block
-    // still being written waits for the next call. Returns the replies added.
+    // still being written waits for the next call (a problem the file's end
+    // gave is taken back and told again as it then stands). Returns the
+    // replies added.
     qsizetype follow();
 
     [[nodiscard]] const std::vector<FileProblem>& problems() const { return problems_; }
@@ -47,11 +57,27 @@ public:
     [[nodiscard]] const QStringList& files() const { return files_; }
 
 private:
+    struct Reading;
+    // Reads `path` on from `from`: its whole when new, its new end when
+    // followed. False when it cannot be opened.
+    bool read(const QString& path, log::FileDayMoments& moments, QDate date,
+              log::RecvBlockReader::Resume from);
+    void take(Reading& reading, qint64 line, int utcMsOfDay, const Sample& sample);
+    void problem(const QString& path, qint64 line, const QString& why);
+
     ReplyStore& store_;
     QTimeZone zone_;
     QStringList files_;
     std::vector<FileProblem> problems_;
     std::vector<TimeStepBack> stepsBack_;
+
+    // The last file read, to follow it.
+    QString lastPath_;
+    QDate lastDate_;
+    std::optional<log::FileDayMoments> lastMoments_;
+    log::RecvBlockReader::Resume lastSettled_;
+    qsizetype lastTailProblems_ = 0; // problems_ from here on lie past lastSettled_
+    IndexRange followedTail_;        // while loading: the followed file's in problems_
 };
 
 } // namespace lumora::timeline

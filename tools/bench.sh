@@ -10,7 +10,7 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BEN
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
   lumora-bench-store \
   lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window lumora-bench-ping \
-  lumora-bench-cadence lumora-bench-waveform >&2
+  lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading >&2
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -40,6 +40,15 @@ run startup "$bin/lumora-bench-startup" --runs 9
 run ping "$bin/lumora-bench-ping" --ticks 50
 run cadence "$bin/lumora-bench-cadence"
 run waveform "$bin/lumora-bench-waveform" --paints 15
+# A 1 GiB day file of the emulator's input pattern at 1 ms polling, read
+# back by a fresh process for each figure, then removed.
+days="$scratch/days"
+mkdir -p "$days"
+"$bin/lumora-make-day-file" "$days/20261207.txt" --size $((1 << 30)) >&2
+for figure in throughput memory picture; do
+  run "reading-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt"
+done
+rm -rf "$days"
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.1f GiB RAM", $2 / 1048576}' /proc/meminfo)"
