@@ -55,16 +55,6 @@ QString windowTitle(const QStringList& files) {
            u" — %1 to %2 (%3 files)"_s.arg(first, QFileInfo(files.constLast()).fileName()).arg(files.size());
 }
 
-QString stepsBackNote(const std::vector<timeline::TimeStepBack>& steps) {
-    if (steps.empty())
-        return {};
-    const timeline::TimeStepBack& first = steps.front();
-    QString note = u"; time steps back at %1 line %2"_s.arg(QFileInfo(first.file).fileName()).arg(first.line);
-    if (steps.size() > 1)
-        note += u" and %1 more places"_s.arg(steps.size() - 1);
-    return note;
-}
-
 QString problemsText(const std::vector<timeline::FileProblem>& problems) {
     QStringList lines;
     for (const timeline::FileProblem& problem : problems)

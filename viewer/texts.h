@@ -34,10 +34,6 @@ struct Span {
 // last and how many.
 [[nodiscard]] QString windowTitle(const QStringList& files);
 
-// What the status line adds for the places where time goes back:
-// "; time steps back at 20261207.txt line 4123", empty for none.
-[[nodiscard]] QString stepsBackNote(const std::vector<timeline::TimeStepBack>& steps);
-
 // Every problem on a line of its own.
 [[nodiscard]] QString problemsText(const std::vector<timeline::FileProblem>& problems);
 

@@ -128,7 +128,7 @@ void Viewer::followSwitched(bool follow) {
 
 void Viewer::showWhatWasRead() {
     window_->setWindowTitle(windowTitle(days_->files()));
-    window_->setNote(stepsBackNote(days_->stepsBack()));
+    window_->setNote(timeline::stepsBackNote(days_->stepsBack()));
     window_->storeChanged();
     const QString problems = problemsText(days_->problems());
     if (problems != problems_->toPlainText())
