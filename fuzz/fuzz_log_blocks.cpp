@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A daily log file may be anything by the time it is read back: cut off,
 // edited, converted, another file under its name. The block reader is fed
-// arbitrary bytes, whole and a few bytes at a time, and must find exactly the
-// blocks the block writer would have written there and nothing else.
+// arbitrary bytes, whole, a few bytes at a time and from memory, and must find
+// exactly the blocks the block writer would have written there and nothing else.
 
 #include "log/recv_block.h"
 #include "log/time_stamp.h"
@@ -37,9 +37,8 @@ struct Find {
     bool operator==(const Find&) const = default;
 };
 
-QList<Find> readAll(QIODevice& device) {
+QList<Find> readAll(RecvBlockReader& reader) {
     QList<Find> finds;
-    RecvBlockReader reader(device);
     for (auto found = reader.next(); found != RecvBlockReader::Found::End; found = reader.next()) {
         if (found == RecvBlockReader::Found::Block) {
             if (reader.reply().size() != lumora::protocol::kStatusReplySize)
@@ -97,10 +96,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QBuffer whole;
     whole.setData(input);
     whole.open(QIODevice::ReadOnly);
-    const QList<Find> finds = readAll(whole);
+    RecvBlockReader fromDevice(whole);
+    const QList<Find> finds = readAll(fromDevice);
     testsupport::Trickle trickle(input);
-    if (readAll(trickle) != finds)
+    RecvBlockReader fromTrickle(trickle);
+    if (readAll(fromTrickle) != finds)
         violated("read a few bytes at a time, the finds differ", 0);
+    // A whole block is taken in one step where it can be; line by line must
+    // find the same, and so must a read of the bytes in memory.
+    RecvBlockReader fromMemory{QByteArrayView(input)};
+    if (readAll(fromMemory) != finds)
+        violated("read from memory, the finds differ", 0);
+    RecvBlockReader lineByLine{QByteArrayView(input)};
+    lineByLine.setWholeBlocksAtOnce(false);
+    if (readAll(lineByLine) != finds)
+        violated("read line by line, the finds differ", 0);
 
     const QList<QByteArray> lines = endedLines(input);
     const qint64 lineCount = input.count('\n') + (input.endsWith('\n') || input.isEmpty() ? 0 : 1);
