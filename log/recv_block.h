@@ -48,7 +48,7 @@ struct ReadResume {
 };
 
 // Reads the blocks of a daily file from a device as it comes, a chunk at a
-// time, or from memory (a mapped file) without a copy: memory stays the same
+// time, or from memory (a part read in) without a copy: memory stays the same
 // whatever the file's size or its lines' length. Line ends may be CR LF (as
 // written) or LF. Whatever is not a whole block, up to the next header, is
 // skipped and reported once per stretch: junk, damaged or torn blocks, NUL

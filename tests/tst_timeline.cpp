@@ -11,7 +11,9 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <atomic>
 #include <limits>
+#include <thread>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -751,16 +753,33 @@ private Q_SLOTS:
         QCOMPARE(store.at(5).counters[0], 4U);
         QVERIFY(days.stepsBack().empty());
     }
-    // A file large enough to be read on two threads, with damage in some of its parts and a time that goes
-    // back: the same replies, problems and lines as the line-by-line reading of the whole.
+    // A file read in parts on two threads, with damage in some of its parts, a time that goes back and, in
+    // small parts, junk longer than a part: the same replies, problems and lines as the line-by-line reading
+    // of the whole.
+    void largeFileOnTwoThreads_data() {
+        QTest::addColumn<qsizetype>("partBytes");
+        QTest::addColumn<qsizetype>("fileBytes");
+        QTest::addColumn<qsizetype>("junkBytes");
+        QTest::newRow("32 MiB parts") << (qsizetype{32} << 20) << (qsizetype{120} << 20) << qsizetype{6};
+        QTest::newRow("64 KiB parts, junk longer than a part")
+            << (qsizetype{64} << 10) << (qsizetype{6} << 20) << (qsizetype{200} << 10);
+    }
     void largeFileOnTwoThreads() {
+        QFETCH(qsizetype, partBytes);
+        QFETCH(qsizetype, fileBytes);
+        QFETCH(qsizetype, junkBytes);
         const QDir dir = dayFolder();
         const QString path = dir.filePath(u"20261207.txt"_s);
+        QByteArray junk(junkBytes, 'j');
+        for (qsizetype at = 99; at < junk.size(); at += 100)
+            junk[at] = '\n';
+        junk.back() = '\n';
         QByteArray text;
-        text.reserve(qsizetype{130} << 20);
+        text.reserve(fileBytes + junkBytes + (qsizetype{1} << 20));
         const QByteArray templ = dayBlock("[00:00:00.000]");
         qint64 ms = 0;
-        while (text.size() < (qsizetype{120} << 20)) {
+        const auto near = [&](qsizetype at) { return text.size() > at && text.size() < at + 400; };
+        while (text.size() < fileBytes) {
             QByteArray block = templ;
             const QByteArray stamp =
                 QTime::fromMSecsSinceStartOfDay(int(ms)).toString(u"hh:mm:ss.zzz"_s).toLatin1();
@@ -769,11 +788,10 @@ private Q_SLOTS:
                 QByteArray::number(quint32(ms) & 0xFF, 16).rightJustified(2, '0').toUpper();
             block.replace(50 + 36, 2, value); // counter 1's low byte
             text += block;
-            ms +=
-                text.size() > (qsizetype{70} << 20) && text.size() < (qsizetype{70} << 20) + 400 ? -5000 : 7;
-            if (text.size() > (qsizetype{45} << 20) && text.size() < (qsizetype{45} << 20) + 400)
-                text += "junk\r\n";
-            if (text.size() > (qsizetype{90} << 20) && text.size() < (qsizetype{90} << 20) + 400)
+            ms += near(fileBytes / 12 * 7) ? -5000 : 7;
+            if (near(fileBytes / 8 * 3))
+                text += junk;
+            if (near(fileBytes / 4 * 3))
                 text += block.first(200);
         }
         QVERIFY(writeFile(path, text));
@@ -800,6 +818,8 @@ private Q_SLOTS:
 
         lumora::timeline::ReplyStore store;
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
+        lumora::timeline::DayFiles::setPartBytes(partBytes);
+        const auto restore = qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
         days.load({path});
         QCOMPARE(messages(days), expectedProblems);
         QList<qint64> steps;
@@ -807,13 +827,43 @@ private Q_SLOTS:
             steps.append(step.line);
         QCOMPARE(steps, expectedSteps);
         QCOMPARE(store.size(), qsizetype(expected.size()));
-        for (qsizetype i = 0; i < store.size(); i += 997)
+        for (qsizetype i = 0; i < store.size(); i += 97)
             QCOMPARE(store.at(i), expected[std::size_t(i)]);
         QCOMPARE(store.at(store.size() - 1), expected.back());
         QCOMPARE(days.follow(), 0);
         QVERIFY(writeFile(path, dayBlock("[23:00:00.000]"), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
         QCOMPARE(store.size(), qsizetype(expected.size()) + 1);
+    }
+    // A file cut short and grown back over and over while it is read in parts (as the client takes back a
+    // short write): what was read is kept, what was missed is told, and the reading process lives on.
+    void cutShortWhileRead() {
+        const QDir dir = dayFolder();
+        const QString path = dir.filePath(u"20261207.txt"_s);
+        QByteArray text;
+        while (text.size() < (qsizetype{16} << 20))
+            text += dayBlock("[10:00:00.000]");
+        const qsizetype blocks = text.size() / dayBlock("[10:00:00.000]").size();
+        lumora::timeline::DayFiles::setPartBytes(qsizetype{64} << 10);
+        const auto restore = qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
+        for (int round = 0; round < 3; ++round) {
+            QVERIFY(writeFile(path, text));
+            std::atomic<bool> done{false};
+            std::thread cutter([&] {
+                while (!done) {
+                    (void)QFile::resize(path, text.size() / 4);
+                    (void)QFile::resize(path, text.size());
+                }
+            });
+            lumora::timeline::ReplyStore store;
+            lumora::timeline::DayFiles days(store, QTimeZone::utc());
+            days.load({path});
+            done = true;
+            cutter.join();
+            QCOMPARE(days.files(), QStringList{path});
+            QVERIFY(store.size() <= blocks);
+            QVERIFY(store.size() == blocks || !days.problems().empty());
+        }
     }
 };
 

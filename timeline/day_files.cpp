@@ -6,11 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <future>
 
@@ -20,14 +17,18 @@ namespace {
 
 using log::RecvBlockReader;
 
-// Parts of a large file read on the worker threads: large enough that a
-// part costs far more than its thread, small enough that the few read ahead
-// of the store hold little.
+// Parts of a large file, each read into memory of its own and taken apart
+// on a worker thread: large enough that a part costs far more than its
+// thread, small enough that the few read ahead of the store hold little.
 constexpr qsizetype kPartBytes = qsizetype{32} << 20;
-constexpr qsizetype kThreadsFrom = 3 * kPartBytes;
 constexpr std::size_t kPartsAhead = 3;
 // The shortest block, to guess how many a part holds.
 constexpr qsizetype kBlockBytes = 390;
+// How far back from a part's end a whole block is looked for first, to end
+// the part after it; the bytes after it start the next part.
+constexpr qsizetype kLookBack = 4096;
+
+qsizetype g_partBytes = kPartBytes;
 
 // One part's blocks, read apart from the rest: their lines counted within
 // the part and their moments still the stamps' milliseconds of the UTC day,
@@ -44,12 +45,12 @@ struct Part {
 
 // Into a part read before, whose room is reused: fresh pages cost more than
 // reading the blocks that fill them.
-Part readPart(QByteArrayView memory, qsizetype from, qsizetype to, bool skipping, Part part) {
+Part readPart(QByteArrayView memory, bool skipping, Part part) {
     part.samples.clear();
     part.lines.clear();
     part.clean = true;
-    RecvBlockReader reader(memory.first(to), {from, 0, skipping});
-    part.samples.reserve(std::size_t((to - from) / kBlockBytes + 1));
+    RecvBlockReader reader(memory, {0, 0, skipping});
+    part.samples.reserve(std::size_t(memory.size() / kBlockBytes + 1));
     part.lines.reserve(part.samples.capacity());
     for (RecvBlockReader::Found found; (found = reader.next()) != RecvBlockReader::Found::End;) {
         if (found == RecvBlockReader::Found::Skipped) {
@@ -64,14 +65,32 @@ Part readPart(QByteArrayView memory, qsizetype from, qsizetype to, bool skipping
     return part;
 }
 
-// Gives back the pages of [from, to) that lie wholly inside it: read, a part
-// of a mapped file is only the page cache's, not the reader's memory.
-void release(const char* from, const char* to) {
-    const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-    const char* first = from + (page - std::uintptr_t(from) % page) % page;
-    const char* last = to - std::uintptr_t(to) % page;
-    if (last > first)
-        (void)madvise(const_cast<char*>(first), std::size_t(last - first), MADV_DONTNEED);
+// Where a part read into `memory` may end so that it and what follows it
+// are read apart and still find what one reader finds: after a whole block
+// near its end. 0 when there is none in its second half (carrying more on
+// would read the file over and over).
+qsizetype partEnd(QByteArrayView memory) {
+    const qsizetype lookBack = std::min(kLookBack, memory.size() / 2);
+    std::vector<qsizetype> cuts = log::blockCuts(memory, std::max<qsizetype>(1, memory.size() - lookBack));
+    if (cuts.size() <= 2)
+        cuts = log::blockCuts(memory, 1);
+    const qsizetype end = cuts.size() > 2 ? cuts[cuts.size() - 2] : 0;
+    return end >= memory.size() / 2 ? end : 0;
+}
+
+// Reads up to `want` bytes; fewer when the file ends first (it was cut
+// short) or a read fails.
+qint64 readFully(QFile& file, char* into, qint64 want, bool& failed) {
+    qint64 got = 0;
+    while (got < want) {
+        const qint64 n = file.read(into + got, want - got);
+        if (n < 0)
+            failed = true;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    return got;
 }
 
 } // namespace
@@ -176,89 +195,46 @@ qsizetype DayFiles::follow() {
     return qsizetype(store_.appendedCount() - before);
 }
 
+void DayFiles::setPartBytes(qsizetype bytes) {
+    g_partBytes = std::max<qsizetype>(bytes, 2 * kLookBack);
+}
+
+void DayFiles::readAll(RecvBlockReader& reader, Reading& reading) {
+    for (RecvBlockReader::Found found; (found = reader.next()) != RecvBlockReader::Found::End;) {
+        if (found == RecvBlockReader::Found::Skipped)
+            problem(reading.path, reader.line(), reader.why());
+        else
+            take(reading, reader.line(), reader.stamp().msecsSinceStartOfDay(), sampleOf(0, reader.reply()));
+    }
+}
+
 bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate date,
                     RecvBlockReader::Resume from) {
     const std::size_t problemsBefore = problems_.size();
     Reading reading{path, date, moments, std::nullopt};
     if (!store_.isEmpty())
         reading.lastMs = store_.msAt(store_.size() - 1);
-    const auto readAll = [&](RecvBlockReader& reader) {
-        for (RecvBlockReader::Found found; (found = reader.next()) != RecvBlockReader::Found::End;) {
-            if (found == RecvBlockReader::Found::Skipped)
-                problem(path, reader.line(), reader.why());
-            else
-                take(reading, reader.line(), reader.stamp().msecsSinceStartOfDay(),
-                     sampleOf(0, reader.reply()));
-        }
-    };
 
+    // Read, not mapped: a mapped file cut short while it is read (by the
+    // client taking back a short write, by rotation) kills the reader.
     QFile file(path);
-    bool opened = file.open(QIODevice::ReadOnly);
+    const bool opened = file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     RecvBlockReader::Resume settled = from;
     if (!opened) {
         problem(path, 0, QStringLiteral("cannot open it: %1").arg(file.errorString()));
     } else if (const qint64 size = file.size(); size < from.offset) {
         problem(path, 0, QStringLiteral("it is shorter than when it was read"));
-    } else if (uchar* mapped = size > from.offset ? file.map(from.offset, size - from.offset) : nullptr) {
-        const QByteArrayView memory(reinterpret_cast<const char*>(mapped), size - from.offset);
-        const RecvBlockReader::Resume start{0, from.line, from.skipping};
-        if (memory.size() < kThreadsFrom) {
-            RecvBlockReader reader(memory, start);
-            readAll(reader);
-            settled = reader.settled();
-        } else {
-            // Blocks are read on worker threads a few parts ahead; moments and
-            // line numbers need all before them and are made here, in order.
-            const std::vector<qsizetype> cuts = log::blockCuts(memory, kPartBytes);
-            const std::size_t parts = cuts.size() - 1;
-            std::deque<std::future<Part>> ahead;
-            std::vector<Part> done;
-            std::size_t launched = 0;
-            const auto launch = [&] {
-                Part room;
-                if (!done.empty()) {
-                    room = std::move(done.back());
-                    done.pop_back();
-                }
-                ahead.push_back(std::async(std::launch::async, readPart, memory, cuts[launched],
-                                           cuts[launched + 1], launched == 0 && start.skipping,
-                                           std::move(room)));
-                ++launched;
-            };
-            while (launched < parts && ahead.size() < kPartsAhead)
-                launch();
-            qint64 linesBefore = start.line;
-            for (std::size_t k = 0; k < parts; ++k) {
-                Part part = ahead.front().get();
-                ahead.pop_front();
-                if (part.clean) {
-                    for (std::size_t i = 0; i < part.samples.size(); ++i)
-                        take(reading, linesBefore + part.lines[i], int(part.samples[i].ms), part.samples[i]);
-                    settled = {part.settled.offset, linesBefore + part.settled.line, part.settled.skipping};
-                    linesBefore += part.lineCount;
-                } else {
-                    RecvBlockReader reader(memory.first(cuts[k + 1]),
-                                           {cuts[k], linesBefore, k == 0 && start.skipping});
-                    readAll(reader);
-                    settled = reader.settled();
-                    linesBefore = reader.lines();
-                }
-                release(memory.data() + cuts[k], memory.data() + cuts[k + 1]);
-                done.push_back(std::move(part));
-                if (launched < parts)
-                    launch();
-            }
-        }
-        settled.offset += from.offset;
-    } else if (file.seek(from.offset)) {
-        // Not mappable (a file system without it): read as it comes.
+    } else if (!file.seek(from.offset)) {
+        problem(path, 0, QStringLiteral("cannot read it: %1").arg(file.errorString()));
+    } else if (size == from.offset) {
+        // Nothing new, or a file that tells no size (of /proc): read as it comes.
         RecvBlockReader reader(file, from);
-        readAll(reader);
+        readAll(reader, reading);
         settled = reader.settled();
         if (!reader.readToEnd())
             problem(path, 0, QStringLiteral("cannot read it to the end: %1").arg(file.errorString()));
     } else {
-        problem(path, 0, QStringLiteral("cannot read it: %1").arg(file.errorString()));
+        settled = readParts(file, size, from, reading);
     }
 
     // What the file's end gave (a block still being written, a read that
@@ -270,6 +246,145 @@ bool DayFiles::read(const QString& path, log::FileDayMoments& moments, QDate dat
     lastTailProblems_ = qsizetype(tail);
     lastSettled_ = settled;
     return opened;
+}
+
+// The file is read in order into parts that end after a whole block, the
+// bytes after it carried to the next; each part's blocks are found on a
+// worker thread a few parts ahead, while moments and line numbers, which
+// need all before them, are made here in order. Only the part being read
+// and those ahead are held, whatever the file's size. The file is read as
+// far as it was long when opened, as it then was.
+RecvBlockReader::Resume DayFiles::readParts(QFile& file, qint64 size, RecvBlockReader::Resume from,
+                                            Reading& reading) {
+    struct Ahead {
+        std::future<Part> part;
+        QByteArray bytes;
+        qsizetype end = 0;
+        qint64 offset = 0;
+        bool skipping = false;
+    };
+    const qsizetype partBytes = g_partBytes;
+    std::deque<Ahead> ahead;
+    std::vector<QByteArray> spareBytes;
+    std::vector<Part> spareParts;
+    RecvBlockReader::Resume settled = from;
+    qint64 lines = from.line;
+    const auto takeFirst = [&] {
+        Ahead first = std::move(ahead.front());
+        ahead.pop_front();
+        Part part = first.part.get();
+        if (part.clean) {
+            for (std::size_t i = 0; i < part.samples.size(); ++i)
+                take(reading, lines + part.lines[i], int(part.samples[i].ms), part.samples[i]);
+            settled = {first.offset + part.settled.offset, lines + part.settled.line, part.settled.skipping};
+            lines += part.lineCount;
+        } else {
+            RecvBlockReader reader(QByteArrayView(first.bytes).first(first.end), {0, lines, first.skipping});
+            readAll(reader, reading);
+            settled = reader.settled();
+            settled.offset += first.offset;
+            lines = reader.lines();
+        }
+        spareBytes.push_back(std::move(first.bytes));
+        spareParts.push_back(std::move(part));
+    };
+
+    // The next part: where it starts in the file, and the bytes of it the
+    // last one left over.
+    qint64 offset = from.offset;
+    bool skipping = from.skipping;
+    const char* carried = nullptr;
+    qsizetype carriedBytes = 0;
+    bool shorter = false;
+    bool failed = false;
+    while (true) {
+        // Room to read into; the part the carried bytes lie in stays ahead.
+        while (ahead.size() >= kPartsAhead)
+            takeFirst();
+        QByteArray bytes;
+        if (!spareBytes.empty()) {
+            bytes = std::move(spareBytes.back());
+            spareBytes.pop_back();
+        }
+        const qint64 want = std::min<qint64>(partBytes - carriedBytes, size - offset - carriedBytes);
+        if (bytes.size() < carriedBytes + want)
+            bytes = QByteArray(carriedBytes + qsizetype(want), Qt::Uninitialized);
+        if (carriedBytes > 0)
+            std::memcpy(bytes.data(), carried, std::size_t(carriedBytes));
+        const qint64 got = readFully(file, bytes.data() + carriedBytes, want, failed);
+        shorter = got < want && !failed;
+        const QByteArrayView memory(bytes.constData(), carriedBytes + qsizetype(got));
+        const bool last = got < want || offset + memory.size() >= size;
+        const qsizetype end = last ? memory.size() : partEnd(memory);
+
+        if (last && ahead.empty()) {
+            RecvBlockReader reader(memory, {0, lines, skipping});
+            readAll(reader, reading);
+            settled = reader.settled();
+            settled.offset += offset;
+            break;
+        }
+        if (end == 0 && !last) {
+            // No whole block where a part could end (junk, lines gone wrong):
+            // read on in order up to the next block past a part's length.
+            while (!ahead.empty())
+                takeFirst();
+            spareBytes.push_back(std::move(bytes));
+            if (!file.seek(offset)) {
+                failed = true;
+                break;
+            }
+            RecvBlockReader reader(file, {offset, lines, skipping});
+            bool more = false;
+            for (RecvBlockReader::Found found; (found = reader.next()) != RecvBlockReader::Found::End;) {
+                if (found == RecvBlockReader::Found::Skipped) {
+                    problem(reading.path, reader.line(), reader.why());
+                    continue;
+                }
+                take(reading, reader.line(), reader.stamp().msecsSinceStartOfDay(), sampleOf(0, reader.reply()));
+                if (reader.settled().offset >= offset + partBytes) {
+                    more = reader.settled().offset < size;
+                    break;
+                }
+            }
+            settled = reader.settled();
+            if (!more) {
+                failed = !reader.readToEnd();
+                shorter = !failed && file.pos() < size;
+                break;
+            }
+            offset = settled.offset;
+            skipping = settled.skipping;
+            lines = settled.line;
+            carriedBytes = 0;
+            if (!file.seek(offset)) {
+                failed = true;
+                break;
+            }
+            continue;
+        }
+
+        Part room;
+        if (!spareParts.empty()) {
+            room = std::move(spareParts.back());
+            spareParts.pop_back();
+        }
+        ahead.push_back({std::async(std::launch::async, readPart, memory.first(end), skipping, std::move(room)),
+                         std::move(bytes), end, offset, skipping});
+        if (last)
+            break;
+        carried = ahead.back().bytes.constData() + end;
+        carriedBytes = memory.size() - end;
+        offset += end;
+        skipping = false;
+    }
+    while (!ahead.empty())
+        takeFirst();
+    if (failed)
+        problem(reading.path, 0, QStringLiteral("cannot read it to the end: %1").arg(file.errorString()));
+    else if (shorter)
+        problem(reading.path, 0, QStringLiteral("it is shorter than when it was read"));
+    return settled;
 }
 
 } // namespace lumora::timeline

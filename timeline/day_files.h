@@ -5,6 +5,7 @@
 #include "log/utc_moment.h"
 #include "timeline/reply_store.h"
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTimeZone>
@@ -37,8 +38,9 @@ struct TimeStepBack {
 
 // Daily log files (one a day, named YYYYMMDD.txt) read into one timeline, in
 // the order of their days. Whatever is not a whole block is reported and
-// nothing else is lost. A large file is read on two threads; the replies
-// still go into the store in file order.
+// nothing else is lost. A large file is read in parts, one read while the
+// ones before it are taken apart on other threads; the replies still go
+// into the store in file order.
 class DayFiles {
 public:
     // The zone the files were written in.
@@ -56,12 +58,19 @@ public:
     [[nodiscard]] const std::vector<TimeStepBack>& stepsBack() const { return stepsBack_; }
     [[nodiscard]] const QStringList& files() const { return files_; }
 
+    // The size of the parts a file is read in (and above which it is read
+    // on threads); tests make it small to do so with small files.
+    static void setPartBytes(qsizetype bytes);
+
 private:
     struct Reading;
     // Reads `path` on from `from`: its whole when new, its new end when
     // followed. False when it cannot be opened.
     bool read(const QString& path, log::FileDayMoments& moments, QDate date,
               log::RecvBlockReader::Resume from);
+    log::RecvBlockReader::Resume readParts(QFile& file, qint64 size, log::RecvBlockReader::Resume from,
+                                           Reading& reading);
+    void readAll(log::RecvBlockReader& reader, Reading& reading);
     void take(Reading& reading, qint64 line, int utcMsOfDay, const Sample& sample);
     void problem(const QString& path, qint64 line, const QString& why);
 
