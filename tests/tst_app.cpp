@@ -303,11 +303,9 @@ private Q_SLOTS:
             QVERIFY2(h.find<QAbstractButton>(array, 0)->isChecked(), array);
         QCOMPARE(h.cboTime()->count(), 15);
         QCOMPARE(h.cboTime()->itemText(0), u"1"_s);
-        QCOMPARE(h.cboTime()->itemText(14), u"15"_s);
         auto window = h.probe();
         QVERIFY(!window.SendTimer().isEnabled() && !window.PingTimer().isEnabled());
         QCOMPARE(window.SendTimer().interval(), 1000);
-        QCOMPARE(window.PingTimer().interval(), 1000);
         QCOMPARE(h.window->size(), QSize(743, 728));
         QCOMPARE(h.find<QWidget>(u"txtDestIP"_s)->geometry(), QRect(102, 22, 121, 22));
         QCOMPARE(h.find<QWidget>("chkDIValue", 11)->geometry(), QRect(16 + 44 * 11, 24, 35, 15));
