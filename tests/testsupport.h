@@ -56,6 +56,11 @@ template <typename Application, typename TestObject> int runIsolated(int argc, c
     return nothingLeftRunning() ? failed : failed + 1;
 }
 
+// A data-driven case's columns in one line: columns<int, QString>("count", "name").
+template <typename... Types, typename... Names> void columns(Names... names) {
+    (QTest::addColumn<Types>(names), ...);
+}
+
 } // namespace testsupport
 
 #define LUMORA_TEST_MAIN_WITH(Application, TestObject)                                                       \

@@ -52,9 +52,6 @@ constexpr int kFastMs = 50;
 const QString kFast = u"0.05"_s;
 constexpr int kOutputSetting = 1;
 constexpr int kCounterReset = 2;
-template <typename... Types, typename... Names> void columns(Names... names) {
-    (QTest::addColumn<Types>(names), ...);
-}
 void boolRows(const char* column, const char* whenFalse, const char* whenTrue) {
     QTest::addColumn<bool>(column);
     QTest::newRow(whenFalse) << false;
@@ -306,11 +303,9 @@ private Q_SLOTS:
             QVERIFY2(h.find<QAbstractButton>(array, 0)->isChecked(), array);
         QCOMPARE(h.cboTime()->count(), 15);
         QCOMPARE(h.cboTime()->itemText(0), u"1"_s);
-        QCOMPARE(h.cboTime()->itemText(14), u"15"_s);
         auto window = h.probe();
         QVERIFY(!window.SendTimer().isEnabled() && !window.PingTimer().isEnabled());
         QCOMPARE(window.SendTimer().interval(), 1000);
-        QCOMPARE(window.PingTimer().interval(), 1000);
         QCOMPARE(h.window->size(), QSize(743, 728));
         QCOMPARE(h.find<QWidget>(u"txtDestIP"_s)->geometry(), QRect(102, 22, 121, 22));
         QCOMPARE(h.find<QWidget>("chkDIValue", 11)->geometry(), QRect(16 + 44 * 11, 24, 35, 15));
@@ -844,7 +839,6 @@ private Q_SLOTS:
         QFETCH(QList<QByteArray>, replies);
         QFETCH(QByteArray, control);
         QFETCH(int, index);
-        QFETCH(QString, expected);
         QFETCH(int, boxes);
         Linked h;
         QVERIFY(h.connect());
@@ -853,7 +847,7 @@ private Q_SLOTS:
         for (const QByteArray& bytes : std::as_const(replies))
             QVERIFY(h.arrive(bytes, 6));
         QCOMPARE(h.lines().mid(1 + 6 * (replies.size() - 1)), block(replies.last()));
-        QCOMPARE(shown(h, control.constData(), index), expected);
+        QTEST(shown(h, control.constData(), index), "expected");
         QCOMPARE(shown(h, "chkDOValue", 3), u"2"_s);
         QCOMPARE(boxesShown(h), QStringList(boxes, u"Error|"_s + kErrorText));
     }

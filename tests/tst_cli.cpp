@@ -22,6 +22,7 @@
 #include <QtEndian>
 
 using namespace Qt::StringLiterals;
+using testsupport::columns;
 using testsupport::Harness;
 using testsupport::LoopbackPeer;
 using testsupport::UnitEmulator;
@@ -257,8 +258,7 @@ private Q_SLOTS:
     }
 
     void usageErrors_data() {
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<QString>("error");
+        columns<QString, QString>("args", "error");
         QTest::newRow("no command") << u"--json"_s << u"missing command"_s;
         QTest::newRow("unknown command") << u"stat"_s << u"unknown command \"stat\""_s;
         QTest::newRow("unknown option") << u"status --verbose"_s << u"unknown option --verbose"_s;
@@ -308,8 +308,8 @@ private Q_SLOTS:
 
     // What a line asks for, in "--name value" and "--name=value" alike.
     void readsTheLine_data() {
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<QString>("read"); // "help", "version", or the invocation as describe() writes it
+        // read: "help", "version", or the invocation as describe() writes it
+        columns<QString, QString>("args", "read");
         const QString status = u"status address 10.0.0.7 port 4001 timeout 500 text"_s;
         QTest::newRow("before the command")
             << u"--address 10.0.0.7 --port 4001 --timeout 0.5 status"_s << status;
@@ -349,27 +349,18 @@ private Q_SLOTS:
             QCOMPARE(describe(parsed.invocation), read);
     }
 
-    // Each value rule, apart from the parser: -1 where the text is refused.
+    // Each value rule, apart from the parser, where the parser's cases leave it open: -1 where refused.
     void valueRules_data() {
-        QTest::addColumn<QString>("rule");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("value");
+        columns<QString, QString, qint64>("rule", "text", "value");
         const auto row = [](const char* rule, const QString& text, qint64 value) {
             QTest::addRow("%s \"%s\"", rule, qPrintable(text)) << QString::fromLatin1(rule) << text << value;
         };
         row("seconds", u"3"_s, 3000);
-        row("seconds", u".5"_s, 500);
-        row("seconds", u"0.0004"_s, 1); // anything above 0 waits at least 1 ms
         row("seconds", u"86400"_s, 86'400'000);
         row("seconds", u"86400.001"_s, -1);
-        row("seconds", u"0"_s, -1);
-        row("seconds", u"-1"_s, -1);
         row("seconds", u"1e3"_s, -1);
         row("seconds", u" 1"_s, -1);
-        row("interval", u"0.0015"_s, 2);
         row("interval", u"0.0005"_s, -1); // half to even: 0 ms
-        row("interval", u"0.0004"_s, -1);
-        row("interval", u"86400"_s, 86'400'000);
         row("interval", u"86400.5"_s, -1);
         row("interval", u"1s"_s, -1);
         row("count", u"1"_s, 1);
@@ -378,29 +369,24 @@ private Q_SLOTS:
         row("count", u"0"_s, -1);
         row("count", u"+3"_s, -1);
         row("count", QString(), -1);
-        row("output", u"0"_s, 0);
-        row("output", u"1"_s, 1);
-        row("output", u"2"_s, -1);
         row("output", u"01"_s, -1);
     }
     void valueRules() {
         QFETCH(QString, rule);
         QFETCH(QString, text);
-        QFETCH(qint64, value);
         using namespace lumora::cli;
         const std::optional<qint64> got = rule == u"seconds"    ? std::optional<qint64>(secondsAsMs(text))
                                           : rule == u"interval" ? std::optional<qint64>(intervalAsMs(text))
                                           : rule == u"count"    ? countFromText(text)
                                                                 : std::optional<qint64>(outputFromText(text));
-        QCOMPARE(got.value_or(-1), value);
+        QTEST(got.value_or(-1), "value");
     }
 
     void pollRule_data() {
         // S: a request goes out if the rule lets it; a number: that many bytes arrive; T: the reply's time
         // runs out; C: the unit closes; X: the reply holds refused values; F: a connection attempt fails.
-        QTest::addColumn<QString>("events");
-        QTest::addColumn<QList<qint64>>("counts"); // sent, replies, wrong, timeouts
-        QTest::addColumn<int>("exitStatus");
+        // counts: sent, replies, wrong, timeouts
+        columns<QString, QList<qint64>, int>("events", "counts", "exitStatus");
         QTest::newRow("whole reply") << u"S 112 S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
         QTest::newRow("ticks wait for the reply") << u"S S S 112 S"_s << QList<qint64>{2, 1, 0, 0} << 0;
         QTest::newRow("reply in two pieces") << u"S 60 52"_s << QList<qint64>{1, 1, 0, 0} << 0;
@@ -422,7 +408,6 @@ private Q_SLOTS:
     void pollRule() {
         QFETCH(QString, events);
         QFETCH(QList<qint64>, counts);
-        QFETCH(int, exitStatus);
         lumora::cli::PollRule rule(kReplySize);
         for (const QString& event : events.split(u' ')) {
             if (event == u"S" && !rule.awaitingReply())
@@ -440,17 +425,14 @@ private Q_SLOTS:
         }
         const lumora::cli::PollCounts& c = rule.counts();
         QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts}), counts);
-        QCOMPARE(rule.exitStatus(), exitStatus);
+        QTEST(rule.exitStatus(), "exitStatus");
     }
 
     void againstLoopbackPeer_data() {
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<QByteArray>("wire"); // hex of what reached the peer; "-": no connection
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<QString>("error"); // a pattern, %1 the peer's address and port
-        QTest::addColumn<QString>("peer");  // "gone", "junk", "flood", "close" after the answer, "split" it
-        QTest::addColumn<QByteArray>("answer"); // sent 20 ms after the connection
-        QTest::addColumn<QStringList>("out");   // "json": one line, the decoder's values for its bytes
+        // wire: hex the peer got, "-" no connection; error: a pattern, %1 the peer's address and port;
+        // peer: "gone", "junk", "flood", or "close"/"split" the answer, which comes 20 ms after connecting
+        columns<QString, QByteArray, int, QString, QString, QByteArray, QStringList>(
+            "args", "wire", "exitStatus", "error", "peer", "answer", "out");
         const auto row = [](const char* name, const QString& args, const char* wire, int exitStatus,
                             const QString& error = {}, const QString& peer = {},
                             const QByteArray& answer = {}, const QStringList& out = {}) {
@@ -496,7 +478,6 @@ private Q_SLOTS:
     void againstLoopbackPeer() {
         QFETCH(QString, args);
         QFETCH(QByteArray, wire);
-        QFETCH(int, exitStatus);
         QFETCH(QString, error);
         QFETCH(QString, peer);
         QFETCH(QByteArray, answer);
@@ -522,7 +503,7 @@ private Q_SLOTS:
             });
         });
         const Outcome run = runProgram(onLoopback(port, args));
-        QCOMPARE(run.exitCode, exitStatus);
+        QTEST(run.exitCode, "exitStatus");
         if (args.startsWith(u"--json")) {
             QCOMPARE(run.out.size(), 1);
             const std::optional<JsonReply> json = readJson(run.out.constFirst());
@@ -549,11 +530,8 @@ private Q_SLOTS:
     }
 
     void inNetworkOfItsOwn_data() {
-        QTest::addColumn<QString>("script"); // $CLI and $UNIT name the programs
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<QString>("said"); // a pattern over standard output, then standard error
-        QTest::addColumn<int>("minMs");
-        QTest::addColumn<int>("maxMs");
+        // $CLI and $UNIT name the programs; said: a pattern over standard output, then standard error
+        columns<QString, int, QString, int, int>("script", "exitStatus", "said", "minMs", "maxMs");
         const auto row = [](const char* name, const QString& script, int exitStatus, const QString& said,
                             int minMs = 0, int maxMs = 8000) {
             QTest::newRow(name) << script << exitStatus << said << minMs << maxMs;
@@ -620,11 +598,10 @@ private Q_SLOTS:
             "no-such-unit.invalid\n$"_s);
     }
     // The mount namespace lets a case put its own resolv.conf in place. In a PID namespace of its own,
-    // whatever a case starts ends with its shell, also when the case fails or the test has to kill it. Its own
-    // /proc lets the sanitizers' leak check find the program's threads there.
+    // whatever a case starts ends with its shell, also when the case fails or the test has to kill it. Its
+    // own /proc lets the sanitizers' leak check find the program's threads there.
     void inNetworkOfItsOwn() {
         QFETCH(QString, script);
-        QFETCH(int, exitStatus);
         QFETCH(QString, said);
         QFETCH(int, minMs);
         QFETCH(int, maxMs);
@@ -639,7 +616,7 @@ private Q_SLOTS:
                                        {}, {}, ownNetwork);
         if (run.exitCode == 77)
             QSKIP("needs python3 and a veth pair for a resolver of the test's own");
-        QCOMPARE(run.exitCode, exitStatus);
+        QTEST(run.exitCode, "exitStatus");
         const QString both = run.out.join(u'\n') + (run.out.isEmpty() ? QString() : u"\n"_s) + run.err;
         QVERIFY2(QRegularExpression(said).match(both).hasMatch(), qPrintable(both));
         QVERIFY2(run.ms >= minMs && run.ms < maxMs, qPrintable(QString::number(run.ms)));
@@ -696,11 +673,8 @@ private Q_SLOTS:
 
     // The summary accounts for every request; the exit status is the lowest of 2, 3 and 4 that happened.
     void pollExitStatus_data() {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<QString>("said");    // a line before the summary, %1 the unit's address and port
-        QTest::addColumn<QString>("summary"); // after "poll: ", a pattern
+        // said: a line before the summary (%1 the unit's address and port); summary: a pattern after "poll: "
+        columns<QString, QString, int, QString, QString>("script", "args", "exitStatus", "said", "summary");
         const auto row = [](const char* name, const QString& script, const QString& args, int exitStatus,
                             const QString& said, const QString& summary) {
             QTest::newRow(name) << script << args << exitStatus << said << summary;
@@ -726,7 +700,6 @@ private Q_SLOTS:
     void pollExitStatus() {
         QFETCH(QString, script);
         QFETCH(QString, args);
-        QFETCH(int, exitStatus);
         QFETCH(QString, said);
         QFETCH(QString, summary);
         ScriptedUnit unit;
@@ -742,7 +715,7 @@ private Q_SLOTS:
         QVERIFY2(QRegularExpression(u"^lumora-7150r-cli: poll: "_s + summary + u'$').match(last).hasMatch(),
                  qPrintable(last));
         QVERIFY2(lines.contains(u"lumora-7150r-cli: poll: "_s + said.arg(at)), qPrintable(run.err));
-        QCOMPARE(run.exitCode, exitStatus);
+        QTEST(run.exitCode, "exitStatus");
     }
     // A silent unit is asked again once --timeout has passed, not sooner and not much later.
     void pollReplyDeadlineFollowsTimeout_data() {
@@ -764,11 +737,9 @@ private Q_SLOTS:
     }
 
     void pollAgainstEmulator_data() {
-        QTest::addColumn<QString>("flags");  // the emulator's
-        QTest::addColumn<QString>("args");   // after "poll"
-        QTest::addColumn<int>("replies");    // -1: stopped early, after 3 to 51
-        QTest::addColumn<int>("reconnects"); // -1: any
-        QTest::addColumn<bool>("terminate"); // after five lines
+        // flags: the emulator's; args: after "poll"; replies -1: stopped early (3 to 51); reconnects -1: any;
+        // terminate: SIGTERM after five lines
+        columns<QString, QString, int, int, bool>("flags", "args", "replies", "reconnects", "terminate");
         const QString forty = u"--interval 0.002 --count 40 "_s;
         QTest::newRow("json") << QString() << forty + u"--json"_s << 40 << 0 << false;
         QTest::newRow("csv, --split 40") << u"--split 40"_s << forty + u"--csv"_s << 40 << 0 << false;
@@ -840,10 +811,8 @@ private Q_SLOTS:
     }
 
     void decodeWindowLog_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QList<int>>("rows"); // of the logged replies
-        QTest::addColumn<QString>("error");   // after "decode: <file>:"
-        QTest::addColumn<QString>("name");
+        // rows: of the logged replies; error: after "decode: <file>:"
+        columns<QByteArray, QList<int>, QString, QString>("content", "rows", "error", "name");
         const auto row = [](const char* tag, const QByteArray& content, const QList<int>& rows,
                             const QString& error = {}, const QString& name = u"20261207.txt"_s) {
             QTest::newRow(tag) << content << rows << error << name;
@@ -898,51 +867,28 @@ private Q_SLOTS:
         }
     }
 
-    void decodeInZone_data() {
-        QTest::addColumn<QByteArray>("zone");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("stamps");
-        QTest::addColumn<QStringList>("times");
-        QTest::addColumn<QString>("error");
-        // A 23-hour day, 08:00 to 07:00 UTC: 07:30 UTC is no part of it.
-        QTest::newRow("Los Angeles, clocks forward")
-            << "America/Los_Angeles"_ba << u"20260308.txt"_s
-            << QStringList{u"09:59:59.999"_s, u"07:30:00.000"_s, u"10:00:00.000"_s}
-            << QStringList{u"2026-03-08 09:59:59.999"_s, u"2026-03-08 10:00:00.000"_s}
-            << u"7: the stamp 07:30:00.000 is no time of 2026-03-08 in this time zone"_s;
-        // Mornings are the UTC day before; a stamp before midnight filed after it.
-        QTest::newRow("Tokyo") << "Asia/Tokyo"_ba << u"20261207.txt"_s
-                               << QStringList{u"14:59:30.000"_s, u"23:30:00.000"_s, u"09:00:00.000"_s}
-                               << QStringList{u"2026-12-06 14:59:30.000"_s, u"2026-12-06 23:30:00.000"_s,
-                                              u"2026-12-07 09:00:00.000"_s}
-                               << QString();
-    }
-    // decode reads the file's date in the zone it runs in, TZ honoured.
+    // decode reads the file's date in the zone it runs in, TZ honoured: there a 23-hour day, 08:00 to 07:00
+    // UTC, which 07:30 UTC is no part of.
     void decodeInZone() {
-        QFETCH(QByteArray, zone);
-        QFETCH(QString, name);
-        QFETCH(QStringList, stamps);
-        QFETCH(QStringList, times);
-        QFETCH(QString, error);
         QTemporaryDir dir;
-        QFile file(dir.filePath(name));
+        QFile file(dir.filePath(u"20260308.txt"_s));
         const QByteArray block = windowLog_.left(windowLog_.indexOf("\r\n\r\n") + 4);
         QVERIFY(block.startsWith("[09:05:03.007]") && file.open(QIODevice::WriteOnly));
-        for (const QString& stamp : std::as_const(stamps))
-            file.write('[' + stamp.toLatin1() + ']' + block.mid(14));
+        for (const char* stamp : {"09:59:59.999", "07:30:00.000", "10:00:00.000"})
+            file.write('[' + QByteArray(stamp) + ']' + block.mid(14));
         file.close();
         const QByteArray pinned = qgetenv("TZ");
-        qputenv("TZ", zone);
+        qputenv("TZ", "America/Los_Angeles");
         const Outcome run = runProgram({u"decode"_s, file.fileName()});
         qputenv("TZ", pinned);
         QStringList got;
         for (const QString& row : run.out.mid(1))
             got.append(row.section(u',', 0, 0));
-        QCOMPARE(got, times);
-        QCOMPARE(run.err, error.isEmpty()
-                              ? QString()
-                              : u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(file.fileName(), error));
-        QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 6);
+        QCOMPARE(got, (QStringList{u"2026-03-08 09:59:59.999"_s, u"2026-03-08 10:00:00.000"_s}));
+        QCOMPARE(run.err,
+                 u"lumora-7150r-cli: decode: %1:7: the stamp 07:30:00.000 is no time of 2026-03-08 in "
+                 "this time zone, skipped\n"_s.arg(file.fileName()));
+        QCOMPARE(run.exitCode, 6);
     }
 };
 

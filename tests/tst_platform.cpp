@@ -28,6 +28,7 @@
 using namespace lumora::platform;
 using namespace Qt::StringLiterals;
 using Kind = EchoOutcome::Kind;
+using testsupport::columns;
 
 Q_DECLARE_METATYPE(Kind)
 
@@ -311,9 +312,8 @@ private Q_SLOTS:
     // Until taken, a flood waits in the peer, held back by TCP; whatever the peer did before closing is there
     // to be taken once the close is said, and nothing follows the close.
     void peerMisbehaves_data() {
-        QTest::addColumn<qint64>("bytes");
-        QTest::addColumn<QString>("end"); // "close", "reset": the peer's after writing; "" stays
-        QTest::addColumn<int>("holdMs");  // nothing taken for so long first
+        // end: the peer's "close" or "reset" after writing, "" none; holdMs: nothing taken for so long first
+        columns<qint64, QString, int>("bytes", "end", "holdMs");
         QTest::newRow("closes mid-reply") << qint64{50} << u"close"_s << 0;
         QTest::newRow("closes mid-reply while nothing is taken") << qint64{50} << u"close"_s << 300;
         QTest::newRow("vanishes mid-reply, unread bytes behind it") << qint64{50} << u"reset"_s << 0;
@@ -369,9 +369,7 @@ private Q_SLOTS:
     // A name is looked up off the event loop, from the hosts file here; an attempt given up says nothing
     // more.
     void nameIsLookedUp_data() {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<bool>("giveUp");
-        QTest::addColumn<QStringList>("said");
+        columns<QString, bool, QStringList>("host", "giveUp", "said");
         QTest::newRow("localhost") << u"localhost"_s << false << QStringList{u"connected"_s};
         QTest::newRow("no name") << QString() << false << QStringList{u"failed: Host not found"_s};
         QTest::newRow("localhost, given up at once") << u"localhost"_s << true << QStringList();
@@ -475,27 +473,24 @@ private Q_SLOTS:
     }
     // A lookup that falls through to a name server cannot leave the namespace.
     void resolveInNamespace_data() {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<qint64>("address"); // -1: none
+        // address -1: none
+        columns<QByteArray, qint64>("name", "address");
         QTest::newRow("localhost") << "localhost"_ba << qint64{kLoopback};
         QTest::newRow("10.1.2.3") << "10.1.2.3"_ba << qint64{0x0A010203};
         QTest::newRow("no-such-host.invalid") << "no-such-host.invalid"_ba << qint64{-1};
     }
     void resolveInNamespace() {
         QFETCH(QByteArray, name);
-        QFETCH(qint64, address);
         std::optional<Ipv4> resolved;
         const QString failure =
             inOwnNamespace({}, [&] { resolved = makeSystemIcmpService()->resolveFirstIpv4(name); });
         if (!failure.isEmpty())
             QSKIP(qPrintable(failure));
-        QCOMPARE(resolved ? qint64{*resolved} : -1, address);
+        QTEST(resolved ? qint64{*resolved} : -1, "address");
     }
     // The system chooses which ICMP socket may be had; a reply has a time to live, silence the time-out.
     void echoInNamespace_data() {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<Kind>("kind");
-        QTest::addColumn<QString>("reason");
+        columns<QStringList, Kind, QString>("options", "kind", "reason");
         const QStringList datagram{u"datagram"_s, u"noraw"_s};
         QTest::newRow("127.0.0.1, raw socket") << QStringList() << Kind::Reply << QString();
         QTest::newRow("silent 127.0.0.1, raw socket")
@@ -509,7 +504,6 @@ private Q_SLOTS:
     void echoInNamespace() {
         QFETCH(QStringList, options);
         QFETCH(Kind, kind);
-        QFETCH(QString, reason);
         EchoOutcome outcome;
         QElapsedTimer clock;
         const QString failure = inOwnNamespace(options, [&] {
@@ -521,7 +515,7 @@ private Q_SLOTS:
             QSKIP(qPrintable(failure));
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         QCOMPARE(outcome.kind, kind);
-        QCOMPARE(outcome.reason, reason);
+        QTEST(outcome.reason, "reason");
         if (kind == Kind::Reply) {
             QCOMPARE(outcome.reply.from, kLoopback);
             QCOMPARE(outcome.reply.dataSize, 0);
@@ -532,8 +526,7 @@ private Q_SLOTS:
                      qPrintable(QString::number(elapsedMs)));
     }
     void echoRequestCarriesTtl_data() {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<int>("ttl");
+        columns<QStringList, int>("options", "ttl");
         QTest::newRow("raw socket, 255") << QStringList() << 255;
         QTest::newRow("datagram socket, 255") << QStringList{u"datagram"_s} << 255;
         QTest::newRow("raw socket, 9") << QStringList() << 9;
