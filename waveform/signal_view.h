@@ -22,8 +22,10 @@ namespace lumora::waveform {
 class SignalView : public QWidget {
     Q_OBJECT
 public:
-    // However often the store changes, the view repaints at most this often.
-    static constexpr int kRepaintMs = 100;
+    // However often the store changes, the view repaints at most this often:
+    // a repaint holds the event loop a few milliseconds, and at 1 ms polling
+    // every such pause costs the client a request or two.
+    static constexpr int kRepaintMs = 200;
 
     explicit SignalView(const timeline::ReplyStore& store, QWidget* parent = nullptr);
 
