@@ -2,28 +2,19 @@
 #include "app/layout.h"
 #include "app/shown_hook.h"
 #include "app/startup.h"
+#include "platform/widgets/display.h"
 
 #include <QApplication>
 #include <QStyleFactory>
 
 #include <cstdio>
 
-namespace {
-
-// Without a display Qt would abort with a terse message; say what to do.
-bool displayAvailable() {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return true;
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    if (!displayAvailable()) {
-        std::fputs("lumora-7150r-sim: no display found (DISPLAY and WAYLAND_DISPLAY are empty).\n"
-                   "Start it from a desktop session, or under a virtual display: xvfb-run -a "
-                   "build/lumora-7150r-sim\n",
+    if (!lumora::platform::widgets::displayAvailable()) {
+        std::fputs(lumora::platform::widgets::noDisplayMessage(QStringLiteral("lumora-7150r-sim"),
+                                                               QStringLiteral("build/lumora-7150r-sim"))
+                       .toLocal8Bit()
+                       .constData(),
                    stderr);
         return 1;
     }

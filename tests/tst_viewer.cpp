@@ -263,6 +263,22 @@ private Q_SLOTS:
             QCOMPARE(QImage(out).size(), QSize(320, 200));
     }
 
+    // Without a display the window cannot open: the program says so and how
+    // to start it anyway, and an export still runs (exportEach).
+    void noDisplay() {
+        QTemporaryDir dir;
+        const QString day = dir.filePath(u"20261207.txt"_s);
+        QVERIFY(writeFile(day, block("10:00:00.000")));
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            qunsetenv(name);
+        const Run run = runViewer({day});
+        qputenv("QT_QPA_PLATFORM", platform);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.startsWith(u"lumora-7150r-view: no display found"), qPrintable(run.err));
+        QVERIFY(run.err.contains(u"xvfb-run -a lumora-7150r-view FILE..."));
+    }
+
     void title_data() {
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QString>("title");

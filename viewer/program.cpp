@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewer/program.h"
 
+#include "platform/widgets/display.h"
 #include "viewer/arguments.h"
 #include "viewer/export_run.h"
 #include "viewer/viewer.h"
@@ -47,6 +48,12 @@ int runProgram(int argc, char** argv) {
     // there is none, so the platform is chosen before the application reads it.
     if (exporting)
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!exporting && !platform::widgets::displayAvailable()) {
+        writeLine(stderr, platform::widgets::noDisplayMessage(QLatin1String(kProgramName),
+                                                              QLatin1String(kProgramName) + QStringLiteral(" FILE..."))
+                              .chopped(1));
+        return kUsageError;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QLatin1String(kProgramName));
     if (exporting)
