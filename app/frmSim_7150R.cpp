@@ -4,8 +4,6 @@
 #include "app/layout.h"
 #include "app/send_rules.h"
 #include "app/window_builder.h"
-#include "settings/settings_keys.h"
-#include "settings/conversions.h"
 #include "log/daily_log.h"
 #include "log/recv_block.h"
 #include "log/time_stamp.h"
@@ -16,6 +14,8 @@
 #include "protocol/command_frame.h"
 #include "protocol/hex_text.h"
 #include "protocol/status_reply.h"
+#include "settings/conversions.h"
+#include "settings/settings_keys.h"
 #include "waveform/signal_window.h"
 
 #include <QAction>
@@ -495,7 +495,8 @@ void frmSim_7150R::openSignals() {
         signalsWindow_ = new waveform::SignalWindow(liveReplies_.store());
         signalsWindow_->setAttribute(Qt::WA_DeleteOnClose);
         signalsWindow_->setWindowTitle(QStringLiteral("Signals over Time"));
-        connect(&liveReplies_, &LiveReplies::appended, signalsWindow_.data(), &waveform::SignalWindow::storeChanged);
+        connect(&liveReplies_, &LiveReplies::appended, signalsWindow_.data(),
+                &waveform::SignalWindow::storeChanged);
     }
     signalsWindow_->setWindowState(signalsWindow_->windowState() & ~Qt::WindowMinimized);
     signalsWindow_->show();

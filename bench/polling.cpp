@@ -132,7 +132,8 @@ lumora::waveform::SignalWindow* openSignals(Harness& h, QString* error) {
             action->trigger();
     }
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* open = qobject_cast<lumora::waveform::SignalWindow*>(w); open != nullptr && open->isVisible()) {
+        if (auto* open = qobject_cast<lumora::waveform::SignalWindow*>(w);
+            open != nullptr && open->isVisible()) {
             open->view()->setFollow(true);
             return open;
         }
@@ -198,7 +199,8 @@ std::optional<Figures> client(quint16 port, int seconds, bool signalsOpen, QStri
         QTest::qWait(100);
         const QString counted = QStringLiteral("%1 replies,").arg(store.size());
         if (f.replies == 0 || !signalsWindow->statusText().startsWith(counted)) {
-            *error = QStringLiteral("the Signals window shows \"%1\", not %2").arg(signalsWindow->statusText(), counted);
+            *error = QStringLiteral("the Signals window shows \"%1\", not %2")
+                         .arg(signalsWindow->statusText(), counted);
             return std::nullopt;
         }
     }
@@ -284,7 +286,8 @@ int main(int argc, char** argv) {
     }
     const std::optional<Figures> withSignals = client(unit.port, seconds, true, &error);
     if (!withSignals) {
-        std::fprintf(stderr, "lumora-bench-polling: client with Signals over Time open: %s\n", qPrintable(error));
+        std::fprintf(stderr, "lumora-bench-polling: client with Signals over Time open: %s\n",
+                     qPrintable(error));
         return 1;
     }
 
@@ -309,10 +312,11 @@ int main(int argc, char** argv) {
                      bench::metText(signalsRate >= kRepliesTarget)});
     auto usPerReply = [](const Figures& f) { return f.cpuSeconds / double(std::max<qint64>(f.replies, 1)); };
     const double signalsCpu = usPerReply(*withSignals) / usPerReply(*measured);
-    bench::printRow({QStringLiteral("client CPU per reply, Signals open vs closed"), cpuPerReply(*withSignals),
-                     cpuPerReply(*measured) + QStringLiteral(" (closed)"),
+    bench::printRow({QStringLiteral("client CPU per reply, Signals open vs closed"),
+                     cpuPerReply(*withSignals), cpuPerReply(*measured) + QStringLiteral(" (closed)"),
                      QStringLiteral("%1x").arg(signalsCpu, 0, 'f', 2),
-                     QStringLiteral("<= %1x").arg(kSignalsCpuTarget), bench::metText(signalsCpu <= kSignalsCpuTarget)});
+                     QStringLiteral("<= %1x").arg(kSignalsCpuTarget),
+                     bench::metText(signalsCpu <= kSignalsCpuTarget)});
     const double cliRate = double(fromCli->replies) / fromCli->seconds;
     bench::printRow({QStringLiteral("polling 0.001 s, lumora-7150r-cli poll, %1 s: replies").arg(seconds),
                      perSecond(*fromCli), perSecond(*measured) + QStringLiteral(" (window)"),

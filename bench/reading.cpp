@@ -91,12 +91,14 @@ qint64 readAllBlocks(QFile& file) {
             spare.push_back(std::move(ahead.front().second));
             ahead.pop_front();
         }
-        QByteArray bytes = spare.empty() ? QByteArray(kPartBytes, Qt::Uninitialized) : std::move(spare.back());
+        QByteArray bytes =
+            spare.empty() ? QByteArray(kPartBytes, Qt::Uninitialized) : std::move(spare.back());
         if (!spare.empty())
             spare.pop_back();
         std::memcpy(bytes.data(), carried.constData(), std::size_t(carried.size()));
         qsizetype filled = carried.size();
-        for (qint64 got; filled < bytes.size() && (got = file.read(bytes.data() + filled, bytes.size() - filled)) > 0;)
+        for (qint64 got;
+             filled < bytes.size() && (got = file.read(bytes.data() + filled, bytes.size() - filled)) > 0;)
             filled += qsizetype(got);
         const QByteArrayView memory(bytes.constData(), filled);
         const bool last = filled < bytes.size();
@@ -180,13 +182,13 @@ int picture(const QString& path, const QElapsedTimer& sinceStart) {
     std::thread([&sinceStart, &loadedAt] {
         std::this_thread::sleep_for(std::chrono::duration<double>(kGiveUpSeconds));
         const double loaded = loadedAt;
-        bench::printRow(
-            {QStringLiteral("1 GiB day file: first full picture"),
-             loaded > 0 ? QStringLiteral("over %1 s (loaded %2 s, then still summarizing and drawing)")
-                              .arg(double(sinceStart.nsecsElapsed()) / 1e9, 0, 'f', 0)
-                              .arg(loaded, 0, 'f', 2)
-                        : QStringLiteral("over %1 s, still loading").arg(kGiveUpSeconds, 0, 'f', 0),
-             QString(), QString(), QStringLiteral("<= 2 s"), bench::metText(false)});
+        bench::printRow({QStringLiteral("1 GiB day file: first full picture"),
+                         loaded > 0
+                             ? QStringLiteral("over %1 s (loaded %2 s, then still summarizing and drawing)")
+                                   .arg(double(sinceStart.nsecsElapsed()) / 1e9, 0, 'f', 0)
+                                   .arg(loaded, 0, 'f', 2)
+                             : QStringLiteral("over %1 s, still loading").arg(kGiveUpSeconds, 0, 'f', 0),
+                         QString(), QString(), QStringLiteral("<= 2 s"), bench::metText(false)});
         std::_Exit(0);
     }).detach();
     lumora::timeline::ReplyStore store;

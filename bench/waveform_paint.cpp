@@ -87,7 +87,8 @@ void fill(ReplyStore& store, qsizetype replies) {
         // The outputs are set now and then, by hand.
         const int setting = int(t / 600'000);
         for (int k = 0; k < lumora::protocol::kOutputCount; ++k)
-            s.setLane(lumora::protocol::kInputCount + k, ((setting >> k) & 1) != 0 ? Level::High : Level::Low);
+            s.setLane(lumora::protocol::kInputCount + k,
+                      ((setting >> k) & 1) != 0 ? Level::High : Level::Low);
         s.ms = kStartMs + t;
         store.append(s);
     }
@@ -128,12 +129,14 @@ double median(std::vector<double> values) {
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption paintsOption(QStringLiteral("paints"), QStringLiteral("Paints to take the median of."),
+    const QCommandLineOption paintsOption(QStringLiteral("paints"),
+                                          QStringLiteral("Paints to take the median of."),
                                           QStringLiteral("N"), QStringLiteral("15"));
     const QCommandLineOption pngOption(QStringLiteral("png"), QStringLiteral("Also write the picture."),
                                        QStringLiteral("FILE"));
-    const QCommandLineOption repliesOption(QStringLiteral("replies"), QStringLiteral("Replies behind the picture."),
-                                           QStringLiteral("N"), QString::number(kReplies));
+    const QCommandLineOption repliesOption(QStringLiteral("replies"),
+                                           QStringLiteral("Replies behind the picture."), QStringLiteral("N"),
+                                           QString::number(kReplies));
     parser.addOptions({paintsOption, pngOption, repliesOption});
     parser.addHelpOption();
     parser.process(app);
@@ -170,16 +173,18 @@ int main(int argc, char** argv) {
         floors.push_back(paint(empty, all, image).totalMs());
     const double measured = median(totals);
     const double floor = median(floors);
-    std::fprintf(stderr,
-                 "%zu paints: median %.2f ms (min %.2f, max %.2f): the store's columns %.2f ms, drawing them %.2f ms; "
-                 "without replies %.2f ms\n",
-                 totals.size(), measured, *std::min_element(totals.begin(), totals.end()),
-                 *std::max_element(totals.begin(), totals.end()), median(summaries), median(drawings), floor);
-    bench::printRow({QStringLiteral("repaint of %1 replies at 1600x900 (median of %2)")
-                         .arg(store.size() == kReplies ? QStringLiteral("2.5 million") : QString::number(store.size()))
-                         .arg(totals.size()),
-                     QStringLiteral("%1 ms").arg(measured, 0, 'f', 2), QStringLiteral("%1 ms").arg(floor, 0, 'f', 2),
-                     QStringLiteral("%1").arg(measured / floor, 0, 'f', 1),
-                     QStringLiteral("<= %1 ms").arg(kTargetMs), bench::metText(measured <= kTargetMs)});
+    std::fprintf(
+        stderr,
+        "%zu paints: median %.2f ms (min %.2f, max %.2f): the store's columns %.2f ms, drawing them %.2f ms; "
+        "without replies %.2f ms\n",
+        totals.size(), measured, *std::min_element(totals.begin(), totals.end()),
+        *std::max_element(totals.begin(), totals.end()), median(summaries), median(drawings), floor);
+    bench::printRow(
+        {QStringLiteral("repaint of %1 replies at 1600x900 (median of %2)")
+             .arg(store.size() == kReplies ? QStringLiteral("2.5 million") : QString::number(store.size()))
+             .arg(totals.size()),
+         QStringLiteral("%1 ms").arg(measured, 0, 'f', 2), QStringLiteral("%1 ms").arg(floor, 0, 'f', 2),
+         QStringLiteral("%1").arg(measured / floor, 0, 'f', 1), QStringLiteral("<= %1 ms").arg(kTargetMs),
+         bench::metText(measured <= kTargetMs)});
     return 0;
 }

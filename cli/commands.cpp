@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/commands.h"
 
-#include "settings/settings_keys.h"
 #include "cli/exit_status.h"
 #include "cli/poller.h"
 #include "cli/report.h"
 #include "cli/stop_signals.h"
 #include "cli/unit_exchange.h"
-#include "settings/conversions.h"
 #include "log/daily_log.h"
 #include "log/recv_block.h"
 #include "log/utc_moment.h"
@@ -15,6 +13,8 @@
 #include "platform/icmp_service.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
+#include "settings/conversions.h"
+#include "settings/settings_keys.h"
 #include "timeline/range_export.h"
 #include "timeline/vcd_writer.h"
 

@@ -628,7 +628,8 @@ private Q_SLOTS:
         QVERIFY(h.window->isVisible());
     }
     // --- The way into the signals over time
-    // Status replies only, the newest 100,000 at least, in at most 16 MB, each as its bytes say; told of many at once.
+    // Status replies only, the newest 100,000 at least, in at most 16 MB, each as its bytes say; told of many
+    // at once.
     void liveRepliesKeepStatusReplies() {
         lumora::app::LiveReplies live;
         int told = 0;
@@ -684,7 +685,8 @@ private Q_SLOTS:
         QTRY_COMPARE(signalWindows().size(), 1);
         QVERIFY(!signalWindows().first()->isModal());
     }
-    // F9 from wherever the focus is, fields included; it types nothing, and a second one raises the open window.
+    // F9 from wherever the focus is, fields included; it types nothing, and a second one raises the open
+    // window.
     void f9OpensSignals_data() {
         QTest::addColumn<QString>("focus");
         for (const char* name : {"txtDestIP", "txtDestPort", "cboTime", "List1"})

@@ -2,9 +2,9 @@
 #include "log/recv_block.h"
 #include "log/utc_moment.h"
 #include "testsupport.h"
+#include "timeline/day_files.h"
 #include "timeline/range_export.h"
 #include "timeline/reply_store.h"
-#include "timeline/day_files.h"
 #include "timeline/vcd_writer.h"
 
 #include <QBuffer>
@@ -13,8 +13,8 @@
 
 #include <atomic>
 #include <limits>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -819,7 +819,8 @@ private Q_SLOTS:
         lumora::timeline::ReplyStore store;
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
         lumora::timeline::DayFiles::setPartBytes(partBytes);
-        const auto restore = qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
+        const auto restore =
+            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
         days.load({path});
         QCOMPARE(messages(days), expectedProblems);
         QList<qint64> steps;
@@ -845,7 +846,8 @@ private Q_SLOTS:
             text += dayBlock("[10:00:00.000]");
         const qsizetype blocks = text.size() / dayBlock("[10:00:00.000]").size();
         lumora::timeline::DayFiles::setPartBytes(qsizetype{64} << 10);
-        const auto restore = qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
+        const auto restore =
+            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
         for (int round = 0; round < 3; ++round) {
             QVERIFY(writeFile(path, text));
             std::atomic<bool> done{false};

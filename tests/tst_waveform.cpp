@@ -7,11 +7,11 @@
 
 #include <QAction>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QSvgRenderer>
@@ -111,8 +111,8 @@ int inkY(const QImage& image, const QRect& band, int x) {
 
 // A wheel turned by whole notches over a point of the widget.
 void turnWheel(QWidget* widget, QPoint at, int notches) {
-    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &event);
 }
 
@@ -274,9 +274,11 @@ private Q_SLOTS:
     void readoutTexts_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        Sample a = sample(100, {Level::High, Level::Low, Level::Refused, Level::Third, Level::Low, Level::Low,
-                                Level::Low, Level::Low, Level::Low, Level::Low, Level::Low, Level::Low, Level::High},
-                          7);
+        Sample a =
+            sample(100,
+                   {Level::High, Level::Low, Level::Refused, Level::Third, Level::Low, Level::Low, Level::Low,
+                    Level::Low, Level::Low, Level::Low, Level::Low, Level::Low, Level::High},
+                   7);
         a.counters[11] = 4294967295U;
         a.gaps[0] = 1005;
         a.gaps[11] = 60000;
@@ -288,21 +290,24 @@ private Q_SLOTS:
                                    "CNT07..12  0 0 0 0 0 4294967295\n"
                                    "GAP01..06  1.01 0.00 0.00 0.00 0.00 0.00\n"
                                    "GAP07..12  0.00 0.00 0.00 0.00 0.00 60.00";
-        QTest::newRow("cursor in local time") << cursorText(kTen + 250, std::nullopt, true)
-                                              << "23:45:00.250 +13:45\nno reply at or before it";
+        QTest::newRow("cursor in local time")
+            << cursorText(kTen + 250, std::nullopt, true) << "23:45:00.250 +13:45\nno reply at or before it";
         Sample b = a;
         b.ms = kTen + 1600;
         b.counters[0] = 1507;
         b.counters[1] = 3;
         b.counters[11] = 5;
-        QTest::newRow("two cursors")
-            << spanText(kTen + 250, a, kTen + 1750, b, 0b0111'1111'1100)
-            << "Between the cursors: 1.500 s\nCNT01 +1500, 1000.00/s\nCNT02 +3, 2.00/s\nCNT12 -4294967290, -2863311526.67/s";
+        QTest::newRow("two cursors") << spanText(kTen + 250, a, kTen + 1750, b, 0b0111'1111'1100)
+                                     << "Between the cursors: 1.500 s\nCNT01 +1500, 1000.00/s\nCNT02 +3, "
+                                        "2.00/s\nCNT12 -4294967290, -2863311526.67/s";
         QTest::newRow("second cursor before the first")
-            << spanText(kTen + 250, a, kTen + 50, b, 0xFFE) << "Between the cursors: -0.200 s\nCNT01 +1500, -7500.00/s";
-        QTest::newRow("one place") << spanText(kTen, a, kTen, a, 0xFFE) << "Between the cursors: 0.000 s\nCNT01 0, -/s";
+            << spanText(kTen + 250, a, kTen + 50, b, 0xFFE)
+            << "Between the cursors: -0.200 s\nCNT01 +1500, -7500.00/s";
+        QTest::newRow("one place") << spanText(kTen, a, kTen, a, 0xFFE)
+                                   << "Between the cursors: 0.000 s\nCNT01 0, -/s";
         QTest::newRow("nothing at the first")
-            << spanText(kTen, std::nullopt, kTen + 1, a, 0) << "Between the cursors: 0.001 s\nno reply at or before the first cursor";
+            << spanText(kTen, std::nullopt, kTen + 1, a, 0)
+            << "Between the cursors: 0.001 s\nno reply at or before the first cursor";
     }
     void readoutTexts() {
         QFETCH(QString, text);
@@ -331,8 +336,10 @@ private Q_SLOTS:
         window.storeChanged();
         store.append(sample(900, {}));
         window.storeChanged();
-        QTRY_COMPARE(window.statusText(),
-                     QStringLiteral("7 replies, 10:00:00.100 to 10:00:00.900 UTC; time steps back at 20261207.txt line 4123"));
+        QTRY_COMPARE(
+            window.statusText(),
+            QStringLiteral(
+                "7 replies, 10:00:00.100 to 10:00:00.900 UTC; time steps back at 20261207.txt line 4123"));
     }
 
     void wheelZoomsAroundThePointer() {
@@ -422,8 +429,10 @@ private Q_SLOTS:
         QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(plot.left() + 200, plot.center().y()));
         QCOMPARE(view.cursor(), std::optional<qint64>(kTen + 200));
         QVERIFY(panel->isVisible());
-        QVERIFY(panel->text().startsWith(u"10:00:00.200 UTC (reply 10:00:00.100 UTC)\nDI00..DI11  1 0 ? 2 0"));
-        QTest::mouseClick(&view, Qt::LeftButton, Qt::ShiftModifier, QPoint(plot.left() + 700, plot.center().y()));
+        QVERIFY(
+            panel->text().startsWith(u"10:00:00.200 UTC (reply 10:00:00.100 UTC)\nDI00..DI11  1 0 ? 2 0"));
+        QTest::mouseClick(&view, Qt::LeftButton, Qt::ShiftModifier,
+                          QPoint(plot.left() + 700, plot.center().y()));
         QCOMPARE(view.secondCursor(), std::optional<qint64>(kTen + 700));
         QVERIFY2(panel->text().contains(u"\n\nSecond cursor 10:00:00.700 UTC\nBetween the cursors: 0.500 s\n"
                                         u"CNT01 -8, -16.00/s\nCNT02 0, 0.00/s"),
@@ -448,14 +457,15 @@ private Q_SLOTS:
         }
         const qint64 paints = view.paintCount() - paintsBefore;
         const qint64 allowed = clock.elapsed() / SignalView::kRepaintMs + 3;
-        QVERIFY2(paints <= allowed, qPrintable(QStringLiteral("%1 paints, %2 allowed").arg(paints).arg(allowed)));
+        QVERIFY2(paints <= allowed,
+                 qPrintable(QStringLiteral("%1 paints, %2 allowed").arg(paints).arg(allowed)));
         // The last change is painted too, and followed, once the pending
         // repaint has come.
         QTest::qWait(2 * SignalView::kRepaintMs);
         QVERIFY(view.state().fromMs <= kTen + 399 && kTen + 399 < view.state().toMs);
         const Layout layout = layoutOf(view.rect(), view.state());
         const int newest = int(layout.plot.left() + (kTen + 399 - view.state().fromMs) * layout.plot.width() /
-                                                     (view.state().toMs - view.state().fromMs));
+                                                        (view.state().toMs - view.state().fromMs));
         QVERIFY(seenAt(view.grab().toImage(), layout.rows.at(0).band, newest) != Seen::Nothing);
 
         // Not following, a reply landing in the shown span shows too.
@@ -499,8 +509,10 @@ private Q_SLOTS:
     void exportFromTheMenu_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("written");
-        QTest::newRow("name without extension: a PNG") << "menu" << "menu.png";
-        QTest::newRow("CSV by its extension") << "menu.csv" << "menu.csv";
+        QTest::newRow("name without extension: a PNG") << "menu"
+                                                       << "menu.png";
+        QTest::newRow("CSV by its extension") << "menu.csv"
+                                              << "menu.csv";
     }
     void exportFromTheMenu() {
         QFETCH(QString, typed);

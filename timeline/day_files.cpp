@@ -341,7 +341,8 @@ RecvBlockReader::Resume DayFiles::readParts(QFile& file, qint64 size, RecvBlockR
                     problem(reading.path, reader.line(), reader.why());
                     continue;
                 }
-                take(reading, reader.line(), reader.stamp().msecsSinceStartOfDay(), sampleOf(0, reader.reply()));
+                take(reading, reader.line(), reader.stamp().msecsSinceStartOfDay(),
+                     sampleOf(0, reader.reply()));
                 if (reader.settled().offset >= offset + partBytes) {
                     more = reader.settled().offset < size;
                     break;
@@ -369,8 +370,9 @@ RecvBlockReader::Resume DayFiles::readParts(QFile& file, qint64 size, RecvBlockR
             room = std::move(spareParts.back());
             spareParts.pop_back();
         }
-        ahead.push_back({std::async(std::launch::async, readPart, memory.first(end), skipping, std::move(room)),
-                         std::move(bytes), end, offset, skipping});
+        ahead.push_back(
+            {std::async(std::launch::async, readPart, memory.first(end), skipping, std::move(room)),
+             std::move(bytes), end, offset, skipping});
         if (last)
             break;
         carried = ahead.back().bytes.constData() + end;

@@ -49,9 +49,10 @@ int runProgram(int argc, char** argv) {
     if (exporting)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!exporting && !platform::widgets::displayAvailable()) {
-        writeLine(stderr, platform::widgets::noDisplayMessage(QLatin1String(kProgramName),
-                                                              QLatin1String(kProgramName) + QStringLiteral(" FILE..."))
-                              .chopped(1));
+        writeLine(stderr,
+                  platform::widgets::noDisplayMessage(
+                      QLatin1String(kProgramName), QLatin1String(kProgramName) + QStringLiteral(" FILE..."))
+                      .chopped(1));
         return kUsageError;
     }
     QApplication application(argc, argv);

@@ -61,8 +61,8 @@ Shown shownSamples(const timeline::ReplyStore& store, const std::vector<Column>&
     const qsizetype newest = store.size() - 1;
     // The reply shown at the left edge is the one before the first reply in
     // view; only when none is in view need the store be searched.
-    const auto firstShown =
-        std::find_if(columns.begin(), columns.end(), [](const Column& c) { return c.summary.count > 0 && c.first >= 0; });
+    const auto firstShown = std::find_if(columns.begin(), columns.end(),
+                                         [](const Column& c) { return c.summary.count > 0 && c.first >= 0; });
     qsizetype index = firstShown != columns.end() ? firstShown->first - 1 : store.indexAt(fromMs - 1);
     std::optional<Sample> current;
     if (index >= 0 && index < newest)
@@ -137,7 +137,8 @@ void laneStrokes(const Row& row, const std::vector<Column>& columns, const Shown
     const auto endThird = [&](int x) {
         if (thirdStart == kNone)
             return;
-        strokes.third.emplace_back(QPoint(left + thirdStart, row.highY + 1), QPoint(left + x - 1, row.lowY - 1));
+        strokes.third.emplace_back(QPoint(left + thirdStart, row.highY + 1),
+                                   QPoint(left + x - 1, row.lowY - 1));
         strokes.thirdMid.emplace_back(left + thirdStart, midY, left + x - 1, midY);
         thirdStart = kNone;
     };
@@ -169,7 +170,9 @@ void laneStrokes(const Row& row, const std::vector<Column>& columns, const Shown
             before = after;
             continue;
         }
-        const int level = seen == bit(Level::High) ? int(Level::High) : seen == bit(Level::Low) ? int(Level::Low) : int(Level::Third);
+        const int level = seen == bit(Level::High)  ? int(Level::High)
+                          : seen == bit(Level::Low) ? int(Level::Low)
+                                                    : int(Level::Third);
         if (before != kNone && before != level)
             bar(x);
         if (level == int(Level::Third)) {
@@ -210,10 +213,13 @@ void stepStrokes(const Row& row, const std::vector<Column>& columns, const Shown
         return;
     const double scale = hi > lo ? double(row.lowY - row.highY) / double(hi - lo) : 0;
     const int midY = (row.highY + row.lowY) / 2;
-    const auto yOf = [&](std::uint32_t v) { return hi > lo ? row.lowY - int(std::lround((v - lo) * scale)) : midY; };
+    const auto yOf = [&](std::uint32_t v) {
+        return hi > lo ? row.lowY - int(std::lround((v - lo) * scale)) : midY;
+    };
 
     Runs runs(out);
-    std::optional<std::uint32_t> before = shown.beforeFirst ? std::optional(valueOf(*shown.beforeFirst)) : std::nullopt;
+    std::optional<std::uint32_t> before =
+        shown.beforeFirst ? std::optional(valueOf(*shown.beforeFirst)) : std::nullopt;
     const std::uint32_t dropBit = 1U << k;
     for (int x = 0; x < int(columns.size()); ++x) {
         const Column& column = columns[std::size_t(x)];
@@ -259,13 +265,15 @@ public:
         : painter_(painter)
         , clip_(clip) {
         const QTransform& transform = painter.deviceTransform();
-        auto* image = painter.device()->devType() == QInternal::Image ? static_cast<QImage*>(painter.device()) : nullptr;
-        const bool direct = image != nullptr && image->isDetached() &&
-                            (image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_ARGB32 ||
-                             image->format() == QImage::Format_ARGB32_Premultiplied) &&
-                            transform.type() <= QTransform::TxTranslate && transform.dx() == std::trunc(transform.dx()) &&
-                            transform.dy() == std::trunc(transform.dy()) && painter.opacity() == 1.0 &&
-                            painter.compositionMode() == QPainter::CompositionMode_SourceOver && unclipped;
+        auto* image = painter.device()->devType() == QInternal::Image ? static_cast<QImage*>(painter.device())
+                                                                      : nullptr;
+        const bool direct =
+            image != nullptr && image->isDetached() &&
+            (image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_ARGB32 ||
+             image->format() == QImage::Format_ARGB32_Premultiplied) &&
+            transform.type() <= QTransform::TxTranslate && transform.dx() == std::trunc(transform.dx()) &&
+            transform.dy() == std::trunc(transform.dy()) && painter.opacity() == 1.0 &&
+            painter.compositionMode() == QPainter::CompositionMode_SourceOver && unclipped;
         if (direct) {
             image_ = image;
             offset_ = QPoint(int(transform.dx()), int(transform.dy()));
@@ -314,7 +322,8 @@ private:
 };
 
 QDateTime dateTimeOf(qint64 ms, bool localTime) {
-    return localTime ? QDateTime::fromMSecsSinceEpoch(ms) : QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+    return localTime ? QDateTime::fromMSecsSinceEpoch(ms)
+                     : QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
 }
 
 constexpr qint64 kSecond = 1000;
@@ -323,10 +332,33 @@ constexpr qint64 kHour = 60 * kMinute;
 constexpr qint64 kDay = 24 * kHour;
 
 qint64 tickStep(double msPerPx) {
-    static constexpr std::array<qint64, 27> kSteps{
-        1, 2, 5, 10, 20, 50, 100, 200, 500, kSecond, 2 * kSecond, 5 * kSecond, 10 * kSecond, 15 * kSecond,
-        30 * kSecond, kMinute, 2 * kMinute, 5 * kMinute, 10 * kMinute, 15 * kMinute, 30 * kMinute, kHour,
-        2 * kHour, 3 * kHour, 6 * kHour, 12 * kHour, kDay};
+    static constexpr std::array<qint64, 27> kSteps{1,
+                                                   2,
+                                                   5,
+                                                   10,
+                                                   20,
+                                                   50,
+                                                   100,
+                                                   200,
+                                                   500,
+                                                   kSecond,
+                                                   2 * kSecond,
+                                                   5 * kSecond,
+                                                   10 * kSecond,
+                                                   15 * kSecond,
+                                                   30 * kSecond,
+                                                   kMinute,
+                                                   2 * kMinute,
+                                                   5 * kMinute,
+                                                   10 * kMinute,
+                                                   15 * kMinute,
+                                                   30 * kMinute,
+                                                   kHour,
+                                                   2 * kHour,
+                                                   3 * kHour,
+                                                   6 * kHour,
+                                                   12 * kHour,
+                                                   kDay};
     const double wanted = msPerPx * kLabelSpacingPx;
     for (const qint64 step : kSteps) {
         if (double(step) >= wanted)
@@ -388,17 +420,20 @@ Layout layoutOf(const QRect& rect, const ViewState& state) {
     Layout layout;
     const int plotHeight = std::max(1, rect.height() - kAxisHeight);
     layout.names = QRect(rect.left(), rect.top(), kNamesWidth, plotHeight);
-    layout.plot = QRect(rect.left() + kNamesWidth, rect.top(), std::max(1, rect.width() - kNamesWidth), plotHeight);
+    layout.plot =
+        QRect(rect.left() + kNamesWidth, rect.top(), std::max(1, rect.width() - kNamesWidth), plotHeight);
     layout.axis = QRect(layout.plot.left(), layout.plot.bottom() + 1, layout.plot.width(), kAxisHeight);
     for (int lane = 0; lane < timeline::kLaneCount; ++lane)
         layout.rows.push_back({RowKind::Lane, lane, timeline::laneName(lane), {}, 0, 0});
     for (int k = 0; k < timeline::kChannelCount; ++k) {
         if ((state.hiddenCounters & (1U << k)) == 0)
-            layout.rows.push_back({RowKind::Counter, k, QStringLiteral("CNT%1").arg(k + 1, 2, 10, QLatin1Char('0')), {}, 0, 0});
+            layout.rows.push_back(
+                {RowKind::Counter, k, QStringLiteral("CNT%1").arg(k + 1, 2, 10, QLatin1Char('0')), {}, 0, 0});
     }
     for (int k = 0; k < timeline::kChannelCount; ++k) {
         if ((state.hiddenGaps & (1U << k)) == 0)
-            layout.rows.push_back({RowKind::Gap, k, QStringLiteral("GAP%1").arg(k + 1, 2, 10, QLatin1Char('0')), {}, 0, 0});
+            layout.rows.push_back(
+                {RowKind::Gap, k, QStringLiteral("GAP%1").arg(k + 1, 2, 10, QLatin1Char('0')), {}, 0, 0});
     }
     const int count = int(layout.rows.size());
     for (int i = 0; i < count; ++i) {
@@ -439,8 +474,8 @@ void paintSignals(QPainter& painter, const QRect& rect, const timeline::ReplySto
     paintColumns(painter, rect, store, state, columns);
 }
 
-void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplyStore& store, const ViewState& state,
-                  const std::vector<Column>& columns) {
+void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplyStore& store,
+                  const ViewState& state, const std::vector<Column>& columns) {
     const bool unclipped = !painter.hasClipping();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
@@ -458,8 +493,9 @@ void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplySto
     }
     painter.setPen(kText);
     for (const Row& row : layout.rows) {
-        painter.drawText(QRect(layout.names.left() + 2, row.band.top(), layout.names.width() - 6, row.band.height()),
-                         Qt::AlignRight | Qt::AlignVCenter, row.name);
+        painter.drawText(
+            QRect(layout.names.left() + 2, row.band.top(), layout.names.width() - 6, row.band.height()),
+            Qt::AlignRight | Qt::AlignVCenter, row.name);
     }
     paintAxis(painter, layout, state);
 
@@ -471,8 +507,8 @@ void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplySto
             if (row.kind == RowKind::Lane)
                 laneStrokes(row, columns, shown, left, strokes);
             else
-                stepStrokes(row, columns, shown, left, row.kind == RowKind::Counter ? strokes.counter : strokes.gap,
-                            strokes.drops);
+                stepStrokes(row, columns, shown, left,
+                            row.kind == RowKind::Counter ? strokes.counter : strokes.gap, strokes.drops);
         }
         StrokeWriter writer(painter, layout.plot, unclipped);
         writer.fill(strokes.third, kThirdBand);
@@ -496,7 +532,8 @@ bool exportRange(const QString& path, const timeline::ReplyStore& store, const V
     const QString suffix = QFileInfo(path).suffix().toLower();
     const bool picture = suffix == u"png" || suffix == u"svg";
     if (!picture && suffix != u"csv" && suffix != u"vcd")
-        return fail(QStringLiteral("Cannot export to %1: the name must end in .png, .svg, .csv or .vcd").arg(path));
+        return fail(
+            QStringLiteral("Cannot export to %1: the name must end in .png, .svg, .csv or .vcd").arg(path));
     if (picture && size.isEmpty())
         return fail(QStringLiteral("Cannot export to %1: the picture size %2x%3 is empty")
                         .arg(path)

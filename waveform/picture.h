@@ -53,8 +53,8 @@ void paintSignals(QPainter& painter, const QRect& rect, const timeline::ReplySto
 // The same drawing from the plot's columns already summarized, as
 // timeline::columns(store, state.fromMs, state.toMs, layoutOf(rect, state).plot.width())
 // gives them: a view that only moves its cursor need not summarize again.
-void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplyStore& store, const ViewState& state,
-                  const std::vector<timeline::Column>& columns);
+void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplyStore& store,
+                  const ViewState& state, const std::vector<timeline::Column>& columns);
 
 // Writes the shown span by the path's extension: .png and .svg as drawn at
 // the given size, .csv and .vcd as data. False, with the reason in *error,

@@ -126,14 +126,16 @@ void SignalWindow::exportChosen() {
     for (const ExportKind& kind : kExportKinds)
         filters << QString::fromUtf16(kind.filter);
     QString filter = filters.first();
-    QString path = QFileDialog::getSaveFileName(this, tr("Export"), QString(), filters.join(QStringLiteral(";;")),
-                                                &filter);
+    QString path = QFileDialog::getSaveFileName(this, tr("Export"), QString(),
+                                                filters.join(QStringLiteral(";;")), &filter);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty()) {
-        const auto chosen = std::find_if(kExportKinds.begin(), kExportKinds.end(),
-                                         [&](const ExportKind& kind) { return filter == QString::fromUtf16(kind.filter); });
-        path += u'.' + QString::fromUtf16(chosen == kExportKinds.end() ? kExportKinds.front().suffix : chosen->suffix);
+        const auto chosen =
+            std::find_if(kExportKinds.begin(), kExportKinds.end(),
+                         [&](const ExportKind& kind) { return filter == QString::fromUtf16(kind.filter); });
+        path += u'.' + QString::fromUtf16(chosen == kExportKinds.end() ? kExportKinds.front().suffix
+                                                                       : chosen->suffix);
     }
     QString error;
     if (!exportShown(path, &error))
