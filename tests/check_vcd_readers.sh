@@ -2,13 +2,15 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Reads the VCD the command line writes for tests/vcd/20261207.txt with a
 # waveform reader from Debian and compares what the reader saw with what the
-# file holds, written down by hand.
-#   check_vcd_readers.sh sigrok|vcd2fst CLI
+# file holds, written down by hand. The viewer's export of the same file must
+# be the same bytes.
+#   check_vcd_readers.sh sigrok|vcd2fst CLI VIEW
 # Exits 77 (a skip to CTest) only when the reader is missing.
 set -euo pipefail
 
 reader=$1
 cli=$2
+view=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
 need() {
@@ -24,6 +26,8 @@ esac
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 TZ=UTC "$cli" decode --vcd "$here/vcd/20261207.txt" > "$work/day.vcd"
+XDG_RUNTIME_DIR=$work TZ=UTC "$view" "$here/vcd/20261207.txt" --export "$work/view.vcd"
+cmp "$work/day.vcd" "$work/view.vcd"
 
 case $reader in
   sigrok)
