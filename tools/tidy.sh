@@ -30,7 +30,7 @@ trap 'rm -f "$out" "$err"' EXIT
 # Sources only; their headers come in through HeaderFilterRegex.
 status=0
 "$runner" -quiet -clang-tidy-binary "$tidy" -p "$build" -j "${TIDY_JOBS:-$(nproc)}" \
-  "$PWD/(app|bench|cli|emulator|fuzz|log|ping|platform|protocol|settings|tests|timeline|tools/soak|viewer|waveform)/.*\.cpp$" \
+  "$PWD/(app|bench|cli|emulator|exporter|fuzz|log|ping|platform|protocol|settings|tests|timeline|tools/soak|viewer|waveform)/.*\.cpp$" \
   >"$out" 2>"$err" || status=$?
 
 # The runner asks clang-tidy for colour whatever the output is; the colour

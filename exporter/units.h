@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace lumora::exporter {
+
+// One unit the exporter polls. The name is what the unit is called in every
+// series and on the status page.
+struct Unit {
+    QString name; // NAME if given, else "HOST:PORT" ("[::1]:4000" for IPv6)
+    QString host; // without brackets
+    quint16 port = 0;
+
+    friend bool operator==(const Unit&, const Unit&) = default;
+};
+
+// One UNIT, [NAME=]HOST:PORT, as given on the command line or on a line of a
+// units file (no blanks around it):
+// - NAME: one or more letters, digits, "_", "-" or ".", so that it can stand
+//   in a label, a page and a log line unquoted;
+// - HOST: an IPv6 address in brackets ("[::1]:4000", hex digits, ":" and
+//   "."), else a host name or IPv4 address (letters, digits, "-", "_", ".");
+// - PORT: the window's port rule (settings::portFromText), so "80.5" is 80.
+// A name made from the host and port uses the port as read ("04000" gives
+// ":4000"), so the same unit typed twice is one name. No unit, and `why`
+// says what is wrong, for anything else.
+[[nodiscard]] std::optional<Unit> unitFromText(const QString& text, QString& why);
+
+// The units of a units file's text followed by those of the command line.
+// A file line holds one UNIT; "#" starts a comment to the end of the line;
+// blanks around and blank lines are ignored. `fileName` names the file in the
+// reasons ("FILE:LINE: why"); the command line's are "command line unit N".
+// A bad UNIT, a name given twice (both places named) or no unit at all gives
+// none, with `why`.
+[[nodiscard]] std::optional<QList<Unit>> unitsFromText(const QString& fileText, const QString& fileName,
+                                                       const QStringList& commandLine, QString& why);
+
+// As unitsFromText, with the text read from the file at `path` (UTF-8); an
+// empty path stands for no file. A file that cannot be read gives none.
+[[nodiscard]] std::optional<QList<Unit>> loadUnits(const QString& path, const QStringList& commandLine,
+                                                   QString& why);
+
+} // namespace lumora::exporter
