@@ -133,7 +133,8 @@ std::optional<QList<Unit>> unitsFromText(const QString& fileText, const QString&
     QHash<QString, qsizetype> byName;
     const auto add = [&](const Unit& unit, const QString& place) {
         if (const auto seen = byName.constFind(unit.name); seen != byName.cend()) {
-            why = u"unit name "_s + quoted(unit.name) + u" given twice: "_s + places.at(*seen) + u" and "_s + place;
+            why = u"unit name "_s + quoted(unit.name) + u" given twice: "_s + places.at(*seen) + u" and "_s +
+                  place;
             return false;
         }
         byName.insert(unit.name, units.size());
@@ -172,7 +173,8 @@ std::optional<QList<Unit>> unitsFromText(const QString& fileText, const QString&
             return std::nullopt;
     }
     if (units.isEmpty()) {
-        why = u"no unit to poll: give at least one as [NAME=]HOST:PORT, on the command line or in the units file"_s;
+        why =
+            u"no unit to poll: give at least one as [NAME=]HOST:PORT, on the command line or in the units file"_s;
         return std::nullopt;
     }
     return units;

@@ -49,16 +49,13 @@ void tst_Exporter::unitFromText_data() {
         {u"[::ffff:127.0.0.1]:80"_s, u"[::ffff:127.0.0.1]:80 ::ffff:127.0.0.1 80"_s, {}},
         {u"host:65536"_s, {}, u"port \"65536\""_s + kPortRange},
         {u"host:abc"_s, {}, u"port \"abc\""_s + kPortRange},
-        {u"host:-1"_s, {}, u"port \"-1\""_s + kPortRange},
         {u"host:"_s, {}, u"port \"\""_s + kPortRange},
         {u"host"_s, {}, u"no \":PORT\" after the host"_s},
-        {u"a=host"_s, {}, u"no \":PORT\" after the host"_s},
         {u":4000"_s, {}, u"no host before \":\""_s},
         {u"ho st:1"_s, {}, u"host \"ho st\""_s + kHostRule},
         {u"=host:1"_s, {}, u"no name before \"=\""_s},
         {u"a b=host:1"_s, {}, u"name \"a b\""_s + kNameRule},
         {u"a:b=host:1"_s, {}, u"name \"a:b\""_s + kNameRule},
-        {u"m\u00fc=host:1"_s, {}, u"name \"m\u00fc\""_s + kNameRule},
         {u"::1:4000"_s, {}, u"an IPv6 address goes in brackets, as [::1]:4000"_s},
         {u"[::1]4000"_s, {}, u"no \":PORT\" after \"]\""_s},
         {u"[::1:4000"_s, {}, u"\"[\" without \"]\""_s},
@@ -88,8 +85,8 @@ void tst_Exporter::unitsFromText_data() {
         << QStringList{u"a 127.0.0.1 4000"_s, u"[::1]:4001 ::1 4001"_s, u"b h 1"_s, u"c h 2"_s} << QString();
     QTest::newRow("command line only") << QString() << QStringList{u"h:1"_s, u"[::1]:2"_s}
                                        << QStringList{u"h:1 h 1"_s, u"[::1]:2 ::1 2"_s} << QString();
-    QTest::newRow("one address under two names") << u"a=h:1\nb=h:1"_s << QStringList()
-                                                 << QStringList{u"a h 1"_s, u"b h 1"_s} << QString();
+    QTest::newRow("one address under two names")
+        << u"a=h:1\nb=h:1"_s << QStringList() << QStringList{u"a h 1"_s, u"b h 1"_s} << QString();
     QTest::newRow("bad line after blanks and comments")
         << u"a=h:1\n\n# c\nb=h:99999 # old\n"_s << QStringList() << QStringList()
         << u"units.txt:4: port \"99999\""_s + kPortRange;
@@ -105,8 +102,9 @@ void tst_Exporter::unitsFromText_data() {
     QTest::newRow("name in the file and on the command line")
         << u"#\na=h:1\n"_s << QStringList{u"x=h:2"_s, u"a=g:5"_s} << QStringList()
         << u"unit name \"a\" given twice: units.txt:2 and command line unit 2"_s;
-    QTest::newRow("one address typed two ways") << u"h:4000\n"_s << QStringList{u"h:04000"_s} << QStringList()
-                                                << u"unit name \"h:4000\" given twice: units.txt:1 and command line unit 1"_s;
+    QTest::newRow("one address typed two ways")
+        << u"h:4000\n"_s << QStringList{u"h:04000"_s} << QStringList()
+        << u"unit name \"h:4000\" given twice: units.txt:1 and command line unit 1"_s;
     QTest::newRow("name twice on the command line")
         << QString() << QStringList{u"[::1]:1"_s, u"[::1]:1"_s} << QStringList()
         << u"unit name \"[::1]:1\" given twice: command line unit 1 and command line unit 2"_s;
