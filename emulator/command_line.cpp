@@ -25,6 +25,7 @@ const QString kChaos = QStringLiteral("chaos");
 const QString kBadInput = QStringLiteral("bad-input");
 const QString kFlood = QStringLiteral("flood");
 const QString kNeverRead = QStringLiteral("never-read");
+const QString kUnits = QStringLiteral("units");
 
 std::optional<int> intIn(const QString& text, int lowest, int highest) {
     bool ok = false;
@@ -124,6 +125,11 @@ CommandLine parseCommandLine(const QStringList& args) {
          QStringLiteral("After the first reply, send zero bytes for as long as the client takes them.")},
         {kNeverRead,
          QStringLiteral("Accept connections but never read from them, with a small receive buffer.")},
+        {kUnits,
+         QStringLiteral("Play n units (at most %1) on n consecutive ports from the --listen one, unit i "
+                        "with the input pattern of seed + i; every other option applies to each (default 1).")
+             .arg(kMaxUnits),
+         QStringLiteral("n")},
     });
 
     if (!parser.parse(args)) {
@@ -198,6 +204,24 @@ CommandLine parseCommandLine(const QStringList& args) {
                 badValue(kCloseAfter, parser.value(kCloseAfter), QStringLiteral("a positive number")));
         }
         behaviour.closeAfterFrames = *frames;
+    }
+    if (parser.isSet(kUnits)) {
+        const std::optional<int> units = intIn(parser.value(kUnits), 1, kMaxUnits);
+        if (!units) {
+            return failure(badValue(kUnits, parser.value(kUnits),
+                                    QStringLiteral("a number from 1 to %1").arg(kMaxUnits)));
+        }
+        options.units = *units;
+    }
+    // Any free port for each would scatter the units; a rack is found by its first port.
+    if (options.units > 1 && options.port == 0) {
+        return failure(QStringLiteral("--units above 1 needs a port other than 0 in --listen"));
+    }
+    if (options.port + options.units - 1 > std::numeric_limits<quint16>::max()) {
+        return failure(QStringLiteral("--units %1 from port %2 runs past port %3")
+                           .arg(options.units)
+                           .arg(options.port)
+                           .arg(std::numeric_limits<quint16>::max()));
     }
     if (behaviour.noReply && (parser.isSet(kSplit) || parser.isSet(kReplyBytes))) {
         return failure(QStringLiteral("--no-reply cannot be combined with --split or --reply-bytes"));

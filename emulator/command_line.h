@@ -10,10 +10,13 @@
 namespace lumora::emulator {
 
 inline constexpr quint16 kDefaultPort = 4000;
+// Enough for a test line's worth of stations; each unit holds descriptors of its own.
+inline constexpr int kMaxUnits = 4096;
 
 struct Options {
     QHostAddress address{QHostAddress::LocalHost};
-    quint16 port = kDefaultPort;
+    quint16 port = kDefaultPort; // the first unit's
+    int units = 1;
     Behaviour behaviour;
 };
 

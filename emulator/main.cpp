@@ -2,7 +2,7 @@
 #include "emulator/command_line.h"
 #include "emulator/signal_watcher.h"
 #include "emulator/text.h"
-#include "emulator/unit_server.h"
+#include "emulator/unit_group.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -64,12 +64,15 @@ int main(int argc, char** argv) {
 
     QElapsedTimer sinceStart;
     sinceStart.start();
-    lumora::emulator::UnitServer server(
-        options.behaviour, [&sinceStart] { return sinceStart.elapsed(); }, sink);
+    if (options.units > 1) {
+        lumora::emulator::raiseDescriptorLimit();
+    }
+    lumora::emulator::UnitGroup server(
+        options.behaviour, options.units, [&sinceStart] { return sinceStart.elapsed(); }, sink);
     if (!server.listen(options.address, options.port)) {
-        writeLine(stderr,
-                  QStringLiteral("lumora-7150r-unit: cannot listen on %1: %2")
-                      .arg(lumora::emulator::endpointText(options.address, options.port), server.errorString()));
+        writeLine(stderr, QStringLiteral("lumora-7150r-unit: cannot listen on %1: %2")
+                              .arg(lumora::emulator::endpointText(options.address, server.failedPort()),
+                                   server.errorString()));
         return kExitListenFailed;
     }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "emulator/command_line.h"
+#include "emulator/unit_group.h"
 #include "emulator/unit_server.h"
 #include "emulator/unit_simulation.h"
 #include "testsupport.h"
@@ -74,6 +75,22 @@ struct Client {
     QList<qsizetype> arrivals;
     QByteArray received;
 };
+
+// The first of `count` consecutive loopback ports that are free right now.
+quint16 freePortRun(int count) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::vector<std::unique_ptr<QTcpServer>> held;
+        while (int(held.size()) < count) {
+            const quint16 port = held.empty() ? 0 : quint16(held.front()->serverPort() + held.size());
+            held.push_back(std::make_unique<QTcpServer>());
+            if (!held.back()->listen(QHostAddress::LocalHost, port))
+                break;
+        }
+        if (held.back()->isListening() && int(held.size()) == count)
+            return held.front()->serverPort();
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -265,11 +282,17 @@ private Q_SLOTS:
         QTest::newRow("127.0.0.1:65535")
             << u"--listen 127.0.0.1:65535"_s << Outcome::Run << u"127.0.0.1 65535"_s;
         QTest::newRow("--help") << u"--help"_s << Outcome::Help << QString();
+        QTest::newRow("--units 3 to 65535")
+            << u"--units 3 --listen 127.0.0.1:65533"_s << Outcome::Run << u"127.0.0.1 65533 3"_s;
+        QTest::newRow("--units 4096") << u"--units 4096"_s << Outcome::Run << u"127.0.0.1 4000 4096"_s;
         for (const char* refused :
              {"--listen 127.0.0.1", "--listen ::1:4000", "--listen 127.0.0.1:65536",
               "--listen host.example:4000", "--split 112", "--split 0", "--split abc", "--reply-bytes 0",
               "--close-after -1", "--no-reply --split 3", "--seed -5", "--chaos x", "--bogus", "4000",
               "--never-read --flood", "--never-read --bad-input"})
+            QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
+        for (const char* refused : {"--units 0", "--units 4097", "--units x",
+                                    "--units 3 --listen 127.0.0.1:65534", "--units 2 --listen 127.0.0.1:0"})
             QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
     }
     void commandLine() {
@@ -279,8 +302,10 @@ private Q_SLOTS:
         const lumora::emulator::CommandLine parsed =
             lumora::emulator::parseCommandLine(QStringList{u"unit"_s} + args.split(u' ', Qt::SkipEmptyParts));
         QCOMPARE(parsed.outcome, outcome);
+        const QString units = parsed.options.units != 1 ? u" %1"_s.arg(parsed.options.units) : QString();
         if (outcome == lumora::emulator::CommandLine::Outcome::Run)
-            QCOMPARE(parsed.options.address.toString() + u' ' + QString::number(parsed.options.port), listen);
+            QCOMPARE(parsed.options.address.toString() + u' ' + QString::number(parsed.options.port) + units,
+                     listen);
         else
             QVERIFY(!parsed.text.isEmpty());
     }
@@ -295,6 +320,12 @@ private Q_SLOTS:
         QTest::newRow("port in use") << u"--listen 127.0.0.1:%1"_s << 0 << 1
                                      << u"lumora-7150r-unit: cannot listen on 127\\.0\\.0\\.1:%1: .*in use"_s;
         QTest::newRow("bad argument") << u"--split zero"_s << 0 << 2 << u"--split"_s;
+        QTest::newRow("port in use in a rack")
+            << u"--listen 127.0.0.1:%0 --units 3"_s << 0 << 1
+            << u"lumora-7150r-unit: cannot listen on 127\\.0\\.0\\.1:%1: .*in use"_s;
+        QTest::newRow("rack past 65535")
+            << u"--listen 127.0.0.1:65534 --units 3"_s << 0 << 2 << u"past port 65535"_s;
+        QTest::newRow("no units") << u"--units 0"_s << 0 << 2 << u"--units"_s;
     }
     // Started after "--listen 127.0.0.1:0": a later --listen wins.
     void binary() {
@@ -305,8 +336,12 @@ private Q_SLOTS:
         QTcpServer occupant;
         QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
         const QString port = QString::number(occupant.serverPort());
+        const QString before = QString::number(occupant.serverPort() - 1);
         testsupport::UnitEmulator unit;
-        QCOMPARE(unit.start(args.replace(u"%1"_s, port).split(u' ', Qt::SkipEmptyParts)), signalNumber != 0);
+        // A rack may say where its first units listen before a later port fails.
+        const bool started =
+            unit.start(args.replace(u"%1"_s, port).replace(u"%0"_s, before).split(u' ', Qt::SkipEmptyParts));
+        QVERIFY(started || signalNumber == 0);
         if (signalNumber != 0) {
             QVERIFY(Client(unit.port).ask("52"));
             QCOMPARE(::kill(pid_t(unit.process.processId()), signalNumber), 0);
@@ -317,6 +352,59 @@ private Q_SLOTS:
         const QString said = QString::fromLocal8Bit(unit.process.readAllStandardOutput() +
                                                     unit.process.readAllStandardError());
         QVERIFY2(said.contains(QRegularExpression(says.replace(u"%1"_s, port))), qPrintable(said));
+    }
+
+    // Unit i of a rack answers on the i-th port with the pattern of seed + i, and a
+    // rack with a taken port gives every port back.
+    void rack_data() {
+        QTest::addColumn<int>("taken"); // index of a port held by someone else, -1 for none
+        QTest::newRow("all free") << -1;
+        QTest::newRow("middle taken") << 1;
+    }
+    void rack() {
+        QFETCH(int, taken);
+        constexpr int kUnits = 3;
+        constexpr std::uint64_t kSeed = 424242;
+        const quint16 first = freePortRun(kUnits);
+        QVERIFY(first != 0);
+        QTcpServer occupant;
+        if (taken >= 0)
+            QVERIFY(occupant.listen(QHostAddress::LocalHost, quint16(first + taken)));
+        lumora::emulator::UnitGroup group(
+            {.seed = kSeed}, kUnits, [] { return kCountingMs; }, [](const QString&) {});
+        QCOMPARE(group.listen(QHostAddress::LocalHost, first), taken < 0);
+        if (taken >= 0) {
+            QCOMPARE(group.failedPort(), quint16(first + taken));
+            QTcpServer again;
+            QVERIFY(again.listen(QHostAddress::LocalHost, first));
+            return;
+        }
+        for (int i = 0; i < kUnits; ++i) {
+            Client client(quint16(first + i));
+            QVERIFY(client.ask("540100000152"));
+            QByteArray expected = lumora::emulator::UnitSimulation(kSeed + i).statusReply(kCountingMs);
+            expected.replace(kOutputAt, 4, QByteArray::fromHex("01000001"));
+            QCOMPARE(client.received, expected);
+        }
+    }
+
+    // The program itself: each port of a rack answers.
+    void binaryRack() {
+        const quint16 first = freePortRun(3);
+        QProcess unit;
+        unit.start(testsupport::UnitEmulator::program(),
+                   {u"--listen"_s, u"127.0.0.1:%1"_s.arg(first), u"--units"_s, u"3"_s, u"--quiet"_s});
+        QString said;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                said += QString::fromLocal8Bit(unit.readAllStandardOutput());
+                return said.contains(u"listening on 127.0.0.1:%1\n"_s.arg(first + 2));
+            },
+            kTimeoutMs));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(Client(quint16(first + i)).ask("52"));
+        unit.terminate();
+        QVERIFY(unit.waitForFinished(kTimeoutMs));
     }
 
     // Too few descriptors for the signal watcher's pair: a status of its own, at a limit the libraries set.
