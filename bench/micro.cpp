@@ -12,6 +12,7 @@
 #include "bench_support.h"
 #include "log/recv_block.h"
 #include "log/time_stamp.h"
+#include "median_collector.h"
 #include "protocol/status_reply.h"
 
 #include <QApplication>
@@ -222,38 +223,11 @@ BENCHMARK(BM_AddLog)
     ->UseManualTime()
     ->Repetitions(kRepetitions);
 
-std::string withoutRepeats(std::string name) {
-    const auto at = name.find("/repeats:");
-    if (at == std::string::npos)
-        return name;
-    const auto next = name.find('/', at + 1);
-    name.erase(at, next == std::string::npos ? std::string::npos : next - at);
-    return name;
-}
-
-// Keeps the median of every benchmark, by name, for the table.
-class MedianCollector : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> medianNs;
-
-    // Plain text: the rows printed after the report must start their lines.
-    MedianCollector()
-        : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& reports) override {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
-                medianNs[withoutRepeats(run.run_name.str())] = run.GetAdjustedRealTime();
-        }
-    }
-};
-
 QString nanoseconds(double ns) {
     return QStringLiteral("%1 ns").arg(ns, 0, 'f', 0);
 }
 
-void printRatioRow(const MedianCollector& results, const QString& figure, const std::string& measured,
+void printRatioRow(const bench::MedianCollector& results, const QString& figure, const std::string& measured,
                    const std::string& floor, double target) {
     const auto m = results.medianNs.find(measured);
     const auto f = results.medianNs.find(floor);
@@ -282,7 +256,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    MedianCollector results;
+    bench::MedianCollector results;
     benchmark::RunSpecifiedBenchmarks(&results);
     benchmark::Shutdown();
     g_window.reset();

@@ -8,6 +8,7 @@
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
 #include "bench_support.h"
+#include "median_collector.h"
 #include "timeline/reply_store.h"
 
 #include <benchmark/benchmark.h>
@@ -118,24 +119,6 @@ BENCHMARK(BM_SampleCopyFloor)->Repetitions(kRepetitions);
 BENCHMARK(BM_StoreAppend)->Repetitions(kRepetitions);
 BENCHMARK(BM_StoreColumns)->Repetitions(kRepetitions);
 
-class MedianCollector : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> medianNs;
-
-    // Plain text: the rows printed after the report must start their lines.
-    MedianCollector()
-        : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& reports) override {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
-                medianNs[run.benchmark_name().substr(0, run.benchmark_name().find('/'))] =
-                    run.GetAdjustedRealTime();
-        }
-    }
-};
-
 QString ratioText(double ratio) {
     return QStringLiteral("%1x").arg(ratio, 0, 'f', 2);
 }
@@ -146,7 +129,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    MedianCollector results;
+    bench::MedianCollector results;
     benchmark::RunSpecifiedBenchmarks(&results);
     benchmark::Shutdown();
 
