@@ -11,6 +11,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
 namespace testsupport {
 
 // A scratch folder for the whole test process; XDG_CONFIG_HOME and
@@ -56,6 +61,37 @@ template <typename Application, typename TestObject> int runIsolated(int argc, c
     return nothingLeftRunning() ? failed : failed + 1;
 }
 
+// A suite made of several test classes, one per source file: each file
+// registers its class with LUMORA_SUITE_CLASS, and LUMORA_SUITE_MAIN_CORE runs
+// them all in turn, in the order of their names.
+struct SuiteClass {
+    const char* name;
+    QObject* (*make)();
+};
+inline std::vector<SuiteClass>& suiteClasses() {
+    static std::vector<SuiteClass> classes;
+    return classes;
+}
+struct SuiteClassEntry {
+    explicit SuiteClassEntry(SuiteClass entry) { suiteClasses().push_back(entry); }
+};
+
+template <typename Application> int runIsolatedSuite(int argc, char** argv) {
+    isolateProcess();
+    if (!adoptOrphans())
+        std::perror("the suite cannot see what its children leave behind");
+    Application app(argc, argv);
+    auto classes = suiteClasses();
+    std::sort(classes.begin(), classes.end(),
+              [](const SuiteClass& a, const SuiteClass& b) { return std::strcmp(a.name, b.name) < 0; });
+    int failed = 0;
+    for (const SuiteClass& entry : classes) {
+        const std::unique_ptr<QObject> tc(entry.make());
+        failed += QTest::qExec(tc.get(), argc, argv);
+    }
+    return nothingLeftRunning() ? failed : failed + 1;
+}
+
 // A data-driven case's columns in one line: columns<int, QString>("count", "name").
 template <typename... Types, typename... Names> void columns(Names... names) {
     (QTest::addColumn<Types>(names), ...);
@@ -68,6 +104,13 @@ template <typename... Types, typename... Names> void columns(Names... names) {
         return testsupport::runIsolated<Application, TestObject>(argc, argv);                                \
     }
 #define LUMORA_TEST_MAIN_CORE(TestObject) LUMORA_TEST_MAIN_WITH(QCoreApplication, TestObject)
+#define LUMORA_SUITE_CLASS(TestObject)                                                                      \
+    static const testsupport::SuiteClassEntry registered##TestObject(                                       \
+        {#TestObject, []() -> QObject* { return new TestObject; }})
+#define LUMORA_SUITE_MAIN_CORE()                                                                             \
+    int main(int argc, char** argv) {                                                                        \
+        return testsupport::runIsolatedSuite<QCoreApplication>(argc, argv);                                  \
+    }
 
 // Only suites that link widgets get the widget application.
 #ifdef QT_WIDGETS_LIB

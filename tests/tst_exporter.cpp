@@ -158,5 +158,6 @@ void tst_Exporter::loadUnits() {
     QVERIFY(lumora::exporter::loadUnits(QString(), {u"h:1"_s}, why));
 }
 
-LUMORA_TEST_MAIN_CORE(tst_Exporter)
+LUMORA_SUITE_CLASS(tst_Exporter);
+LUMORA_SUITE_MAIN_CORE()
 #include "tst_exporter.moc"

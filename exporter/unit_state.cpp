@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "exporter/unit_state.h"
+
+#include "protocol/status_reply.h"
+
+#include <algorithm>
+
+namespace lumora::exporter {
+
+QString failureReason(PollFailure failure) {
+    switch (failure) {
+    case PollFailure::Connect:
+        return QStringLiteral("connect");
+    case PollFailure::Timeout:
+        return QStringLiteral("timeout");
+    case PollFailure::Length:
+        return QStringLiteral("length");
+    case PollFailure::Closed:
+        return QStringLiteral("closed");
+    case PollFailure::RefusedValue:
+        return QStringLiteral("refused_value");
+    }
+    return {};
+}
+
+bool hasRefusedValue(QByteArrayView reply) {
+    for (int input = 0; input < protocol::kInputCount; ++input) {
+        if (!protocol::isShownState(protocol::inputState(reply, input)))
+            return true;
+    }
+    for (int output = 0; output < protocol::kOutputCount; ++output) {
+        if (!protocol::isShownState(protocol::outputState(reply, output)))
+            return true;
+    }
+    return false;
+}
+
+void PollDurations::add(double seconds) {
+    const auto bound = std::lower_bound(kBounds.begin(), kBounds.end(), seconds);
+    ++counts[static_cast<std::size_t>(bound - kBounds.begin())];
+    sumSeconds += seconds;
+    ++count;
+}
+
+} // namespace lumora::exporter

@@ -1,0 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "testsupport.h"
+
+#include <QtTest>
+
+class tst_Exporter_poller : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void nothingYet() {}
+};
+
+LUMORA_SUITE_CLASS(tst_Exporter_poller);
+#include "tst_exporter_poller.moc"
