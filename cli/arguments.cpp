@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/arguments.h"
 
+#include "exporter/units.h"
 #include "settings/conversions.h"
 
 #include <QCommandLineOption>
@@ -24,7 +25,7 @@ constexpr qsizetype kTextColumn = 26;
 constexpr qsizetype kExampleColumn = 28;
 
 // Which commands an option means something to; the others refuse it.
-enum class Owner { Any, Poll, PollAndPing, Decode };
+enum class Owner { Any, Poll, PollAndPing, PollAndServe, Decode, Serve };
 
 struct OptionEntry {
     const char* name;
@@ -34,7 +35,7 @@ struct OptionEntry {
     const char* example;
 };
 
-constexpr std::array<OptionEntry, 11> kOptions{{
+constexpr std::array<OptionEntry, 13> kOptions{{
     {"address", "HOST", Owner::Any,
      "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
      "--address 10.0.0.7"},
@@ -51,11 +52,18 @@ constexpr std::array<OptionEntry, 11> kOptions{{
     {"vcd", nullptr, Owner::Decode,
      "(decode) A value change dump (VCD) for waveform viewers\ninstead of CSV: time 0 is the first block.",
      "lumora-7150r-cli decode --vcd Log/20261207.txt > day.vcd"},
-    {"interval", "SECONDS", Owner::Poll, "(poll) Time between requests, 0.001 to 86400.",
+    {"interval", "SECONDS", Owner::PollAndServe,
+     "(poll) Time between requests, 0.001 to 86400; (serve)\nbetween a unit's requests (default 1).",
      "poll --interval 0.001"},
     {"count", "N", Owner::PollAndPing, "(poll) Stop after N replies; (ping) send N requests.",
      "ping --count 10"},
     {"duration", "SECONDS", Owner::Poll, "(poll) Stop after SECONDS.", "poll --interval 1 --duration 60"},
+    {"listen", "ADDR:PORT", Owner::Serve,
+     "(serve) Where to serve HTTP: an IPv4 address or an IPv6\naddress in brackets. Default: 127.0.0.1:17150.",
+     "serve --listen [::]:17150 lab7=10.0.0.7:4000"},
+    {"units-file", "FILE", Owner::Serve,
+     "(serve) Read units from FILE, one [NAME=]HOST:PORT a\nline, # comments; any UNIT arguments come after.",
+     "serve --units-file /etc/lumora-7150r/units"},
     {"help", nullptr, Owner::Any, "Show this text.", "lumora-7150r-cli --help"},
     {"version", nullptr, Owner::Any, "Show the version.", "lumora-7150r-cli --version"},
 }};
@@ -68,7 +76,7 @@ struct CommandEntry {
     const char* example;
 };
 
-constexpr std::array<CommandEntry, 6> kCommands{{
+constexpr std::array<CommandEntry, 7> kCommands{{
     {"status", Command::Status, "status",
      "Send the status request (52), read the 112-byte reply\nand print inputs, counters, time gaps and "
      "outputs.",
@@ -91,6 +99,11 @@ constexpr std::array<CommandEntry, 6> kCommands{{
      "standard "
      "input.",
      "lumora-7150r-cli decode Log/20261207.txt > replies.csv"},
+    {"serve", Command::Serve,
+     "serve [--listen ADDR:PORT] [--interval SECONDS] [--units-file FILE] [UNIT...]",
+     "Poll each UNIT ([NAME=]HOST:PORT) on its own connection\nand serve their metrics to Prometheus at "
+     "/metrics, a\nstatus page at /. Runs until SIGTERM or Ctrl-C.",
+     "lumora-7150r-cli serve a=10.0.0.7:4000 b=10.0.0.8:4000"},
 }};
 
 const OptionEntry* findOption(QStringView name) {
@@ -113,8 +126,12 @@ bool owns(Owner owner, std::optional<Command> command) {
         return command == Command::Poll;
     case Owner::PollAndPing:
         return command == Command::Poll || command == Command::Ping;
+    case Owner::PollAndServe:
+        return command == Command::Poll || command == Command::Serve;
     case Owner::Decode:
         return command == Command::Decode;
+    case Owner::Serve:
+        return command == Command::Serve;
     }
     return false;
 }
@@ -123,8 +140,12 @@ QString ownersText(Owner owner) {
     switch (owner) {
     case Owner::PollAndPing:
         return u"poll and ping"_s;
+    case Owner::PollAndServe:
+        return u"poll and serve"_s;
     case Owner::Decode:
         return u"decode"_s;
+    case Owner::Serve:
+        return u"serve"_s;
     case Owner::Any:
     case Owner::Poll:
         break;
@@ -344,7 +365,7 @@ bool Reader::takeShared(const QCommandLineParser& part) {
 
 bool Reader::takeCommand(const std::optional<QString>& word) {
     if (!word)
-        return fail(u"missing command (status, outputs, reset, poll, ping or decode)"_s);
+        return fail(u"missing command (status, outputs, reset, poll, ping, decode or serve)"_s);
     for (const CommandEntry& known : kCommands) {
         if (*word == QLatin1String(known.name)) {
             inv_.command = known.command;
@@ -374,6 +395,17 @@ bool Reader::takeCommandOptions(const QCommandLineParser& part) {
         if (!ms)
             return fail(u"invalid --duration %1: expected seconds, more than 0"_s.arg(quoted(value)));
         inv_.durationMs = *ms;
+    }
+    for (const QString& value : part.values(u"listen"_s)) {
+        QString why;
+        if (!exporter::listenAddressFromText(value, why))
+            return fail(u"invalid --listen %1: %2"_s.arg(quoted(value), why));
+        inv_.listen = value;
+    }
+    for (const QString& value : part.values(u"units-file"_s)) {
+        if (value.isEmpty())
+            return fail(u"option --units-file needs a file name"_s);
+        inv_.unitsFile = value;
     }
     return true;
 }
@@ -407,6 +439,16 @@ bool Reader::takeOperands(const QCommandLineParser& part) {
         if (!part.isSet(u"interval"_s))
             return fail(u"poll needs --interval SECONDS"_s);
         break;
+    case Command::Serve:
+        // Each unit has its own address; one for all would mean nothing.
+        if (inv_.address || inv_.portText)
+            return fail(u"serve takes units as [NAME=]HOST:PORT, not --address or --port"_s);
+        if (json_)
+            return fail(u"serve answers in Prometheus' format; --json means nothing to it"_s);
+        if (inv_.intervalMs == 0)
+            inv_.intervalMs = kDefaultServeIntervalMs;
+        inv_.units = operands;
+        return true;
     case Command::Status:
     case Command::Reset:
     case Command::Ping:
@@ -525,7 +567,10 @@ Exit status:
   4  a reply decoded but holding values the client refuses
   5  ping got no answer, or ICMP is not available
   6  decode skipped a block or a file
+  7  serve cannot listen on its address
 poll exits with the lowest of 2, 3 and 4 that happened during the run, else 0.
+serve exits 0 on SIGTERM or Ctrl-C, and 1 on a bad unit or units file line
+(named as FILE:LINE) before any unit is polled.
 )"_s.arg(commands, options);
 }
 

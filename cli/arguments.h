@@ -13,7 +13,7 @@ inline constexpr auto kProgramName = "lumora-7150r-cli";
 inline constexpr int kDefaultTimeoutMs = 3000;
 inline constexpr int kDefaultPingCount = 4;
 
-enum class Command { Status, Outputs, Reset, Poll, Ping, Decode };
+enum class Command { Status, Outputs, Reset, Poll, Ping, Decode, Serve };
 enum class Format { Text, Json, Csv, Vcd };
 
 struct Invocation {
@@ -28,7 +28,13 @@ struct Invocation {
     std::optional<qint64> count;   // poll: replies; ping: requests
     std::optional<int> durationMs; // poll
     QStringList files;             // decode
+    std::optional<QString> listen; // serve: as typed, checked
+    QString unitsFile;             // serve: none when empty
+    QStringList units;             // serve: the UNIT operands
 };
+
+// serve's time between a unit's requests when --interval is not given.
+inline constexpr int kDefaultServeIntervalMs = 1000;
 
 struct ParsedArguments {
     enum class Outcome { Run, Help, Version, UsageError };

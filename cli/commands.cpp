@@ -232,6 +232,10 @@ void CommandRun::start() {
     // What the command line leaves out comes from the window's store. A store
     // that exists but cannot be read is not guessed past: the default address
     // is a real unit's, and a guess could reach the wrong one.
+    if (invocation_.command == Command::Serve) {
+        serve();
+        return;
+    }
     const bool needsAddress = invocation_.command != Command::Decode && !invocation_.address;
     const bool needsPort = invocation_.command != Command::Decode && invocation_.command != Command::Ping &&
                            !invocation_.portText;
@@ -257,6 +261,7 @@ void CommandRun::start() {
     case Command::Outputs:
     case Command::Reset:
     case Command::Poll:
+    case Command::Serve:
         break;
     }
 
@@ -292,6 +297,7 @@ void CommandRun::start() {
         return;
     case Command::Ping:
     case Command::Decode:
+    case Command::Serve:
         break;
     }
     end(kDone);
@@ -360,6 +366,46 @@ void CommandRun::poll() {
     connect(&stopSignals_, &StopSignals::stopRequested, poller_.get(), &Poller::stop);
     connect(poller_.get(), &Poller::finished, this, &CommandRun::end);
     poller_->start();
+}
+
+void CommandRun::serve() {
+    QString why;
+    const std::optional<QList<exporter::Unit>> units =
+        exporter::loadUnits(invocation_.unitsFile, invocation_.units, why);
+    if (!units) {
+        end(fail(kUsageError, why));
+        return;
+    }
+    // Checked when the line was read.
+    const std::optional<exporter::ListenAddress> listen =
+        exporter::listenAddressFromText(invocation_.listen.value_or(QLatin1String(exporter::kDefaultListen)), why);
+    if (!listen) {
+        end(fail(kUsageError, why));
+        return;
+    }
+    const exporter::ConnectionLimits limits;
+    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits), why))
+        console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; some units may not be polled"));
+
+    exporter::PollTiming timing;
+    timing.intervalMs = invocation_.intervalMs;
+    timing.timeoutMs = invocation_.timeoutMs;
+    exporter_ = std::make_unique<exporter::Exporter>(*units, timing, limits);
+    if (!exporter_->listen(listen->address, listen->port)) {
+        end(fail(kCannotServe, QStringLiteral("cannot listen on %1: %2")
+                                   .arg(exporter::ListenAddress::text(listen->address, listen->port),
+                                        exporter_->errorString())));
+        return;
+    }
+    if (!stopSignals_.watch())
+        console_.fail(name_ + QStringLiteral(": SIGTERM and Ctrl-C end it at once: ") + stopSignals_.errorString());
+    connect(&stopSignals_, &StopSignals::stopRequested, this, [this] {
+        exporter_->stop();
+        end(kDone);
+    });
+    console_.out(QStringLiteral("listening on ") +
+                 exporter::ListenAddress::text(listen->address, exporter_->serverPort()));
+    exporter_->start();
 }
 
 } // namespace lumora::cli

@@ -5,6 +5,7 @@
 #include "cli/console.h"
 #include "cli/stop_signals.h"
 #include "cli/unit_exchange.h"
+#include "exporter/exporter.h"
 #include "platform/settings_store.h"
 
 #include <QObject>
@@ -38,6 +39,7 @@ private:
     void exchange(const QByteArray& frame, qsizetype replySize);
     void judgeStatus(const QByteArray& reply, bool closedByUnit);
     void poll();
+    void serve();
 
     const Invocation& invocation_;
     platform::SettingsStore& settings_;
@@ -47,6 +49,7 @@ private:
     Endpoint unit_;
     std::unique_ptr<UnitExchange> exchange_;
     std::unique_ptr<Poller> poller_;
+    std::unique_ptr<exporter::Exporter> exporter_;
 };
 
 } // namespace lumora::cli

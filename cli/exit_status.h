@@ -11,5 +11,6 @@ inline constexpr int kNoReply = 3;       // no reply, or one of the wrong length
 inline constexpr int kRefusedValues = 4; // a reply decoded but holding values the window refuses
 inline constexpr int kNoEcho = 5;        // ping got no answer, or ICMP is not available
 inline constexpr int kBlockSkipped = 6;  // decode skipped a block (or a whole file)
+inline constexpr int kCannotServe = 7;   // serve cannot listen on its address
 
 } // namespace lumora::cli

@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
 
     // Before the application object, so no thread escapes the mask.
     lumora::cli::StopSignals stopSignals;
-    if (parsed.invocation.command == lumora::cli::Command::Poll && !stopSignals.block())
+    const bool runsUntilStopped = parsed.invocation.command == lumora::cli::Command::Poll ||
+                                  parsed.invocation.command == lumora::cli::Command::Serve;
+    if (runsUntilStopped && !stopSignals.block())
         console.fail(lumora::cli::unstoppablePollText(stopSignals.errorString()));
     QCoreApplication app(argc, argv);
     lumora::platform::IniSettingsStore settings;

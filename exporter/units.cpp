@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -124,6 +125,36 @@ std::optional<Unit> unitFromText(const QString& text, QString& why) {
     if (name.isEmpty())
         name = split->shown + u':' + QString::number(*port);
     return Unit{name, split->host, *port};
+}
+
+QString ListenAddress::text(const QHostAddress& address, quint16 port) {
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + address.toString() + u']'
+                                                                             : address.toString();
+    return host + u':' + QString::number(port);
+}
+
+std::optional<ListenAddress> listenAddressFromText(const QString& text, QString& why) {
+    const std::optional<Address> split = splitAddress(text, why);
+    if (!split)
+        return std::nullopt;
+    QHostAddress address;
+    // QHostAddress takes "1" for 0.0.0.1 and "::ffff:1.2.3.4" bare; only the
+    // forms a person writes count.
+    const bool bracketed = split->shown.startsWith(u'[');
+    if (!address.setAddress(split->host) ||
+        (address.protocol() == QAbstractSocket::IPv4Protocol && split->host.count(u'.') != 3) ||
+        (address.protocol() == QAbstractSocket::IPv6Protocol) != bracketed) {
+        why = quoted(split->shown) + u" is not an IPv4 address or an IPv6 address in brackets"_s;
+        return std::nullopt;
+    }
+    static const QRegularExpression digits(u"^\\d{1,5}$"_s);
+    bool ok = false;
+    const uint port = split->portText.toUInt(&ok);
+    if (!digits.match(split->portText).hasMatch() || !ok || port > 65535) {
+        why = u"port "_s + quoted(split->portText) + u" is not a whole number from 0 to 65535"_s;
+        return std::nullopt;
+    }
+    return ListenAddress{address, quint16(port)};
 }
 
 std::optional<QList<Unit>> unitsFromText(const QString& fileText, const QString& fileName,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -44,5 +45,22 @@ struct Unit {
 // empty path stands for no file. A file that cannot be read gives none.
 [[nodiscard]] std::optional<QList<Unit>> loadUnits(const QString& path, const QStringList& commandLine,
                                                    QString& why);
+
+// Where the exporter serves HTTP.
+struct ListenAddress {
+    QHostAddress address;
+    quint16 port = 0;
+
+    // "127.0.0.1:17150", "[::1]:17150", with the port actually had.
+    [[nodiscard]] static QString text(const QHostAddress& address, quint16 port);
+};
+
+// Loopback, on a port outside the range Prometheus hands out to exporters.
+inline constexpr auto kDefaultListen = "127.0.0.1:17150";
+
+// --listen ADDR:PORT: an IPv4 address, or an IPv6 one in brackets
+// ("[::]:17150" for every interface); a name is not looked up. Port 0 takes
+// any free one. None, with `why`, for anything else.
+[[nodiscard]] std::optional<ListenAddress> listenAddressFromText(const QString& text, QString& why);
 
 } // namespace lumora::exporter

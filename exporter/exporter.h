@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "exporter/exposition.h"
+#include "exporter/http_front.h"
+#include "exporter/unit_poller.h"
+#include "exporter/units.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace lumora::exporter {
+
+// The exporter as a whole: a poller for each unit, their metrics kept ready
+// and the HTTP side that serves them and the status page.
+class Exporter : public QObject, private Pages {
+    Q_OBJECT
+public:
+    Exporter(const QList<Unit>& units, PollTiming timing, ConnectionLimits limits = {}, QObject* parent = nullptr);
+    ~Exporter() override;
+
+    // Before start(), so that an address that cannot be had ends the program
+    // before any unit is polled.
+    [[nodiscard]] bool listen(const QHostAddress& address, quint16 port);
+    [[nodiscard]] QString errorString() const { return front_.errorString(); }
+    [[nodiscard]] quint16 serverPort() const { return front_.serverPort(); }
+
+    // The units' first requests are spread over one interval, so that a
+    // thousand units do not all answer in the same moment, every second.
+    void start();
+    void stop();
+
+private:
+    [[nodiscard]] QByteArray metricsText() const override;
+    [[nodiscard]] QByteArray statusPage() const override;
+
+    QList<Unit> units_;
+    PollTiming timing_;
+    std::vector<std::unique_ptr<UnitPoller>> pollers_;
+    Exposition exposition_;
+    HttpFront front_;
+    bool stopped_ = false;
+};
+
+// How many descriptors the exporter wants open at once: one per unit, the
+// HTTP connections and some to spare.
+[[nodiscard]] qint64 descriptorsWanted(qsizetype units, const ConnectionLimits& limits);
+
+// Raises this process's soft limit on open descriptors towards `wanted`, as
+// far as the hard limit allows; false, with `why`, when it stays below.
+[[nodiscard]] bool raiseDescriptorLimit(qint64 wanted, QString& why);
+
+} // namespace lumora::exporter
