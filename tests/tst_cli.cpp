@@ -154,8 +154,14 @@ QString describe(const lumora::cli::Invocation& inv) {
     words << u"address"_s << inv.address.value_or(u"-"_s) << u"port"_s << inv.portText.value_or(u"-"_s)
           << u"timeout"_s << QString::number(inv.timeoutMs);
     words << (inv.format == Format::Json ? u"json"_s : inv.format == Format::Csv ? u"csv"_s : u"text"_s);
-    if (inv.command == lumora::cli::Command::Poll)
+    if (inv.command == lumora::cli::Command::Poll || inv.command == lumora::cli::Command::Serve)
         words << u"interval"_s << QString::number(inv.intervalMs);
+    if (inv.listen)
+        words << u"listen"_s << *inv.listen;
+    if (!inv.unitsFile.isEmpty())
+        words << u"units-file"_s << inv.unitsFile;
+    if (!inv.units.isEmpty())
+        words << u"units"_s << inv.units;
     if (inv.count)
         words << u"count"_s << QString::number(*inv.count);
     if (inv.durationMs)
@@ -297,6 +303,18 @@ private Q_SLOTS:
         QTest::newRow("-- before the command ends the options")
             << u"-- status --json"_s << u"unexpected argument \"--json\""_s;
         QTest::newRow("-- after the command") << u"status -- --help"_s << u"unexpected argument \"--help\""_s;
+        QTest::newRow("serve: listen name") << u"serve --listen localhost:80 a:1"_s
+                                            << u"invalid --listen \"localhost:80\": \"localhost\" is not"_s;
+        QTest::newRow("serve: listen bare IPv6") << u"serve --listen ::1:80 a:1"_s << u"invalid --listen"_s;
+        QTest::newRow("serve: listen short IPv4") << u"serve --listen 10.1:80 a:1"_s << u"invalid --listen"_s;
+        QTest::newRow("serve: listen port") << u"serve --listen 127.0.0.1:65536 a:1"_s
+                                            << u"invalid --listen \"127.0.0.1:65536\": port"_s;
+        QTest::newRow("serve: listen before") << u"--listen 127.0.0.1:1 serve"_s
+                                              << u"option --listen belongs to serve"_s;
+        QTest::newRow("serve: --address") << u"serve --address h a:1"_s << u"serve takes units as"_s;
+        QTest::newRow("serve: --json") << u"--json serve a:1"_s << u"serve answers in Prometheus"_s;
+        QTest::newRow("serve: units file for poll")
+            << u"poll --interval 1 --units-file u"_s << u"option --units-file belongs to serve"_s;
     }
     void usageErrors() {
         QFETCH(QString, args);
@@ -335,6 +353,11 @@ private Q_SLOTS:
         QTest::newRow("help after the command") << u"status --verbose --help"_s << u"help"_s;
         QTest::newRow("-h before a fault") << u"-h --port=x"_s << u"help"_s;
         QTest::newRow("version") << u"outputs 9 --version"_s << u"version"_s;
+        QTest::newRow("serve, defaults") << u"serve a=h:1 [::1]:2"_s
+                                         << u"serve address - port - timeout 3000 text interval 1000 units a=h:1 [::1]:2"_s;
+        QTest::newRow("serve, all options")
+            << u"--timeout 2 serve --listen=[::]:0 --interval 0.5 --units-file u"_s
+            << u"serve address - port - timeout 2000 text interval 500 listen [::]:0 units-file u"_s;
     }
     void readsTheLine() {
         QFETCH(QString, args);

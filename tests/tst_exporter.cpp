@@ -16,6 +16,8 @@ private Q_SLOTS:
     void unitsFromText_data();
     void unitsFromText();
     void loadUnits();
+    void listenAddressFromText_data();
+    void listenAddressFromText();
 };
 
 namespace {
@@ -156,6 +158,39 @@ void tst_Exporter::loadUnits() {
     QVERIFY2(why.startsWith(dir.path() + u": cannot read: "_s), qPrintable(why));
 
     QVERIFY(lumora::exporter::loadUnits(QString(), {u"h:1"_s}, why));
+}
+
+void tst_Exporter::listenAddressFromText_data() {
+    // read: the address as ListenAddress::text() gives it back; empty: refused
+    testsupport::columns<QString, QString>("text", "read");
+    const std::pair<QString, QString> rows[] = {
+        {u"127.0.0.1:17150"_s, u"127.0.0.1:17150"_s},
+        {u"0.0.0.0:0"_s, u"0.0.0.0:0"_s},
+        {u"[::1]:80"_s, u"[::1]:80"_s},
+        {u"[::]:17150"_s, u"[::]:17150"_s},
+        // Only the forms a person writes: QHostAddress alone takes "1" for 0.0.0.1.
+        {u"1:80"_s, {}},
+        {u"10.1:80"_s, {}},
+        {u"localhost:80"_s, {}},
+        {u"[127.0.0.1]:80"_s, {}},
+        {u"::1:80"_s, {}},
+        {u"127.0.0.1:65536"_s, {}},
+        {u"127.0.0.1:80.5"_s, {}},
+        {u"127.0.0.1:-1"_s, {}},
+        {u"127.0.0.1:"_s, {}},
+        {u"n=127.0.0.1:80"_s, {}},
+    };
+    for (const auto& [text, read] : rows)
+        QTest::addRow("%s", qPrintable(text)) << text << read;
+}
+
+void tst_Exporter::listenAddressFromText() {
+    QFETCH(QString, text);
+    QFETCH(QString, read);
+    QString why;
+    const auto listen = lumora::exporter::listenAddressFromText(text, why);
+    QCOMPARE(listen ? lumora::exporter::ListenAddress::text(listen->address, listen->port) : QString(), read);
+    QCOMPARE(why.isEmpty(), !read.isEmpty());
 }
 
 LUMORA_SUITE_CLASS(tst_Exporter);
