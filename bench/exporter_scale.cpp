@@ -1,0 +1,250 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The exporter at scale: N emulated units in one emulator process, one
+// `lumora-7150r-cli serve` polling them all at 1 s, and a scraper fetching
+// /metrics once a second as Prometheus would. Prints the exporter's CPU share
+// of one core, its resident memory, every unit's poll period and the scrape
+// time.
+//
+//   lumora-bench-exporter [--units N] [--seconds S]
+
+#include "bench_support.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QHash>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFreshSeconds = 60;   // for every unit to answer once
+constexpr int kScrapeEveryMs = 1000;
+constexpr double kMsPerS = 1000.0;
+constexpr double kMiB = 1024.0 * 1024.0;
+
+struct Options {
+    int units = 1000;
+    int seconds = 60;
+};
+
+Options readOptions(const QStringList& arguments) {
+    Options options;
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments.at(i) == u"--units")
+            options.units = arguments.at(i + 1).toInt();
+        else if (arguments.at(i) == u"--seconds")
+            options.seconds = arguments.at(i + 1).toInt();
+    }
+    return options;
+}
+
+// CPU seconds a process has used, from /proc/PID/stat.
+double processCpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    constexpr int kUtime = 11; // utime and stime are fields 14 and 15 of the whole line
+    if (fields.size() <= kUtime + 1)
+        return 0;
+    return (fields.at(kUtime).toDouble() + fields.at(kUtime + 1).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// A "VmRSS:" or "VmHWM:" line of /proc/PID/status, in bytes.
+double processMemory(qint64 pid, const char* field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QRegularExpression line(QStringLiteral("%1:\\s+(\\d+) kB").arg(QLatin1String(field)));
+    return line.match(QString::fromLatin1(status.readAll())).captured(1).toDouble() * 1024;
+}
+
+struct Scrape {
+    QByteArray body;
+    double ms = 0;
+};
+
+std::optional<Scrape> scrape(QNetworkAccessManager& network, quint16 port) {
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)));
+    QElapsedTimer clock;
+    clock.start();
+    QNetworkReply* reply = network.get(request);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    Scrape result{reply->readAll(), double(clock.nsecsElapsed()) / 1e6};
+    const bool ok = reply->isFinished() && reply->error() == QNetworkReply::NoError;
+    reply->deleteLater();
+    if (!ok)
+        return std::nullopt;
+    return result;
+}
+
+// One value per unit of a family without other labels: unit -> value.
+QHash<QString, double> perUnit(const QByteArray& body, const char* family) {
+    QHash<QString, double> values;
+    const QByteArray prefix = QByteArray(family) + "{unit=\"";
+    for (const QByteArray& line : body.split('\n')) {
+        if (!line.startsWith(prefix))
+            continue;
+        const qsizetype close = line.indexOf("\"}", prefix.size());
+        if (close < 0)
+            continue;
+        values.insert(QString::fromUtf8(line.mid(prefix.size(), close - prefix.size())),
+                      line.mid(close + 3).toDouble());
+    }
+    return values;
+}
+
+qsizetype unitsUp(const QByteArray& body) {
+    const QHash<QString, double> up = perUnit(body, "lumora_unit_up");
+    return std::count_if(up.begin(), up.end(), [](double v) { return v == 1.0; });
+}
+
+QString fixed(double value, int decimals) {
+    return QString::number(value, 'f', decimals);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const Options options = readOptions(app.arguments());
+    QTextStream err(stderr);
+    QTemporaryDir scratch;
+
+    // N consecutive free ports: the emulator takes all of them or none.
+    QProcess emulator;
+    emulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    quint16 base = 0;
+    for (int attempt = 0; attempt < 5 && base == 0; ++attempt) {
+        const auto tried = quint16(20000 + QRandomGenerator::global()->bounded(30000 - options.units));
+        emulator.start(QStringLiteral(LUMORA_EMULATOR_PATH),
+                       {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(tried), QStringLiteral("--units"),
+                        QString::number(options.units), QStringLiteral("--quiet")});
+        const bool listening = QTest::qWaitFor(
+            [&] { return emulator.state() == QProcess::NotRunning || emulator.canReadLine(); }, 30000);
+        if (listening && emulator.state() == QProcess::Running)
+            base = tried;
+        else
+            emulator.waitForFinished();
+    }
+    if (base == 0) {
+        err << "the emulator found no " << options.units << " free ports\n";
+        return 1;
+    }
+    // Its lines, one or two per unit, are not needed once it listens.
+    QObject::connect(&emulator, &QProcess::readyReadStandardOutput, &emulator,
+                     [&emulator] { emulator.readAllStandardOutput(); });
+
+    QFile units(scratch.filePath(QStringLiteral("units")));
+    if (!units.open(QIODevice::WriteOnly))
+        return 1;
+    for (int i = 0; i < options.units; ++i)
+        units.write(QStringLiteral("u%1=127.0.0.1:%2\n").arg(i, 4, 10, QLatin1Char('0')).arg(base + i).toLatin1());
+    units.close();
+
+    QProcess serve;
+    serve.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    serve.start(QStringLiteral(LUMORA_CLI_PATH), {QStringLiteral("serve"), QStringLiteral("--listen"),
+                                                  QStringLiteral("127.0.0.1:0"), QStringLiteral("--units-file"),
+                                                  units.fileName()});
+    quint16 port = 0;
+    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    const bool said = QTest::qWaitFor(
+        [&] {
+            port = listening.match(QString::fromLatin1(serve.readAllStandardOutput())).captured(1).toUShort();
+            return port != 0 || serve.state() == QProcess::NotRunning;
+        },
+        10000);
+    if (!said || port == 0) {
+        err << "serve did not say where it listens\n";
+        return 1;
+    }
+
+    QNetworkAccessManager network;
+    QElapsedTimer waited;
+    waited.start();
+    std::optional<Scrape> first;
+    while (waited.elapsed() < kFreshSeconds * 1000) {
+        first = scrape(network, port);
+        if (first && unitsUp(first->body) == options.units)
+            break;
+        QTest::qWait(kScrapeEveryMs);
+    }
+    if (!first || unitsUp(first->body) != options.units) {
+        err << "only " << (first ? unitsUp(first->body) : 0) << " of " << options.units << " units came up\n";
+        return 1;
+    }
+
+    const qint64 pid = serve.processId();
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = processCpuSeconds(pid);
+    const QHash<QString, double> repliesBefore = perUnit(first->body, "lumora_replies_total");
+    const QHash<QString, double> lastBefore = perUnit(first->body, "lumora_last_reply_timestamp_seconds");
+    std::vector<double> scrapeMs;
+    std::optional<Scrape> last;
+    while (wall.elapsed() < qint64(options.seconds) * 1000) {
+        QTest::qWait(kScrapeEveryMs);
+        last = scrape(network, port);
+        if (!last) {
+            err << "a scrape failed\n";
+            return 1;
+        }
+        scrapeMs.push_back(last->ms);
+    }
+    const double cpuShare = (processCpuSeconds(pid) - cpuBefore) / (double(wall.elapsed()) / kMsPerS);
+    const double rss = processMemory(pid, "VmRSS");
+    const double peak = processMemory(pid, "VmHWM");
+
+    // A unit's mean period between the replies the two scrapes saw last.
+    const QHash<QString, double> repliesAfter = perUnit(last->body, "lumora_replies_total");
+    const QHash<QString, double> lastAfter = perUnit(last->body, "lumora_last_reply_timestamp_seconds");
+    double shortest = 1e9;
+    double longest = 0;
+    for (auto it = repliesAfter.begin(); it != repliesAfter.end(); ++it) {
+        const double replies = it.value() - repliesBefore.value(it.key());
+        const double period = replies > 0 ? (lastAfter.value(it.key()) - lastBefore.value(it.key())) / replies : 1e9;
+        shortest = std::min(shortest, period);
+        longest = std::max(longest, period);
+    }
+    std::sort(scrapeMs.begin(), scrapeMs.end());
+    const double median = scrapeMs.at(scrapeMs.size() / 2);
+    const double worst = scrapeMs.back();
+
+    serve.terminate();
+    serve.waitForFinished(10000);
+    emulator.terminate();
+    emulator.waitForFinished(10000);
+
+    const QString n = QString::number(options.units);
+    bench::printRow({QStringLiteral("exporter, %1 units at 1 s: CPU").arg(n),
+                     QStringLiteral("%1 % of a core").arg(fixed(cpuShare * 100, 1)), {},
+                     QStringLiteral("%1x").arg(fixed(cpuShare / 0.1, 2)), QStringLiteral("<= 10 % of a core"),
+                     bench::metText(cpuShare <= 0.1)});
+    bench::printRow({QStringLiteral("exporter, %1 units: resident memory (peak)").arg(n),
+                     QStringLiteral("%1 MB (%2)").arg(fixed(rss / kMiB, 1), fixed(peak / kMiB, 1)), {},
+                     QStringLiteral("%1x").arg(fixed(peak / (64 * kMiB), 2)), QStringLiteral("<= 64 MB"),
+                     bench::metText(peak <= 64 * kMiB)});
+    bench::printRow({QStringLiteral("exporter, %1 units: poll period, every unit").arg(n),
+                     QStringLiteral("%1 to %2 s").arg(fixed(shortest, 3), fixed(longest, 3)), {}, {},
+                     QStringLiteral("1.0 to 1.1 s"), bench::metText(shortest >= 0.999 && longest <= 1.1)});
+    bench::printRow({QStringLiteral("exporter, %1 units: scrape, median (max)").arg(n),
+                     QStringLiteral("%1 ms (%2)").arg(fixed(median, 1), fixed(worst, 1)), {},
+                     QStringLiteral("%1x").arg(fixed(worst / 50, 2)), QStringLiteral("<= 50 ms"),
+                     bench::metText(worst <= 50)});
+    return 0;
+}
