@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmarks in Release (build-bench/), runs every one of them and
 # prints one table: figure, measured, floor, ratio, target, met?
-# POLL_SECONDS (default 20) sets the length of each polling run.
+# POLL_SECONDS (default 20) sets the length of each polling run, EXPORTER_SECONDS
+# (default 60) that of the exporter's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,7 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BEN
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
   lumora-bench-store \
   lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window lumora-bench-ping \
-  lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading >&2
+  lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading lumora-bench-exporter >&2
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -40,6 +41,8 @@ run startup "$bin/lumora-bench-startup" --runs 9
 run ping "$bin/lumora-bench-ping" --ticks 50
 run cadence "$bin/lumora-bench-cadence"
 run waveform "$bin/lumora-bench-waveform" --paints 15
+# 1,000 emulated units polled by one exporter at 1 s, scraped once a second.
+run exporter "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}"
 # A 1 GiB day file of the emulator's input pattern at 1 ms polling, read
 # back by a fresh process for each figure, then removed.
 days="$scratch/days"
