@@ -913,6 +913,42 @@ private Q_SLOTS:
                  "this time zone, skipped\n"_s.arg(file.fileName()));
         QCOMPARE(run.exitCode, 6);
     }
+
+    // Nothing is polled when serve cannot start: the unit sees no connection.
+    void serveRefusesBeforePolling_data() {
+        // file: the units file, %1 the unit's port; error: %1 the file, %2 the port
+        columns<QString, QString, QString, int>("file", "args", "error", "exitStatus");
+        QTest::newRow("bad line") << u"a=127.0.0.1:%1\n\n# rack 2\nb=127.0.0.1\n"_s << QString()
+                                  << u"serve: %1:4: no \":PORT\" after the host"_s << 1;
+        QTest::newRow("name twice") << u"a=127.0.0.1:%1\n"_s << u"a=[::1]:%1"_s
+                                    << u"serve: unit name \"a\" given twice: %1:1 and command line unit 1"_s << 1;
+        QTest::newRow("no unit") << u"# none yet\n"_s << QString() << u"serve: no unit"_s << 1;
+        QTest::newRow("address taken") << u"a=127.0.0.1:%1\n"_s << u"--listen 127.0.0.1:%1"_s
+                                       << u"serve: cannot listen on 127.0.0.1:%2: "_s << 7;
+    }
+    void serveRefusesBeforePolling() {
+        QFETCH(QString, file);
+        QFETCH(QString, args);
+        QFETCH(QString, error);
+        QFETCH(int, exitStatus);
+        LoopbackPeer peer;
+        QVERIFY(peer.listen());
+        const QString port = QString::number(peer.port());
+        QTemporaryDir dir;
+        QFile units(dir.filePath(u"units"_s));
+        QVERIFY(units.open(QIODevice::WriteOnly));
+        units.write(QString(file).replace(u"%1"_s, port).toUtf8());
+        units.close();
+        // The unit's own port is taken, so listening there fails.
+        const Outcome run = runProgram(QStringList{u"serve"_s, u"--units-file"_s, units.fileName()} +
+                                       args.replace(u"%1"_s, port).split(u' ', Qt::SkipEmptyParts));
+        error.replace(u"%1"_s, units.fileName()).replace(u"%2"_s, port);
+        QVERIFY2(run.err.startsWith(u"lumora-7150r-cli: "_s + error), qPrintable(run.err));
+        QCOMPARE(run.exitCode, exitStatus);
+        QCOMPARE(run.out, QStringList());
+        QTest::qWait(100);
+        QCOMPARE(peer.links.size(), 0);
+    }
 };
 
 LUMORA_TEST_MAIN(tst_Cli)
