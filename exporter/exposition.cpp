@@ -273,7 +273,7 @@ QByteArray Exposition::text() const {
             continue;
         text.append(heads_[family]);
         for (const UnitLines& unit : units_)
-            text.append(unit.chunks[family]);
+            text.append(unit.chunks[family].data(), qsizetype(unit.chunks[family].size()));
     }
     return text;
 }
