@@ -77,6 +77,7 @@ std::unique_ptr<Exposition> filledExposition() {
 void BM_UpdateEverythingChanged(benchmark::State& state) {
     const auto exposition = filledExposition();
     std::vector<std::array<UnitState, 2>> states;
+    states.reserve(kUnits);
     for (int unit = 0; unit < kUnits; ++unit)
         states.push_back({stateAfter(unit, 2), stateAfter(unit, 1)});
     int unit = 0;
@@ -93,6 +94,7 @@ void BM_UpdateEverythingChanged(benchmark::State& state) {
 void BM_UpdateSameValues(benchmark::State& state) {
     const auto exposition = filledExposition();
     std::vector<std::array<UnitState, 2>> states;
+    states.reserve(kUnits);
     for (int unit = 0; unit < kUnits; ++unit) {
         UnitState next = stateAfter(unit, 1);
         ++next.replies;

@@ -149,7 +149,7 @@ void tst_Exporter_exposition::oneUnit_data() {
     UnitState never;
     never.failures = {7, 0, 0, 0, 0};
     QByteArrayList noDurations;
-    for (QByteArray line : kHistogramLines.mid(2))
+    for (const QByteArray& line : kHistogramLines.mid(2))
         noDurations << line.left(line.lastIndexOf(' ')) + " 0";
     QTest::newRow("no reply yet") << never
                                   << down + QByteArrayList{R"(lumora_replies_total{unit="bench-1"} 0)"}
@@ -166,6 +166,11 @@ void tst_Exporter_exposition::oneUnit() {
     Exposition exposition({Unit{u"bench-1"_s, u"127.0.0.1"_s, 4000}});
     exposition.update(0, state);
     QCOMPARE(split(exposition.text(), false), split(lines.join('\n'), false));
+    // HELP and TYPE only for a family with series.
+    QSet<QByteArray> families;
+    for (const QByteArray& line : lines)
+        families << familyOf(line);
+    QCOMPARE(split(exposition.text(), true).size(), 2 * families.size());
 }
 
 // Each family opens with its HELP and TYPE lines, once, and holds every
