@@ -8,8 +8,8 @@
 //   comes on top while it is sent).
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
-#include "bench_support.h"
 #include "exporter/exposition.h"
+#include "bench_support.h"
 #include "median_collector.h"
 #include "protocol/status_reply.h"
 
@@ -133,8 +133,11 @@ void printAgainstTarget(const QString& figure, double measured, double target, c
         bench::printRow({figure, QStringLiteral("missing"), {}, {}, {}, bench::metText(false)});
         return;
     }
-    bench::printRow({figure, QStringLiteral("%1 %2").arg(measured, 0, 'f', 2).arg(unit), {},
-                     ratioText(measured / target), QStringLiteral("<= %1 %2").arg(target).arg(unit),
+    bench::printRow({figure,
+                     QStringLiteral("%1 %2").arg(measured, 0, 'f', 2).arg(unit),
+                     {},
+                     ratioText(measured / target),
+                     QStringLiteral("<= %1 %2").arg(target).arg(unit),
                      bench::metText(measured <= target)});
 }
 
@@ -162,14 +165,19 @@ int main(int argc, char** argv) {
         return found == results.medianNs.end() ? 0.0 : found->second;
     };
     const double everything = median("BM_UpdateEverythingChanged") / kNsPerUs;
-    bench::printRow({QStringLiteral("exposition update() of a unit, every value changed"),
-                     everything > 0 ? QStringLiteral("%1 us").arg(everything, 0, 'f', 2) : QStringLiteral("missing"),
-                     {}, {}, {}, everything > 0 ? QStringLiteral("-") : bench::metText(false)});
+    bench::printRow(
+        {QStringLiteral("exposition update() of a unit, every value changed"),
+         everything > 0 ? QStringLiteral("%1 us").arg(everything, 0, 'f', 2) : QStringLiteral("missing"),
+         {},
+         {},
+         {},
+         everything > 0 ? QStringLiteral("-") : bench::metText(false)});
     printAgainstTarget(QStringLiteral("exposition update() of a unit, a poll with the same values"),
                        median("BM_UpdateSameValues") / kNsPerUs, kUpdateTargetUs, QStringLiteral("us"));
     printAgainstTarget(QStringLiteral("exposition text() of 1,000 units (%1 MiB)").arg(textMiB, 0, 'f', 1),
                        median("BM_Text") / kNsPerMs, kTextTargetMs, QStringLiteral("ms"));
-    printAgainstTarget(QStringLiteral("exposition resident memory, 1,000 units' lines (a scrape's text adds its size)"),
-                       heldMiB, kMemoryTargetMiB, QStringLiteral("MiB"));
+    printAgainstTarget(
+        QStringLiteral("exposition resident memory, 1,000 units' lines (a scrape's text adds its size)"),
+        heldMiB, kMemoryTargetMiB, QStringLiteral("MiB"));
     return 0;
 }

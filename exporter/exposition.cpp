@@ -46,8 +46,8 @@ constexpr std::array<FamilyText, Exposition::kFamilyCount> kFamilies{{
     {"lumora_replies_total", "Good status replies received.", MetricType::Counter},
     {"lumora_poll_failures_total", "Polls that brought no reply that could be shown whole, by reason.",
      MetricType::Counter},
-    {"lumora_last_reply_timestamp_seconds", "When the last good status reply came, in seconds since the epoch.",
-     MetricType::Gauge},
+    {"lumora_last_reply_timestamp_seconds",
+     "When the last good status reply came, in seconds since the epoch.", MetricType::Gauge},
     {"lumora_poll_duration_seconds", "Time from a status request out to its whole reply in.",
      MetricType::Histogram},
 }};
@@ -106,8 +106,8 @@ std::string sampleLines(MetricFamily family) {
 class FamilyBuilder {
 public:
     FamilyBuilder(int family, const std::string& unit)
-        : family_(emptyFamily(family, false)),
-          unit_(unit) {}
+        : family_(emptyFamily(family, false))
+        , unit_(unit) {}
 
     void add(double value, const char* label = nullptr, std::string labelValue = {}) {
         ClientMetric& metric = family_.metric.emplace_back();
@@ -221,8 +221,8 @@ bool sameValues(int family, const UnitState& was, const UnitState& now) {
     case LastReply:
         return was.lastReplyMs == now.lastReplyMs;
     case Duration:
-        return was.durations.count == now.durations.count && was.durations.counts == now.durations.counts
-               && was.durations.sumSeconds == now.durations.sumSeconds;
+        return was.durations.count == now.durations.count && was.durations.counts == now.durations.counts &&
+               was.durations.sumSeconds == now.durations.sumSeconds;
     }
     return false;
 }

@@ -35,9 +35,9 @@ const QByteArray kReply = QByteArray::fromHex("00 01 02 01 00 02 01 00 02 01 A1 
                                               "06000000 07000000 08000000 09000000 0A000000 0B000000"
                                               "01 00 02 01"); // outputs 1..4
 
-UnitState answered(const QByteArray& reply = kReply) {
+UnitState answered(const QByteArray& reply = kReply, bool up = true) {
     UnitState state;
-    state.up = true;
+    state.up = up;
     state.reply = reply;
     state.lastReplyMs = 1796659681123;
     state.replies = 42;
@@ -48,48 +48,33 @@ UnitState answered(const QByteArray& reply = kReply) {
     return state;
 }
 
-// NAME{unit="bench-1",channel="NN"} VALUE for channels first, first + 1, ...
-QByteArrayList channelLines(const char* name, int first, const QByteArrayList& values) {
+template <typename Change> UnitState changed(Change change) {
+    UnitState state = answered();
+    change(state);
+    return state;
+}
+
+// NAME{unit="bench-1",LABEL="KEY"} VALUE for each key and value in turn;
+// without a label, NAME{unit="bench-1"} VALUE.
+QByteArrayList series(const QByteArray& name, const QByteArray& label, const QByteArrayList& keys,
+                      const QByteArrayList& values) {
     QByteArrayList lines;
-    for (const QByteArray& value : values)
-        lines << QByteArray(name) + "{unit=\"bench-1\",channel=\"" + QByteArray::number(first++).rightJustified(2, '0')
-                     + "\"} " + value;
+    for (qsizetype at = 0; at < values.size(); ++at)
+        lines << name + R"({unit="bench-1")" +
+                     (label.isEmpty() ? "" : ',' + label + "=\"" + keys.value(at) + '"') + "} " + values[at];
     return lines;
 }
 
-const QByteArrayList kValueLines =
-    channelLines("lumora_input", 0, {"0", "1", "2", "1", "0", "2", "1", "0", "2", "1", "0", "1"})
-    + channelLines("lumora_output", 1, {"1", "0", "2", "1"})
-    + channelLines("lumora_input_pulses_total", 1,
-                   {"1", "16777216", "4294967295", "16909060", "256", "65536", "60", "70", "80", "90", "100", "110"})
-    + channelLines("lumora_time_gap_seconds", 1,
-                   {"1.234", "0", "1", "0.001", "4294967.295", "0.005", "0.006", "0.007", "0.008", "0.009", "0.01",
-                    "0.011"});
+const QByteArrayList kReasons{"connect", "timeout", "length", "closed", "refused_value"};
+const QByteArrayList kChannels{"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11", "12"};
 
-const QByteArrayList kHistogramLines{
-    R"(lumora_poll_duration_seconds_count{unit="bench-1"} 5)",
-    R"(lumora_poll_duration_seconds_sum{unit="bench-1"} 2.1337890625)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.001"} 1)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.0025"} 1)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.005"} 3)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.01"} 3)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.025"} 3)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.05"} 3)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.1"} 3)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.25"} 4)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="0.5"} 4)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="1"} 4)",
-    R"(lumora_poll_duration_seconds_bucket{unit="bench-1",le="+Inf"} 5)",
-};
-
-QByteArrayList failureLines(int connect, int timeout, int length, int closed, int refused) {
-    QByteArrayList lines;
-    const std::pair<const char*, int> counts[] = {
-        {"connect", connect}, {"timeout", timeout}, {"length", length}, {"closed", closed}, {"refused_value", refused}};
-    for (const auto& [reason, count] : counts)
-        lines << R"(lumora_poll_failures_total{unit="bench-1",reason=")" + QByteArray(reason) + "\"} "
-                     + QByteArray::number(count);
-    return lines;
+QByteArrayList durationLines(const QByteArray& count, const QByteArray& sum,
+                             const QByteArrayList& cumulative) {
+    const QByteArrayList bounds{"0.001", "0.0025", "0.005", "0.01", "0.025", "0.05",
+                                "0.1",   "0.25",   "0.5",   "1",    "+Inf"};
+    return series("lumora_poll_duration_seconds_count", {}, {}, {count}) +
+           series("lumora_poll_duration_seconds_sum", {}, {}, {sum}) +
+           series("lumora_poll_duration_seconds_bucket", "le", bounds, cumulative);
 }
 
 // The comment lines, or the sample lines with each value as Prometheus reads
@@ -110,53 +95,47 @@ QByteArrayList split(const QByteArray& text, bool comments) {
     return lines;
 }
 
-// A sample line's family: its name without a histogram's suffix.
-QByteArray familyOf(const QByteArray& line) {
-    QByteArray name = line.left(line.indexOf('{'));
-    for (const char* suffix : {"_bucket", "_sum", "_count"}) {
-        if (name.startsWith("lumora_poll_duration_seconds") && name.endsWith(suffix))
-            name.chop(qstrlen(suffix));
-    }
-    return name;
-}
-
 } // namespace
 
 void tst_Exporter_exposition::oneUnit_data() {
     testsupport::columns<UnitState, QByteArrayList>("state", "lines");
-    const QByteArrayList up{R"(lumora_unit_up{unit="bench-1"} 1)"};
-    const QByteArrayList down{R"(lumora_unit_up{unit="bench-1"} 0)"};
-    const QByteArrayList replies{R"(lumora_replies_total{unit="bench-1"} 42)"};
-    const QByteArrayList failures = failureLines(3, 2, 0, 1, 0);
-    const QByteArrayList lastReply{R"(lumora_last_reply_timestamp_seconds{unit="bench-1"} 1796659681.123)"};
-    QTest::newRow("up, every value") << answered() << up + kValueLines + replies + failures + lastReply
-                                             + kHistogramLines;
+    const QByteArrayList inputs =
+        series("lumora_input", "channel", QByteArrayList{"00"} + kChannels.mid(0, 11),
+               {"0", "1", "2", "1", "0", "2", "1", "0", "2", "1", "0", "1"});
+    const QByteArrayList outputs = series("lumora_output", "channel", kChannels, {"1", "0", "2", "1"});
+    const QByteArrayList values = series("lumora_input_pulses_total", "channel", kChannels,
+                                         {"1", "16777216", "4294967295", "16909060", "256", "65536", "60",
+                                          "70", "80", "90", "100", "110"}) +
+                                  series("lumora_time_gap_seconds", "channel", kChannels,
+                                         {"1.234", "0", "1", "0.001", "4294967.295", "0.005", "0.006",
+                                          "0.007", "0.008", "0.009", "0.01", "0.011"});
+    const QByteArrayList kept =
+        series("lumora_replies_total", {}, {}, {"42"}) +
+        series("lumora_poll_failures_total", "reason", kReasons, {"3", "2", "0", "1", "0"}) +
+        series("lumora_last_reply_timestamp_seconds", {}, {}, {"1796659681.123"}) +
+        durationLines("5", "2.1337890625", {"1", "1", "3", "3", "3", "3", "3", "4", "4", "4", "5"});
+    const QByteArrayList up = series("lumora_unit_up", {}, {}, {"1"});
+    const QByteArrayList down = series("lumora_unit_up", {}, {}, {"0"});
+    QTest::newRow("up, every value") << answered() << up + inputs + outputs + values + kept;
 
     QByteArray refused = kReply;
     refused[4] = 0x03;
     refused[108 + 2] = 0x10;
-    QByteArrayList shown = kValueLines;
-    shown.removeOne(R"(lumora_input{unit="bench-1",channel="04"} 0)");
-    shown.removeOne(R"(lumora_output{unit="bench-1",channel="03"} 2)");
+    QByteArrayList shownInputs = inputs;
+    QByteArrayList shownOutputs = outputs;
+    shownInputs.removeAt(4);  // channel "04"
+    shownOutputs.removeAt(2); // channel "03"
     QTest::newRow("refused input and output left out")
-        << answered(refused) << up + shown + replies + failures + lastReply + kHistogramLines;
-
-    UnitState lost = answered();
-    lost.up = false;
-    QTest::newRow("down keeps its counts, shows no values")
-        << lost << down + replies + failures + lastReply + kHistogramLines;
+        << answered(refused) << up + shownInputs + shownOutputs + values + kept;
+    QTest::newRow("down keeps its counts, shows no values") << answered(kReply, false) << down + kept;
 
     UnitState never;
     never.failures = {7, 0, 0, 0, 0};
-    QByteArrayList noDurations;
-    for (const QByteArray& line : kHistogramLines.mid(2))
-        noDurations << line.left(line.lastIndexOf(' ')) + " 0";
     QTest::newRow("no reply yet") << never
-                                  << down + QByteArrayList{R"(lumora_replies_total{unit="bench-1"} 0)"}
-                                         + failureLines(7, 0, 0, 0, 0)
-                                         + QByteArrayList{R"(lumora_poll_duration_seconds_count{unit="bench-1"} 0)",
-                                                          R"(lumora_poll_duration_seconds_sum{unit="bench-1"} 0)"}
-                                         + noDurations;
+                                  << down + series("lumora_replies_total", {}, {}, {"0"}) +
+                                         series("lumora_poll_failures_total", "reason", kReasons,
+                                                {"7", "0", "0", "0", "0"}) +
+                                         durationLines("0", "0", QByteArrayList(11, "0"));
 }
 
 void tst_Exporter_exposition::oneUnit() {
@@ -169,7 +148,8 @@ void tst_Exporter_exposition::oneUnit() {
     // HELP and TYPE only for a family with series.
     QSet<QByteArray> families;
     for (const QByteArray& line : lines)
-        families << familyOf(line);
+        families
+            << line.left(line.indexOf('{')).replace("_bucket", "").replace("_sum", "").replace("_count", "");
     QCOMPARE(split(exposition.text(), true).size(), 2 * families.size());
 }
 
@@ -177,87 +157,58 @@ void tst_Exporter_exposition::oneUnit() {
 // unit's series in the order the units were given, whatever order they
 // changed in.
 void tst_Exporter_exposition::familiesOnceUnitsInOrder() {
-    const QStringList names{u"rack-b"_s, u"rack-a"_s, u"[::1]:4001"_s};
-    QList<Unit> units;
-    for (const QString& name : names)
-        units << Unit{name, u"::1"_s, 4001};
-    Exposition exposition(units);
-    UnitState down = answered();
-    down.up = false;
+    Exposition exposition(
+        {Unit{u"rack-b"_s, u"h"_s, 1}, Unit{u"rack-a"_s, u"h"_s, 2}, Unit{u"[::1]:4001"_s, u"::1"_s, 4001}});
     exposition.update(2, answered());
-    exposition.update(1, down);
+    exposition.update(1, answered(kReply, false));
     exposition.update(0, answered());
 
-    const QByteArrayList comments = split(exposition.text(), true);
-    QByteArrayList types;
-    for (qsizetype at = 1; at < comments.size(); at += 2) {
-        QVERIFY2(comments[at - 1].startsWith("# HELP " + comments[at].split(' ').value(2) + ' '), comments[at - 1]);
-        types << comments[at];
-    }
-    QCOMPARE(types, (QByteArrayList{
-                        "# TYPE lumora_unit_up gauge",
-                        "# TYPE lumora_input gauge",
-                        "# TYPE lumora_output gauge",
-                        "# TYPE lumora_input_pulses_total counter",
-                        "# TYPE lumora_time_gap_seconds gauge",
-                        "# TYPE lumora_replies_total counter",
-                        "# TYPE lumora_poll_failures_total counter",
-                        "# TYPE lumora_last_reply_timestamp_seconds gauge",
-                        "# TYPE lumora_poll_duration_seconds histogram",
-                    }));
-
-    // Per family, the units in the order their series come (each unit's once).
-    QByteArray family;
-    QMap<QByteArray, QByteArrayList> order;
+    // Each family as "NAME TYPE: UNIT UNIT ...", its units in the order of their series.
+    QByteArrayList families;
+    QByteArray help;
     for (const QByteArray& line : exposition.text().split('\n')) {
-        if (line.startsWith("# TYPE "))
-            family = line.split(' ').value(2);
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        QCOMPARE(familyOf(line), family);
-        const QByteArray unit = line.mid(line.indexOf("unit=\"") + 6).split('"').value(0);
-        if (order[family].value(order[family].size() - 1) != unit)
-            order[family] << unit;
+        if (line.startsWith("# HELP ")) {
+            help = line;
+        } else if (line.startsWith("# TYPE ")) {
+            QVERIFY2(help.startsWith("# HELP " + line.split(' ').value(2) + ' '), line);
+            help.clear();
+            families << line.mid(7) + ':';
+        } else if (!line.isEmpty()) {
+            QVERIFY2(!families.isEmpty() && line.startsWith(families.last().split(' ').value(0)), line);
+            const QByteArray unit = ' ' + line.mid(line.indexOf("unit=\"") + 6).split('"').value(0);
+            if (!families.last().endsWith(unit))
+                families.last() += unit;
+        }
     }
-    const QByteArrayList all{"rack-b", "rack-a", "[::1]:4001"};
-    const QByteArrayList values{"lumora_input", "lumora_output", "lumora_input_pulses_total", "lumora_time_gap_seconds"};
-    QCOMPARE(order.size(), types.size());
-    for (const QByteArray& name : order.keys())
-        QCOMPARE(order[name], (values.contains(name) ? QByteArrayList{"rack-b", "[::1]:4001"} : all));
+    const QByteArray all = " rack-b rack-a [::1]:4001";
+    const QByteArray up = " rack-b [::1]:4001";
+    QCOMPARE(families,
+             (QByteArrayList{"lumora_unit_up gauge:" + all, "lumora_input gauge:" + up,
+                             "lumora_output gauge:" + up, "lumora_input_pulses_total counter:" + up,
+                             "lumora_time_gap_seconds gauge:" + up, "lumora_replies_total counter:" + all,
+                             "lumora_poll_failures_total counter:" + all,
+                             "lumora_last_reply_timestamp_seconds gauge:" + all,
+                             "lumora_poll_duration_seconds histogram:" + all}));
 }
 
 // A unit's lines after a change are those of the new state alone: nothing
 // kept from the state before.
 void tst_Exporter_exposition::changeBetweenUpdates_data() {
     testsupport::columns<UnitState, UnitState>("before", "after");
-    const auto replyWith = [](qsizetype offset, char byte) {
-        UnitState state = answered();
-        state.reply[offset] = byte;
-        return state;
+    const auto byte = [](qsizetype offset, char value) {
+        return changed([=](UnitState& state) { state.reply[offset] = value; });
     };
-    const std::pair<const char*, qsizetype> bytes[] = {
-        {"first input", 0},   {"last input", 11},        {"first counter byte", 12}, {"last counter byte", 59},
-        {"first time gap", 60}, {"last time gap byte", 107}, {"first output", 108},    {"last output", 111}};
-    for (const auto& [what, offset] : bytes)
-        QTest::addRow("%s", what) << answered() << replyWith(offset, 0x02);
-    QTest::newRow("input now refused") << answered() << replyWith(3, 0x03);
-    QTest::newRow("input refused no more") << replyWith(3, 0x03) << answered();
-    UnitState down = answered();
-    down.up = false;
-    QTest::newRow("down") << answered() << down;
-    QTest::newRow("up again") << down << answered();
-    UnitState next = answered();
-    ++next.replies;
-    QTest::newRow("replies") << answered() << next;
-    next = answered();
-    ++next.failures[1];
-    QTest::newRow("failures") << answered() << next;
-    next = answered();
-    next.lastReplyMs += 1000;
-    QTest::newRow("last reply") << answered() << next;
-    next = answered();
-    next.durations.add(0.003);
-    QTest::newRow("one more duration") << answered() << next;
+    // The first and last byte of inputs, counters, time gaps and outputs.
+    for (const qsizetype offset : {0, 11, 12, 59, 60, 107, 108, 111})
+        QTest::addRow("reply byte %d", int(offset)) << answered() << byte(offset, 0x02);
+    QTest::newRow("input now refused") << answered() << byte(3, 0x03);
+    QTest::newRow("input refused no more") << byte(3, 0x03) << answered();
+    QTest::newRow("down") << answered() << answered(kReply, false);
+    QTest::newRow("up again") << answered(kReply, false) << answered();
+    QTest::newRow("replies") << answered() << changed([](UnitState& state) { ++state.replies; });
+    QTest::newRow("failures") << answered() << changed([](UnitState& state) { ++state.failures[1]; });
+    QTest::newRow("last reply") << answered() << changed([](UnitState& state) { state.lastReplyMs += 1000; });
+    QTest::newRow("durations") << answered() << changed([](UnitState& state) { state.durations.add(0.003); });
 }
 
 void tst_Exporter_exposition::changeBetweenUpdates() {
@@ -280,16 +231,13 @@ void tst_Exporter_exposition::promtoolAccepts() {
     const QString promtool = QStandardPaths::findExecutable(u"promtool"_s);
     if (promtool.isEmpty())
         QSKIP("promtool is missing: apt-get install prometheus");
-    const QList<Unit> units{Unit{u"a"_s, u"h"_s, 1}, Unit{u"[::1]:4001"_s, u"::1"_s, 4001}, Unit{u"c.d"_s, u"h"_s, 2},
-                            Unit{u"never"_s, u"h"_s, 3}};
-    Exposition exposition(units);
+    Exposition exposition({Unit{u"a"_s, u"h"_s, 1}, Unit{u"[::1]:4001"_s, u"::1"_s, 4001},
+                           Unit{u"c.d"_s, u"h"_s, 2}, Unit{u"never"_s, u"h"_s, 3}});
     QByteArray refused = kReply;
     refused[0] = 0x10;
-    UnitState down = answered();
-    down.up = false;
     exposition.update(0, answered());
     exposition.update(1, answered(refused));
-    exposition.update(2, down);
+    exposition.update(2, answered(kReply, false));
     QProcess check;
     check.start(promtool, {u"check"_s, u"metrics"_s});
     check.write(exposition.text());
