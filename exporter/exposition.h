@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QList>
 
+#include <array>
+#include <cstddef>
+#include <string>
 #include <vector>
 
 namespace lumora::exporter {
@@ -24,13 +27,33 @@ public:
     Exposition(const Exposition&) = delete;
     Exposition& operator=(const Exposition&) = delete;
 
-    // The unit at `index` (in the order given) now stands as `state`.
+    // The unit at `index` (in the order given) now stands as `state`. Until
+    // then it stands as a unit that has not answered yet.
     void update(qsizetype index, const UnitState& state);
     // Every family, each unit's series in the units' order.
     [[nodiscard]] QByteArray text() const;
 
+    // The families, in the order text() writes them.
+    static constexpr int kFamilyCount = 9;
+
 private:
-    QList<Unit> units_;
+    struct UnitLines {
+        std::string name;
+        // Each family's sample lines, without its HELP and TYPE lines.
+        std::array<std::string, kFamilyCount> chunks;
+        // What the chunks were made from, to tell which ones a new state
+        // leaves as they are.
+        UnitState seen;
+        bool made = false;
+    };
+
+    void setChunk(UnitLines& unit, int family, std::string lines);
+
+    std::array<std::string, kFamilyCount> heads_;
+    std::vector<UnitLines> units_;
+    // Bytes of every unit's chunks, by family: a family no unit has a
+    // series of is left out whole, and text() knows its size up front.
+    std::array<std::size_t, kFamilyCount> familyBytes_{};
 };
 
 } // namespace lumora::exporter

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BENCH=ON >&2
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
-  lumora-bench-store \
+  lumora-bench-store lumora-bench-exposition \
   lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window lumora-bench-ping \
   lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading lumora-bench-exporter >&2
 
@@ -36,6 +36,7 @@ run() {
 bin=build-bench/bench
 run micro "$bin/lumora-bench-micro" --benchmark_min_time=0.2
 run store "$bin/lumora-bench-store" --benchmark_min_time=0.2
+run exposition "$bin/lumora-bench-exposition" --benchmark_min_time=0.2
 run polling "$bin/lumora-bench-polling" --seconds "${POLL_SECONDS:-20}"
 run startup "$bin/lumora-bench-startup" --runs 9
 run ping "$bin/lumora-bench-ping" --ticks 50
