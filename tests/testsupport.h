@@ -104,9 +104,12 @@ template <typename... Types, typename... Names> void columns(Names... names) {
         return testsupport::runIsolated<Application, TestObject>(argc, argv);                                \
     }
 #define LUMORA_TEST_MAIN_CORE(TestObject) LUMORA_TEST_MAIN_WITH(QCoreApplication, TestObject)
+// A type name cannot stand in parentheses after "new".
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define LUMORA_SUITE_CLASS(TestObject)                                                                      \
     static const testsupport::SuiteClassEntry registered##TestObject(                                       \
         {#TestObject, []() -> QObject* { return new TestObject; }})
+// NOLINTEND(bugprone-macro-parentheses)
 #define LUMORA_SUITE_MAIN_CORE()                                                                             \
     int main(int argc, char** argv) {                                                                        \
         return testsupport::runIsolatedSuite<QCoreApplication>(argc, argv);                                  \

@@ -16,6 +16,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTimer>
@@ -948,6 +950,53 @@ private Q_SLOTS:
         QCOMPARE(run.out, QStringList());
         QTest::qWait(100);
         QCOMPARE(peer.links.size(), 0);
+    }
+
+    // Two units, one named, one not: each polled and served, then SIGTERM ends it cleanly.
+    void serveAgainstEmulator() {
+        UnitEmulator named;
+        UnitEmulator plain;
+        QVERIFY2(named.start({u"--quiet"_s}), qPrintable(named.errorString()));
+        QVERIFY2(plain.start({u"--quiet"_s, u"--bad-input"_s}), qPrintable(plain.errorString()));
+        const QString plainName = u"127.0.0.1:"_s + QString::number(plain.port);
+        QNetworkAccessManager network;
+        const auto get = [&network](quint16 port, const QString& path) {
+            QNetworkReply* reply =
+                network.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1%2"_s.arg(port).arg(path))));
+            QTest::qWaitFor([reply] { return reply->isFinished(); }, kRunMs);
+            const QByteArray body = reply->readAll();
+            reply->deleteLater();
+            return body;
+        };
+        QByteArray metrics;
+        QByteArray page;
+        const auto meanwhile = [&](QProcess& process, const QByteArray& out) {
+            static const QRegularExpression listening(u"^listening on 127\\.0\\.0\\.1:(\\d+)\n$"_s);
+            quint16 port = 0;
+            QTest::qWaitFor([&] { return (port = listening.match(QString::fromLatin1(out)).captured(1).toUShort()); },
+                            kRunMs);
+            QTest::qWaitFor(
+                [&] {
+                    metrics = get(port, u"/metrics"_s);
+                    return metrics.contains("lumora_unit_up{unit=\"rack-1\"} 1") &&
+                           metrics.contains("lumora_poll_failures_total{unit=\"" + plainName.toLatin1() +
+                                            "\",reason=\"refused_value\"} 1");
+                },
+                kRunMs);
+            page = get(port, u"/"_s);
+            process.terminate();
+        };
+        const Outcome run = runProgram({u"serve"_s, u"--listen"_s, u"127.0.0.1:0"_s, u"--interval"_s, u"0.2"_s,
+                                        u"rack-1=127.0.0.1:%1"_s.arg(named.port), plainName},
+                                       {}, meanwhile);
+        QCOMPARE(run.err, QString());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(metrics.contains("lumora_unit_up{unit=\"" + plainName.toLatin1() + "\"} 1"), metrics.constData());
+        // The emulator's input 00 reads 5 there: that series alone is left out.
+        QVERIFY(metrics.contains("lumora_input{unit=\"rack-1\",channel=\"00\"} "));
+        QVERIFY(!metrics.contains("lumora_input{unit=\"" + plainName.toLatin1() + "\",channel=\"00\"}"));
+        QVERIFY(metrics.contains("lumora_input{unit=\"" + plainName.toLatin1() + "\",channel=\"01\"} "));
+        QVERIFY2(page.contains("rack-1") && page.contains(plainName.toLatin1()), page.constData());
     }
 };
 
