@@ -26,8 +26,8 @@ constexpr int kLingerMs = 1000;
 // The first bytes of a request, with a space after the method, up to the
 // longest of them; anything that cannot grow into one of these is not HTTP
 // the server could answer, and the server would only drop it without a word.
-constexpr QByteArrayView kMethods[] = {"GET ",     "HEAD ",    "POST ",    "PUT ",  "DELETE ",
-                                       "OPTIONS ", "PATCH ",   "CONNECT ", "TRACE "};
+constexpr QByteArrayView kMethods[] = {"GET ",     "HEAD ",  "POST ",    "PUT ",  "DELETE ",
+                                       "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
 constexpr qsizetype kMethodBytes = 8;
 
 bool mayStartRequest(QByteArrayView start) {
@@ -163,6 +163,10 @@ QString hostPort(const QHostAddress& address, quint16 port) {
 } // namespace
 
 struct HttpFront::Private {
+    Private(const Pages& pages, ConnectionLimits limits)
+        : pages(pages)
+        , limits(limits) {}
+
     const Pages& pages;
     ConnectionLimits limits;
     QHttpServer http;

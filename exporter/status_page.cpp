@@ -51,14 +51,16 @@ void cell(QString& page, const QString& text) {
 QByteArray statusPage(const QList<Unit>& units, std::span<const UnitState* const> states) {
     QString page;
     page.reserve(512 + 200 * units.size());
-    page += u"<!DOCTYPE html>\n"
-            u"<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-            u"<title>Lumora 7150R exporter</title>\n"
-            u"<style>table{border-collapse:collapse}th,td{border:1px solid #999;padding:2px 8px;text-align:left}"
-            u"</style>\n</head>\n<body>\n<h1>Lumora 7150R exporter</h1>\n"
-            u"<p><a href=\"/metrics\">Metrics</a></p>\n<table>\n"
-            u"<thead><tr><th>Unit</th><th>Address</th><th>State</th><th>Replies</th><th>Last reply</th></tr></thead>\n"
-            u"<tbody>\n";
+    page +=
+        u"<!DOCTYPE html>\n"
+        u"<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        u"<title>Lumora 7150R exporter</title>\n"
+        u"<style>table{border-collapse:collapse}th,td{border:1px solid #999;padding:2px 8px;text-align:left}"
+        u"</style>\n</head>\n<body>\n<h1>Lumora 7150R exporter</h1>\n"
+        u"<p><a href=\"/metrics\">Metrics</a></p>\n<table>\n"
+        u"<thead><tr><th>Unit</th><th>Address</th><th>State</th><th>Replies</th><th>Last "
+        u"reply</th></tr></thead>\n"
+        u"<tbody>\n";
     const UnitState unknown;
     for (qsizetype i = 0; i < units.size(); ++i) {
         const UnitState& state =

@@ -25,9 +25,8 @@ private Q_SLOTS:
     void keepAlive();
     void refused_data();
     void refused();
-    void slowRequest_data();
-    void slowRequest();
-    void idleAfterAnswer();
+    void deadlines_data();
+    void deadlines();
     void oldestGoesFirst();
     void scrapesUnderSiege();
     void listenFailure();
@@ -51,8 +50,9 @@ using Socket = std::unique_ptr<QTcpSocket>;
 Socket connected(quint16 port) {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(QHostAddress::LocalHost, port);
-    return QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::ConnectedState; }, 5000) ? std::move(socket)
-                                                                                                    : nullptr;
+    return QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::ConnectedState; }, 5000)
+               ? std::move(socket)
+               : nullptr;
 }
 
 QByteArray request(const QByteArray& method, const QByteArray& path, qsizetype padding = 0) {
@@ -112,14 +112,19 @@ struct Front {
 } // namespace
 
 void tst_Exporter_http::routes_data() {
-    testsupport::columns<QByteArray, QByteArray, QByteArray, QByteArray, QByteArray>("method", "path", "statusLine",
-                                                                                     "contentType", "body");
+    testsupport::columns<QByteArray, QByteArray, QByteArray, QByteArray, QByteArray>(
+        "method", "path", "statusLine", "contentType", "body");
     const QByteArray metricsType = "text/plain; version=0.0.4; charset=utf-8";
     const QByteArray htmlType = "text/html; charset=utf-8";
-    QTest::newRow("metrics") << "GET"_ba << "/metrics"_ba << "HTTP/1.1 200 OK"_ba << metricsType << kMetrics;
-    QTest::newRow("metrics with a query") << "GET"_ba << "/metrics?x=1"_ba << "HTTP/1.1 200 OK"_ba << metricsType
-                                          << kMetrics;
-    QTest::newRow("page") << "GET"_ba << "/"_ba << "HTTP/1.1 200 OK"_ba << htmlType << kPage;
+    QTest::newRow("metrics") << "GET"_ba
+                             << "/metrics"_ba
+                             << "HTTP/1.1 200 OK"_ba << metricsType << kMetrics;
+    QTest::newRow("metrics with a query") << "GET"_ba
+                                          << "/metrics?x=1"_ba
+                                          << "HTTP/1.1 200 OK"_ba << metricsType << kMetrics;
+    QTest::newRow("page") << "GET"_ba
+                          << "/"_ba
+                          << "HTTP/1.1 200 OK"_ba << htmlType << kPage;
     for (const QByteArray& method : {"POST"_ba, "PUT"_ba, "DELETE"_ba, "HEAD"_ba})
         for (const QByteArray& path : {"/"_ba, "/metrics"_ba})
             QTest::addRow("%s %s", method.constData(), path.constData())
@@ -171,8 +176,10 @@ void tst_Exporter_http::refused_data() {
     for (qsizetype i = 0; i < random.size(); ++i)
         random[i] = char((i * 151 + 7) % 256);
     QTest::newRow("random bytes") << random << "HTTP/1.1 400 Bad Request"_ba;
-    QTest::newRow("words") << "HELLO THERE\r\n\r\n"_ba << "HTTP/1.1 400 Bad Request"_ba;
-    QTest::newRow("lower case method") << "get / HTTP/1.1\r\n\r\n"_ba << "HTTP/1.1 400 Bad Request"_ba;
+    QTest::newRow("words") << "HELLO THERE\r\n\r\n"_ba
+                           << "HTTP/1.1 400 Bad Request"_ba;
+    QTest::newRow("lower case method") << "get / HTTP/1.1\r\n\r\n"_ba
+                                       << "HTTP/1.1 400 Bad Request"_ba;
     QTest::newRow("9 KiB header") << request("GET", "/metrics", 9216)
                                   << "HTTP/1.1 431 Request Header Fields Too Large"_ba;
     QTest::newRow("8 KiB header") << request("GET", "/metrics", 8192 - request("GET", "/metrics").size())
@@ -201,23 +208,28 @@ void tst_Exporter_http::refused() {
 
 // A request sent a byte at a time is cut requestMs after its start, and the
 // start is its first byte when an answer came before: the wait in between is
-// idle time, not request time.
-void tst_Exporter_http::slowRequest_data() {
-    QTest::addColumn<bool>("answeredBefore");
-    QTest::newRow("from the connection's start") << false;
-    QTest::newRow("from its first byte after an answer") << true;
+// idle time, which has its own limit.
+void tst_Exporter_http::deadlines_data() {
+    testsupport::columns<int, int, bool, bool>("requestMs", "idleMs", "answeredBefore", "trickle");
+    QTest::newRow("request, from the connection's start") << 300 << 10000 << false << true;
+    QTest::newRow("request, from its first byte after an answer") << 300 << 10000 << true << true;
+    QTest::newRow("idle after an answer") << 10000 << 300 << true << false;
 }
 
-void tst_Exporter_http::slowRequest() {
+void tst_Exporter_http::deadlines() {
+    QFETCH(int, requestMs);
+    QFETCH(int, idleMs);
     QFETCH(bool, answeredBefore);
-    Front front({.requestMs = 300, .idleMs = 10000});
+    QFETCH(bool, trickle);
+    Front front({.requestMs = requestMs, .idleMs = idleMs});
     QVERIFY(front.listen());
     const Socket client = connected(front.port());
     QVERIFY(client);
     if (answeredBefore) {
         client->write(request("GET", "/metrics"));
         QVERIFY(answer(*client));
-        QTest::qWait(500);
+        if (trickle)
+            QTest::qWait(500);
     }
     const QByteArray slow = request("GET", "/metrics", 200);
     QElapsedTimer since;
@@ -225,24 +237,13 @@ void tst_Exporter_http::slowRequest() {
     qsizetype sent = 0;
     std::ignore = QTest::qWaitFor(
         [&] {
-            if (since.elapsed() / 50 >= sent && sent < slow.size())
+            if (trickle && since.elapsed() / 50 >= sent && sent < slow.size())
                 client->write(slow.mid(sent++, 1));
             return client->state() == QAbstractSocket::UnconnectedState;
         },
         5000);
     QCOMPARE(client->state(), QAbstractSocket::UnconnectedState);
     QVERIFY2(since.elapsed() >= 250, QByteArray::number(since.elapsed()));
-}
-
-void tst_Exporter_http::idleAfterAnswer() {
-    Front front({.requestMs = 10000, .idleMs = 300});
-    QVERIFY(front.listen());
-    const Socket client = connected(front.port());
-    QVERIFY(client);
-    client->write(request("GET", "/"));
-    QVERIFY(answer(*client));
-    QVERIFY(!closedWithin(*client, 200));
-    QVERIFY(closedWithin(*client, 3000));
 }
 
 void tst_Exporter_http::oldestGoesFirst() {
@@ -259,7 +260,8 @@ void tst_Exporter_http::oldestGoesFirst() {
     QVERIFY(closedWithin(*clients[0], 3000));
     QTest::qWait(100);
     for (int i = 1; i < 5; ++i)
-        QVERIFY2(clients[std::size_t(i)]->state() == QAbstractSocket::ConnectedState, qPrintable(QString::number(i)));
+        QVERIFY2(clients[std::size_t(i)]->state() == QAbstractSocket::ConnectedState,
+                 qPrintable(QString::number(i)));
 }
 
 // More idle connections than the server keeps, and requests that never
@@ -302,8 +304,8 @@ void tst_Exporter_http::listenFailure() {
 }
 
 void tst_Exporter_http::statusPage_data() {
-    testsupport::columns<QString, QString, int, bool, QString, qint64, QString>("name", "host", "link", "up",
-                                                                                "problem", "lastReplyMs", "row");
+    testsupport::columns<QString, QString, int, bool, QString, qint64, QString>(
+        "name", "host", "link", "up", "problem", "lastReplyMs", "row");
     const int connected = int(UnitState::Link::Connected);
     const int waiting = int(UnitState::Link::Waiting);
     const int connecting = int(UnitState::Link::Connecting);
@@ -314,14 +316,16 @@ void tst_Exporter_http::statusPage_data() {
                            "<td>1971-01-01 01:02:03.004 UTC</td></tr>"_s;
     QTest::newRow("down, hostile problem")
         << u"b"_s << u"::1"_s << connected << false << u"<script>alert(\"x&y\")</script>"_s << stamp
-        << u"<tr><td>b</td><td>[::1]:4000</td><td>down: &lt;script&gt;alert(&quot;x&amp;y&quot;)&lt;/script&gt;</td>"
+        << u"<tr><td>b</td><td>[::1]:4000</td><td>down: "
+           u"&lt;script&gt;alert(&quot;x&amp;y&quot;)&lt;/script&gt;</td>"
            "<td>7</td><td>1971-01-01 01:02:03.004 UTC</td></tr>"_s;
-    QTest::newRow("waiting, never") << u"c"_s << u"h<o>st"_s << waiting << false << u"connection refused"_s
-                                    << qint64(0)
-                                    << u"<tr><td>c</td><td>h&lt;o&gt;st:4000</td>"
-                                       "<td>waiting to reconnect: connection refused</td><td>7</td><td>never</td></tr>"_s;
-    QTest::newRow("connecting") << u"d"_s << u"h"_s << connecting << false << u"timeout"_s << qint64(0)
-                                << u"<tr><td>d</td><td>h:4000</td><td>connecting</td><td>7</td><td>never</td></tr>"_s;
+    QTest::newRow("waiting, never")
+        << u"c"_s << u"h<o>st"_s << waiting << false << u"connection refused"_s << qint64(0)
+        << u"<tr><td>c</td><td>h&lt;o&gt;st:4000</td>"
+           "<td>waiting to reconnect: connection refused</td><td>7</td><td>never</td></tr>"_s;
+    QTest::newRow("connecting")
+        << u"d"_s << u"h"_s << connecting << false << u"timeout"_s << qint64(0)
+        << u"<tr><td>d</td><td>h:4000</td><td>connecting</td><td>7</td><td>never</td></tr>"_s;
 }
 
 void tst_Exporter_http::statusPage() {
