@@ -243,7 +243,9 @@ void tst_Exporter_http::deadlines() {
         },
         5000);
     QCOMPARE(client->state(), QAbstractSocket::UnconnectedState);
-    QVERIFY2(since.elapsed() >= 250, QByteArray::number(since.elapsed()));
+    // Half the limit: the server's clock started a little before ours, and
+    // its timer may fire a little early.
+    QVERIFY2(since.elapsed() >= std::min(requestMs, idleMs) / 2, QByteArray::number(since.elapsed()));
 }
 
 void tst_Exporter_http::oldestGoesFirst() {
