@@ -13,6 +13,8 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+
 namespace lumora::exporter {
 
 namespace {
@@ -200,6 +202,10 @@ HttpFront::~HttpFront() = default;
 
 bool HttpFront::listen(const QHostAddress& address, quint16 port) {
     auto* guard = new GuardServer(d_->limits, &d_->http);
+    // Hundreds of clients may knock at once; those the system cannot queue
+    // would only get in seconds later, when their handshake is retried, and
+    // then be held as long again.
+    guard->setListenBacklogSize(std::max(d_->limits.maxConnections, 50));
     if (!guard->listen(address, port)) {
         error_ = QStringLiteral("cannot listen on %1: %2").arg(hostPort(address, port), guard->errorString());
         delete guard;

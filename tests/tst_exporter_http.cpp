@@ -29,6 +29,7 @@ private Q_SLOTS:
     void deadlines();
     void oldestGoesFirst();
     void scrapesUnderSiege();
+    void crowdAtOnce();
     void listenFailure();
     void statusPage_data();
     void statusPage();
@@ -289,6 +290,25 @@ void tst_Exporter_http::scrapesUnderSiege() {
         const auto got = answer(*scraper, 2000);
         QVERIFY2(got && got->body == kMetrics, qPrintable(QString::number(i)));
     }
+}
+
+// Hundreds knocking at once all get in at once, so they are closed at the
+// limit and not when the system retries those it could not queue.
+void tst_Exporter_http::crowdAtOnce() {
+    Front front({.requestMs = 300});
+    QVERIFY(front.listen());
+    std::vector<QTcpSocket> crowd(300);
+    QElapsedTimer since;
+    since.start();
+    for (QTcpSocket& socket : crowd)
+        socket.connectToHost(QHostAddress::LocalHost, front.port());
+    const auto open = [&] {
+        return std::count_if(crowd.begin(), crowd.end(), [](const QTcpSocket& s) {
+            return s.state() != QAbstractSocket::UnconnectedState;
+        });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(open(), 0, 5000);
+    QVERIFY2(since.elapsed() < 900, QByteArray::number(since.elapsed()));
 }
 
 void tst_Exporter_http::listenFailure() {
