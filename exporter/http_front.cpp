@@ -25,9 +25,9 @@ constexpr auto kHtmlContentType = "text/html; charset=utf-8";
 // is cut.
 constexpr int kLingerMs = 1000;
 
-// The first bytes of a request, with a space after the method, up to the
-// longest of them; anything that cannot grow into one of these is not HTTP
-// the server could answer, and the server would only drop it without a word.
+// The methods the server knows, each with the space after it. Bytes that
+// cannot begin one of them are nothing it could parse, and it would drop the
+// connection without a word; the client is told why first.
 constexpr QByteArrayView kMethods[] = {"GET ",     "HEAD ",  "POST ",    "PUT ",  "DELETE ",
                                        "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
 constexpr qsizetype kMethodBytes = 8;
