@@ -49,6 +49,8 @@ public:
         , socket_(socket)
         , limits_(limits) {
         deadline_.setSingleShot(true);
+        // A coarse timer may fire early, and a client is owed the whole time.
+        deadline_.setTimerType(Qt::PreciseTimer);
         connect(&deadline_, &QTimer::timeout, socket_, &QAbstractSocket::abort);
         connect(socket_, &QIODevice::readyRead, this, &Watch::read);
         connect(socket_, &QIODevice::bytesWritten, this, &Watch::written);
