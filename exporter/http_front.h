@@ -28,20 +28,25 @@ struct ConnectionLimits {
     int requestMs = 5000;
     // A kept-alive connection may wait this long for its next request.
     int idleMs = 15000;
-    // A request header above this is answered 431 and the connection closed.
+    // A request above this many bytes (its header, and any body) is answered
+    // 431 and the connection closed; so are bytes that start no request,
+    // with 400.
     qint64 headerBytes = 8192;
     // Above this many, the connection that has been open longest is closed.
     int maxConnections = 512;
 };
 
 // The exporter's HTTP side: GET /metrics and GET /, 404 for other paths, 405
-// for other methods on these two.
+// (with "Allow: GET") for other methods on these two, HEAD included. Every
+// answer is made at once from what the pages hold, on the caller's thread.
 class HttpFront : public QObject {
     Q_OBJECT
 public:
     explicit HttpFront(const Pages& pages, ConnectionLimits limits = {}, QObject* parent = nullptr);
     ~HttpFront() override;
 
+    // Once only. On failure errorString() names the address and the reason,
+    // as "cannot listen on 127.0.0.1:17150: The bound address is already in use".
     [[nodiscard]] bool listen(const QHostAddress& address, quint16 port);
     [[nodiscard]] QString errorString() const { return error_; }
     // Where it listens, once listen() succeeded (the port chosen for 0).
