@@ -6,7 +6,8 @@ namespace lumora::platform {
 void PollRule::requestSent() {
     ++counts_.requests;
     awaiting_ = true;
-    collected_.clear();
+    // Emptied, not freed: a steady poll reuses the buffer.
+    collected_.resize(0);
 }
 
 PollRule::Verdict PollRule::arrived(QByteArrayView bytes) {
