@@ -48,15 +48,13 @@ struct FakeUnit : QObject {
     QTcpServer server;
     QList<QTcpSocket*> links;
     QByteArray received;
-    QList<qint64> acceptedAtMs;
-    QElapsedTimer clock;
+    QTcpSocket filler;
+    quint16 boundPort = 0;
 
     FakeUnit() {
-        clock.start();
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* link = server.nextPendingConnection()) {
                 links.append(link);
-                acceptedAtMs.append(clock.elapsed());
                 if (does == Does::CloseAtOnce) {
                     link->close();
                     continue;
@@ -75,25 +73,22 @@ struct FakeUnit : QObject {
             }
         });
     }
-    QTcpSocket filler;
-    quint16 port_ = 0;
-
     bool listen(quint16 port = 0) {
         // A queue of one, taken by the test's own connection: later attempts get no answer at all.
         if (does == Does::NeverAccept)
             server.setListenBacklogSize(0);
         if (!server.listen(QHostAddress::LocalHost, port))
             return false;
-        port_ = server.serverPort();
+        boundPort = server.serverPort();
         if (does == Does::Refuse)
             server.close();
         if (does != Does::NeverAccept)
             return true;
         server.pauseAccepting();
-        filler.connectToHost(QHostAddress::LocalHost, port_);
+        filler.connectToHost(QHostAddress::LocalHost, boundPort);
         return filler.waitForConnected(5000);
     }
-    quint16 port() const { return port_; }
+    quint16 port() const { return boundPort; }
 };
 
 Unit onLoopback(quint16 port) {
@@ -126,8 +121,8 @@ private Q_SLOTS:
         testsupport::UnitEmulator emulator;
         QVERIFY2(emulator.start(), qPrintable(emulator.errorString()));
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
-        UnitPoller poller(onLoopback(emulator.port), kQuick);
         int told = 0;
+        UnitPoller poller(onLoopback(emulator.port), kQuick);
         connect(&poller, &UnitPoller::changed, this, [&] { ++told; });
         poller.start();
         QTRY_VERIFY_WITH_TIMEOUT(poller.state().replies >= 5, 10000);
@@ -149,8 +144,8 @@ private Q_SLOTS:
         FakeUnit unit;
         unit.answer = handMadeReply();
         QVERIFY(unit.listen());
-        UnitPoller poller(onLoopback(unit.port()), kQuick);
         int told = 0;
+        UnitPoller poller(onLoopback(unit.port()), kQuick);
         connect(&poller, &UnitPoller::changed, this, [&] { ++told; });
         poller.start();
         QTRY_VERIFY_WITH_TIMEOUT(poller.state().replies >= 2, 10000);
