@@ -12,6 +12,16 @@
 
 namespace lumora::cli {
 
+int pollExitStatus(const platform::PollCounts& counts) {
+    if (counts.failedConnects > 0)
+        return kNoConnection;
+    if (counts.wrongLengths > 0 || counts.timeouts > 0 || counts.cutShort > 0)
+        return kNoReply;
+    if (counts.refused > 0)
+        return kRefusedValues;
+    return kDone;
+}
+
 Poller::Poller(const Invocation& invocation, Endpoint endpoint, Console& console, QObject* parent)
     : QObject(parent)
     , invocation_(invocation)
@@ -56,7 +66,7 @@ void Poller::stop() {
     durationEnd_.stop();
     connection_.close();
     report(rule_.summary());
-    Q_EMIT finished(rule_.exitStatus());
+    Q_EMIT finished(pollExitStatus(rule_.counts()));
 }
 
 void Poller::connectNow() {
@@ -178,22 +188,22 @@ void Poller::takeBytes() {
     if (bytes.isEmpty())
         return;
     switch (rule_.arrived(bytes)) {
-    case PollRule::Verdict::Reply:
+    case platform::PollRule::Verdict::Reply:
         replyDeadline_.stop();
         printReply();
         if (invocation_.count && rule_.counts().replies >= *invocation_.count)
             stop();
         return;
-    case PollRule::Verdict::WrongLength:
+    case platform::PollRule::Verdict::WrongLength:
         replyDeadline_.stop();
         report(QStringLiteral("reply of %1 bytes from %2, expected %3")
                    .arg(rule_.collected().size())
                    .arg(endpoint_.text())
                    .arg(protocol::kStatusReplySize));
         return;
-    case PollRule::Verdict::Pending:
-    case PollRule::Verdict::TimedOut:
-    case PollRule::Verdict::Ignored:
+    case platform::PollRule::Verdict::Pending:
+    case platform::PollRule::Verdict::TimedOut:
+    case platform::PollRule::Verdict::Ignored:
         return;
     }
 }
@@ -201,18 +211,18 @@ void Poller::takeBytes() {
 void Poller::replyDeadlinePassed() {
     const QString within = secondsText(invocation_.timeoutMs);
     switch (rule_.deadlinePassed()) {
-    case PollRule::Verdict::TimedOut:
+    case platform::PollRule::Verdict::TimedOut:
         report(QStringLiteral("no reply from %1 within %2").arg(endpoint_.text(), within));
         return;
-    case PollRule::Verdict::WrongLength:
+    case platform::PollRule::Verdict::WrongLength:
         report(QStringLiteral("reply of %1 bytes from %2 within %3, expected %4")
                    .arg(rule_.collected().size())
                    .arg(endpoint_.text(), within)
                    .arg(protocol::kStatusReplySize));
         return;
-    case PollRule::Verdict::Pending:
-    case PollRule::Verdict::Reply:
-    case PollRule::Verdict::Ignored:
+    case platform::PollRule::Verdict::Pending:
+    case platform::PollRule::Verdict::Reply:
+    case platform::PollRule::Verdict::Ignored:
         return;
     }
 }

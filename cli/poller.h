@@ -3,9 +3,9 @@
 
 #include "cli/arguments.h"
 #include "cli/console.h"
-#include "cli/poll_rule.h"
 #include "cli/unit_exchange.h"
 #include "platform/event_gate.h"
+#include "platform/poll_rule.h"
 #include "platform/timer.h"
 #include "platform/unit_connection.h"
 
@@ -13,6 +13,9 @@
 #include <QTimer>
 
 namespace lumora::cli {
+
+// The lowest of 2, 3 and 4 that happened, else 0.
+[[nodiscard]] int pollExitStatus(const platform::PollCounts& counts);
 
 // The poll command: the window's repeated status request, on the window's
 // kernel timer, printing one line per reply.
@@ -45,7 +48,7 @@ private:
     const Invocation invocation_;
     const Endpoint endpoint_;
     Console& console_;
-    PollRule rule_;
+    platform::PollRule rule_;
     platform::EventGate gate_;
     platform::Timer timer_;
     QTimer replyDeadline_;

@@ -3,8 +3,12 @@
 
 #include "exporter/unit_state.h"
 #include "exporter/units.h"
+#include "platform/poll_rule.h"
+#include "platform/unit_connection.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 namespace lumora::exporter {
 
@@ -40,9 +44,32 @@ Q_SIGNALS:
     void changed();
 
 private:
+    void connectNow();
+    void onConnected();
+    void onConnectFailed(const QString& reason);
+    void onClosed();
+    void tick();
+    void sendRequest();
+    void takeBytes();
+    void deadlinePassed();
+    void takeReply();
+    // The connection is gone or never came: wait, then try again.
+    void dropAndWait(PollFailure failure, const QString& problem);
+    void fail(PollFailure failure, const QString& problem);
+    void publish();
+
     Unit unit_;
     PollTiming timing_;
     UnitState state_;
+    platform::PollRule rule_;
+    platform::UnitConnection connection_;
+    QTimer tick_;
+    // One deadline at a time: the attempt's, the reply's or the end of the
+    // wait before the next attempt, as the link says.
+    QTimer deadline_;
+    QElapsedTimer sinceRequest_;
+    int retryMs_ = 0;
+    bool stopped_ = true;
 };
 
 } // namespace lumora::exporter

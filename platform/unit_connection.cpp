@@ -10,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -235,6 +236,10 @@ qint64 UnitConnection::unsentBytes() const {
 
 QByteArray UnitConnection::takeArrived() {
     return socket_ == nullptr ? QByteArray() : socket_->readAll();
+}
+
+qint64 UnitConnection::takeArrived(char* into, qint64 most) {
+    return socket_ == nullptr ? 0 : std::max<qint64>(socket_->read(into, most), 0);
 }
 
 } // namespace lumora::platform

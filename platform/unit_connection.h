@@ -55,6 +55,9 @@ public:
     [[nodiscard]] qint64 unsentBytes() const;
     // What has arrived and not been taken, including what came with a close.
     [[nodiscard]] QByteArray takeArrived();
+    // At most `most` of them into `into`, for a caller that polls often and
+    // keeps its own buffer; how many, 0 when none wait.
+    [[nodiscard]] qint64 takeArrived(char* into, qint64 most);
     [[nodiscard]] QString errorString() const { return error_; }
 
 Q_SIGNALS:

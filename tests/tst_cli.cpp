@@ -3,7 +3,7 @@
 // network namespaces and daily logs of the test's own.
 
 #include "cli/arguments.h"
-#include "cli/poll_rule.h"
+#include "cli/poller.h"
 #include "loopbackpeer.h"
 #include "netns.h"
 #include "settingsfile.h"
@@ -407,50 +407,32 @@ private Q_SLOTS:
         QTEST(got.value_or(-1), "value");
     }
 
-    void pollRule_data() {
-        // S: a request goes out if the rule lets it; a number: that many bytes arrive; T: the reply's time
-        // runs out; C: the unit closes; X: the reply holds refused values; F: a connection attempt fails.
-        // counts: sent, replies, wrong, timeouts
-        columns<QString, QList<qint64>, int>("events", "counts", "exitStatus");
-        QTest::newRow("whole reply") << u"S 112 S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
-        QTest::newRow("ticks wait for the reply") << u"S S S 112 S"_s << QList<qint64>{2, 1, 0, 0} << 0;
-        QTest::newRow("reply in two pieces") << u"S 60 52"_s << QList<qint64>{1, 1, 0, 0} << 0;
-        QTest::newRow("two replies at once") << u"S 224"_s << QList<qint64>{1, 0, 1, 0} << 3;
-        QTest::newRow("bytes nobody asked for") << u"40 S 112 7"_s << QList<qint64>{1, 1, 0, 0} << 0;
-        QTest::newRow("silence") << u"S T S 112"_s << QList<qint64>{2, 1, 0, 1} << 3;
-        QTest::newRow("part, then silence") << u"S 50 T"_s << QList<qint64>{1, 0, 1, 0} << 3;
-        QTest::newRow("closed while waiting") << u"S C S 112"_s << QList<qint64>{2, 1, 0, 0} << 3;
-        QTest::newRow("closed while idle") << u"S 112 C S 112"_s << QList<qint64>{2, 2, 0, 0} << 0;
-        QTest::newRow("refused values") << u"S 112 X S 112"_s << QList<qint64>{2, 2, 0, 0} << 4;
-        QTest::newRow("failed reconnect") << u"S 112 C F S 112"_s << QList<qint64>{2, 2, 0, 0} << 2;
-        QTest::newRow("silence before refused") << u"S 112 X S T"_s << QList<qint64>{2, 1, 0, 1} << 3;
-        QTest::newRow("wrong length before refused") << u"S 112 X S 113"_s << QList<qint64>{2, 1, 1, 0} << 3;
-        QTest::newRow("close while waiting before refused")
-            << u"S 112 X S C"_s << QList<qint64>{2, 1, 0, 0} << 3;
-        QTest::newRow("failed reconnect before silence, refused")
-            << u"S 112 X S T C F"_s << QList<qint64>{2, 1, 0, 1} << 2;
+    void pollExitStatusRule_data() {
+        // counts: failed connects, wrong lengths, timeouts, cut short, refused
+        columns<QList<qint64>, int>("counts", "exitStatus");
+        QTest::newRow("all replied") << QList<qint64>{0, 0, 0, 0, 0} << 0;
+        QTest::newRow("wrong length") << QList<qint64>{0, 1, 0, 0, 0} << 3;
+        QTest::newRow("silence") << QList<qint64>{0, 0, 1, 0, 0} << 3;
+        QTest::newRow("closed while waiting") << QList<qint64>{0, 0, 0, 1, 0} << 3;
+        QTest::newRow("refused values") << QList<qint64>{0, 0, 0, 0, 1} << 4;
+        QTest::newRow("failed reconnect") << QList<qint64>{1, 0, 0, 0, 0} << 2;
+        QTest::newRow("silence before refused") << QList<qint64>{0, 0, 1, 0, 2} << 3;
+        QTest::newRow("wrong length before refused") << QList<qint64>{0, 1, 0, 0, 1} << 3;
+        QTest::newRow("close while waiting before refused") << QList<qint64>{0, 0, 0, 1, 1} << 3;
+        QTest::newRow("failed reconnect before silence, refused") << QList<qint64>{1, 0, 1, 0, 1} << 2;
     }
-    void pollRule() {
-        QFETCH(QString, events);
+    void pollExitStatusRule() {
         QFETCH(QList<qint64>, counts);
-        lumora::cli::PollRule rule(kReplySize);
-        for (const QString& event : events.split(u' ')) {
-            if (event == u"S" && !rule.awaitingReply())
-                rule.requestSent();
-            else if (event == u"T")
-                static_cast<void>(rule.deadlinePassed());
-            else if (event == u"C")
-                rule.connectionClosed();
-            else if (event == u"X")
-                rule.replyRefused();
-            else if (event == u"F")
-                rule.connectFailed();
-            else if (event != u"S")
-                static_cast<void>(rule.arrived(QByteArray(event.toInt(), '\0')));
-        }
-        const lumora::cli::PollCounts& c = rule.counts();
-        QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts}), counts);
-        QTEST(rule.exitStatus(), "exitStatus");
+        lumora::platform::PollCounts c;
+        c.requests = 9;
+        c.replies = 4;
+        c.reconnects = 1;
+        c.failedConnects = counts[0];
+        c.wrongLengths = counts[1];
+        c.timeouts = counts[2];
+        c.cutShort = counts[3];
+        c.refused = counts[4];
+        QTEST(lumora::cli::pollExitStatus(c), "exitStatus");
     }
 
     void againstLoopbackPeer_data() {

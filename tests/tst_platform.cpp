@@ -4,6 +4,7 @@
 #include "netns.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
+#include "platform/poll_rule.h"
 #include "platform/settings_store.h"
 #include "platform/timer.h"
 #include "platform/unit_connection.h"
@@ -38,6 +39,7 @@ constexpr int kNamespaceTimeoutMs = 800;
 // Only a wait far beyond the time-out counts as a fault on a loaded machine.
 constexpr int kGenerousSlackMs = 5000;
 constexpr Ipv4 kLoopback = 0x7F000001;
+constexpr qsizetype kStatusReplyBytes = 112;
 
 bool dropNetRawCapability() {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -561,6 +563,39 @@ private Q_SLOTS:
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         QCOMPARE(outcome.kind, Kind::Reply);
         QCOMPARE(requestTtls, QList<int>{ttl});
+    }
+    void pollRule_data() {
+        // S: a request goes out if the rule lets it; a number: that many bytes arrive; T: the reply's time
+        // runs out; C: the unit closes.
+        // counts: sent, replies, wrong, timeouts, cut short
+        columns<QString, QList<qint64>>("events", "counts");
+        QTest::newRow("whole reply") << u"S 112 S 112"_s << QList<qint64>{2, 2, 0, 0, 0};
+        QTest::newRow("ticks wait for the reply") << u"S S S 112 S"_s << QList<qint64>{2, 1, 0, 0, 0};
+        QTest::newRow("reply in two pieces") << u"S 60 52"_s << QList<qint64>{1, 1, 0, 0, 0};
+        QTest::newRow("two replies at once") << u"S 224"_s << QList<qint64>{1, 0, 1, 0, 0};
+        QTest::newRow("bytes nobody asked for") << u"40 S 112 7"_s << QList<qint64>{1, 1, 0, 0, 0};
+        QTest::newRow("silence") << u"S T S 112"_s << QList<qint64>{2, 1, 0, 1, 0};
+        QTest::newRow("part, then silence") << u"S 50 T"_s << QList<qint64>{1, 0, 1, 0, 0};
+        QTest::newRow("closed while waiting") << u"S C S 112"_s << QList<qint64>{2, 1, 0, 0, 1};
+        QTest::newRow("closed while idle") << u"S 112 C S 112"_s << QList<qint64>{2, 2, 0, 0, 0};
+        QTest::newRow("part, then closed") << u"S 30 C T"_s << QList<qint64>{1, 0, 0, 0, 1};
+    }
+    void pollRule() {
+        QFETCH(QString, events);
+        QFETCH(QList<qint64>, counts);
+        PollRule rule(kStatusReplyBytes);
+        for (const QString& event : events.split(u' ')) {
+            if (event == u"S" && !rule.awaitingReply())
+                rule.requestSent();
+            else if (event == u"T")
+                static_cast<void>(rule.deadlinePassed());
+            else if (event == u"C")
+                rule.connectionClosed();
+            else if (event != u"S")
+                static_cast<void>(rule.arrived(QByteArray(event.toInt(), '\0')));
+        }
+        const PollCounts& c = rule.counts();
+        QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts, c.cutShort}), counts);
     }
 };
 

@@ -5,7 +5,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-namespace lumora::cli {
+namespace lumora::platform {
 
 struct PollCounts {
     qint64 requests = 0;
@@ -15,7 +15,7 @@ struct PollCounts {
     // Requests whose reply the unit's close cut off, wholly or in part.
     qint64 cutShort = 0;
     qint64 reconnects = 0;
-    // Not in the summary, but they decide the exit status.
+    // Not in the summary, but the command line's exit status weighs them.
     qint64 failedConnects = 0;
     qint64 refused = 0;
 };
@@ -49,8 +49,6 @@ public:
 
     const QByteArray& collected() const { return collected_; }
     const PollCounts& counts() const { return counts_; }
-    // The lowest of 2, 3 and 4 that happened, else 0.
-    int exitStatus() const;
     // Every request sent that polling did not stop waiting for is in exactly
     // one of replies, wrong lengths, timeouts and cut short.
     QString summary() const;
@@ -64,4 +62,4 @@ private:
     PollCounts counts_;
 };
 
-} // namespace lumora::cli
+} // namespace lumora::platform

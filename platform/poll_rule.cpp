@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/poll_rule.h"
+#include "platform/poll_rule.h"
 
-#include "cli/exit_status.h"
-
-namespace lumora::cli {
+namespace lumora::platform {
 
 void PollRule::requestSent() {
     ++counts_.requests;
     awaiting_ = true;
-    collected_.clear();
+    // Emptied, not freed: a steady poll reuses the buffer.
+    collected_.resize(0);
 }
 
 PollRule::Verdict PollRule::arrived(QByteArrayView bytes) {
@@ -54,16 +53,6 @@ PollRule::Verdict PollRule::settle(Verdict verdict) {
     return verdict;
 }
 
-int PollRule::exitStatus() const {
-    if (counts_.failedConnects > 0)
-        return kNoConnection;
-    if (counts_.wrongLengths > 0 || counts_.timeouts > 0 || counts_.cutShort > 0)
-        return kNoReply;
-    if (counts_.refused > 0)
-        return kRefusedValues;
-    return kDone;
-}
-
 QString PollRule::summary() const {
     return QStringLiteral("requests sent %1, replies %2, wrong lengths %3, timeouts %4, cut short %5, "
                           "reconnects %6")
@@ -75,4 +64,4 @@ QString PollRule::summary() const {
         .arg(counts_.reconnects);
 }
 
-} // namespace lumora::cli
+} // namespace lumora::platform
