@@ -4,7 +4,7 @@
 # exporter polls three emulated units, each a process of its own: every unit
 # up, inputs, counters and outputs as `status` reads them, counters counting,
 # and a unit that stops turning down within 30 s while the others stay up.
-# promtool accepts the scrape. Run it in a network of its own
+# promtool accepts the scrape, and SIGTERM ends the exporter with status 0. Run it in a network of its own
 # (tests/own_network.sh): everything listens on free loopback ports.
 #   check_prometheus.sh CLI EMULATOR
 # Exits 77 (a skip to CTest) only when a Prometheus tool is missing.
@@ -62,7 +62,7 @@ start_listening() {
   pid=$!
   pids+=("$pid")
   for _ in $(seq 100); do
-    line=$(grep -m1 -o 'listening on 127\.0\.0\.1:[0-9]*' "$work/$name.out" || true)
+    line=$(grep -m1 -o 'listening on 127\.0\.0\.1:[0-9]*' "$work/$name.out" 2>/dev/null || true)
     if [ -n "$line" ]; then
       port=${line##*:}
       return 0
@@ -92,6 +92,7 @@ done
 start_listening exporter "$cli" serve --listen 127.0.0.1:0 --interval 1 \
   "a=127.0.0.1:${unit_port[a]}" "b=127.0.0.1:${unit_port[b]}" "c=127.0.0.1:${unit_port[c]}"
 exporter=127.0.0.1:$port
+exporter_pid=$pid
 
 # Prometheus cannot tell which port it was given, so it gets one that was
 # free a moment ago.
@@ -267,7 +268,9 @@ wait "${unit_pid[b]}" 2>/dev/null || true
 b_down() {
   local now
   now=$(query 'lumora_unit_up')
-  grep -qx 'a - 1' <<<"$now" && grep -qx 'c - 1' <<<"$now" || fail "a or c went down with b:"$'\n'"$now"
+  if ! grep -qx 'a - 1' <<<"$now" || ! grep -qx 'c - 1' <<<"$now"; then
+    fail "a or c went down with b:"$'\n'"$now"
+  fi
   grep -qx 'b - 0' <<<"$now"
 }
 until_within 30 b_down || fail "lumora_unit_up of b is not 0 within 30 s: $(query lumora_unit_up)"
@@ -277,4 +280,9 @@ curl -sf "http://$exporter/metrics" >"$work/scrape.txt"
 stale=$(grep -E '^lumora_(input|output|input_pulses_total|time_gap_seconds)\{[^}]*unit="b"' "$work/scrape.txt" || true)
 [ -z "$stale" ] || fail "the scrape still holds values of b:"$'\n'"$(head -n 3 <<<"$stale")"
 
+# SIGTERM is how a service manager stops it: a clean end, status 0.
+kill -TERM "$exporter_pid"
+ended=0
+wait "$exporter_pid" || ended=$?
+[ "$ended" -eq 0 ] || fail "serve ended with status $ended on SIGTERM"
 echo "prometheus scrape: ok"
