@@ -23,7 +23,8 @@ for tool in prometheus promtool curl python3; do
 done
 
 # Until the command has `serve`, there is nothing to scrape.
-if ! "$cli" --help 2>/dev/null | grep -qw serve; then
+help=$("$cli" --help 2>/dev/null || true)
+if ! grep -qw serve <<<"$help"; then
   echo "SKIPPED: $cli has no serve command"
   exit 77
 fi
