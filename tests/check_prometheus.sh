@@ -280,6 +280,7 @@ echo "b down within 30 s, a and c up"
 curl -sf "http://$exporter/metrics" >"$work/scrape.txt"
 stale=$(grep -E '^lumora_(input|output|input_pulses_total|time_gap_seconds)\{[^}]*unit="b"' "$work/scrape.txt" || true)
 [ -z "$stale" ] || fail "the scrape still holds values of b:"$'\n'"$(head -n 3 <<<"$stale")"
+promtool check metrics <"$work/scrape.txt" || fail "promtool check metrics with b down: exit $?"
 
 # SIGTERM is how a service manager stops it: a clean end, status 0.
 kill -TERM "$exporter_pid"
