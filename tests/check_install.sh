@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch DESTDIR and checks one part of what a
-# desktop, a software centre and man(1) will read from it.
-#   check_install.sh layout|desktop|metainfo|manpages BUILD_DIR
+# desktop, a software centre, man(1) and systemd will read from it.
+#   check_install.sh layout|desktop|metainfo|manpages|service BUILD_DIR
 # Exits 77 (a skip to CTest) only when a validator the check needs is missing.
 set -euo pipefail
 
@@ -10,6 +10,7 @@ check=$1
 build=$2
 # The client's and the viewer's desktop entries, AppStream data and icons.
 app_ids="example.lumora.Sim7150R example.lumora.Signals7150R"
+service=lumora-7150r-exporter.service
 
 need() {
   command -v "$1" >/dev/null ||
@@ -19,6 +20,7 @@ case $check in
   desktop) need desktop-file-validate desktop-file-utils ;;
   metainfo) need appstreamcli appstream ;;
   manpages) need groff groff-base; need man man-db; need lexgrog man-db ;;
+  service) need systemd-analyze systemd; need man man-db ;;
   layout) ;;
   *) echo "unknown check: $check" >&2; exit 2 ;;
 esac
@@ -60,7 +62,18 @@ layout)
   for page in "$usr"/share/man/man1/*; do
     [ -x "$usr/bin/$(basename "$page" .1.gz)" ] || fail "manual page $(basename "$page") has no program"
   done
+  [ -f "$usr/lib/systemd/system/$service" ] || fail "lib/systemd/system/$service is not installed"
+  # The example units file lists no unit: installing polls nothing.
+  units=$(find "$root" -path '*/etc/lumora-7150r/units')
+  if [ -z "$units" ]; then
+    fail "etc/lumora-7150r/units is not installed"
+  elif grep -qv '^[[:space:]]*\(#.*\)\?$' "$units"; then
+    fail "etc/lumora-7150r/units lists a unit"
+  fi
   doc=$usr/share/doc/lumora-7150r
+  for file in monitoring.md monitoring/prometheus.yml monitoring/lumora-7150r.rules.yml; do
+    [ -f "$doc/$file" ] || fail "share/doc/lumora-7150r/$file is not installed"
+  done
   grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright" ||
     fail "share/doc/lumora-7150r/copyright is missing or not in the machine-readable format"
   # Debian's manual pages and changelogs are gzip files made with -9n. Their
@@ -109,6 +122,18 @@ manpages)
       grep -q -- "$option" <<<"$text" || fail "$name.1 does not describe $option"
     done
   done
+  ;;
+service)
+  # Verified as systemd on the target would load it: against the installed
+  # program and manual page (Documentation=man:), and beside the system's
+  # own units, which the service's default dependencies name.
+  cp -a --no-clobber /usr/lib/systemd/system/. "$usr/lib/systemd/system/"
+  MANPATH=$usr/share/man quiet systemd-analyze verify --root="$root" "$usr/lib/systemd/system/$service"
+  # The hardening stays where it is: systemd's own exposure score, 0 (none)
+  # to 10 (fully exposed), at most 2.0 (it is 1.2 with the sandboxing the
+  # unit has, 9.6 without any).
+  systemd-analyze security --offline=true --root="$root" --threshold=20 "$service" >/dev/null ||
+    fail "systemd-analyze security: $service is more exposed than 2.0:"$'\n'"$(systemd-analyze security --offline=true --root="$root" "$service" 2>&1 | grep '✗')"
   ;;
 esac
 

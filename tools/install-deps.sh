@@ -7,6 +7,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  # Qt's HttpServer CMake package looks for WebSockets, a dependency the
+  # Debian package does not declare.
+  qt6-httpserver-dev qt6-websockets-dev prometheus-cpp-dev
   fonts-liberation fonts-dejavu-core
   iproute2 util-linux tzdata
   libbenchmark-dev
@@ -14,6 +17,9 @@ packages=(
   dpkg-dev file
   clang-tidy lintian
   sigrok-cli gtkwave
+  # The exporter's tests: a real Prometheus and its promtool, curl to ask
+  # them, systemd-analyze for the service.
+  prometheus curl systemd
 )
 
 missing=()
