@@ -30,8 +30,8 @@ public:
     [[nodiscard]] QString errorString() const { return front_.errorString(); }
     [[nodiscard]] quint16 serverPort() const { return front_.serverPort(); }
 
-    // The units' first requests are spread over one interval, so that a
-    // thousand units do not all answer in the same moment, every second.
+    // The units' first requests are spread over one interval in a few
+    // groups, so that a thousand units do not all answer in the same moment.
     void start();
     void stop();
 

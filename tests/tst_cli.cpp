@@ -945,8 +945,8 @@ private Q_SLOTS:
         const auto get = [&network](quint16 port, const QString& path) {
             QNetworkReply* reply =
                 network.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1%2"_s.arg(port).arg(path))));
-            QTest::qWaitFor([reply] { return reply->isFinished(); }, kRunMs);
-            const QByteArray body = reply->readAll();
+            const QByteArray body =
+                QTest::qWaitFor([reply] { return reply->isFinished(); }, kRunMs) ? reply->readAll() : QByteArray();
             reply->deleteLater();
             return body;
         };
@@ -955,16 +955,18 @@ private Q_SLOTS:
         const auto meanwhile = [&](QProcess& process, const QByteArray& out) {
             static const QRegularExpression listening(u"^listening on 127\\.0\\.0\\.1:(\\d+)\n$"_s);
             quint16 port = 0;
-            QTest::qWaitFor([&] { return (port = listening.match(QString::fromLatin1(out)).captured(1).toUShort()); },
-                            kRunMs);
-            QTest::qWaitFor(
+            QVERIFY(QTest::qWaitFor(
+                [&] { return (port = listening.match(QString::fromLatin1(out)).captured(1).toUShort()) != 0; },
+                kRunMs));
+            // Polled at 0.2 s, both units have answered well within the wait.
+            QVERIFY(QTest::qWaitFor(
                 [&] {
                     metrics = get(port, u"/metrics"_s);
                     return metrics.contains("lumora_unit_up{unit=\"rack-1\"} 1") &&
                            metrics.contains("lumora_poll_failures_total{unit=\"" + plainName.toLatin1() +
                                             "\",reason=\"refused_value\"} 1");
                 },
-                kRunMs);
+                kRunMs));
             page = get(port, u"/"_s);
             process.terminate();
         };
