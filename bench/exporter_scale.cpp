@@ -198,7 +198,8 @@ int main(int argc, char** argv) {
     std::vector<double> scrapeMs;
     std::optional<Scrape> last;
     while (wall.elapsed() < qint64(options.seconds) * 1000) {
-        QTest::qWait(kScrapeEveryMs);
+        // Once a second on average, at any moment of the units' cycle.
+        QTest::qWait(kScrapeEveryMs / 2 + int(QRandomGenerator::global()->bounded(kScrapeEveryMs)));
         last = scrape(network, port);
         if (!last) {
             err << "a scrape failed\n";

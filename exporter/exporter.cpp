@@ -19,11 +19,12 @@ namespace {
 // standard three, the listening socket, event loop and timer descriptors.
 constexpr qint64 kSpareDescriptors = 64;
 
-// The units start in this many groups, an equal part of an interval apart.
-// Each wake-up of the event loop looks at every socket, so a thousand units
-// each at its own moment cost several times the CPU of ten bursts, and one
-// burst of all of them holds a scrape up longest.
-constexpr qint64 kStartGroups = 10;
+// The units start in groups of about this many, at most ten groups an
+// equal part of an interval apart. Each wake-up of the event loop looks at
+// every socket, so units each at its own moment cost several times the CPU
+// of a few bursts; one burst of all of them holds a scrape up longest.
+constexpr qint64 kUnitsPerGroup = 250;
+constexpr qint64 kMostGroups = 10;
 
 } // namespace
 
@@ -51,10 +52,10 @@ bool Exporter::listen(const QHostAddress& address, quint16 port) {
 
 void Exporter::start() {
     const auto count = qint64(pollers_.size());
-    const qint64 groups = std::min(count, kStartGroups);
+    const qint64 groups = std::clamp((count + kUnitsPerGroup - 1) / kUnitsPerGroup, qint64{1}, kMostGroups);
     for (qint64 i = 0; i < count; ++i) {
         UnitPoller* const poller = pollers_[std::size_t(i)].get();
-        const qint64 group = i * groups / count;
+        const qint64 group = i * groups / std::max(count, qint64{1});
         const int delayMs = int(qint64(timing_.intervalMs) * group / groups);
         if (delayMs == 0)
             poller->start();
