@@ -5,7 +5,10 @@
 // of one core, its resident memory, every unit's poll period and the scrape
 // time.
 //
-//   lumora-bench-exporter [--units N] [--seconds S]
+// With --hostile, tools/hostile-http.py then attacks the same exporter while
+// it scrapes, and a row tells how the scrapes fared.
+//
+//   lumora-bench-exporter [--units N] [--seconds S] [--hostile tools/hostile-http.py]
 
 #include "bench_support.h"
 
@@ -34,6 +37,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 struct Options {
     int units = 1000;
     int seconds = 60;
+    QString hostile;
 };
 
 Options readOptions(const QStringList& arguments) {
@@ -43,6 +47,8 @@ Options readOptions(const QStringList& arguments) {
             options.units = arguments.at(i + 1).toInt();
         else if (arguments.at(i) == u"--seconds")
             options.seconds = arguments.at(i + 1).toInt();
+        else if (arguments.at(i) == u"--hostile")
+            options.hostile = arguments.at(i + 1);
     }
     return options;
 }
@@ -226,6 +232,26 @@ int main(int argc, char** argv) {
     const double median = scrapeMs.at(scrapeMs.size() / 2);
     const double worst = scrapeMs.back();
 
+    // The attack, its report passed on, and its scrape figures as a row.
+    QString hostileRow;
+    bool hostileMet = false;
+    if (!options.hostile.isEmpty()) {
+        QProcess attack;
+        attack.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        attack.start(QStringLiteral("python3"), {options.hostile, QString::number(port), QStringLiteral("--seconds"),
+                                                 QStringLiteral("30")});
+        (void)QTest::qWaitFor([&] { return attack.state() == QProcess::NotRunning; }, 120000);
+        const QString report = QString::fromUtf8(attack.readAllStandardOutput());
+        err << report;
+        static const QRegularExpression scrapes(
+            QStringLiteral("latency ms median ([\\d.]+) p95 [\\d.]+ max ([\\d.]+); over 100 ms: (\\d+)"));
+        const QRegularExpressionMatch m = scrapes.match(report);
+        hostileMet = attack.exitStatus() == QProcess::NormalExit && attack.exitCode() == 0;
+        hostileRow = m.hasMatch() ? QStringLiteral("%1 ms (%2), %3 over 100 ms")
+                                        .arg(m.captured(1), m.captured(2), m.captured(3))
+                                  : QStringLiteral("no report");
+    }
+
     serve.terminate();
     serve.waitForFinished(10000);
     emulator.terminate();
@@ -247,5 +273,9 @@ int main(int argc, char** argv) {
                      QStringLiteral("%1 ms (%2)").arg(fixed(median, 1), fixed(worst, 1)), {},
                      QStringLiteral("%1x").arg(fixed(worst / 50, 2)), QStringLiteral("<= 50 ms"),
                      bench::metText(worst <= 50)});
+    if (!options.hostile.isEmpty())
+        bench::printRow({QStringLiteral("exporter, %1 units, under hostile HTTP: scrape, median (max)").arg(n),
+                         hostileRow, {}, {}, QStringLiteral("<= 100 ms; each attack closed within 15 s"),
+                         bench::metText(hostileMet)});
     return 0;
 }

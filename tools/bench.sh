@@ -42,8 +42,10 @@ run startup "$bin/lumora-bench-startup" --runs 9
 run ping "$bin/lumora-bench-ping" --ticks 50
 run cadence "$bin/lumora-bench-cadence"
 run waveform "$bin/lumora-bench-waveform" --paints 15
-# 1,000 emulated units polled by one exporter at 1 s, scraped once a second.
-run exporter "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}"
+# 1,000 emulated units polled by one exporter at 1 s, scraped once a second,
+# then scraped while clients that misbehave hold connections to it.
+run exporter "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}" \
+  --hostile tools/hostile-http.py
 # A 1 GiB day file of the emulator's input pattern at 1 ms polling, read
 # back by a fresh process for each figure, then removed.
 days="$scratch/days"
