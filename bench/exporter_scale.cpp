@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     QElapsedTimer waited;
     waited.start();
     std::optional<Scrape> first;
-    while (waited.elapsed() < kFreshSeconds * 1000) {
+    while (waited.elapsed() < qint64{kFreshSeconds} * 1000) {
         first = scrape(network, port);
         if (first && unitsUp(first->body) == options.units)
             break;

@@ -945,7 +945,7 @@ private Q_SLOTS:
         const auto get = [&network](quint16 port, const QString& path) {
             QNetworkReply* reply =
                 network.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1%2"_s.arg(port).arg(path))));
-            const QByteArray body =
+            QByteArray body =
                 QTest::qWaitFor([reply] { return reply->isFinished(); }, kRunMs) ? reply->readAll() : QByteArray();
             reply->deleteLater();
             return body;
