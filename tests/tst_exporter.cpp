@@ -79,31 +79,27 @@ private Q_SLOTS:
                                            << QStringList{u"h:1 h 1"_s, u"[::1]:2 ::1 2"_s} << QString();
         QTest::newRow("one address under two names")
             << u"a=h:1\nb=h:1"_s << QStringList() << QStringList{u"a h 1"_s, u"b h 1"_s} << QString();
-        QTest::newRow("bad line after blanks and comments")
-            << u"a=h:1\n\n# c\nb=h:99999 # old\n"_s << QStringList() << QStringList()
-            << u"units.txt:4: port \"99999\""_s + kPortRange;
-        QTest::newRow("bad first line") << u"h\nh:1\n"_s << QStringList() << QStringList()
-                                        << u"units.txt:1: no \":PORT\" after the host"_s;
-        QTest::newRow("bad line among CR LF") << u"a=h:1\r\n\r\nb=h:x\r\n"_s << QStringList() << QStringList()
-                                              << u"units.txt:3: port \"x\""_s + kPortRange;
-        QTest::newRow("bad unit on the command line")
-            << u"a=h:1\n"_s << QStringList{u"h:1"_s, u"h"_s} << QStringList()
-            << u"command line unit 2 (h): no \":PORT\" after the host"_s;
-        QTest::newRow("name twice in the file") << u"a=h:1\nb=h:2\n\na=g:3\n"_s << QStringList() << QStringList()
-                                                << u"unit name \"a\" given twice: units.txt:1 and units.txt:4"_s;
-        QTest::newRow("name in the file and on the command line")
-            << u"#\na=h:1\n"_s << QStringList{u"x=h:2"_s, u"a=g:5"_s} << QStringList()
-            << u"unit name \"a\" given twice: units.txt:2 and command line unit 2"_s;
-        QTest::newRow("one address typed two ways")
-            << u"h:4000\n"_s << QStringList{u"h:04000"_s} << QStringList()
-            << u"unit name \"h:4000\" given twice: units.txt:1 and command line unit 1"_s;
-        QTest::newRow("name twice on the command line")
-            << QString() << QStringList{u"[::1]:1"_s, u"[::1]:1"_s} << QStringList()
-            << u"unit name \"[::1]:1\" given twice: command line unit 1 and command line unit 2"_s;
+        const auto refused = [](const char* row, const QString& file, const QStringList& commandLine,
+                                const QString& why) {
+            QTest::newRow(row) << file << commandLine << QStringList() << why;
+        };
+        refused("bad line after blanks and comments", u"a=h:1\n\n# c\nb=h:99999 # old\n"_s, {},
+                u"units.txt:4: port \"99999\""_s + kPortRange);
+        refused("bad line among CR LF", u"a=h:1\r\n\r\nb=h:x\r\n"_s, {}, u"units.txt:3: port \"x\""_s + kPortRange);
+        refused("bad unit on the command line", u"a=h:1\n"_s, {u"h:1"_s, u"h"_s},
+                u"command line unit 2 (h): no \":PORT\" after the host"_s);
+        refused("name twice in the file", u"a=h:1\nb=h:2\n\na=g:3\n"_s, {},
+                u"unit name \"a\" given twice: units.txt:1 and units.txt:4"_s);
+        refused("name in the file and on the command line", u"#\na=h:1\n"_s, {u"x=h:2"_s, u"a=g:5"_s},
+                u"unit name \"a\" given twice: units.txt:2 and command line unit 2"_s);
+        refused("one address typed two ways", u"h:4000\n"_s, {u"h:04000"_s},
+                u"unit name \"h:4000\" given twice: units.txt:1 and command line unit 1"_s);
+        refused("name twice on the command line", {}, {u"[::1]:1"_s, u"[::1]:1"_s},
+                u"unit name \"[::1]:1\" given twice: command line unit 1 and command line unit 2"_s);
         const QString none =
             u"no unit to poll: give at least one as [NAME=]HOST:PORT, on the command line or in the units file"_s;
-        QTest::newRow("comments alone") << u"# nothing yet\n\n"_s << QStringList() << QStringList() << none;
-        QTest::newRow("nothing at all") << QString() << QStringList() << QStringList() << none;
+        refused("comments alone", u"# nothing yet\n\n"_s, {}, none);
+        refused("nothing at all", {}, {}, none);
     }
 
     void unitsFromText() {
