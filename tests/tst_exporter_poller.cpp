@@ -51,7 +51,9 @@ struct FakeUnit : QObject {
     QTcpSocket filler;
     quint16 port = 0;
 
-    FakeUnit() {
+    explicit FakeUnit(Does what, const QByteArray& reply = {})
+        : does(what)
+        , answer(reply) {
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* link = server.nextPendingConnection()) {
                 links.append(link);
@@ -136,8 +138,7 @@ private Q_SLOTS:
 
     // After stop() the unit is asked nothing more, its connection is closed and nothing more is told.
     void stopEndsEverything() {
-        FakeUnit unit;
-        unit.answer = handMadeReply();
+        FakeUnit unit(FakeUnit::Does::Answer, handMadeReply());
         QVERIFY(unit.listen());
         int told = 0;
         UnitPoller poller(onLoopback(unit.port), kQuick);
@@ -174,8 +175,7 @@ private Q_SLOTS:
     void fakeUnit() {
         QFETCH(QByteArray, answer);
         QFETCH(int, failure);
-        FakeUnit unit;
-        unit.answer = answer;
+        FakeUnit unit(FakeUnit::Does::Answer, answer);
         QVERIFY(unit.listen());
         UnitPoller poller(onLoopback(unit.port), kQuick);
         poller.start();
@@ -208,15 +208,13 @@ private Q_SLOTS:
 
     // Refused while nothing listens, then the unit comes: it is polled without being started again.
     void unitAppearsAfterRefusals() {
-        FakeUnit gone;
-        gone.does = FakeUnit::Does::Refuse;
+        FakeUnit gone(FakeUnit::Does::Refuse);
         QVERIFY(gone.listen());
         UnitPoller poller(onLoopback(gone.port), kQuick);
         poller.start();
         const auto& state = poller.state();
         QTRY_VERIFY_WITH_TIMEOUT(state.failureCount(PollFailure::Connect) >= 2, 10000);
-        FakeUnit unit;
-        unit.answer = handMadeReply();
+        FakeUnit unit(FakeUnit::Does::Answer, handMadeReply());
         QVERIFY(unit.listen(gone.port));
         QTRY_VERIFY_WITH_TIMEOUT(state.replies >= 2, 10000);
         QVERIFY(state.up);
@@ -243,8 +241,7 @@ private Q_SLOTS:
         QFETCH(FakeUnit::Does, does);
         QFETCH(PollFailure, failure);
         QFETCH(int, attemptMs);
-        FakeUnit unit;
-        unit.does = does;
+        FakeUnit unit(does);
         QVERIFY(unit.listen());
         UnitPoller poller(onLoopback(unit.port), kQuick);
         FailureTimes failed(poller, failure);
