@@ -74,21 +74,28 @@ std::unique_ptr<Exposition> filledExposition() {
     return exposition;
 }
 
+// Each unit in turn, each time with the other of its two states, so every
+// update changes what the unit's lines say.
+void updateInTurn(benchmark::State& state, Exposition& exposition,
+                  const std::vector<std::array<UnitState, 2>>& states) {
+    int unit = 0;
+    int round = 0;
+    for (auto _ : state) {
+        exposition.update(unit, states[std::size_t(unit)][std::size_t(round)]);
+        if (++unit == kUnits) {
+            unit = 0;
+            round ^= 1;
+        }
+    }
+}
+
 void BM_UpdateEverythingChanged(benchmark::State& state) {
     const auto exposition = filledExposition();
     std::vector<std::array<UnitState, 2>> states;
     states.reserve(kUnits);
     for (int unit = 0; unit < kUnits; ++unit)
         states.push_back({stateAfter(unit, 2), stateAfter(unit, 1)});
-    int unit = 0;
-    int round = 0;
-    for (auto _ : state) {
-        exposition->update(unit, states[std::size_t(unit)][std::size_t(round)]);
-        if (++unit == kUnits) {
-            unit = 0;
-            round ^= 1;
-        }
-    }
+    updateInTurn(state, *exposition, states);
 }
 
 void BM_UpdateSameValues(benchmark::State& state) {
@@ -102,15 +109,7 @@ void BM_UpdateSameValues(benchmark::State& state) {
         next.durations.add(0.002);
         states.push_back({next, stateAfter(unit, 1)});
     }
-    int unit = 0;
-    int round = 0;
-    for (auto _ : state) {
-        exposition->update(unit, states[std::size_t(unit)][std::size_t(round)]);
-        if (++unit == kUnits) {
-            unit = 0;
-            round ^= 1;
-        }
-    }
+    updateInTurn(state, *exposition, states);
 }
 
 void BM_Text(benchmark::State& state) {
@@ -153,17 +152,10 @@ int main(int argc, char** argv) {
     const double textMiB = double(text.size()) / kBytesPerMiB;
     exposition.reset();
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     bench::MedianCollector results;
-    benchmark::RunSpecifiedBenchmarks(&results);
-    benchmark::Shutdown();
-
-    const auto median = [&](const char* name) {
-        const auto found = results.medianNs.find(name);
-        return found == results.medianNs.end() ? 0.0 : found->second;
-    };
+    if (!bench::runBenchmarks(argc, argv, results))
+        return 1;
+    const auto median = [&results](const char* name) { return results.median(name); };
     const double everything = median("BM_UpdateEverythingChanged") / kNsPerUs;
     bench::printRow(
         {QStringLiteral("exposition update() of a unit, every value changed"),

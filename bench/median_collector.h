@@ -30,6 +30,12 @@ public:
     MedianCollector()
         : ConsoleReporter(OO_Tabular) {}
 
+    // In nanoseconds; 0 for a benchmark that did not run.
+    [[nodiscard]] double median(const std::string& name) const {
+        const auto found = medianNs.find(name);
+        return found == medianNs.end() ? 0.0 : found->second;
+    }
+
     void ReportRuns(const std::vector<Run>& reports) override {
         ConsoleReporter::ReportRuns(reports);
         for (const Run& run : reports) {
@@ -38,5 +44,16 @@ public:
         }
     }
 };
+
+// Runs the benchmarks the command line asks for into `results`; false for
+// arguments it does not know.
+inline bool runBenchmarks(int& argc, char** argv, MedianCollector& results) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return false;
+    benchmark::RunSpecifiedBenchmarks(&results);
+    benchmark::Shutdown();
+    return true;
+}
 
 } // namespace bench

@@ -253,12 +253,9 @@ std::string addLogName(int lines, bool withTurn) {
 int main(int argc, char** argv) {
     testsupport::isolateProcess();
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     bench::MedianCollector results;
-    benchmark::RunSpecifiedBenchmarks(&results);
-    benchmark::Shutdown();
+    if (!bench::runBenchmarks(argc, argv, results))
+        return 1;
     g_window.reset();
 
     printRatioRow(results, QStringLiteral("reply decode + header (vs hex text)"), "BM_ReplyDecode",

@@ -126,17 +126,10 @@ QString ratioText(double ratio) {
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     bench::MedianCollector results;
-    benchmark::RunSpecifiedBenchmarks(&results);
-    benchmark::Shutdown();
-
-    const auto median = [&](const char* name) {
-        const auto found = results.medianNs.find(name);
-        return found == results.medianNs.end() ? 0.0 : found->second;
-    };
+    if (!bench::runBenchmarks(argc, argv, results))
+        return 1;
+    const auto median = [&results](const char* name) { return results.median(name); };
     const double append = median("BM_StoreAppend");
     const double copy = median("BM_SampleCopyFloor");
     if (append > 0 && copy > 0)

@@ -136,20 +136,26 @@ void UnitPoller::takeBytes() {
     std::array<char, 256> buffer{};
     qint64 size = 0;
     while ((size = connection_.takeArrived(buffer.data(), buffer.size())) > 0) {
-        switch (rule_.arrived(QByteArrayView(buffer.data(), size))) {
-        case platform::PollRule::Verdict::Reply:
-            deadline_.stop();
-            takeReply();
-            break;
-        case platform::PollRule::Verdict::WrongLength:
-            deadline_.stop();
-            fail(PollFailure::Length, QStringLiteral("reply of %1 bytes").arg(rule_.collected().size()));
-            break;
-        case platform::PollRule::Verdict::Pending:
-        case platform::PollRule::Verdict::TimedOut:
-        case platform::PollRule::Verdict::Ignored:
-            break;
-        }
+        settle(rule_.arrived(QByteArrayView(buffer.data(), size)));
+    }
+}
+
+void UnitPoller::settle(platform::PollRule::Verdict verdict) {
+    switch (verdict) {
+    case platform::PollRule::Verdict::Reply:
+        deadline_.stop();
+        takeReply();
+        return;
+    case platform::PollRule::Verdict::WrongLength:
+        deadline_.stop();
+        fail(PollFailure::Length, QStringLiteral("reply of %1 bytes").arg(rule_.collected().size()));
+        return;
+    case platform::PollRule::Verdict::TimedOut:
+        fail(PollFailure::Timeout, QStringLiteral("no reply within ") + seconds(timing_.timeoutMs));
+        return;
+    case platform::PollRule::Verdict::Pending:
+    case platform::PollRule::Verdict::Ignored:
+        return;
     }
 }
 
@@ -167,18 +173,7 @@ void UnitPoller::deadlinePassed() {
         break;
     }
     // The connection stays, as the window keeps it: the next tick asks again.
-    switch (rule_.deadlinePassed()) {
-    case platform::PollRule::Verdict::TimedOut:
-        fail(PollFailure::Timeout, QStringLiteral("no reply within ") + seconds(timing_.timeoutMs));
-        return;
-    case platform::PollRule::Verdict::WrongLength:
-        fail(PollFailure::Length, QStringLiteral("reply of %1 bytes").arg(rule_.collected().size()));
-        return;
-    case platform::PollRule::Verdict::Pending:
-    case platform::PollRule::Verdict::Reply:
-    case platform::PollRule::Verdict::Ignored:
-        return;
-    }
+    settle(rule_.deadlinePassed());
 }
 
 void UnitPoller::takeReply() {

@@ -52,6 +52,8 @@ private:
     void sendRequest();
     void takeBytes();
     void deadlinePassed();
+    // What the rule made of the bytes so far, or of the deadline.
+    void settle(platform::PollRule::Verdict verdict);
     void takeReply();
     // The connection is gone or never came: wait, then try again.
     void dropAndWait(PollFailure failure, const QString& problem);
