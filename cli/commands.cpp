@@ -392,9 +392,7 @@ void CommandRun::serve() {
     timing.timeoutMs = invocation_.timeoutMs;
     exporter_ = std::make_unique<exporter::Exporter>(*units, timing, limits);
     if (!exporter_->listen(listen->address, listen->port)) {
-        end(fail(kCannotServe, QStringLiteral("cannot listen on %1: %2")
-                                   .arg(exporter::ListenAddress::text(listen->address, listen->port),
-                                        exporter_->errorString())));
+        end(fail(kCannotServe, exporter_->errorString()));
         return;
     }
     if (!stopSignals_.watch())

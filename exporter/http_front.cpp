@@ -2,6 +2,7 @@
 #include "exporter/http_front.h"
 
 #include "exporter/exposition.h"
+#include "exporter/units.h"
 
 #include <QHttpServer>
 #include <QHttpServerRequest>
@@ -157,13 +158,6 @@ private:
     QList<QTcpSocket*> open_; // oldest first
 };
 
-QString hostPort(const QHostAddress& address, quint16 port) {
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? u'[' + address.toString() + u']'
-                             : address.toString();
-    return host + u':' + QString::number(port);
-}
-
 } // namespace
 
 struct HttpFront::Private {
@@ -209,7 +203,7 @@ bool HttpFront::listen(const QHostAddress& address, quint16 port) {
     // then be held as long again.
     guard->setListenBacklogSize(std::max(d_->limits.maxConnections, 50));
     if (!guard->listen(address, port)) {
-        error_ = QStringLiteral("cannot listen on %1: %2").arg(hostPort(address, port), guard->errorString());
+        error_ = QStringLiteral("cannot listen on %1: %2").arg(ListenAddress::text(address, port), guard->errorString());
         delete guard;
         return false;
     }
