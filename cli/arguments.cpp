@@ -398,9 +398,9 @@ bool Reader::takeCommandOptions(const QCommandLineParser& part) {
     }
     for (const QString& value : part.values(u"listen"_s)) {
         QString why;
-        if (!exporter::listenAddressFromText(value, why))
+        inv_.listen = exporter::listenAddressFromText(value, why);
+        if (!inv_.listen)
             return fail(u"invalid --listen %1: %2"_s.arg(quoted(value), why));
-        inv_.listen = value;
     }
     for (const QString& value : part.values(u"units-file"_s)) {
         if (value.isEmpty())

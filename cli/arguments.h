@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "exporter/units.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -28,7 +30,7 @@ struct Invocation {
     std::optional<qint64> count;   // poll: replies; ping: requests
     std::optional<int> durationMs; // poll
     QStringList files;             // decode
-    std::optional<QString> listen; // serve: as typed, checked
+    std::optional<exporter::ListenAddress> listen; // serve
     QString unitsFile;             // serve: none when empty
     QStringList units;             // serve: the UNIT operands
 };

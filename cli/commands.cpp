@@ -376,13 +376,7 @@ void CommandRun::serve() {
         end(fail(kUsageError, why));
         return;
     }
-    // Checked when the line was read.
-    const std::optional<exporter::ListenAddress> listen =
-        exporter::listenAddressFromText(invocation_.listen.value_or(QLatin1String(exporter::kDefaultListen)), why);
-    if (!listen) {
-        end(fail(kUsageError, why));
-        return;
-    }
+    const exporter::ListenAddress listen = invocation_.listen.value_or(exporter::defaultListenAddress());
     const exporter::ConnectionLimits limits;
     if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits), why))
         console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; some units may not be polled"));
@@ -391,7 +385,7 @@ void CommandRun::serve() {
     timing.intervalMs = invocation_.intervalMs;
     timing.timeoutMs = invocation_.timeoutMs;
     exporter_ = std::make_unique<exporter::Exporter>(*units, timing, limits);
-    if (!exporter_->listen(listen->address, listen->port)) {
+    if (!exporter_->listen(listen.address, listen.port)) {
         end(fail(kCannotServe, exporter_->errorString()));
         return;
     }
@@ -402,7 +396,7 @@ void CommandRun::serve() {
         end(kDone);
     });
     console_.out(QStringLiteral("listening on ") +
-                 exporter::ListenAddress::text(listen->address, exporter_->serverPort()));
+                 exporter::ListenAddress::text(listen.address, exporter_->serverPort()));
     exporter_->start();
 }
 

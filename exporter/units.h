@@ -56,7 +56,9 @@ struct ListenAddress {
 };
 
 // Loopback, on a port outside the range Prometheus hands out to exporters.
-inline constexpr auto kDefaultListen = "127.0.0.1:17150";
+inline ListenAddress defaultListenAddress() {
+    return {QHostAddress(QHostAddress::LocalHost), 17150};
+}
 
 // --listen ADDR:PORT: an IPv4 address, or an IPv6 one in brackets
 // ("[::]:17150" for every interface); a name is not looked up. Port 0 takes

@@ -159,7 +159,7 @@ QString describe(const lumora::cli::Invocation& inv) {
     if (inv.command == lumora::cli::Command::Poll || inv.command == lumora::cli::Command::Serve)
         words << u"interval"_s << QString::number(inv.intervalMs);
     if (inv.listen)
-        words << u"listen"_s << *inv.listen;
+        words << u"listen"_s << lumora::exporter::ListenAddress::text(inv.listen->address, inv.listen->port);
     if (!inv.unitsFile.isEmpty())
         words << u"units-file"_s << inv.unitsFile;
     if (!inv.units.isEmpty())
