@@ -62,6 +62,18 @@ QByteArray definitions() {
     return text + "$upscope $end\n$enddefinitions $end\n";
 }
 
+// The first dump's counters after CNT01 (101 before them) and its gaps: GAP01
+// at 1.01 s, the others 0.
+QByteArray restOfFirstDump() {
+    QByteArray rest;
+    for (const char id : QByteArray("RSTUVWXYZab"))
+        rest += "b0 "_ba + id + '\n';
+    rest += "r1.01 c\n";
+    for (const char id : QByteArray("defghijklmn"))
+        rest += "r0.00 "_ba + id + '\n';
+    return rest + "$end\n";
+}
+
 using lumora::timeline::Level;
 using lumora::timeline::ReplyStore;
 using lumora::timeline::Sample;
@@ -223,12 +235,7 @@ private Q_SLOTS:
             reply({{0, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1}, {0, 0xFFFFFFFF}, {1004, 1001}, {2}});
         QByteArray dump =
             "#0\n$dumpvars\n1A\nxB\nzC\n0D\n0E\n0F\n0G\n0H\n0I\n0J\n0K\n0L\n1M\n0N\n0O\n0P\nb101 Q\n";
-        for (const char id : QByteArray("RSTUVWXYZab"))
-            dump += "b0 "_ba + id + '\n';
-        dump += "r1.01 c\n";
-        for (const char id : QByteArray("defghijklmn"))
-            dump += "r0.00 "_ba + id + '\n';
-        dump += "$end\n";
+        dump += restOfFirstDump();
         QTest::newRow("changes only, x, z, reset, time stepping back, nothing new")
             << QList<qint64>{kTen, kTen + 1500, kTen + 1000, kTen + 2000, kTen + 3000}
             << QList<QByteArray>{first, second, third, fourth, fourth}
@@ -519,12 +526,7 @@ private Q_SLOTS:
         for (const char id : QByteArray("DEFGHIJKL"))
             dump += "0"_ba + id + '\n';
         dump += "xM\n0N\n0O\n0P\nb101 Q\n";
-        for (const char id : QByteArray("RSTUVWXYZab"))
-            dump += "b0 "_ba + id + '\n';
-        dump += "r1.01 c\n";
-        for (const char id : QByteArray("defghijklmn"))
-            dump += "r0.00 "_ba + id + '\n';
-        dump += "$end\n";
+        dump += restOfFirstDump();
         QTest::newRow("vcd") << true << kTen + 500 << kTen + 2000
                              << "$date 2026-12-07 10:00:01.000 UTC $end\n" + definitions() + dump +
                                     "$comment time steps back: 2026-12-07 10:00:00.500 UTC comes after "

@@ -116,6 +116,13 @@ void turnWheel(QWidget* widget, QPoint at, int notches) {
     QApplication::sendEvent(widget, &event);
 }
 
+// Shown at that size, and on screen.
+bool shown(QWidget& widget, QSize size) {
+    widget.resize(size);
+    widget.show();
+    return QTest::qWaitForWindowExposed(&widget);
+}
+
 QRect plotOf(const SignalView& view) {
     return layoutOf(view.rect(), view.state()).plot;
 }
@@ -346,9 +353,7 @@ private Q_SLOTS:
         ReplyStore store;
         fill(store);
         SignalWindow window(store);
-        window.resize(1100, 700);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(shown(window, {1100, 700}));
         SignalView* view = window.view();
         auto* follow = window.findChild<QAction*>(QStringLiteral("actionFollow"));
         QVERIFY(follow && follow->isChecked());
@@ -378,9 +383,7 @@ private Q_SLOTS:
         ReplyStore store;
         fill(store);
         SignalWindow window(store);
-        window.resize(1100, 700);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(shown(window, {1100, 700}));
         SignalView* view = window.view();
         QVERIFY(view->follows());
         auto* follow = window.findChild<QAction*>(QStringLiteral("actionFollow"));
@@ -417,9 +420,7 @@ private Q_SLOTS:
         ReplyStore store;
         fill(store);
         SignalView view(store);
-        view.resize(1052, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view, {1052, 600}));
         view.setFollow(false);
         view.setSpan(kTen, kTen + 1000);
         const QRect plot = plotOf(view);
@@ -444,9 +445,7 @@ private Q_SLOTS:
     void repaintsCoalesced() {
         ReplyStore store;
         SignalView view(store);
-        view.resize(800, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view, {800, 600}));
         QElapsedTimer clock;
         clock.start();
         const qint64 paintsBefore = view.paintCount();
@@ -485,9 +484,7 @@ private Q_SLOTS:
         ReplyStore store;
         fill(store);
         SignalView view(store);
-        view.resize(1052, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view, {1052, 600}));
         view.setFocus();
         QVERIFY(view.follows());
         const ViewState before = view.state();
