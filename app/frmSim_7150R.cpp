@@ -341,9 +341,11 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
         AddLog(protocol::wrongLengthLine(bytes.size()));
         return;
     }
-    // Kept at the moment it came, before any box can hold it up; a refused
-    // value is kept too and shows as such over time.
-    liveReplies_.take(services_.clock.nowUtc().toMSecsSinceEpoch(), bytes);
+    // One reading of the clock for the reply: the store, the log line and the
+    // day file all place it at the moment it came, however long a box below
+    // holds it up. A refused value is kept too and shows as such over time.
+    const QDateTime came = services_.clock.nowUtc();
+    liveReplies_.take(came.toMSecsSinceEpoch(), bytes);
     // A value a box refuses is reported and skipped; the rest is still shown.
     // Closing the window during the box ends the program there: nothing more
     // of this reply is shown, logged or filed, and no further box comes up.
@@ -375,11 +377,11 @@ void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
             return;
     }
 
-    const QStringList block = log::recvBlockLines(GetTimeStamp(), bytes);
+    const QStringList block = log::recvBlockLines(log::formatTimeStamp(came.toUTC().time()), bytes);
     AddLog(block);
 
     if (optLog[1]->isChecked())
-        WriteLogFile(log::dailyFileText(block));
+        WriteLogFile(log::dailyFileText(block), services_.clock.localDate(came));
 }
 
 // ---- Log -------------------------------------------------------------------
@@ -430,9 +432,8 @@ QString frmSim_7150R::GetTimeStamp() const {
     return log::formatTimeStamp(services_.clock.nowUtc().toUTC().time());
 }
 
-void frmSim_7150R::WriteLogFile(const QString& text) {
-    const QDate today = services_.clock.localDate();
-    log::DailyLogFile file(log::dailyLogPath(services_.programDir, today));
+void frmSim_7150R::WriteLogFile(const QString& text, const QDate& localDate) {
+    log::DailyLogFile file(log::dailyLogPath(services_.programDir, localDate));
     if (!file.appendLine(text))
         AddLog(GetTimeStamp() + QStringLiteral(" Log File Write Fail!! ") + file.fileName() +
                QStringLiteral(" : ") + file.errorString());

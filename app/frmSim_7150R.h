@@ -103,7 +103,8 @@ private:
     // The lines of one block, each as by AddLog, shown in one go.
     void AddLog(const QStringList& lines);
     QString GetTimeStamp() const;
-    void WriteLogFile(const QString& text);
+    // Into the file of the day the text's reply came, by the local date.
+    void WriteLogFile(const QString& text, const QDate& localDate);
     void cmdClear_Click();
 
     // Settings and window behaviour

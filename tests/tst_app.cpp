@@ -907,6 +907,24 @@ private Q_SLOTS:
         QCOMPARE(shown(h, "txtCounter", 0), u"2"_s);
         QVERIFY(h.peer.received.isEmpty());
     }
+    // A clock that moves on at every reading, and a box that holds the reply up for 5 s: the store,
+    // the log line and the day file still place the reply at the one moment it came.
+    void oneMomentPerReply() {
+        Linked h;
+        QVERIFY(h.connect());
+        h.click("optLog", 1);
+        h.clock.stepMs = 1;
+        h.dialogs.whileShown = [&] { h.clock.utc = h.clock.utc.addSecs(5); };
+        const QDateTime came = h.clock.utc;
+        QVERIFY(h.arrive(reply({{0, "05"}}), 6));
+        QCOMPARE(h.dialogs.shown.size(), 1);
+        const QString stamp = u"["_s + came.time().toString(u"hh:mm:ss.zzz"_s) + u"]"_s;
+        QCOMPARE(h.lines().at(1), stamp + kRecv);
+        QCOMPARE(h.probe().liveReplies().msAt(0), came.toMSecsSinceEpoch());
+        QFile file(h.programDir.filePath(u"Log/20261206.txt"_s));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readLine(), (stamp + kRecv + u"\r\n"_s).toLatin1());
+    }
     void eachArrivalJudgedByItself_data() {
         columns<QList<int>, bool>("sizes", "peerCloses");
         for (int size : {1, 111, 112, 113, 224})

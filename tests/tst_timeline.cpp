@@ -754,6 +754,19 @@ private Q_SLOTS:
                               u"2026-12-07 10:00:02.000"_s}));
         QCOMPARE(store.at(5).counters[0], 4U);
         QVERIFY(days.stepsBack().empty());
+
+        // Cut back to its first two blocks, then grown: what was read stays, the cut is told once, and
+        // what comes after the cut is read, its lines counted as the file now stands.
+        QVERIFY(QFile::resize(path, dayBlock("[10:00:00.000]", 1).size() * 2));
+        QVERIFY(writeFile(path, "junk\r\n" + dayBlock("[10:00:03.000]", 5), QIODevice::Append));
+        const QString junkAt = path + u":%1: not a RECV block, nor are the lines up to the next header, skipped"_s;
+        const QStringList afterCut{folderProblem, junkAt.arg(25),
+                                   path + u": it is shorter than when it was read, skipped"_s, junkAt.arg(13)};
+        QCOMPARE(days.follow(), 1);
+        QCOMPARE(messages(days), afterCut);
+        QCOMPARE(store.at(6).counters[0], 5U);
+        QCOMPARE(days.follow(), 0);
+        QCOMPARE(messages(days), afterCut);
     }
     // A file read in parts on two threads, with damage in some of its parts, a time that goes back and, in
     // small parts, junk longer than a part: the same replies, problems and lines as the line-by-line reading

@@ -31,10 +31,16 @@ namespace testsupport {
 
 class FakeClock final : public lumora::platform::Clock {
 public:
-    QDateTime utc = QDateTime(QDate(2026, 12, 6), QTime(9, 5, 3, 7), Qt::UTC);
+    mutable QDateTime utc = QDateTime(QDate(2026, 12, 6), QTime(9, 5, 3, 7), Qt::UTC);
     QDate local = QDate(2026, 12, 6);
-    QDateTime nowUtc() const override { return utc; }
-    QDate localDate() const override { return local; }
+    // Each reading moves the clock on by this much, as a real one does between two readings.
+    qint64 stepMs = 0;
+    QDateTime nowUtc() const override {
+        const QDateTime now = utc;
+        utc = utc.addMSecs(stepMs);
+        return now;
+    }
+    QDate localDate(const QDateTime&) const override { return local; }
 };
 
 class FakeBeeper final : public lumora::platform::widgets::Beeper {

@@ -168,12 +168,14 @@ void DayFiles::load(const QStringList& paths) {
             continue;
         }
         log::FileDayMoments moments(*date, zone_);
+        const qint64 appendedFrom = store_.appendedCount();
         if (!read(path, moments, *date, {}))
             continue;
         files_.append(path);
         lastPath_ = path;
         lastDate_ = *date;
         lastMoments_ = moments;
+        lastAppendedFrom_ = appendedFrom;
         followedTail_ = {lastTailProblems_, qsizetype(problems_.size())};
     }
     // The followed file's end is told last, whatever came after it, so that
@@ -190,9 +192,46 @@ qsizetype DayFiles::follow() {
     if (lastPath_.isEmpty())
         return 0;
     problems_.erase(problems_.begin() + lastTailProblems_, problems_.end());
+    // A file cut below what was read (by the client taking back a short
+    // write, by another program) is followed on from what it now holds: what
+    // was read stays, the cut is told once, and what came after the cut is
+    // read as it comes.
+    if (const QFileInfo info(lastPath_); info.exists() && info.size() < lastSettled_.offset) {
+        problem(lastPath_, 0, QStringLiteral("it is shorter than when it was read"));
+        lastTailProblems_ = qsizetype(problems_.size());
+        if (const std::optional<RecvBlockReader::Resume> resume = resumeAfterCut())
+            lastSettled_ = *resume;
+    }
     const qint64 before = store_.appendedCount();
     (void)read(lastPath_, *lastMoments_, lastDate_, lastSettled_);
     return qsizetype(store_.appendedCount() - before);
+}
+
+// The cut may have come at any point since the last look, and more may have
+// been appended after it since: the file is read again from its start, as
+// far as its blocks are the replies taken from it before, and read on from
+// just after the last of those.
+std::optional<RecvBlockReader::Resume> DayFiles::resumeAfterCut() {
+    QFile file(lastPath_);
+    qsizetype index = qsizetype(lastAppendedFrom_ - (store_.appendedCount() - store_.size()));
+    if (index < 0 || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    log::FileDayMoments moments(lastDate_, zone_);
+    log::FileDayMoments settledMoments = moments;
+    RecvBlockReader reader(file);
+    RecvBlockReader::Resume resume;
+    for (RecvBlockReader::Found found; (found = reader.next()) == RecvBlockReader::Found::Block;) {
+        const std::optional<qint64> ms = moments.nextMs(reader.stamp().msecsSinceStartOfDay());
+        if (!ms)
+            continue;
+        if (index == store_.size() || store_.at(index) != sampleOf(*ms, reader.reply()))
+            break;
+        ++index;
+        resume = reader.settled();
+        settledMoments = moments;
+    }
+    lastMoments_ = settledMoments;
+    return resume;
 }
 
 void DayFiles::setPartBytes(qsizetype bytes) {

@@ -73,6 +73,7 @@ private:
     void readAll(log::RecvBlockReader& reader, Reading& reading);
     void take(Reading& reading, qint64 line, int utcMsOfDay, const Sample& sample);
     void problem(const QString& path, qint64 line, const QString& why);
+    [[nodiscard]] std::optional<log::RecvBlockReader::Resume> resumeAfterCut();
 
     ReplyStore& store_;
     QTimeZone zone_;
@@ -84,6 +85,7 @@ private:
     QString lastPath_;
     QDate lastDate_;
     std::optional<log::FileDayMoments> lastMoments_;
+    qint64 lastAppendedFrom_ = 0; // replies appended to the store before it
     log::RecvBlockReader::Resume lastSettled_;
     qsizetype lastTailProblems_ = 0; // problems_ from here on lie past lastSettled_
     IndexRange followedTail_;        // while loading: the followed file's in problems_
