@@ -853,7 +853,7 @@ private Q_SLOTS:
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
         lumora::timeline::DayFiles::setPartBytes(partBytes);
         const auto restore =
-            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
+            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{4} << 20); });
         days.load({path});
         QCOMPARE(messages(days), expectedProblems);
         QList<qint64> steps;
@@ -880,7 +880,7 @@ private Q_SLOTS:
         const qsizetype blocks = text.size() / dayBlock("[10:00:00.000]").size();
         lumora::timeline::DayFiles::setPartBytes(qsizetype{64} << 10);
         const auto restore =
-            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
+            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{4} << 20); });
         for (int round = 0; round < 3; ++round) {
             QVERIFY(writeFile(path, text));
             std::atomic<bool> done{false};
