@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 
@@ -30,11 +31,21 @@ constexpr qsizetype kBitsBytes = kWords * 8;
 constexpr qsizetype kRanksBytes = kWords * 2;
 constexpr qsizetype kSparseHeader = kBitsBytes + kRanksBytes;
 
+// Up to this many bytes a chunk, a column keeps its changes even where its
+// steps would take fewer.
+constexpr qsizetype kFewChangesBytes = kSparseHeader + 512;
+
 // Times are predicted on the straight line from the chunk's first to its
 // last reply (slope in 1/65536 ms a reply) and only the remainders stored;
 // beyond this span the line would overflow and is left flat.
 constexpr int kSlopeShift = 16;
 constexpr qint64 kMaxLinedSpanMs = qint64{1} << 35;
+
+// The columns lie one after another in a Sample, from its lane word on.
+constexpr qsizetype kFirstWordAt = offsetof(Sample, lanes);
+static_assert(offsetof(Sample, counters) == kFirstWordAt + 4 * kFirstCounter &&
+              offsetof(Sample, gaps) == kFirstWordAt + 4 * kFirstGap &&
+              sizeof(Sample::gaps) == 4 * kChannelCount);
 
 std::uint32_t columnOf(const Sample& s, int column) {
     if (column == 0)
@@ -415,11 +426,17 @@ struct ReplyStore::Packed {
             return;
         }
         if (c.kind == Kind::Steps) {
-            std::uint32_t v = value(column, from);
-            if (from > 0)
+            qsizetype e = firstException(c, from);
+            std::uint32_t v = 0;
+            if (from > 0) {
                 before = value(column, from - 1);
+                v = before + stepAt(c, from);
+                if (e < c.exceptions && exceptionPlace(c, e) == from)
+                    v += exceptionExtra(c, e++);
+            } else {
+                v = value(column, 0);
+            }
             visit(v);
-            qsizetype e = firstException(c, from + 1);
             for (qsizetype i = from + 1; i < to; ++i) {
                 v += stepAt(c, i);
                 if (e < c.exceptions && exceptionPlace(c, e) == i)
@@ -456,12 +473,15 @@ void ReplyStore::Packed::fill(const std::vector<Sample>& s) {
     p.timeWidth = std::uint8_t(widthFor(std::uint64_t(highest) - std::uint64_t(lowest)));
 
     // The columns side by side, each its own run of values.
+    // A column at a time: writing all of them a reply at a time, a
+    // power-of-two stride apart, thrashes the cache.
     static thread_local std::vector<std::uint32_t> values;
     values.resize(std::size_t(n * kColumns));
-    for (qsizetype i = 0; i < n; ++i) {
-        const Sample& one = s[std::size_t(i)];
-        for (int c = 0; c < kColumns; ++c)
-            values[std::size_t(c * n + i)] = columnOf(one, c);
+    for (int c = 0; c < kColumns; ++c) {
+        const auto* from = reinterpret_cast<const std::uint8_t*>(s.data()) + kFirstWordAt + 4 * c;
+        std::uint32_t* to = values.data() + c * n;
+        for (qsizetype i = 0; i < n; ++i)
+            std::memcpy(to + i, from + i * qsizetype(sizeof(Sample)), 4);
     }
     const auto run = [&](int c) { return values.data() + c * n; };
 
@@ -487,7 +507,9 @@ void ReplyStore::Packed::fill(const std::vector<Sample>& s) {
             column.kind = Kind::Changes;
             size = kSparseHeader + changed * column.width;
         }
-        if (column.width > 0) {
+        // Changes are found at once wherever one asks; steps cost a group's
+        // worth of adding up. A column that seldom changes keeps its changes.
+        if (column.width > 0 && size > kFewChangesBytes) {
             const Steps steps = chooseSteps(v, n);
             const qsizetype stepsSize =
                 stepBytes(steps.bits) + kGroupsPerChunk * column.width + steps.exceptions * 6;
