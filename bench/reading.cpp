@@ -38,7 +38,7 @@
 
 namespace {
 
-constexpr qsizetype kPartBytes = qsizetype{32} << 20;
+constexpr qsizetype kPartBytes = qsizetype{4} << 20; // as timeline/day_files.cpp reads
 constexpr int kRuns = 3;
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kGiveUpSeconds = 60;
