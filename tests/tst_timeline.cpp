@@ -129,7 +129,7 @@ Sample busySample(QRandomGenerator& random, qsizetype i, qint64 ms) {
         s.setLane(k, Level((i >> (k < 12 ? k : k - 9)) & 1));
     for (int k = 0; k < 12; ++k) {
         s.counters[k] = quint32(i * (k + 1));
-        s.gaps[k] = quint32((i * 7 + k * 8000) % 100'000);
+        s.gaps[k] = quint32((i * 7 + qsizetype{k} * 8000) % 100'000);
     }
     s.counters[3] = quint32(i % (kChunk + 64));
     s.counters[5] = quint32(0xFFFFFFF0U + i);
@@ -139,7 +139,7 @@ Sample busySample(QRandomGenerator& random, qsizetype i, qint64 ms) {
         s.gaps[9] = 0xFFFFFFFFU;
     return s;
 }
-enum DataKind { kEmulatorKind, kEverythingNew, kBusy };
+enum DataKind { EmulatorKind, EverythingNew, Busy };
 
 Sample randomSample(QRandomGenerator& random, qint64 ms) {
     Sample s;
@@ -393,9 +393,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<qint64>("maxBytes");
         QTest::newRow("every value changing every reply: 16 MB")
-            << int(kEverythingNew) << qint64{16} * 1024 * 1024;
-        QTest::newRow("the emulator's kind: 40 bytes a reply") << int(kEmulatorKind) << qint64{40} * 100'000;
-        QTest::newRow("a busy bench: 16 bytes a reply") << int(kBusy) << qint64{16} * 100'000;
+            << int(EverythingNew) << qint64{16} * 1024 * 1024;
+        QTest::newRow("the emulator's kind: 40 bytes a reply") << int(EmulatorKind) << qint64{40} * 100'000;
+        QTest::newRow("a busy bench: 16 bytes a reply") << int(Busy) << qint64{16} * 100'000;
     }
     void bound() {
         QFETCH(int, kind);
@@ -409,9 +409,9 @@ private Q_SLOTS:
         EmulatorLike emulator;
         for (qsizetype i = 0; i < kAppended; ++i) {
             // Worst of all: time jumps back and forth within a day.
-            all.push_back(kind == kEverythingNew ? randomSample(random, kTen + random.bounded(86'400'000))
-                          : kind == kBusy        ? busySample(random, i, kTen + i)
-                                                 : emulator.next(kTen + i + i / 50));
+            all.push_back(kind == EverythingNew ? randomSample(random, kTen + random.bounded(86'400'000))
+                          : kind == Busy        ? busySample(random, i, kTen + i)
+                                                : emulator.next(kTen + i + i / 50));
             store.append(all.back());
         }
         QCOMPARE(store.appendedCount(), kAppended);
@@ -433,12 +433,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("stepBackEvery");
         QTest::addColumn<int>("kind");
         QTest::newRow("emulator's kind, 1 ms, three chunks and more")
-            << 3 * kChunk + 1000 << 0 << int(kEmulatorKind);
-        QTest::newRow("emulator's kind, time stepping back") << 2 * kChunk + 500 << 700 << int(kEmulatorKind);
-        QTest::newRow("every value new, time stepping back")
-            << 2 * kChunk + 77 << 3000 << int(kEverythingNew);
-        QTest::newRow("a busy bench, three chunks and more") << 3 * kChunk + 300 << 0 << int(kBusy);
-        QTest::newRow("a few, as they came") << qsizetype{200} << 50 << int(kEverythingNew);
+            << 3 * kChunk + 1000 << 0 << int(EmulatorKind);
+        QTest::newRow("emulator's kind, time stepping back") << 2 * kChunk + 500 << 700 << int(EmulatorKind);
+        QTest::newRow("every value new, time stepping back") << 2 * kChunk + 77 << 3000 << int(EverythingNew);
+        QTest::newRow("a busy bench, three chunks and more") << 3 * kChunk + 300 << 0 << int(Busy);
+        QTest::newRow("a few, as they came") << qsizetype{200} << 50 << int(EverythingNew);
     }
     void columnsMatchBruteForce() {
         QFETCH(qsizetype, replies);
@@ -453,9 +452,9 @@ private Q_SLOTS:
             ms += 1 + random.bounded(2);
             if (stepBackEvery > 0 && i % stepBackEvery == stepBackEvery - 1)
                 ms -= random.bounded(1, 2000);
-            held.push_back(kind == kEverythingNew ? randomSample(random, ms)
-                           : kind == kBusy        ? busySample(random, i, ms)
-                                                  : emulator.next(ms));
+            held.push_back(kind == EverythingNew ? randomSample(random, ms)
+                           : kind == Busy        ? busySample(random, i, ms)
+                                                 : emulator.next(ms));
             held.back().ms = ms;
             store.append(held.back());
         }

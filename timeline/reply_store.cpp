@@ -43,9 +43,9 @@ constexpr qint64 kMaxLinedSpanMs = qint64{1} << 35;
 
 // The columns lie one after another in a Sample, from its lane word on.
 constexpr qsizetype kFirstWordAt = offsetof(Sample, lanes);
-static_assert(offsetof(Sample, counters) == kFirstWordAt + 4 * kFirstCounter &&
-              offsetof(Sample, gaps) == kFirstWordAt + 4 * kFirstGap &&
-              sizeof(Sample::gaps) == 4 * kChannelCount);
+static_assert(offsetof(Sample, counters) == std::size_t(kFirstWordAt + qsizetype{4} * kFirstCounter) &&
+              offsetof(Sample, gaps) == std::size_t(kFirstWordAt + qsizetype{4} * kFirstGap) &&
+              sizeof(Sample::gaps) == std::size_t{4} * kChannelCount);
 
 std::uint32_t columnOf(const Sample& s, int column) {
     if (column == 0)
@@ -360,7 +360,8 @@ struct ReplyStore::Packed {
     [[nodiscard]] std::uint32_t exceptionExtra(const Column& c, qsizetype e) const {
         std::uint32_t extra = 0;
         std::memcpy(&extra,
-                    bytes.data() + groupValuesAt(c) + kGroupsPerChunk * c.width + c.exceptions * 2 + e * 4,
+                    bytes.data() + groupValuesAt(c) + kGroupsPerChunk * c.width +
+                        qsizetype{c.exceptions} * 2 + e * 4,
                     4);
         return extra;
     }
@@ -478,7 +479,7 @@ void ReplyStore::Packed::fill(const std::vector<Sample>& s) {
     static thread_local std::vector<std::uint32_t> values;
     values.resize(std::size_t(n * kColumns));
     for (int c = 0; c < kColumns; ++c) {
-        const auto* from = reinterpret_cast<const std::uint8_t*>(s.data()) + kFirstWordAt + 4 * c;
+        const auto* from = reinterpret_cast<const std::uint8_t*>(s.data()) + kFirstWordAt + qsizetype{4} * c;
         std::uint32_t* to = values.data() + c * n;
         for (qsizetype i = 0; i < n; ++i)
             std::memcpy(to + i, from + i * qsizetype(sizeof(Sample)), 4);
@@ -546,7 +547,7 @@ void ReplyStore::Packed::fill(const std::vector<Sample>& s) {
         if (column.kind == Kind::Steps) {
             std::uint8_t* groupValues = bytes + p.groupValuesAt(column);
             std::uint8_t* places = groupValues + kGroupsPerChunk * column.width;
-            std::uint8_t* extras = places + column.exceptions * 2;
+            std::uint8_t* extras = places + qsizetype{column.exceptions} * 2;
             const std::uint64_t fits = (std::uint64_t{1} << column.bits) - 1;
             qsizetype e = 0;
             for (qsizetype i = 0; i < n; ++i) {
