@@ -3,9 +3,13 @@
 // polling the bundled emulator: one status reply's block per poll, CR LF line
 // ends, the replies those of the emulator's own simulation of its seeded
 // inputs; the outputs change every ten seconds, as a tester setting them by
-// hand would.
+// hand would. With --busy every value changes at every reply instead, the
+// worst a bench can come close to (twelve counters counting fast pulses, an
+// input at half the poll rate): input k is bit k of the reply's index,
+// counter k the index times k + 1, time gap k (index * 7 + k) mod 100000,
+// output k bit k + 3 of the index.
 //
-//   lumora-make-day-file OUT --size BYTES [--seed N] [--start-ms MS] [--interval-ms MS]
+//   lumora-make-day-file OUT --size BYTES [--busy] [--seed N] [--start-ms MS] [--interval-ms MS]
 //
 // The file ends with a whole block and is at most BYTES long. Stamps start
 // at --start-ms after midnight UTC (default 08:00) and step by --interval-ms
@@ -25,8 +29,13 @@
 
 namespace {
 
+constexpr int kInputs = 12;
 constexpr int kOutputs = 4;
 constexpr int kReplySize = 112;
+constexpr int kCounterOffset = 12;
+constexpr int kGapOffset = 60;
+constexpr int kOutputOffset = 108;
+constexpr std::uint64_t kGapWrap = 100000;
 constexpr std::int64_t kDayMs = std::int64_t{24} * 60 * 60 * 1000;
 constexpr std::int64_t kOutputStepMs = 10000;
 
@@ -67,10 +76,27 @@ char* putBlock(char* out, std::int64_t stampMs, const QByteArray& reply) {
     return out;
 }
 
+void putLittleEndian32(QByteArray& reply, int at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        reply[at + i] = char((value >> (8 * i)) & 0xFFU);
+}
+
+QByteArray busyReply(std::uint64_t index) {
+    QByteArray reply(kReplySize, '\0');
+    for (int k = 0; k < kInputs; ++k) {
+        reply[k] = char((index >> k) & 1U);
+        putLittleEndian32(reply, kCounterOffset + 4 * k, std::uint32_t(index * std::uint64_t(k + 1)));
+        putLittleEndian32(reply, kGapOffset + 4 * k,
+                          std::uint32_t((index * 7 + std::uint64_t(k)) % kGapWrap));
+    }
+    for (int k = 0; k < kOutputs; ++k)
+        reply[kOutputOffset + k] = char((index >> (k + 3)) & 1U);
+    return reply;
+}
+
 int usage() {
-    std::fprintf(
-        stderr,
-        "usage: lumora-make-day-file OUT --size BYTES [--seed N] [--start-ms MS] [--interval-ms MS]\n");
+    std::fprintf(stderr, "usage: lumora-make-day-file OUT --size BYTES [--busy] [--seed N] [--start-ms MS] "
+                         "[--interval-ms MS]\n");
     return 1;
 }
 
@@ -84,8 +110,16 @@ int main(int argc, char** argv) {
     unsigned long long seed = 7150;
     long long startMs = 8LL * 3600 * 1000;
     long long intervalMs = 1;
-    for (int i = 2; i + 1 < argc; i += 2) {
+    bool busy = false;
+    for (int i = 2; i < argc; i += 2) {
         const std::string option = argv[i];
+        if (option == "--busy") {
+            busy = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc)
+            return usage();
         char* end = nullptr;
         const long long value = std::strtoll(argv[i + 1], &end, 10);
         if (end == argv[i + 1] || *end != '\0' || value < 0)
@@ -101,7 +135,7 @@ int main(int argc, char** argv) {
         else
             return usage();
     }
-    if (size < 0 || (argc % 2) != 0)
+    if (size < 0)
         return usage();
 
     std::FILE* out = std::fopen(path, "wb");
@@ -122,7 +156,7 @@ int main(int argc, char** argv) {
         for (int k = 0; k < kOutputs; ++k)
             outputs[std::size_t(k)] = std::uint8_t((step >> k) & 1U);
         unit.setOutputs(outputs);
-        const QByteArray reply = unit.statusReply(elapsed);
+        const QByteArray reply = busy ? busyReply(std::uint64_t(blocks)) : unit.statusReply(elapsed);
         char* end = putBlock(at, (startMs + elapsed) % kDayMs, reply);
         if (written + (end - buffer.data()) > size)
             break;

@@ -118,6 +118,29 @@ struct EmulatorLike {
     }
 };
 
+// A busy bench: inputs at up to half the poll rate, counters counting fast
+// pulses, gaps ticking up and wrapping; then what upsets a steady pace: a
+// counter reset, one past its top, a rate that changes, a gap jumping for a
+// reply (at a chunk's last among others), pulses counted unevenly.
+Sample busySample(QRandomGenerator& random, qsizetype i, qint64 ms) {
+    Sample s;
+    s.ms = ms;
+    for (int k = 0; k < 16; ++k)
+        s.setLane(k, Level((i >> (k < 12 ? k : k - 9)) & 1));
+    for (int k = 0; k < 12; ++k) {
+        s.counters[k] = quint32(i * (k + 1));
+        s.gaps[k] = quint32((i * 7 + qsizetype{k} * 8000) % 100'000);
+    }
+    s.counters[3] = quint32(i % (kChunk + 64));
+    s.counters[5] = quint32(0xFFFFFFF0U + i);
+    s.counters[7] = quint32(i < kChunk + 1000 ? i : i * 1000);
+    s.counters[11] = quint32(i * 3 + random.bounded(3));
+    if (i % 997 == 0 || i % kChunk == kChunk - 1)
+        s.gaps[9] = 0xFFFFFFFFU;
+    return s;
+}
+enum DataKind { EmulatorKind, EverythingNew, Busy };
+
 Sample randomSample(QRandomGenerator& random, qint64 ms) {
     Sample s;
     s.ms = ms;
@@ -367,13 +390,15 @@ private Q_SLOTS:
     // At least the newest 100,000 replies held, the older gone, within the
     // memory the client may spend on them.
     void bound_data() {
-        QTest::addColumn<bool>("everythingNew");
+        QTest::addColumn<int>("kind");
         QTest::addColumn<qint64>("maxBytes");
-        QTest::newRow("every value changing every reply: 16 MB") << true << qint64{16} * 1024 * 1024;
-        QTest::newRow("the emulator's kind: 40 bytes a reply") << false << qint64{40} * 100'000;
+        QTest::newRow("every value changing every reply: 16 MB")
+            << int(EverythingNew) << qint64{16} * 1024 * 1024;
+        QTest::newRow("the emulator's kind: 40 bytes a reply") << int(EmulatorKind) << qint64{40} * 100'000;
+        QTest::newRow("a busy bench: 16 bytes a reply") << int(Busy) << qint64{16} * 100'000;
     }
     void bound() {
-        QFETCH(bool, everythingNew);
+        QFETCH(int, kind);
         QFETCH(qint64, maxBytes);
         constexpr qsizetype kKeep = 100'000;
         constexpr qsizetype kAppended = 250'000;
@@ -384,8 +409,9 @@ private Q_SLOTS:
         EmulatorLike emulator;
         for (qsizetype i = 0; i < kAppended; ++i) {
             // Worst of all: time jumps back and forth within a day.
-            all.push_back(everythingNew ? randomSample(random, kTen + random.bounded(86'400'000))
-                                        : emulator.next(kTen + i + i / 50));
+            all.push_back(kind == EverythingNew ? randomSample(random, kTen + random.bounded(86'400'000))
+                          : kind == Busy        ? busySample(random, i, kTen + i)
+                                                : emulator.next(kTen + i + i / 50));
             store.append(all.back());
         }
         QCOMPARE(store.appendedCount(), kAppended);
@@ -405,16 +431,18 @@ private Q_SLOTS:
     void columnsMatchBruteForce_data() {
         QTest::addColumn<qsizetype>("replies");
         QTest::addColumn<int>("stepBackEvery");
-        QTest::addColumn<bool>("everythingNew");
-        QTest::newRow("emulator's kind, 1 ms, three chunks and more") << 3 * kChunk + 1000 << 0 << false;
-        QTest::newRow("emulator's kind, time stepping back") << 2 * kChunk + 500 << 700 << false;
-        QTest::newRow("every value new, time stepping back") << 2 * kChunk + 77 << 3000 << true;
-        QTest::newRow("a few, as they came") << qsizetype{200} << 50 << true;
+        QTest::addColumn<int>("kind");
+        QTest::newRow("emulator's kind, 1 ms, three chunks and more")
+            << 3 * kChunk + 1000 << 0 << int(EmulatorKind);
+        QTest::newRow("emulator's kind, time stepping back") << 2 * kChunk + 500 << 700 << int(EmulatorKind);
+        QTest::newRow("every value new, time stepping back") << 2 * kChunk + 77 << 3000 << int(EverythingNew);
+        QTest::newRow("a busy bench, three chunks and more") << 3 * kChunk + 300 << 0 << int(Busy);
+        QTest::newRow("a few, as they came") << qsizetype{200} << 50 << int(EverythingNew);
     }
     void columnsMatchBruteForce() {
         QFETCH(qsizetype, replies);
         QFETCH(int, stepBackEvery);
-        QFETCH(bool, everythingNew);
+        QFETCH(int, kind);
         QRandomGenerator random(5);
         EmulatorLike emulator;
         ReplyStore store;
@@ -424,7 +452,9 @@ private Q_SLOTS:
             ms += 1 + random.bounded(2);
             if (stepBackEvery > 0 && i % stepBackEvery == stepBackEvery - 1)
                 ms -= random.bounded(1, 2000);
-            held.push_back(everythingNew ? randomSample(random, ms) : emulator.next(ms));
+            held.push_back(kind == EverythingNew ? randomSample(random, ms)
+                           : kind == Busy        ? busySample(random, i, ms)
+                                                 : emulator.next(ms));
             held.back().ms = ms;
             store.append(held.back());
         }
@@ -835,7 +865,7 @@ private Q_SLOTS:
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
         lumora::timeline::DayFiles::setPartBytes(partBytes);
         const auto restore =
-            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
+            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{4} << 20); });
         days.load({path});
         QCOMPARE(messages(days), expectedProblems);
         QList<qint64> steps;
@@ -862,7 +892,7 @@ private Q_SLOTS:
         const qsizetype blocks = text.size() / dayBlock("[10:00:00.000]").size();
         lumora::timeline::DayFiles::setPartBytes(qsizetype{64} << 10);
         const auto restore =
-            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{32} << 20); });
+            qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{4} << 20); });
         for (int round = 0; round < 3; ++round) {
             QVERIFY(writeFile(path, text));
             std::atomic<bool> done{false};

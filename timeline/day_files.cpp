@@ -19,8 +19,11 @@ using log::RecvBlockReader;
 
 // Parts of a large file, each read into memory of its own and taken apart
 // on a worker thread: large enough that a part costs far more than its
-// thread, small enough that the few read ahead of the store hold little.
-constexpr qsizetype kPartBytes = qsizetype{32} << 20;
+// thread, small enough that the few read ahead of the store hold little
+// beside it: with their replies as Samples, a part holds about 1.3 times its
+// bytes until the store packs them, and the store keeps a few bytes for each
+// reply's 400, so the parts ahead set the peak of loading a few hundred MB.
+constexpr qsizetype kPartBytes = qsizetype{4} << 20;
 constexpr std::size_t kPartsAhead = 3;
 // The shortest block, to guess how many a part holds.
 constexpr qsizetype kBlockBytes = 390;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 
@@ -30,11 +31,21 @@ constexpr qsizetype kBitsBytes = kWords * 8;
 constexpr qsizetype kRanksBytes = kWords * 2;
 constexpr qsizetype kSparseHeader = kBitsBytes + kRanksBytes;
 
+// Up to this many bytes a chunk, a column keeps its changes even where its
+// steps would take fewer.
+constexpr qsizetype kFewChangesBytes = kSparseHeader + 512;
+
 // Times are predicted on the straight line from the chunk's first to its
 // last reply (slope in 1/65536 ms a reply) and only the remainders stored;
 // beyond this span the line would overflow and is left flat.
 constexpr int kSlopeShift = 16;
 constexpr qint64 kMaxLinedSpanMs = qint64{1} << 35;
+
+// The columns lie one after another in a Sample, from its lane word on.
+constexpr qsizetype kFirstWordAt = offsetof(Sample, lanes);
+static_assert(offsetof(Sample, counters) == std::size_t(kFirstWordAt + qsizetype{4} * kFirstCounter) &&
+              offsetof(Sample, gaps) == std::size_t(kFirstWordAt + qsizetype{4} * kFirstGap) &&
+              sizeof(Sample::gaps) == std::size_t{4} * kChannelCount);
 
 std::uint32_t columnOf(const Sample& s, int column) {
     if (column == 0)
@@ -116,6 +127,80 @@ constexpr int bitCount(std::uint64_t v) {
     return int((v * 0x0101010101010101ULL) >> 56);
 }
 static_assert(bitCount(0) == 0 && bitCount(~std::uint64_t{0}) == 64 && bitCount(0x8000000000000101ULL) == 3);
+
+// A step's distance from the common one, small either way: 0, -1, 1, -2 ...
+// as 0, 1, 2, 3 ...
+constexpr std::uint32_t zigzag(std::uint32_t d) {
+    return (d << 1) ^ std::uint32_t(0U - (d >> 31));
+}
+constexpr std::uint32_t unzigzag(std::uint32_t z) {
+    return (z >> 1) ^ std::uint32_t(0U - (z & 1U));
+}
+static_assert(unzigzag(zigzag(0xFFFFFFFFU)) == 0xFFFFFFFFU && zigzag(0xFFFFFFFFU) == 1 && zigzag(1) == 2);
+
+// Steps' bits lie packed one after another, read and written eight bytes at
+// a time, which puts them where a little-endian host expects them.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr qsizetype stepBytes(int bits) {
+    return (ReplyStore::kChunkReplies * bits + 7) / 8;
+}
+
+std::uint32_t stepBits(const std::uint8_t* at, qsizetype i, int bits) {
+    if (bits == 0)
+        return 0;
+    const qsizetype bit = i * bits;
+    std::uint64_t word = 0;
+    std::memcpy(&word, at + (bit >> 3), sizeof word);
+    return unzigzag(std::uint32_t((word >> (bit & 7)) & ((std::uint64_t{1} << bits) - 1)));
+}
+
+void putStepBits(std::uint8_t* at, qsizetype i, int bits, std::uint32_t z) {
+    if (bits == 0)
+        return;
+    const qsizetype bit = i * bits;
+    std::uint64_t word = 0;
+    std::memcpy(&word, at + (bit >> 3), sizeof word);
+    word |= std::uint64_t(z) << (bit & 7);
+    std::memcpy(at + (bit >> 3), &word, sizeof word);
+}
+
+struct Steps {
+    std::uint32_t step = 0;
+    int bits = 0;
+    qsizetype exceptions = 0;
+};
+
+// The common step (the middle of a few taken across the run) and the bits
+// beyond it that make the fewest bytes, counting 6 for each step kept
+// apart.
+Steps chooseSteps(const std::uint32_t* v, qsizetype n) {
+    constexpr int kProbes = 15;
+    std::array<std::int32_t, kProbes> probes{};
+    for (int k = 0; k < kProbes; ++k) {
+        const qsizetype i = 1 + k * (n - 2) / (kProbes - 1);
+        probes[std::size_t(k)] = std::int32_t(v[i] - v[i - 1]);
+    }
+    std::nth_element(probes.begin(), probes.begin() + kProbes / 2, probes.end());
+    Steps best;
+    best.step = std::uint32_t(probes[kProbes / 2]);
+    std::array<qsizetype, 33> needing{};
+    for (qsizetype i = 1; i < n; ++i)
+        ++needing[std::size_t(std::bit_width(zigzag(v[i] - v[i - 1] - best.step)))];
+    qsizetype wider = n - 1 - needing[0];
+    qsizetype bestBytes = stepBytes(0) + wider * 6;
+    best.exceptions = wider;
+    for (int bits = 1; bits <= 32; ++bits) {
+        wider -= needing[std::size_t(bits)];
+        const qsizetype bytes = stepBytes(bits) + wider * 6;
+        if (bytes < bestBytes) {
+            bestBytes = bytes;
+            best.bits = bits;
+            best.exceptions = wider;
+        }
+    }
+    return best;
+}
 
 void addLevels(Summary& s, std::uint32_t lanes) {
     for (int k = 0; k < kLaneCount; ++k)
@@ -204,15 +289,25 @@ void Summary::merge(const Summary& other) {
     gapDrops |= other.gapDrops;
 }
 
-// A full chunk, packed. Each column is frame-of-reference coded: its
-// smallest value and the rest as 0, 1, 2 or 4 bytes above it (0: the same
-// throughout); a column that changes seldom keeps only its changes.
+// A full chunk, packed. Each column takes the smallest of three codings:
+// its values as 0, 1, 2 or 4 bytes above its smallest (0: the same
+// throughout); only its changes, for a column that seldom changes; or the
+// steps from each reply to the next, each a common step plus a few bits,
+// for a column that moves at a steady pace (counters counting fast pulses,
+// gaps ticking up). A step that does not fit the bits (a wrap, a reset, a
+// jump) is kept apart as an exception rather than widening every step, and
+// the value at each group's first reply is kept so that a value is at most
+// a group's steps away.
 struct ReplyStore::Packed {
+    enum class Kind : std::uint8_t { Plain, Changes, Steps };
     struct Column {
         std::uint32_t base = 0;
         std::uint32_t offset = 0;
-        std::uint8_t width = 0;
-        bool sparse = false;
+        std::uint32_t step = 0;
+        std::uint16_t exceptions = 0;
+        std::uint8_t width = 0; // bytes a value (Steps: a group's first value)
+        std::uint8_t bits = 0;  // Steps: bits a step, beyond the common one
+        Kind kind = Kind::Plain;
     };
     qint64 firstMs = 0;
     qint64 slope = 0;
@@ -251,11 +346,59 @@ struct ReplyStore::Packed {
         return c.base + std::uint32_t(load(bytes.data() + c.offset + kSparseHeader + n * c.width, c.width));
     }
 
+    // Steps: the bits of each step first, then each group's first value,
+    // then the exceptions' places and what each adds to the common step.
+    [[nodiscard]] std::uint32_t stepAt(const Column& c, qsizetype local) const {
+        return c.step + stepBits(bytes.data() + c.offset, local, c.bits);
+    }
+    [[nodiscard]] qsizetype groupValuesAt(const Column& c) const { return c.offset + stepBytes(c.bits); }
+    [[nodiscard]] qsizetype exceptionPlace(const Column& c, qsizetype e) const {
+        std::uint16_t place = 0;
+        std::memcpy(&place, bytes.data() + groupValuesAt(c) + kGroupsPerChunk * c.width + e * 2, 2);
+        return place;
+    }
+    [[nodiscard]] std::uint32_t exceptionExtra(const Column& c, qsizetype e) const {
+        std::uint32_t extra = 0;
+        std::memcpy(&extra,
+                    bytes.data() + groupValuesAt(c) + kGroupsPerChunk * c.width +
+                        qsizetype{c.exceptions} * 2 + e * 4,
+                    4);
+        return extra;
+    }
+    // The first exception at or after local.
+    [[nodiscard]] qsizetype firstException(const Column& c, qsizetype local) const {
+        qsizetype low = 0;
+        qsizetype high = c.exceptions;
+        while (low < high) {
+            const qsizetype mid = (low + high) / 2;
+            if (exceptionPlace(c, mid) < local)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return low;
+    }
+
     [[nodiscard]] std::uint32_t value(int column, qsizetype local) const {
         const Column& c = columns[std::size_t(column)];
-        if (c.sparse)
+        if (c.kind == Kind::Changes)
             return change(c, rank(c, local) - 1);
-        return c.base + std::uint32_t(load(bytes.data() + c.offset + local * c.width, c.width));
+        if (c.kind == Kind::Plain)
+            return c.base + std::uint32_t(load(bytes.data() + c.offset + local * c.width, c.width));
+        const qsizetype first = local & ~(kGroupReplies - 1);
+        std::uint32_t v =
+            c.base +
+            std::uint32_t(load(bytes.data() + groupValuesAt(c) + (first / kGroupReplies) * c.width, c.width));
+        if (c.bits == 0) {
+            v += std::uint32_t(local - first) * c.step;
+        } else {
+            for (qsizetype i = first + 1; i <= local; ++i)
+                v += stepAt(c, i);
+        }
+        for (qsizetype e = firstException(c, first + 1); e < c.exceptions && exceptionPlace(c, e) <= local;
+             ++e)
+            v += exceptionExtra(c, e);
+        return v;
     }
 
     // Calls visit(v) for the value at from and then for each value after
@@ -271,7 +414,7 @@ struct ReplyStore::Packed {
             visit(c.base);
             return;
         }
-        if (c.sparse) {
+        if (c.kind == Kind::Changes) {
             const qsizetype first = rank(c, from);
             if (from > 0) {
                 std::uint64_t bits = 0;
@@ -281,6 +424,26 @@ struct ReplyStore::Packed {
             const qsizetype last = rank(c, to - 1);
             for (qsizetype n = first - 1; n < last; ++n)
                 visit(change(c, n));
+            return;
+        }
+        if (c.kind == Kind::Steps) {
+            qsizetype e = firstException(c, from);
+            std::uint32_t v = 0;
+            if (from > 0) {
+                before = value(column, from - 1);
+                v = before + stepAt(c, from);
+                if (e < c.exceptions && exceptionPlace(c, e) == from)
+                    v += exceptionExtra(c, e++);
+            } else {
+                v = value(column, 0);
+            }
+            visit(v);
+            for (qsizetype i = from + 1; i < to; ++i) {
+                v += stepAt(c, i);
+                if (e < c.exceptions && exceptionPlace(c, e) == i)
+                    v += exceptionExtra(c, e++);
+                visit(v);
+            }
             return;
         }
         if (from > 0)
@@ -310,51 +473,109 @@ void ReplyStore::Packed::fill(const std::vector<Sample>& s) {
     p.residualBase = lowest;
     p.timeWidth = std::uint8_t(widthFor(std::uint64_t(highest) - std::uint64_t(lowest)));
 
+    // The columns side by side, each its own run of values.
+    // A column at a time: writing all of them a reply at a time, a
+    // power-of-two stride apart, thrashes the cache.
+    static thread_local std::vector<std::uint32_t> values;
+    values.resize(std::size_t(n * kColumns));
+    for (int c = 0; c < kColumns; ++c) {
+        const auto* from = reinterpret_cast<const std::uint8_t*>(s.data()) + kFirstWordAt + qsizetype{4} * c;
+        std::uint32_t* to = values.data() + c * n;
+        for (qsizetype i = 0; i < n; ++i)
+            std::memcpy(to + i, from + i * qsizetype(sizeof(Sample)), 4);
+    }
+    const auto run = [&](int c) { return values.data() + c * n; };
+
     // Sizes first, so the bytes are one allocation.
     std::array<qsizetype, kColumns> changes{};
     qsizetype total = n * p.timeWidth;
     for (int c = 0; c < kColumns; ++c) {
-        std::uint32_t low = columnOf(s.front(), c);
-        std::uint32_t high = low;
+        const std::uint32_t* v = run(c);
+        std::uint32_t low = v[0];
+        std::uint32_t high = v[0];
         qsizetype changed = 1;
         for (qsizetype i = 1; i < n; ++i) {
-            const std::uint32_t v = columnOf(s[std::size_t(i)], c);
-            low = std::min(low, v);
-            high = std::max(high, v);
-            changed += v != columnOf(s[std::size_t(i - 1)], c) ? 1 : 0;
+            low = std::min(low, v[i]);
+            high = std::max(high, v[i]);
+            changed += v[i] != v[i - 1] ? 1 : 0;
         }
         auto& column = p.columns[std::size_t(c)];
         column.base = low;
         column.width = std::uint8_t(widthFor(high - low));
-        column.sparse = column.width > 0 && kSparseHeader + changed * column.width < n * column.width;
+        column.kind = Kind::Plain;
+        qsizetype size = n * column.width;
+        if (column.width > 0 && kSparseHeader + changed * column.width < size) {
+            column.kind = Kind::Changes;
+            size = kSparseHeader + changed * column.width;
+        }
+        // Changes are found at once wherever one asks; steps cost a group's
+        // worth of adding up. A column that seldom changes keeps its changes.
+        if (column.width > 0 && size > kFewChangesBytes) {
+            const Steps steps = chooseSteps(v, n);
+            const qsizetype stepsSize =
+                stepBytes(steps.bits) + kGroupsPerChunk * column.width + steps.exceptions * 6;
+            if (stepsSize < size) {
+                column.kind = Kind::Steps;
+                column.step = steps.step;
+                column.bits = std::uint8_t(steps.bits);
+                column.exceptions = std::uint16_t(steps.exceptions);
+                size = stepsSize;
+            }
+        }
         changes[std::size_t(c)] = changed;
-        if (column.sparse)
+        if (column.kind != Kind::Plain)
             total = (total + 7) & ~qsizetype{7};
         column.offset = std::uint32_t(total);
-        total += column.sparse ? kSparseHeader + changed * column.width : n * column.width;
+        total += size;
     }
     p.timeOffset = 0;
-    p.bytes.assign(std::size_t(total), 0);
+    // Steps' bits are read eight bytes at a time.
+    p.bytes.assign(std::size_t(total + 8), 0);
     std::uint8_t* bytes = p.bytes.data();
     for (qsizetype i = 0; i < n; ++i)
         store(bytes + i * p.timeWidth, std::uint64_t(s[std::size_t(i)].ms - p.predicted(i) - p.residualBase),
               p.timeWidth);
     for (int c = 0; c < kColumns; ++c) {
         const auto& column = p.columns[std::size_t(c)];
+        const std::uint32_t* v = run(c);
         std::uint8_t* at = bytes + column.offset;
-        if (!column.sparse) {
+        if (column.kind == Kind::Plain) {
             for (qsizetype i = 0; column.width > 0 && i < n; ++i)
-                store(at + i * column.width, columnOf(s[std::size_t(i)], c) - column.base, column.width);
+                store(at + i * column.width, v[i] - column.base, column.width);
+            continue;
+        }
+        if (column.kind == Kind::Steps) {
+            std::uint8_t* groupValues = bytes + p.groupValuesAt(column);
+            std::uint8_t* places = groupValues + kGroupsPerChunk * column.width;
+            std::uint8_t* extras = places + qsizetype{column.exceptions} * 2;
+            const std::uint64_t fits = (std::uint64_t{1} << column.bits) - 1;
+            qsizetype e = 0;
+            for (qsizetype i = 0; i < n; ++i) {
+                if (i % kGroupReplies == 0)
+                    store(groupValues + (i / kGroupReplies) * column.width, v[i] - column.base, column.width);
+                if (i == 0)
+                    continue;
+                const std::uint32_t z = zigzag(v[i] - v[i - 1] - column.step);
+                if (z > fits) {
+                    const auto place = std::uint16_t(i);
+                    const std::uint32_t extra = v[i] - v[i - 1] - column.step;
+                    std::memcpy(places + e * 2, &place, 2);
+                    std::memcpy(extras + e * 4, &extra, 4);
+                    ++e;
+                } else {
+                    putStepBits(at, i, column.bits, z);
+                }
+            }
+            Q_ASSERT(e == column.exceptions);
             continue;
         }
         std::vector<std::uint64_t> bits(std::size_t(kWords), 0);
         qsizetype written = 0;
         for (qsizetype i = 0; i < n; ++i) {
-            const std::uint32_t v = columnOf(s[std::size_t(i)], c);
-            if (i > 0 && v == columnOf(s[std::size_t(i - 1)], c))
+            if (i > 0 && v[i] == v[i - 1])
                 continue;
             bits[std::size_t(i >> 6)] |= std::uint64_t{1} << (i & 63);
-            store(at + kSparseHeader + written * column.width, v - column.base, column.width);
+            store(at + kSparseHeader + written * column.width, v[i] - column.base, column.width);
             ++written;
         }
         std::uint16_t before = 0;

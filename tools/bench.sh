@@ -46,13 +46,19 @@ run waveform "$bin/lumora-bench-waveform" --paints 15
 # then scraped while clients that misbehave hold connections to it.
 run exporter "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}" \
   --hostile tools/hostile-http.py
-# A 1 GiB day file of the emulator's input pattern at 1 ms polling, read
-# back by a fresh process for each figure, then removed.
+# A 1 GiB day file of the emulator's gentle input pattern at 1 ms polling,
+# read back by a fresh process for each figure, then removed; then one as
+# busy as a bench gets, every value changing at every reply.
 days="$scratch/days"
 mkdir -p "$days"
 "$bin/lumora-make-day-file" "$days/20261207.txt" --size $((1 << 30)) >&2
-for figure in throughput memory picture; do
-  run "reading-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt"
+run reading-throughput "$bin/lumora-bench-reading" --throughput "$days/20261207.txt"
+for figure in memory picture; do
+  run "reading-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt" gentle
+done
+"$bin/lumora-make-day-file" "$days/20261207.txt" --size $((1 << 30)) --busy >&2
+for figure in memory picture; do
+  run "reading-busy-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt" busy
 done
 rm -rf "$days"
 
