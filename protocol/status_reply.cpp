@@ -3,6 +3,9 @@
 
 #include "protocol/hex_text.h"
 
+#include <algorithm>
+#include <array>
+
 namespace lumora::protocol {
 
 namespace {
@@ -44,7 +47,7 @@ QString counterText(std::uint32_t value) {
     return QString::number(value);
 }
 
-QString timeGapText(std::uint32_t thousandths) {
+char* putTimeGapText(char* out, std::uint32_t thousandths) {
     // Rounded on the exact integer, so a third decimal of 5 always goes up
     // (1005 -> 1.01), which a binary 1.005 would not guarantee.
     const std::uint64_t hundredths =
@@ -52,9 +55,8 @@ QString timeGapText(std::uint32_t thousandths) {
     const std::uint64_t units = hundredths / kHundredthsPerUnit;
     const auto fraction = static_cast<int>(hundredths % kHundredthsPerUnit);
 
-    // Written into one buffer, right to left: this runs 12 times per reply.
-    constexpr int kMaxChars = 16;
-    std::array<char, kMaxChars> buffer{};
+    // Right to left, then moved to the front: this runs 12 times per reply.
+    std::array<char, kMostTimeGapChars> buffer{};
     auto at = buffer.end();
     *--at = char('0' + fraction % 10);
     *--at = char('0' + fraction / 10);
@@ -64,7 +66,12 @@ QString timeGapText(std::uint32_t thousandths) {
         *--at = char('0' + rest % 10);
         rest /= 10;
     } while (rest != 0);
-    return QString::fromLatin1(at, buffer.end() - at);
+    return std::copy(at, buffer.end(), out);
+}
+
+QString timeGapText(std::uint32_t thousandths) {
+    std::array<char, kMostTimeGapChars> text{};
+    return QString::fromLatin1(text.data(), putTimeGapText(text.data(), thousandths) - text.data());
 }
 
 QString wrongLengthLine(qsizetype byteCount) {
