@@ -47,11 +47,14 @@ QString counterText(std::uint32_t value) {
     return QString::number(value);
 }
 
-char* putTimeGapText(char* out, std::uint32_t thousandths) {
+std::uint64_t timeGapHundredths(std::uint32_t thousandths) {
     // Rounded on the exact integer, so a third decimal of 5 always goes up
     // (1005 -> 1.01), which a binary 1.005 would not guarantee.
-    const std::uint64_t hundredths =
-        (std::uint64_t{thousandths} + kThousandthsPerHundredth / 2) / kThousandthsPerHundredth;
+    return (std::uint64_t{thousandths} + kThousandthsPerHundredth / 2) / kThousandthsPerHundredth;
+}
+
+char* putTimeGapText(char* out, std::uint32_t thousandths) {
+    const std::uint64_t hundredths = timeGapHundredths(thousandths);
     const std::uint64_t units = hundredths / kHundredthsPerUnit;
     const auto fraction = static_cast<int>(hundredths % kHundredthsPerUnit);
 
@@ -78,12 +81,25 @@ QString wrongLengthLine(qsizetype byteCount) {
     return QStringLiteral("Different responce data length : %1 Bytes").arg(byteCount);
 }
 
+// The state number of every byte, as its hex pair reads: each reply of a
+// day's file asks 16 times.
+int byteState(std::uint8_t byte) {
+    static const auto states = [] {
+        constexpr int kBytes = 256;
+        std::array<std::uint8_t, kBytes> numbers{};
+        for (int b = 0; b < kBytes; ++b)
+            numbers.at(std::size_t(b)) = std::uint8_t(stateNumber(hexPair(std::uint8_t(b))));
+        return numbers;
+    }();
+    return states[byte];
+}
+
 int inputState(QByteArrayView reply, int input) {
-    return stateNumber(hexPair(byteAt(reply, input)));
+    return byteState(byteAt(reply, input));
 }
 
 int outputState(QByteArrayView reply, int output) {
-    return stateNumber(hexPair(byteAt(reply, kOutputOffset + output)));
+    return byteState(byteAt(reply, kOutputOffset + output));
 }
 
 std::uint32_t counterValue(QByteArrayView reply, int input) {

@@ -5,6 +5,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -49,9 +50,28 @@ char* putLane(char* p, Level level, int variable) {
     return p;
 }
 
+// Eight binary digits of every byte, to write a counter a byte at a time.
+const std::array<std::array<char, 8>, 256>& byteDigits() {
+    static const auto digits = [] {
+        std::array<std::array<char, 8>, 256> all{};
+        for (std::size_t b = 0; b < all.size(); ++b) {
+            for (std::size_t i = 0; i < 8; ++i)
+                all[b][i] = char('0' + ((b >> (7 - i)) & 1U));
+        }
+        return all;
+    }();
+    return digits;
+}
+
 char* putCounter(char* p, std::uint32_t value, int variable) {
     *p++ = 'b';
-    p = std::to_chars(p, p + kCounterBits, value, 2).ptr;
+    // All 32 digits, then those from the highest 1 on (a lone 0 for 0).
+    std::array<char, kCounterBits> all{};
+    for (std::size_t k = 0; k < 4; ++k)
+        std::memcpy(all.data() + (8 * k), byteDigits()[(value >> (24 - (8 * k))) & 0xFFU].data(), 8);
+    const int digits = std::max(1, int(std::bit_width(value)));
+    std::memcpy(p, all.data() + (kCounterBits - digits), std::size_t(digits));
+    p += digits;
     *p++ = ' ';
     *p++ = identifier(variable);
     *p++ = '\n';
@@ -59,10 +79,9 @@ char* putCounter(char* p, std::uint32_t value, int variable) {
 }
 
 // The number the window shows, so a viewer and the window agree.
-char* putGap(char* p, QByteArrayView text, int variable) {
+char* putGap(char* p, std::uint32_t thousandths, int variable) {
     *p++ = 'r';
-    std::memcpy(p, text.data(), std::size_t(text.size()));
-    p += text.size();
+    p = protocol::putTimeGapText(p, thousandths);
     *p++ = ' ';
     *p++ = identifier(variable);
     *p++ = '\n';
@@ -106,9 +125,8 @@ void VcdWriter::add(const Sample& sample) {
         for (int k = 0; k < kChannelCount; ++k)
             p = putCounter(p, sample.counters.at(k), kFirstCounter + k);
         for (int k = 0; k < kChannelCount; ++k) {
-            GapText& text = gapTexts_.at(k);
-            text.size = protocol::putTimeGapText(text.chars.data(), sample.gaps.at(k)) - text.chars.data();
-            p = putGap(p, {text.chars.data(), text.size}, kFirstGap + k);
+            gapsShown_.at(k) = protocol::timeGapHundredths(sample.gaps.at(k));
+            p = putGap(p, sample.gaps.at(k), kFirstGap + k);
         }
         used_ = p - held_.data();
         append("$end\n");
@@ -125,12 +143,15 @@ void VcdWriter::add(const Sample& sample) {
                    .toLatin1());
         time = lastTime_;
     }
-    // The changes go after room for the time, which is written in front of
-    // them only if there are any.
-    constexpr qsizetype kTimeRoom = 24;
+    // The time goes first, taken back if nothing changed.
     char* const start = room(kMostReplyBytes);
-    char* const changes = start + kTimeRoom;
-    char* p = changes;
+    char* p = start;
+    if (time != lastTime_) {
+        *p++ = '#';
+        p = std::to_chars(p, p + kMostReplyBytes, time).ptr;
+        *p++ = '\n';
+    }
+    char* const changes = p;
     if (sample.lanes != last_.lanes) {
         for (int k = 0; k < kLaneCount; ++k) {
             if (sample.lane(k) != last_.lane(k))
@@ -144,24 +165,13 @@ void VcdWriter::add(const Sample& sample) {
     for (int k = 0; k < kChannelCount; ++k) {
         if (sample.gaps.at(k) == last_.gaps.at(k))
             continue;
-        std::array<char, protocol::kMostTimeGapChars> chars{};
-        const qsizetype size = protocol::putTimeGapText(chars.data(), sample.gaps.at(k)) - chars.data();
-        GapText& text = gapTexts_.at(k);
-        if (size != text.size || std::memcmp(chars.data(), text.chars.data(), std::size_t(size)) != 0) {
-            p = putGap(p, {chars.data(), size}, kFirstGap + k);
-            text = GapText{chars, size};
+        const std::uint64_t shown = protocol::timeGapHundredths(sample.gaps.at(k));
+        if (shown != gapsShown_.at(k)) {
+            p = putGap(p, sample.gaps.at(k), kFirstGap + k);
+            gapsShown_.at(k) = shown;
         }
     }
-    char* end = start;
-    if (p != changes) {
-        if (time != lastTime_) {
-            *end++ = '#';
-            end = std::to_chars(end, start + kTimeRoom, time).ptr;
-            *end++ = '\n';
-        }
-        std::memmove(end, changes, std::size_t(p - changes));
-        end += p - changes;
-    }
+    char* const end = p == changes ? start : p;
     used_ = end - held_.data();
     lastTime_ = time;
     lastMs_ = sample.ms;

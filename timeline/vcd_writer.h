@@ -51,12 +51,9 @@ private:
     qint64 lastMs_ = 0;
     qint64 lastTime_ = 0; // µs since the first reply, as last written
     Sample last_;
-    // A gap as written: values that round alike write nothing new.
-    struct GapText {
-        std::array<char, protocol::kMostTimeGapChars> chars{};
-        qsizetype size = 0;
-    };
-    std::array<GapText, kChannelCount> gapTexts_;
+    // A gap as written, in the hundredths it shows: values that round alike
+    // write nothing new.
+    std::array<std::uint64_t, kChannelCount> gapsShown_{};
 };
 
 } // namespace lumora::timeline
