@@ -34,8 +34,9 @@ namespace {
 // endless bytes (/dev/zero), read by mistake, says what it is doing.
 constexpr qint64 kJunkReportBytes = qint64{1} << 20;
 
-// Opens without waiting: a FIFO nobody writes to would hold open() until
-// someone does; now it reads as empty. One with a writer reads as it comes.
+// Opens without waiting for a writer: a FIFO nobody writes to reads as
+// empty, where open() would wait until someone does; one with a writer reads
+// as it comes.
 bool openToRead(QFile& file, const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -228,9 +229,9 @@ bool Run::decodeOne(const QString& path) {
         if (moments) {
             const std::optional<qint64> moment = moments->nextMs(msOfDay);
             if (!moment) {
-                skipped(reader.line(), QStringLiteral("the stamp %1 is no time of %2 in this time zone")
-                                           .arg(dateTimeText(QDate(), reader.stamp()),
-                                                date->toString(Qt::ISODate)));
+                skipped(reader.line(),
+                        QStringLiteral("the stamp %1 is no time of %2 in this time zone")
+                            .arg(dateTimeText(QDate(), reader.stamp()), date->toString(Qt::ISODate)));
                 continue;
             }
             ms = *moment;

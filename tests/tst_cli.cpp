@@ -859,7 +859,8 @@ private Q_SLOTS:
         if (name.startsWith(u"mem/"))
             QVERIFY(QDir(dir.path()).mkdir(u"mem"_s) && QFile::link(u"/proc/self/mem"_s, path));
         else if (name.startsWith(u"fifo/"))
-            QVERIFY(QDir(dir.path()).mkdir(u"fifo"_s) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+            QVERIFY(QDir(dir.path()).mkdir(u"fifo"_s) &&
+                    ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         else if (!name.startsWith(u"gone/"))
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush());
         // Then the same bytes on standard input, which has no date to give.
@@ -878,8 +879,9 @@ private Q_SLOTS:
             const QString shown = standardInput ? u"(standard input)"_s : path;
             QString said;
             for (const QString& line : error.split(u'\n', Qt::SkipEmptyParts)) {
-                said += line.front().isDigit() ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, line)
-                                               : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, line);
+                said += line.front().isDigit()
+                            ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, line)
+                            : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, line);
             }
             QCOMPARE(run.err, said);
         }
