@@ -23,10 +23,36 @@
 #include <chrono>
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace lumora::cli {
 
 namespace {
 
+// A stretch of this much that is no log is told as it passes: a device of
+// endless bytes (/dev/zero), read by mistake, says what it is doing.
+constexpr qint64 kJunkReportBytes = qint64{1} << 20;
+
+// Opens without waiting for a writer: a FIFO nobody writes to reads as
+// empty, where open() would wait until someone does; one with a writer reads
+// as it comes.
+bool openToRead(QFile& file, const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // QFile says why in its own words, as for any file.
+        file.setFileName(path);
+        return file.open(QIODevice::ReadOnly);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 ||
+        !file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        file.setFileName(path);
+        return file.open(QIODevice::ReadOnly);
+    }
+    return true;
+}
 
 QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
     return invocation.address.value_or(
@@ -45,14 +71,20 @@ public:
 
 private:
     int fail(int exitStatus, const QString& line) {
+        // After the rows before it, where a terminal shows both.
+        flushRows();
         console_.fail(name_ + QStringLiteral(": ") + line);
         return exitStatus;
     }
-    [[nodiscard]] bool decodeOne(const QString& path, timeline::VcdWriter* vcd);
+    [[nodiscard]] bool decodeOne(const QString& path);
+    void flushRows();
 
     const Invocation& inv_;
     Console& console_;
     QString name_;
+    QByteArray rows_; // CSV rows not yet written
+    timeline::VcdWriter* vcd_ = nullptr;
+    QFile* vcdOut_ = nullptr;
 };
 
 // Watches what the ping tick learns, for the exit status; the tick itself
@@ -123,19 +155,31 @@ int Run::decode() {
             return fail(kBlockSkipped,
                         QStringLiteral("cannot write standard output: %1").arg(standardOutput.errorString()));
         vcd.emplace(standardOutput);
+        vcdOut_ = &standardOutput;
     } else if (inv_.format != Format::Json) {
         console_.out(timeline::csvHeader());
     }
+    vcd_ = vcd ? &*vcd : nullptr;
     bool everything = true;
     for (const QString& path : inv_.files)
-        everything = decodeOne(path, vcd ? &*vcd : nullptr) && everything;
+        everything = decodeOne(path) && everything;
+    flushRows();
     if (vcd && !(vcd->finish() && standardOutput.flush()))
         return fail(kBlockSkipped,
                     QStringLiteral("cannot write standard output: %1").arg(standardOutput.errorString()));
     return everything ? kDone : kBlockSkipped;
 }
 
-bool Run::decodeOne(const QString& path, timeline::VcdWriter* vcd) {
+void Run::flushRows() {
+    if (!rows_.isEmpty()) {
+        console_.outLines(rows_);
+        rows_.resize(0);
+    }
+    if (vcd_ && vcd_->flush())
+        static_cast<void>(vcdOut_->flush());
+}
+
+bool Run::decodeOne(const QString& path) {
     const bool standardInput = path == u"-";
     const QString shown = standardInput ? QStringLiteral("(standard input)") : path;
     // Standard input has no name to take the date from: its rows carry the
@@ -150,9 +194,8 @@ bool Run::decodeOne(const QString& path, timeline::VcdWriter* vcd) {
             return false;
         }
     }
-    QFile file(standardInput ? QString() : path);
-    const bool opened =
-        standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+    QFile file;
+    const bool opened = standardInput ? file.open(stdin, QIODevice::ReadOnly) : openToRead(file, path);
     if (!opened) {
         fail(kBlockSkipped, QStringLiteral("%1: cannot open it: %2, skipped").arg(shown, file.errorString()));
         return false;
@@ -168,32 +211,46 @@ bool Run::decodeOne(const QString& path, timeline::VcdWriter* vcd) {
     if (date)
         moments.emplace(*date, QTimeZone::systemTimeZone());
     log::RecvBlockReader reader(file);
+    reader.setJunkReport(kJunkReportBytes);
+    log::UtcMomentText times;
+    // Rows are handed on in pieces, and whenever the reader is about to wait
+    // for more: a script reading a stream still sees each reply as it comes.
+    constexpr qsizetype kRowBytes = qsizetype{1} << 20;
+    rows_.reserve(kRowBytes + kRowBytes / 8);
     for (log::RecvBlockReader::Found found; (found = reader.next()) != log::RecvBlockReader::Found::End;) {
         if (found == log::RecvBlockReader::Found::Skipped) {
             skipped(reader.line(), reader.why());
             continue;
         }
-        QString time = dateTimeText(QDate(), reader.stamp());
+        const int msOfDay = reader.stamp().msecsSinceStartOfDay();
+        // Standard input names no day: its stamps count as times of the
+        // first day of 1970.
+        qint64 ms = msOfDay;
         if (moments) {
-            const std::optional<QDateTime> moment = moments->next(reader.stamp());
+            const std::optional<qint64> moment = moments->nextMs(msOfDay);
             if (!moment) {
-                skipped(reader.line(), QStringLiteral("the stamp %1 is no time of %2 in this time zone")
-                                           .arg(time, date->toString(Qt::ISODate)));
+                skipped(reader.line(),
+                        QStringLiteral("the stamp %1 is no time of %2 in this time zone")
+                            .arg(dateTimeText(QDate(), reader.stamp()), date->toString(Qt::ISODate)));
                 continue;
             }
-            time = dateTimeText(moment->date(), moment->time());
-            if (vcd)
-                vcd->add(*moment, reader.reply());
-        } else if (vcd) {
-            // Standard input names no day: its stamps count as times of the
-            // first day of 1970.
-            vcd->add(QDateTime(QDate(1970, 1, 1), reader.stamp(), QTimeZone::utc()), reader.reply());
+            ms = *moment;
         }
-        if (vcd)
-            continue;
-        console_.out(inv_.format == Format::Json
-                         ? statusJson(protocol::decodeStatusReply(reader.reply()), time)
-                         : timeline::csvRow(time, timeline::sampleOf(0, reader.reply())));
+        if (vcd_) {
+            vcd_->add(ms, reader.reply());
+        } else if (inv_.format == Format::Json) {
+            const QDateTime moment = QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+            console_.out(statusJson(protocol::decodeStatusReply(reader.reply()),
+                                    dateTimeText(moments ? moment.date() : QDate(), moment.time())));
+        } else {
+            const QByteArrayView time = times(ms);
+            // The time of day alone, after "YYYY-MM-DD ".
+            constexpr qsizetype kDateChars = 11;
+            timeline::appendCsvRow(rows_, moments ? time : time.sliced(kDateChars),
+                                   timeline::sampleOf(0, reader.reply()));
+        }
+        if (rows_.size() >= kRowBytes || reader.waitsNext())
+            flushRows();
     }
     if (!reader.readToEnd()) {
         everything = false;

@@ -23,6 +23,11 @@ void Console::out(const QString& line) {
     writeLine(stdout, line.toUtf8());
 }
 
+void Console::outLines(QByteArrayView lines) {
+    static_cast<void>(std::fwrite(lines.data(), 1, std::size_t(lines.size()), stdout));
+    static_cast<void>(std::fflush(stdout));
+}
+
 void Console::fail(const QString& line) {
     writeLine(stderr, (QLatin1String(kProgramName) + QStringLiteral(": ") + line).toLocal8Bit());
 }

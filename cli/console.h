@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 namespace lumora::cli {
@@ -11,6 +12,8 @@ namespace lumora::cli {
 class Console {
 public:
     void out(const QString& line);
+    // Lines already ended, as they are: for many at once.
+    void outLines(QByteArrayView lines);
     void fail(const QString& line);
 };
 

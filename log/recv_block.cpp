@@ -192,7 +192,9 @@ RecvBlockReader::RecvBlockReader(QIODevice& device, Resume from)
     , dataOffset_(from.offset)
     , state_(from.skipping ? State::Skipping : State::Seeking)
     , settled_(from)
-    , lineNumber_(from.line) {
+    , lineNumber_(from.line)
+    , quietFrom_(from.offset)
+    , quietLine_(from.line + 1) {
     carried_.reserve(kLongestLine);
 }
 
@@ -203,7 +205,9 @@ RecvBlockReader::RecvBlockReader(QByteArrayView memory, Resume from)
     , atEnd_(true)
     , state_(from.skipping ? State::Skipping : State::Seeking)
     , settled_(from)
-    , lineNumber_(from.line) {
+    , lineNumber_(from.line)
+    , quietFrom_(chunkAt_)
+    , quietLine_(from.line + 1) {
     carried_.reserve(kLongestLine);
 }
 
@@ -232,13 +236,43 @@ bool RecvBlockReader::takeWhole() {
 }
 
 RecvBlockReader::Found RecvBlockReader::next() {
+    const Found found = find();
+    if (found != Found::End) {
+        quietFrom_ = position();
+        quietLine_ = lineNumber_ + 1;
+    }
+    return found;
+}
+
+// Where reading has come to in the file, but for the start of a line that
+// may yet be a header.
+qint64 RecvBlockReader::position() const {
+    const qsizetype open = lineInCarried_ || carriedOverlong_ ? 0 : carried_.size();
+    return dataOffset_ + chunkAt_ - open;
+}
+
+bool RecvBlockReader::junkDue() const {
+    return junkReport_ > 0 && (state_ != State::InBlock || carriedOverlong_) &&
+           position() - quietFrom_ >= junkReport_;
+}
+
+RecvBlockReader::Found RecvBlockReader::skipJunk() {
+    return skip(quietLine_, QStringLiteral("%1 bytes that are no log").arg(position() - quietFrom_));
+}
+
+RecvBlockReader::Found RecvBlockReader::find() {
     QByteArrayView text;
     bool ended = false;
     bool overlong = false;
     while (state_ != State::Done) {
+        if (junkDue())
+            return skipJunk();
         if (wholeBlocks_ && state_ != State::InBlock && takeWhole())
             return Found::Block;
-        if (!nextLine(text, ended, overlong)) {
+        const Read read = nextLine(text, ended, overlong);
+        if (read == Read::Junk)
+            return skipJunk();
+        if (read == Read::End) {
             const bool open = state_ == State::InBlock;
             state_ = State::Done;
             if (open) {
@@ -259,7 +293,7 @@ RecvBlockReader::Found RecvBlockReader::next() {
 
 // Lines are handed out as views: into the chunk where a line lies whole in
 // it (nearly always), else into the carried part.
-bool RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong) {
+RecvBlockReader::Read RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong) {
     if (lineInCarried_) {
         carried_.clear();
         carriedOverlong_ = false;
@@ -277,7 +311,7 @@ bool RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong
                 text = QByteArrayView(from, length);
                 overlong = length > kLongestLine;
                 ended = true;
-                return true;
+                return Read::Line;
             }
             if (!carriedOverlong_ && carried_.size() + length > kLongestLine) {
                 carriedOverlong_ = true;
@@ -285,12 +319,16 @@ bool RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong
             } else if (!carriedOverlong_) {
                 carried_.append(from, length);
             }
-            if (newline == nullptr)
+            if (newline == nullptr) {
+                // A line without end is told of as it passes, not held.
+                if (junkDue())
+                    return Read::Junk;
                 continue;
+            }
             ended = true;
         } else if (atEnd_) {
             if (carried_.isEmpty() && !carriedOverlong_)
-                return false;
+                return Read::End;
             ended = false;
         } else {
             const qint64 got = device_->read(chunk_.data(), chunk_.size());
@@ -304,7 +342,7 @@ bool RecvBlockReader::nextLine(QByteArrayView& text, bool& ended, bool& overlong
         text = carried_;
         overlong = carriedOverlong_;
         lineInCarried_ = true;
-        return true;
+        return Read::Line;
     }
 }
 

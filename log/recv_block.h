@@ -94,14 +94,27 @@ public:
     // Off: every block line by line, the slow way that finds the same; for
     // holding the two against each other.
     void setWholeBlocksAtOnce(bool on) { wholeBlocks_ = on; }
+    // Off (0) unless set: every this many bytes of a stretch that is no log
+    // (a line without end, lines up to the next header) are told as they
+    // pass, as Skipped with "N bytes that are no log" from the line they
+    // start in, so that an endless one (/dev/zero) is seen being skipped.
+    void setJunkReport(qint64 bytes) { junkReport_ = bytes; }
+    // True when the next call of next() reads the device first, and may
+    // wait for it.
+    bool waitsNext() const { return device_ != nullptr && chunkAt_ >= chunkEnd_ && !atEnd_; }
 
 private:
     enum class State { Seeking, InBlock, Skipping, Done };
     static constexpr int kDumpLines = 4;
     static constexpr qsizetype kMostBytes = qsizetype{4} * 30;
 
+    enum class Read { Line, End, Junk };
+    Found find();
     bool takeWhole();
-    bool nextLine(QByteArrayView& text, bool& ended, bool& overlong);
+    Read nextLine(QByteArrayView& text, bool& ended, bool& overlong);
+    qint64 position() const;
+    bool junkDue() const;
+    Found skipJunk();
     std::optional<Found> take(QByteArrayView text, bool ended, bool overlong);
     std::optional<Found> takeOther(QByteArrayView text, bool ended, bool overlong);
     void begin(QTime stamp);
@@ -135,6 +148,10 @@ private:
     qsizetype byteCount_ = 0;
     std::array<qsizetype, kDumpLines> lineBytes_{};
     int dumpLines_ = 0;
+    // Where the bytes not yet told of start: after what next() last found.
+    qint64 junkReport_ = 0;
+    qint64 quietFrom_ = 0;
+    qint64 quietLine_ = 1;
 };
 
 // Where a file in memory may be cut into parts of about partBytes, each read

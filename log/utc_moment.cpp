@@ -53,26 +53,42 @@ std::optional<qint64> FileDayMoments::nextMs(int utcMsOfDay) {
 }
 
 QString formatUtcMoment(const QDateTime& moment) {
-    const QDateTime utc = moment.toUTC();
-    const QDate date = utc.date();
-    const QTime time = utc.time();
-    // Filled in place: decode prints one per block of files of any size.
-    QString text = QStringLiteral("0000-00-00 00:00:00.000");
-    QChar* out = text.data();
+    UtcMomentText text;
+    return QString::fromLatin1(text(moment.toMSecsSinceEpoch()));
+}
+
+QByteArrayView UtcMomentText::operator()(qint64 msSinceEpoch) {
+    const qint64 day = msSinceEpoch >= 0 ? msSinceEpoch / kDayMs : (msSinceEpoch - kDayMs + 1) / kDayMs;
+    const auto msOfDay = int(msSinceEpoch - day * kDayMs);
+    char* out = text_.data();
     auto put = [out](int value, int digits, int at) {
         for (int i = digits - 1; i >= 0; --i) {
-            out[at + i] = QLatin1Char(char('0' + value % 10));
+            out[at + i] = char('0' + value % 10);
             value /= 10;
         }
     };
-    put(date.year(), 4, 0);
-    put(date.month(), 2, 5);
-    put(date.day(), 2, 8);
-    put(time.hour(), 2, 11);
-    put(time.minute(), 2, 14);
-    put(time.second(), 2, 17);
-    put(time.msec(), 3, 20);
-    return text;
+    if (day_ != day) {
+        day_ = day;
+        const QDate date = QDate(1970, 1, 1).addDays(day);
+        put(date.year(), 4, 0);
+        text_[4] = '-';
+        put(date.month(), 2, 5);
+        text_[7] = '-';
+        put(date.day(), 2, 8);
+        text_[10] = ' ';
+        text_[13] = ':';
+        text_[16] = ':';
+        text_[19] = '.';
+    }
+    constexpr int kMsPerSecond = 1000;
+    constexpr int kSecondsPerMinute = 60;
+    constexpr int kMinutesPerHour = 60;
+    const int seconds = msOfDay / kMsPerSecond;
+    put(seconds / (kSecondsPerMinute * kMinutesPerHour), 2, 11);
+    put(seconds / kSecondsPerMinute % kMinutesPerHour, 2, 14);
+    put(seconds % kSecondsPerMinute, 2, 17);
+    put(msOfDay % kMsPerSecond, 3, 20);
+    return {text_.data(), kChars};
 }
 
 } // namespace lumora::log

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArrayView>
 #include <QDate>
 #include <QDateTime>
 #include <QString>
 #include <QTime>
 #include <QTimeZone>
 
+#include <array>
 #include <optional>
 
 namespace lumora::log {
@@ -40,5 +42,18 @@ private:
 
 // "YYYY-MM-DD hh:mm:ss.mmm", UTC date and UTC time.
 [[nodiscard]] QString formatUtcMoment(const QDateTime& moment);
+
+// The same text of many moments, each given in milliseconds since the epoch,
+// without a QDateTime or a QString each: the date is worked out once a day.
+class UtcMomentText {
+public:
+    // Valid until the next call.
+    [[nodiscard]] QByteArrayView operator()(qint64 msSinceEpoch);
+
+private:
+    static constexpr qsizetype kChars = 23;
+    std::optional<qint64> day_;
+    std::array<char, kChars> text_{};
+};
 
 } // namespace lumora::log

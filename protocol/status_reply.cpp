@@ -3,6 +3,9 @@
 
 #include "protocol/hex_text.h"
 
+#include <algorithm>
+#include <array>
+
 namespace lumora::protocol {
 
 namespace {
@@ -44,17 +47,19 @@ QString counterText(std::uint32_t value) {
     return QString::number(value);
 }
 
-QString timeGapText(std::uint32_t thousandths) {
+std::uint64_t timeGapHundredths(std::uint32_t thousandths) {
     // Rounded on the exact integer, so a third decimal of 5 always goes up
     // (1005 -> 1.01), which a binary 1.005 would not guarantee.
-    const std::uint64_t hundredths =
-        (std::uint64_t{thousandths} + kThousandthsPerHundredth / 2) / kThousandthsPerHundredth;
+    return (std::uint64_t{thousandths} + kThousandthsPerHundredth / 2) / kThousandthsPerHundredth;
+}
+
+char* putTimeGapText(char* out, std::uint32_t thousandths) {
+    const std::uint64_t hundredths = timeGapHundredths(thousandths);
     const std::uint64_t units = hundredths / kHundredthsPerUnit;
     const auto fraction = static_cast<int>(hundredths % kHundredthsPerUnit);
 
-    // Written into one buffer, right to left: this runs 12 times per reply.
-    constexpr int kMaxChars = 16;
-    std::array<char, kMaxChars> buffer{};
+    // Right to left, then moved to the front: this runs 12 times per reply.
+    std::array<char, kMostTimeGapChars> buffer{};
     auto at = buffer.end();
     *--at = char('0' + fraction % 10);
     *--at = char('0' + fraction / 10);
@@ -64,19 +69,37 @@ QString timeGapText(std::uint32_t thousandths) {
         *--at = char('0' + rest % 10);
         rest /= 10;
     } while (rest != 0);
-    return QString::fromLatin1(at, buffer.end() - at);
+    return std::copy(at, buffer.end(), out);
+}
+
+QString timeGapText(std::uint32_t thousandths) {
+    std::array<char, kMostTimeGapChars> text{};
+    return QString::fromLatin1(text.data(), putTimeGapText(text.data(), thousandths) - text.data());
 }
 
 QString wrongLengthLine(qsizetype byteCount) {
     return QStringLiteral("Different responce data length : %1 Bytes").arg(byteCount);
 }
 
+// The state number of every byte, as its hex pair reads: each reply of a
+// day's file asks 16 times.
+int byteState(std::uint8_t byte) {
+    static const auto states = [] {
+        constexpr int kBytes = 256;
+        std::array<std::uint8_t, kBytes> numbers{};
+        for (int b = 0; b < kBytes; ++b)
+            numbers.at(std::size_t(b)) = std::uint8_t(stateNumber(hexPair(std::uint8_t(b))));
+        return numbers;
+    }();
+    return states[byte];
+}
+
 int inputState(QByteArrayView reply, int input) {
-    return stateNumber(hexPair(byteAt(reply, input)));
+    return byteState(byteAt(reply, input));
 }
 
 int outputState(QByteArrayView reply, int output) {
-    return stateNumber(hexPair(byteAt(reply, kOutputOffset + output)));
+    return byteState(byteAt(reply, kOutputOffset + output));
 }
 
 std::uint32_t counterValue(QByteArrayView reply, int input) {

@@ -49,6 +49,11 @@ inline constexpr int kHighestShownState = 2;
 // A time gap (thousandths) in the "####0.00" form. A third decimal of 5 is
 // rounded up, computed on the exact integer so 1005 gives "1.01".
 [[nodiscard]] QString timeGapText(std::uint32_t thousandths);
+// The same text written at `out` (room for kMostTimeGapChars); returns its end.
+inline constexpr int kMostTimeGapChars = 11; // "42949672.96"
+char* putTimeGapText(char* out, std::uint32_t thousandths);
+// The hundredths it shows: gaps that show alike have the same.
+[[nodiscard]] std::uint64_t timeGapHundredths(std::uint32_t thousandths);
 
 // "Different responce data length : N Bytes" (the unit's own wording).
 [[nodiscard]] QString wrongLengthLine(qsizetype byteCount);

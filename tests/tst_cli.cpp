@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using testsupport::columns;
 using testsupport::Harness;
@@ -835,6 +837,11 @@ private Q_SLOTS:
             u"7: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s);
         row("a line before the first block", "note\r\n" + log, {0, 1, 2},
             u"1: not a RECV block, nor are the lines up to the next header"_s);
+        // As an endless device would give them: told a MiB at a time as they pass.
+        const QString mib = u"1: 1048576 bytes that are no log\n"_s;
+        row("3 MiB of NUL bytes before the first block", QByteArray(3 << 20, '\0') + '\n' + log, {0, 1, 2},
+            mib + mib + mib + u"1: not a RECV block, nor are the lines up to the next header"_s);
+        row("a FIFO nobody writes to", {}, {}, {}, u"fifo/20261207.txt"_s);
         row("no such file", log, {}, u"cannot open it: No such file or directory, skipped"_s,
             u"gone/20261207.txt"_s);
         row("read fails", {}, {}, u"cannot read it to the end: Input/output error"_s, u"mem/20261207.txt"_s);
@@ -851,6 +858,9 @@ private Q_SLOTS:
         QFile file(path);
         if (name.startsWith(u"mem/"))
             QVERIFY(QDir(dir.path()).mkdir(u"mem"_s) && QFile::link(u"/proc/self/mem"_s, path));
+        else if (name.startsWith(u"fifo/"))
+            QVERIFY(QDir(dir.path()).mkdir(u"fifo"_s) &&
+                    ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         else if (!name.startsWith(u"gone/"))
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush());
         // Then the same bytes on standard input, which has no date to give.
@@ -867,10 +877,13 @@ private Q_SLOTS:
             QCOMPARE(run.out, expected);
             QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 6);
             const QString shown = standardInput ? u"(standard input)"_s : path;
-            QCOMPARE(run.err, error.isEmpty() ? QString()
-                              : error.front().isDigit()
-                                  ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, error)
-                                  : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, error));
+            QString said;
+            for (const QString& line : error.split(u'\n', Qt::SkipEmptyParts)) {
+                said += line.front().isDigit()
+                            ? u"lumora-7150r-cli: decode: %1:%2, skipped\n"_s.arg(shown, line)
+                            : u"lumora-7150r-cli: decode: %1: %2\n"_s.arg(shown, line);
+            }
+            QCOMPARE(run.err, said);
         }
     }
 

@@ -9,6 +9,9 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <charconv>
+#include <cstring>
+
 namespace lumora::timeline {
 
 namespace {
@@ -17,10 +20,16 @@ namespace {
 // day's worth of text at once.
 constexpr qsizetype kFlushBytes = qsizetype{1} << 20;
 
-void appendState(QString& row, Level level) {
-    row += u',';
+// The most a row's values take after its time: a state, a counter and a
+// gap, each after its comma.
+constexpr qsizetype kMostValueChars =
+    (kLaneCount * 2) + (kChannelCount * (1 + 10)) + (kChannelCount * (1 + protocol::kMostTimeGapChars));
+
+char* putState(char* p, Level level) {
+    *p++ = ',';
     if (level != Level::Refused)
-        row += QChar(u'0' + int(level));
+        *p++ = char('0' + int(level));
+    return p;
 }
 
 } // namespace
@@ -39,30 +48,47 @@ QString csvHeader() {
 }
 
 QString csvRow(QStringView time, const Sample& sample) {
-    QString row = time.toString();
+    QByteArray row;
+    appendCsvRow(row, time.toLatin1(), sample);
+    row.chop(1);
+    return QString::fromLatin1(row);
+}
+
+void appendCsvRow(QByteArray& out, QByteArrayView time, const Sample& sample) {
+    const qsizetype at = out.size();
+    out.resize(at + time.size() + kMostValueChars + 1);
+    char* const start = out.data() + at;
+    std::memcpy(start, time.data(), std::size_t(time.size()));
+    char* p = start + time.size();
     for (int k = 0; k < protocol::kInputCount; ++k)
-        appendState(row, sample.lane(k));
-    for (const std::uint32_t c : sample.counters)
-        row += u',' + protocol::counterText(c);
-    for (const std::uint32_t g : sample.gaps)
-        row += u',' + protocol::timeGapText(g);
+        p = putState(p, sample.lane(k));
+    for (const std::uint32_t c : sample.counters) {
+        *p++ = ',';
+        p = std::to_chars(p, p + 10, c).ptr;
+    }
+    for (const std::uint32_t g : sample.gaps) {
+        *p++ = ',';
+        p = protocol::putTimeGapText(p, g);
+    }
     for (int k = 0; k < protocol::kOutputCount; ++k)
-        appendState(row, sample.lane(protocol::kInputCount + k));
-    return row;
+        p = putState(p, sample.lane(protocol::kInputCount + k));
+    *p++ = '\n';
+    out.truncate(p - out.constData());
 }
 
 bool writeCsv(QIODevice& out, const ReplyStore& store, qint64 fromMs, qint64 toMs) {
     QByteArray text = csvHeader().toLatin1() + '\n';
+    text.reserve(kFlushBytes + kFlushBytes / 8);
     const auto flush = [&] {
         const bool written = out.write(text) == text.size();
-        text.clear();
+        text.resize(0); // keeps its room
         return written;
     };
+    log::UtcMomentText times;
     for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
         for (qsizetype i = range.from; i < range.to; ++i) {
             const Sample s = store.at(i);
-            const QString time = log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(s.ms, QTimeZone::utc()));
-            text += csvRow(time, s).toLatin1() + '\n';
+            appendCsvRow(text, times(s.ms), s);
             if (text.size() >= kFlushBytes && !flush())
                 return false;
         }

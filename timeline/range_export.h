@@ -3,6 +3,8 @@
 
 #include "timeline/reply_store.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -17,6 +19,8 @@ namespace lumora::timeline {
 // The row of one reply with its time as given (the sample's own ms is not
 // used: callers write the time the way they have it).
 [[nodiscard]] QString csvRow(QStringView time, const Sample& sample);
+// The same row and its line end, appended to `out`: for writing many.
+void appendCsvRow(QByteArray& out, QByteArrayView time, const Sample& sample);
 
 // The replies whose moment lies in [fromMs, toMs), in store order, as data
 // other tools read. False when some text did not reach the device (its

@@ -4,41 +4,88 @@
 #include <QIODevice>
 #include <QTimeZone>
 
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+
 namespace lumora::timeline {
 
 namespace {
 
 constexpr qint64 kUsPerMs = 1000;
 constexpr int kCounterBits = 32;
+// Handed to the device in pieces of about this size: a day's dump is
+// written with few calls, and never held whole.
+constexpr qsizetype kFlushBytes = qsizetype{1} << 20;
+// The most one reply writes after the first (a comment, a time and every
+// value), and the first's values.
+constexpr qsizetype kMostReplyBytes = 2048;
 
 // Letters only: some readers split value changes on punctuation.
-QByteArray identifier(int variable) {
+char identifier(int variable) {
     constexpr int kLetters = 26;
-    return QByteArray(1, variable < kLetters ? char('A' + variable) : char('a' + variable - kLetters));
+    return variable < kLetters ? char('A' + variable) : char('a' + variable - kLetters);
 }
 
-QByteArray wireValue(Level level) {
+char wireValue(Level level) {
     switch (level) {
     case Level::Low:
-        return "0";
+        return '0';
     case Level::High:
-        return "1";
+        return '1';
     case Level::Third:
         // The third state has no logic level; a refused one is no value at all.
-        return "x";
+        return 'x';
     case Level::Refused:
         break;
     }
-    return "z";
+    return 'z';
 }
 
-QByteArray counterValue(std::uint32_t value) {
-    return 'b' + QByteArray::number(value, 2) + ' ';
+char* putLane(char* p, Level level, int variable) {
+    *p++ = wireValue(level);
+    *p++ = identifier(variable);
+    *p++ = '\n';
+    return p;
+}
+
+// Eight binary digits of every byte, to write a counter a byte at a time.
+const std::array<std::array<char, 8>, 256>& byteDigits() {
+    static const auto digits = [] {
+        std::array<std::array<char, 8>, 256> all{};
+        for (std::size_t b = 0; b < all.size(); ++b) {
+            for (std::size_t i = 0; i < 8; ++i)
+                all[b][i] = char('0' + ((b >> (7 - i)) & 1U));
+        }
+        return all;
+    }();
+    return digits;
+}
+
+char* putCounter(char* p, std::uint32_t value, int variable) {
+    *p++ = 'b';
+    // All 32 digits, then those from the highest 1 on (a lone 0 for 0).
+    std::array<char, kCounterBits> all{};
+    for (std::size_t k = 0; k < 4; ++k)
+        std::memcpy(all.data() + (8 * k), byteDigits()[(value >> (24 - (8 * k))) & 0xFFU].data(), 8);
+    const int digits = std::max(1, int(std::bit_width(value)));
+    std::memcpy(p, all.data() + (kCounterBits - digits), std::size_t(digits));
+    p += digits;
+    *p++ = ' ';
+    *p++ = identifier(variable);
+    *p++ = '\n';
+    return p;
 }
 
 // The number the window shows, so a viewer and the window agree.
-QByteArray gapValue(std::uint32_t thousandths) {
-    return 'r' + protocol::timeGapText(thousandths).toLatin1() + ' ';
+char* putGap(char* p, std::uint32_t thousandths, int variable) {
+    *p++ = 'r';
+    p = protocol::putTimeGapText(p, thousandths);
+    *p++ = ' ';
+    *p++ = identifier(variable);
+    *p++ = '\n';
+    return p;
 }
 
 QString utcText(qint64 ms) {
@@ -66,62 +113,78 @@ void VcdWriter::add(qint64 msSinceEpoch, QByteArrayView reply) {
 void VcdWriter::add(const Sample& sample) {
     constexpr int kFirstCounter = kLaneCount;
     constexpr int kFirstGap = kLaneCount + kChannelCount;
-    QByteArray text;
     if (!started_) {
         started_ = true;
         firstMs_ = sample.ms;
         lastMs_ = sample.ms;
         writeDefinitions(utcText(sample.ms));
-        text += "#0\n$dumpvars\n";
+        append("#0\n$dumpvars\n");
+        char* p = room(kMostReplyBytes);
         for (int k = 0; k < kLaneCount; ++k)
-            text += wireValue(sample.lane(k)) + identifier(k) + '\n';
+            p = putLane(p, sample.lane(k), k);
         for (int k = 0; k < kChannelCount; ++k)
-            text += counterValue(sample.counters.at(k)) + identifier(kFirstCounter + k) + '\n';
+            p = putCounter(p, sample.counters.at(k), kFirstCounter + k);
         for (int k = 0; k < kChannelCount; ++k) {
-            gapTexts_.at(k) = gapValue(sample.gaps.at(k));
-            text += gapTexts_.at(k) + identifier(kFirstGap + k) + '\n';
+            gapsShown_.at(k) = protocol::timeGapHundredths(sample.gaps.at(k));
+            p = putGap(p, sample.gaps.at(k), kFirstGap + k);
         }
-        text += "$end\n";
-    } else {
-        qint64 time = (sample.ms - firstMs_) * kUsPerMs;
-        // VCD time never decreases: a reply stamped earlier than the one
-        // before goes at the time already written, and says so.
-        if (time < lastTime_) {
-            text +=
-                QStringLiteral("$comment time steps back: %1 UTC comes after %2 UTC; written at #%3 $end\n")
-                    .arg(utcText(sample.ms), utcText(lastMs_))
-                    .arg(lastTime_)
-                    .toLatin1();
-            time = lastTime_;
-        }
-        QByteArray changes;
+        used_ = p - held_.data();
+        append("$end\n");
+        last_ = sample;
+        return;
+    }
+    qint64 time = (sample.ms - firstMs_) * kUsPerMs;
+    // VCD time never decreases: a reply stamped earlier than the one
+    // before goes at the time already written, and says so.
+    if (time < lastTime_) {
+        append(QStringLiteral("$comment time steps back: %1 UTC comes after %2 UTC; written at #%3 $end\n")
+                   .arg(utcText(sample.ms), utcText(lastMs_))
+                   .arg(lastTime_)
+                   .toLatin1());
+        time = lastTime_;
+    }
+    // The time goes first, taken back if nothing changed.
+    char* const start = room(kMostReplyBytes);
+    char* p = start;
+    if (time != lastTime_) {
+        *p++ = '#';
+        p = std::to_chars(p, p + kMostReplyBytes, time).ptr;
+        *p++ = '\n';
+    }
+    char* const changes = p;
+    if (sample.lanes != last_.lanes) {
         for (int k = 0; k < kLaneCount; ++k) {
             if (sample.lane(k) != last_.lane(k))
-                changes += wireValue(sample.lane(k)) + identifier(k) + '\n';
+                p = putLane(p, sample.lane(k), k);
         }
-        for (int k = 0; k < kChannelCount; ++k) {
-            if (sample.counters.at(k) != last_.counters.at(k))
-                changes += counterValue(sample.counters.at(k)) + identifier(kFirstCounter + k) + '\n';
-        }
-        for (int k = 0; k < kChannelCount; ++k) {
-            if (sample.gaps.at(k) == last_.gaps.at(k))
-                continue;
-            QByteArray gap = gapValue(sample.gaps.at(k));
-            if (gap != gapTexts_.at(k)) {
-                changes += gap + identifier(kFirstGap + k) + '\n';
-                gapTexts_.at(k) = std::move(gap);
-            }
-        }
-        if (!changes.isEmpty()) {
-            if (time != lastTime_)
-                text += '#' + QByteArray::number(time) + '\n';
-            text += changes;
-        }
-        lastTime_ = time;
-        lastMs_ = sample.ms;
     }
+    for (int k = 0; k < kChannelCount; ++k) {
+        if (sample.counters.at(k) != last_.counters.at(k))
+            p = putCounter(p, sample.counters.at(k), kFirstCounter + k);
+    }
+    for (int k = 0; k < kChannelCount; ++k) {
+        if (sample.gaps.at(k) == last_.gaps.at(k))
+            continue;
+        const std::uint64_t shown = protocol::timeGapHundredths(sample.gaps.at(k));
+        if (shown != gapsShown_.at(k)) {
+            p = putGap(p, sample.gaps.at(k), kFirstGap + k);
+            gapsShown_.at(k) = shown;
+        }
+    }
+    char* const end = p == changes ? start : p;
+    used_ = end - held_.data();
+    lastTime_ = time;
+    lastMs_ = sample.ms;
     last_ = sample;
-    write(text);
+    if (used_ >= kFlushBytes)
+        static_cast<void>(flush());
+}
+
+bool VcdWriter::flush() {
+    if (error_.isEmpty() && used_ > 0 && out_.write(held_.data(), used_) != used_)
+        error_ = out_.errorString();
+    used_ = 0;
+    return error_.isEmpty();
 }
 
 bool VcdWriter::finish() {
@@ -129,7 +192,18 @@ bool VcdWriter::finish() {
         started_ = true;
         writeDefinitions(QString());
     }
-    return error_.isEmpty();
+    return flush();
+}
+
+char* VcdWriter::room(qsizetype bytes) {
+    if (qsizetype(held_.size()) < used_ + bytes)
+        held_.resize(std::size_t(std::max(used_ + bytes, kFlushBytes + kMostReplyBytes)));
+    return held_.data() + used_;
+}
+
+void VcdWriter::append(QByteArrayView text) {
+    std::memcpy(room(text.size()), text.data(), std::size_t(text.size()));
+    used_ += text.size();
 }
 
 void VcdWriter::writeDefinitions(const QString& date) {
@@ -139,21 +213,16 @@ void VcdWriter::writeDefinitions(const QString& date) {
     text += "$timescale 1 us $end\n$scope module lumora $end\n";
     int v = 0;
     for (int k = 0; k < protocol::kInputCount; ++k)
-        text += "$var wire 1 " + identifier(v++) + ' ' + name("DI", k) + " $end\n";
+        text += "$var wire 1 " + QByteArray(1, identifier(v++)) + ' ' + name("DI", k) + " $end\n";
     for (int k = 1; k <= protocol::kOutputCount; ++k)
-        text += "$var wire 1 " + identifier(v++) + ' ' + name("DO", k) + " $end\n";
+        text += "$var wire 1 " + QByteArray(1, identifier(v++)) + ' ' + name("DO", k) + " $end\n";
     for (int k = 1; k <= protocol::kInputCount; ++k)
         text += "$var wire " + QByteArray::number(kCounterBits) + ' ' + identifier(v++) + ' ' +
                 name("CNT", k) + " $end\n";
     for (int k = 1; k <= protocol::kInputCount; ++k)
-        text += "$var real 64 " + identifier(v++) + ' ' + name("GAP", k) + " $end\n";
+        text += "$var real 64 " + QByteArray(1, identifier(v++)) + ' ' + name("GAP", k) + " $end\n";
     text += "$upscope $end\n$enddefinitions $end\n";
-    write(text);
-}
-
-void VcdWriter::write(const QByteArray& text) {
-    if (error_.isEmpty() && !text.isEmpty() && out_.write(text) != text.size())
-        error_ = out_.errorString();
+    append(text);
 }
 
 } // namespace lumora::timeline

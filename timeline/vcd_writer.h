@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 class QIODevice;
 
@@ -19,7 +20,8 @@ namespace lumora::timeline {
 // A value change dump of status replies, fed one reply at a time in the
 // order they came, so a file reader and a live window can share it. Time 0
 // is the first reply; each later reply writes only the values that differ
-// from the one before.
+// from the one before. The text is handed to the device in large pieces:
+// flush() hands over what is held.
 class VcdWriter {
 public:
     explicit VcdWriter(QIODevice& out);
@@ -28,24 +30,30 @@ public:
     void add(qint64 msSinceEpoch, QByteArrayView reply);
     void add(const Sample& sample);
 
-    // Writes the definitions when no reply came. False when some text did
-    // not reach the device; errorString() says why.
+    // False when some text did not reach the device; errorString() says why.
+    [[nodiscard]] bool flush();
+    // Writes the definitions when no reply came, and flushes.
     [[nodiscard]] bool finish();
     [[nodiscard]] QString errorString() const { return error_; }
 
 private:
+    // Room for `bytes` more at the end of the text held; where to write them.
+    char* room(qsizetype bytes);
+    void append(QByteArrayView text);
     void writeDefinitions(const QString& date);
-    void write(const QByteArray& text);
 
     QIODevice& out_;
     QString error_;
+    std::vector<char> held_;
+    qsizetype used_ = 0;
     bool started_ = false;
     qint64 firstMs_ = 0;
     qint64 lastMs_ = 0;
     qint64 lastTime_ = 0; // µs since the first reply, as last written
     Sample last_;
-    // A gap as written: values that round alike write nothing new.
-    std::array<QByteArray, kChannelCount> gapTexts_;
+    // A gap as written, in the hundredths it shows: values that round alike
+    // write nothing new.
+    std::array<std::uint64_t, kChannelCount> gapsShown_{};
 };
 
 } // namespace lumora::timeline

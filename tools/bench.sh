@@ -11,7 +11,7 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BEN
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
   lumora-bench-store lumora-bench-exposition \
   lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window lumora-bench-ping \
-  lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading lumora-bench-exporter >&2
+  lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading lumora-bench-decode lumora-bench-exporter >&2
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -60,6 +60,14 @@ done
 for figure in memory picture; do
   run "reading-busy-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt" busy
 done
+# decode of the same day, and of a busy one where every value changes at
+# every reply (BUSY_OPTION names make-day-file's option for that pattern).
+decode_days=("gentle=$days/20261207.txt")
+mkdir -p "$days/busy"
+if "$bin/lumora-make-day-file" "$days/busy/20261207.txt" --size $((1 << 30)) ${BUSY_OPTION:---busy 1} >&2; then
+  decode_days+=("busy=$days/busy/20261207.txt")
+fi
+run decode "$bin/lumora-bench-decode" "${decode_days[@]}"
 rm -rf "$days"
 
 echo
