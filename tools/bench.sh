@@ -47,27 +47,19 @@ run waveform "$bin/lumora-bench-waveform" --paints 15
 run exporter "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}" \
   --hostile tools/hostile-http.py
 # A 1 GiB day file of the emulator's gentle input pattern at 1 ms polling,
-# read back by a fresh process for each figure, then removed; then one as
-# busy as a bench gets, every value changing at every reply.
+# and one as busy as a bench gets, every value changing at every reply: each
+# read back by a fresh process for each figure, and decoded, then removed.
 days="$scratch/days"
-mkdir -p "$days"
-"$bin/lumora-make-day-file" "$days/20261207.txt" --size $((1 << 30)) >&2
-run reading-throughput "$bin/lumora-bench-reading" --throughput "$days/20261207.txt"
-for figure in memory picture; do
-  run "reading-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt" gentle
+mkdir -p "$days/gentle" "$days/busy"
+"$bin/lumora-make-day-file" "$days/gentle/20261207.txt" --size $((1 << 30)) >&2
+"$bin/lumora-make-day-file" "$days/busy/20261207.txt" --size $((1 << 30)) --busy >&2
+run reading-throughput "$bin/lumora-bench-reading" --throughput "$days/gentle/20261207.txt"
+for kind in gentle busy; do
+  for figure in memory picture; do
+    run "reading-$kind-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/$kind/20261207.txt" "$kind"
+  done
 done
-"$bin/lumora-make-day-file" "$days/20261207.txt" --size $((1 << 30)) --busy >&2
-for figure in memory picture; do
-  run "reading-busy-$figure" "$bin/lumora-bench-reading" "--$figure" "$days/20261207.txt" busy
-done
-# decode of the same day, and of a busy one where every value changes at
-# every reply (BUSY_OPTION names make-day-file's option for that pattern).
-decode_days=("gentle=$days/20261207.txt")
-mkdir -p "$days/busy"
-if "$bin/lumora-make-day-file" "$days/busy/20261207.txt" --size $((1 << 30)) ${BUSY_OPTION:---busy 1} >&2; then
-  decode_days+=("busy=$days/busy/20261207.txt")
-fi
-run decode "$bin/lumora-bench-decode" "${decode_days[@]}"
+run decode "$bin/lumora-bench-decode" "gentle=$days/gentle/20261207.txt" "busy=$days/busy/20261207.txt"
 rm -rf "$days"
 
 echo
