@@ -273,11 +273,12 @@ std::optional<QList<Unit>> loadUnits(const QString& path, const QStringList& com
         return cannotRead(systemError(errno));
     if (!S_ISREG(info.st_mode))
         return cannotRead(S_ISDIR(info.st_mode) ? u"a directory, not a regular file"_s : u"not a regular file"_s);
-    const QString tooBig = u"larger than "_s + QString::number(kMaxUnitsFileBytes / (1024 * 1024)) + u" MiB"_s;
+    constexpr qint64 kMiB = qint64{1024} * 1024;
+    const QString tooBig = u"larger than "_s + QString::number(kMaxUnitsFileBytes / kMiB) + u" MiB"_s;
     if (info.st_size > kMaxUnitsFileBytes)
         return cannotRead(tooBig);
     // Read to the end, or one byte over the bound for a file that grew since.
-    constexpr qsizetype kChunk = 64 * 1024;
+    constexpr qsizetype kChunk = qsizetype{64} * 1024;
     QByteArray bytes;
     while (bytes.size() <= kMaxUnitsFileBytes) {
         const qsizetype had = bytes.size();
