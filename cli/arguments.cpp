@@ -62,7 +62,8 @@ constexpr std::array<OptionEntry, 13> kOptions{{
      "(serve) Where to serve HTTP: an IPv4 address or an IPv6\naddress in brackets. Default: 127.0.0.1:17150.",
      "serve --listen [::]:17150 lab7=10.0.0.7:4000"},
     {"units-file", "FILE", Owner::Serve,
-     "(serve) Read units from FILE, one [NAME=]HOST:PORT a\nline, # comments; any UNIT arguments come after.",
+     "(serve) Read units from FILE, one [NAME=]HOST:PORT a\nline, # comments; any UNIT arguments come after. "
+     "A\nregular file of at most 16 MiB; SIGHUP reads it again.",
      "serve --units-file /etc/lumora-7150r/units"},
     {"help", nullptr, Owner::Any, "Show this text.", "lumora-7150r-cli --help"},
     {"version", nullptr, Owner::Any, "Show the version.", "lumora-7150r-cli --version"},
@@ -102,7 +103,8 @@ constexpr std::array<CommandEntry, 7> kCommands{{
     {"serve", Command::Serve,
      "serve [--listen ADDR:PORT] [--interval SECONDS] [--units-file FILE] [UNIT...]",
      "Poll each UNIT ([NAME=]HOST:PORT) on its own connection\nand serve their metrics to Prometheus at "
-     "/metrics, a\nstatus page at /. Runs until SIGTERM or Ctrl-C.",
+     "/metrics, a\nstatus page at /. Runs until SIGTERM or Ctrl-C; SIGHUP\nreads the units again. At most "
+     "1,500 units a second of\n--interval, 2,000 in all: more need one exporter\nper station.",
      "lumora-7150r-cli serve a=10.0.0.7:4000 b=10.0.0.8:4000"},
 }};
 
@@ -570,7 +572,7 @@ Exit status:
   7  serve cannot listen on its address
 poll exits with the lowest of 2, 3 and 4 that happened during the run, else 0.
 serve exits 0 on SIGTERM or Ctrl-C, and 1 on a bad unit or units file line
-(named as FILE:LINE) before any unit is polled.
+(named as FILE:LINE) or more units than it serves, before any unit is polled.
 )"_s.arg(commands, options);
 }
 

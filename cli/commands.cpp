@@ -427,21 +427,20 @@ void CommandRun::poll() {
 
 void CommandRun::serve() {
     QString why;
-    const std::optional<QList<exporter::Unit>> units =
-        exporter::loadUnits(invocation_.unitsFile, invocation_.units, why);
+    const std::optional<QList<exporter::Unit>> units = exporter::loadUnits(
+        invocation_.unitsFile, invocation_.units, exporter::mostUnits(invocation_.intervalMs), why);
     if (!units) {
         end(fail(kUsageError, why));
         return;
     }
     const exporter::ListenAddress listen = invocation_.listen.value_or(exporter::defaultListenAddress());
-    const exporter::ConnectionLimits limits;
-    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits), why))
+    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_), why))
         console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; some units may not be polled"));
 
     exporter::PollTiming timing;
     timing.intervalMs = invocation_.intervalMs;
     timing.timeoutMs = invocation_.timeoutMs;
-    exporter_ = std::make_unique<exporter::Exporter>(*units, timing, limits);
+    exporter_ = std::make_unique<exporter::Exporter>(*units, timing, limits_);
     if (!exporter_->listen(listen.address, listen.port)) {
         end(fail(kCannotServe, exporter_->errorString()));
         return;
@@ -452,9 +451,34 @@ void CommandRun::serve() {
         exporter_->stop();
         end(kDone);
     });
+    connect(&stopSignals_, &StopSignals::reloadRequested, this, &CommandRun::reloadUnits);
     console_.out(QStringLiteral("listening on ") +
                  exporter::ListenAddress::text(listen.address, exporter_->serverPort()));
     exporter_->start();
+}
+
+void CommandRun::reloadUnits() {
+    const QString file = invocation_.unitsFile.isEmpty() ? QStringLiteral("the command line") : invocation_.unitsFile;
+    QString why;
+    const std::optional<QList<exporter::Unit>> units = exporter::loadUnits(
+        invocation_.unitsFile, invocation_.units, exporter::mostUnits(invocation_.intervalMs), why);
+    if (!units) {
+        console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; still polling the units read before"));
+        return;
+    }
+    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_), why))
+        console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; some units may not be polled"));
+    const exporter::Exporter::Change change = exporter_->setUnits(*units);
+    const auto names = [](const QStringList& list) {
+        return list.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(list.join(QStringLiteral(", ")));
+    };
+    console_.out(QStringLiteral("reloaded %1: %2 kept, %3 added%4, %5 dropped%6")
+                     .arg(file)
+                     .arg(change.kept)
+                     .arg(change.added.size())
+                     .arg(names(change.added))
+                     .arg(change.dropped.size())
+                     .arg(names(change.dropped)));
 }
 
 } // namespace lumora::cli

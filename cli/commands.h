@@ -40,6 +40,9 @@ private:
     void judgeStatus(const QByteArray& reply, bool closedByUnit);
     void poll();
     void serve();
+    // SIGHUP: the units file read again through the same rules; a bad one
+    // leaves the units as they were.
+    void reloadUnits();
 
     const Invocation& invocation_;
     platform::SettingsStore& settings_;
@@ -49,6 +52,7 @@ private:
     Endpoint unit_;
     std::unique_ptr<UnitExchange> exchange_;
     std::unique_ptr<Poller> poller_;
+    const exporter::ConnectionLimits limits_;
     std::unique_ptr<exporter::Exporter> exporter_;
 };
 

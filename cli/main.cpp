@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     lumora::cli::StopSignals stopSignals;
     const bool runsUntilStopped = parsed.invocation.command == lumora::cli::Command::Poll ||
                                   parsed.invocation.command == lumora::cli::Command::Serve;
-    if (runsUntilStopped && !stopSignals.block())
+    if (runsUntilStopped && !stopSignals.block(parsed.invocation.command == lumora::cli::Command::Serve))
         console.fail(lumora::cli::unstoppablePollText(stopSignals.errorString()));
     QCoreApplication app(argc, argv);
     lumora::platform::IniSettingsStore settings;

@@ -14,18 +14,21 @@ namespace lumora::cli {
 
 namespace {
 
-sigset_t stopSet() {
+sigset_t caughtSet(bool reload) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    if (reload)
+        sigaddset(&set, SIGHUP);
     return set;
 }
 
 } // namespace
 
-bool StopSignals::block() {
-    const sigset_t set = stopSet();
+bool StopSignals::block(bool reload) {
+    reload_ = reload;
+    const sigset_t set = caughtSet(reload);
     if (const int error = pthread_sigmask(SIG_BLOCK, &set, nullptr); error != 0) {
         error_ = QString::fromLocal8Bit(std::strerror(error));
         return false;
@@ -34,7 +37,7 @@ bool StopSignals::block() {
 }
 
 bool StopSignals::watch() {
-    const sigset_t set = stopSet();
+    const sigset_t set = caughtSet(reload_);
     fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd_ < 0) {
         error_ = QString::fromLocal8Bit(std::strerror(errno));
@@ -44,10 +47,20 @@ bool StopSignals::watch() {
     }
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        // A stop read with a reload wins: the reload would only delay it.
+        bool stop = false;
+        bool reload = false;
         signalfd_siginfo info{};
         while (::read(fd_, &info, sizeof info) == ssize_t(sizeof info)) {
+            if (info.ssi_signo == SIGHUP)
+                reload = true;
+            else
+                stop = true;
         }
-        Q_EMIT stopRequested();
+        if (stop)
+            Q_EMIT stopRequested();
+        else if (reload)
+            Q_EMIT reloadRequested();
     });
     return true;
 }

@@ -14,14 +14,17 @@ inline QString unstoppablePollText(const QString& reason) {
     return QStringLiteral("poll: Ctrl-C and SIGTERM end the program without a summary: ") + reason;
 }
 
-// SIGINT and SIGTERM as a Qt signal. block() must run before any thread
-// starts (before the application object, which may be created after this
-// one), so that every thread inherits the mask and the signals wait in the
-// descriptor for the event loop instead of ending the program.
+// SIGINT and SIGTERM as a Qt signal, and SIGHUP as another when asked for.
+// block() must run before any thread starts (before the application object,
+// which may be created after this one), so that every thread inherits the
+// mask and the signals wait in the descriptor for the event loop instead of
+// ending the program.
 class StopSignals : public QObject {
     Q_OBJECT
 public:
-    [[nodiscard]] bool block();
+    // `reload`: SIGHUP too, told by reloadRequested(); else it ends the
+    // program as it would anyway.
+    [[nodiscard]] bool block(bool reload = false);
     // Starts watching; false when no descriptor could be had, and the
     // signals then end the program as they would anyway.
     [[nodiscard]] bool watch();
@@ -31,8 +34,10 @@ public:
 
 Q_SIGNALS:
     void stopRequested();
+    void reloadRequested();
 
 private:
+    bool reload_ = false;
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     QString error_;

@@ -3,6 +3,7 @@
 
 #include "exporter/status_page.h"
 
+#include <QHash>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -32,15 +33,20 @@ Exporter::Exporter(const QList<Unit>& units, PollTiming timing, ConnectionLimits
     : QObject(parent)
     , units_(units)
     , timing_(timing)
-    , exposition_(units)
+    , exposition_(std::make_unique<Exposition>(units))
     , front_(*this, limits) {
     pollers_.reserve(std::size_t(units.size()));
-    for (qsizetype i = 0; i < units.size(); ++i) {
-        auto poller = std::make_unique<UnitPoller>(units.at(i), timing);
-        UnitPoller* const p = poller.get();
-        exposition_.update(i, p->state());
-        connect(p, &UnitPoller::changed, this, [this, i, p] { exposition_.update(i, p->state()); });
-        pollers_.push_back(std::move(poller));
+    for (const Unit& unit : units)
+        pollers_.push_back(std::make_unique<UnitPoller>(unit, timing));
+    attach();
+}
+
+void Exporter::attach() {
+    for (qsizetype i = 0; i < qsizetype(pollers_.size()); ++i) {
+        UnitPoller* const p = pollers_[std::size_t(i)].get();
+        disconnect(p, &UnitPoller::changed, this, nullptr);
+        exposition_->update(i, p->state());
+        connect(p, &UnitPoller::changed, this, [this, i, p] { exposition_->update(i, p->state()); });
     }
 }
 
@@ -51,10 +57,19 @@ bool Exporter::listen(const QHostAddress& address, quint16 port) {
 }
 
 void Exporter::start() {
-    const auto count = qint64(pollers_.size());
+    started_ = true;
+    std::vector<UnitPoller*> all;
+    all.reserve(pollers_.size());
+    for (const auto& poller : pollers_)
+        all.push_back(poller.get());
+    startSpread(all);
+}
+
+void Exporter::startSpread(const std::vector<UnitPoller*>& pollers) {
+    const auto count = qint64(pollers.size());
     const qint64 groups = std::clamp((count + kUnitsPerGroup - 1) / kUnitsPerGroup, qint64{1}, kMostGroups);
     for (qint64 i = 0; i < count; ++i) {
-        UnitPoller* const poller = pollers_[std::size_t(i)].get();
+        UnitPoller* const poller = pollers[std::size_t(i)];
         const qint64 group = i * groups / std::max(count, qint64{1});
         const int delayMs = int(qint64(timing_.intervalMs) * group / groups);
         if (delayMs == 0)
@@ -67,6 +82,41 @@ void Exporter::start() {
     }
 }
 
+Exporter::Change Exporter::setUnits(const QList<Unit>& units) {
+    Change change;
+    std::vector<std::unique_ptr<UnitPoller>> old = std::move(pollers_);
+    pollers_.clear();
+    pollers_.reserve(std::size_t(units.size()));
+    QHash<QString, std::size_t> byName; // names are unique in a list
+    for (std::size_t i = 0; i < old.size(); ++i)
+        byName.insert(old[i]->unit().name, i);
+    std::vector<UnitPoller*> added;
+    for (const Unit& unit : units) {
+        const auto same = byName.constFind(unit.name);
+        if (same != byName.cend() && old[*same]->unit() == unit) {
+            pollers_.push_back(std::move(old[*same]));
+            ++change.kept;
+            continue;
+        }
+        pollers_.push_back(std::make_unique<UnitPoller>(unit, timing_));
+        added.push_back(pollers_.back().get());
+        change.added.append(unit.name);
+    }
+    for (auto& poller : old) {
+        if (!poller)
+            continue;
+        change.dropped.append(poller->unit().name);
+        poller->stop();
+    }
+    old.clear();
+    units_ = units;
+    exposition_ = std::make_unique<Exposition>(units);
+    attach();
+    if (started_ && !stopped_)
+        startSpread(added);
+    return change;
+}
+
 void Exporter::stop() {
     stopped_ = true;
     for (const auto& poller : pollers_)
@@ -74,7 +124,7 @@ void Exporter::stop() {
 }
 
 QByteArray Exporter::metricsText() const {
-    return exposition_.text();
+    return exposition_->text();
 }
 
 QByteArray Exporter::statusPage() const {

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -35,15 +36,33 @@ public:
     void start();
     void stop();
 
+    // What a new list of units changed: a unit stays when its name and
+    // address are both the same, and keeps its connection and counters; the
+    // others are dropped, and the new ones added.
+    struct Change {
+        QStringList added;
+        QStringList dropped;
+        qsizetype kept = 0;
+    };
+    // Polls `units` from now on, in their order; a started exporter starts
+    // the added ones spread over an interval, as start() does.
+    Change setUnits(const QList<Unit>& units);
+
 private:
+    // Starts `pollers` in groups spread over one interval.
+    void startSpread(const std::vector<UnitPoller*>& pollers);
+    // Ties each poller's changes to its place in the exposition.
+    void attach();
+
     [[nodiscard]] QByteArray metricsText() const override;
     [[nodiscard]] QByteArray statusPage() const override;
 
     QList<Unit> units_;
     PollTiming timing_;
     std::vector<std::unique_ptr<UnitPoller>> pollers_;
-    Exposition exposition_;
+    std::unique_ptr<Exposition> exposition_;
     HttpFront front_;
+    bool started_ = false;
     bool stopped_ = false;
 };
 

@@ -3,11 +3,16 @@
 
 #include "settings/conversions.h"
 
-#include <QFile>
 #include <QHash>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -40,6 +45,12 @@ QString quoted(QStringView text) {
     return u'"' + text.toString() + u'"';
 }
 
+// Not quoted: the text may be megabytes.
+QString tooLong(QStringView what, qsizetype size, qsizetype most) {
+    return what.toString() + u" has "_s + QString::number(size) + u" characters, more than "_s +
+           QString::number(most);
+}
+
 // HOST:PORT, HOST without brackets; `shown` is how the host stands in a name.
 struct Address {
     QString host;
@@ -55,7 +66,16 @@ std::optional<Address> splitAddress(QStringView text, QString& why) {
             return std::nullopt;
         }
         const QStringView host = text.sliced(1, close - 1);
-        if (host.isEmpty() || !host.contains(u':') || !allOf(host, isIpv6Char)) {
+        // A link-local address names its interface after "%".
+        const qsizetype percent = host.indexOf(u'%');
+        const QStringView address = percent < 0 ? host : host.first(percent);
+        const QStringView zone = percent < 0 ? QStringView() : host.sliced(percent + 1);
+        if (host.size() > kMaxHostLength) {
+            why = tooLong(u"host", host.size(), kMaxHostLength);
+            return std::nullopt;
+        }
+        if (address.isEmpty() || !address.contains(u':') || !allOf(address, isIpv6Char) ||
+            (percent >= 0 && (zone.isEmpty() || !allOf(zone, isHostChar)))) {
             why = quoted(text.first(close + 1)) + u" holds no IPv6 address"_s;
             return std::nullopt;
         }
@@ -78,6 +98,10 @@ std::optional<Address> splitAddress(QStringView text, QString& why) {
     const QStringView host = text.first(colon);
     if (host.isEmpty()) {
         why = u"no host before \":\""_s;
+        return std::nullopt;
+    }
+    if (host.size() > kMaxHostLength) {
+        why = tooLong(u"host", host.size(), kMaxHostLength);
         return std::nullopt;
     }
     if (!allOf(host, isHostChar)) {
@@ -105,6 +129,10 @@ std::optional<Unit> unitFromText(const QString& text, QString& why) {
         const QStringView given = QStringView(text).first(equals);
         if (given.isEmpty()) {
             why = u"no name before \"=\""_s;
+            return std::nullopt;
+        }
+        if (given.size() > kMaxNameLength) {
+            why = tooLong(u"name", given.size(), kMaxNameLength);
             return std::nullopt;
         }
         if (!allOf(given, isNameChar)) {
@@ -157,12 +185,22 @@ std::optional<ListenAddress> listenAddressFromText(const QString& text, QString&
     return ListenAddress{address, quint16(port)};
 }
 
+qsizetype mostUnits(int intervalMs) {
+    constexpr qint64 kMsPerSecond = 1000;
+    return qsizetype(std::clamp(kMostUnitsPerSecond * intervalMs / kMsPerSecond, qint64{1}, kMostUnits));
+}
+
 std::optional<QList<Unit>> unitsFromText(const QString& fileText, const QString& fileName,
-                                         const QStringList& commandLine, QString& why) {
+                                         const QStringList& commandLine, qsizetype most, QString& why) {
     QList<Unit> units;
     QStringList places; // beside units, for the duplicate's reason
     QHash<QString, qsizetype> byName;
     const auto add = [&](const Unit& unit, const QString& place) {
+        if (units.size() >= most) {
+            why = place + u": more than "_s + QString::number(most) +
+                  u" units, the most one exporter polls at this interval; run one exporter per station"_s;
+            return false;
+        }
         if (const auto seen = byName.constFind(unit.name); seen != byName.cend()) {
             why = u"unit name "_s + quoted(unit.name) + u" given twice: "_s + places.at(*seen) + u" and "_s +
                   place;
@@ -174,15 +212,16 @@ std::optional<QList<Unit>> unitsFromText(const QString& fileText, const QString&
         return true;
     };
 
-    const QStringList lines = fileText.split(u'\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QStringView line(lines.at(i));
+    // Line by line in place: a file of blank lines would make millions of strings.
+    qsizetype number = 0;
+    for (QStringView line : QStringView(fileText).tokenize(u'\n')) {
+        ++number;
         if (const qsizetype hash = line.indexOf(u'#'); hash >= 0)
             line = line.first(hash);
         line = line.trimmed();
         if (line.isEmpty())
             continue;
-        const QString place = fileLine(fileName, i + 1);
+        const QString place = fileLine(fileName, number);
         QString reason;
         const std::optional<Unit> unit = unitFromText(line.toString(), reason);
         if (!unit) {
@@ -211,22 +250,52 @@ std::optional<QList<Unit>> unitsFromText(const QString& fileText, const QString&
     return units;
 }
 
-std::optional<QList<Unit>> loadUnits(const QString& path, const QStringList& commandLine, QString& why) {
-    QString text;
-    if (!path.isEmpty()) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            why = path + u": cannot read: "_s + file.errorString();
-            return std::nullopt;
-        }
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            why = path + u": cannot read: "_s + file.errorString();
-            return std::nullopt;
-        }
-        text = QString::fromUtf8(bytes);
+std::optional<QList<Unit>> loadUnits(const QString& path, const QStringList& commandLine, qsizetype most,
+                                     QString& why) {
+    if (path.isEmpty())
+        return unitsFromText(QString(), path, commandLine, most, why);
+    const auto cannotRead = [&](const QString& reason) {
+        why = path + u": cannot read: "_s + reason;
+        return std::nullopt;
+    };
+    const auto systemError = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    // Without O_NONBLOCK a FIFO's open() waits for a writer, and no signal
+    // gets through while it does.
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return cannotRead(systemError(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } const closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return cannotRead(systemError(errno));
+    if (!S_ISREG(info.st_mode))
+        return cannotRead(S_ISDIR(info.st_mode) ? u"a directory, not a regular file"_s : u"not a regular file"_s);
+    constexpr qint64 kMiB = qint64{1024} * 1024;
+    const QString tooBig = u"larger than "_s + QString::number(kMaxUnitsFileBytes / kMiB) + u" MiB"_s;
+    if (info.st_size > kMaxUnitsFileBytes)
+        return cannotRead(tooBig);
+    // Read to the end, or one byte over the bound for a file that grew since.
+    constexpr qsizetype kChunk = qsizetype{64} * 1024;
+    QByteArray bytes;
+    while (bytes.size() <= kMaxUnitsFileBytes) {
+        const qsizetype had = bytes.size();
+        bytes.resize(had + kChunk);
+        const ssize_t n = ::read(fd, bytes.data() + had, std::size_t(kChunk));
+        const int error = errno;
+        bytes.resize(had + std::max<qsizetype>(n, 0));
+        if (n < 0 && error == EINTR)
+            continue;
+        if (n < 0)
+            return cannotRead(systemError(error));
+        if (n == 0)
+            break;
     }
-    return unitsFromText(text, path, commandLine, why);
+    if (bytes.size() > kMaxUnitsFileBytes)
+        return cannotRead(tooBig);
+    return unitsFromText(QString::fromUtf8(bytes), path, commandLine, most, why);
 }
 
 } // namespace lumora::exporter

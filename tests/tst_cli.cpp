@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <csignal>
+
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -923,6 +925,12 @@ private Q_SLOTS:
                                  << u"serve: no unit to poll: give at least one as [NAME=]HOST:PORT, on the "
                                     "command line or in the units file"_s
                                  << 1;
+        // 1,500 units a second: at 2 ms, three.
+        QTest::newRow("too many for the interval")
+            << u"a=127.0.0.1:%1\nb=127.0.0.1:%1\nc=127.0.0.1:%1\nd=127.0.0.1:%1\n"_s << u"--interval 0.002"_s
+            << u"serve: %1:4: more than 3 units, the most one exporter polls at this interval; run one exporter per "
+               "station"_s
+            << 1;
         QTest::newRow("address taken") << u"a=127.0.0.1:%1\n"_s << u"--listen 127.0.0.1:%1"_s
                                        << u"serve: cannot listen on 127.0.0.1:%2: The bound address is already in use"_s
                                        << 7;
@@ -951,13 +959,22 @@ private Q_SLOTS:
         QCOMPARE(peer.links.size(), 0);
     }
 
-    // Two units, one named, one not: each polled and served, then SIGTERM ends it cleanly.
+    // Two units, one named from the units file, one not: each polled and served. SIGHUP reads the file again:
+    // the unit that stayed keeps its counters, the renamed one is dropped and added, a bad file changes
+    // nothing. Then SIGTERM ends it cleanly.
     void serveAgainstEmulator() {
         UnitEmulator named;
         UnitEmulator plain;
         QVERIFY2(named.start({u"--quiet"_s}), qPrintable(named.errorString()));
         QVERIFY2(plain.start({u"--quiet"_s, u"--bad-input"_s}), qPrintable(plain.errorString()));
         const QString plainName = u"127.0.0.1:"_s + QString::number(plain.port);
+        QTemporaryDir dir;
+        const QString unitsFile = dir.filePath(u"units"_s);
+        const auto writeUnits = [&unitsFile](const QString& text) {
+            QFile file(unitsFile);
+            return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
+        };
+        QVERIFY(writeUnits(u"rack-1=127.0.0.1:%1\n"_s.arg(named.port)));
         QNetworkAccessManager network;
         const auto get = [&network](quint16 port, const QString& path) {
             QNetworkReply* reply =
@@ -967,34 +984,62 @@ private Q_SLOTS:
             reply->deleteLater();
             return body;
         };
+        const QRegularExpression plainReplies(u"lumora_replies_total\\{unit=\"%1\"\\} (\\d+)"_s.arg(plainName));
         QByteArray metrics;
         QByteArray page;
+        QByteArray reloaded;
+        QString reloadFailed;
         const auto meanwhile = [&](QProcess& process, const QByteArray& out) {
-            static const QRegularExpression listening(u"^listening on 127\\.0\\.0\\.1:(\\d+)\n$"_s);
+            static const QRegularExpression listening(u"^listening on 127\\.0\\.0\\.1:(\\d+)\n"_s);
             quint16 port = 0;
             QVERIFY(QTest::qWaitFor(
                 [&] { return (port = listening.match(QString::fromLatin1(out)).captured(1).toUShort()) != 0; },
                 kRunMs));
-            // Polled at 0.2 s, both units have answered well within the wait.
+            // Polled at 0.2 s, both units have answered well within the wait, the plain one a few times.
             QVERIFY(QTest::qWaitFor(
                 [&] {
                     metrics = get(port, u"/metrics"_s);
                     return metrics.contains("lumora_unit_up{unit=\"rack-1\"} 1") &&
                            metrics.contains("lumora_poll_failures_total{unit=\"" + plainName.toLatin1() +
-                                            "\",reason=\"refused_value\"} 1");
+                                            "\",reason=\"refused_value\"} 1") &&
+                           plainReplies.match(QString::fromLatin1(metrics)).captured(1).toInt() >= 3;
                 },
                 kRunMs));
             page = get(port, u"/"_s);
+
+            const int repliesBefore = plainReplies.match(QString::fromLatin1(metrics)).captured(1).toInt();
+            QVERIFY(writeUnits(u"# renamed\nrack-2=127.0.0.1:%1\n"_s.arg(named.port)));
+            ::kill(pid_t(process.processId()), SIGHUP);
+            QVERIFY(QTest::qWaitFor([&] { return out.contains("reloaded") && out.endsWith('\n'); }, kRunMs));
+            reloaded = out.mid(out.indexOf("reloaded"));
+            const QByteArray after = get(port, u"/metrics"_s);
+            QCOMPARE_GE(plainReplies.match(QString::fromLatin1(after)).captured(1).toInt(), repliesBefore);
+            QVERIFY(QTest::qWaitFor(
+                [&] { return get(port, u"/metrics"_s).contains("lumora_unit_up{unit=\"rack-2\"} 1"); }, kRunMs));
+
+            QVERIFY(writeUnits(u"rack-3=127.0.0.1\n"_s));
+            ::kill(pid_t(process.processId()), SIGHUP);
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    reloadFailed += QString::fromLocal8Bit(process.readAllStandardError());
+                    return reloadFailed.endsWith(u'\n');
+                },
+                kRunMs));
+            metrics = get(port, u"/metrics"_s);
             process.terminate();
         };
         const Outcome run = runProgram({u"serve"_s, u"--listen"_s, u"127.0.0.1:0"_s, u"--interval"_s, u"0.2"_s,
-                                        u"rack-1=127.0.0.1:%1"_s.arg(named.port), plainName},
+                                        u"--units-file"_s, unitsFile, plainName},
                                        {}, meanwhile);
         QCOMPARE(run.err, QString());
         QCOMPARE(run.exitCode, 0);
+        QCOMPARE(reloaded, "reloaded " + unitsFile.toUtf8() + ": 1 kept, 1 added (rack-2), 1 dropped (rack-1)\n");
+        QCOMPARE(reloadFailed, u"lumora-7150r-cli: serve: %1:1: no \":PORT\" after the host; still polling the units read "
+                               "before\n"_s.arg(unitsFile));
         QVERIFY2(metrics.contains("lumora_unit_up{unit=\"" + plainName.toLatin1() + "\"} 1"), metrics.constData());
+        QVERIFY(!metrics.contains("unit=\"rack-1\""));
         // The emulator's input 00 reads 5 there: that series alone is left out.
-        QVERIFY(metrics.contains("lumora_input{unit=\"rack-1\",channel=\"00\"} "));
+        QVERIFY(metrics.contains("lumora_input{unit=\"rack-2\",channel=\"00\"} "));
         QVERIFY(!metrics.contains("lumora_input{unit=\"" + plainName.toLatin1() + "\",channel=\"00\"}"));
         QVERIFY(metrics.contains("lumora_input{unit=\"" + plainName.toLatin1() + "\",channel=\"01\"} "));
         QVERIFY2(page.contains("rack-1") && page.contains(plainName.toLatin1()), page.constData());

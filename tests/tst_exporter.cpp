@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using lumora::exporter::Unit;
 
@@ -39,6 +41,15 @@ private Q_SLOTS:
             {u"[::1]:4000"_s, u"[::1]:4000 ::1 4000"_s, {}},
             {u"rack.2=[fe80::1:2]:1"_s, u"rack.2 fe80::1:2 1"_s, {}},
             {u"[::ffff:127.0.0.1]:80"_s, u"[::ffff:127.0.0.1]:80 ::ffff:127.0.0.1 80"_s, {}},
+            {u"[fe80::1%eth0]:4000"_s, u"[fe80::1%eth0]:4000 fe80::1%eth0 4000"_s, {}},
+            {u"[fe80::1%]:4000"_s, {}, u"\"[fe80::1%]\" holds no IPv6 address"_s},
+            {u"[fe80::1%e/0]:4000"_s, {}, u"\"[fe80::1%e/0]\" holds no IPv6 address"_s},
+            // A name and a host stand in every series: bounded, one unit cannot swell a scrape.
+            {QString(64, u'n') + u"=h:1"_s, QString(64, u'n') + u" h 1"_s, {}},
+            {QString(65, u'n') + u"=h:1"_s, {}, u"name has 65 characters, more than 64"_s},
+            {QString(253, u'h') + u":1"_s, QString(253, u'h') + u":1 "_s + QString(253, u'h') + u" 1"_s, {}},
+            {QString(254, u'h') + u":1"_s, {}, u"host has 254 characters, more than 253"_s},
+            {u"[::"_s + QString(252, u'1') + u"]:1"_s, {}, u"host has 254 characters, more than 253"_s},
             {u"host:65536"_s, {}, u"port \"65536\""_s + kPortRange},
             {u"host:abc"_s, {}, u"port \"abc\""_s + kPortRange},
             {u"host:"_s, {}, u"port \"\""_s + kPortRange},
@@ -76,6 +87,9 @@ private Q_SLOTS:
             << QStringList{u"a 127.0.0.1 4000"_s, u"[::1]:4001 ::1 4001"_s, u"b h 1"_s, u"c h 2"_s} << QString();
         QTest::newRow("command line only") << QString() << QStringList{u"h:1"_s, u"[::1]:2"_s}
                                            << QStringList{u"h:1 h 1"_s, u"[::1]:2 ::1 2"_s} << QString();
+        QTest::newRow("as many units as may be") << u"a=h:1\nb=h:2\nc=h:3\n"_s << QStringList{u"d=h:4"_s}
+                                                 << QStringList{u"a h 1"_s, u"b h 2"_s, u"c h 3"_s, u"d h 4"_s}
+                                                 << QString();
         QTest::newRow("one address under two names")
             << u"a=h:1\nb=h:1"_s << QStringList() << QStringList{u"a h 1"_s, u"b h 1"_s} << QString();
         const auto refused = [](const char* row, const QString& file, const QStringList& commandLine,
@@ -93,6 +107,9 @@ private Q_SLOTS:
                 u"unit name \"a\" given twice: units.txt:2 and command line unit 2"_s);
         refused("one address typed two ways", u"h:4000\n"_s, {u"h:04000"_s},
                 u"unit name \"h:4000\" given twice: units.txt:1 and command line unit 1"_s);
+        refused("one unit too many", u"a=h:1\nb=h:2\n\nc=h:3\nd=h:4\ne=h:5\n"_s, {u"f=h:6"_s},
+                u"units.txt:6: more than 4 units, the most one exporter polls at this interval; run one exporter "
+                "per station"_s);
         refused("name twice on the command line", {}, {u"[::1]:1"_s, u"[::1]:1"_s},
                 u"unit name \"[::1]:1\" given twice: command line unit 1 and command line unit 2"_s);
         const QString none =
@@ -107,20 +124,22 @@ private Q_SLOTS:
         QFETCH(QStringList, units);
         QFETCH(QString, why);
         QString reason;
-        const auto parsed = lumora::exporter::unitsFromText(file, u"units.txt"_s, commandLine, reason);
+        // At most four units, the first row's.
+        const auto parsed = lumora::exporter::unitsFromText(file, u"units.txt"_s, commandLine, 4, reason);
         QCOMPARE(parsed ? described(*parsed) : QStringList(), units);
         QCOMPARE(reason, why);
     }
 
     // The file's own path names it in every reason; a file that cannot be read
-    // is a reason too, not an empty list.
+    // is a reason too, not an empty list. Only a regular file of bounded size
+    // is read, and a FIFO without a writer is refused, not waited on.
     void loadUnits() {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"units"_s);
         const auto load = [&](const QByteArray& text, const QStringList& commandLine, QString& why) {
             QFile file(path);
             return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush()
-                       ? lumora::exporter::loadUnits(path, commandLine, why)
+                       ? lumora::exporter::loadUnits(path, commandLine, 10, why)
                        : std::nullopt;
         };
         QString why;
@@ -131,13 +150,30 @@ private Q_SLOTS:
         QCOMPARE(units ? described(*units) : QStringList(),
                  (QStringList{u"left 127.0.0.1 4000"_s, u"right ::1 4001"_s}));
         QCOMPARE(why, QString());
-        QVERIFY(!lumora::exporter::loadUnits(dir.filePath(u"missing"_s), {u"h:1"_s}, why));
-        QCOMPARE(why, dir.filePath(u"missing"_s) + u": cannot read: No such file or directory"_s);
+        QVERIFY(lumora::exporter::loadUnits(QString(), {u"h:1"_s}, 10, why));
 
-        QVERIFY(!lumora::exporter::loadUnits(dir.path(), {u"h:1"_s}, why));
-        QVERIFY2(why.startsWith(dir.path() + u": cannot read: "_s), qPrintable(why));
-
-        QVERIFY(lumora::exporter::loadUnits(QString(), {u"h:1"_s}, why));
+        const QString fifo = dir.filePath(u"fifo"_s);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        // A units file of 16 MiB is read, one byte more is not.
+        QFile big(dir.filePath(u"big"_s));
+        QVERIFY(big.open(QIODevice::WriteOnly) &&
+                big.write("h:1\n" + QByteArray(lumora::exporter::kMaxUnitsFileBytes - 4, '#')) ==
+                    lumora::exporter::kMaxUnitsFileBytes &&
+                big.flush());
+        QVERIFY2(lumora::exporter::loadUnits(big.fileName(), {}, 10, why), qPrintable(why));
+        QVERIFY(big.write("#") == 1);
+        big.close();
+        const std::pair<QString, QString> refusals[] = {
+            {dir.filePath(u"missing"_s), u"No such file or directory"_s},
+            {dir.path(), u"a directory, not a regular file"_s},
+            {fifo, u"not a regular file"_s},
+            {u"/dev/zero"_s, u"not a regular file"_s},
+            {big.fileName(), u"larger than 16 MiB"_s},
+        };
+        for (const auto& [file, reason] : refusals) {
+            QVERIFY(!lumora::exporter::loadUnits(file, {u"h:1"_s}, 10, why));
+            QCOMPARE(why, file + u": cannot read: "_s + reason);
+        }
     }
 
     void listenAddressFromText_data() {
