@@ -8,6 +8,7 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
 #include <QList>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -126,7 +127,7 @@ public:
         return std::exchange(out_, {});
     }
 
-    qint64 bytesAvailable() const override { return in_.size() + QIODevice::bytesAvailable(); }
+    qint64 bytesAvailable() const override { return in_.size() + QTcpSocket::bytesAvailable(); }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override {
@@ -251,12 +252,12 @@ public:
 
 protected:
     void incomingConnection(qintptr descriptor) override {
-        auto* front = new FrontSocket(this);
-        auto* socket = new QTcpSocket(front);
+        auto* socket = new QTcpSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {
-            delete front;
+            delete socket;
             return;
         }
+        auto* front = new FrontSocket(this);
         // One head more than the limit, to tell that it is above it.
         socket->setReadBufferSize(limits_.headerBytes + 1);
         // Hundreds of idle connections must not crowd out the scraper: the
@@ -266,11 +267,16 @@ protected:
         open_.append(socket);
         // Not on destroyed: the deletion waits for the loop, and until then
         // the socket would count as open and others would go in its place.
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket, front] {
+        connect(socket, &QAbstractSocket::disconnected, this, [this, socket, front = QPointer(front)] {
             open_.removeOne(socket);
-            front->abort();
-            front->deleteLater();
+            socket->deleteLater();
+            if (front) {
+                front->abort();
+                front->deleteLater();
+            }
         });
+        // Should the HTTP server drop its stand-in, the connection goes too.
+        connect(front, &QObject::destroyed, socket, &QAbstractSocket::abort);
         new Watch(socket, *front, limits_);
         addPendingConnection(front);
     }
