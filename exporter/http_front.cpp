@@ -8,6 +8,7 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
 #include <QList>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -15,6 +16,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace lumora::exporter {
 
@@ -27,8 +30,8 @@ constexpr auto kHtmlContentType = "text/html; charset=utf-8";
 constexpr int kLingerMs = 1000;
 
 // The methods the server knows, each with the space after it. Bytes that
-// cannot begin one of them are nothing it could parse, and it would drop the
-// connection without a word; the client is told why first.
+// cannot begin one of them are nothing it could parse; the client is told why
+// before the connection is closed.
 constexpr QByteArrayView kMethods[] = {"GET ",     "HEAD ",  "POST ",    "PUT ",  "DELETE ",
                                        "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
 constexpr qsizetype kMethodBytes = 8;
@@ -40,91 +43,207 @@ bool mayStartRequest(QByteArrayView start) {
     return false;
 }
 
-// Holds one connection to the limits. Its slots are connected before the HTTP
-// server's own, so on each read it sees the new bytes before the parser does
-// and can refuse them first.
+// What a request's head tells the guard. The routes answer by the request
+// line alone, so that is all the HTTP server is given.
+struct RequestHead {
+    QByteArray line;
+    // A body follows. No route reads one, so it is never read: the request is
+    // answered from its head and the connection closed.
+    bool hasBody = false;
+    // The client may send another request on this connection.
+    bool keepAlive = true;
+    // What the answer says of that, if anything: "close", or "keep-alive" to
+    // an HTTP/1.0 client that asked for it.
+    QByteArrayView connection;
+};
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Where the head ends, after its blank line; lines may end in LF alone.
+qsizetype headLength(QByteArrayView bytes) {
+    for (qsizetype at = bytes.indexOf('\n'); at >= 0; at = bytes.indexOf('\n', at + 1)) {
+        const QByteArrayView rest = bytes.sliced(at + 1);
+        if (rest.startsWith('\n') || rest.startsWith("\r\n"))
+            return at + 1 + (rest.front() == '\r' ? 2 : 1);
+    }
+    return -1;
+}
+
+// Empty for a request line without an HTTP/1 version (HTTP/0.9 has none) or
+// a body whose length cannot be told.
+std::optional<RequestHead> readHead(QByteArrayView head) {
+    QList<QByteArray> lines = head.toByteArray().split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    RequestHead read;
+    read.line = lines.front();
+    const QList<QByteArray> words = read.line.split(' ');
+    if (words.size() != 3 || words[2].size() != 8 || !words[2].startsWith("HTTP/1.") || !isDigit(words[2][7]))
+        return std::nullopt;
+    const bool http10 = words[2][7] == '0';
+    bool close = false;
+    bool keepAlive = false;
+    for (const QByteArray& line : std::as_const(lines).sliced(1)) {
+        const qsizetype colon = line.indexOf(':');
+        const QByteArray name = line.left(colon).toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "connection") {
+            for (const QByteArray& option : value.toLower().split(',')) {
+                close = close || option.trimmed() == "close";
+                keepAlive = keepAlive || option.trimmed() == "keep-alive";
+            }
+        } else if (name == "transfer-encoding") {
+            read.hasBody = true;
+        } else if (name == "content-length") {
+            bool number = false;
+            const qint64 length = value.toLongLong(&number);
+            if (!number || length < 0 || !isDigit(value.front()))
+                return std::nullopt;
+            read.hasBody = read.hasBody || length > 0;
+        }
+    }
+    read.keepAlive = !read.hasBody && !close && (!http10 || keepAlive);
+    read.connection = !read.keepAlive ? "close" : http10 ? "keep-alive" : "";
+    return read;
+}
+
+// What the HTTP server reads and answers: the guard puts one request in at a
+// time, and takes the answer out to send.
+class FrontSocket : public QTcpSocket {
+public:
+    explicit FrontSocket(QObject* parent)
+        : QTcpSocket(parent) {
+        QIODevice::open(QIODevice::ReadWrite);
+        setSocketState(ConnectedState);
+    }
+
+    // The server answers at once, within this call.
+    [[nodiscard]] QByteArray answer(const QByteArray& request) {
+        in_ = request;
+        Q_EMIT readyRead();
+        return std::exchange(out_, {});
+    }
+
+    qint64 bytesAvailable() const override { return in_.size() + QTcpSocket::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        const qsizetype size = qsizetype(std::min<qint64>(maxSize, in_.size()));
+        std::copy_n(in_.constData(), size, data);
+        in_.remove(0, size);
+        return size;
+    }
+    qint64 writeData(const char* data, qint64 size) override {
+        out_.append(data, qsizetype(size));
+        return size;
+    }
+
+private:
+    QByteArray in_;
+    QByteArray out_;
+};
+
+// Holds one connection to the limits and tells its requests apart, so that
+// each is bounded by itself and answered in turn, one answer out before the
+// next request is read.
 class Watch : public QObject {
 public:
-    Watch(QTcpSocket* socket, const ConnectionLimits& limits)
+    Watch(QTcpSocket* socket, FrontSocket& front, const ConnectionLimits& limits)
         : QObject(socket)
         , socket_(socket)
+        , front_(front)
         , limits_(limits) {
         deadline_.setSingleShot(true);
         // A coarse timer may fire early, and a client is owed the whole time.
         deadline_.setTimerType(Qt::PreciseTimer);
         connect(&deadline_, &QTimer::timeout, socket_, &QAbstractSocket::abort);
-        connect(socket_, &QIODevice::readyRead, this, &Watch::read);
+        connect(socket_, &QIODevice::readyRead, this, &Watch::next);
         connect(socket_, &QIODevice::bytesWritten, this, &Watch::written);
         deadline_.start(limits_.requestMs);
     }
 
 private:
-    void read() {
-        if (refused_) {
-            socket_->readAll();
-            return;
-        }
-        const qint64 fresh = socket_->bytesAvailable();
-        if (fresh <= 0)
-            return;
-        if (requestBytes_ == 0 && answered_) {
-            answered_ = false;
-            deadline_.start(limits_.requestMs);
-        }
-        requestBytes_ += fresh;
-        if (requestBytes_ > limits_.headerBytes) {
-            refuse("431 Request Header Fields Too Large");
-            return;
-        }
-        if (start_.size() < kMethodBytes) {
-            start_ += socket_->peek(kMethodBytes - start_.size());
+    void next() {
+        // A client that sends without reading is held back by its own
+        // connection: the socket takes in no more than one head.
+        while (!closing_ && socket_->bytesToWrite() == 0) {
             // Blank lines may come before a request.
-            while (!start_.isEmpty() && (start_.front() == '\r' || start_.front() == '\n'))
-                start_.remove(0, 1);
-            if (!mayStartRequest(start_))
-                refuse("400 Bad Request");
+            char first = 0;
+            while (socket_->peek(&first, 1) == 1 && (first == '\r' || first == '\n'))
+                socket_->skip(1);
+            const QByteArray held = socket_->peek(socket_->bytesAvailable());
+            if (held.isEmpty())
+                return;
+            if (between_) {
+                between_ = false;
+                deadline_.start(limits_.requestMs);
+            }
+            if (!mayStartRequest(held.left(kMethodBytes)))
+                return refuse("400 Bad Request");
+            const qsizetype length = headLength(held);
+            if (length < 0 ? held.size() > limits_.headerBytes : length > limits_.headerBytes)
+                return refuse("431 Request Header Fields Too Large");
+            if (length < 0) {
+                if (held.contains('\n') && !readHead(held.left(held.indexOf('\n'))))
+                    return refuse("400 Bad Request");
+                return;
+            }
+            const auto head = readHead(held.left(length).trimmed());
+            if (!head)
+                return refuse("400 Bad Request");
+            socket_->skip(length);
+            QByteArray answer = front_.answer(head->line + "\r\n\r\n");
+            if (answer.isEmpty())
+                return refuse("400 Bad Request");
+            if (!head->connection.isEmpty())
+                answer.insert(answer.indexOf("\r\n") + 2, "Connection: " + head->connection.toByteArray() + "\r\n");
+            socket_->write(answer);
+            between_ = true;
+            if (!head->keepAlive)
+                close();
         }
     }
 
     void written() {
-        if (refused_)
-            return;
         // A client that reads the answer slowly is idle too.
-        deadline_.start(limits_.idleMs);
+        if (!closing_ || socket_->bytesToWrite() > 0)
+            deadline_.start(limits_.idleMs);
+        if (socket_->bytesToWrite() == 0)
+            next();
+    }
+
+    void refuse(QByteArrayView status) {
+        socket_->write("HTTP/1.1 " + status.toByteArray() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        close();
+    }
+
+    // Closes our side only once the answer is out, so that the client's unread
+    // bytes do not make the system reset the connection before it reads it.
+    // What the client still sends is left unread.
+    void close() {
+        closing_ = true;
+        socket_->flush();
         if (socket_->bytesToWrite() == 0) {
-            requestBytes_ = 0;
-            start_.clear();
-            answered_ = true;
+            ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
+            deadline_.start(kLingerMs);
+        } else {
+            socket_->disconnectFromHost();
         }
     }
 
-    // Answers on its own, keeps the parser from seeing any more bytes, and
-    // closes our side only once the answer is out, so that the client's unread
-    // bytes do not make the system reset the connection before it reads why.
-    void refuse(QByteArrayView status) {
-        refused_ = true;
-        socket_->readAll();
-        socket_->write("HTTP/1.1 " + status.toByteArray() +
-                       "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket_->flush();
-        if (socket_->bytesToWrite() == 0)
-            ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
-        else
-            socket_->disconnectFromHost();
-        deadline_.start(kLingerMs);
-    }
-
     QTcpSocket* socket_;
+    FrontSocket& front_;
     const ConnectionLimits& limits_;
     QTimer deadline_;
-    qint64 requestBytes_ = 0; // since the last answer
-    QByteArray start_;        // the current request's first bytes
-    bool answered_ = false;   // and no byte of the next request yet
-    bool refused_ = false;
+    bool between_ = false; // requests: one was answered, no byte of the next yet
+    bool closing_ = false;
 };
 
-// Accepts the connections the HTTP server then reads, so that each one is
-// watched from its first byte and their number stays bounded.
+// Accepts the connections, so that each one is watched from its first byte and
+// their number stays bounded; the HTTP server gets a stand-in for each.
 class GuardServer : public QTcpServer {
 public:
     GuardServer(const ConnectionLimits& limits, QObject* parent)
@@ -138,6 +257,9 @@ protected:
             delete socket;
             return;
         }
+        auto* front = new FrontSocket(this);
+        // One head more than the limit, to tell that it is above it.
+        socket->setReadBufferSize(limits_.headerBytes + 1);
         // Hundreds of idle connections must not crowd out the scraper: the
         // newcomer is the likelier one to be a scrape.
         while (open_.size() >= limits_.maxConnections && !open_.isEmpty())
@@ -145,12 +267,18 @@ protected:
         open_.append(socket);
         // Not on destroyed: the deletion waits for the loop, and until then
         // the socket would count as open and others would go in its place.
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
+        connect(socket, &QAbstractSocket::disconnected, this, [this, socket, front = QPointer(front)] {
             open_.removeOne(socket);
             socket->deleteLater();
+            if (front) {
+                front->abort();
+                front->deleteLater();
+            }
         });
-        new Watch(socket, limits_);
-        addPendingConnection(socket);
+        // Should the HTTP server drop its stand-in, the connection goes too.
+        connect(front, &QObject::destroyed, socket, &QAbstractSocket::abort);
+        new Watch(socket, *front, limits_);
+        addPendingConnection(front);
     }
 
 private:

@@ -28,9 +28,10 @@ struct ConnectionLimits {
     int requestMs = 5000;
     // A kept-alive connection may wait this long for its next request.
     int idleMs = 15000;
-    // A request above this many bytes (its header, and any body) is answered
-    // 431 and the connection closed; so are bytes that start no request,
-    // with 400.
+    // A request head (its line and headers) above this many bytes is
+    // answered 431 and the connection closed; so are bytes that start no
+    // request, or a request line without HTTP/1.x, with 400. Each pipelined
+    // request is held to it by itself.
     qint64 headerBytes = 8192;
     // Above this many, the connection that has been open longest is closed.
     int maxConnections = 512;
@@ -39,6 +40,10 @@ struct ConnectionLimits {
 // The exporter's HTTP side: GET /metrics and GET /, 404 for other paths, 405
 // (with "Allow: GET") for other methods on these two, HEAD included. Every
 // answer is made at once from what the pages hold, on the caller's thread.
+// Pipelined requests are answered in turn. The connection is closed after an
+// answer to "Connection: close", to HTTP/1.0 without keep-alive, and to a
+// request with a body: no route reads one, so it is answered from its head
+// and its body never read.
 class HttpFront : public QObject {
     Q_OBJECT
 public:

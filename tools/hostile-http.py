@@ -3,8 +3,8 @@
 """Measures how the exporter's HTTP side holds up against clients that misbehave.
 
 While idle connections, clients that send a byte a second, bytes that are not
-HTTP and oversized headers hold on to it, a scraper fetches /metrics every
-0.2 s on a new connection. Prints the scrape latency and, for each kind of
+HTTP, oversized headers and a 1 GB body hold on to it, a scraper fetches
+/metrics every 0.2 s on a new connection. Prints the scrape latency and, for each kind of
 attack, how long the server took to close it.
 
 Exits 1 if a scrape failed or took over 100 ms, or if an attack connection was
@@ -111,6 +111,15 @@ async def send_endless_header(writer, watch):
         await asyncio.sleep(0.05)
 
 
+async def send_endless_body(writer, watch):
+    writer.write(b"POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 1000000000\r\n\r\n")
+    for _ in range(15259):  # 64 KiB at a time: 1 GB
+        if watch.done():
+            return
+        writer.write(b"p" * 65536)
+        await writer.drain()
+
+
 async def send_byte_a_second(writer, watch):
     for byte in b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"z" * 200:
         if watch.done():
@@ -199,7 +208,7 @@ async def run(args):
     idle = Attack("idle")
     slow = Attack("one byte a second")
     attacks = [idle, slow, Attack("random bytes"), Attack('"HELLO THERE"'), Attack("9 KiB header"),
-               Attack("1 MiB header")]
+               Attack("1 MiB header"), Attack("POST of 1 GB")]
     print(f"hostile-http: [{args.host}]:{args.port} " if ":" in args.host else
           f"hostile-http: {args.host}:{args.port} ", end="")
     print(f"for {args.seconds:g} s; every attack must be closed within {bound:g} s")
@@ -208,6 +217,7 @@ async def run(args):
         (attacks[3], send_once(b"HELLO THERE\r\n\r\n")),
         (attacks[4], send_once(b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 9216 + b"\r\n\r\n")),
         (attacks[5], send_endless_header),
+        (attacks[6], send_endless_body),
     ]
     latencies, failures = [], []
     scraping = asyncio.ensure_future(scraper(args, time.monotonic() + args.seconds, latencies, failures))
