@@ -128,6 +128,8 @@ service)
   # program and manual page (Documentation=man:), and beside the system's
   # own units, which the service's default dependencies name.
   cp -a --no-clobber /usr/lib/systemd/system/. "$usr/lib/systemd/system/"
+  # ExecReload's kill is the system's (procps), not the package's.
+  mkdir -p "$root/bin" && cp /bin/kill "$root/bin/kill"
   MANPATH=$usr/share/man quiet systemd-analyze verify --root="$root" "$usr/lib/systemd/system/$service"
   # The hardening stays where it is: systemd's own exposure score, 0 (none)
   # to 10 (fully exposed), at most 2.0 (it is 1.2 with the sandboxing the

@@ -18,8 +18,8 @@ packages=(
   clang-tidy lintian
   sigrok-cli gtkwave
   # The exporter's tests: a real Prometheus and its promtool, curl to ask
-  # them, systemd-analyze for the service.
-  prometheus curl systemd
+  # them, systemd-analyze for the service and the kill its reload runs.
+  prometheus curl systemd procps
 )
 
 missing=()
