@@ -36,7 +36,7 @@ public:
     // Each reading moves the clock on by this much, as a real one does between two readings.
     qint64 stepMs = 0;
     QDateTime nowUtc() const override {
-        const QDateTime now = utc;
+        QDateTime now = utc;
         utc = utc.addMSecs(stepMs);
         return now;
     }
