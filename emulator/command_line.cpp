@@ -110,9 +110,9 @@ QString channelName(int channel) {
 
 // "01=00,02=01+05" into wiring.drives; what is wrong with it, or nothing.
 QString readWires(const QString& text, Wiring& wiring) {
-    const QString malformed = QStringLiteral("invalid value \"%1\" for --wire: expected OUT=IN[+IN...] "
-                                             "separated by commas, such as 01=00,02=01+05")
-                                  .arg(text);
+    QString malformed = QStringLiteral("invalid value \"%1\" for --wire: expected OUT=IN[+IN...] "
+                                       "separated by commas, such as 01=00,02=01+05")
+                            .arg(text);
     for (const QString& entry : text.split(QLatin1Char(','))) {
         const QStringList sides = entry.split(QLatin1Char('='));
         if (sides.size() != 2) {
@@ -120,16 +120,18 @@ QString readWires(const QString& text, Wiring& wiring) {
         }
         const std::optional<int> output = channelFrom(sides.at(0), 1, kOutputCount);
         if (!output) {
-            return sides.at(0).isEmpty() ? malformed
-                                         : QStringLiteral("--wire: there is no output \"%1\"; outputs are 01 to %2")
-                                               .arg(sides.at(0), channelName(kOutputCount));
+            return sides.at(0).isEmpty()
+                       ? malformed
+                       : QStringLiteral("--wire: there is no output \"%1\"; outputs are 01 to %2")
+                             .arg(sides.at(0), channelName(kOutputCount));
         }
         for (const QString& name : sides.at(1).split(QLatin1Char('+'))) {
             const std::optional<int> input = channelFrom(name, 0, kInputCount - 1);
             if (!input) {
-                return name.isEmpty() ? malformed
-                                      : QStringLiteral("--wire: there is no input \"%1\"; inputs are 00 to %2")
-                                            .arg(name, channelName(kInputCount - 1));
+                return name.isEmpty()
+                           ? malformed
+                           : QStringLiteral("--wire: there is no input \"%1\"; inputs are 00 to %2")
+                                 .arg(name, channelName(kInputCount - 1));
             }
             wiring.drives[std::size_t(*output - 1)] |= std::uint16_t(1U << *input);
         }
@@ -152,7 +154,8 @@ QString readPulses(const QString& text, Wiring& wiring) {
         const double hertz = sides.at(1).toDouble(&ok);
         const double milliHz = std::round(hertz * kMilliHzPerHz);
         if (!ok || !std::isfinite(hertz) || milliHz < 1 || milliHz > double(kMaxPulseMilliHz)) {
-            return QStringLiteral("--pulse: rate \"%1\" of input %2 is not a number of hertz from 0.001 to %3")
+            return QStringLiteral(
+                       "--pulse: rate \"%1\" of input %2 is not a number of hertz from 0.001 to %3")
                 .arg(sides.at(1), channelName(*input))
                 .arg(kMaxPulseMilliHz / kMilliHzPerHz);
         }

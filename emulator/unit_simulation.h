@@ -72,9 +72,9 @@ inline constexpr std::int64_t kMilliHzPerHz = 1000;
 // A bench on the desk: outputs wired back to inputs, and square waves from a
 // generator. Inputs taken this way leave the seeded pattern.
 struct Wiring {
-    std::array<std::uint16_t, kOutputCount> drives{}; // bit k set: the output drives input k
-    std::int64_t delayMs = kDefaultWireDelayMs;       // from the output setting to the inputs
-    int bounce = 0;                                   // extra 1 ms pulses after each wired rise
+    std::array<std::uint16_t, kOutputCount> drives{};     // bit k set: the output drives input k
+    std::int64_t delayMs = kDefaultWireDelayMs;           // from the output setting to the inputs
+    int bounce = 0;                                       // extra 1 ms pulses after each wired rise
     std::array<std::int64_t, kInputCount> pulseMilliHz{}; // 0: not pulsed
 
     // The outputs that drive input k, bit o for output o.

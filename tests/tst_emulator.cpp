@@ -256,8 +256,8 @@ private Q_SLOTS:
         QTest::newRow("bounce") << u"--wire 04=11 --bounce 2 --wire-delay 0.010"_s
                                 << u"0>00000001 9:11=0/0/0 10:11=1/1/0 11:11=0/1/0 12:11=1/2/2 13:11=0/2/2 "
                                    "14:11=1/3/2 1000:11=1/3/2"_s;
-        QTest::newRow("bounce cut by the fall")
-            << u"--wire 01=03 --bounce 3 --wire-delay 0"_s << u"0>01000000 0:3=1/1/0 4>00000000 100:3=0/2/2"_s;
+        QTest::newRow("bounce cut by the fall") << u"--wire 01=03 --bounce 3 --wire-delay 0"_s
+                                                << u"0>01000000 0:3=1/1/0 4>00000000 100:3=0/2/2"_s;
         QTest::newRow("pulse") << u"--pulse 03=100,07=0.5"_s
                                << u"4:3=0/0/0 5:3=1/1/0 10:3=0/1/0 15:3=1/2/10 1000:3=0/100/10 1000:7=1/1/0 "
                                   "1999:7=1/1/0 2000:7=0/1/0 3000:7=1/2/2000"_s;
@@ -289,8 +289,9 @@ private Q_SLOTS:
                 const QByteArray reply = unit.statusReply(t);
                 const QByteArray plain = seeded.statusReply(t);
                 const int k = match.captured(4).toInt();
-                QCOMPARE(u"%1/%2/%3"_s.arg(int(reply.at(k))).arg(field(reply, kCounterAt, k)).arg(
-                             field(reply, kGapAt, k)),
+                QCOMPARE(u"%1/%2/%3"_s.arg(int(reply.at(k)))
+                             .arg(field(reply, kCounterAt, k))
+                             .arg(field(reply, kGapAt, k)),
                          match.captured(5));
                 for (int other = 0; other < kInputs; ++other) {
                     if (wiring.driversOf(other) == 0 && !wiring.pulsed(other))
@@ -312,8 +313,9 @@ private Q_SLOTS:
         QCOMPARE(client.received.at(7), '\0');
         QCOMPARE(field(client.received, kCounterAt, 7), 0U);
         QVERIFY(client.send(QByteArray::fromHex("5400010000")));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (++rig.now, client.received.clear(), client.ask("52")) && client.received.at(7) == '\1', kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT((++rig.now, client.received.clear(), client.ask("52")) &&
+                                     client.received.at(7) == '\1',
+                                 kTimeoutMs);
         QCOMPARE(field(client.received, kCounterAt, 7), 1U);
     }
 
@@ -361,9 +363,12 @@ private Q_SLOTS:
              {"--listen 127.0.0.1", "--listen ::1:4000", "--listen 127.0.0.1:65536",
               "--listen host.example:4000", "--split 112", "--split 0", "--split abc", "--reply-bytes 0",
               "--close-after -1", "--no-reply --split 3", "--seed -5", "--chaos x", "--bogus", "4000",
-              "--never-read --flood", "--never-read --bad-input", "--wire 05=00", "--wire 01=12",
-              "--wire 01", "--wire 01=00,", "--wire 1=a", "--wire-delay x", "--wire-delay 61", "--bounce -1",
-              "--pulse 03=0", "--pulse 03=501", "--pulse 03", "--pulse 12=1", "--pulse 3=1,03=2"})
+              "--never-read --flood", "--never-read --bad-input"})
+            QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
+        for (const char* refused :
+             {"--wire 05=00", "--wire 01=12", "--wire 01", "--wire 01=00,", "--wire 1=a", "--wire-delay x",
+              "--wire-delay 61", "--bounce -1", "--pulse 03=0", "--pulse 03=501", "--pulse 03",
+              "--pulse 12=1", "--pulse 3=1,03=2"})
             QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
         for (const char* refused : {"--units 0", "--units 4097", "--units x",
                                     "--units 3 --listen 127.0.0.1:65534", "--units 2 --listen 127.0.0.1:0"})
@@ -400,8 +405,8 @@ private Q_SLOTS:
         QTest::newRow("rack past 65535")
             << u"--listen 127.0.0.1:65534 --units 3"_s << 0 << 2 << u"past port 65535"_s;
         QTest::newRow("no units") << u"--units 0"_s << 0 << 2 << u"--units"_s;
-        QTest::newRow("wired and pulsed")
-            << u"--wire 01=03 --pulse 03=10"_s << 0 << 2 << u"input 03 is both wired \\(--wire\\) and pulsed"_s;
+        QTest::newRow("wired and pulsed") << u"--wire 01=03 --pulse 03=10"_s << 0 << 2
+                                          << u"input 03 is both wired \\(--wire\\) and pulsed"_s;
     }
     // Started after "--listen 127.0.0.1:0": a later --listen wins.
     void binary() {
