@@ -4,6 +4,8 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -26,6 +28,14 @@ const QString kBadInput = QStringLiteral("bad-input");
 const QString kFlood = QStringLiteral("flood");
 const QString kNeverRead = QStringLiteral("never-read");
 const QString kUnits = QStringLiteral("units");
+const QString kWire = QStringLiteral("wire");
+const QString kWireDelay = QStringLiteral("wire-delay");
+const QString kBounce = QStringLiteral("bounce");
+const QString kPulse = QStringLiteral("pulse");
+
+constexpr int kMaxBounce = 1000;
+constexpr double kMaxWireDelaySeconds = 60;
+constexpr double kMsPerSecond = 1000;
 
 std::optional<int> intIn(const QString& text, int lowest, int highest) {
     bool ok = false;
@@ -85,6 +95,79 @@ std::optional<Endpoint> endpointFrom(const QString& text) {
     return endpoint;
 }
 
+// A channel as the window captions it: "03", or "3".
+std::optional<int> channelFrom(const QString& text, int lowest, int highest) {
+    if (text.isEmpty() || text.size() > 2 ||
+        !std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit(); })) {
+        return std::nullopt;
+    }
+    return intIn(text, lowest, highest);
+}
+
+QString channelName(int channel) {
+    return QStringLiteral("%1").arg(channel, 2, kDecimal, QLatin1Char('0'));
+}
+
+// "01=00,02=01+05" into wiring.drives; what is wrong with it, or nothing.
+QString readWires(const QString& text, Wiring& wiring) {
+    QString malformed = QStringLiteral("invalid value \"%1\" for --wire: expected OUT=IN[+IN...] "
+                                       "separated by commas, such as 01=00,02=01+05")
+                            .arg(text);
+    for (const QString& entry : text.split(QLatin1Char(','))) {
+        const QStringList sides = entry.split(QLatin1Char('='));
+        if (sides.size() != 2) {
+            return malformed;
+        }
+        const std::optional<int> output = channelFrom(sides.at(0), 1, kOutputCount);
+        if (!output) {
+            return sides.at(0).isEmpty()
+                       ? malformed
+                       : QStringLiteral("--wire: there is no output \"%1\"; outputs are 01 to %2")
+                             .arg(sides.at(0), channelName(kOutputCount));
+        }
+        for (const QString& name : sides.at(1).split(QLatin1Char('+'))) {
+            const std::optional<int> input = channelFrom(name, 0, kInputCount - 1);
+            if (!input) {
+                return name.isEmpty()
+                           ? malformed
+                           : QStringLiteral("--wire: there is no input \"%1\"; inputs are 00 to %2")
+                                 .arg(name, channelName(kInputCount - 1));
+            }
+            wiring.drives[std::size_t(*output - 1)] |= std::uint16_t(1U << *input);
+        }
+    }
+    return {};
+}
+
+// "03=100,04=0.5" into wiring.pulseMilliHz; what is wrong with it, or nothing.
+QString readPulses(const QString& text, Wiring& wiring) {
+    for (const QString& entry : text.split(QLatin1Char(','))) {
+        const QStringList sides = entry.split(QLatin1Char('='));
+        const std::optional<int> input =
+            sides.size() == 2 ? channelFrom(sides.at(0), 0, kInputCount - 1) : std::nullopt;
+        if (!input) {
+            return QStringLiteral("invalid value \"%1\" for --pulse: expected IN=HZ separated by commas, "
+                                  "inputs 00 to %2, such as 03=100")
+                .arg(text, channelName(kInputCount - 1));
+        }
+        bool ok = false;
+        const double hertz = sides.at(1).toDouble(&ok);
+        const double milliHz = std::round(hertz * kMilliHzPerHz);
+        if (!ok || !std::isfinite(hertz) || milliHz < 1 || milliHz > double(kMaxPulseMilliHz)) {
+            return QStringLiteral(
+                       "--pulse: rate \"%1\" of input %2 is not a number of hertz from 0.001 to %3")
+                .arg(sides.at(1), channelName(*input))
+                .arg(kMaxPulseMilliHz / kMilliHzPerHz);
+        }
+        std::int64_t& rate = wiring.pulseMilliHz[std::size_t(*input)];
+        if (rate != 0) {
+            return QStringLiteral("--pulse: input %1 is given twice").arg(channelName(*input));
+        }
+        rate = std::int64_t(milliHz);
+    }
+    return {};
+}
+
 CommandLine failure(const QString& text) {
     CommandLine result;
     result.outcome = CommandLine::Outcome::Error;
@@ -130,6 +213,25 @@ CommandLine parseCommandLine(const QStringList& args) {
                         "with the input pattern of seed + i; every other option applies to each (default 1).")
              .arg(kMaxUnits),
          QStringLiteral("n")},
+        {kWire,
+         QStringLiteral("Wire outputs back to inputs, such as 01=00,02=01+05: output 01 drives input 00, "
+                        "output 02 inputs 01 and 05. An input driven by several outputs is high while any "
+                        "of them is on (not 00)."),
+         QStringLiteral("out=in[+in...][,...]")},
+        {kWireDelay,
+         QStringLiteral("Time from an output setting to the wired inputs, to the millisecond "
+                        "(default %1).")
+             .arg(double(kDefaultWireDelayMs) / kMsPerSecond),
+         QStringLiteral("seconds")},
+        {kBounce,
+         QStringLiteral("After each wired rise, n extra pulses of 1 ms low and 1 ms high, each counted "
+                        "(default 0)."),
+         QStringLiteral("n")},
+        {kPulse,
+         QStringLiteral("A square wave on these inputs, such as 03=100, low for the first half of each "
+                        "period from the start, at most %1 Hz.")
+             .arg(kMaxPulseMilliHz / kMilliHzPerHz),
+         QStringLiteral("in=hz[,...]")},
     });
 
     if (!parser.parse(args)) {
@@ -212,6 +314,40 @@ CommandLine parseCommandLine(const QStringList& args) {
                                     QStringLiteral("a number from 1 to %1").arg(kMaxUnits)));
         }
         options.units = *units;
+    }
+    Wiring& wiring = behaviour.wiring;
+    if (parser.isSet(kWire)) {
+        if (const QString why = readWires(parser.value(kWire), wiring); !why.isEmpty()) {
+            return failure(why);
+        }
+    }
+    if (parser.isSet(kPulse)) {
+        if (const QString why = readPulses(parser.value(kPulse), wiring); !why.isEmpty()) {
+            return failure(why);
+        }
+    }
+    for (int k = 0; k < kInputCount; ++k) {
+        if (wiring.driversOf(k) != 0 && wiring.pulsed(k)) {
+            return failure(
+                QStringLiteral("input %1 is both wired (--wire) and pulsed (--pulse)").arg(channelName(k)));
+        }
+    }
+    if (parser.isSet(kWireDelay)) {
+        bool ok = false;
+        const double seconds = parser.value(kWireDelay).toDouble(&ok);
+        if (!ok || !(seconds >= 0 && seconds <= kMaxWireDelaySeconds)) {
+            return failure(badValue(kWireDelay, parser.value(kWireDelay),
+                                    QStringLiteral("seconds from 0 to %1").arg(kMaxWireDelaySeconds)));
+        }
+        wiring.delayMs = std::llround(seconds * kMsPerSecond);
+    }
+    if (parser.isSet(kBounce)) {
+        const std::optional<int> bounce = intIn(parser.value(kBounce), 0, kMaxBounce);
+        if (!bounce) {
+            return failure(badValue(kBounce, parser.value(kBounce),
+                                    QStringLiteral("a number from 0 to %1").arg(kMaxBounce)));
+        }
+        wiring.bounce = *bounce;
     }
     // Any free port for each would scatter the units; a rack is found by its first port.
     if (options.units > 1 && options.port == 0) {

@@ -45,6 +45,30 @@ QString describe(const Behaviour& behaviour) {
     if (behaviour.neverRead) {
         parts << QStringLiteral("never reading");
     }
+    const Wiring& wiring = behaviour.wiring;
+    for (int o = 0; o < kOutputCount; ++o) {
+        QStringList inputs;
+        for (int k = 0; k < kInputCount; ++k) {
+            if ((wiring.drives[std::size_t(o)] >> k & 1U) != 0) {
+                inputs << QStringLiteral("%1").arg(k, 2, 10, QLatin1Char('0'));
+            }
+        }
+        if (!inputs.isEmpty()) {
+            parts << QStringLiteral("output %1 wired to input %2 after %3 ms%4")
+                         .arg(o + 1, 2, 10, QLatin1Char('0'))
+                         .arg(inputs.join(QLatin1Char('+')))
+                         .arg(wiring.delayMs)
+                         .arg(wiring.bounce > 0 ? QStringLiteral(" with %1 bounces").arg(wiring.bounce)
+                                                : QString());
+        }
+    }
+    for (int k = 0; k < kInputCount; ++k) {
+        if (wiring.pulsed(k)) {
+            parts << QStringLiteral("input %1 pulsed at %2 Hz")
+                         .arg(k, 2, 10, QLatin1Char('0'))
+                         .arg(double(wiring.pulseMilliHz[std::size_t(k)]) / double(kMilliHzPerHz));
+        }
+    }
     return parts.join(QStringLiteral(", "));
 }
 
@@ -152,7 +176,7 @@ void ClientSession::handle(const Frame& frame) {
         for (int k = 0; k < kOutputCount; ++k) {
             outputs[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(frame.bytes.at(1 + k));
         }
-        server_.unit_.setOutputs(outputs);
+        server_.unit_.setOutputs(outputs, server_.clock_());
         break;
     }
     case FrameKind::CounterReset:
@@ -285,7 +309,7 @@ UnitServer::UnitServer(const Behaviour& behaviour, ElapsedClock clock, LineSink 
     , behaviour_(behaviour)
     , clock_(std::move(clock))
     , sink_(std::move(sink))
-    , unit_(behaviour.seed) {
+    , unit_(behaviour.seed, behaviour.wiring) {
     if (behaviour.chaosSeed) {
         chaos_.emplace(*behaviour.chaosSeed);
     }

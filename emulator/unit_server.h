@@ -36,6 +36,7 @@ struct Behaviour {
     bool badInput = false;                   // input 00 of every reply is 05, which a client refuses
     bool flood = false;                      // after the first reply, zero bytes without end
     bool neverRead = false;                  // frames are never read; the receive buffer stays small
+    Wiring wiring{};                         // outputs wired to inputs, pulsed inputs
 };
 
 // Milliseconds since the unit started; the input pattern is a function of it.

@@ -31,7 +31,36 @@ std::uint32_t saturate32(std::uint64_t value) {
         std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
 }
 
+// A millihertz times a millisecond is a millionth of a period.
+constexpr std::int64_t kMilliHzMs = 1000000;
+
+// A pulsed input is low for the first half of each period, high for the
+// second, from time 0; on the millisecond clock a half period ends at the
+// first millisecond at or past it.
+std::int64_t halfPeriods(std::int64_t elapsedMs, std::int64_t milliHz) {
+    return elapsedMs * 2 * milliHz / kMilliHzMs;
+}
+
+std::int64_t pulseRiseMs(std::uint64_t rise, std::int64_t milliHz) {
+    const std::int64_t numerator = (2 * static_cast<std::int64_t>(rise) - 1) * kMilliHzMs;
+    return (numerator + 2 * milliHz - 1) / (2 * milliHz);
+}
+
 } // namespace
+
+std::uint8_t Wiring::driversOf(int input) const {
+    std::uint8_t drivers = 0;
+    for (int o = 0; o < kOutputCount; ++o) {
+        if ((drives[static_cast<std::size_t>(o)] >> input & 1U) != 0) {
+            drivers |= static_cast<std::uint8_t>(1U << o);
+        }
+    }
+    return drivers;
+}
+
+std::uint32_t RiseHistory::gapMs() const {
+    return previousMs < 0 ? 0U : saturate32(static_cast<std::uint64_t>(lastMs - previousMs));
+}
 
 std::uint64_t mix64(std::uint64_t value) {
     value += 0x9E3779B97F4A7C15ULL;
@@ -88,23 +117,97 @@ InputTrack::State InputTrack::at(std::int64_t elapsedMs) {
     return state;
 }
 
-UnitSimulation::UnitSimulation(std::uint64_t seed) {
+UnitSimulation::UnitSimulation(std::uint64_t seed, const Wiring& wiring)
+    : wiring_(wiring) {
     tracks_.reserve(kInputCount);
     for (int channel = 0; channel < kInputCount; ++channel) {
         tracks_.emplace_back(seed, channel);
     }
 }
 
+void UnitSimulation::setOutputs(const Outputs& outputs, std::int64_t elapsedMs) {
+    outputs_ = outputs;
+    std::uint8_t on = 0;
+    for (int o = 0; o < kOutputCount; ++o) {
+        if (outputs[static_cast<std::size_t>(o)] != 0) {
+            on |= static_cast<std::uint8_t>(1U << o);
+        }
+    }
+    pending_.push_back({std::max(elapsedMs, wiresAtMs_) + wiring_.delayMs, on});
+}
+
+void UnitSimulation::countRises(WiredInput& input, std::int64_t untilMs) const {
+    while (input.risesCounted <= wiring_.bounce) {
+        const std::int64_t riseMs = input.highSinceMs + std::int64_t{2} * input.risesCounted;
+        if (riseMs > untilMs) {
+            return;
+        }
+        input.history.rise(riseMs);
+        ++input.risesCounted;
+    }
+}
+
+void UnitSimulation::advanceWires(std::int64_t elapsedMs) {
+    wiresAtMs_ = std::max(elapsedMs, wiresAtMs_);
+    while (!pending_.empty() && pending_.front().atMs <= wiresAtMs_) {
+        const PendingSetting setting = pending_.front();
+        pending_.pop_front();
+        for (int k = 0; k < kInputCount; ++k) {
+            WiredInput& input = wired_[static_cast<std::size_t>(k)];
+            const bool drive = (wiring_.driversOf(k) & setting.outputsOn) != 0;
+            if (drive == input.drive) {
+                continue;
+            }
+            if (input.drive) {
+                countRises(input, setting.atMs - 1); // a bounce rise at the fall itself never shows
+            } else {
+                input.highSinceMs = setting.atMs;
+                input.risesCounted = 0;
+            }
+            input.drive = drive;
+        }
+    }
+    for (WiredInput& input : wired_) {
+        if (input.drive) {
+            countRises(input, wiresAtMs_);
+        }
+    }
+}
+
 QByteArray UnitSimulation::statusReply(std::int64_t elapsedMs) {
+    advanceWires(elapsedMs);
     QByteArray reply(kStatusReplySize, '\0');
     for (int k = 0; k < kInputCount; ++k) {
-        const InputTrack::State state = tracks_[static_cast<std::size_t>(k)].at(elapsedMs);
-        const std::uint64_t base = counterBase_[static_cast<std::size_t>(k)];
-        const std::uint64_t counted = state.risingEdges >= base ? state.risingEdges - base : 0;
-        reply[k] = state.level ? '\1' : '\0';
+        const auto index = static_cast<std::size_t>(k);
+        const std::uint64_t base = counterBase_[index];
+        bool level = false;
+        std::uint64_t counted = 0;
+        std::uint32_t timeGapMs = 0;
+        if (wiring_.driversOf(k) != 0) {
+            const WiredInput& input = wired_[index];
+            const std::int64_t sinceRise = wiresAtMs_ - input.highSinceMs;
+            level = input.drive && !(sinceRise < std::int64_t{2} * wiring_.bounce && sinceRise % 2 == 1);
+            counted = input.history.rises;
+            timeGapMs = input.history.gapMs();
+        } else if (wiring_.pulsed(k)) {
+            const std::int64_t milliHz = wiring_.pulseMilliHz[index];
+            const std::int64_t halves = halfPeriods(std::max<std::int64_t>(elapsedMs, 0), milliHz);
+            const auto rises = static_cast<std::uint64_t>((halves + 1) / 2);
+            level = halves % 2 == 1;
+            counted = rises >= base ? rises - base : 0;
+            timeGapMs = counted < 2 ? 0U
+                                    : static_cast<std::uint32_t>(pulseRiseMs(rises, milliHz) -
+                                                                 pulseRiseMs(rises - 1, milliHz));
+        } else {
+            const InputTrack::State state = tracks_[index].at(elapsedMs);
+            level = state.level;
+            counted = state.risingEdges >= base ? state.risingEdges - base : 0;
+            timeGapMs = state.timeGapMs;
+        }
+        reply[k] = level ? '\1' : '\0';
         // The unit's counter is a 32-bit register and wraps like one.
         putLittleEndian32(reply, kCounterOffset + qsizetype{4} * k, static_cast<std::uint32_t>(counted));
-        putLittleEndian32(reply, kTimeGapOffset + qsizetype{4} * k, state.timeGapMs);
+        putLittleEndian32(reply, kTimeGapOffset + qsizetype{4} * k, timeGapMs);
     }
     for (int k = 0; k < kOutputCount; ++k) {
         reply[kOutputOffset + k] = static_cast<char>(outputs_[static_cast<std::size_t>(k)]);
@@ -113,9 +216,18 @@ QByteArray UnitSimulation::statusReply(std::int64_t elapsedMs) {
 }
 
 void UnitSimulation::resetCounters(std::int64_t elapsedMs) {
+    advanceWires(elapsedMs);
     for (int k = 0; k < kInputCount; ++k) {
-        counterBase_[static_cast<std::size_t>(k)] =
-            tracks_[static_cast<std::size_t>(k)].at(elapsedMs).risingEdges;
+        const auto index = static_cast<std::size_t>(k);
+        if (wiring_.driversOf(k) != 0) {
+            wired_[index].history = {};
+        } else if (wiring_.pulsed(k)) {
+            const std::int64_t halves =
+                halfPeriods(std::max<std::int64_t>(elapsedMs, 0), wiring_.pulseMilliHz[index]);
+            counterBase_[index] = static_cast<std::uint64_t>((halves + 1) / 2);
+        } else {
+            counterBase_[index] = tracks_[index].at(elapsedMs).risingEdges;
+        }
     }
 }
 

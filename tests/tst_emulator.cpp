@@ -245,6 +245,80 @@ private Q_SLOTS:
             QVERIFY(rises[k] >= 2);
     }
 
+    // Wired and pulsed inputs on the millisecond clock; every other input keeps the seeded pattern.
+    void wiring_data() {
+        QTest::addColumn<QString>("flags");
+        QTest::addColumn<QString>("script"); // t>outputs set, t! counters reset, t:input=level/counter/gap
+        QTest::newRow("delay, OR of outputs")
+            << u"--wire 01=00,02=00+05"_s
+            << u"0>01000000 4:0=0/0/0 5:0=1/1/0 5:5=0/0/0 100>01520000 105:5=1/1/0 300>00520000 400:0=1/1/0 "
+               "500>00000000 504:0=1/1/0 505:0=0/1/0 600>01000000 605:0=1/2/600"_s;
+        QTest::newRow("bounce") << u"--wire 04=11 --bounce 2 --wire-delay 0.010"_s
+                                << u"0>00000001 9:11=0/0/0 10:11=1/1/0 11:11=0/1/0 12:11=1/2/2 13:11=0/2/2 "
+                                   "14:11=1/3/2 1000:11=1/3/2"_s;
+        QTest::newRow("bounce cut by the fall") << u"--wire 01=03 --bounce 3 --wire-delay 0"_s
+                                                << u"0>01000000 0:3=1/1/0 4>00000000 100:3=0/2/2"_s;
+        QTest::newRow("pulse") << u"--pulse 03=100,07=0.5"_s
+                               << u"4:3=0/0/0 5:3=1/1/0 10:3=0/1/0 15:3=1/2/10 1000:3=0/100/10 1000:7=1/1/0 "
+                                  "1999:7=1/1/0 2000:7=0/1/0 3000:7=1/2/2000"_s;
+        QTest::newRow("reset") << u"--wire 01=00 --pulse 02=50 --wire-delay 0"_s
+                               << u"0>01000000 0:0=1/1/0 1000:2=0/50/20 1000! 1000:0=1/0/0 1000:2=0/0/0 "
+                                  "1010:2=1/1/0 1030:2=1/2/20 1100>00000000 1200>01000000 1200:0=1/1/0"_s;
+    }
+    void wiring() {
+        QFETCH(QString, flags);
+        QFETCH(QString, script);
+        const lumora::emulator::CommandLine parsed =
+            lumora::emulator::parseCommandLine(QStringList{u"unit"_s} + flags.split(u' '));
+        QCOMPARE(parsed.outcome, lumora::emulator::CommandLine::Outcome::Run);
+        const lumora::emulator::Wiring& wiring = parsed.options.behaviour.wiring;
+        lumora::emulator::UnitSimulation unit(lumora::emulator::kDefaultSeed, wiring);
+        lumora::emulator::UnitSimulation seeded(lumora::emulator::kDefaultSeed);
+        static const QRegularExpression step(u"^(\\d+)(?:>([0-9a-f]{8})|(!)|:(\\d+)=(\\d+/\\d+/\\d+))$"_s);
+        for (const QString& token : script.split(u' ')) {
+            const QRegularExpressionMatch match = step.match(token);
+            QVERIFY2(match.hasMatch(), qPrintable(token));
+            const std::int64_t t = match.captured(1).toLongLong();
+            if (match.hasCaptured(2)) {
+                const QByteArray bytes = QByteArray::fromHex(match.captured(2).toLatin1());
+                unit.setOutputs({quint8(bytes[0]), quint8(bytes[1]), quint8(bytes[2]), quint8(bytes[3])}, t);
+            } else if (match.hasCaptured(3)) {
+                unit.resetCounters(t);
+                seeded.resetCounters(t);
+            } else {
+                const QByteArray reply = unit.statusReply(t);
+                const QByteArray plain = seeded.statusReply(t);
+                const int k = match.captured(4).toInt();
+                QCOMPARE(u"%1/%2/%3"_s.arg(int(reply.at(k)))
+                             .arg(field(reply, kCounterAt, k))
+                             .arg(field(reply, kGapAt, k)),
+                         match.captured(5));
+                for (int other = 0; other < kInputs; ++other) {
+                    if (wiring.driversOf(other) == 0 && !wiring.pulsed(other))
+                        QVERIFY(reply.at(other) == plain.at(other) &&
+                                field(reply, kCounterAt, other) == field(plain, kCounterAt, other) &&
+                                field(reply, kGapAt, other) == field(plain, kGapAt, other));
+                }
+            }
+        }
+    }
+
+    // Over the network: status requests see the input that an output setting drives.
+    void wiredOverNetwork() {
+        Rig rig(lumora::emulator::parseCommandLine({u"unit"_s, u"--wire"_s, u"02=07"_s}).options.behaviour);
+        rig.now = kCountingMs; // every seeded input has risen by now
+        QVERIFY(rig.start());
+        Client client(rig.server.serverPort());
+        QVERIFY(client.ask("52"));
+        QCOMPARE(client.received.at(7), '\0');
+        QCOMPARE(field(client.received, kCounterAt, 7), 0U);
+        QVERIFY(client.send(QByteArray::fromHex("5400010000")));
+        QTRY_VERIFY_WITH_TIMEOUT((++rig.now, client.received.clear(), client.ask("52")) &&
+                                     client.received.at(7) == '\1',
+                                 kTimeoutMs);
+        QCOMPARE(field(client.received, kCounterAt, 7), 1U);
+    }
+
     void outputLines_data() {
         QTest::addColumn<bool>("quiet");
         QTest::newRow("every frame") << false;
@@ -291,6 +365,11 @@ private Q_SLOTS:
               "--close-after -1", "--no-reply --split 3", "--seed -5", "--chaos x", "--bogus", "4000",
               "--never-read --flood", "--never-read --bad-input"})
             QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
+        for (const char* refused :
+             {"--wire 05=00", "--wire 01=12", "--wire 01", "--wire 01=00,", "--wire 1=a", "--wire-delay x",
+              "--wire-delay 61", "--bounce -1", "--pulse 03=0", "--pulse 03=501", "--pulse 03",
+              "--pulse 12=1", "--pulse 3=1,03=2"})
+            QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
         for (const char* refused : {"--units 0", "--units 4097", "--units x",
                                     "--units 3 --listen 127.0.0.1:65534", "--units 2 --listen 127.0.0.1:0"})
             QTest::newRow(refused) << QString::fromLatin1(refused) << Outcome::Error << QString();
@@ -326,6 +405,8 @@ private Q_SLOTS:
         QTest::newRow("rack past 65535")
             << u"--listen 127.0.0.1:65534 --units 3"_s << 0 << 2 << u"past port 65535"_s;
         QTest::newRow("no units") << u"--units 0"_s << 0 << 2 << u"--units"_s;
+        QTest::newRow("wired and pulsed") << u"--wire 01=03 --pulse 03=10"_s << 0 << 2
+                                          << u"input 03 is both wired \\(--wire\\) and pulsed"_s;
     }
     // Started after "--listen 127.0.0.1:0": a later --listen wins.
     void binary() {
