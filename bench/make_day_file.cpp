@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
         lumora::emulator::UnitSimulation::Outputs outputs{};
         for (int k = 0; k < kOutputs; ++k)
             outputs[std::size_t(k)] = std::uint8_t((step >> k) & 1U);
-        unit.setOutputs(outputs);
+        unit.setOutputs(outputs, elapsed);
         const QByteArray reply = busy ? busyReply(std::uint64_t(blocks)) : unit.statusReply(elapsed);
         char* end = putBlock(at, (startMs + elapsed) % kDayMs, reply);
         if (written + (end - buffer.data()) > size)

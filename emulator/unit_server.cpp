@@ -54,8 +54,9 @@ QString describe(const Behaviour& behaviour) {
             }
         }
         if (!inputs.isEmpty()) {
-            parts << QStringLiteral("output %1 wired to input %2 after %3 ms%4")
+            parts << QStringLiteral("output %1 wired to %2 %3 after %4 ms%5")
                          .arg(o + 1, 2, 10, QLatin1Char('0'))
+                         .arg(inputs.size() == 1 ? QStringLiteral("input") : QStringLiteral("inputs"))
                          .arg(inputs.join(QLatin1Char('+')))
                          .arg(wiring.delayMs)
                          .arg(wiring.bounce > 0 ? QStringLiteral(" with %1 bounces").arg(wiring.bounce)
