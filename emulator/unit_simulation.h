@@ -121,7 +121,7 @@ public:
     void setOutputs(const Outputs& outputs, std::int64_t elapsedMs);
     // Counters restart from zero. Seeded inputs' time gaps keep their history,
     // as they describe the signal rather than the count; wired and pulsed
-    // inputs, whose test plans reset before each step, show 0 until two rises follow.
+    // inputs, which a check resets before each step, show 0 until two rises follow.
     void resetCounters(std::int64_t elapsedMs);
 
 private:
