@@ -1,0 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "plan/plan.h"
+
+namespace lumora::plan {
+
+QString PlanError::text() const {
+    if (mark.line == 0)
+        return file + QStringLiteral(": ") + why;
+    return QStringLiteral("%1:%2:%3: %4").arg(file).arg(mark.line).arg(mark.column).arg(why);
+}
+
+} // namespace lumora::plan
