@@ -4,8 +4,6 @@
 namespace lumora::plan {
 
 QString PlanError::text() const {
-    if (mark.line == 0)
-        return file + QStringLiteral(": ") + why;
     return QStringLiteral("%1:%2:%3: %4").arg(file).arg(mark.line).arg(mark.column).arg(why);
 }
 

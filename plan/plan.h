@@ -77,9 +77,9 @@ struct Plan {
 
 struct PlanError {
     QString file;
-    Mark mark; // line 0 when the whole file is at fault (missing, unreadable)
+    Mark mark{1, 1}; // the file's start when the whole file is at fault
     QString why;
-    // "FILE:LINE:COLUMN: why", or "FILE: why" without a place.
+    // "FILE:LINE:COLUMN: why", as editors and CI servers point at it.
     [[nodiscard]] QString text() const;
 };
 
