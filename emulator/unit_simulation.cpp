@@ -174,6 +174,14 @@ void UnitSimulation::advanceWires(std::int64_t elapsedMs) {
     }
 }
 
+bool Wiring::onBench() const {
+    for (int k = 0; k < kInputCount; ++k) {
+        if (driversOf(k) != 0 || pulsed(k))
+            return true;
+    }
+    return false;
+}
+
 QByteArray UnitSimulation::statusReply(std::int64_t elapsedMs) {
     advanceWires(elapsedMs);
     QByteArray reply(kStatusReplySize, '\0');
@@ -198,7 +206,7 @@ QByteArray UnitSimulation::statusReply(std::int64_t elapsedMs) {
             timeGapMs = counted < 2 ? 0U
                                     : static_cast<std::uint32_t>(pulseRiseMs(rises, milliHz) -
                                                                  pulseRiseMs(rises - 1, milliHz));
-        } else {
+        } else if (!wiring_.onBench()) {
             const InputTrack::State state = tracks_[index].at(elapsedMs);
             level = state.level;
             counted = state.risingEdges >= base ? state.risingEdges - base : 0;

@@ -70,7 +70,9 @@ inline constexpr std::int64_t kMaxPulseMilliHz = 500000;
 inline constexpr std::int64_t kMilliHzPerHz = 1000;
 
 // A bench on the desk: outputs wired back to inputs, and square waves from a
-// generator. Inputs taken this way leave the seeded pattern.
+// generator. Once anything is wired or pulsed, the seeded pattern is gone:
+// the other inputs rest low, as on a bench where nothing else drives them,
+// so a check that wants them off can pass.
 struct Wiring {
     std::array<std::uint16_t, kOutputCount> drives{};     // bit k set: the output drives input k
     std::int64_t delayMs = kDefaultWireDelayMs;           // from the output setting to the inputs
@@ -80,6 +82,7 @@ struct Wiring {
     // The outputs that drive input k, bit o for output o.
     std::uint8_t driversOf(int input) const;
     bool pulsed(int input) const { return pulseMilliHz[static_cast<std::size_t>(input)] > 0; }
+    bool onBench() const;
 };
 
 // Rises, and the time between the last two, since the last counter reset.
