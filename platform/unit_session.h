@@ -125,7 +125,9 @@ private:
     void replyDeadline();
     void settle(PollRule::Verdict verdict);
     [[nodiscard]] bool hand(const QByteArray& bytes);
+    // A send refused or stuck: the link goes as if the unit had closed it.
     void drop(const QString& reason);
+    // The link is gone: down, or BackOff's wait.
     void lose();
 
     const QString host_;
@@ -143,6 +145,9 @@ private:
     bool everUp_ = false;
     bool framePending_ = false;
     int waitMs_ = 0;
+    // Counts close() and open(), so that a handler that closes is not
+    // followed by the rest of a sequence of signals.
+    quint64 epoch_ = 0;
     QString error_;
 };
 
