@@ -341,13 +341,13 @@ void CommandRun::start() {
     unit_ = Endpoint{address, *port};
     switch (invocation_.command) {
     case Command::Status:
-        exchange(protocol::buildFrame(protocol::Command::StatusRequest, {}), protocol::kStatusReplySize);
+        exchange({});
         return;
     case Command::Outputs:
-        exchange(protocol::buildFrame(protocol::Command::OutputSetting, invocation_.outputs), 0);
+        exchange(protocol::buildFrame(protocol::Command::OutputSetting, invocation_.outputs));
         return;
     case Command::Reset:
-        exchange(protocol::buildFrame(protocol::Command::CounterReset, {}), 0);
+        exchange(protocol::buildFrame(protocol::Command::CounterReset, {}));
         return;
     case Command::Poll:
         poll();
@@ -360,47 +360,49 @@ void CommandRun::start() {
     end(kDone);
 }
 
-void CommandRun::exchange(const QByteArray& frame, qsizetype replySize) {
+void CommandRun::exchange(const QByteArray& frame) {
     exchange_ = std::make_unique<UnitExchange>(unit_, invocation_.timeoutMs);
-    connect(exchange_.get(), &UnitExchange::finished, this,
-            [this, replySize](const ExchangeOutcome& outcome) {
-                switch (outcome.failure) {
-                case ExchangeOutcome::Failure::NoConnection:
-                    end(fail(kNoConnection,
-                             QStringLiteral("cannot connect to %1: %2").arg(unit_.text(), outcome.error)));
-                    return;
-                case ExchangeOutcome::Failure::NotSent:
-                    end(fail(kNoConnection,
-                             QStringLiteral("cannot send to %1: %2").arg(unit_.text(), outcome.error)));
-                    return;
-                case ExchangeOutcome::Failure::None:
-                    break;
-                }
-                if (replySize == 0)
-                    end(kDone);
-                else
-                    judgeStatus(outcome.reply, outcome.closedByUnit);
-            });
-    exchange_->start(frame, replySize);
+    connect(exchange_.get(), &UnitExchange::finished, this, [this, status = frame.isEmpty()](const ExchangeOutcome& outcome) {
+        switch (outcome.failure) {
+        case ExchangeOutcome::Failure::NoConnection:
+            end(fail(kNoConnection, QStringLiteral("cannot connect to %1: %2").arg(unit_.text(), outcome.error)));
+            return;
+        case ExchangeOutcome::Failure::NotSent:
+            end(fail(kNoConnection, QStringLiteral("cannot send to %1: %2").arg(unit_.text(), outcome.error)));
+            return;
+        case ExchangeOutcome::Failure::None:
+            break;
+        }
+        if (status)
+            judgeStatus(outcome);
+        else
+            end(kDone);
+    });
+    if (frame.isEmpty())
+        exchange_->requestStatus();
+    else
+        exchange_->send(frame);
 }
 
-void CommandRun::judgeStatus(const QByteArray& bytes, bool closedByUnit) {
-    const QString within = secondsText(invocation_.timeoutMs);
-    if (bytes.isEmpty()) {
-        end(fail(kNoReply,
-                 closedByUnit ? QStringLiteral("no reply from %1: it closed the connection").arg(unit_.text())
-                              : QStringLiteral("no reply from %1 within %2").arg(unit_.text(), within)));
+void CommandRun::judgeStatus(const ExchangeOutcome& outcome) {
+    using Failure = platform::UnitSession::ReplyFailure;
+    const QString within = platform::secondsText(invocation_.timeoutMs);
+    // Nothing came: timed out, or closed.
+    if (outcome.replyFailure && outcome.replyBytes == 0) {
+        end(fail(kNoReply, outcome.replyFailure == Failure::CutShort
+                               ? QStringLiteral("no reply from %1: it closed the connection").arg(unit_.text())
+                               : QStringLiteral("no reply from %1 within %2").arg(unit_.text(), within)));
         return;
     }
-    if (bytes.size() != protocol::kStatusReplySize) {
+    if (outcome.replyFailure) {
         end(fail(kNoReply, QStringLiteral("reply of %1 bytes from %2 within %3, expected %4")
-                               .arg(bytes.size())
+                               .arg(outcome.replyBytes)
                                .arg(unit_.text(), within)
                                .arg(protocol::kStatusReplySize)));
         return;
     }
 
-    const protocol::DecodedReply reply = protocol::decodeStatusReply(bytes);
+    const protocol::DecodedReply reply = protocol::decodeStatusReply(outcome.reply);
     if (invocation_.format == Format::Json) {
         console_.out(statusJson(reply));
     } else {

@@ -36,8 +36,9 @@ private:
     // The exit status of a command that has ended.
     void end(int exitStatus);
     int fail(int exitStatus, const QString& line);
-    void exchange(const QByteArray& frame, qsizetype replySize);
-    void judgeStatus(const QByteArray& reply, bool closedByUnit);
+    // An empty frame: the status request, and its reply judged.
+    void exchange(const QByteArray& frame);
+    void judgeStatus(const ExchangeOutcome& outcome);
     void poll();
     void serve();
     // SIGHUP: the units file read again through the same rules; a bad one

@@ -32,10 +32,4 @@ void Console::fail(const QString& line) {
     writeLine(stderr, (QLatin1String(kProgramName) + QStringLiteral(": ") + line).toLocal8Bit());
 }
 
-QString secondsText(int ms) {
-    constexpr double kMsPerSecond = 1000.0;
-    constexpr int kDigits = 10;
-    return QString::number(ms / kMsPerSecond, 'g', kDigits) + QStringLiteral(" s");
-}
-
 } // namespace lumora::cli

@@ -17,7 +17,4 @@ public:
     void fail(const QString& line);
 };
 
-// "3 s", "0.5 s"
-QString secondsText(int ms);
-
 } // namespace lumora::cli

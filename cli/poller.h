@@ -5,9 +5,8 @@
 #include "cli/console.h"
 #include "cli/unit_exchange.h"
 #include "platform/event_gate.h"
-#include "platform/poll_rule.h"
 #include "platform/timer.h"
-#include "platform/unit_connection.h"
+#include "platform/unit_session.h"
 
 #include <QObject>
 #include <QTimer>
@@ -32,32 +31,24 @@ Q_SIGNALS:
     void finished(int exitStatus);
 
 private:
-    enum class Link { Down, Connecting, Up };
-
-    void connectNow();
     void onConnected();
     void onConnectFailed(const QString& reason);
-    void onClosedByUnit();
-    void tick();
-    void sendRequest();
-    void takeBytes();
-    void replyDeadlinePassed();
-    void printReply();
+    void onReplyFailed(platform::UnitSession::ReplyFailure failure, qsizetype bytes);
+    void onClosed();
+    void printReply(const QByteArray& bytes, bool holdsRefused);
     void report(const QString& line) { console_.fail(QStringLiteral("poll: ") + line); }
 
     const Invocation invocation_;
     const Endpoint endpoint_;
     Console& console_;
-    platform::PollRule rule_;
+    platform::UnitSession session_;
     platform::EventGate gate_;
     platform::Timer timer_;
-    QTimer replyDeadline_;
-    QTimer connectDeadline_;
     QTimer durationEnd_;
-    platform::UnitConnection connection_;
-    Link link_ = Link::Down;
     bool polling_ = false;
     bool stopped_ = false;
+    // The close that cut a reply short is told with it, in one line.
+    bool cutShortTold_ = false;
     // A unit that stays away is reported once, not on every tick.
     QString lastFailure_;
     qint64 failedInARow_ = 0;

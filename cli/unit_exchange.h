@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/unit_connection.h"
+#include "platform/unit_session.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <cstdint>
+#include <optional>
 
 namespace lumora::cli {
 
@@ -23,44 +23,34 @@ struct ExchangeOutcome {
     enum class Failure { None, NoConnection, NotSent };
     Failure failure = Failure::None;
     QString error; // why, with a failure
-    QByteArray reply;
-    bool closedByUnit = false;
+    QByteArray reply; // whole
+    // Else how the status request ended, and how many bytes came for it.
+    std::optional<platform::UnitSession::ReplyFailure> replyFailure;
+    qsizetype replyBytes = 0;
 };
 
-// One request of a single command: connect, hand the frame over, and, when a
-// reply is awaited, collect it until it is whole, the unit closes or time runs
-// out. Each step gets the timeout, so a name lookup or a silent unit never
-// holds the program longer.
+// One request of a single command on a session of its own: connect, hand the
+// frame over, and for status await the reply. Each step gets the timeout, so
+// a name lookup or a silent unit never holds the program longer.
 class UnitExchange : public QObject {
     Q_OBJECT
 public:
-    UnitExchange(Endpoint endpoint, int timeoutMs, QObject* parent = nullptr);
+    UnitExchange(const Endpoint& endpoint, int timeoutMs, QObject* parent = nullptr);
 
-    // replySize 0: done once the system holds the frame.
-    void start(const QByteArray& frame, qsizetype replySize);
+    void requestStatus();
+    // Done once the system holds the frame.
+    void send(const QByteArray& frame);
 
 Q_SIGNALS:
     void finished(const lumora::cli::ExchangeOutcome& outcome);
 
 private:
-    enum class Step { Idle, Connecting, Sending, Collecting, Done };
-
-    void enter(Step step);
-    void onConnected();
-    void onAllSent();
-    void onBytesArrived();
-    void onClosed(const QString& reason);
-    void onDeadline();
     void fail(ExchangeOutcome::Failure failure, const QString& error);
     void finish();
 
-    const Endpoint endpoint_;
-    const int timeoutMs_;
-    platform::UnitConnection connection_;
-    QTimer deadline_;
-    Step step_ = Step::Idle;
+    platform::UnitSession session_;
+    // Empty: the status request.
     QByteArray frame_;
-    qsizetype replySize_ = 0;
     ExchangeOutcome outcome_;
 };
 

@@ -1,29 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exporter/unit_poller.h"
 
-#include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
 
 #include <QDateTime>
 
-#include <algorithm>
-#include <array>
 #include <cstring>
+#include <utility>
 
 namespace lumora::exporter {
 
 namespace {
-
-// Built once for every poller: a thousand units at one a second would
-// otherwise build a thousand frames a second.
-const QByteArray& statusRequest() {
-    static const QByteArray frame = protocol::buildFrame(protocol::Command::StatusRequest, {});
-    return frame;
-}
-
-QString seconds(int ms) {
-    return QString::number(ms / 1000.0) + QStringLiteral(" s");
-}
 
 // "connection refused" for the page, from the socket's "Connection refused".
 QString lowered(QString reason) {
@@ -38,20 +25,31 @@ UnitPoller::UnitPoller(Unit unit, PollTiming timing, QObject* parent)
     : QObject(parent)
     , unit_(std::move(unit))
     , timing_(timing)
-    , rule_(protocol::kStatusReplySize)
-    , retryMs_(timing.firstRetryMs) {
+    , session_(unit_.host, unit_.port, timing.timeoutMs,
+               {.mode = platform::UnitSession::Reconnect::Mode::BackOff,
+                .firstWaitMs = timing.firstRetryMs,
+                .longestWaitMs = timing.longestRetryMs}) {
     // Precise, so that a unit's ticks keep their phase: a coarse timer may
     // fire up to 5 % late and a thousand units would drift apart.
     tick_.setTimerType(Qt::PreciseTimer);
     tick_.setInterval(timing_.intervalMs);
-    deadline_.setTimerType(Qt::PreciseTimer);
-    deadline_.setSingleShot(true);
-    connect(&tick_, &QTimer::timeout, this, &UnitPoller::tick);
-    connect(&deadline_, &QTimer::timeout, this, &UnitPoller::deadlinePassed);
-    connect(&connection_, &platform::UnitConnection::connected, this, &UnitPoller::onConnected);
-    connect(&connection_, &platform::UnitConnection::connectFailed, this, &UnitPoller::onConnectFailed);
-    connect(&connection_, &platform::UnitConnection::bytesArrived, this, &UnitPoller::takeBytes);
-    connect(&connection_, &platform::UnitConnection::closed, this, &UnitPoller::onClosed);
+    using platform::UnitSession;
+    connect(&tick_, &QTimer::timeout, &session_, &UnitSession::tick);
+    connect(&session_, &UnitSession::connecting, this, [this] {
+        state_.link = UnitState::Link::Connecting;
+        publish();
+    });
+    connect(&session_, &UnitSession::connected, this, &UnitPoller::onConnected);
+    connect(&session_, &UnitSession::connectFailed, this,
+            [this](const QString& reason) { lost(PollFailure::Connect, lowered(reason)); });
+    connect(&session_, &UnitSession::replied, this, &UnitPoller::onReplied);
+    connect(&session_, &UnitSession::replyFailed, this, &UnitPoller::onReplyFailed);
+    connect(&session_, &UnitSession::sendFailed, this,
+            [this](const QString& reason) { sendProblem_ = QStringLiteral("cannot send: ") + reason; });
+    connect(&session_, &UnitSession::closed, this, [this] {
+        lost(PollFailure::Closed,
+             sendProblem_.isEmpty() ? QStringLiteral("closed by the unit") : std::exchange(sendProblem_, {}));
+    });
 }
 
 UnitPoller::~UnitPoller() {
@@ -62,30 +60,16 @@ void UnitPoller::start() {
     if (!stopped_)
         return;
     stopped_ = false;
-    connectNow();
+    session_.open();
 }
 
 void UnitPoller::stop() {
     stopped_ = true;
     tick_.stop();
-    deadline_.stop();
-    connection_.close();
-}
-
-void UnitPoller::connectNow() {
-    state_.link = UnitState::Link::Connecting;
-    deadline_.start(timing_.timeoutMs);
-    connection_.open(unit_.host, unit_.port);
-    publish();
+    session_.close();
 }
 
 void UnitPoller::onConnected() {
-    if (stopped_ || state_.link != UnitState::Link::Connecting)
-        return;
-    deadline_.stop();
-    // The wait before the next attempt is left as it is: a unit that takes
-    // the connection and drops it at once would be hammered otherwise. Only
-    // a good reply brings it back to the first.
     state_.link = UnitState::Link::Connected;
     publish();
     // A reader may have stopped it.
@@ -94,91 +78,26 @@ void UnitPoller::onConnected() {
     // As a click of Send in Repeat mode: the first request at once, the
     // next one interval later, and on that grid from then on.
     tick_.start();
-    sendRequest();
+    session_.tick();
 }
 
-void UnitPoller::onConnectFailed(const QString& reason) {
-    if (stopped_ || state_.link != UnitState::Link::Connecting)
+void UnitPoller::onReplyFailed(platform::UnitSession::ReplyFailure failure, qsizetype bytes) {
+    using Failure = platform::UnitSession::ReplyFailure;
+    switch (failure) {
+    case Failure::Overlong:
+    case Failure::Short:
+        fail(PollFailure::Length, QStringLiteral("reply of %1 bytes").arg(bytes));
         return;
-    dropAndWait(PollFailure::Connect, lowered(reason));
-}
-
-void UnitPoller::onClosed() {
-    if (stopped_ || state_.link != UnitState::Link::Connected)
+    case Failure::TimedOut:
+        // The connection stays, as the window keeps it: the next tick asks again.
+        fail(PollFailure::Timeout, QStringLiteral("no reply within ") + platform::secondsText(timing_.timeoutMs));
         return;
-    // The bytes that came with the close may be the reply asked for.
-    takeBytes();
-    rule_.connectionClosed();
-    dropAndWait(PollFailure::Closed, QStringLiteral("closed by the unit"));
-}
-
-void UnitPoller::tick() {
-    if (state_.link == UnitState::Link::Connected && !rule_.awaitingReply())
-        sendRequest();
-}
-
-void UnitPoller::sendRequest() {
-    rule_.requestSent();
-    if (!connection_.send(statusRequest())) {
-        rule_.connectionClosed();
-        dropAndWait(PollFailure::Closed, QStringLiteral("cannot send: ") + connection_.errorString());
-        return;
-    }
-    sinceRequest_.start();
-    deadline_.start(timing_.timeoutMs);
-}
-
-void UnitPoller::takeBytes() {
-    if (stopped_ || state_.link != UnitState::Link::Connected)
-        return;
-    // A reply fits whole; a unit that floods is read in pieces, and what
-    // nobody asked for is dropped by the rule.
-    std::array<char, 256> buffer{};
-    qint64 size = 0;
-    while ((size = connection_.takeArrived(buffer.data(), buffer.size())) > 0) {
-        settle(rule_.arrived(QByteArrayView(buffer.data(), size)));
-    }
-}
-
-void UnitPoller::settle(platform::PollRule::Verdict verdict) {
-    switch (verdict) {
-    case platform::PollRule::Verdict::Reply:
-        deadline_.stop();
-        takeReply();
-        return;
-    case platform::PollRule::Verdict::WrongLength:
-        deadline_.stop();
-        fail(PollFailure::Length, QStringLiteral("reply of %1 bytes").arg(rule_.collected().size()));
-        return;
-    case platform::PollRule::Verdict::TimedOut:
-        fail(PollFailure::Timeout, QStringLiteral("no reply within ") + seconds(timing_.timeoutMs));
-        return;
-    case platform::PollRule::Verdict::Pending:
-    case platform::PollRule::Verdict::Ignored:
+    case Failure::CutShort: // told as the close
         return;
     }
 }
 
-void UnitPoller::deadlinePassed() {
-    if (stopped_)
-        return;
-    switch (state_.link) {
-    case UnitState::Link::Connecting:
-        dropAndWait(PollFailure::Connect, QStringLiteral("no connection within ") + seconds(timing_.timeoutMs));
-        return;
-    case UnitState::Link::Waiting:
-        connectNow();
-        return;
-    case UnitState::Link::Connected:
-        break;
-    }
-    // The connection stays, as the window keeps it: the next tick asks again.
-    settle(rule_.deadlinePassed());
-}
-
-void UnitPoller::takeReply() {
-    const double took = static_cast<double>(sinceRequest_.nsecsElapsed()) / 1e9;
-    const QByteArray& reply = rule_.collected();
+void UnitPoller::onReplied(const QByteArray& reply, bool holdsRefused, qint64 tookNs) {
     // Copied into the buffer the state already has, so a steady poll
     // allocates nothing; a reader that shares the old one keeps it.
     if (state_.reply.size() != reply.size())
@@ -187,20 +106,16 @@ void UnitPoller::takeReply() {
     state_.up = true;
     state_.lastReplyMs = QDateTime::currentMSecsSinceEpoch();
     ++state_.replies;
-    state_.durations.add(took);
-    if (hasRefusedValue(state_.reply))
+    state_.durations.add(static_cast<double>(tookNs) / 1e9);
+    if (holdsRefused)
         ++state_.failures[static_cast<std::size_t>(PollFailure::RefusedValue)];
     state_.problem.clear();
-    retryMs_ = timing_.firstRetryMs;
     publish();
 }
 
-void UnitPoller::dropAndWait(PollFailure failure, const QString& problem) {
+void UnitPoller::lost(PollFailure failure, const QString& problem) {
     tick_.stop();
-    connection_.close();
     state_.link = UnitState::Link::Waiting;
-    deadline_.start(retryMs_);
-    retryMs_ = std::min(retryMs_ * 2, std::max(timing_.longestRetryMs, timing_.firstRetryMs));
     fail(failure, problem);
 }
 

@@ -3,10 +3,8 @@
 
 #include "exporter/unit_state.h"
 #include "exporter/units.h"
-#include "platform/poll_rule.h"
-#include "platform/unit_connection.h"
+#include "platform/unit_session.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -44,33 +42,21 @@ Q_SIGNALS:
     void changed();
 
 private:
-    void connectNow();
     void onConnected();
-    void onConnectFailed(const QString& reason);
-    void onClosed();
-    void tick();
-    void sendRequest();
-    void takeBytes();
-    void deadlinePassed();
-    // What the rule made of the bytes so far, or of the deadline.
-    void settle(platform::PollRule::Verdict verdict);
-    void takeReply();
-    // The connection is gone or never came: wait, then try again.
-    void dropAndWait(PollFailure failure, const QString& problem);
+    void onReplied(const QByteArray& reply, bool holdsRefused, qint64 tookNs);
+    void onReplyFailed(platform::UnitSession::ReplyFailure failure, qsizetype bytes);
+    // The connection is gone or never came: the session waits, then tries again.
+    void lost(PollFailure failure, const QString& problem);
     void fail(PollFailure failure, const QString& problem);
     void publish();
 
     Unit unit_;
     PollTiming timing_;
     UnitState state_;
-    platform::PollRule rule_;
-    platform::UnitConnection connection_;
+    platform::UnitSession session_;
     QTimer tick_;
-    // One deadline at a time: the attempt's, the reply's or the end of the
-    // wait before the next attempt, as the link says.
-    QTimer deadline_;
-    QElapsedTimer sinceRequest_;
-    int retryMs_ = 0;
+    // Why the last send failed, told as the close that follows it.
+    QString sendProblem_;
     bool stopped_ = true;
 };
 

@@ -23,18 +23,6 @@ QString failureReason(PollFailure failure) {
     return {};
 }
 
-bool hasRefusedValue(QByteArrayView reply) {
-    for (int input = 0; input < protocol::kInputCount; ++input) {
-        if (!protocol::isShownState(protocol::inputState(reply, input)))
-            return true;
-    }
-    for (int output = 0; output < protocol::kOutputCount; ++output) {
-        if (!protocol::isShownState(protocol::outputState(reply, output)))
-            return true;
-    }
-    return false;
-}
-
 void PollDurations::add(double seconds) {
     const auto bound = std::lower_bound(kBounds.begin(), kBounds.end(), seconds);
     ++counts[static_cast<std::size_t>(bound - kBounds.begin())];

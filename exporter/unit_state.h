@@ -18,10 +18,6 @@ inline constexpr int kPollFailureKinds = 5;
 // "connect", "timeout", "length", "closed", "refused_value".
 [[nodiscard]] QString failureReason(PollFailure failure);
 
-// A reply of kStatusReplySize bytes carrying an input or output state number
-// the window refuses: those series are left out, never made up.
-[[nodiscard]] bool hasRefusedValue(QByteArrayView reply);
-
 // Poll durations (request out to whole reply in), in seconds, as a histogram
 // with fixed upper bounds and +Inf after the last.
 struct PollDurations {

@@ -43,6 +43,8 @@ public:
     Verdict deadlinePassed();
     // A closed connection cannot bring the reply any more.
     void connectionClosed();
+    // The program closed: a request still awaited is counted nowhere.
+    void abandon() { awaiting_ = false; }
     void reconnected() { ++counts_.reconnects; }
     void connectFailed() { ++counts_.failedConnects; }
     void replyRefused() { ++counts_.refused; }

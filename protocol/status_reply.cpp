@@ -128,4 +128,16 @@ DecodedReply decodeStatusReply(QByteArrayView reply) {
     return decoded;
 }
 
+bool hasRefusedValue(QByteArrayView reply) {
+    for (int input = 0; input < kInputCount; ++input) {
+        if (!isShownState(inputState(reply, input)))
+            return true;
+    }
+    for (int output = 0; output < kOutputCount; ++output) {
+        if (!isShownState(outputState(reply, output)))
+            return true;
+    }
+    return false;
+}
+
 } // namespace lumora::protocol

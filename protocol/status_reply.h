@@ -73,6 +73,9 @@ struct DecodedReply {
 // since the last reply. Each takes a reply of exactly kStatusReplySize bytes.
 [[nodiscard]] int inputState(QByteArrayView reply, int input);
 [[nodiscard]] int outputState(QByteArrayView reply, int output);
+// A reply of kStatusReplySize bytes carrying an input or output state number
+// the window refuses: the exporter leaves those series out, never made up.
+[[nodiscard]] bool hasRefusedValue(QByteArrayView reply);
 [[nodiscard]] std::uint32_t counterValue(QByteArrayView reply, int input);
 [[nodiscard]] std::uint32_t timeGapValue(QByteArrayView reply, int input);
 
