@@ -135,11 +135,11 @@ private Q_SLOTS:
             << QByteArray("name: bench\nunit: \"[::1]:4000\"\npoll: 0.05\nsetup:\n  - outputs: [1, 0, 0, 1]\n"
                           "steps:\n  - name: lamp\n    wait: 0.25\n    expect:\n      outputs: {\"04\": 1}\n"
                           "      counters: {\"01\": {delta: 3}, \"12\": {min: 4294967295}}\n"
-                          "      gaps: {\"02\": {min: 0.01, max: 1.5}}\n      within: 0.29\n      for: 0.1\n"
+                          "      gaps: {\"02\": {min: 0.01, max: 1.001}}\n      within: 0.29\n      for: 0.1\n"
                           "teardown:\n  - wiring: {\"03\": [\"11\", \"00\"], \"01\": [], within: 0.5}\n")
             << u"bench ::1 4000 poll 50\nstep 1 @5 action 1 outputs 1001 wait 0\n"
                u"lamp @7 action 3 outputs 0000 wait 250 expect 290/100 out4=1 cnt1=3:-..- cnt12=?:4294967295..- "
-               u"gap2=10..1500\nstep 1 @16 action 4 outputs 0000 wait 0 DO3:11,0, DO1: in 500"_s;
+               u"gap2=10..1001\nstep 1 @16 action 4 outputs 0000 wait 0 DO3:11,0, DO1: in 500"_s;
     }
 
     void goodPlans() {
@@ -158,7 +158,7 @@ private Q_SLOTS:
         report.cases = {
             {u"lamp on"_s, CaseResult::Verdict::Passed, 0.012, {}, {}, {}},
             {u"door <&\"'>"_s, CaseResult::Verdict::Failed, 1.0, u"input 02 expected 1, got 0 <&\"'>"_s, u"1"_s, u"0"_s},
-            {u"pump"_s, CaseResult::Verdict::Errored, 3.0, u"no reply from the unit"_s, {}, {}},
+            {u"pump"_s, CaseResult::Verdict::Errored, 3.0, u"no reply: \"unit\" silent"_s, {}, {}},
             {u"teardown"_s, CaseResult::Verdict::Skipped, 0, {}, {}, {}},
         };
         QStringList lines;
@@ -167,7 +167,7 @@ private Q_SLOTS:
         lines << lumora::plan::summaryLine(report);
         QCOMPARE(lines, (QStringList{u"PASS lamp on 12 ms"_s,
                                      u"FAIL door <&\"'> 1000 ms: input 02 expected 1, got 0 <&\"'>"_s,
-                                     u"ERROR pump 3000 ms: no reply from the unit"_s, u"SKIP teardown"_s,
+                                     u"ERROR pump 3000 ms: no reply: \"unit\" silent"_s, u"SKIP teardown"_s,
                                      u"1 passed, 2 failed"_s}));
 
         QTemporaryDir dir;
@@ -189,12 +189,17 @@ private Q_SLOTS:
                                          "unit=127.0.0.1:4000 plan=bench.yaml version=1.2.0\n"
                                          "bench lamp on 0.012\n"
                                          "bench door <&\"'> 1.0 Failure:input 02 expected 1, got 0 <&\"'>\n"
-                                         "bench pump 3.0 Error:no reply from the unit\n"
+                                         "bench pump 3.0 Error:no reply: \"unit\" silent\n"
                                          "bench teardown 0.0 Skipped:None\n"_s);
 
         // prove fails the run for a failing case, passes it once only passed
-        // and skipped cases remain.
+        // and skipped cases remain; its parser reads each case and block.
         const QString tap = dir.filePath(u"report.tap"_s);
+        const QString tapReader =
+            u"use TAP::Parser; open my $f, '<', $ARGV[0] or die; local $/;"
+            " my $p = TAP::Parser->new({tap => scalar <$f>}); while (my $r = $p->next) {"
+            " print join('|', $r->is_ok ? 'ok' : 'not ok', $r->description, $r->directive), \"\\n\" if $r->is_test;"
+            " print join('|', map { $_ . '=' . $r->data->{$_} } sort keys %{$r->data}), \"\\n\" if $r->is_yaml }"_s;
         for (const bool allPass : {false, true}) {
             if (allPass)
                 report.cases = {report.cases.front(), report.cases.back()};
@@ -203,7 +208,13 @@ private Q_SLOTS:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(document) == document.size());
             file.close();
             QCOMPARE(run(u"prove"_s, {u"--exec"_s, u"cat"_s, tap}, &out) == 0, allPass);
-            QVERIFY2(out.contains(allPass ? "Result: PASS" : "Failed 2/4 subtests"), out.constData());
+            QCOMPARE(run(u"perl"_s, {u"-e"_s, tapReader, tap}, &out), 0);
+            QCOMPARE(QString::fromUtf8(out),
+                     allPass ? u"ok|- lamp on|\nok|- teardown|SKIP\n"_s
+                             : u"ok|- lamp on|\nnot ok|- door <&\"'>|\n"
+                               "expected=1|got=0|latency_ms=1000|message=input 02 expected 1, got 0 <&\"'>\n"
+                               "not ok|- pump|\nlatency_ms=3000|message=no reply: \"unit\" silent\n"
+                               "ok|- teardown|SKIP\n"_s);
         }
     }
 };
