@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "settings/host_port.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QString>
@@ -24,17 +26,13 @@ struct Unit {
 // from it; bounded, one unit cannot swell a scrape. A host name has at most
 // 253 characters in DNS.
 inline constexpr qsizetype kMaxNameLength = 64;
-inline constexpr qsizetype kMaxHostLength = 253;
+inline constexpr qsizetype kMaxHostLength = settings::kMaxHostLength;
 
 // One UNIT, [NAME=]HOST:PORT, as given on the command line or on a line of a
 // units file (no blanks around it):
 // - NAME: 1 to 64 letters, digits, "_", "-" or ".", so that it can stand
 //   in a label, a page and a log line unquoted;
-// - HOST: up to 253 characters: an IPv6 address in brackets ("[::1]:4000",
-//   hex digits, ":" and "."), with a zone after "%" for a link-local one
-//   ("[fe80::1%eth0]:4000"), else a host name or IPv4 address (letters,
-//   digits, "-", "_", ".");
-// - PORT: the window's port rule (settings::portFromText), so "80.5" is 80.
+// - HOST:PORT: a unit's address as settings::hostPortFromText reads it.
 // A name made from the host and port uses the port as read ("04000" gives
 // ":4000"), so the same unit typed twice is one name. No unit, and `why`
 // says what is wrong, for anything else.

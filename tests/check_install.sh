@@ -72,7 +72,7 @@ layout)
   fi
   doc=$usr/share/doc/lumora-7150r
   for file in monitoring.md monitoring/prometheus.yml monitoring/lumora-7150r.rules.yml plans.md \
-              examples/station.yaml; do
+              examples/station.yaml junit.xsd; do
     [ -f "$doc/$file" ] || fail "share/doc/lumora-7150r/$file is not installed"
   done
   grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright" ||
