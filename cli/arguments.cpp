@@ -25,7 +25,7 @@ constexpr qsizetype kTextColumn = 26;
 constexpr qsizetype kExampleColumn = 28;
 
 // Which commands an option means something to; the others refuse it.
-enum class Owner { Any, Poll, PollAndPing, PollAndServe, Decode, Serve };
+enum class Owner { Any, Poll, PollAndPing, PollAndServe, Decode, Serve, Run };
 
 struct OptionEntry {
     const char* name;
@@ -35,7 +35,7 @@ struct OptionEntry {
     const char* example;
 };
 
-constexpr std::array<OptionEntry, 13> kOptions{{
+constexpr std::array<OptionEntry, 16> kOptions{{
     {"address", "HOST", Owner::Any,
      "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
      "--address 10.0.0.7"},
@@ -65,6 +65,14 @@ constexpr std::array<OptionEntry, 13> kOptions{{
      "(serve) Read units from FILE, one [NAME=]HOST:PORT a\nline, # comments; any UNIT arguments come after. "
      "A\nregular file of at most 16 MiB; SIGHUP reads it again.",
      "serve --units-file /etc/lumora-7150r/units"},
+    {"junit", "FILE", Owner::Run,
+     "(run) Also write the cases as JUnit XML to FILE, for a\nCI server; replaced whole, also after a signal.",
+     "run station.yaml --junit results.xml"},
+    {"tap", nullptr, Owner::Run, "(run) TAP version 13 on standard output instead of text.",
+     "run station.yaml --tap | prove -e cat -"},
+    {"stop-on-failure", nullptr, Owner::Run,
+     "(run) Skip the cases after the first that fails or\nerrors; the teardown still runs.",
+     "run station.yaml --stop-on-failure"},
     {"help", nullptr, Owner::Any, "Show this text.", "lumora-7150r-cli --help"},
     {"version", nullptr, Owner::Any, "Show the version.", "lumora-7150r-cli --version"},
 }};
@@ -77,7 +85,7 @@ struct CommandEntry {
     const char* example;
 };
 
-constexpr std::array<CommandEntry, 7> kCommands{{
+constexpr std::array<CommandEntry, 8> kCommands{{
     {"status", Command::Status, "status",
      "Send the status request (52), read the 112-byte reply\nand print inputs, counters, time gaps and "
      "outputs.",
@@ -106,6 +114,11 @@ constexpr std::array<CommandEntry, 7> kCommands{{
      "/metrics, a\nstatus page at /. Runs until SIGTERM or Ctrl-C; SIGHUP\nreads the units again. At most "
      "1,500 units a second of\n--interval, 2,000 in all: more need one exporter\nper station.",
      "lumora-7150r-cli serve a=10.0.0.7:4000 b=10.0.0.8:4000"},
+    {"run", Command::Run, "run PLAN [--junit FILE] [--tap] [--stop-on-failure]",
+     "Run the YAML test plan PLAN: set outputs, reset counters,\nwait, and check inputs, counters and time gaps "
+     "within\ntimes; one PASS or FAIL line per case. The teardown runs\nwhatever happens, Ctrl-C and SIGTERM "
+     "included.",
+     "lumora-7150r-cli run /usr/share/doc/lumora-7150r/examples/station.yaml"},
 }};
 
 const OptionEntry* findOption(QStringView name) {
@@ -134,6 +147,8 @@ bool owns(Owner owner, std::optional<Command> command) {
         return command == Command::Decode;
     case Owner::Serve:
         return command == Command::Serve;
+    case Owner::Run:
+        return command == Command::Run;
     }
     return false;
 }
@@ -148,6 +163,8 @@ QString ownersText(Owner owner) {
         return u"decode"_s;
     case Owner::Serve:
         return u"serve"_s;
+    case Owner::Run:
+        return u"run"_s;
     case Owner::Any:
     case Owner::Poll:
         break;
@@ -367,7 +384,7 @@ bool Reader::takeShared(const QCommandLineParser& part) {
 
 bool Reader::takeCommand(const std::optional<QString>& word) {
     if (!word)
-        return fail(u"missing command (status, outputs, reset, poll, ping, decode or serve)"_s);
+        return fail(u"missing command (status, outputs, reset, poll, ping, decode, serve or run)"_s);
     for (const CommandEntry& known : kCommands) {
         if (*word == QLatin1String(known.name)) {
             inv_.command = known.command;
@@ -409,6 +426,13 @@ bool Reader::takeCommandOptions(const QCommandLineParser& part) {
             return fail(u"option --units-file needs a file name"_s);
         inv_.unitsFile = value;
     }
+    for (const QString& value : part.values(u"junit"_s)) {
+        if (value.isEmpty())
+            return fail(u"option --junit needs a file name"_s);
+        inv_.junitFile = value;
+    }
+    inv_.tap = part.isSet(u"tap"_s);
+    inv_.stopOnFailure = part.isSet(u"stop-on-failure"_s);
     return true;
 }
 
@@ -450,6 +474,14 @@ bool Reader::takeOperands(const QCommandLineParser& part) {
         if (inv_.intervalMs == 0)
             inv_.intervalMs = kDefaultServeIntervalMs;
         inv_.units = operands;
+        return true;
+    case Command::Run:
+        if (json_)
+            return fail(u"run reports as text, TAP or JUnit; --json means nothing to it"_s);
+        if (operands.size() != 1)
+            return fail(operands.isEmpty() ? u"run needs a plan file"_s
+                                           : u"unexpected argument %1"_s.arg(quoted(operands.at(1))));
+        inv_.planFile = operands.constFirst();
         return true;
     case Command::Status:
     case Command::Reset:
@@ -570,6 +602,9 @@ Exit status:
   5  ping got no answer, or ICMP is not available
   6  decode skipped a block or a file
   7  serve cannot listen on its address
+  8  run: a case failed or errored (2: the unit could not be reached
+     before the first step; 1: a plan error, reported as FILE:LINE:COLUMN)
+  130, 143  run stopped by Ctrl-C or SIGTERM, after its teardown and reports
 poll exits with the lowest of 2, 3 and 4 that happened during the run, else 0.
 serve exits 0 on SIGTERM or Ctrl-C, and 1 on a bad unit or units file line
 (named as FILE:LINE) or more units than it serves, before any unit is polled.

@@ -15,7 +15,7 @@ inline constexpr auto kProgramName = "lumora-7150r-cli";
 inline constexpr int kDefaultTimeoutMs = 3000;
 inline constexpr int kDefaultPingCount = 4;
 
-enum class Command { Status, Outputs, Reset, Poll, Ping, Decode, Serve };
+enum class Command { Status, Outputs, Reset, Poll, Ping, Decode, Serve, Run };
 enum class Format { Text, Json, Csv, Vcd };
 
 struct Invocation {
@@ -33,6 +33,10 @@ struct Invocation {
     std::optional<exporter::ListenAddress> listen; // serve
     QString unitsFile;             // serve: none when empty
     QStringList units;             // serve: the UNIT operands
+    QString planFile;              // run
+    QString junitFile;             // run: none when empty
+    bool tap = false;              // run
+    bool stopOnFailure = false;    // run
 };
 
 // serve's time between a unit's requests when --interval is not given.

@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include "cli/exit_status.h"
+#include "cli/plan_command.h"
 #include "cli/poller.h"
 #include "cli/report.h"
 #include "cli/stop_signals.h"
@@ -293,9 +294,25 @@ void CommandRun::start() {
         serve();
         return;
     }
-    const bool needsAddress = invocation_.command != Command::Decode && !invocation_.address;
+    // A plan's own unit stands in for the stored one; the command line
+    // still wins. A bad plan ends the run before anything connects.
+    Invocation given = invocation_;
+    if (invocation_.command == Command::Run) {
+        plan::PlanError error;
+        plan_ = plan::readPlan(invocation_.planFile, error);
+        if (!plan_) {
+            console_.fail(error.text());
+            end(kUsageError);
+            return;
+        }
+        if (!given.address && plan_->host)
+            given.address = plan_->host;
+        if (!given.portText && plan_->port)
+            given.portText = QString::number(*plan_->port);
+    }
+    const bool needsAddress = invocation_.command != Command::Decode && !given.address;
     const bool needsPort = invocation_.command != Command::Decode && invocation_.command != Command::Ping &&
-                           !invocation_.portText;
+                           !given.portText;
     if (needsAddress || needsPort) {
         if (!settings_.isReadable(settings::kApplication)) {
             console_.fail(
@@ -319,17 +336,18 @@ void CommandRun::start() {
     case Command::Reset:
     case Command::Poll:
     case Command::Serve:
+    case Command::Run:
         break;
     }
 
     // The address and port as given, else as the window last stored them.
-    const QString address = addressOf(invocation_, settings_);
+    const QString address = addressOf(given, settings_);
     if (address.isEmpty()) {
         console_.fail(QStringLiteral("the stored address is empty; give --address HOST"));
         end(kUsageError);
         return;
     }
-    const QString portText = invocation_.portText.value_or(settings_.read(
+    const QString portText = given.portText.value_or(settings_.read(
         settings::kApplication, settings::kSection, settings::kPortKey, settings::kDefaultPort));
     const std::optional<std::uint16_t> port = settings::portFromText(portText);
     if (!port) {
@@ -351,6 +369,9 @@ void CommandRun::start() {
         return;
     case Command::Poll:
         poll();
+        return;
+    case Command::Run:
+        runPlan();
         return;
     case Command::Ping:
     case Command::Decode:
@@ -425,6 +446,18 @@ void CommandRun::poll() {
     connect(&stopSignals_, &StopSignals::stopRequested, poller_.get(), &Poller::stop);
     connect(poller_.get(), &Poller::finished, this, &CommandRun::end);
     poller_->start();
+}
+
+void CommandRun::runPlan() {
+    if (!stopSignals_.watch())
+        console_.fail(QStringLiteral("run: Ctrl-C and SIGTERM end it without its teardown: ") +
+                      stopSignals_.errorString());
+    planCommand_ = std::make_unique<PlanCommand>(std::move(*plan_), invocation_, unit_, console_);
+    connect(&stopSignals_, &StopSignals::stopRequested, planCommand_.get(),
+            [this] { planCommand_->interrupt(stopSignals_.stopSignal()); });
+    connect(planCommand_.get(), &PlanCommand::finished, this, &CommandRun::end);
+    if (!planCommand_->start())
+        end(kUsageError);
 }
 
 void CommandRun::serve() {

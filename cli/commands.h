@@ -6,15 +6,18 @@
 #include "cli/stop_signals.h"
 #include "cli/unit_exchange.h"
 #include "exporter/exporter.h"
+#include "plan/plan.h"
 #include "platform/settings_store.h"
 
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 namespace lumora::cli {
 
 class Poller;
+class PlanCommand;
 
 // One command, run on the event loop of a QCoreApplication that exists:
 // start() begins it and finished() gives the exit status, always after
@@ -41,6 +44,7 @@ private:
     void judgeStatus(const ExchangeOutcome& outcome);
     void poll();
     void serve();
+    void runPlan();
     // SIGHUP: the units file read again through the same rules; a bad one
     // leaves the units as they were.
     void reloadUnits();
@@ -53,6 +57,8 @@ private:
     Endpoint unit_;
     std::unique_ptr<UnitExchange> exchange_;
     std::unique_ptr<Poller> poller_;
+    std::optional<plan::Plan> plan_;
+    std::unique_ptr<PlanCommand> planCommand_;
     const exporter::ConnectionLimits limits_;
     std::unique_ptr<exporter::Exporter> exporter_;
 };

@@ -35,9 +35,13 @@ int main(int argc, char** argv) {
     // Before the application object, so no thread escapes the mask.
     lumora::cli::StopSignals stopSignals;
     const bool runsUntilStopped = parsed.invocation.command == lumora::cli::Command::Poll ||
-                                  parsed.invocation.command == lumora::cli::Command::Serve;
+                                  parsed.invocation.command == lumora::cli::Command::Serve ||
+                                  parsed.invocation.command == lumora::cli::Command::Run;
     if (runsUntilStopped && !stopSignals.block(parsed.invocation.command == lumora::cli::Command::Serve))
-        console.fail(lumora::cli::unstoppablePollText(stopSignals.errorString()));
+        console.fail(parsed.invocation.command == lumora::cli::Command::Run
+                         ? QStringLiteral("run: Ctrl-C and SIGTERM end it without its teardown: ") +
+                               stopSignals.errorString()
+                         : lumora::cli::unstoppablePollText(stopSignals.errorString()));
     QCoreApplication app(argc, argv);
     lumora::platform::IniSettingsStore settings;
     lumora::cli::CommandRun run(parsed.invocation, settings, console, stopSignals);

@@ -52,10 +52,12 @@ bool StopSignals::watch() {
         bool reload = false;
         signalfd_siginfo info{};
         while (::read(fd_, &info, sizeof info) == ssize_t(sizeof info)) {
-            if (info.ssi_signo == SIGHUP)
+            if (info.ssi_signo == SIGHUP) {
                 reload = true;
-            else
+            } else {
                 stop = true;
+                stopSignal_ = static_cast<int>(info.ssi_signo);
+            }
         }
         if (stop)
             Q_EMIT stopRequested();

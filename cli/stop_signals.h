@@ -30,6 +30,8 @@ public:
     [[nodiscard]] bool watch();
     // Why the last block() or watch() failed.
     QString errorString() const { return error_; }
+    // The number of the signal that asked to stop last, 0 before any.
+    int stopSignal() const { return stopSignal_; }
     ~StopSignals() override;
 
 Q_SIGNALS:
@@ -39,6 +41,7 @@ Q_SIGNALS:
 private:
     bool reload_ = false;
     int fd_ = -1;
+    int stopSignal_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
     QString error_;
 };

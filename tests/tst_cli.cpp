@@ -321,6 +321,9 @@ private Q_SLOTS:
         QTest::newRow("serve: --json") << u"--json serve a:1"_s << u"serve answers in Prometheus"_s;
         QTest::newRow("serve: units file for poll")
             << u"poll --interval 1 --units-file u"_s << u"option --units-file belongs to serve"_s;
+        QTest::newRow("run: no plan") << u"run --tap"_s << u"run needs a plan file"_s;
+        QTest::newRow("run: two plans") << u"run a.yaml b.yaml"_s << u"unexpected argument \"b.yaml\""_s;
+        QTest::newRow("run: --junit for status") << u"status --junit r.xml"_s << u"option --junit belongs to run"_s;
     }
     void usageErrors() {
         QFETCH(QString, args);
@@ -1043,6 +1046,88 @@ private Q_SLOTS:
         QVERIFY(!metrics.contains("lumora_input{unit=\"" + plainName.toLatin1() + "\",channel=\"00\"}"));
         QVERIFY(metrics.contains("lumora_input{unit=\"" + plainName.toLatin1() + "\",channel=\"01\"} "));
         QVERIFY2(page.contains("rack-1") && page.contains(plainName.toLatin1()), page.constData());
+    }
+
+    // What a station's script sees: the exit status, the summary, and
+    // nothing on the wire from a plan that is wrong.
+    void runExitStatus_data() {
+        columns<QString, QByteArray, int, QString>("flags", "plan", "exitCode", "said");
+        const QByteArray step = "steps:\n  - name: DO1 drives DI00\n    outputs: [1, 0, 0, 0]\n"
+                                "    expect: {inputs: {\"00\": 1}, within: 0.3}\n";
+        QTest::newRow("passes") << u"--wire 01=00"_s << step << 0 << u"1 passed, 0 failed"_s;
+        QTest::newRow("fails") << u"--wire 02=00"_s << step << 8 << u"0 passed, 1 failed"_s;
+        QTest::newRow("no unit") << QString() << step << 2 << u"run: cannot connect to 127.0.0.1:"_s;
+        QTest::newRow("plan error") << u"peer"_s << QByteArray("steps:\n  - name: x\n    outputs: [1, 0, 0]\n") << 1
+                                    << u"plan.yaml:3:14: "_s;
+    }
+    void runExitStatus() {
+        QFETCH(QString, flags);
+        QFETCH(QByteArray, plan);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        UnitEmulator unit;
+        LoopbackPeer peer;
+        quint16 port = 0;
+        if (flags.isEmpty() || flags == u"peer") {
+            QVERIFY(peer.listen());
+            port = peer.port();
+            if (flags.isEmpty())
+                peer.server.close();
+        } else {
+            QVERIFY2(unit.start(flags.split(u' ')), qPrintable(unit.errorString()));
+            port = unit.port;
+        }
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"plan.yaml"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(plan) == plan.size());
+        file.close();
+        const Outcome run = runProgram(onLoopback(port, u"run "_s + file.fileName()));
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2((exitCode == 0 || exitCode == 8 ? run.out.value(run.out.size() - 1) : run.err).contains(said),
+                 qPrintable(run.out.join(u'\n') + run.err));
+        QVERIFY(peer.links.isEmpty());
+    }
+
+    // Ctrl-C or SIGTERM during a wait: the teardown's frame still goes out,
+    // the JUnit file holds the case that passed and the rest skipped, valid
+    // against the schema the package ships.
+    void runStoppedBySignal_data() {
+        columns<int, int>("signal", "exitCode");
+        QTest::newRow("Ctrl-C") << SIGINT << 130;
+        QTest::newRow("SIGTERM") << SIGTERM << 143;
+    }
+    void runStoppedBySignal() {
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        LoopbackPeer unit;
+        QVERIFY(unit.listen());
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"plan.yaml"_s));
+        const QByteArray plan = "name: station\n"
+                                "steps:\n  - name: a\n    outputs: [1, 0, 0, 0]\n"
+                                "  - name: b\n    wait: 30\n"
+                                "  - name: c\n    outputs: [0, 1, 0, 0]\n"
+                                "teardown:\n  - outputs: [0, 0, 0, 0]\n";
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(plan) == plan.size());
+        file.close();
+        const QString junit = dir.filePath(u"report.xml"_s);
+        const auto meanwhile = [&](QProcess& process, const QByteArray&) {
+            QVERIFY(QTest::qWaitFor([&] { return unit.received.contains(QByteArray::fromHex("5401000000")); }, kRunMs));
+            ::kill(pid_t(process.processId()), signal);
+        };
+        const Outcome run =
+            runProgram(onLoopback(unit.port(), u"run "_s + file.fileName() + u" --junit "_s + junit), {}, meanwhile);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(unit.received, QByteArray::fromHex("5401000000" "5400000000"));
+        QCOMPARE(run.out.mid(1), (QStringList{u"SKIP b"_s, u"SKIP c"_s, u"1 passed, 0 failed"_s}));
+        QProcess xmllint;
+        xmllint.start(u"xmllint"_s, {u"--noout"_s, u"--schema"_s, QStringLiteral(LUMORA_SOURCE_DIR "/dist/junit.xsd"), junit});
+        QVERIFY(xmllint.waitForFinished());
+        QVERIFY2(xmllint.exitCode() == 0, xmllint.readAllStandardError().constData());
+        QFile report(junit);
+        QVERIFY(report.open(QIODevice::ReadOnly));
+        const QByteArray xml = report.readAll();
+        QVERIFY2(xml.contains("tests=\"3\"") && xml.count("<skipped") == 2, xml.constData());
     }
 };
 

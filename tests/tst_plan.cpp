@@ -219,5 +219,6 @@ private Q_SLOTS:
     }
 };
 
-LUMORA_TEST_MAIN_CORE(tst_Plan)
+LUMORA_SUITE_CLASS(tst_Plan);
+LUMORA_SUITE_MAIN_CORE()
 #include "tst_plan.moc"

@@ -11,7 +11,7 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BEN
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
   lumora-bench-store lumora-bench-exposition \
   lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window lumora-bench-ping \
-  lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading lumora-bench-decode lumora-bench-exporter >&2
+  lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading lumora-bench-decode lumora-bench-exporter lumora-bench-plans >&2
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -42,6 +42,7 @@ run startup "$bin/lumora-bench-startup" --runs 9
 run ping "$bin/lumora-bench-ping" --ticks 50
 run cadence "$bin/lumora-bench-cadence"
 run waveform "$bin/lumora-bench-waveform" --paints 15
+run plans "$bin/lumora-bench-plans"
 # 1,000 emulated units polled by one exporter at 1 s, scraped once a second,
 # then scraped while clients that misbehave hold connections to it.
 run exporter "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}" \
