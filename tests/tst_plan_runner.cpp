@@ -165,6 +165,12 @@ private Q_SLOTS:
         QTest::newRow("the unit closes mid-plan")
             << QList<QByteArray>{} << twoSteps + teardown << false
             << u"ERROR a: connection to 127.0.0.1:\\d+ lost: .* // SKIP b"_s;
+        QByteArray on(112, '\0');
+        on[3] = 1;
+        QTest::newRow("a drop-out while it must hold")
+            << QList<QByteArray>{on, on, QByteArray(112, '\0')}
+            << QByteArray("steps:\n  - name: held\n    expect: {inputs: {\"03\": 1}, for: 0.5}\n" + teardown) << false
+            << u"FAIL held: input 03 expected 1, got 0 \\(after holding for [\\d.]+ ms\\)"_s;
         QTest::newRow("stop on failure")
             << QList<QByteArray>{} << twoSteps + teardown << true
             << u"FAIL a: input 03 expected 1, got 0 // SKIP b"_s;
