@@ -177,7 +177,10 @@ void ClientSession::handle(const Frame& frame) {
         for (int k = 0; k < kOutputCount; ++k) {
             outputs[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(frame.bytes.at(1 + k));
         }
-        server_.unit_.setOutputs(outputs, server_.clock_());
+        // The frame came during the current millisecond: its wire delay
+        // counts from the end of it, so that no wire is faster than asked.
+        const bool delayed = server_.behaviour_.wiring.delayMs > 0;
+        server_.unit_.setOutputs(outputs, server_.clock_() + (delayed ? 1 : 0));
         break;
     }
     case FrameKind::CounterReset:

@@ -29,6 +29,10 @@ Q_LOGGING_CATEGORY(lcConnection, "lumora.connection")
 // acknowledged; together they end the connection within the limit.
 void watchForSilentPeer(QAbstractSocket& socket) {
     socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    // Every frame goes out as it is handed over. Otherwise a status request
+    // right after an output setting, which the unit does not answer, waits
+    // for the unit's delayed acknowledgement: 40 ms on Linux.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const auto fd = static_cast<int>(socket.socketDescriptor());
     const unsigned int userTimeoutMs = UnitConnection::kPeerSilenceLimitMs;
     const int idleS = UnitConnection::kPeerSilenceLimitMs / 2000;

@@ -1055,6 +1055,11 @@ private Q_SLOTS:
         const QByteArray step = "steps:\n  - name: DO1 drives DI00\n    outputs: [1, 0, 0, 0]\n"
                                 "    expect: {inputs: {\"00\": 1}, within: 0.3}\n";
         QTest::newRow("passes") << u"--wire 01=00"_s << step << 0 << u"1 passed, 0 failed"_s;
+        // The package's example, on the bench its header names.
+        QFile example(QStringLiteral(LUMORA_SOURCE_DIR "/docs/examples/station.yaml"));
+        QVERIFY(example.open(QIODevice::ReadOnly));
+        QTest::newRow("the example") << u"--wire 01=00,02=01+05 --pulse 03=100"_s << example.readAll() << 0
+                                     << u"5 passed, 0 failed"_s;
         QTest::newRow("fails") << u"--wire 02=00"_s << step << 8 << u"0 passed, 1 failed"_s;
         QTest::newRow("no unit") << QString() << step << 2 << u"run: cannot connect to 127.0.0.1:"_s;
         QTest::newRow("plan error") << u"peer"_s << QByteArray("steps:\n  - name: x\n    outputs: [1, 0, 0]\n") << 1
