@@ -158,7 +158,7 @@ private Q_SLOTS:
         report.cases = {
             {u"lamp on"_s, CaseResult::Verdict::Passed, 0.012, {}, {}, {}},
             {u"door <&\"'>"_s, CaseResult::Verdict::Failed, 1.0, u"input 02 expected 1, got 0 <&\"'>"_s, u"1"_s, u"0"_s},
-            {u"pump"_s, CaseResult::Verdict::Errored, 3.0, u"no reply: \"unit\" silent"_s, {}, {}},
+            {u"pump"_s, CaseResult::Verdict::Errored, 3.0, u"\"unit\" silent: no reply"_s, {}, {}},
             {u"teardown"_s, CaseResult::Verdict::Skipped, 0, {}, {}, {}},
         };
         QStringList lines;
@@ -167,7 +167,7 @@ private Q_SLOTS:
         lines << lumora::plan::summaryLine(report);
         QCOMPARE(lines, (QStringList{u"PASS lamp on 12 ms"_s,
                                      u"FAIL door <&\"'> 1000 ms: input 02 expected 1, got 0 <&\"'>"_s,
-                                     u"ERROR pump 3000 ms: no reply: \"unit\" silent"_s, u"SKIP teardown"_s,
+                                     u"ERROR pump 3000 ms: \"unit\" silent: no reply"_s, u"SKIP teardown"_s,
                                      u"1 passed, 2 failed"_s}));
 
         QTemporaryDir dir;
@@ -189,7 +189,7 @@ private Q_SLOTS:
                                          "unit=127.0.0.1:4000 plan=bench.yaml version=1.2.0\n"
                                          "bench lamp on 0.012\n"
                                          "bench door <&\"'> 1.0 Failure:input 02 expected 1, got 0 <&\"'>\n"
-                                         "bench pump 3.0 Error:no reply: \"unit\" silent\n"
+                                         "bench pump 3.0 Error:\"unit\" silent: no reply\n"
                                          "bench teardown 0.0 Skipped:None\n"_s);
 
         // prove fails the run for a failing case, passes it once only passed
@@ -213,7 +213,7 @@ private Q_SLOTS:
                      allPass ? u"ok|- lamp on|\nok|- teardown|SKIP\n"_s
                              : u"ok|- lamp on|\nnot ok|- door <&\"'>|\n"
                                "expected=1|got=0|latency_ms=1000|message=input 02 expected 1, got 0 <&\"'>\n"
-                               "not ok|- pump|\nlatency_ms=3000|message=no reply: \"unit\" silent\n"
+                               "not ok|- pump|\nlatency_ms=3000|message=\"unit\" silent: no reply\n"
                                "ok|- teardown|SKIP\n"_s);
         }
     }
