@@ -172,10 +172,8 @@ bool UnitSession::sendFrame(const QByteArray& frame) {
     framePending_ = true;
     if (!hand(frame))
         return false;
-    // The system may have taken it at once, with no allSent() to come.
-    if (framePending_ && connection_.unsentBytes() == 0)
-        onAllSent();
-    else if (framePending_)
+    // allSent() may have come from within the send.
+    if (framePending_)
         frame_.start(timeoutMs_);
     return true;
 }

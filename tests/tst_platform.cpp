@@ -616,7 +616,8 @@ private Q_SLOTS:
         QTest::newRow("cut short, open again")
             << u"O S 50 C T O S 112"_s << u"up, CutShort 50, closed, up, 112"_s
             << QList<qint64>{2, 1, 0, 0, 1, 1, 0};
-        QTest::newRow("own close") << u"O S X 112 C"_s << u"up"_s << QList<qint64>{1, 0, 0, 0, 0, 0, 0};
+        QTest::newRow("own close") << u"O S X 112 T O S 112"_s << u"up, up, 112"_s
+                                   << QList<qint64>{2, 1, 0, 0, 0, 1, 0};
         QTest::newRow("refused") << u"R"_s << u"failed: Connection refused"_s
                                  << QList<qint64>{0, 0, 0, 0, 0, 0, 1};
     }
