@@ -56,8 +56,8 @@ bool openToRead(QFile& file, const QString& path) {
 }
 
 QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
-    return invocation.address.value_or(
-        store.read(settings::kApplication, settings::kSection, settings::kAddressKey, settings::kDefaultAddress));
+    return invocation.address.value_or(store.read(settings::kApplication, settings::kSection,
+                                                  settings::kAddressKey, settings::kDefaultAddress));
 }
 
 class Run {
@@ -383,22 +383,25 @@ void CommandRun::start() {
 
 void CommandRun::exchange(const QByteArray& frame) {
     exchange_ = std::make_unique<UnitExchange>(unit_, invocation_.timeoutMs);
-    connect(exchange_.get(), &UnitExchange::finished, this, [this, status = frame.isEmpty()](const ExchangeOutcome& outcome) {
-        switch (outcome.failure) {
-        case ExchangeOutcome::Failure::NoConnection:
-            end(fail(kNoConnection, QStringLiteral("cannot connect to %1: %2").arg(unit_.text(), outcome.error)));
-            return;
-        case ExchangeOutcome::Failure::NotSent:
-            end(fail(kNoConnection, QStringLiteral("cannot send to %1: %2").arg(unit_.text(), outcome.error)));
-            return;
-        case ExchangeOutcome::Failure::None:
-            break;
-        }
-        if (status)
-            judgeStatus(outcome);
-        else
-            end(kDone);
-    });
+    connect(exchange_.get(), &UnitExchange::finished, this,
+            [this, status = frame.isEmpty()](const ExchangeOutcome& outcome) {
+                switch (outcome.failure) {
+                case ExchangeOutcome::Failure::NoConnection:
+                    end(fail(kNoConnection,
+                             QStringLiteral("cannot connect to %1: %2").arg(unit_.text(), outcome.error)));
+                    return;
+                case ExchangeOutcome::Failure::NotSent:
+                    end(fail(kNoConnection,
+                             QStringLiteral("cannot send to %1: %2").arg(unit_.text(), outcome.error)));
+                    return;
+                case ExchangeOutcome::Failure::None:
+                    break;
+                }
+                if (status)
+                    judgeStatus(outcome);
+                else
+                    end(kDone);
+            });
     if (frame.isEmpty())
         exchange_->requestStatus();
     else
@@ -410,9 +413,10 @@ void CommandRun::judgeStatus(const ExchangeOutcome& outcome) {
     const QString within = platform::secondsText(invocation_.timeoutMs);
     // Nothing came: timed out, or closed.
     if (outcome.replyFailure && outcome.replyBytes == 0) {
-        end(fail(kNoReply, outcome.replyFailure == Failure::CutShort
-                               ? QStringLiteral("no reply from %1: it closed the connection").arg(unit_.text())
-                               : QStringLiteral("no reply from %1 within %2").arg(unit_.text(), within)));
+        end(fail(kNoReply,
+                 outcome.replyFailure == Failure::CutShort
+                     ? QStringLiteral("no reply from %1: it closed the connection").arg(unit_.text())
+                     : QStringLiteral("no reply from %1 within %2").arg(unit_.text(), within)));
         return;
     }
     if (outcome.replyFailure) {
@@ -481,7 +485,8 @@ void CommandRun::serve() {
         return;
     }
     if (!stopSignals_.watch())
-        console_.fail(name_ + QStringLiteral(": SIGTERM and Ctrl-C end it at once: ") + stopSignals_.errorString());
+        console_.fail(name_ + QStringLiteral(": SIGTERM and Ctrl-C end it at once: ") +
+                      stopSignals_.errorString());
     connect(&stopSignals_, &StopSignals::stopRequested, this, [this] {
         exporter_->stop();
         end(kDone);
@@ -493,12 +498,14 @@ void CommandRun::serve() {
 }
 
 void CommandRun::reloadUnits() {
-    const QString file = invocation_.unitsFile.isEmpty() ? QStringLiteral("the command line") : invocation_.unitsFile;
+    const QString file =
+        invocation_.unitsFile.isEmpty() ? QStringLiteral("the command line") : invocation_.unitsFile;
     QString why;
     const std::optional<QList<exporter::Unit>> units = exporter::loadUnits(
         invocation_.unitsFile, invocation_.units, exporter::mostUnits(invocation_.intervalMs), why);
     if (!units) {
-        console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; still polling the units read before"));
+        console_.fail(name_ + QStringLiteral(": ") + why +
+                      QStringLiteral("; still polling the units read before"));
         return;
     }
     if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_), why))

@@ -131,7 +131,8 @@ void Poller::onReplyFailed(platform::UnitSession::ReplyFailure failure, qsizetyp
     case Failure::CutShort:
         cutShortTold_ = true;
         if (bytes == 0)
-            report(QStringLiteral("no reply from %1: it closed the connection").arg(endpoint_.text()) + again);
+            report(QStringLiteral("no reply from %1: it closed the connection").arg(endpoint_.text()) +
+                   again);
         else
             report(QStringLiteral("reply of %1 bytes from %2 cut short: it closed the connection")
                        .arg(bytes)
@@ -143,7 +144,8 @@ void Poller::onReplyFailed(platform::UnitSession::ReplyFailure failure, qsizetyp
 
 void Poller::onClosed() {
     if (!std::exchange(cutShortTold_, false))
-        report(QStringLiteral("connection closed by %1; reconnecting on the next tick").arg(endpoint_.text()));
+        report(
+            QStringLiteral("connection closed by %1; reconnecting on the next tick").arg(endpoint_.text()));
 }
 
 void Poller::printReply(const QByteArray& bytes, bool holdsRefused) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/unit_exchange.h"
 
-
 namespace lumora::cli {
 
 QString Endpoint::text() const {
@@ -11,7 +10,8 @@ QString Endpoint::text() const {
 
 UnitExchange::UnitExchange(const Endpoint& endpoint, int timeoutMs, QObject* parent)
     : QObject(parent)
-    , session_(endpoint.host, endpoint.port, timeoutMs, {.mode = platform::UnitSession::Reconnect::Mode::Caller}) {
+    , session_(endpoint.host, endpoint.port, timeoutMs,
+               {.mode = platform::UnitSession::Reconnect::Mode::Caller}) {
     using platform::UnitSession;
     connect(&session_, &UnitSession::connected, this, [this] {
         // A refusal is told by sendFailed().

@@ -22,7 +22,7 @@ struct Endpoint {
 struct ExchangeOutcome {
     enum class Failure { None, NoConnection, NotSent };
     Failure failure = Failure::None;
-    QString error; // why, with a failure
+    QString error;    // why, with a failure
     QByteArray reply; // whole
     // Else how the status request ended, and how many bytes came for it.
     std::optional<platform::UnitSession::ReplyFailure> replyFailure;

@@ -90,7 +90,8 @@ void UnitPoller::onReplyFailed(platform::UnitSession::ReplyFailure failure, qsiz
         return;
     case Failure::TimedOut:
         // The connection stays, as the window keeps it: the next tick asks again.
-        fail(PollFailure::Timeout, QStringLiteral("no reply within ") + platform::secondsText(timing_.timeoutMs));
+        fail(PollFailure::Timeout,
+             QStringLiteral("no reply within ") + platform::secondsText(timing_.timeoutMs));
         return;
     case Failure::CutShort: // told as the close
         return;

@@ -26,6 +26,67 @@ QString secondsText(int ms) {
     return QString::number(ms / kMsPerSecond, 'g', kDigits) + QStringLiteral(" s");
 }
 
+void PollRule::requestSent() {
+    ++counts_.requests;
+    awaiting_ = true;
+    // Emptied, not freed: a steady poll reuses the buffer.
+    collected_.resize(0);
+}
+
+PollRule::Verdict PollRule::arrived(QByteArrayView bytes) {
+    // Bytes nobody asked for (a unit that floods, the tail of an overlong
+    // reply) are dropped rather than glued to the next reply.
+    if (!awaiting_)
+        return Verdict::Ignored;
+    collected_.append(bytes.data(), bytes.size());
+    if (collected_.size() < replySize_)
+        return Verdict::Pending;
+    return settle(collected_.size() == replySize_ ? Verdict::Reply : Verdict::WrongLength);
+}
+
+PollRule::Verdict PollRule::deadlinePassed() {
+    if (!awaiting_)
+        return Verdict::Ignored;
+    return settle(collected_.isEmpty() ? Verdict::TimedOut : Verdict::WrongLength);
+}
+
+void PollRule::connectionClosed() {
+    if (!awaiting_)
+        return;
+    ++counts_.cutShort;
+    awaiting_ = false;
+}
+
+PollRule::Verdict PollRule::settle(Verdict verdict) {
+    awaiting_ = false;
+    switch (verdict) {
+    case Verdict::Reply:
+        ++counts_.replies;
+        break;
+    case Verdict::WrongLength:
+        ++counts_.wrongLengths;
+        break;
+    case Verdict::TimedOut:
+        ++counts_.timeouts;
+        break;
+    case Verdict::Pending:
+    case Verdict::Ignored:
+        break;
+    }
+    return verdict;
+}
+
+QString PollRule::summary() const {
+    return QStringLiteral("requests sent %1, replies %2, wrong lengths %3, timeouts %4, cut short %5, "
+                          "reconnects %6")
+        .arg(counts_.requests)
+        .arg(counts_.replies)
+        .arg(counts_.wrongLengths)
+        .arg(counts_.timeouts)
+        .arg(counts_.cutShort)
+        .arg(counts_.reconnects);
+}
+
 UnitSession::UnitSession(QString host, std::uint16_t port, int timeoutMs, Reconnect policy, QObject* parent)
     : QObject(parent)
     , host_(std::move(host))
@@ -111,10 +172,8 @@ bool UnitSession::sendFrame(const QByteArray& frame) {
     framePending_ = true;
     if (!hand(frame))
         return false;
-    // The system may have taken it at once, with no allSent() to come.
-    if (framePending_ && connection_.unsentBytes() == 0)
-        onAllSent();
-    else if (framePending_)
+    // allSent() may have come from within the send.
+    if (framePending_)
         frame_.start(timeoutMs_);
     return true;
 }

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The runtime layer on real timers and sockets; ICMP cases run in namespaces of their own, unheard outside.
 
+#include "loopbackpeer.h"
 #include "netns.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
-#include "platform/poll_rule.h"
 #include "platform/settings_store.h"
 #include "platform/timer.h"
 #include "platform/unit_connection.h"
+#include "platform/unit_session.h"
 #include "platform/winsock.h"
 #include "settingsfilehold.h"
 #include "testsupport.h"
@@ -426,7 +427,8 @@ private Q_SLOTS:
         const QSettings file(QSettings::IniFormat, QSettings::UserScope, app);
         auto store = std::make_unique<IniSettingsStore>();
         QList<bool> written;
-        connect(store.get(), &SettingsStore::written, this, [&written](bool ok) { written.append(ok); });
+        // Heard by the store, not the suite: a write told as the store ends must not reach a later case.
+        connect(store.get(), &SettingsStore::written, store.get(), [&written](bool ok) { written.append(ok); });
         testsupport::SettingsFileHold hold(file.fileName());
         QVERIFY(hold.held());
         for (const QString& value : {u"1"_s, u"12"_s, u"123"_s})
@@ -596,6 +598,78 @@ private Q_SLOTS:
         }
         const PollCounts& c = rule.counts();
         QCOMPARE((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts, c.cutShort}), counts);
+    }
+    // The plan runner's session: each outcome told once and in order, a frame leaving while a reply is
+    // awaited, no attempt but the caller's, and nothing at all after close().
+    void unitSession_data() {
+        // steps: O open, S status request, F output frame, a number: the unit sends so many bytes, C: the
+        // unit closes, T: the timeout passes, X: close(), R: open with nothing listening counts: sent,
+        // replies, wrong, timeouts, cut short, reconnects, failed connects
+        columns<QString, QString, QList<qint64>>("steps", "told", "counts");
+        QTest::newRow("reply in two pieces")
+            << u"O S 60 52 S 112"_s << u"up, 112, 112"_s << QList<qint64>{2, 2, 0, 0, 0, 0, 0};
+        QTest::newRow("frame while awaited")
+            << u"O S F 112"_s << u"up, sent, 112"_s << QList<qint64>{1, 1, 0, 0, 0, 0, 0};
+        QTest::newRow("overlong, then part")
+            << u"O S 113 S 50 T"_s << u"up, Overlong 113, Short 50"_s << QList<qint64>{2, 0, 2, 0, 0, 0, 0};
+        QTest::newRow("silence") << u"O S T"_s << u"up, TimedOut 0"_s << QList<qint64>{1, 0, 0, 1, 0, 0, 0};
+        QTest::newRow("cut short, open again")
+            << u"O S 50 C T O S 112"_s << u"up, CutShort 50, closed, up, 112"_s
+            << QList<qint64>{2, 1, 0, 0, 1, 1, 0};
+        QTest::newRow("own close") << u"O S X 112 T O S 112"_s << u"up, up, 112"_s
+                                   << QList<qint64>{2, 1, 0, 0, 0, 1, 0};
+        QTest::newRow("refused") << u"R"_s << u"failed: Connection refused"_s
+                                 << QList<qint64>{0, 0, 0, 0, 0, 0, 1};
+    }
+    void unitSession() {
+        QFETCH(QString, steps);
+        constexpr int kTimeoutMs = 300;
+        testsupport::LoopbackPeer peer;
+        QVERIFY(peer.listen());
+        UnitSession session(u"127.0.0.1"_s, peer.port(), kTimeoutMs,
+                            {.mode = UnitSession::Reconnect::Mode::Caller});
+        QStringList told;
+        connect(&session, &UnitSession::connected, this, [&] { told << u"up"_s; });
+        connect(&session, &UnitSession::connectFailed, this,
+                [&](const QString& why) { told << u"failed: "_s + why; });
+        connect(&session, &UnitSession::replied, this,
+                [&](const QByteArray& reply) { told << QString::number(reply.size()); });
+        connect(&session, &UnitSession::replyFailed, this,
+                [&](UnitSession::ReplyFailure failure, qsizetype bytes) {
+                    told << QString::fromLatin1(
+                                QMetaEnum::fromType<UnitSession::ReplyFailure>().valueToKey(int(failure))) +
+                                u' ' + QString::number(bytes);
+                });
+        connect(&session, &UnitSession::frameSent, this, [&] { told << u"sent"_s; });
+        connect(&session, &UnitSession::closed, this, [&] { told << u"closed"_s; });
+        for (const QString& step : steps.split(u' ')) {
+            const qsizetype heard = told.size();
+            if (step == u"O" || step == u"R") {
+                if (step == u"R")
+                    peer.server.close();
+                session.open();
+                QTRY_VERIFY(told.size() > heard);
+            } else if (step == u"S" || step == u"F") {
+                const qsizetype received = peer.received.size();
+                QVERIFY(step == u"S" ? session.requestStatus() : session.sendFrame("T\x01\x00\x00\x00"_ba));
+                QTRY_VERIFY(peer.received.size() > received);
+            } else if (step == u"C") {
+                peer.links.constLast()->disconnectFromHost();
+                QTRY_VERIFY(session.link() == UnitSession::Link::Down);
+            } else if (step == u"T") {
+                QTest::qWait(kTimeoutMs + 100);
+            } else if (step == u"X") {
+                session.close();
+            } else {
+                QVERIFY(peer.send(QByteArray(step.toInt(), '\1')));
+                QTest::qWait(50);
+            }
+        }
+        QTEST(told.join(u", "_s), "told");
+        const PollCounts& c = session.counts();
+        QTEST((QList<qint64>{c.requests, c.replies, c.wrongLengths, c.timeouts, c.cutShort, c.reconnects,
+                             c.failedConnects}),
+              "counts");
     }
 };
 
