@@ -15,13 +15,6 @@ namespace lumora::exporter {
 
 namespace {
 
-bool isAsciiLetterOrDigit(QChar c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
-}
-
-bool isNameChar(QChar c) {
-    return isAsciiLetterOrDigit(c) || c == u'_' || c == u'-' || c == u'.';
-}
 
 bool allOf(QStringView text, bool (*accept)(QChar)) {
     return std::all_of(text.begin(), text.end(), accept);
@@ -61,7 +54,7 @@ std::optional<Unit> unitFromText(const QString& text, QString& why) {
             why = tooLong(u"name", given.size(), kMaxNameLength);
             return std::nullopt;
         }
-        if (!allOf(given, isNameChar)) {
+        if (!allOf(given, settings::isHostChar)) {
             why = u"name "_s + quoted(given) + u" may hold only letters, digits, \"_\", \"-\" and \".\""_s;
             return std::nullopt;
         }

@@ -15,9 +15,6 @@ bool isAsciiLetterOrDigit(QChar c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
 }
 
-bool isHostChar(QChar c) {
-    return isAsciiLetterOrDigit(c) || c == u'-' || c == u'_' || c == u'.';
-}
 
 bool isIpv6Char(QChar c) {
     return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') || c == u':' ||
@@ -38,6 +35,10 @@ QString tooLong(qsizetype size) {
 }
 
 } // namespace
+
+bool isHostChar(QChar c) {
+    return isAsciiLetterOrDigit(c) || c == u'-' || c == u'_' || c == u'.';
+}
 
 std::optional<HostPortText> splitHostPort(QStringView text, QString& why) {
     if (text.startsWith(u'[')) {

@@ -12,6 +12,10 @@ namespace lumora::settings {
 // A host name has at most 253 characters in DNS.
 inline constexpr qsizetype kMaxHostLength = 253;
 
+// A letter or digit of ASCII, "-", "_" or ".": what a host name holds, and
+// what a unit's name may hold too.
+[[nodiscard]] bool isHostChar(QChar c);
+
 // HOST:PORT split, the port not yet read.
 struct HostPortText {
     QString host;  // without brackets
