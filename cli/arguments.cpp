@@ -69,7 +69,7 @@ constexpr std::array<OptionEntry, 16> kOptions{{
      "(run) Also write the cases as JUnit XML to FILE, for a\nCI server; replaced whole, also after a signal.",
      "run station.yaml --junit results.xml"},
     {"tap", nullptr, Owner::Run, "(run) TAP version 13 on standard output instead of text.",
-     "run station.yaml --tap | prove -e cat -"},
+     "run station.yaml --tap > station.tap && prove -e cat station.tap"},
     {"stop-on-failure", nullptr, Owner::Run,
      "(run) Skip the cases after the first that fails or\nerrors; the teardown still runs.",
      "run station.yaml --stop-on-failure"},
