@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/unit_exchange.h"
 
+#include "settings/host_port.h"
+
 namespace lumora::cli {
 
 QString Endpoint::text() const {
-    const QString shownHost = host.contains(u':') ? u'[' + host + u']' : host;
-    return shownHost + u':' + QString::number(port);
+    return settings::hostPortText(host, port);
 }
 
 UnitExchange::UnitExchange(const Endpoint& endpoint, int timeoutMs, QObject* parent)

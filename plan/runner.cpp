@@ -3,6 +3,7 @@
 
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
+#include "settings/host_port.h"
 
 #include <QHostInfo>
 
@@ -52,8 +53,7 @@ PlanRunner::PlanRunner(Plan plan, QString host, std::uint16_t port, int timeoutM
 }
 
 QString PlanRunner::unitText() const {
-    const QString shownHost = host_.contains(u':') ? u'[' + host_ + u']' : host_;
-    return shownHost + u':' + QString::number(port_);
+    return settings::hostPortText(host_, port_);
 }
 
 void PlanRunner::addWorks(Part part, const std::vector<Step>& steps) {

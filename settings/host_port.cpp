@@ -36,6 +36,11 @@ QString tooLong(qsizetype size) {
 
 } // namespace
 
+QString hostPortText(const QString& host, std::uint16_t port) {
+    const QString shownHost = host.contains(u':') ? u'[' + host + u']' : host;
+    return shownHost + u':' + QString::number(port);
+}
+
 bool isHostChar(QChar c) {
     return isAsciiLetterOrDigit(c) || c == u'-' || c == u'_' || c == u'.';
 }

@@ -35,6 +35,10 @@ struct HostPort {
     std::uint16_t port = 0;
 };
 
+// "127.0.0.1:4000", "[::1]:4000": a unit's address as every message and
+// report names it.
+[[nodiscard]] QString hostPortText(const QString& host, std::uint16_t port);
+
 // A unit's address: splitHostPort, then the window's port rule
 // (portFromText, so "80.5" is 80).
 [[nodiscard]] std::optional<HostPort> hostPortFromText(QStringView text, QString& why);
