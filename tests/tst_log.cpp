@@ -385,6 +385,11 @@ private Q_SLOTS:
             << QStringList{
                    u"1: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s,
                    u"7 23:59:59.999"_s};
+        QTest::newRow("all bytes, a line's last one on the next line")
+            << QByteArray(a).replace("58 59 \r\n", "58 \r\n59 ") + b
+            << QStringList{
+                   u"1: block of 112 bytes in lines of 30, 30, 29 and 23; a reply has 112 in 30, 30, 30 and 22"_s,
+                   u"7 23:59:59.999"_s};
         QTest::newRow("NUL in a header") << QByteArray(a).replace(" RECV", QByteArray("\0RECV", 5)) + b
                                          << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
         QTest::newRow("NUL in a dump line")
@@ -567,6 +572,11 @@ private Q_SLOTS:
             << QStringList{u"09:59:59.999"_s, u"10:00:00.000"_s, u"07:30:00.000"_s, u"07:00:30.000"_s}
             << QStringList{u"2026-03-08 09:59:59.999"_s, u"2026-03-08 10:00:00.000"_s, QString(),
                            u"2026-03-09 07:00:30.000"_s};
+        // Clocks go forward at midnight: the day is 01:00 to 24:00 CDT, 05:00 to 04:00 UTC the next day.
+        QTest::newRow("Havana, clocks forward at midnight")
+            << "America/Havana"_ba << QDate(2026, 3, 8)
+            << QStringList{u"05:00:00.000"_s, u"04:00:30.000"_s, u"04:30:00.000"_s}
+            << QStringList{u"2026-03-08 05:00:00.000"_s, u"2026-03-09 04:00:30.000"_s, QString()};
         // A file whose times go back (the clock set by hand): as little as they can.
         QTest::newRow("UTC, the same time twice")
             << "UTC"_ba << QDate(2026, 12, 7) << QStringList{u"00:00:30.000"_s, u"00:00:30.000"_s}
