@@ -432,24 +432,30 @@ private Q_SLOTS:
         QTest::addColumn<qsizetype>("replies");
         QTest::addColumn<int>("stepBackEvery");
         QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("shortestStep"); // ms; 0: replies in the same millisecond
         QTest::newRow("emulator's kind, 1 ms, three chunks and more")
-            << 3 * kChunk + 1000 << 0 << int(EmulatorKind);
-        QTest::newRow("emulator's kind, time stepping back") << 2 * kChunk + 500 << 700 << int(EmulatorKind);
-        QTest::newRow("every value new, time stepping back") << 2 * kChunk + 77 << 3000 << int(EverythingNew);
-        QTest::newRow("a busy bench, three chunks and more") << 3 * kChunk + 300 << 0 << int(Busy);
-        QTest::newRow("a few, as they came") << qsizetype{200} << 50 << int(EverythingNew);
+            << 3 * kChunk + 1000 << 0 << int(EmulatorKind) << 1;
+        QTest::newRow("emulator's kind, time stepping back")
+            << 2 * kChunk + 500 << 700 << int(EmulatorKind) << 1;
+        QTest::newRow("every value new, time stepping back")
+            << 2 * kChunk + 77 << 3000 << int(EverythingNew) << 1;
+        QTest::newRow("a busy bench, three chunks and more") << 3 * kChunk + 300 << 0 << int(Busy) << 1;
+        QTest::newRow("a few, as they came") << qsizetype{200} << 50 << int(EverythingNew) << 1;
+        QTest::newRow("time standing still, and stepping back")
+            << kChunk + 900 << 600 << int(EverythingNew) << 0;
     }
     void columnsMatchBruteForce() {
         QFETCH(qsizetype, replies);
         QFETCH(int, stepBackEvery);
         QFETCH(int, kind);
+        QFETCH(int, shortestStep);
         QRandomGenerator random(5);
         EmulatorLike emulator;
         ReplyStore store;
         std::vector<Sample> held;
         qint64 ms = kTen;
         for (qsizetype i = 0; i < replies; ++i) {
-            ms += 1 + random.bounded(2);
+            ms += random.bounded(shortestStep, 3);
             if (stepBackEvery > 0 && i % stepBackEvery == stepBackEvery - 1)
                 ms -= random.bounded(1, 2000);
             held.push_back(kind == EverythingNew ? randomSample(random, ms)
@@ -796,6 +802,16 @@ private Q_SLOTS:
         QCOMPARE(messages(days), afterCut);
         QCOMPARE(store.at(6).counters[0], 5U);
         QCOMPARE(days.follow(), 0);
+        QCOMPARE(messages(days), afterCut);
+        // Gone for a while, then back and grown: its whole-file problem is told once, then taken back.
+        QVERIFY(QFile::rename(path, path + u".away"_s));
+        QCOMPARE(days.follow(), 0);
+        QCOMPARE(days.follow(), 0);
+        QCOMPARE(messages(days),
+                 afterCut + QStringList{path + u": cannot open it: No such file or directory, skipped"_s});
+        QVERIFY(QFile::rename(path + u".away"_s, path));
+        QVERIFY(writeFile(path, dayBlock("[10:00:04.000]", 6), QIODevice::Append));
+        QCOMPARE(days.follow(), 1);
         QCOMPARE(messages(days), afterCut);
     }
     // A file read in parts on two threads, with damage in some of its parts, a time that goes back and, in
