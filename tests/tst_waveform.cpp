@@ -193,6 +193,8 @@ private Q_SLOTS:
         QVERIFY(inkY(image, band, left + 200) < inkY(image, band, left + 650));
         QCOMPARE(seenAt(image, band, left + 650), Seen::Low);
         QCOMPARE(seenAt(image, band, left + 50), Seen::Nothing);
+        // GAP01 stays at 0 while CNT01 resets: no mark on its row.
+        QVERIFY(!redIn(image, layout.rows.at(kRowCNT01 + 12).band, left + 600));
 
         ViewState hidden = kSecond;
         hidden.hiddenCounters = 1;
@@ -217,6 +219,20 @@ private Q_SLOTS:
         paintSignals(toPainted, painted.rect(), store, kSecond);
         toPainted.end();
         QCOMPARE(painted, direct);
+    }
+
+    // A cursor or tick at a column's first millisecond stands in that column, wherever the division of
+    // the span by the width lands.
+    void xAtMsAtColumnStarts() {
+        for (const auto [width, span] : {std::pair{3, 10}, {7, 10}, {333, 1000}, {1366, 86'400'000}}) {
+            const QRect plot(52, 0, width, 10);
+            const ViewState state{kTen, kTen + span, false, 0, 0};
+            for (int x = plot.left() + 1; x <= plot.right(); ++x) {
+                const qint64 start = msAtX(plot, state, x);
+                QCOMPARE(xAtMs(plot, state, start), x);
+                QCOMPARE(xAtMs(plot, state, start - 1), x - 1);
+            }
+        }
     }
 
     void exportByExtension_data() {
