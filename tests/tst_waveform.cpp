@@ -454,6 +454,9 @@ private Q_SLOTS:
         QVERIFY2(panel->text().contains(u"\n\nSecond cursor 10:00:00.700 UTC\nBetween the cursors: 0.500 s\n"
                                         u"CNT01 -8, -16.00/s\nCNT02 0, 0.00/s"),
                  qPrintable(panel->text()));
+        view.setHidden(0b1, 0);
+        QVERIFY2(panel->text().contains(u"Between the cursors: 0.500 s\nCNT02 0, 0.00/s\nCNT03"),
+                 qPrintable(panel->text()));
         QTest::keyClick(&view, Qt::Key_Escape);
         QVERIFY(!view.cursor() && !panel->isVisible());
     }
