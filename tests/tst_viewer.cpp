@@ -96,7 +96,7 @@ private Q_SLOTS:
         row("F --export O.png --from 10:00:00 --to 10:00:00",
             u"--from and --to are the same time: the span would be empty"_s);
         for (const char* size : {"F --export O.png --size 0x900", "F --export O.png --size 1600",
-                                 "F --export O.png --size 8193x2"})
+                                 "F --export O.png --size 8193x2", "F --export O.png --size 2x8193"})
             row(size,
                 u"invalid --size \"%1\": expected WIDTHxHEIGHT in pixels, "
                 u"each from 1 to 8192 (e.g. 1600x900)"_s.arg(QString::fromLatin1(size).section(u' ', -1)));
@@ -141,6 +141,7 @@ private Q_SLOTS:
         QCOMPARE(p.options.size, QSize(320, 200));
         p = lumora::viewer::parseArguments({u"a"_s, u"--export"_s, u"x.vcd"_s});
         QCOMPARE(p.options.size, QSize(1600, 900));
+        QCOMPARE(lumora::viewer::pictureSizeFromText(u"8192x8192"_s), QSize(8192, 8192)); // the largest
         QCOMPARE(lumora::viewer::parseArguments({u"--bogus"_s, u"--help"_s}).outcome,
                  ParsedArguments::Outcome::UsageError);
         QCOMPARE(lumora::viewer::parseArguments({u"a"_s, u"-h"_s}).outcome, ParsedArguments::Outcome::Help);
