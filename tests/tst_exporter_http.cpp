@@ -136,6 +136,9 @@ private Q_SLOTS:
             random[i] = char((i * 151 + 7) % 256);
         const QByteArray bad = "HTTP/1.1 400 Bad Request";
         QTest::newRow("random bytes") << random << bad << QByteArray() << QByteArray() << true;
+        // Sent on past the answer: it is read all the same, not lost to a reset.
+        QTest::newRow("random bytes, 4 MiB")
+            << random.repeated(14000) << bad << QByteArray() << QByteArray() << true;
         QTest::newRow("words") << "HELLO THERE\r\n\r\n"_ba << bad << QByteArray() << QByteArray() << true;
         QTest::newRow("lower case method") << "get / HTTP/1.1\r\n\r\n"_ba << bad << QByteArray() << QByteArray()
                                            << true;
@@ -143,6 +146,9 @@ private Q_SLOTS:
         QTest::newRow("9 KiB header") << request("GET", "/metrics", 9216)
                                       << "HTTP/1.1 431 Request Header Fields Too Large"_ba << QByteArray()
                                       << QByteArray() << true;
+        QTest::newRow("4 MiB header")
+            << request("GET", "/metrics", 4 << 20) << "HTTP/1.1 431 Request Header Fields Too Large"_ba
+            << QByteArray() << QByteArray() << true;
     }
     void answers() {
         QFETCH(QByteArray, bytes);
