@@ -42,7 +42,7 @@ QByteArray handMadeReply(int offset = -1, char byte = 0) {
 
 // A unit on loopback that does one thing on every connection and every request.
 struct FakeUnit : QObject {
-    enum class Does { Answer, CloseAfterRequest, CloseAtOnce, Refuse, NeverAccept };
+    enum class Does { Answer, AnswerThenClose, CloseAfterRequest, CloseAtOnce, Refuse, NeverAccept };
     Does does = Does::Answer;
     QByteArray answer; // per request; empty: stay silent
     QTcpServer server;
@@ -71,6 +71,8 @@ struct FakeUnit : QObject {
                     // One answer per request byte, even when two requests arrive together.
                     for (qsizetype i = 0; i < got.size() && !answer.isEmpty(); ++i)
                         link->write(answer);
+                    if (does == Does::AnswerThenClose)
+                        link->close();
                 });
             }
         });
@@ -260,6 +262,21 @@ private Q_SLOTS:
         QCOMPARE(state.failureCount(PollFailure::Timeout), 0u);
         // One request per connection: the rule waits for its reply, which never comes.
         QVERIFY(unit.received.size() <= unit.links.size());
+    }
+    // A good reply brings the wait back to the first: a unit that answers once a connection, then closes it,
+    // is tried again after the first wait each time, not after one doubling on (1.6 s by the sixth).
+    void goodReplyResetsRetryWait() {
+        FakeUnit unit(FakeUnit::Does::AnswerThenClose, handMadeReply());
+        QVERIFY(unit.listen());
+        PollTiming timing = kQuick;
+        timing.longestRetryMs = 6400;
+        UnitPoller poller(onLoopback(unit.port), timing);
+        FailureTimes closed(poller, PollFailure::Closed);
+        poller.start();
+        QTRY_VERIFY_WITH_TIMEOUT(closed.ms.size() > 6, 20000);
+        for (int i = 0; i < 6; ++i)
+            QVERIFY2(closed.ms[i + 1] - closed.ms[i] < 800, qPrintable(QString::number(i)));
+        QVERIFY(poller.state().replies >= 6);
     }
 };
 
