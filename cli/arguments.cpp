@@ -181,12 +181,25 @@ QString quoted(const QString& text) {
     return u'"' + text + u'"';
 }
 
+// The words the parser reads as options and their values: up to the "--"
+// that ends the options, which is none given as an option's value
+// ("--address -- status" names the host "--", as the parser reads it).
+QStringList optionWords(const QStringList& words) {
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        if (words.at(i) == u"--")
+            return words.first(i);
+        const OptionEntry* option =
+            words.at(i).startsWith(u"--") ? findOption(QStringView(words.at(i)).mid(2)) : nullptr;
+        if (option && option->valueName)
+            ++i; // its value, whatever it looks like
+    }
+    return words;
+}
+
 // The word that brought in an unknown name, as typed up to any "=":
 // QCommandLineParser hands names back bare, and "-abc" as a, b and c.
 QString unknownWord(const QStringList& words, const QString& name) {
-    for (const QString& word : words) {
-        if (word == u"--")
-            break;
+    for (const QString& word : optionWords(words)) {
         QString typed = word.section(u'=', 0, 0);
         const bool dashes = typed.startsWith(u"--");
         const QStringView bare = QStringView(typed).mid(dashes ? 2 : 1);
@@ -205,9 +218,7 @@ QString unknownWord(const QStringList& words, const QString& name) {
 std::optional<QString> helpWordTyped(const QStringList& words, bool& typed) {
     typed = false;
     std::optional<QString> compacted;
-    for (const QString& word : words) {
-        if (word == u"--")
-            break;
+    for (const QString& word : optionWords(words)) {
         if (word == u"-h" || word == u"--help")
             typed = true;
         else if (!compacted && word.startsWith(u'-') && !word.startsWith(u"--") &&
@@ -238,9 +249,7 @@ bool parse(QCommandLineParser& parser, const QStringList& arguments) {
 // the usage error names the option the way this program always has. Runs
 // only once the parser has refused the words and no name was unknown.
 QString valueProblem(const QStringList& words) {
-    for (const QString& word : words) {
-        if (word == u"--")
-            break;
+    for (const QString& word : optionWords(words)) {
         const qsizetype equals = word.indexOf(u'=');
         const OptionEntry* option =
             word.startsWith(u"--") && equals > 2 ? findOption(QStringView(word).mid(2, equals - 2)) : nullptr;
@@ -258,15 +267,7 @@ QString valueProblem(const QStringList& words) {
 // Whether a "--" among the words before the command ended the options, so
 // that everything after the command is an operand.
 bool endsOptions(const QStringList& head) {
-    for (qsizetype i = 0; i < head.size(); ++i) {
-        if (head.at(i) == u"--")
-            return true;
-        const OptionEntry* option =
-            head.at(i).startsWith(u"--") ? findOption(QStringView(head.at(i)).mid(2)) : nullptr;
-        if (option && option->valueName)
-            ++i; // its value, whatever it looks like
-    }
-    return false;
+    return optionWords(head).size() < head.size();
 }
 
 // The line is read in two parts: up to the command, and the command's own.

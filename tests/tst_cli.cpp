@@ -359,6 +359,10 @@ private Q_SLOTS:
                                  << u"outputs address - port - timeout 3000 text outputs 0 1 1 0"_s;
         QTest::newRow("decode, - and --")
             << u"decode - -- --json"_s << u"decode address - port - timeout 3000 text files - --json"_s;
+        // "--" as an option's value is taken as given, and ends no options.
+        QTest::newRow("-- as a value")
+            << u"--address -- status --json"_s << u"status address -- port - timeout 3000 json"_s;
+        QTest::newRow("help after -- as a value") << u"--address -- -h"_s << u"help"_s;
         QTest::newRow("help after the command") << u"status --verbose --help"_s << u"help"_s;
         QTest::newRow("-h before a fault") << u"-h --port=x"_s << u"help"_s;
         QTest::newRow("version") << u"outputs 9 --version"_s << u"version"_s;
