@@ -264,19 +264,18 @@ private Q_SLOTS:
         QVERIFY(unit.received.size() <= unit.links.size());
     }
     // A good reply brings the wait back to the first: a unit that answers once a connection, then closes it,
-    // is tried again after the first wait each time, not after one doubling on (1.6 s by the sixth).
+    // is tried again after the first wait each time. Ten rounds take about a second; with the wait doubling
+    // on, the tenth alone would come 51 s after the first.
     void goodReplyResetsRetryWait() {
         FakeUnit unit(FakeUnit::Does::AnswerThenClose, handMadeReply());
         QVERIFY(unit.listen());
         PollTiming timing = kQuick;
-        timing.longestRetryMs = 6400;
+        timing.longestRetryMs = 51200;
         UnitPoller poller(onLoopback(unit.port), timing);
         FailureTimes closed(poller, PollFailure::Closed);
         poller.start();
-        QTRY_VERIFY_WITH_TIMEOUT(closed.ms.size() > 6, 20000);
-        for (int i = 0; i < 6; ++i)
-            QVERIFY2(closed.ms[i + 1] - closed.ms[i] < 800, qPrintable(QString::number(i)));
-        QVERIFY(poller.state().replies >= 6);
+        QTRY_VERIFY_WITH_TIMEOUT(closed.ms.size() >= 10, 20000);
+        QVERIFY(poller.state().replies >= 10);
     }
 };
 
