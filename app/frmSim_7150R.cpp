@@ -46,8 +46,6 @@ constexpr QColor kWhite{0xFF, 0xFF, 0xFF};
 frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     : QWidget(parent)
     , services_(services) {
-    // Closing the window ends the program through it; there is no other way.
-    Q_ASSERT(services_.endProgram);
     setObjectName(QStringLiteral("frmSim_7150R"));
     buildWindow(*this, *this);
     List1->setModel(&logModel_);
@@ -129,11 +127,11 @@ void frmSim_7150R::wireEvents() {
             [this](bool ok, const QString& reason) {
                 gate_.deliver([this, ok, reason] { settingsWritten(ok, reason); });
             });
-    sendTimer_.onTick = [this] { SendTimer_Timer(); };
-    pingTimer_.onTick = [this] { PingTimer_Timer(); };
-    pinger_.onDone = [this](quint64 tick, const QString& line) {
+    connect(&sendTimer_, &platform::Timer::tick, this, &frmSim_7150R::SendTimer_Timer);
+    connect(&pingTimer_, &platform::Timer::tick, this, &frmSim_7150R::PingTimer_Timer);
+    connect(&pinger_, &ping::TickRunner::done, this, [this](quint64 tick, const QString& line) {
         gate_.deliver([this, tick, line] { PingTick_Done(tick, line); });
-    };
+    });
 }
 
 // ---- Start-up and settings -------------------------------------------------
@@ -257,7 +255,7 @@ void frmSim_7150R::cmdSend_Click() {
     const QByteArray frame = protocol::buildFrame(command, outputs);
     const QString sendLine = GetTimeStamp() + event_line::kSend + protocol::hexText(frame);
 
-    const SendPlan plan = planSend(winsock_.state() == platform::Winsock::kStateConnected, optInterval[1]->isChecked());
+    const SendPlan plan = planSend(winsock_.state() == platform::Winsock::State::Connected, optInterval[1]->isChecked());
     if (plan.handOver) {
         const bool waitedBefore = mbStatusWait;
         mbStatusWait = statusWaitAfterSend(waitedBefore, command, true);
@@ -313,7 +311,7 @@ void frmSim_7150R::SendTimer_Timer() {
 void frmSim_7150R::cmdEnd_Click() {
     if (sendTimer_.isEnabled())
         sendTimer_.setEnabled(false);
-    if (winsock_.state() == platform::Winsock::kStateConnected && !cmdSend->isEnabled())
+    if (winsock_.state() == platform::Winsock::State::Connected && !cmdSend->isEnabled())
         cmdSend->setEnabled(true);
     optInterval[0]->setEnabled(true);
     optInterval[1]->setEnabled(true);
@@ -549,7 +547,7 @@ void frmSim_7150R::closeEvent(QCloseEvent* event) {
     if (signalsWindow_ != nullptr)
         signalsWindow_->close();
     event->accept();
-    services_.endProgram();
+    Q_EMIT endRequested();
 }
 
 } // namespace lumora::app

@@ -19,7 +19,6 @@
 #include <QWidget>
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -45,8 +44,6 @@ struct Services {
     // The folder the Log folder lies in: the program's own, or the user's data
     // folder when the program runs installed (logHome).
     QString programDir;
-    // Ends the program when the window is closed.
-    std::function<void()> endProgram;
 };
 
 // The one window. Its handlers are thin: they read controls, call the
@@ -57,6 +54,10 @@ class frmSim_7150R : public QWidget, private WindowControls {
 public:
     explicit frmSim_7150R(const Services& services, QWidget* parent = nullptr);
     ~frmSim_7150R() override;
+
+Q_SIGNALS:
+    // The window was closed: the program ends, whoever runs it decides how.
+    void endRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -39,8 +39,9 @@ int main(int argc, char** argv) {
                                            .shell = shell,
                                            .settings = settings,
                                            .icmp = *icmp,
-                                           .programDir = programDir,
-                                           .endProgram = [] { QCoreApplication::exit(0); }});
+                                           .programDir = programDir});
+    // Closing the window is the one way the program ends.
+    QObject::connect(window.get(), &lumora::app::frmSim_7150R::endRequested, qApp, [] { QCoreApplication::exit(0); });
     const auto shownHook = lumora::app::attachShownHook(*window);
     return QApplication::exec();
 }

@@ -71,7 +71,7 @@ testsupport::Harness& window() {
         g_window = std::make_unique<testsupport::Harness>();
         // As Main makes it, without the test harness's check of every new
         // log line, which is no part of the client's cost.
-        g_window->window = lumora::app::Main(g_window->services());
+        g_window->open(g_window->services());
         // "List" is what the window starts with; said here so the figure means it.
         g_window->find<QAbstractButton>("optLog", bench::kLogListOnly)->click();
         QCoreApplication::processEvents();

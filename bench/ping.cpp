@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
 
     testsupport::Harness h;
     const auto icmp = lumora::platform::makeSystemIcmpService();
-    h.window = lumora::app::Main(h.services({.icmp = icmp.get()}));
+    h.open(h.services({.icmp = icmp.get()}));
     bench::type(h.edit("txtDestIP"), QStringLiteral("127.0.0.1"));
     QCoreApplication::processEvents();
 

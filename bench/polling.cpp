@@ -145,7 +145,7 @@ lumora::waveform::SignalWindow* openSignals(Harness& h, QString* error) {
 std::optional<Figures> client(quint16 port, int seconds, bool signalsOpen, QString* error) {
     Harness h;
     lumora::platform::SystemClock systemClock;
-    h.window = lumora::app::Main(h.services({.clock = &systemClock}));
+    h.open(h.services({.clock = &systemClock}));
     if (!bench::connectWindow(h, port, error))
         return std::nullopt;
     lumora::waveform::SignalWindow* signalsWindow = nullptr;

@@ -32,7 +32,7 @@ Poller::Poller(const Invocation& invocation, Endpoint endpoint, Console& console
     , timer_(gate_, invocation.intervalMs) {
     // Unlike the window, which starts over on every tick, an attempt gets the
     // whole --timeout: at 1 ms it would otherwise never finish.
-    timer_.onTick = [this] { session_.tick(); };
+    connect(&timer_, &platform::Timer::tick, &session_, &platform::UnitSession::tick);
     durationEnd_.setSingleShot(true);
     durationEnd_.setTimerType(Qt::PreciseTimer);
     connect(&durationEnd_, &QTimer::timeout, this, &Poller::stop);

@@ -10,7 +10,8 @@ UnitGroup::UnitGroup(const Behaviour& behaviour, int units, const ElapsedClock& 
     for (int index = 0; index < units; ++index) {
         Behaviour own = behaviour;
         own.seed = behaviour.seed + std::uint64_t(index); // wraps like any seed arithmetic
-        units_.push_back(std::make_unique<UnitServer>(own, clock, sink));
+        units_.push_back(std::make_unique<UnitServer>(own, clock));
+        QObject::connect(units_.back().get(), &UnitServer::lineReported, units_.back().get(), sink);
     }
 }
 

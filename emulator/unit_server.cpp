@@ -308,11 +308,10 @@ void ClientSession::topUpFlood() {
     }
 }
 
-UnitServer::UnitServer(const Behaviour& behaviour, ElapsedClock clock, LineSink sink, QObject* parent)
+UnitServer::UnitServer(const Behaviour& behaviour, ElapsedClock clock, QObject* parent)
     : QObject(parent)
     , behaviour_(behaviour)
     , clock_(std::move(clock))
-    , sink_(std::move(sink))
     , unit_(behaviour.seed, behaviour.wiring) {
     if (behaviour.chaosSeed) {
         chaos_.emplace(*behaviour.chaosSeed);
@@ -333,8 +332,8 @@ bool UnitServer::listen(const QHostAddress& address, quint16 port) {
     return true;
 }
 
-void UnitServer::report(const QString& text) const {
-    sink_(timeStamp(QDateTime::currentDateTimeUtc()) + QLatin1Char(' ') + text);
+void UnitServer::report(const QString& text) {
+    Q_EMIT lineReported(timeStamp(QDateTime::currentDateTimeUtc()) + QLatin1Char(' ') + text);
 }
 
 void UnitServer::close() {

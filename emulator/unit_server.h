@@ -41,7 +41,7 @@ struct Behaviour {
 
 // Milliseconds since the unit started; the input pattern is a function of it.
 using ElapsedClock = std::function<std::int64_t()>;
-// Receives each output line, without line end.
+// Receives each output line of a group of units, without line end.
 using LineSink = std::function<void(const QString&)>;
 
 class ClientSession;
@@ -50,7 +50,7 @@ class ClientSession;
 class UnitServer : public QObject {
     Q_OBJECT
 public:
-    UnitServer(const Behaviour& behaviour, ElapsedClock clock, LineSink sink, QObject* parent = nullptr);
+    UnitServer(const Behaviour& behaviour, ElapsedClock clock, QObject* parent = nullptr);
     ~UnitServer() override;
 
     // Prints the start-up line with the port actually bound (useful with port 0).
@@ -58,8 +58,12 @@ public:
     QString errorString() const { return listener_.errorString(); }
     quint16 serverPort() const { return listener_.serverPort(); }
     // Prints a time-stamped line.
-    void report(const QString& text) const;
+    void report(const QString& text);
     void close();
+
+Q_SIGNALS:
+    // Each output line, without line end.
+    void lineReported(const QString& line);
 
 private:
     friend class ClientSession;
@@ -68,7 +72,6 @@ private:
 
     Behaviour behaviour_;
     ElapsedClock clock_;
-    LineSink sink_;
     UnitSimulation unit_;
     std::optional<ChaosPlanner> chaos_;
     QTcpServer listener_;

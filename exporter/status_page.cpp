@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exporter/status_page.h"
 
-#include <QDateTime>
+#include "log/utc_moment.h"
+
 #include <QString>
 
 using namespace Qt::StringLiterals;
@@ -30,9 +31,7 @@ QString stateText(const UnitState& state) {
 QString lastReply(const UnitState& state) {
     if (state.lastReplyMs == 0)
         return QStringLiteral("never");
-    return QDateTime::fromMSecsSinceEpoch(state.lastReplyMs, Qt::UTC)
-               .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) +
-           u" UTC"_s;
+    return QString::fromLatin1(log::UtcMomentText()(state.lastReplyMs)) + u" UTC"_s;
 }
 
 QString address(const Unit& unit) {

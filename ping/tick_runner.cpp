@@ -40,10 +40,7 @@ quint64 TickRunner::start(const QString& addressText) {
         // Queued to the owner: dropped by Qt if the owner is deleted first.
         QMetaObject::invokeMethod(
             relay->owner,
-            [owner = relay->owner, tick, line] {
-                if (owner->onDone)
-                    owner->onDone(tick, line);
-            },
+            [owner = relay->owner, tick, line] { Q_EMIT owner->done(tick, line); },
             Qt::QueuedConnection);
     };
     try {

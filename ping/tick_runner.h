@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 namespace lumora::ping {
@@ -26,8 +25,9 @@ public:
     // Starts one tick and returns its number (never 0). Returns at once.
     quint64 start(const QString& addressText);
 
+Q_SIGNALS:
     // On the owner's thread, once per tick that ended while the runner lived.
-    std::function<void(quint64 tick, const QString& line)> onDone;
+    void done(quint64 tick, const QString& line);
 
 private:
     struct Relay;

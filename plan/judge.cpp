@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plan/judge.h"
 
+#include "platform/unit_session.h"
 #include "protocol/status_reply.h"
 
 #include <QStringList>
@@ -8,10 +9,6 @@
 namespace lumora::plan {
 
 namespace {
-
-QString secondsText(std::uint32_t ms) {
-    return QString::number(ms / 1000.0, 'f', 3) + QStringLiteral(" s");
-}
 
 // "change 5", "change 99 to 101", "change at least 99", "change at most 101"
 QString changeText(const CounterCheck& check) {
@@ -26,10 +23,10 @@ QString changeText(const CounterCheck& check) {
 
 QString gapText(const GapCheck& check) {
     if (check.minMs && check.maxMs)
-        return secondsText(*check.minMs) + QStringLiteral(" to ") + secondsText(*check.maxMs);
+        return platform::exactSecondsText(*check.minMs) + QStringLiteral(" to ") + platform::exactSecondsText(*check.maxMs);
     if (check.minMs)
-        return QStringLiteral("at least ") + secondsText(*check.minMs);
-    return QStringLiteral("at most ") + secondsText(check.maxMs.value_or(0));
+        return QStringLiteral("at least ") + platform::exactSecondsText(*check.minMs);
+    return QStringLiteral("at most ") + platform::exactSecondsText(check.maxMs.value_or(0));
 }
 
 bool within(std::uint32_t value, std::optional<std::uint32_t> min, std::optional<std::uint32_t> max) {
@@ -83,7 +80,7 @@ Judgement judge(const Expectation& expectation, QByteArrayView reply, const Base
     for (const auto& [gap, check] : expectation.gaps) {
         const std::uint32_t came = protocol::timeGapValue(reply, gap - 1);
         if (!within(came, check.minMs, check.maxMs))
-            found.add(QStringLiteral("gap ") + protocol::channelText(gap), gapText(check), secondsText(came));
+            found.add(QStringLiteral("gap ") + protocol::channelText(gap), gapText(check), platform::exactSecondsText(came));
     }
     return {found.messages.join(QStringLiteral("; ")), found.expected.join(QStringLiteral(", ")),
             found.got.join(QStringLiteral(", "))};

@@ -98,8 +98,8 @@ void Timer::deliverTick() {
         return;
     gate_.deliverCoalesced(this, [this] {
         // Stopped while the tick waited for another handler to finish.
-        if (enabled_ && interval_ > 0 && onTick)
-            onTick();
+        if (enabled_ && interval_ > 0)
+            Q_EMIT tick();
     });
 }
 

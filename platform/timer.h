@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -31,7 +30,9 @@ public:
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled);
 
-    std::function<void()> onTick;
+Q_SIGNALS:
+    // Through the event gate, never while another of the window's handlers runs.
+    void tick();
 
 private:
     void apply();

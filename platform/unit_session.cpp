@@ -26,6 +26,12 @@ QString secondsText(int ms) {
     return QString::number(ms / kMsPerSecond, 'g', kDigits) + QStringLiteral(" s");
 }
 
+QString exactSecondsText(qint64 ms) {
+    constexpr double kMsPerSecond = 1000.0;
+    constexpr int kDecimals = 3;
+    return QString::number(double(ms) / kMsPerSecond, 'f', kDecimals) + QStringLiteral(" s");
+}
+
 void PollRule::requestSent() {
     ++counts_.requests;
     awaiting_ = true;

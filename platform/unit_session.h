@@ -16,6 +16,9 @@ namespace lumora::platform {
 
 // "3 s", "0.5 s": how every command and the exporter word a timeout.
 [[nodiscard]] QString secondsText(int ms);
+// "0.500 s", "12.030 s": a measured time to the millisecond, as a test plan's
+// gap checks word what they wanted and what came.
+[[nodiscard]] QString exactSecondsText(qint64 ms);
 
 struct PollCounts {
     qint64 requests = 0;

@@ -37,20 +37,20 @@ void Winsock::connectToHost() {
     connection_.open(remoteHost_, remotePort_);
 }
 
-int Winsock::state() const {
+Winsock::State Winsock::state() const {
     switch (connection_.state()) {
     case UnitConnection::State::Resolving:
-        return kStateResolving;
+        return State::Resolving;
     case UnitConnection::State::Connecting:
-        return kStateConnecting;
+        return State::Connecting;
     case UnitConnection::State::Connected:
-        return kStateConnected;
+        return State::Connected;
     case UnitConnection::State::Closing:
-        return kStateClosing;
+        return State::Closing;
     case UnitConnection::State::Closed:
         break;
     }
-    return failed_ ? kStateError : kStateClosed;
+    return failed_ ? State::Error : State::Closed;
 }
 
 bool Winsock::sendData(const QByteArray& bytes) {

@@ -22,12 +22,9 @@ namespace lumora::platform {
 class Winsock : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kStateClosed = 0;
-    static constexpr int kStateResolving = 4;
-    static constexpr int kStateConnecting = 6;
-    static constexpr int kStateConnected = 7;
-    static constexpr int kStateClosing = 8;
-    static constexpr int kStateError = 9;
+    // The socket control's state codes, by number as the window has always
+    // known them: 7 is connected.
+    enum class State { Closed = 0, Resolving = 4, Connecting = 6, Connected = 7, Closing = 8, Error = 9 };
 
     static constexpr qint64 kReadBufferBytes = UnitConnection::kReadBufferBytes;
     static constexpr qint64 kMaxUnsentBytes = UnitConnection::kMaxUnsentBytes;
@@ -39,7 +36,7 @@ public:
     void setRemoteHost(const QString& host) { remoteHost_ = host; }
     void setRemotePort(std::uint16_t port) { remotePort_ = port; }
     void connectToHost();
-    [[nodiscard]] int state() const;
+    [[nodiscard]] State state() const;
     // Hands the bytes to the connection. False when it refuses them;
     // errorString() says why.
     [[nodiscard]] bool sendData(const QByteArray& bytes);

@@ -188,8 +188,8 @@ void runClosingChild(quint16 port) {
     widgets::SystemDialogs systemBoxes;
     lumora::app::Services services = h.services({.dialogs = &systemBoxes});
     services.programDir = qEnvironmentVariable(kChildFolder);
-    services.endProgram = [] { QCoreApplication::exit(0); };
-    h.window = lumora::app::Main(services);
+    h.open(services);
+    QObject::connect(h.window.get(), &lumora::app::frmSim_7150R::endRequested, qApp, [] { QCoreApplication::exit(0); });
     h.dial(QString::number(port));
     QVERIFY(Harness::waitFor([&h] { return h.events().contains(kConnected); }, kWaitMs));
     h.click("optLog", 1);
@@ -485,7 +485,7 @@ private Q_SLOTS:
         lumora::app::Services services = h.services();
         services.programDir = lumora::app::logHome(bin);
         QCOMPARE(services.programDir, clientDataFolder());
-        h.window = lumora::app::Main(services);
+        h.open(services);
         QVERIFY(QFileInfo(QDir(clientDataFolder()).filePath(u"Log"_s)).isDir());
         QVERIFY(QDir(bin).isEmpty());
     }
@@ -1291,7 +1291,7 @@ private Q_SLOTS:
         QVERIFY(peer.listen());
         Harness h;
         widgets::SystemDialogs systemBoxes;
-        h.window = lumora::app::Main(h.services({.dialogs = &systemBoxes}));
+        h.open(h.services({.dialogs = &systemBoxes}));
         h.dial(QString::number(peer.port()));
         QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kConnected), kWaitMs);
         qsizetype answered = 0;
@@ -1437,7 +1437,7 @@ private Q_SLOTS:
             QSKIP(silent.failure().c_str());
         const auto icmp = lumora::platform::makeSystemIcmpService();
         Harness h;
-        h.window = lumora::app::Main(h.services({.icmp = icmp.get()}));
+        h.open(h.services({.icmp = icmp.get()}));
         h.edit("txtDestIP")->setText(u"127.0.0.1"_s);
         LogWatch watch(h);
         h.click("cmdPingStart");

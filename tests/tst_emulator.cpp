@@ -44,8 +44,10 @@ quint32 field(const QByteArray& reply, int at, int k) {
 // An in-process unit on an ephemeral loopback port, with a clock the test sets.
 struct Rig {
     explicit Rig(const Behaviour& behaviour = {})
-        : server(
-              behaviour, [this] { return now; }, [this](const QString& line) { lines << line; }) {}
+        : server(behaviour, [this] { return now; }) {
+        QObject::connect(&server, &lumora::emulator::UnitServer::lineReported, &server,
+                         [this](const QString& line) { lines << line; });
+    }
     bool start() { return server.listen(QHostAddress::LocalHost, 0); }
     std::int64_t now = 0;
     QStringList lines;

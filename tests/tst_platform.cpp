@@ -85,7 +85,7 @@ struct Loopback {
         winsock.setRemotePort(server.serverPort());
         winsock.connectToHost();
         if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
-            !QTest::qWaitFor([&] { return winsock.state() == Winsock::kStateConnected; }))
+            !QTest::qWaitFor([&] { return winsock.state() == Winsock::State::Connected; }))
             return nullptr;
         return server.nextPendingConnection();
     }
@@ -143,7 +143,7 @@ struct CountingTimer {
     int ticks = 0;
     explicit CountingTimer(int intervalMs)
         : timer(gate, intervalMs) {
-        timer.onTick = [this] { ++ticks; };
+        QObject::connect(&timer, &Timer::tick, &timer, [this] { ++ticks; });
     }
 };
 
@@ -208,11 +208,11 @@ private Q_SLOTS:
         Timer timer(gate, kInterval);
         QElapsedTimer clock;
         QList<qint64> ticks;
-        timer.onTick = [&] {
+        QObject::connect(&timer, &Timer::tick, &timer, [&] {
             ticks.append(clock.elapsed());
             if (ticks.size() == 1)
                 QThread::msleep(2 * kInterval + kInterval / 2);
-        };
+        });
         clock.start();
         timer.setEnabled(true);
         QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 8, 5000);

@@ -166,7 +166,7 @@ private Q_SLOTS:
         fill(store);
         const QString path = dir_.filePath(QStringLiteral("lanes.png"));
         QString error;
-        QVERIFY2(exportRange(path, store, kSecond, kPictureSize, &error), qPrintable(error));
+        QVERIFY2(exportRange(path, store, kSecond, kPictureSize, error), qPrintable(error));
         const QImage image(path);
         QCOMPARE(image.size(), kPictureSize);
         const Layout layout = layoutOf(image.rect(), kSecond);
@@ -256,7 +256,7 @@ private Q_SLOTS:
         fill(store);
         const QString path = dir_.filePath(name);
         QString error;
-        const bool written = exportRange(path, store, kSecond, size, &error);
+        const bool written = exportRange(path, store, kSecond, size, error);
         if (!failure.isEmpty()) {
             QVERIFY(!written);
             QVERIFY2(error.contains(failure), qPrintable(error));
@@ -277,7 +277,7 @@ private Q_SLOTS:
             // The same span read in local time (13:45 ahead here).
             ViewState local = kSecond;
             local.localTime = true;
-            QVERIFY(exportRange(path, store, local, size, &error));
+            QVERIFY(exportRange(path, store, local, size, error));
             QFile again(path);
             QVERIFY(again.open(QIODevice::ReadOnly));
             const QByteArray shifted = again.readAll();

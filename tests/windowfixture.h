@@ -131,12 +131,19 @@ struct Harness {
         return {.clock = standIns.clock != nullptr ? *standIns.clock : clock, .beeper = beeper,
                 .dialogs = standIns.dialogs != nullptr ? *standIns.dialogs : dialogs, .shell = shell,
                 .settings = settings, .icmp = standIns.icmp != nullptr ? *standIns.icmp : icmp,
-                .programDir = programDir.path(), .endProgram = [this] { ++endRequests; }};
+                .programDir = programDir.path()};
+    }
+    // The window made on these services, its close counted as the program's end.
+    lumora::app::frmSim_7150R& open(const lumora::app::Services& services) {
+        window = lumora::app::Main(services);
+        QObject::connect(window.get(), &lumora::app::frmSim_7150R::endRequested, window.get(),
+                         [this] { ++endRequests; });
+        return *window;
     }
     lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window); }
 
     lumora::app::frmSim_7150R& start() {
-        window = lumora::app::Main(services());
+        open(services());
         for (const QString& line : lines())
             checkForm(line);
         QObject::connect(&probe().logLines(), &lumora::log::LogListModel::linesAppended, window.get(),

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "timeline/vcd_writer.h"
 
+#include "log/utc_moment.h"
+
 #include <QIODevice>
-#include <QTimeZone>
 
 #include <algorithm>
 #include <bit>
@@ -89,8 +90,7 @@ char* putGap(char* p, std::uint32_t thousandths, int variable) {
 }
 
 QString utcText(qint64 ms) {
-    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc())
-        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    return QString::fromLatin1(log::UtcMomentText()(ms));
 }
 
 QByteArray name(const char* prefix, int number) {

@@ -32,9 +32,9 @@ int runExport(const Options& options) {
     waveform::ViewState state;
     state.fromMs = span.fromMs;
     state.toMs = span.toMs;
-    QString error;
-    if (!waveform::exportRange(options.exportPath, store, state, options.size, &error)) {
-        fail(QStringLiteral("cannot write %1: %2").arg(options.exportPath, error));
+    QString why;
+    if (!waveform::exportRange(options.exportPath, store, state, options.size, why)) {
+        fail(QStringLiteral("cannot write %1: %2").arg(options.exportPath, why));
         return kBlockSkipped;
     }
     return days.problems().empty() ? kDone : kBlockSkipped;

@@ -523,10 +523,9 @@ void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplySto
 }
 
 bool exportRange(const QString& path, const timeline::ReplyStore& store, const ViewState& state, QSize size,
-                 QString* error) {
+                 QString& why) {
     const auto fail = [&](const QString& reason) {
-        if (error)
-            *error = reason;
+        why = reason;
         return false;
     };
     const QString suffix = QFileInfo(path).suffix().toLower();

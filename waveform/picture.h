@@ -57,9 +57,9 @@ void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplySto
                   const ViewState& state, const std::vector<timeline::Column>& columns);
 
 // Writes the shown span by the path's extension: .png and .svg as drawn at
-// the given size, .csv and .vcd as data. False, with the reason in *error,
+// the given size, .csv and .vcd as data. False, with the reason in `why`,
 // when the extension is none of these or the file cannot be written.
 [[nodiscard]] bool exportRange(const QString& path, const timeline::ReplyStore& store,
-                               const ViewState& state, QSize size, QString* error);
+                               const ViewState& state, QSize size, QString& why);
 
 } // namespace lumora::waveform

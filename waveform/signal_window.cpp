@@ -117,8 +117,8 @@ void SignalWindow::updateStatus() {
     status_->setAccessibleName(text);
 }
 
-bool SignalWindow::exportShown(const QString& path, QString* error) const {
-    return exportRange(path, store_, view_->state(), view_->size(), error);
+bool SignalWindow::exportShown(const QString& path, QString& why) const {
+    return exportRange(path, store_, view_->state(), view_->size(), why);
 }
 
 void SignalWindow::exportChosen() {
@@ -137,9 +137,9 @@ void SignalWindow::exportChosen() {
         path += u'.' + QString::fromUtf16(chosen == kExportKinds.end() ? kExportKinds.front().suffix
                                                                        : chosen->suffix);
     }
-    QString error;
-    if (!exportShown(path, &error))
-        QMessageBox::warning(this, tr("Export"), error);
+    QString why;
+    if (!exportShown(path, why))
+        QMessageBox::warning(this, tr("Export"), why);
 }
 
 void SignalWindow::hiddenChanged() {

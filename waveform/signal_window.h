@@ -34,8 +34,8 @@ public:
 
     // What File > Export... does once a name is chosen: the shown span, by
     // the name's extension, pictures at the view's size. False with the
-    // reason in *error.
-    [[nodiscard]] bool exportShown(const QString& path, QString* error) const;
+    // reason in `why`.
+    [[nodiscard]] bool exportShown(const QString& path, QString& why) const;
 
 public Q_SLOTS:
     // Replies were appended to the store, or dropped off it; repaints are

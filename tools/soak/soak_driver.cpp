@@ -135,7 +135,7 @@ private:
     bool openOutput(QFile& file, const QString& name, QString* error);
     lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window_); }
     bool connected() const {
-        return probe().Winsock1().state() == lumora::platform::Winsock::kStateConnected;
+        return probe().Winsock1().state() == lumora::platform::Winsock::State::Connected;
     }
     double elapsedSeconds() const { return double(clock_.elapsed()) / kMsPerSecond; }
 
@@ -188,8 +188,7 @@ lumora::app::Services Soak::services() {
             .shell = shell_,
             .settings = settings_,
             .icmp = icmp_,
-            .programDir = options_.dir,
-            .endProgram = [] { QCoreApplication::exit(0); }};
+            .programDir = options_.dir};
 }
 
 template <typename W> W* Soak::find(const QString& name) const {
@@ -224,6 +223,7 @@ bool Soak::start(QString* error) {
 
     clock_.start();
     window_ = lumora::app::Main(services());
+    connect(window_.get(), &lumora::app::frmSim_7150R::endRequested, this, [] { QCoreApplication::exit(0); });
     const auto& log = probe().logLines();
     connect(&log, &lumora::log::LogListModel::linesAppended, this,
             [this](int first, int last) { record(first, last); });
@@ -358,7 +358,7 @@ void Soak::watch() {
              .arg(tally_.lines)
              .arg(kind)
              .arg(options_.stallSeconds)
-             .arg(probe().Winsock1().state())
+             .arg(int(probe().Winsock1().state()))
              .arg(probe().mbStatusWait() ? QStringLiteral("set") : QStringLiteral("clear"))
              .arg(probe().SendTimer().isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled")));
     for (const QString& line : recent_)
