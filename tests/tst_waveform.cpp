@@ -224,7 +224,7 @@ private Q_SLOTS:
     // A cursor or tick at a column's first millisecond stands in that column, wherever the division of
     // the span by the width lands.
     void xAtMsAtColumnStarts() {
-        for (const auto [width, span] : {std::pair{3, 10}, {7, 10}, {333, 1000}, {1366, 86'400'000}}) {
+        for (const auto& [width, span] : {std::pair{3, 10}, {7, 10}, {333, 1000}, {1366, 86'400'000}}) {
             const QRect plot(52, 0, width, 10);
             const ViewState state{kTen, kTen + span, false, 0, 0};
             for (int x = plot.left() + 1; x <= plot.right(); ++x) {
