@@ -19,10 +19,10 @@ using namespace Qt::StringLiterals;
 constexpr int kMsPerSecond = 1000;
 constexpr double kLongestSeconds = settings::kMaxIntervalMs / double(kMsPerSecond);
 
-// Where --help puts a command's or option's name, its text and its example.
+// Where --help puts a command's or option's name and its text; help2man
+// reads the layout back into the manual page (docs/man/lumora-7150r-cli.h2m).
 constexpr qsizetype kNameColumn = 2;
 constexpr qsizetype kTextColumn = 26;
-constexpr qsizetype kExampleColumn = 28;
 
 // Which commands an option means something to; the others refuse it.
 enum class Owner { Any, Poll, PollAndPing, PollAndServe, Decode, Serve, Run };
@@ -32,18 +32,18 @@ struct OptionEntry {
     const char* valueName; // none for a switch
     Owner owner;
     const char* text; // as --help shows it, line by line
-    const char* example;
+    const char* example; // none where a command's shows it
 };
 
 constexpr std::array<OptionEntry, 16> kOptions{{
     {"address", "HOST", Owner::Any,
      "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
-     "--address 10.0.0.7"},
+     "lumora-7150r-cli --address 10.0.0.7 status"},
     {"port", "N", Owner::Any,
      "Unit's TCP port, 0 to 65535 (a fraction rounds half to\neven). Default: the stored port, else 4000.",
-     "--port 4000"},
+     "lumora-7150r-cli --port 4000 status"},
     {"timeout", "SECONDS", Owner::Any,
-     "Bound on connecting and on waiting for a reply\n(default 3, fractions allowed).", "--timeout 0.5"},
+     "Bound on connecting and on waiting for a reply\n(default 3, fractions allowed).", "lumora-7150r-cli --timeout 0.5 status"},
     {"json", nullptr, Owner::Any,
      "JSON instead of text: one object for status, one object\nper line for poll and decode.",
      "lumora-7150r-cli --json status"},
@@ -54,27 +54,27 @@ constexpr std::array<OptionEntry, 16> kOptions{{
      "lumora-7150r-cli decode --vcd Log/20261207.txt > day.vcd"},
     {"interval", "SECONDS", Owner::PollAndServe,
      "(poll) Time between requests, 0.001 to 86400; (serve)\nbetween a unit's requests (default 1).",
-     "poll --interval 0.001"},
+     "lumora-7150r-cli poll --interval 0.001 --duration 60 > /dev/null"},
     {"count", "N", Owner::PollAndPing, "(poll) Stop after N replies; (ping) send N requests.",
-     "ping --count 10"},
-    {"duration", "SECONDS", Owner::Poll, "(poll) Stop after SECONDS.", "poll --interval 1 --duration 60"},
+     "lumora-7150r-cli ping --count 10"},
+    {"duration", "SECONDS", Owner::Poll, "(poll) Stop after SECONDS.", "lumora-7150r-cli poll --interval 1 --duration 60"},
     {"listen", "ADDR:PORT", Owner::Serve,
      "(serve) Where to serve HTTP: an IPv4 address or an IPv6\naddress in brackets. Default: 127.0.0.1:17150.",
-     "serve --listen [::]:17150 lab7=10.0.0.7:4000"},
+     "lumora-7150r-cli serve --listen [::]:17150 lab7=10.0.0.7:4000"},
     {"units-file", "FILE", Owner::Serve,
      "(serve) Read units from FILE, one [NAME=]HOST:PORT a\nline, # comments; any UNIT arguments come after. "
      "A\nregular file of at most 16 MiB; SIGHUP reads it again.",
-     "serve --units-file /etc/lumora-7150r/units"},
+     "lumora-7150r-cli serve --units-file /etc/lumora-7150r/units"},
     {"junit", "FILE", Owner::Run,
      "(run) Also write the cases as JUnit XML to FILE, for a\nCI server; replaced whole, also after a signal.",
-     "run station.yaml --junit results.xml"},
+     "lumora-7150r-cli run station.yaml --junit results.xml"},
     {"tap", nullptr, Owner::Run, "(run) TAP version 13 on standard output instead of text.",
-     "run station.yaml --tap > station.tap && prove -e cat station.tap"},
+     "lumora-7150r-cli run station.yaml --tap > station.tap && prove -e cat station.tap"},
     {"stop-on-failure", nullptr, Owner::Run,
      "(run) Skip the cases after the first that fails or\nerrors; the teardown still runs.",
-     "run station.yaml --stop-on-failure"},
-    {"help", nullptr, Owner::Any, "Show this text.", "lumora-7150r-cli --help"},
-    {"version", nullptr, Owner::Any, "Show the version.", "lumora-7150r-cli --version"},
+     "lumora-7150r-cli run station.yaml --stop-on-failure"},
+    {"help", nullptr, Owner::Any, "Show this text.", nullptr},
+    {"version", nullptr, Owner::Any, "Show the version.", nullptr},
 }};
 
 struct CommandEntry {
@@ -494,16 +494,21 @@ bool Reader::takeOperands(const QCommandLineParser& part) {
     return true;
 }
 
-// One command or option in --help: its name, its text beside it (below it
-// when the name is too long) and its example.
-QString helpEntry(const QString& name, const char* text, const char* example) {
+// One command or option in --help: its name and its text beside it (below
+// it when the name is too long).
+QString helpEntry(const QString& name, const char* text) {
     QString entry = QString(kNameColumn, u' ') + name;
     if (entry.size() + kNameColumn > kTextColumn)
         entry += u'\n' + QString(kTextColumn, u' ');
     else
         entry = entry.leftJustified(kTextColumn);
     entry += QString::fromLatin1(text).replace(u"\n"_s, u'\n' + QString(kTextColumn, u' '));
-    return entry + u'\n' + QString(kExampleColumn, u' ') + QLatin1String(example) + u'\n';
+    return entry + u'\n';
+}
+
+// A command line as typed at a shell prompt, which help2man sets apart.
+QString exampleLine(const char* example) {
+    return example ? u"  $ "_s + QLatin1String(example) + u'\n' : QString();
 }
 
 } // namespace
@@ -564,14 +569,18 @@ QString versionText() {
 
 QString helpText() {
     QString commands;
-    for (const CommandEntry& command : kCommands)
-        commands += helpEntry(QLatin1String(command.synopsis), command.text, command.example);
+    QString examples;
+    for (const CommandEntry& command : kCommands) {
+        commands += helpEntry(QLatin1String(command.synopsis), command.text);
+        examples += exampleLine(command.example);
+    }
     QString options;
     for (const OptionEntry& option : kOptions) {
         const QString name = u"--"_s + nameOf(option);
-        options += helpEntry(option.valueName ? name + u' ' + QLatin1String(option.valueName) : name, option.text,
-                             option.example);
+        options += helpEntry(option.valueName ? name + u' ' + QLatin1String(option.valueName) : name, option.text);
+        examples += exampleLine(option.example);
     }
+    // The headings are the ones help2man turns into the page's sections.
     return uR"(Usage: lumora-7150r-cli [--address HOST] [--port N] [--timeout SECONDS] [--json] COMMAND [ARGS]
 
 Talks to a Lumora 7150R digital-I/O unit on TCP without a window, on the same
@@ -591,9 +600,6 @@ poll prefixes each reply with the UTC time stamp [hh:mm:ss.mmm]. The CSV header
 is time,DI00,...,DI11,CNT01,...,CNT12,GAP01,...,GAP12,DO01,...,DO04; a refused
 value is an empty field in CSV and null in JSON. Diagnostics go to standard error.
 
-Settings: the address and port the client stores in LM7100R_SIMUL.ini in
-$XDG_CONFIG_HOME (usually ~/.config) are read, never written.
-
 Exit status:
   0  done
   1  usage error (nothing sent)
@@ -609,7 +615,15 @@ Exit status:
 poll exits with the lowest of 2, 3 and 4 that happened during the run, else 0.
 serve exits 0 on SIGTERM or Ctrl-C, and 1 on a bad unit or units file line
 (named as FILE:LINE) or more units than it serves, before any unit is polled.
-)"_s.arg(commands, options);
+
+Files:
+  $XDG_CONFIG_HOME/LM7100R_SIMUL.ini
+                          The client's settings (usually in ~/.config): the
+                          address and port stored there are the defaults of
+                          --address and --port; read, never written.
+
+Examples:
+%3)"_s.arg(commands, options, examples);
 }
 
 } // namespace lumora::cli

@@ -14,6 +14,8 @@ packages=(
   iproute2 util-linux tzdata
   libbenchmark-dev
   desktop-file-utils appstream groff-base man-db
+  # The command line's manual page is made from its --help.
+  help2man
   dpkg-dev file
   clang-tidy lintian
   sigrok-cli gtkwave
