@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Configures and builds the whole tree in build/ (Release unless BUILD_TYPE says otherwise).
+# Configures and builds the whole tree in build/ (Release unless BUILD_TYPE says
+# otherwise). DEBIAN_FLAGS=1 configures it as the package is built
+# (tools/debian-flags.sh), so tools/package.sh can pack it as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" >/dev/null
+args=(-DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}")
+if [ "${DEBIAN_FLAGS:-0}" = 1 ]; then
+  source tools/debian-flags.sh
+  args=("${debian_cmake_args[@]}")
+fi
+cmake -S . -B build -G Ninja "${args[@]}" >/dev/null
 cmake --build build -j "$(nproc)"
