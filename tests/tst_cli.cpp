@@ -286,6 +286,7 @@ private Q_SLOTS:
         QTest::newRow("csv for status") << u"status --csv"_s << u"option --csv belongs to poll"_s;
         QTest::newRow("csv and json") << u"--json poll --interval 1 --csv"_s << u"--json and --csv exclude"_s;
         QTest::newRow("outputs three values") << u"outputs 1 0 0"_s << u"outputs needs four values"_s;
+        QTest::newRow("outputs five values") << u"outputs 1 0 0 1 0"_s << u"outputs needs four values"_s;
         QTest::newRow("outputs value 2") << u"outputs 1 0 2 1"_s << u"invalid output 3 value \"2\""_s;
         QTest::newRow("outputs value -1") << u"outputs -1 0 0 0"_s << u"unknown option -1"_s;
         QTest::newRow("reset with argument") << u"reset now"_s << u"unexpected argument \"now\""_s;
