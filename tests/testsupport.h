@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -95,6 +96,22 @@ template <typename Application> int runIsolatedSuite(int argc, char** argv) {
 // A data-driven case's columns in one line: columns<int, QString>("count", "name").
 template <typename... Types, typename... Names> void columns(Names... names) {
     (QTest::addColumn<Types>(names), ...);
+}
+
+// A RECV block as the window files it: the header, the reply's 30, 30, 30 and 22 bytes in Qt's hex, each
+// group followed by a space, and the empty line; `stamp` is "hh:mm:ss.zzz".
+inline QByteArray dailyBlock(QByteArrayView stamp, const QByteArray& reply = QByteArray(112, '\0'),
+                             const char* end = "\r\n") {
+    QByteArray text = '[' + stamp.toByteArray() + "] RECV : Status Request (112 Bytes)" + end;
+    for (int k = 0; k < 4; ++k)
+        text += reply.mid(qsizetype{30} * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
+    return text + end;
+}
+
+inline bool writeFile(const QString& path, QByteArrayView bytes,
+                      QIODevice::OpenMode mode = QIODevice::WriteOnly) {
+    QFile file(path);
+    return file.open(mode) && file.write(bytes.data(), bytes.size()) == bytes.size() && file.flush();
 }
 
 } // namespace testsupport

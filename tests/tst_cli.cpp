@@ -286,6 +286,7 @@ private Q_SLOTS:
         QTest::newRow("csv for status") << u"status --csv"_s << u"option --csv belongs to poll"_s;
         QTest::newRow("csv and json") << u"--json poll --interval 1 --csv"_s << u"--json and --csv exclude"_s;
         QTest::newRow("outputs three values") << u"outputs 1 0 0"_s << u"outputs needs four values"_s;
+        QTest::newRow("outputs five values") << u"outputs 1 0 0 1 0"_s << u"outputs needs four values"_s;
         QTest::newRow("outputs value 2") << u"outputs 1 0 2 1"_s << u"invalid output 3 value \"2\""_s;
         QTest::newRow("outputs value -1") << u"outputs -1 0 0 0"_s << u"unknown option -1"_s;
         QTest::newRow("reset with argument") << u"reset now"_s << u"unexpected argument \"now\""_s;
@@ -864,14 +865,13 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
-        QFile file(path);
         if (name.startsWith(u"mem/"))
             QVERIFY(QDir(dir.path()).mkdir(u"mem"_s) && QFile::link(u"/proc/self/mem"_s, path));
         else if (name.startsWith(u"fifo/"))
             QVERIFY(QDir(dir.path()).mkdir(u"fifo"_s) &&
                     ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         else if (!name.startsWith(u"gone/"))
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush());
+            QVERIFY(testsupport::writeFile(path, content));
         // Then the same bytes on standard input, which has no date to give.
         for (const bool standardInput : {false, true}) {
             if (standardInput && name != u"20261207.txt")
@@ -900,15 +900,14 @@ private Q_SLOTS:
     // UTC, which 07:30 UTC is no part of.
     void decodeInZone() {
         QTemporaryDir dir;
-        QFile file(dir.filePath(u"20260308.txt"_s));
-        const QByteArray block = windowLog_.left(windowLog_.indexOf("\r\n\r\n") + 4);
-        QVERIFY(block.startsWith("[09:05:03.007]") && file.open(QIODevice::WriteOnly));
+        const QString path = dir.filePath(u"20260308.txt"_s);
+        QByteArray text;
         for (const char* stamp : {"09:59:59.999", "07:30:00.000", "10:00:00.000"})
-            file.write('[' + QByteArray(stamp) + ']' + block.mid(14));
-        file.close();
+            text += testsupport::dailyBlock(stamp);
+        QVERIFY(testsupport::writeFile(path, text));
         const QByteArray pinned = qgetenv("TZ");
         qputenv("TZ", "America/Los_Angeles");
-        const Outcome run = runProgram({u"decode"_s, file.fileName()});
+        const Outcome run = runProgram({u"decode"_s, path});
         qputenv("TZ", pinned);
         QStringList got;
         for (const QString& row : run.out.mid(1))
@@ -916,7 +915,7 @@ private Q_SLOTS:
         QCOMPARE(got, (QStringList{u"2026-03-08 09:59:59.999"_s, u"2026-03-08 10:00:00.000"_s}));
         QCOMPARE(run.err,
                  u"lumora-7150r-cli: decode: %1:7: the stamp 07:30:00.000 is no time of 2026-03-08 in "
-                 "this time zone, skipped\n"_s.arg(file.fileName()));
+                 "this time zone, skipped\n"_s.arg(path));
         QCOMPARE(run.exitCode, 6);
     }
 
@@ -978,8 +977,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString unitsFile = dir.filePath(u"units"_s);
         const auto writeUnits = [&unitsFile](const QString& text) {
-            QFile file(unitsFile);
-            return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
+            return testsupport::writeFile(unitsFile, text.toUtf8());
         };
         QVERIFY(writeUnits(u"rack-1=127.0.0.1:%1\n"_s.arg(named.port)));
         QNetworkAccessManager network;
@@ -1087,10 +1085,9 @@ private Q_SLOTS:
             port = unit.port;
         }
         QTemporaryDir dir;
-        QFile file(dir.filePath(u"plan.yaml"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(plan) == plan.size());
-        file.close();
-        const Outcome run = runProgram(onLoopback(port, u"run "_s + file.fileName()));
+        const QString planFile = dir.filePath(u"plan.yaml"_s);
+        QVERIFY(testsupport::writeFile(planFile, plan));
+        const Outcome run = runProgram(onLoopback(port, u"run "_s + planFile));
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2((exitCode == 0 || exitCode == 8 ? run.out.value(run.out.size() - 1) : run.err).contains(said),
                  qPrintable(run.out.join(u'\n') + run.err));
@@ -1111,21 +1108,20 @@ private Q_SLOTS:
         LoopbackPeer unit;
         QVERIFY(unit.listen());
         QTemporaryDir dir;
-        QFile file(dir.filePath(u"plan.yaml"_s));
+        const QString planFile = dir.filePath(u"plan.yaml"_s);
         const QByteArray plan = "name: station\n"
                                 "steps:\n  - name: a\n    outputs: [1, 0, 0, 0]\n"
                                 "  - name: b\n    wait: 30\n"
                                 "  - name: c\n    outputs: [0, 1, 0, 0]\n"
                                 "teardown:\n  - outputs: [0, 0, 0, 0]\n";
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(plan) == plan.size());
-        file.close();
+        QVERIFY(testsupport::writeFile(planFile, plan));
         const QString junit = dir.filePath(u"report.xml"_s);
         const auto meanwhile = [&](QProcess& process, const QByteArray&) {
             QVERIFY(QTest::qWaitFor([&] { return unit.received.contains(QByteArray::fromHex("5401000000")); }, kRunMs));
             ::kill(pid_t(process.processId()), signal);
         };
         const Outcome run =
-            runProgram(onLoopback(unit.port(), u"run "_s + file.fileName() + u" --junit "_s + junit), {}, meanwhile);
+            runProgram(onLoopback(unit.port(), u"run "_s + planFile + u" --junit "_s + junit), {}, meanwhile);
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(unit.received, QByteArray::fromHex("5401000000" "5400000000"));
         QCOMPARE(run.out.mid(1), (QStringList{u"SKIP b"_s, u"SKIP c"_s, u"1 passed, 0 failed"_s}));

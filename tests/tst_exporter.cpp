@@ -137,8 +137,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(u"units"_s);
         const auto load = [&](const QByteArray& text, const QStringList& commandLine, QString& why) {
-            QFile file(path);
-            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush()
+            return testsupport::writeFile(path, text)
                        ? lumora::exporter::loadUnits(path, commandLine, 10, why)
                        : std::nullopt;
         };

@@ -58,10 +58,7 @@ QByteArray ramp() {
 
 // A whole block of the ramp as a file holds it.
 QByteArray rampBlock(const char* stamp, const char* lineEnd = "\r\n") {
-    QByteArray text = QByteArray(stamp) + " RECV : Status Request (112 Bytes)" + lineEnd;
-    for (const QString& line : kRampDump)
-        text += line.toLatin1() + lineEnd;
-    return text + lineEnd;
+    return testsupport::dailyBlock(stamp, ramp(), lineEnd);
 }
 
 // `length` bytes of one long line without an end, then `tail`, made as they are read: the test itself holds
@@ -172,11 +169,7 @@ QByteArray mixedInput(quint32 seed) {
         for (char& byte : reply)
             byte = char(random.bounded(random.bounded(2) == 0 ? 3 : 256));
         const QTime stamp = QTime::fromMSecsSinceStartOfDay(int(random.bounded(86'400'000)));
-        QByteArray block =
-            lumora::log::formatTimeStamp(stamp).toLatin1() + " RECV : Status Request (112 Bytes)" + end;
-        for (int k = 0; k < 4; ++k)
-            block += reply.mid(qsizetype{30} * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
-        block += end;
+        QByteArray block = testsupport::dailyBlock(stamp.toString(u"hh:mm:ss.zzz"_s).toLatin1(), reply, end);
         switch (random.bounded(12)) {
         case 0: // a byte changed into one that matters to a reader
             block[int(random.bounded(block.size()))] = "0A \r\n[]:.x9F"[random.bounded(12)];
@@ -219,9 +212,15 @@ private Q_SLOTS:
         ++caseNumber_;
         QVERIFY(QDir().mkpath(logDir()));
     }
-    void formatTimeStamp() {
+    // The list's stamp of a time of day, and the UTC moment of an instant given in any zone.
+    void stampTexts() {
         QCOMPARE(lumora::log::formatTimeStamp(QTime(9, 5, 3, 7)), u"[09:05:03.007]"_s);
         QCOMPARE(lumora::log::formatTimeStamp(QTime(23, 59, 59, 999)), u"[23:59:59.999]"_s);
+        QCOMPARE(lumora::log::formatUtcMoment(QDateTime(QDate(2026, 3, 8), QTime(9, 5, 3, 7), Qt::UTC)),
+                 u"2026-03-08 09:05:03.007"_s);
+        QCOMPARE(
+            lumora::log::formatUtcMoment(QDateTime(QDate(2027, 1, 1), QTime(8, 0), QTimeZone("Asia/Tokyo"))),
+            u"2026-12-31 23:00:00.000"_s);
     }
     void append_data() {
         columns<int, int, bool, int>("before", "added", "asBlock", "newRows");
@@ -331,7 +330,7 @@ private Q_SLOTS:
         QVERIFY2(log.appendLine(lumora::log::dailyFileText(lines)), qPrintable(log.errorString()));
         QFile file(logFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), rampBlock("[09:05:03.007]"));
+        QCOMPARE(file.readAll(), rampBlock("09:05:03.007"));
     }
     void dateOfDailyLog_data() {
         columns<QString, QDate>("path", "date");
@@ -350,17 +349,16 @@ private Q_SLOTS:
 
     void readBlocks_data() {
         columns<QByteArray, QStringList>("input", "found");
-        const QByteArray a = rampBlock("[09:05:03.007]");
-        const QByteArray b = rampBlock("[23:59:59.999]");
+        const QByteArray a = rampBlock("09:05:03.007");
+        const QByteArray b = rampBlock("23:59:59.999");
         const QByteArray header = "[10:00:00.000] RECV : Status Request (112 Bytes)\r\n";
         const QByteArray dump1 = kRampDump[0].toLatin1() + "\r\n";
         const QString notBlock = u"not a RECV block, nor are the lines up to the next header"_s;
         QTest::newRow("nothing") << QByteArray() << QStringList{};
         QTest::newRow("CR LF") << a + b << QStringList{u"1 09:05:03.007"_s, u"7 23:59:59.999"_s};
-        QTest::newRow("LF") << rampBlock("[09:05:03.007]", "\n") + rampBlock("[00:00:00.000]", "\n")
+        QTest::newRow("LF") << rampBlock("09:05:03.007", "\n") + rampBlock("00:00:00.000", "\n")
                             << QStringList{u"1 09:05:03.007"_s, u"7 00:00:00.000"_s};
-        QTest::newRow("CR CR LF") << rampBlock("[09:05:03.007]", "\r\r\n")
-                                  << QStringList{u"1 09:05:03.007"_s};
+        QTest::newRow("CR CR LF") << rampBlock("09:05:03.007", "\r\r\n") << QStringList{u"1 09:05:03.007"_s};
         QTest::newRow("torn after three lines")
             << a + header + dump1 + dump1
             << QStringList{u"1 09:05:03.007"_s, u"7: torn block: the file ends after 3 of its 6 lines"_s};
@@ -439,7 +437,7 @@ private Q_SLOTS:
         if (before < 0)
             QSKIP("no peak memory figure here");
         constexpr qint64 kLength = qint64{128} << 20;
-        LongLine device(kLength, "\n" + rampBlock("[09:05:03.007]"));
+        LongLine device(kLength, "\n" + rampBlock("09:05:03.007"));
         QCOMPARE(readAll(device),
                  (QStringList{u"1: not a RECV block, nor are the lines up to the next header"_s,
                               u"2 09:05:03.007"_s}));
@@ -521,8 +519,8 @@ private Q_SLOTS:
     // coming, whatever the line ends.
     void settledAfterTheLastWholeBlock_data() {
         columns<QByteArray, qint64, qint64, bool>("input", "offset", "line", "skipping");
-        const QByteArray a = rampBlock("[09:05:03.007]");
-        const QByteArray lf = rampBlock("[09:05:03.007]", "\n");
+        const QByteArray a = rampBlock("09:05:03.007");
+        const QByteArray lf = rampBlock("09:05:03.007", "\n");
         QTest::newRow("nothing") << QByteArray() << 0LL << 0LL << false;
         QTest::newRow("one whole") << a << qint64(a.size()) << 6LL << false;
         QTest::newRow("torn in the empty line") << a + a.chopped(1) << qint64(a.size()) << 6LL << false;
@@ -609,14 +607,6 @@ private Q_SLOTS:
         }
         QTEST(got, "moments");
         QCOMPARE(gotMs, got);
-    }
-    void formatUtcMoment() {
-        QCOMPARE(lumora::log::formatUtcMoment(QDateTime(QDate(2026, 3, 8), QTime(9, 5, 3, 7), Qt::UTC)),
-                 u"2026-03-08 09:05:03.007"_s);
-        // Another zone's time of the same instant.
-        QCOMPARE(
-            lumora::log::formatUtcMoment(QDateTime(QDate(2027, 1, 1), QTime(8, 0), QTimeZone("Asia/Tokyo"))),
-            u"2026-12-31 23:00:00.000"_s);
     }
 
     void cutShortLeavesOthersAlone_data() {

@@ -116,9 +116,8 @@ private Q_SLOTS:
         const QString path = dir.filePath(u"p.yaml"_s);
         if (text == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        QFile file(path);
         if (text != "fifo" && text != "missing")
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush());
+            QVERIFY(testsupport::writeFile(path, text));
         lumora::plan::PlanError error;
         QVERIFY(!lumora::plan::readPlan(path, error));
         QCOMPARE(error.text(), QString(expected).replace(u"FILE"_s, path));
@@ -203,10 +202,7 @@ private Q_SLOTS:
         for (const bool allPass : {false, true}) {
             if (allPass)
                 report.cases = {report.cases.front(), report.cases.back()};
-            QFile file(tap);
-            const QByteArray document = lumora::plan::tapDocument(report);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(document) == document.size());
-            file.close();
+            QVERIFY(testsupport::writeFile(tap, lumora::plan::tapDocument(report)));
             QCOMPARE(run(u"prove"_s, {u"--exec"_s, u"cat"_s, tap}, &out) == 0, allPass);
             QCOMPARE(run(u"perl"_s, {u"-e"_s, tapReader, tap}, &out), 0);
             QCOMPARE(QString::fromUtf8(out),

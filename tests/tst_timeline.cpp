@@ -17,6 +17,9 @@
 #include <thread>
 
 using namespace Qt::StringLiterals;
+using testsupport::columns;
+
+using testsupport::writeFile;
 
 namespace {
 
@@ -200,13 +203,9 @@ bool sameSummary(const Summary& a, const Summary& b) {
 
 // ---- Daily files read into a timeline ----
 
-// A block as the window files it, its reply's byte 0 and counter 1 set to `value`, written out by Qt's hex.
+// A block as the window files it, its reply's byte 0 and counter 1 set to `value`.
 QByteArray dayBlock(const char* stamp, quint32 value = 0, const char* end = "\r\n") {
-    const QByteArray bytes = reply({{int(value & 1)}, {value}, {}, {}});
-    QByteArray text = QByteArray(stamp) + " RECV : Status Request (112 Bytes)" + end;
-    for (int k = 0; k < 4; ++k)
-        text += bytes.mid(qsizetype{30} * k, k < 3 ? 30 : 22).toHex(' ').toUpper() + ' ' + end;
-    return text + end;
+    return testsupport::dailyBlock(stamp, reply({{int(value & 1)}, {value}, {}, {}}), end);
 }
 
 // A folder of its own for each case.
@@ -215,12 +214,6 @@ QDir dayFolder() {
     QDir dir(testsupport::scratch().filePath(u"days%1"_s.arg(++cases)));
     dir.mkpath(u"."_s);
     return dir;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes,
-               QIODevice::OpenMode mode = QIODevice::WriteOnly) {
-    QFile file(path);
-    return file.open(mode) && file.write(bytes) == bytes.size();
 }
 
 QStringList messages(const lumora::timeline::DayFiles& days) {
@@ -245,9 +238,7 @@ class tst_Timeline : public QObject {
 
 private Q_SLOTS:
     void vcd_data() {
-        QTest::addColumn<QList<qint64>>("moments");
-        QTest::addColumn<QList<QByteArray>>("replies");
-        QTest::addColumn<QByteArray>("expected");
+        columns<QList<qint64>, QList<QByteArray>, QByteArray>("moments", "replies", "expected");
         QTest::newRow("no reply") << QList<qint64>{} << QList<QByteArray>{} << definitions();
         const QByteArray first = reply({{1, 2, 5}, {5}, {1005}, {1}});
         // Input 0 falls, the refused input 2 comes back, counter 0 resets and
@@ -283,8 +274,7 @@ private Q_SLOTS:
     // Lane DI03 at 1 ms a reply: low, low, high, high, third, a refused 5,
     // high, low; read back as four columns of two replies each.
     void levels_data() {
-        QTest::addColumn<qsizetype>("before");
-        QTest::addColumn<qsizetype>("after");
+        columns<qsizetype, qsizetype>("before", "after");
         QTest::newRow("as they came") << qsizetype{0} << qsizetype{0};
         QTest::newRow("packed, across groups") << qsizetype{60} << kChunk;
         QTest::newRow("packed, across a chunk's edge") << kChunk - 3 << kChunk;
@@ -325,12 +315,8 @@ private Q_SLOTS:
     // Counter or gap 6 goes down once, at reply `at`, and nowhere else; time
     // steps back there too.
     void drops_data() {
-        QTest::addColumn<qsizetype>("at");
-        QTest::addColumn<bool>("gap");
-        QTest::addColumn<quint32>("high");
-        QTest::addColumn<quint32>("low");
-        QTest::addColumn<qsizetype>("keep");
-        QTest::addColumn<bool>("seen");
+        columns<qsizetype, bool, quint32, quint32, qsizetype, bool>("at", "gap", "high", "low", "keep",
+                                                                    "seen");
         const qsizetype all = ReplyStore::kUnbounded;
         QTest::newRow("counter reset, as they came") << qsizetype{10} << false << 7U << 0U << all << true;
         QTest::newRow("counter wraps at a group's edge")
@@ -390,8 +376,7 @@ private Q_SLOTS:
     // At least the newest 100,000 replies held, the older gone, within the
     // memory the client may spend on them.
     void bound_data() {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<qint64>("maxBytes");
+        columns<int, qint64>("kind", "maxBytes");
         QTest::newRow("every value changing every reply: 16 MB")
             << int(EverythingNew) << qint64{16} * 1024 * 1024;
         QTest::newRow("the emulator's kind: 40 bytes a reply") << int(EmulatorKind) << qint64{40} * 100'000;
@@ -429,10 +414,8 @@ private Q_SLOTS:
     // columns(), rangesIn(), indexAt() and stepsBack() against the same
     // found by looking at every reply.
     void columnsMatchBruteForce_data() {
-        QTest::addColumn<qsizetype>("replies");
-        QTest::addColumn<int>("stepBackEvery");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("shortestStep"); // ms; 0: replies in the same millisecond
+        // shortestStep: ms; 0: replies in the same millisecond
+        columns<qsizetype, int, int, int>("replies", "stepBackEvery", "kind", "shortestStep");
         QTest::newRow("emulator's kind, 1 ms, three chunks and more")
             << 3 * kChunk + 1000 << 0 << int(EmulatorKind) << 1;
         QTest::newRow("emulator's kind, time stepping back")
@@ -539,10 +522,7 @@ private Q_SLOTS:
     // fourth as they came, the third earlier than the second; the fourth
     // changes a gap by less than the shown figure does.
     void exportRange_data() {
-        QTest::addColumn<bool>("vcd");
-        QTest::addColumn<qint64>("from");
-        QTest::addColumn<qint64>("to");
-        QTest::addColumn<QByteArray>("expected");
+        columns<bool, qint64, qint64, QByteArray>("vcd", "from", "to", "expected");
         const QByteArray header = "time,DI00,DI01,DI02,DI03,DI04,DI05,DI06,DI07,DI08,DI09,DI10,DI11,"
                                   "CNT01,CNT02,CNT03,CNT04,CNT05,CNT06,CNT07,CNT08,CNT09,CNT10,CNT11,CNT12,"
                                   "GAP01,GAP02,GAP03,GAP04,GAP05,GAP06,GAP07,GAP08,GAP09,GAP10,GAP11,GAP12,"
@@ -618,12 +598,10 @@ private Q_SLOTS:
     // ---- Daily files read into a timeline ----
 
     void badFile_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes"); // or "DIR", "FIFO", "MEM" (unreadable), "NONE" (missing)
-        QTest::addColumn<QByteArray>("zone");
-        QTest::addColumn<QString>("problem"); // "%1": the path; a trailing * stands for any system reason
-        QTest::addColumn<int>("replies");
-        const QByteArray a = dayBlock("[10:00:00.000]");
+        // bytes: or "DIR", "FIFO", "MEM" (unreadable), "NONE" (missing); problem: "%1" the path, a trailing *
+        // any system reason
+        columns<QString, QByteArray, QByteArray, QString, int>("name", "bytes", "zone", "problem", "replies");
+        const QByteArray a = dayBlock("10:00:00.000");
         QTest::newRow("not a log file by its name")
             << u"notes.txt"_s << a << "UTC"_ba
             << u"%1: not a daily log file (the name is not YYYYMMDD.txt), skipped"_s << 1;
@@ -640,14 +618,14 @@ private Q_SLOTS:
         QTest::newRow("unreadable") << u"20261207.txt"_s << "MEM"_ba
                                     << "UTC"_ba << u"%1: cannot read it to the end: *"_s << 1;
         QTest::newRow("junk between blocks")
-            << u"20261207.txt"_s << a + "junk\r\n" + dayBlock("[10:00:01.000]") << "UTC"_ba
+            << u"20261207.txt"_s << a + "junk\r\n" + dayBlock("10:00:01.000") << "UTC"_ba
             << u"%1:7: not a RECV block, nor are the lines up to the next header, skipped"_s << 3;
-        QTest::newRow("torn block") << u"20261207.txt"_s << a + dayBlock("[10:00:01.000]").first(120)
+        QTest::newRow("torn block") << u"20261207.txt"_s << a + dayBlock("10:00:01.000").first(120)
                                     << "UTC"_ba << u"%1:7: torn block: the file ends inside line 8, skipped"_s
                                     << 2;
         // The clocks go forward at 10:00 UTC that day: 23 hours from 08:00 to 07:00 UTC the next.
         QTest::newRow("a stamp that is no time of its day")
-            << u"20260308.txt"_s << a + dayBlock("[07:30:00.000]") << "America/Los_Angeles"_ba
+            << u"20260308.txt"_s << a + dayBlock("07:30:00.000") << "America/Los_Angeles"_ba
             << u"%1:7: the stamp is no time of 2026-03-08 in this time zone, skipped"_s << 2;
     }
     // Each bad file gives one problem naming it (and the line), and every whole block of it and of a good
@@ -663,7 +641,7 @@ private Q_SLOTS:
             QSKIP("no zone data (package tzdata)");
         const QDir dir = dayFolder();
         const QString good = dir.filePath(u"20260101.txt"_s);
-        QVERIFY(writeFile(good, dayBlock("[12:00:00.000]")));
+        QVERIFY(writeFile(good, dayBlock("12:00:00.000")));
         const QString path = dir.filePath(name);
         if (bytes == "DIR")
             QVERIFY(dir.mkpath(name));
@@ -690,10 +668,9 @@ private Q_SLOTS:
     void severalDaysSorted() {
         const QDir dir = dayFolder();
         const QStringList names{u"20261208.txt"_s, u"20261206.txt"_s, u"20261207.txt"_s};
-        QVERIFY(writeFile(dir.filePath(names[0]), dayBlock("[00:00:01.000]", 3)));
-        QVERIFY(writeFile(dir.filePath(names[1]), dayBlock("[12:00:00.000]", 1, "\n")));
-        QVERIFY(
-            writeFile(dir.filePath(names[2]), dayBlock("[08:00:00.000]", 2) + dayBlock("[08:00:00.001]", 7)));
+        QVERIFY(writeFile(dir.filePath(names[0]), dayBlock("00:00:01.000", 3)));
+        QVERIFY(writeFile(dir.filePath(names[1]), dayBlock("12:00:00.000", 1, "\n")));
+        QVERIFY(writeFile(dir.filePath(names[2]), dayBlock("08:00:00.000", 2) + dayBlock("08:00:00.001", 7)));
         lumora::timeline::ReplyStore store;
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
         days.load({dir.filePath(names[0]), dir.filePath(names[1]), dir.filePath(names[2])});
@@ -708,18 +685,16 @@ private Q_SLOTS:
         QCOMPARE(lumora::timeline::stepsBackNote(days.stepsBack()), QString());
     }
     void stepsBack_data() {
-        QTest::addColumn<QList<QByteArray>>("stamps");
-        QTest::addColumn<QList<qint64>>("lines");
-        QTest::addColumn<QString>("note");
-        QTest::newRow("once") << QList<QByteArray>{"[10:00:00.000]", "[10:00:01.000]", "[09:00:00.000]",
-                                                   "[09:00:00.000]"}
+        columns<QList<QByteArray>, QList<qint64>, QString>("stamps", "lines", "note");
+        QTest::newRow("once") << QList<QByteArray>{"10:00:00.000", "10:00:01.000", "09:00:00.000",
+                                                   "09:00:00.000"}
                               << QList<qint64>{13} << u"; time steps back at 20261207.txt line 13"_s;
-        QTest::newRow("twice") << QList<QByteArray>{"[10:00:00.000]", "[09:59:59.999]", "[11:00:00.000]",
-                                                    "[08:00:00.000]"}
+        QTest::newRow("twice") << QList<QByteArray>{"10:00:00.000", "09:59:59.999", "11:00:00.000",
+                                                    "08:00:00.000"}
                                << QList<qint64>{7, 19}
                                << u"; time steps back at 20261207.txt line 7 and at 1 more place"_s;
-        QTest::newRow("three times") << QList<QByteArray>{"[10:00:00.000]", "[09:00:00.000]",
-                                                          "[08:00:00.000]", "[07:00:00.000]"}
+        QTest::newRow("three times") << QList<QByteArray>{"10:00:00.000", "09:00:00.000", "08:00:00.000",
+                                                          "07:00:00.000"}
                                      << QList<qint64>{7, 13, 19}
                                      << u"; time steps back at 20261207.txt line 7 and at 2 more places"_s;
     }
@@ -744,7 +719,7 @@ private Q_SLOTS:
         QCOMPARE(got, lines);
         QStringList expected;
         for (const QByteArray& stamp : stamps)
-            expected.append(u"2026-12-07 "_s + QString::fromLatin1(stamp.mid(1, 12)));
+            expected.append(u"2026-12-07 "_s + QString::fromLatin1(stamp));
         QCOMPARE(utcTimes(store), expected);
         QCOMPARE(lumora::timeline::stepsBackNote(days.stepsBack()), note);
     }
@@ -757,10 +732,9 @@ private Q_SLOTS:
         const QString folder = dir.filePath(u"zz"_s);
         QVERIFY(dir.mkpath(folder));
         const QString folderProblem = folder + u": a folder, not a daily log file, skipped"_s;
-        QVERIFY(writeFile(earlier, dayBlock("[09:00:00.000]")));
-        const QByteArray third = dayBlock("[10:00:01.000]", 3);
-        QVERIFY(
-            writeFile(path, dayBlock("[10:00:00.000]", 1) + dayBlock("[10:00:00.500]", 2) + third.first(60)));
+        QVERIFY(writeFile(earlier, dayBlock("09:00:00.000")));
+        const QByteArray third = dayBlock("10:00:01.000", 3);
+        QVERIFY(writeFile(path, dayBlock("10:00:00.000", 1) + dayBlock("10:00:00.500", 2) + third.first(60)));
         lumora::timeline::ReplyStore store;
         lumora::timeline::DayFiles days(store, QTimeZone::utc());
         days.load({folder, path, earlier});
@@ -782,7 +756,7 @@ private Q_SLOTS:
                  (QStringList{
                      folderProblem,
                      path + u":25: not a RECV block, nor are the lines up to the next header, skipped"_s}));
-        QVERIFY(writeFile(path, "more junk\r\n" + dayBlock("[10:00:02.000]", 4, "\n"), QIODevice::Append));
+        QVERIFY(writeFile(path, "more junk\r\n" + dayBlock("10:00:02.000", 4, "\n"), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
         QCOMPARE(messages(days).size(), 2);
         QCOMPARE(utcTimes(store).mid(3),
@@ -793,8 +767,8 @@ private Q_SLOTS:
 
         // Cut back to its first two blocks, then grown: what was read stays, the cut is told once, and
         // what comes after the cut is read, its lines counted as the file now stands.
-        QVERIFY(QFile::resize(path, dayBlock("[10:00:00.000]", 1).size() * 2));
-        QVERIFY(writeFile(path, "junk\r\n" + dayBlock("[10:00:03.000]", 5), QIODevice::Append));
+        QVERIFY(QFile::resize(path, dayBlock("10:00:00.000", 1).size() * 2));
+        QVERIFY(writeFile(path, "junk\r\n" + dayBlock("10:00:03.000", 5), QIODevice::Append));
         const QString junkAt = path + u":%1: not a RECV block, nor are the lines up to the next header, skipped"_s;
         const QStringList afterCut{folderProblem, junkAt.arg(25),
                                    path + u": it is shorter than when it was read, skipped"_s, junkAt.arg(13)};
@@ -810,7 +784,7 @@ private Q_SLOTS:
         QCOMPARE(messages(days),
                  afterCut + QStringList{path + u": cannot open it: No such file or directory, skipped"_s});
         QVERIFY(QFile::rename(path + u".away"_s, path));
-        QVERIFY(writeFile(path, dayBlock("[10:00:04.000]", 6), QIODevice::Append));
+        QVERIFY(writeFile(path, dayBlock("10:00:04.000", 6), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
         QCOMPARE(messages(days), afterCut);
     }
@@ -818,9 +792,7 @@ private Q_SLOTS:
     // small parts, junk longer than a part: the same replies, problems and lines as the line-by-line reading
     // of the whole.
     void largeFileOnTwoThreads_data() {
-        QTest::addColumn<qsizetype>("partBytes");
-        QTest::addColumn<qsizetype>("fileBytes");
-        QTest::addColumn<qsizetype>("junkBytes");
+        columns<qsizetype, qsizetype, qsizetype>("partBytes", "fileBytes", "junkBytes");
         QTest::newRow("32 MiB parts") << (qsizetype{32} << 20) << (qsizetype{120} << 20) << qsizetype{6};
         QTest::newRow("64 KiB parts, junk longer than a part")
             << (qsizetype{64} << 10) << (qsizetype{6} << 20) << (qsizetype{200} << 10);
@@ -837,7 +809,7 @@ private Q_SLOTS:
         junk.back() = '\n';
         QByteArray text;
         text.reserve(fileBytes + junkBytes + (qsizetype{1} << 20));
-        const QByteArray templ = dayBlock("[00:00:00.000]");
+        const QByteArray templ = dayBlock("00:00:00.000");
         qint64 ms = 0;
         const auto near = [&](qsizetype at) { return text.size() > at && text.size() < at + 400; };
         while (text.size() < fileBytes) {
@@ -893,7 +865,7 @@ private Q_SLOTS:
             QCOMPARE(store.at(i), expected[std::size_t(i)]);
         QCOMPARE(store.at(store.size() - 1), expected.back());
         QCOMPARE(days.follow(), 0);
-        QVERIFY(writeFile(path, dayBlock("[23:00:00.000]"), QIODevice::Append));
+        QVERIFY(writeFile(path, dayBlock("23:00:00.000"), QIODevice::Append));
         QCOMPARE(days.follow(), 1);
         QCOMPARE(store.size(), qsizetype(expected.size()) + 1);
     }
@@ -904,8 +876,8 @@ private Q_SLOTS:
         const QString path = dir.filePath(u"20261207.txt"_s);
         QByteArray text;
         while (text.size() < (qsizetype{16} << 20))
-            text += dayBlock("[10:00:00.000]");
-        const qsizetype blocks = text.size() / dayBlock("[10:00:00.000]").size();
+            text += dayBlock("10:00:00.000");
+        const qsizetype blocks = text.size() / dayBlock("10:00:00.000").size();
         lumora::timeline::DayFiles::setPartBytes(qsizetype{64} << 10);
         const auto restore =
             qScopeGuard([] { lumora::timeline::DayFiles::setPartBytes(qsizetype{4} << 20); });

@@ -26,37 +26,21 @@
 
 using namespace Qt::StringLiterals;
 using lumora::viewer::ParsedArguments;
+using testsupport::columns;
+
+using testsupport::dailyBlock;
+using testsupport::writeFile;
 
 namespace {
-
-// A block as the client files it: header, four dump lines of 30, 30, 30 and
-// 22 groups, an empty line; input 00 is the first byte.
-QByteArray block(const char* stamp, char input0 = '0') {
-    QByteArray text = "[" + QByteArray(stamp) + "] RECV : Status Request (112 Bytes)\r\n";
-    for (const int groups : {30, 30, 30, 22}) {
-        QByteArray line = QByteArray("00 ").repeated(groups);
-        if (groups == 30 && text.count('\n') == 1)
-            line[1] = input0;
-        text += line + "\r\n";
-    }
-    return text + "\r\n";
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes,
-               QIODevice::OpenMode mode = QIODevice::WriteOnly) {
-    QFile file(path);
-    return file.open(mode) && file.write(bytes) == bytes.size() && file.flush();
-}
 
 struct Run {
     int exitCode = -1;
     QString err;
 };
 
-Run runViewer(const QStringList& args, const QStringList& wrapper = {}) {
+Run runViewer(const QStringList& args) {
     QProcess process;
-    const QStringList line = wrapper + QStringList{QStringLiteral(LUMORA_VIEW_PATH)} + args;
-    process.start(line.constFirst(), line.mid(1));
+    process.start(QStringLiteral(LUMORA_VIEW_PATH), args);
     if (!process.waitForFinished(60000))
         return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -82,8 +66,7 @@ private Q_SLOTS:
     }
 
     void usageErrors_data() {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("error");
+        columns<QString, QString>("line", "error");
         const auto row = [](const char* line, const QString& error) {
             QTest::newRow(line) << QString::fromLatin1(line) << error;
         };
@@ -96,7 +79,8 @@ private Q_SLOTS:
         row("F --export O.png --from 10:00:00 --to 10:00:00",
             u"--from and --to are the same time: the span would be empty"_s);
         for (const char* size : {"F --export O.png --size 0x900", "F --export O.png --size 1600",
-                                 "F --export O.png --size 8193x2", "F --export O.png --size 2x8193"})
+                                 "F --export O.png --size 8193x2", "F --export O.png --size 2x8193",
+                                 "F --export O.png --size 2x0"})
             row(size,
                 u"invalid --size \"%1\": expected WIDTHxHEIGHT in pixels, "
                 u"each from 1 to 8192 (e.g. 1600x900)"_s.arg(QString::fromLatin1(size).section(u' ', -1)));
@@ -120,7 +104,7 @@ private Q_SLOTS:
             else if (arg.startsWith(u"O."))
                 arg = dir.filePath(arg);
         }
-        QVERIFY(writeFile(dir.filePath(u"20261207.txt"_s), block("10:00:00.000")));
+        QVERIFY(writeFile(dir.filePath(u"20261207.txt"_s), dailyBlock("10:00:00.000")));
         const ParsedArguments parsed = lumora::viewer::parseArguments(args);
         QCOMPARE(parsed.outcome, ParsedArguments::Outcome::UsageError);
         QCOMPARE(parsed.error, error);
@@ -149,10 +133,7 @@ private Q_SLOTS:
     }
 
     void exportSpan_data() {
-        QTest::addColumn<QString>("from");
-        QTest::addColumn<QString>("to");
-        QTest::addColumn<qint64>("fromMs");
-        QTest::addColumn<qint64>("toMs");
+        columns<QString, QString, qint64, qint64>("from", "to", "fromMs", "toMs");
         // The store: 23:00:00 on the 7th, 22:00:00 (a step back), 23:30:00.
         QTest::newRow("whole") << QString() << QString() << utcMs(22, 0, 0) << utcMs(23, 30, 0) + 1;
         QTest::newRow("from and to") << u"22:30:00"_s << u"23:10:00"_s << utcMs(22, 30, 0)
@@ -178,29 +159,21 @@ private Q_SLOTS:
     }
 
     void badFiles_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("problem"); // after "<path>"
-        QTest::addColumn<int>("replies");     // kept of all files
-        const QByteArray two = block("10:00:00.000") + block("10:00:01.000");
+        // problem: after "<path>"; replies: kept of all files
+        columns<QString, QByteArray, QString, int>("name", "content", "problem", "replies");
+        const QByteArray two = dailyBlock("10:00:00.000") + dailyBlock("10:00:01.000");
         QTest::newRow("not named as a daily log")
             << u"notes.txt"_s << two << u": not a daily log file (the name is not YYYYMMDD.txt), skipped"_s
             << 1;
         QTest::newRow("not a log file")
             << u"20261208.txt"_s << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
             << u":1: not a RECV block, nor are the lines up to the next header, skipped"_s << 1;
-        QTest::newRow("a directory") << u"20261208.txt/"_s << QByteArray()
-                                     << u": a folder, not a daily log file, skipped"_s << 1;
-        QTest::newRow("unreadable") << u"20261208.txt"_s << QByteArray("chmod")
-                                    << u": cannot open it: Permission denied, skipped"_s << 1;
-        QTest::newRow("junk between blocks")
-            << u"20261208.txt"_s << block("10:00:00.000") + "junk\r\n" + block("10:00:01.000") + two
-            << u":7: not a RECV block, nor are the lines up to the next header, skipped"_s << 5;
-        QTest::newRow("torn block") << u"20261208.txt"_s << two + block("10:00:02.000").left(120)
+        QTest::newRow("torn block") << u"20261208.txt"_s << two + dailyBlock("10:00:02.000").left(120)
                                     << u":13: torn block: the file ends inside line 14, skipped"_s << 3;
     }
     // Each bad file is named once, with its line, and everything else stays:
     // on standard error for scripts, in the window's one list of problems.
+    // Which file is bad and why is the timeline suite's (badFile).
     void badFiles() {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
@@ -208,28 +181,11 @@ private Q_SLOTS:
         QFETCH(int, replies);
         QTemporaryDir dir;
         const QString good = dir.filePath(u"20261207.txt"_s);
-        const QString bad = dir.filePath(name.chopped(name.endsWith(u'/') ? 1 : 0));
-        QVERIFY(writeFile(good, block("09:00:00.000")));
-        QStringList wrapper;
-        if (name.endsWith(u'/')) {
-            QVERIFY(QDir().mkdir(bad));
-        } else {
-            QVERIFY(writeFile(bad, content));
-        }
-        if (content == "chmod") {
-            QVERIFY(QFile::setPermissions(bad, {}));
-            // Root reads whatever the permissions say, unless it gives up the
-            // right to.
-            if (QFile(bad).open(QIODevice::ReadOnly))
-                wrapper = QStringList{u"setpriv"_s, u"--bounding-set=-dac_override,-dac_read_search"_s};
-        }
-        const QString out = dir.filePath(u"out.csv"_s);
-        const Run run = runViewer({bad, good, u"--export"_s, out}, wrapper);
+        const QString bad = dir.filePath(name);
+        QVERIFY(writeFile(good, dailyBlock("09:00:00.000")) && writeFile(bad, content));
+        const Run run = runViewer({bad, good, u"--export"_s, dir.filePath(u"out.csv"_s)});
         QCOMPARE(run.err.section(u'\n', 0, 0), u"lumora-7150r-view: "_s + bad + problem);
         QCOMPARE(run.exitCode, 6);
-
-        if (!wrapper.isEmpty())
-            return; // this process reads the file all the same
         lumora::viewer::Viewer viewer;
         viewer.open({good, bad});
         QCOMPARE(viewer.problemsShown(), bad + problem);
@@ -249,7 +205,8 @@ private Q_SLOTS:
         QFETCH(QString, extension);
         QTemporaryDir dir;
         const QString day = dir.filePath(u"20261207.txt"_s);
-        QVERIFY(writeFile(day, block("10:00:00.000", '1') + block("10:00:01.000")));
+        QVERIFY(writeFile(day, dailyBlock("10:00:00.000", QByteArray(1, '\1').leftJustified(112, '\0')) +
+                                   dailyBlock("10:00:01.000")));
         const QString out = dir.filePath(u"out."_s + extension);
         const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -269,7 +226,7 @@ private Q_SLOTS:
     void noDisplay() {
         QTemporaryDir dir;
         const QString day = dir.filePath(u"20261207.txt"_s);
-        QVERIFY(writeFile(day, block("10:00:00.000")));
+        QVERIFY(writeFile(day, dailyBlock("10:00:00.000")));
         const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             qunsetenv(name);
@@ -281,8 +238,7 @@ private Q_SLOTS:
     }
 
     void title_data() {
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QString>("title");
+        columns<QStringList, QString>("files", "title");
         QTest::newRow("none") << QStringList() << u"Signals over Time"_s;
         QTest::newRow("one") << QStringList{u"20261207.txt"_s} << u"Signals over Time — 20261207.txt"_s;
         QTest::newRow("three") << QStringList{u"20261209.txt"_s, u"20261207.txt"_s, u"20261208.txt"_s}
@@ -293,7 +249,7 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QTemporaryDir dir;
         for (QString& file : files)
-            QVERIFY(writeFile(file = dir.filePath(file), block("10:00:00.000")));
+            QVERIFY(writeFile(file = dir.filePath(file), dailyBlock("10:00:00.000")));
         lumora::viewer::Viewer viewer;
         viewer.open(files);
         QCOMPARE(viewer.window().windowTitle(), title);
@@ -304,21 +260,21 @@ private Q_SLOTS:
     void follow() {
         QTemporaryDir dir;
         const QString day = dir.filePath(u"20261207.txt"_s);
-        QVERIFY(writeFile(day, block("10:00:00.000") + block("10:00:01.000")));
+        QVERIFY(writeFile(day, dailyBlock("10:00:00.000") + dailyBlock("10:00:01.000")));
         lumora::viewer::Viewer viewer;
         viewer.open({day});
         viewer.window().show();
         QVERIFY(viewer.window().view()->follows());
         QVERIFY(viewer.window().statusText().startsWith(u"2 replies, 10:00:00.000 to 10:00:01.000 UTC"));
-        const QByteArray torn = block("10:00:03.000");
-        QVERIFY(writeFile(day, block("10:00:02.000") + torn.left(100), QIODevice::Append));
+        const QByteArray torn = dailyBlock("10:00:03.000");
+        QVERIFY(writeFile(day, dailyBlock("10:00:02.000") + torn.left(100), QIODevice::Append));
         QTRY_VERIFY_WITH_TIMEOUT(viewer.window().statusText().startsWith(u"3 replies"), 1000);
         QVERIFY(writeFile(day, torn.mid(100), QIODevice::Append));
         QTRY_VERIFY_WITH_TIMEOUT(viewer.window().statusText().startsWith(u"4 replies"), 1000);
         QCOMPARE(viewer.problemsShown(), QString());
 
         viewer.window().view()->setFollow(false);
-        QVERIFY(writeFile(day, block("10:00:04.000"), QIODevice::Append));
+        QVERIFY(writeFile(day, dailyBlock("10:00:04.000"), QIODevice::Append));
         QTest::qWait(1000);
         QVERIFY(viewer.window().statusText().startsWith(u"4 replies"));
         viewer.window().view()->setFollow(true);
@@ -328,8 +284,8 @@ private Q_SLOTS:
     void stepBackNote() {
         QTemporaryDir dir;
         const QString day = dir.filePath(u"20261207.txt"_s);
-        QVERIFY(writeFile(day, block("10:00:02.000") + block("10:00:01.000") + block("10:00:03.000") +
-                                   block("10:00:00.000")));
+        QVERIFY(writeFile(day, dailyBlock("10:00:02.000") + dailyBlock("10:00:01.000") +
+                                   dailyBlock("10:00:03.000") + dailyBlock("10:00:00.000")));
         lumora::viewer::Viewer viewer;
         viewer.open({day});
         QCOMPARE(viewer.window().statusText(),
@@ -341,8 +297,9 @@ private Q_SLOTS:
     // names typed into the dialog, which starts where the last file was.
     void openThroughMenu() {
         QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath(u"20261207.txt"_s), block("10:00:00.000")));
-        QVERIFY(writeFile(dir.filePath(u"20261208.txt"_s), block("10:00:00.000") + block("11:00:00.000")));
+        QVERIFY(writeFile(dir.filePath(u"20261207.txt"_s), dailyBlock("10:00:00.000")));
+        QVERIFY(writeFile(dir.filePath(u"20261208.txt"_s),
+                          dailyBlock("10:00:00.000") + dailyBlock("11:00:00.000")));
         lumora::viewer::Viewer viewer;
         viewer.open({dir.filePath(u"20261207.txt"_s)});
         lumora::waveform::SignalWindow& window = viewer.window();
@@ -367,7 +324,7 @@ private Q_SLOTS:
     void drop() {
         QTemporaryDir dir;
         const QString day = dir.filePath(u"20261207.txt"_s);
-        QVERIFY(writeFile(day, block("10:00:00.000")));
+        QVERIFY(writeFile(day, dailyBlock("10:00:00.000")));
         lumora::viewer::Viewer viewer;
         lumora::waveform::SignalWindow& window = viewer.window();
         window.show();
