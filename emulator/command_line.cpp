@@ -3,6 +3,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -184,13 +185,15 @@ QString badValue(const QString& option, const QString& value, const QString& exp
 CommandLine parseCommandLine(const QStringList& args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Plays a Lumora 7150R digital-I/O unit on TCP, so the test client can be tried "
+        QStringLiteral("Plays a Lumora 7150R digital-I/O unit on TCP, so the test client can be tried\n"
                        "without hardware. Prints every frame received and every reply sent."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     parser.addOptions({
         {kListen,
-         QStringLiteral("Address and port to listen on, port 0 for any free one (default 127.0.0.1:4000)."),
+         QStringLiteral("Address and port to listen on, port 0 for any free one (default 127.0.0.1:4000); an "
+                        "IPv6 address goes in brackets, such as [::1]:4000."),
          QStringLiteral("addr:port")},
         {kSeed, QStringLiteral("Seed of the input pattern (default %1).").arg(kDefaultSeed),
          QStringLiteral("n")},
@@ -202,34 +205,44 @@ CommandLine parseCommandLine(const QStringList& args) {
          QStringLiteral("Answer with n bytes instead of %1 (zero-padded).").arg(kStatusReplySize),
          QStringLiteral("n")},
         {kCloseAfter, QStringLiteral("Close a connection once it has sent n frames."), QStringLiteral("n")},
-        {kChaos, QStringLiteral("Misbehave now and then, at random from this seed."), QStringLiteral("seed")},
+        {kChaos,
+         QStringLiteral("Misbehave now and then, at random from this seed: split, wrong-length and missing "
+                        "replies and closed connections."),
+         QStringLiteral("seed")},
         {kBadInput, QStringLiteral("Answer with input 00 set to 05, a value the client refuses to show.")},
         {kFlood,
          QStringLiteral("After the first reply, send zero bytes for as long as the client takes them.")},
         {kNeverRead,
-         QStringLiteral("Accept connections but never read from them, with a small receive buffer.")},
+         QStringLiteral("Accept connections but never read from them, with a small receive buffer. Not "
+                        "with --no-reply, --flood or --bad-input.")},
         {kUnits,
-         QStringLiteral("Play n units (at most %1) on n consecutive ports from the --listen one, unit i "
-                        "with the input pattern of seed + i; every other option applies to each (default 1).")
+         QStringLiteral("Play n units (1 to %1, default 1) on n consecutive ports from the --listen one, "
+                        "which must then not be 0, up to port 65535; unit i (from 0) plays the input pattern "
+                        "of seed + i, and every other option applies to each. If one of the ports cannot be "
+                        "had, none is kept.")
              .arg(kMaxUnits),
          QStringLiteral("n")},
         {kWire,
-         QStringLiteral("Wire outputs back to inputs, such as 01=00,02=01+05: output 01 drives input 00, "
-                        "output 02 inputs 01 and 05. An input driven by several outputs is high while any "
-                        "of them is on (not 00)."),
+         QStringLiteral("Wire outputs (01 to 04) back to inputs (00 to 11), such as 01=00,02=01+05: output "
+                        "01 drives input 00, output 02 inputs 01 and 05. An input driven by several outputs "
+                        "is high while any of them is on (not 00)."),
          QStringLiteral("out=in[+in...][,...]")},
         {kWireDelay,
-         QStringLiteral("Time from an output setting to the wired inputs, to the millisecond "
-                        "(default %1).")
+         QStringLiteral("Time from an output setting to the wired inputs, 0 to %1, to the millisecond "
+                        "(default %2); counted from the end of the millisecond in which the setting "
+                        "arrived, so a wire is never faster.")
+             .arg(kMaxWireDelaySeconds)
              .arg(double(kDefaultWireDelayMs) / kMsPerSecond),
          QStringLiteral("seconds")},
         {kBounce,
          QStringLiteral("After each wired rise, n extra pulses of 1 ms low and 1 ms high, each counted "
-                        "(default 0)."),
+                        "(0 to %1, default 0).")
+             .arg(kMaxBounce),
          QStringLiteral("n")},
         {kPulse,
          QStringLiteral("A square wave on these inputs, such as 03=100, low for the first half of each "
-                        "period from the start, at most %1 Hz.")
+                        "period from the start, 0.001 to %1 Hz. An input both wired and pulsed is "
+                        "refused.")
              .arg(kMaxPulseMilliHz / kMilliHzPerHz),
          QStringLiteral("in=hz[,...]")},
     });
@@ -237,10 +250,26 @@ CommandLine parseCommandLine(const QStringList& args) {
     if (!parser.parse(args)) {
         return failure(parser.errorText());
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         CommandLine result;
         result.outcome = CommandLine::Outcome::Help;
-        result.text = parser.helpText();
+        // Qt's usage line names the program by the path it was started from.
+        result.text = parser.helpText().replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                                                QStringLiteral("Usage: ") + QLatin1String(kProgramName)) +
+                      QStringLiteral(R"(
+Exit status:
+  0  stopped by SIGINT or SIGTERM, or the help or version was printed
+  1  it could not listen on the address and port (with --units, on one of the
+     ports)
+  2  an option or its value was not understood; the message says which
+  3  it could not watch for SIGINT and SIGTERM, so it did not start
+)");
+        return result;
+    }
+    if (parser.isSet(version)) {
+        CommandLine result;
+        result.outcome = CommandLine::Outcome::Version;
+        result.text = QLatin1String(kProgramName) + QStringLiteral(" " LUMORA_VERSION);
         return result;
     }
     if (!parser.positionalArguments().isEmpty()) {

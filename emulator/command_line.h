@@ -9,6 +9,7 @@
 
 namespace lumora::emulator {
 
+inline constexpr auto kProgramName = "lumora-7150r-unit";
 inline constexpr quint16 kDefaultPort = 4000;
 // Enough for a test line's worth of stations; each unit holds descriptors of its own.
 inline constexpr int kMaxUnits = 4096;
@@ -21,10 +22,10 @@ struct Options {
 };
 
 struct CommandLine {
-    enum class Outcome { Run, Help, Error };
+    enum class Outcome { Run, Help, Version, Error };
     Outcome outcome = Outcome::Run;
     Options options;
-    QString text; // the help text, or what is wrong with the arguments
+    QString text; // the help or version text, or what is wrong with the arguments
 };
 
 // args as from QCoreApplication::arguments(), program name first.

@@ -27,11 +27,12 @@ bool writeLine(std::FILE* stream, const QString& text) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("lumora-7150r-unit"));
+    QCoreApplication::setApplicationName(QLatin1String(lumora::emulator::kProgramName));
 
     const lumora::emulator::CommandLine commandLine = lumora::emulator::parseCommandLine(QCoreApplication::arguments());
     switch (commandLine.outcome) {
     case lumora::emulator::CommandLine::Outcome::Help:
+    case lumora::emulator::CommandLine::Outcome::Version:
         return writeLine(stdout, commandLine.text.trimmed()) ? 0 : kExitBadArguments;
     case lumora::emulator::CommandLine::Outcome::Error:
         writeLine(stderr, QStringLiteral("lumora-7150r-unit: %1 (see --help)").arg(commandLine.text));

@@ -354,6 +354,7 @@ private Q_SLOTS:
         QTest::newRow("127.0.0.1:65535")
             << u"--listen 127.0.0.1:65535"_s << Outcome::Run << u"127.0.0.1 65535"_s;
         QTest::newRow("--help") << u"--help"_s << Outcome::Help << QString();
+        QTest::newRow("--version") << u"--version"_s << Outcome::Version << QString();
         QTest::newRow("--units 3 to 65535")
             << u"--units 3 --listen 127.0.0.1:65533"_s << Outcome::Run << u"127.0.0.1 65533 3"_s;
         QTest::newRow("--units 4096") << u"--units 4096"_s << Outcome::Run << u"127.0.0.1 4000 4096"_s;

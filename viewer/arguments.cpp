@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewer/arguments.h"
 
+#include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -31,6 +32,47 @@ QString typedWord(const QStringList& words, const QString& name) {
             return typed;
     }
     return u"--"_s + name;
+}
+
+struct BuiltIns {
+    QCommandLineOption help;
+    QCommandLineOption version;
+};
+
+// The line's options and their help, for reading the line and for --help.
+BuiltIns describe(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        u"Shows the status replies in daily log files (YYYYMMDD.txt) of the Lumora 7150R\n"
+        u"client as signals over time: the inputs and outputs as logic lanes, the\n"
+        u"counters and time gaps as steps, on one UTC time axis. Several files are one\n"
+        u"timeline. With --export it writes the timeline, or a span of it, to OUT and\n"
+        u"shows no window (it needs no display)."_s);
+    // "-from" is the option "from" mistyped, not f, r, o and m.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    BuiltIns builtIns{parser.addHelpOption(), parser.addVersionOption()};
+    parser.addOptions({
+        {QLatin1String(kExport),
+         u"Write to OUT by its extension: .png or .svg, a picture as the window draws it; .csv, the "
+         u"columns of lumora-7150r-cli decode; .vcd, a value change dump for waveform viewers, as "
+         u"lumora-7150r-cli decode --vcd writes it."_s,
+         u"OUT"_s},
+        {QLatin1String(kFrom),
+         u"Start of the span: a UTC time of day hh:mm:ss[.mmm] on the UTC day of the first reply "
+         u"(default: the earliest reply). Only with --export."_s,
+         u"TIME"_s},
+        {QLatin1String(kTo),
+         u"End of the span, likewise; a time before --from is on the next day (default: just after "
+         u"the latest reply). Only with --export."_s,
+         u"TIME"_s},
+        {QLatin1String(kSize),
+         u"Size of an exported picture in pixels, each side from 1 to %1 (default %2x%3). Only with "
+         u"--export."_s.arg(kLargestSide)
+             .arg(kDefaultPictureSize.width())
+             .arg(kDefaultPictureSize.height()),
+         u"WxH"_s},
+    });
+    parser.addPositionalArgument(u"FILE"_s, u"A daily log file; several are one timeline."_s, u"[FILE...]"_s);
+    return builtIns;
 }
 
 QString parseProblem(const QCommandLineParser& parser, const QStringList& words) {
@@ -75,14 +117,7 @@ bool knownExportExtension(const QString& path) {
 
 ParsedArguments parseArguments(const QStringList& arguments) {
     QCommandLineParser parser;
-    // "-from" is the option "from" mistyped, not f, r, o and m.
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOption(QCommandLineOption(QStringList{u"h"_s, u"help"_s}));
-    parser.addOption(QCommandLineOption(u"version"_s));
-    parser.addOption(QCommandLineOption(QLatin1String(kExport), {}, u"OUT"_s));
-    parser.addOption(QCommandLineOption(QLatin1String(kFrom), {}, u"TIME"_s));
-    parser.addOption(QCommandLineOption(QLatin1String(kTo), {}, u"TIME"_s));
-    parser.addOption(QCommandLineOption(QLatin1String(kSize), {}, u"WxH"_s));
+    const BuiltIns builtIns = describe(parser);
 
     ParsedArguments result;
     const auto usageError = [&result](const QString& error) {
@@ -93,11 +128,11 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     if (!parser.parse(QStringList{QLatin1String(kProgramName)} + arguments))
         return usageError(parseProblem(parser, arguments));
     // Help and version win over anything else on the line.
-    if (parser.isSet(u"help"_s)) {
+    if (parser.isSet(builtIns.help) || parser.isSet(u"help-all"_s)) {
         result.outcome = ParsedArguments::Outcome::Help;
         return result;
     }
-    if (parser.isSet(u"version"_s)) {
+    if (parser.isSet(builtIns.version)) {
         result.outcome = ParsedArguments::Outcome::Version;
         return result;
     }
@@ -151,34 +186,23 @@ QString versionText() {
 }
 
 QString helpText() {
-    return uR"(Usage: lumora-7150r-view [FILE...]
-       lumora-7150r-view FILE... --export OUT [--from hh:mm:ss --to hh:mm:ss] [--size WxH]
-
-Shows the status replies in daily log files (YYYYMMDD.txt) of the Lumora 7150R
-client as signals over time: the inputs and outputs as logic lanes, the
-counters and time gaps as steps, on one UTC time axis. Several files are one
-timeline. With --export it writes the timeline, or a span of it, to a file and
-shows no window (it needs no display).
-
-Options:
-  --export OUT     write to OUT by its extension: .png or .svg, a picture as the
-                   window draws it; .csv, the columns of lumora-7150r-cli decode;
-                   .vcd, a value change dump for waveform viewers
-  --from hh:mm:ss  start of the span: a UTC time of day on the first reply's
-                   UTC day (default: the first reply)
-  --to hh:mm:ss    end of the span, likewise; a time before --from is on the
-                   next day (default: the last reply)
-  --size WxH       size of a picture in pixels (default 1600x900)
-  -h, --help       print this help and exit
-  --version        print the version and exit
-
+    QCommandLineParser parser;
+    static_cast<void>(describe(parser));
+    // Qt's usage line names the program as it was started, or not at all
+    // before an application object exists, and knows one form of the line.
+    QString text = parser.helpText();
+    text.replace(QRegularExpression(u"^Usage: [^\n]*\n"_s),
+                 u"Usage: lumora-7150r-view [FILE...]\n"
+                 u"  or:  lumora-7150r-view FILE... --export OUT [--from TIME --to TIME] [--size WxH]\n\n"_s);
+    return text + uR"(
 A block that is torn or damaged, and a file that cannot be read, are skipped
-and named on standard error with the line they start at.
+and named on standard error as FILE:LINE: why, skipped.
 
 Exit status:
   0  done
   1  usage error (nothing written)
-  6  a block or a file was skipped, or OUT could not be written
+  6  a block or a file was skipped (the rest was written), or OUT could not be
+     written
 )"_s;
 }
 
