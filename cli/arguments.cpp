@@ -583,8 +583,10 @@ QString helpText() {
     // The headings are the ones help2man turns into the page's sections.
     return uR"(Usage: lumora-7150r-cli [--address HOST] [--port N] [--timeout SECONDS] [--json] COMMAND [ARGS]
 
-Talks to a Lumora 7150R digital-I/O unit on TCP without a window, on the same
-protocol, conversion, log and ping code as the client lumora-7150r-sim.
+Talks to a Lumora 7150R digital-I/O unit (twelve inputs with counters and time
+gaps, four outputs) on TCP without a window, for scripts, test stations, SSH
+sessions and CI: on the protocol, conversion, log and ping code of the client
+lumora-7150r-sim, it sends the same bytes and shows every value as it does.
 
 Commands:
 %1
