@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <string_view>
 
 namespace lumora::cli {
 
@@ -203,7 +204,7 @@ QString unknownWord(const QStringList& words, const QString& name) {
         QString typed = word.section(u'=', 0, 0);
         const bool dashes = typed.startsWith(u"--");
         const QStringView bare = QStringView(typed).mid(dashes ? 2 : 1);
-        const bool known = dashes ? findOption(bare) != nullptr : bare == u"h";
+        const bool known = dashes ? findOption(bare) != nullptr : bare == u"h" || bare == u"v";
         // A single-dash word is every letter of it to the parser.
         const bool bringsIn = dashes ? bare.startsWith(name) : bare.contains(name);
         if (typed.startsWith(u'-') && bringsIn && !known)
@@ -213,31 +214,30 @@ QString unknownWord(const QStringList& words, const QString& name) {
 }
 
 // The parser reads "-hx" as -h and -x, and "-help" as -h, -e, -l and -p:
-// only "-h" or "--help" as typed asks for help; any other single-dash word
-// that brings in -h is an unknown option, as every single-dash word is.
-std::optional<QString> helpWordTyped(const QStringList& words, bool& typed) {
-    typed = false;
-    std::optional<QString> compacted;
+// only "-h" and "-v" as typed are Qt's short help and version options; any
+// other single-dash word that brings in h or v is an unknown option, as
+// every single-dash word is.
+std::optional<QString> runTogether(const QStringList& words) {
     for (const QString& word : optionWords(words)) {
-        if (word == u"-h" || word == u"--help")
-            typed = true;
-        else if (!compacted && word.startsWith(u'-') && !word.startsWith(u"--") &&
-                 word.section(u'=', 0, 0).contains(u'h'))
-            compacted = word.section(u'=', 0, 0);
+        const QString typed = word.section(u'=', 0, 0);
+        if (typed.startsWith(u'-') && !typed.startsWith(u"--") && typed != u"-h" && typed != u"-v" &&
+            (typed.contains(u'h') || typed.contains(u'v')))
+            return typed;
     }
-    return compacted;
+    return std::nullopt;
 }
 
 // Every option in every part of the line, so that one given where it does
 // not belong is named as misplaced rather than unknown.
 void addOptions(QCommandLineParser& parser) {
+    parser.addHelpOption();
+    parser.addVersionOption();
     for (const OptionEntry& option : kOptions) {
-        QStringList names{nameOf(option)};
-        if (names.constFirst() == u"help")
-            names.prepend(u"h"_s);
+        if (option.name == std::string_view("help") || option.name == std::string_view("version"))
+            continue;
         const QString text = QString::fromLatin1(option.text).replace(u'\n', u' ');
-        parser.addOption(option.valueName ? QCommandLineOption(names, text, QLatin1String(option.valueName))
-                                        : QCommandLineOption(names, text));
+        parser.addOption(option.valueName ? QCommandLineOption(nameOf(option), text, QLatin1String(option.valueName))
+                                        : QCommandLineOption(nameOf(option), text));
     }
 }
 
@@ -317,15 +317,13 @@ ParsedArguments Reader::read(const QStringList& arguments) {
     const auto given = [&](const char* name) {
         return head.isSet(QLatin1String(name)) || (word && own.isSet(QLatin1String(name)));
     };
-    bool helpTyped = false;
-    const std::optional<QString> compacted = helpWordTyped(arguments, helpTyped);
-    if (given("help") && !helpTyped) {
-        result.error = u"unknown option %1"_s.arg(compacted.value_or(u"-h"_s));
-        result.outcome = ParsedArguments::Outcome::UsageError;
-        return result;
-    }
-    if (given("help") || given("version")) {
-        result.outcome = given("help") ? ParsedArguments::Outcome::Help : ParsedArguments::Outcome::Version;
+    const bool help = given("help") || given("help-all");
+    if (help || given("version")) {
+        const std::optional<QString> word = runTogether(arguments);
+        result.error = word ? u"unknown option %1"_s.arg(*word) : QString();
+        result.outcome = word   ? ParsedArguments::Outcome::UsageError
+                         : help ? ParsedArguments::Outcome::Help
+                                : ParsedArguments::Outcome::Version;
         return result;
     }
 

@@ -305,6 +305,7 @@ private Q_SLOTS:
         QTest::newRow("single-dash word") << u"ping -count 3"_s << u"unknown option -count"_s;
         QTest::newRow("single-dash word with h") << u"status -help"_s << u"unknown option -help"_s;
         QTest::newRow("-h run together") << u"status -hx"_s << u"unknown option -hx"_s;
+        QTest::newRow("single-dash word with v") << u"status -version"_s << u"unknown option -version"_s;
         QTest::newRow("every value passes, not only the last")
             << u"--port abc --port 4000 status"_s << u"invalid port \"abc\""_s;
         QTest::newRow("-- before the command ends the options")
@@ -367,6 +368,7 @@ private Q_SLOTS:
         QTest::newRow("help after the command") << u"status --verbose --help"_s << u"help"_s;
         QTest::newRow("-h before a fault") << u"-h --port=x"_s << u"help"_s;
         QTest::newRow("version") << u"outputs 9 --version"_s << u"version"_s;
+        QTest::newRow("Qt's --help-all and -v") << u"-v status --help-all"_s << u"help"_s;
         QTest::newRow("serve, defaults") << u"serve a=h:1 [::1]:2"_s
                                          << u"serve address - port - timeout 3000 text interval 1000 units a=h:1 [::1]:2"_s;
         QTest::newRow("serve, all options")
