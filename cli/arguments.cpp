@@ -25,57 +25,56 @@ constexpr double kLongestSeconds = settings::kMaxIntervalMs / double(kMsPerSecon
 constexpr qsizetype kNameColumn = 2;
 constexpr qsizetype kTextColumn = 26;
 
-// Which commands an option means something to; the others refuse it.
-enum class Owner { Any, Poll, PollAndPing, PollAndServe, Decode, Serve, Run };
-
 struct OptionEntry {
     const char* name;
     const char* valueName; // none for a switch
-    Owner owner;
+    // The commands it means something to, as a misplaced option's usage
+    // error names them; the others refuse it. None: every command.
+    const char* owners;
     const char* text; // as --help shows it, line by line
     const char* example; // none where a command's shows it
 };
 
 constexpr std::array<OptionEntry, 16> kOptions{{
-    {"address", "HOST", Owner::Any,
+    {"address", "HOST", nullptr,
      "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
      "lumora-7150r-cli --address 10.0.0.7 status"},
-    {"port", "N", Owner::Any,
+    {"port", "N", nullptr,
      "Unit's TCP port, 0 to 65535 (a fraction rounds half to\neven). Default: the stored port, else 4000.",
      "lumora-7150r-cli --port 4000 status"},
-    {"timeout", "SECONDS", Owner::Any,
+    {"timeout", "SECONDS", nullptr,
      "Bound on connecting and on waiting for a reply\n(default 3, fractions allowed).", "lumora-7150r-cli --timeout 0.5 status"},
-    {"json", nullptr, Owner::Any,
+    {"json", nullptr, nullptr,
      "JSON instead of text: one object for status, one object\nper line for poll and decode.",
      "lumora-7150r-cli --json status"},
-    {"csv", nullptr, Owner::Poll, "(poll) CSV with a header row instead of text.",
+    {"csv", nullptr, "poll", "(poll) CSV with a header row instead of text.",
      "lumora-7150r-cli poll --interval 1 --csv"},
-    {"vcd", nullptr, Owner::Decode,
+    {"vcd", nullptr, "decode",
      "(decode) A value change dump (VCD) for waveform viewers\ninstead of CSV: time 0 is the first block.",
      "lumora-7150r-cli decode --vcd Log/20261207.txt > day.vcd"},
-    {"interval", "SECONDS", Owner::PollAndServe,
+    {"interval", "SECONDS", "poll and serve",
      "(poll) Time between requests, 0.001 to 86400; (serve)\nbetween a unit's requests (default 1).",
      "lumora-7150r-cli poll --interval 0.001 --duration 60 > /dev/null"},
-    {"count", "N", Owner::PollAndPing, "(poll) Stop after N replies; (ping) send N requests.",
+    {"count", "N", "poll and ping", "(poll) Stop after N replies; (ping) send N requests.",
      "lumora-7150r-cli ping --count 10"},
-    {"duration", "SECONDS", Owner::Poll, "(poll) Stop after SECONDS.", "lumora-7150r-cli poll --interval 1 --duration 60"},
-    {"listen", "ADDR:PORT", Owner::Serve,
+    {"duration", "SECONDS", "poll", "(poll) Stop after SECONDS.", "lumora-7150r-cli poll --interval 1 --duration 60"},
+    {"listen", "ADDR:PORT", "serve",
      "(serve) Where to serve HTTP: an IPv4 address or an IPv6\naddress in brackets. Default: 127.0.0.1:17150.",
      "lumora-7150r-cli serve --listen [::]:17150 lab7=10.0.0.7:4000"},
-    {"units-file", "FILE", Owner::Serve,
+    {"units-file", "FILE", "serve",
      "(serve) Read units from FILE, one [NAME=]HOST:PORT a\nline, # comments; any UNIT arguments come after. "
      "A\nregular file of at most 16 MiB; SIGHUP reads it again.",
      "lumora-7150r-cli serve --units-file /etc/lumora-7150r/units"},
-    {"junit", "FILE", Owner::Run,
+    {"junit", "FILE", "run",
      "(run) Also write the cases as JUnit XML to FILE, for a\nCI server; replaced whole, also after a signal.",
      "lumora-7150r-cli run station.yaml --junit results.xml"},
-    {"tap", nullptr, Owner::Run, "(run) TAP version 13 on standard output instead of text.",
+    {"tap", nullptr, "run", "(run) TAP version 13 on standard output instead of text.",
      "lumora-7150r-cli run station.yaml --tap > station.tap && prove -e cat station.tap"},
-    {"stop-on-failure", nullptr, Owner::Run,
+    {"stop-on-failure", nullptr, "run",
      "(run) Skip the cases after the first that fails or\nerrors; the teardown still runs.",
      "lumora-7150r-cli run station.yaml --stop-on-failure"},
-    {"help", nullptr, Owner::Any, "Show this text.", nullptr},
-    {"version", nullptr, Owner::Any, "Show the version.", nullptr},
+    {"help", nullptr, nullptr, "Show this text.", nullptr},
+    {"version", nullptr, nullptr, "Show the version.", nullptr},
 }};
 
 struct CommandEntry {
@@ -134,43 +133,8 @@ QString nameOf(const OptionEntry& option) {
     return QLatin1String(option.name);
 }
 
-bool owns(Owner owner, std::optional<Command> command) {
-    switch (owner) {
-    case Owner::Any:
-        return true;
-    case Owner::Poll:
-        return command == Command::Poll;
-    case Owner::PollAndPing:
-        return command == Command::Poll || command == Command::Ping;
-    case Owner::PollAndServe:
-        return command == Command::Poll || command == Command::Serve;
-    case Owner::Decode:
-        return command == Command::Decode;
-    case Owner::Serve:
-        return command == Command::Serve;
-    case Owner::Run:
-        return command == Command::Run;
-    }
-    return false;
-}
-
-QString ownersText(Owner owner) {
-    switch (owner) {
-    case Owner::PollAndPing:
-        return u"poll and ping"_s;
-    case Owner::PollAndServe:
-        return u"poll and serve"_s;
-    case Owner::Decode:
-        return u"decode"_s;
-    case Owner::Serve:
-        return u"serve"_s;
-    case Owner::Run:
-        return u"run"_s;
-    case Owner::Any:
-    case Owner::Poll:
-        break;
-    }
-    return u"poll"_s;
+bool owns(const char* owners, std::optional<Command> command) {
+    return !owners || (command && QString::fromLatin1(owners).split(u' ').contains(commandName(*command)));
 }
 
 bool isSecondsText(const QString& text) {
@@ -349,9 +313,9 @@ bool Reader::accepted(const QCommandLineParser& part, bool parsed, const QString
 // something to.
 bool Reader::placed(const QCommandLineParser& part, std::optional<Command> command) {
     for (const OptionEntry& option : kOptions) {
-        if (part.isSet(nameOf(option)) && !owns(option.owner, command)) {
+        if (part.isSet(nameOf(option)) && !owns(option.owners, command)) {
             return fail(u"option --%1 belongs to %2; give it after the command"_s.arg(
-                nameOf(option), ownersText(option.owner)));
+                nameOf(option), QLatin1String(option.owners)));
         }
     }
     return true;
