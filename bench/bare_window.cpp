@@ -4,7 +4,9 @@
 // has the client's size, so both pay the same for their first paint's pixels
 // and the ratio is what the client's own work costs. With --text it shows
 // one label as well, so that it starts the font system as any window with
-// text must.
+// text must. Built once more loading the client's libraries as well
+// (lumora-bench-bare-window-linked), it is the floor left for the client's
+// own work.
 
 #include "app/layout.h"
 #include "shown_probe.h"

@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BENCH=ON >&2
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
   lumora-bench-store lumora-bench-exposition \
-  lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window lumora-bench-ping \
+  lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window \
+  lumora-bench-bare-window-linked lumora-bench-ping \
   lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading lumora-bench-decode lumora-bench-exporter lumora-bench-plans >&2
 
 scratch="$(mktemp -d)"
