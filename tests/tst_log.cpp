@@ -117,8 +117,8 @@ QStringList readAll(QIODevice& device) {
     return findsOf(reader);
 }
 
-// Plays a full disk after `room` bytes and, if given, another program that appends its own line to the same
-// file just as ours is cut short.
+// Plays a full disk after `room` bytes, signals that interrupt every other write and, if given, another
+// program that appends its own line to the same file just as ours is cut short.
 class CutShort : public lumora::log::DailyLogFile {
 public:
     CutShort(const QString& path, qsizetype room, QByteArray others)
@@ -128,6 +128,11 @@ public:
 
 protected:
     ssize_t writeSome(int fd, const char* data, std::size_t size) override {
+        interrupted_ = !interrupted_;
+        if (interrupted_) { // a signal before anything was written: tried again
+            errno = EINTR;
+            return -1;
+        }
         if (room_ == 0) {
             if (!others_.isEmpty()) {
                 const int other =
@@ -149,6 +154,7 @@ protected:
 private:
     qsizetype room_;
     QByteArray others_;
+    bool interrupted_ = false;
 };
 
 QStringList lineByLine(QByteArrayView input) {
@@ -216,6 +222,9 @@ private Q_SLOTS:
     void stampTexts() {
         QCOMPARE(lumora::log::formatTimeStamp(QTime(9, 5, 3, 7)), u"[09:05:03.007]"_s);
         QCOMPARE(lumora::log::formatTimeStamp(QTime(23, 59, 59, 999)), u"[23:59:59.999]"_s);
+        QCOMPARE(lumora::log::formatTimeStamp(QTime()), u"[00:00:00.000]"_s);
+        QCOMPARE(lumora::log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(-1, QTimeZone::utc())),
+                 u"1969-12-31 23:59:59.999"_s);
         QCOMPARE(lumora::log::formatUtcMoment(QDateTime(QDate(2026, 3, 8), QTime(9, 5, 3, 7), Qt::UTC)),
                  u"2026-03-08 09:05:03.007"_s);
         QCOMPARE(
@@ -342,9 +351,14 @@ private Q_SLOTS:
         QTest::newRow("too long") << u"202612071.txt"_s << QDate();
         QTest::newRow("a digit of another script") << u"2026120\u0667.txt"_s << QDate();
     }
+    // And back: the name the window files that day under.
     void dateOfDailyLog() {
         QFETCH(QString, path);
-        QTEST(lumora::log::dateOfDailyLog(path).value_or(QDate()), "date");
+        QFETCH(QDate, date);
+        QCOMPARE(lumora::log::dateOfDailyLog(path).value_or(QDate()), date);
+        if (date.isValid())
+            QCOMPARE(QFileInfo(lumora::log::dailyLogPath(u"/x"_s, date)).fileName(),
+                     QFileInfo(path).fileName());
     }
 
     void readBlocks_data() {
@@ -395,9 +409,14 @@ private Q_SLOTS:
             << QStringList{u"1: line 2 is not a dump line"_s, u"7 23:59:59.999"_s};
         QTest::newRow("NUL lines") << QByteArray(300, '\0') + "\n" + QByteArray(3, '\0') + "\n" + b
                                    << QStringList{u"1: "_s + notBlock, u"3 23:59:59.999"_s};
+        QTest::newRow("a digit more in a dump line")
+            << QByteArray(a).replace("3B \r\n", "3B 0\r\n") + b
+            << QStringList{u"1: line 3 is not a dump line"_s, u"7 23:59:59.999"_s};
         QTest::newRow("lower-case hex")
             << QByteArray(a).replace("0A 0B", "0a 0B") + b
             << QStringList{u"1: line 2 is not a dump line"_s, u"7 23:59:59.999"_s};
+        QTest::newRow("no bracket") << QByteArray(a).replace("[09:", "(09:") + b
+                                    << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
         QTest::newRow("hour 24") << QByteArray(a).replace("[09:", "[24:") + b
                                  << QStringList{u"1: "_s + notBlock, u"7 23:59:59.999"_s};
         QTest::newRow("a blank after the header") << QByteArray(a).replace("Bytes)", "Bytes) ") + b
@@ -493,6 +512,7 @@ private Q_SLOTS:
             }
             QCOMPARE(inParts, expected);
         }
+        QCOMPARE(lumora::log::blockCuts(input, 0), lumora::log::blockCuts(input, 1));
 
         for (qsizetype stop = 0; stop <= input.size(); stop += 1 + stop / 3) {
             RecvBlockReader first(QByteArrayView(input).first(stop));
@@ -576,9 +596,9 @@ private Q_SLOTS:
             << QStringList{u"05:00:00.000"_s, u"04:00:30.000"_s, u"04:30:00.000"_s}
             << QStringList{u"2026-03-08 05:00:00.000"_s, u"2026-03-09 04:00:30.000"_s, QString()};
         // A file whose times go back (the clock set by hand): as little as they can.
-        QTest::newRow("UTC, the same time twice")
-            << "UTC"_ba << QDate(2026, 12, 7) << QStringList{u"00:00:30.000"_s, u"00:00:30.000"_s}
-            << QStringList{u"2026-12-07 00:00:30.000"_s, u"2026-12-07 00:00:30.000"_s};
+        QTest::newRow("UTC, the first minute of the margin twice")
+            << "UTC"_ba << QDate(2026, 12, 7) << QStringList{u"23:59:00.000"_s, u"23:59:00.000"_s}
+            << QStringList{u"2026-12-06 23:59:00.000"_s, u"2026-12-06 23:59:00.000"_s};
         QTest::newRow("UTC, times go back")
             << "UTC"_ba << QDate(2026, 12, 7)
             << QStringList{u"12:00:00.000"_s, u"00:00:30.000"_s, u"23:59:50.000"_s, u"23:59:40.000"_s}
@@ -607,6 +627,7 @@ private Q_SLOTS:
         }
         QTEST(got, "moments");
         QCOMPARE(gotMs, got);
+        QCOMPARE(msRule.nextMs(24 * 60 * 60 * 1000), std::nullopt);
     }
 
     void cutShortLeavesOthersAlone_data() {
