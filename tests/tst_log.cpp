@@ -410,8 +410,8 @@ private Q_SLOTS:
         QTest::newRow("NUL lines") << QByteArray(300, '\0') + "\n" + QByteArray(3, '\0') + "\n" + b
                                    << QStringList{u"1: "_s + notBlock, u"3 23:59:59.999"_s};
         QTest::newRow("a digit more in a dump line")
-            << QByteArray(a).replace("3B \r\n", "3B 0\r\n") + b
-            << QStringList{u"1: line 3 is not a dump line"_s, u"7 23:59:59.999"_s};
+            << QByteArray(a).replace("6F \r\n", "6F 0\r\n") + b
+            << QStringList{u"1: line 5 is not a dump line"_s, u"7 23:59:59.999"_s};
         QTest::newRow("lower-case hex")
             << QByteArray(a).replace("0A 0B", "0a 0B") + b
             << QStringList{u"1: line 2 is not a dump line"_s, u"7 23:59:59.999"_s};

@@ -8,6 +8,7 @@
 
 using namespace Qt::StringLiterals;
 using lumora::protocol::Command;
+using testsupport::columns;
 
 namespace {
 
@@ -61,10 +62,7 @@ private Q_SLOTS:
     }
 
     void decodeField_data() {
-        QTest::addColumn<int>("offset");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("expected");
+        columns<int, QByteArray, QString, QString>("offset", "bytes", "field", "expected");
         const auto row = [](const char* field, int offset, const char* hex, const QString& expected) {
             QTest::addRow("%s = %s", field, hex)
                 << offset << QByteArray::fromHex(hex) << QString::fromLatin1(field) << expected;
@@ -108,8 +106,7 @@ private Q_SLOTS:
     // An indicator box has three states; the window and the command line refuse every other state number
     // alike.
     void shownState_data() {
-        QTest::addColumn<int>("state");
-        QTest::addColumn<bool>("shown");
+        columns<int, bool>("state", "shown");
         QTest::newRow("-1") << -1 << false;
         QTest::newRow("0 off") << 0 << true;
         QTest::newRow("1 on") << 1 << true;
@@ -127,8 +124,7 @@ private Q_SLOTS:
 
     // Captions "00".."11", "CH01".."CH12" and the command line's columns.
     void channelText_data() {
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("text");
+        columns<int, QString>("number", "text");
         QTest::newRow("0") << 0 << u"00"_s;
         QTest::newRow("7") << 7 << u"07"_s;
         QTest::newRow("12") << 12 << u"12"_s;
