@@ -463,25 +463,6 @@ private Q_SLOTS:
         }
     }
 
-    // The program itself: each port of a rack answers.
-    void binaryRack() {
-        const quint16 first = freePortRun(3);
-        QProcess unit;
-        unit.start(testsupport::UnitEmulator::program(),
-                   {u"--listen"_s, u"127.0.0.1:%1"_s.arg(first), u"--units"_s, u"3"_s, u"--quiet"_s});
-        QString said;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                said += QString::fromLocal8Bit(unit.readAllStandardOutput());
-                return said.contains(u"listening on 127.0.0.1:%1\n"_s.arg(first + 2));
-            },
-            kTimeoutMs));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(Client(quint16(first + i)).ask("52"));
-        unit.terminate();
-        QVERIFY(unit.waitForFinished(kTimeoutMs));
-    }
-
     // Too few descriptors for the signal watcher's pair: a status of its own, at a limit the libraries set.
     void binaryWithoutSignalWatch() {
         for (int limit = 3; limit <= 8; ++limit) {
