@@ -107,13 +107,9 @@ private Q_SLOTS:
     // alike.
     void shownState_data() {
         columns<int, bool>("state", "shown");
-        QTest::newRow("-1") << -1 << false;
-        QTest::newRow("0 off") << 0 << true;
-        QTest::newRow("1 on") << 1 << true;
-        QTest::newRow("2 greyed") << 2 << true;
-        QTest::newRow("3") << 3 << false;
-        QTest::newRow("10 (byte 10)") << 10 << false;
-        QTest::newRow("99 (byte 99)") << 99 << false;
+        for (const auto& [state, shown] :
+             {std::pair{-1, false}, {0, true}, {1, true}, {2, true}, {3, false}, {10, false}, {99, false}})
+            QTest::addRow("%d", state) << state << shown;
     }
 
     void shownState() {
@@ -125,10 +121,8 @@ private Q_SLOTS:
     // Captions "00".."11", "CH01".."CH12" and the command line's columns.
     void channelText_data() {
         columns<int, QString>("number", "text");
-        QTest::newRow("0") << 0 << u"00"_s;
-        QTest::newRow("7") << 7 << u"07"_s;
-        QTest::newRow("12") << 12 << u"12"_s;
-        QTest::newRow("123") << 123 << u"123"_s;
+        for (const auto& [number, text] : {std::pair{0, "00"}, {7, "07"}, {12, "12"}, {123, "123"}})
+            QTest::addRow("%d", number) << number << QString::fromLatin1(text);
     }
 
     void channelText() {
