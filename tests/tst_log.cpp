@@ -10,8 +10,6 @@
 #include <QtTest>
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -652,35 +650,6 @@ private Q_SLOTS:
                  u"Cannot write %1: %2%3"_s.arg(
                      logFile(), qt_error_string(ENOSPC),
                      others.isEmpty() ? QString() : u" (part of the text is left in the file)"_s));
-    }
-    void fullDiskLeavesWholeBlocks() {
-        const QString mountPoint = testsupport::scratch().filePath(u"small-disk"_s);
-        QVERIFY(QDir().mkpath(mountPoint));
-        const QByteArray mountPath = QFile::encodeName(mountPoint);
-        // A mount namespace of this thread's own: the small disk vanishes with the process, unseen.
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mountPath.constData(), "tmpfs", 0, "size=4k") != 0)
-            QSKIP(qPrintable(u"cannot mount a small file system here: "_s + qt_error_string(errno)));
-        const auto unmount = qScopeGuard([&] { ::umount2(mountPath.constData(), MNT_DETACH); });
-        const QString block = u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s +
-                              (u"\r\n"_s + u"00 "_s.repeated(28)).repeated(4);
-        const QByteArray inFile = block.toLatin1() + "\r\n";
-        QFile file(mountPoint + u"/20160908.txt"_s);
-        lumora::log::DailyLogFile log(file.fileName());
-        int written = 0;
-        while (written < 20 && log.appendLine(block))
-            ++written;
-        QVERIFY2(written < 20, "the disk never filled");
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), inFile.repeated(written));
-        file.close();
-        QCOMPARE(log.errorString(), u"Cannot write %1: %2"_s.arg(file.fileName(), qt_error_string(ENOSPC)));
-        // Space comes back: the next block follows the last whole one.
-        QCOMPARE(::mount(nullptr, mountPath.constData(), nullptr, MS_REMOUNT, "size=64k"), 0);
-        QVERIFY2(log.appendLine(block), qPrintable(log.errorString()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), inFile.repeated(written + 1));
     }
 };
 

@@ -623,26 +623,6 @@ private Q_SLOTS:
             QCOMPARE(got.first(), expected);
         QCOMPARE(store.size(), replies);
     }
-    // Days named in any order make one timeline in the order of their days.
-    void severalDaysSorted() {
-        const QDir dir = dayFolder();
-        const QStringList names{u"20261208.txt"_s, u"20261206.txt"_s, u"20261207.txt"_s};
-        QVERIFY(writeFile(dir.filePath(names[0]), dayBlock("00:00:01.000", 3)));
-        QVERIFY(writeFile(dir.filePath(names[1]), dayBlock("12:00:00.000", 1, "\n")));
-        QVERIFY(writeFile(dir.filePath(names[2]), dayBlock("08:00:00.000", 2) + dayBlock("08:00:00.001", 7)));
-        lumora::timeline::ReplyStore store;
-        lumora::timeline::DayFiles days(store, QTimeZone::utc());
-        days.load({dir.filePath(names[0]), dir.filePath(names[1]), dir.filePath(names[2])});
-        QCOMPARE(messages(days), QStringList{});
-        QCOMPARE(days.files(),
-                 (QStringList{dir.filePath(names[1]), dir.filePath(names[2]), dir.filePath(names[0])}));
-        QCOMPARE(utcTimes(store), (QStringList{u"2026-12-06 12:00:00.000"_s, u"2026-12-07 08:00:00.000"_s,
-                                               u"2026-12-07 08:00:00.001"_s, u"2026-12-08 00:00:01.000"_s}));
-        QCOMPARE(store.at(3).counters[0], 3U);
-        QCOMPARE(store.at(2).lane(0), lumora::timeline::Level::High);
-        QVERIFY(days.stepsBack().empty());
-        QCOMPARE(lumora::timeline::stepsBackNote(days.stepsBack()), QString());
-    }
     void stepsBack_data() {
         columns<QList<QByteArray>, QList<qint64>, QString>("stamps", "lines", "note");
         QTest::newRow("once") << QList<QByteArray>{"10:00:00.000", "10:00:01.000", "09:00:00.000",
