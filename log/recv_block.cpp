@@ -99,7 +99,7 @@ constexpr qsizetype kShortestBlock =
 // Nearly every block of a file is one, and the line by line reading finds
 // exactly the same in it, only slower.
 qsizetype wholeBlockAt(const char* p, qsizetype left, QTime& stamp, char* out) {
-    if (left < kShortestBlock || p[0] != '[' ||
+    if (left < kShortestBlock ||
         std::memcmp(p + kStampChars, kHeaderText.data(), size_t(kHeaderText.size())) != 0)
         return 0;
     const std::optional<QTime> time = recvHeaderStamp(QByteArrayView(p, kHeaderChars));
@@ -351,7 +351,7 @@ std::optional<RecvBlockReader::Found> RecvBlockReader::take(QByteArrayView text,
     // The window ends every line with CR LF; a file whose line ends were
     // turned into LF (or CR CR LF) on the way holds the same blocks. A CR
     // anywhere else damages its line.
-    while (ended && text.endsWith('\r'))
+    while (text.endsWith('\r'))
         text.chop(1);
     // Four lines in six: a dump line of an open block, apart from the rest.
     if (state_ == State::InBlock && dumpLines_ < kDumpLines && ended && !overlong && !text.isEmpty() &&

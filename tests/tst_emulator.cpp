@@ -16,6 +16,7 @@
 
 using namespace Qt::StringLiterals;
 using lumora::emulator::Behaviour;
+using testsupport::columns;
 
 namespace {
 
@@ -101,12 +102,9 @@ class tst_Emulator : public QObject {
 
 private Q_SLOTS:
     void exchange_data() {
-        QTest::addColumn<QString>("flags");
-        QTest::addColumn<QString>("writes"); // hex, '|' between writes
-        QTest::addColumn<qsizetype>("total");
-        QTest::addColumn<QByteArray>("outputs"); // in the last reply
-        QTest::addColumn<bool>("cleared");       // its counters all zero
-        QTest::addColumn<bool>("closes");
+        // writes: hex, '|' between writes; outputs: in the last reply; cleared: its counters all zero
+        columns<QString, QString, qsizetype, QByteArray, bool, bool>("flags", "writes", "total", "outputs",
+                                                                     "cleared", "closes");
         const auto row = [](const char* flags, const char* writes, qsizetype total, const char* outputs,
                             bool cleared = false, bool closes = false) {
             QTest::addRow("%s%s%s", flags, *flags ? " " : "", writes)
@@ -249,8 +247,8 @@ private Q_SLOTS:
 
     // Wired and pulsed inputs on the millisecond clock; every other input rests low.
     void wiring_data() {
-        QTest::addColumn<QString>("flags");
-        QTest::addColumn<QString>("script"); // t>outputs set, t! counters reset, t:input=level/counter/gap
+        // script: t>outputs set, t! counters reset, t:input=level/counter/gap
+        columns<QString, QString>("flags", "script");
         QTest::newRow("delay, OR of outputs")
             << u"--wire 01=00,02=00+05"_s
             << u"0>01000000 4:0=0/0/0 5:0=1/1/0 5:5=0/0/0 100>01520000 105:5=1/1/0 300>00520000 400:0=1/1/0 "
@@ -346,9 +344,8 @@ private Q_SLOTS:
 
     void commandLine_data() {
         using Outcome = lumora::emulator::CommandLine::Outcome;
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<Outcome>("outcome");
-        QTest::addColumn<QString>("listen"); // address and port, when it runs
+        // listen: address and port, when it runs
+        columns<QString, Outcome, QString>("args", "outcome", "listen");
         QTest::newRow("no arguments") << QString() << Outcome::Run << u"127.0.0.1 4000"_s;
         QTest::newRow("[::1]:4000") << u"--listen [::1]:4000"_s << Outcome::Run << u"::1 4000"_s;
         QTest::newRow("127.0.0.1:65535")
@@ -389,10 +386,9 @@ private Q_SLOTS:
     }
 
     void binary_data() {
-        QTest::addColumn<QString>("args");     // %1: a port that is in use
-        QTest::addColumn<int>("signalNumber"); // sent once it has answered a request
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("says"); // a pattern over standard output, then standard error
+        // args: %1: a port that is in use; signalNumber: sent once it has answered a request; says: a pattern
+        // over standard output, then standard error
+        columns<QString, int, int, QString>("args", "signalNumber", "exitCode", "says");
         QTest::newRow("SIGTERM") << QString() << int(SIGTERM) << 0 << u"stopped by signal, exiting\n$"_s;
         QTest::newRow("SIGINT") << QString() << int(SIGINT) << 0 << u"stopped by signal, exiting\n$"_s;
         QTest::newRow("port in use") << u"--listen 127.0.0.1:%1"_s << 0 << 1
@@ -466,25 +462,6 @@ private Q_SLOTS:
             expected.replace(kOutputAt, 4, QByteArray::fromHex("01000001"));
             QCOMPARE(client.received, expected);
         }
-    }
-
-    // The program itself: each port of a rack answers.
-    void binaryRack() {
-        const quint16 first = freePortRun(3);
-        QProcess unit;
-        unit.start(testsupport::UnitEmulator::program(),
-                   {u"--listen"_s, u"127.0.0.1:%1"_s.arg(first), u"--units"_s, u"3"_s, u"--quiet"_s});
-        QString said;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                said += QString::fromLocal8Bit(unit.readAllStandardOutput());
-                return said.contains(u"listening on 127.0.0.1:%1\n"_s.arg(first + 2));
-            },
-            kTimeoutMs));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(Client(quint16(first + i)).ask("52"));
-        unit.terminate();
-        QVERIFY(unit.waitForFinished(kTimeoutMs));
     }
 
     // Too few descriptors for the signal watcher's pair: a status of its own, at a limit the libraries set.

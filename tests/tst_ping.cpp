@@ -7,6 +7,7 @@
 using namespace Qt::StringLiterals;
 using lumora::platform::EchoOutcome;
 using lumora::platform::Ipv4;
+using testsupport::columns;
 using Echo = std::array<qint64, 3>; // destination, time to live, wait in ms
 
 Q_DECLARE_METATYPE(EchoOutcome)
@@ -41,57 +42,50 @@ class tst_Ping : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void runTick_data();
-    void runTick();
+    void runTick_data() {
+        columns<QString, QByteArray, qint64, EchoOutcome, QString>("text", "askedName", "firstAddress",
+                                                                   "outcome", "line");
+        const EchoOutcome none{EchoOutcome::Kind::NoAnswer, {}, {}};
+        const QString name70 = QString(64, u'a') + u"bcdefg"_s;
+        QTest::newRow("unknown host, blanks kept") << u"  bad host  "_s << "bad host"_ba << kUnresolved
+                                                   << none << u"Ping: Unknown Host   bad host  "_s;
+        QTest::newRow("unknown host, empty")
+            << QString() << QByteArray() << kUnresolved << none << u"Ping: Unknown Host "_s;
+        QTest::newRow("70 characters between blanks: cut to 64 after trimming")
+            << u"   "_s + name70 + u"  "_s << QByteArray(64, 'a') << kUnresolved << none
+            << u"Ping: Unknown Host    "_s + name70 + u"  "_s;
+        QTest::newRow("no answer, name's first address 172.16.0.9")
+            << u" unit-7150r "_s << "unit-7150r"_ba << qint64{0xAC100009} << none
+            << u"No answer from 172.16.0.9"_s;
+        QTest::newRow("reply from another address")
+            << u"unit"_s << "unit"_ba << qint64{0x0A010203} << reply(0x0A090807, 12, 0, 64)
+            << u"Reply From 10.9.8.7: Bytes=0 Time=12ms TTL=64"_s;
+        QTest::newRow("reply, largest values")
+            << u"unit"_s << "unit"_ba << qint64{0x0A010203} << reply(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, 255)
+            << u"Reply From 255.255.255.255: Bytes=65535 Time=4294967295ms TTL=255"_s;
+        QTest::newRow("no ICMP socket")
+            << u"10.1.2.3"_s << "10.1.2.3"_ba << qint64{0x0A010203}
+            << EchoOutcome{EchoOutcome::Kind::NotAvailable, {}, u"Operation not permitted"_s}
+            << u"Ping: ICMP Not Available (Operation not permitted)"_s;
+    }
+
+    // One request with time to live 255 and a 2700 ms wait, to the first address.
+    void runTick() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, askedName);
+        QFETCH(qint64, firstAddress);
+        QFETCH(EchoOutcome, outcome);
+        QFETCH(QString, line);
+        FakeIcmp icmp;
+        if (firstAddress != kUnresolved)
+            icmp.firstAddress = Ipv4(firstAddress);
+        icmp.outcome = outcome;
+        QCOMPARE(lumora::ping::runTick(text, icmp), line);
+        QCOMPARE(icmp.askedNames, QList<QByteArray>{askedName});
+        const QList<Echo> expectedEchoes{{firstAddress, 255, 2700}};
+        QCOMPARE(icmp.echoes, firstAddress == kUnresolved ? QList<Echo>() : expectedEchoes);
+    }
 };
-
-void tst_Ping::runTick_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("askedName");
-    QTest::addColumn<qint64>("firstAddress");
-    QTest::addColumn<EchoOutcome>("outcome");
-    QTest::addColumn<QString>("line");
-    const EchoOutcome none{EchoOutcome::Kind::NoAnswer, {}, {}};
-    const QString name70 = QString(64, u'a') + u"bcdefg"_s;
-    QTest::newRow("unknown host, blanks kept")
-        << u"  bad host  "_s << "bad host"_ba << kUnresolved << none << u"Ping: Unknown Host   bad host  "_s;
-    QTest::newRow("unknown host, empty")
-        << QString() << QByteArray() << kUnresolved << none << u"Ping: Unknown Host "_s;
-    QTest::newRow("70 characters between blanks: cut to 64 after trimming")
-        << u"   "_s + name70 + u"  "_s << QByteArray(64, 'a') << kUnresolved << none
-        << u"Ping: Unknown Host    "_s + name70 + u"  "_s;
-    QTest::newRow("no answer, name's first address 172.16.0.9")
-        << u" unit-7150r "_s << "unit-7150r"_ba << qint64{0xAC100009} << none
-        << u"No answer from 172.16.0.9"_s;
-    QTest::newRow("reply from another address")
-        << u"unit"_s << "unit"_ba << qint64{0x0A010203} << reply(0x0A090807, 12, 0, 64)
-        << u"Reply From 10.9.8.7: Bytes=0 Time=12ms TTL=64"_s;
-    QTest::newRow("reply, largest values")
-        << u"unit"_s << "unit"_ba << qint64{0x0A010203} << reply(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, 255)
-        << u"Reply From 255.255.255.255: Bytes=65535 Time=4294967295ms TTL=255"_s;
-    QTest::newRow("no ICMP socket") << u"10.1.2.3"_s << "10.1.2.3"_ba << qint64{0x0A010203}
-                                    << EchoOutcome{EchoOutcome::Kind::NotAvailable,
-                                                   {},
-                                                   u"Operation not permitted"_s}
-                                    << u"Ping: ICMP Not Available (Operation not permitted)"_s;
-}
-
-// One request with time to live 255 and a 2700 ms wait, to the first address.
-void tst_Ping::runTick() {
-    QFETCH(QString, text);
-    QFETCH(QByteArray, askedName);
-    QFETCH(qint64, firstAddress);
-    QFETCH(EchoOutcome, outcome);
-    QFETCH(QString, line);
-    FakeIcmp icmp;
-    if (firstAddress != kUnresolved)
-        icmp.firstAddress = Ipv4(firstAddress);
-    icmp.outcome = outcome;
-    QCOMPARE(lumora::ping::runTick(text, icmp), line);
-    QCOMPARE(icmp.askedNames, QList<QByteArray>{askedName});
-    const QList<Echo> expectedEchoes{{firstAddress, 255, 2700}};
-    QCOMPARE(icmp.echoes, firstAddress == kUnresolved ? QList<Echo>() : expectedEchoes);
-}
 
 LUMORA_TEST_MAIN_CORE(tst_Ping)
 #include "tst_ping.moc"

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
+using testsupport::columns;
 using lumora::plan::CaseResult;
 
 namespace {
@@ -72,8 +73,7 @@ private Q_SLOTS:
     // offending key or value, or the file's start when the whole file is at
     // fault. FILE stands for the plan's path.
     void planErrors_data() {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QString>("expected");
+        columns<QByteArray, QString>("text", "expected");
         const std::pair<const char*, const char*> rows[] = {
             {"steps: [wait: 1\n", "FILE:2:1: end of sequence flow not found"},
             {"name: x\nstpes: []\n", "FILE:2:1: unknown key \"stpes\""},
@@ -125,8 +125,7 @@ private Q_SLOTS:
 
     // Defaults, seconds as thousandths and the plan's own order survive.
     void goodPlans_data() {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QString>("expected");
+        columns<QByteArray, QString>("text", "expected");
         QTest::newRow("defaults") << QByteArray("steps:\n  - reset: counters\n  - expect: {inputs: {00: 2}}\n")
                                   << u"p - 0 poll 10\nstep 1 @2 action 2 outputs 0000 wait 0\n"
                                      u"step 2 @3 action 0 outputs 0000 wait 0 expect 1000/0 in0=2"_s;

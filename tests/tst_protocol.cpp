@@ -8,6 +8,7 @@
 
 using namespace Qt::StringLiterals;
 using lumora::protocol::Command;
+using testsupport::columns;
 
 namespace {
 
@@ -61,10 +62,7 @@ private Q_SLOTS:
     }
 
     void decodeField_data() {
-        QTest::addColumn<int>("offset");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("expected");
+        columns<int, QByteArray, QString, QString>("offset", "bytes", "field", "expected");
         const auto row = [](const char* field, int offset, const char* hex, const QString& expected) {
             QTest::addRow("%s = %s", field, hex)
                 << offset << QByteArray::fromHex(hex) << QString::fromLatin1(field) << expected;
@@ -108,15 +106,10 @@ private Q_SLOTS:
     // An indicator box has three states; the window and the command line refuse every other state number
     // alike.
     void shownState_data() {
-        QTest::addColumn<int>("state");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("-1") << -1 << false;
-        QTest::newRow("0 off") << 0 << true;
-        QTest::newRow("1 on") << 1 << true;
-        QTest::newRow("2 greyed") << 2 << true;
-        QTest::newRow("3") << 3 << false;
-        QTest::newRow("10 (byte 10)") << 10 << false;
-        QTest::newRow("99 (byte 99)") << 99 << false;
+        columns<int, bool>("state", "shown");
+        for (const auto& [state, shown] :
+             {std::pair{-1, false}, {0, true}, {1, true}, {2, true}, {3, false}, {10, false}, {99, false}})
+            QTest::addRow("%d", state) << state << shown;
     }
 
     void shownState() {
@@ -127,12 +120,9 @@ private Q_SLOTS:
 
     // Captions "00".."11", "CH01".."CH12" and the command line's columns.
     void channelText_data() {
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("0") << 0 << u"00"_s;
-        QTest::newRow("7") << 7 << u"07"_s;
-        QTest::newRow("12") << 12 << u"12"_s;
-        QTest::newRow("123") << 123 << u"123"_s;
+        columns<int, QString>("number", "text");
+        for (const auto& [number, text] : {std::pair{0, "00"}, {7, "07"}, {12, "12"}, {123, "123"}})
+            QTest::addRow("%d", number) << number << QString::fromLatin1(text);
     }
 
     void channelText() {

@@ -18,7 +18,6 @@
 
 using namespace Qt::StringLiterals;
 using testsupport::columns;
-
 using testsupport::writeFile;
 
 namespace {
@@ -63,18 +62,6 @@ QByteArray definitions() {
         text += "$var " + type + ' ' + ids[k] + ' ' + name + " $end\n";
     }
     return text + "$upscope $end\n$enddefinitions $end\n";
-}
-
-// The first dump's counters after CNT01 (101 before them) and its gaps: GAP01
-// at 1.01 s, the others 0.
-QByteArray restOfFirstDump() {
-    QByteArray rest;
-    for (const char id : QByteArray("RSTUVWXYZab"))
-        rest += "b0 "_ba + id + '\n';
-    rest += "r1.01 c\n";
-    for (const char id : QByteArray("defghijklmn"))
-        rest += "r0.00 "_ba + id + '\n';
-    return rest + "$end\n";
 }
 
 using lumora::timeline::Level;
@@ -237,40 +224,6 @@ class tst_Timeline : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void vcd_data() {
-        columns<QList<qint64>, QList<QByteArray>, QByteArray>("moments", "replies", "expected");
-        QTest::newRow("no reply") << QList<qint64>{} << QList<QByteArray>{} << definitions();
-        const QByteArray first = reply({{1, 2, 5}, {5}, {1005}, {1}});
-        // Input 0 falls, the refused input 2 comes back, counter 0 resets and
-        // counter 1 stands at its top; gap 0 rounds to a new shown value.
-        const QByteArray second = reply({{0, 2, 1}, {0, 0xFFFFFFFF}, {1004, 1001}, {1}});
-        const QByteArray third = reply({{0, 2, 1}, {0, 0xFFFFFFFF}, {1004, 1001}, {2}});
-        const QByteArray fourth =
-            reply({{0, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1}, {0, 0xFFFFFFFF}, {1004, 1001}, {2}});
-        QByteArray dump =
-            "#0\n$dumpvars\n1A\nxB\nzC\n0D\n0E\n0F\n0G\n0H\n0I\n0J\n0K\n0L\n1M\n0N\n0O\n0P\nb101 Q\n";
-        dump += restOfFirstDump();
-        QTest::newRow("changes only, x, z, reset, time stepping back, nothing new")
-            << QList<qint64>{kTen, kTen + 1500, kTen + 1000, kTen + 2000, kTen + 3000}
-            << QList<QByteArray>{first, second, third, fourth, fourth}
-            << "$date 2026-12-07 10:00:00.000 UTC $end\n" + definitions() + dump +
-                   "#1500000\n0A\n1C\nb0 Q\nb11111111111111111111111111111111 R\nr1.00 c\nr1.00 d\n"
-                   "$comment time steps back: 2026-12-07 10:00:01.000 UTC comes after "
-                   "2026-12-07 10:00:01.500 UTC; written at #1500000 $end\nxM\n#2000000\n1L\n";
-    }
-    void vcd() {
-        QFETCH(QList<qint64>, moments);
-        QFETCH(QList<QByteArray>, replies);
-        QFETCH(QByteArray, expected);
-        QBuffer out;
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        lumora::timeline::VcdWriter writer(out);
-        for (qsizetype k = 0; k < moments.size(); ++k)
-            writer.add(moments[k], replies[k]);
-        QVERIFY(writer.finish());
-        QCOMPARE(out.data(), expected);
-    }
-
     // Lane DI03 at 1 ms a reply: low, low, high, high, third, a refused 5,
     // high, low; read back as four columns of two replies each.
     void levels_data() {
@@ -541,8 +494,14 @@ private Q_SLOTS:
         QByteArray dump = "#0\n$dumpvars\n1A\n0B\nzC\n";
         for (const char id : QByteArray("DEFGHIJKL"))
             dump += "0"_ba + id + '\n';
+        // CNT01 at 101, the other counters 0; GAP01 at 1.01 s, the other gaps 0.
         dump += "xM\n0N\n0O\n0P\nb101 Q\n";
-        dump += restOfFirstDump();
+        for (const char id : QByteArray("RSTUVWXYZab"))
+            dump += "b0 "_ba + id + '\n';
+        dump += "r1.01 c\n";
+        for (const char id : QByteArray("defghijklmn"))
+            dump += "r0.00 "_ba + id + '\n';
+        dump += "$end\n";
         QTest::newRow("vcd") << true << kTen + 500 << kTen + 2000
                              << "$date 2026-12-07 10:00:01.000 UTC $end\n" + definitions() + dump +
                                     "$comment time steps back: 2026-12-07 10:00:00.500 UTC comes after "
@@ -664,26 +623,6 @@ private Q_SLOTS:
             QCOMPARE(got.first(), expected);
         QCOMPARE(store.size(), replies);
     }
-    // Days named in any order make one timeline in the order of their days.
-    void severalDaysSorted() {
-        const QDir dir = dayFolder();
-        const QStringList names{u"20261208.txt"_s, u"20261206.txt"_s, u"20261207.txt"_s};
-        QVERIFY(writeFile(dir.filePath(names[0]), dayBlock("00:00:01.000", 3)));
-        QVERIFY(writeFile(dir.filePath(names[1]), dayBlock("12:00:00.000", 1, "\n")));
-        QVERIFY(writeFile(dir.filePath(names[2]), dayBlock("08:00:00.000", 2) + dayBlock("08:00:00.001", 7)));
-        lumora::timeline::ReplyStore store;
-        lumora::timeline::DayFiles days(store, QTimeZone::utc());
-        days.load({dir.filePath(names[0]), dir.filePath(names[1]), dir.filePath(names[2])});
-        QCOMPARE(messages(days), QStringList{});
-        QCOMPARE(days.files(),
-                 (QStringList{dir.filePath(names[1]), dir.filePath(names[2]), dir.filePath(names[0])}));
-        QCOMPARE(utcTimes(store), (QStringList{u"2026-12-06 12:00:00.000"_s, u"2026-12-07 08:00:00.000"_s,
-                                               u"2026-12-07 08:00:00.001"_s, u"2026-12-08 00:00:01.000"_s}));
-        QCOMPARE(store.at(3).counters[0], 3U);
-        QCOMPARE(store.at(2).lane(0), lumora::timeline::Level::High);
-        QVERIFY(days.stepsBack().empty());
-        QCOMPARE(lumora::timeline::stepsBackNote(days.stepsBack()), QString());
-    }
     void stepsBack_data() {
         columns<QList<QByteArray>, QList<qint64>, QString>("stamps", "lines", "note");
         QTest::newRow("once") << QList<QByteArray>{"10:00:00.000", "10:00:01.000", "09:00:00.000",
@@ -769,9 +708,11 @@ private Q_SLOTS:
         // what comes after the cut is read, its lines counted as the file now stands.
         QVERIFY(QFile::resize(path, dayBlock("10:00:00.000", 1).size() * 2));
         QVERIFY(writeFile(path, "junk\r\n" + dayBlock("10:00:03.000", 5), QIODevice::Append));
-        const QString junkAt = path + u":%1: not a RECV block, nor are the lines up to the next header, skipped"_s;
+        const QString junkAt =
+            path + u":%1: not a RECV block, nor are the lines up to the next header, skipped"_s;
         const QStringList afterCut{folderProblem, junkAt.arg(25),
-                                   path + u": it is shorter than when it was read, skipped"_s, junkAt.arg(13)};
+                                   path + u": it is shorter than when it was read, skipped"_s,
+                                   junkAt.arg(13)};
         QCOMPARE(days.follow(), 1);
         QCOMPARE(messages(days), afterCut);
         QCOMPARE(store.at(6).counters[0], 5U);
