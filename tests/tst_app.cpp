@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window as a user meets it; what no control reaches goes through WindowProbe.
+// The window as a user meets it, over its session.
 
 #include "app/live_signals.h"
 #include "app/send_rules.h"
@@ -127,10 +127,10 @@ struct LogWatch {
     QList<bool> sendEnabled;
     explicit LogWatch(Harness& h) {
         clock.start();
-        QObject::connect(&h.probe().logLines(), &lumora::log::LogListModel::linesAppended, h.window.get(),
+        QObject::connect(&h.session().logLines(), &lumora::log::LogListModel::linesAppended, h.window.get(),
                          [this, &h](int first, int last) {
                              for (int row = first; row <= last; ++row) {
-                                 events.append(h.probe().logLines().line(row).mid(14));
+                                 events.append(h.session().logLines().line(row).mid(14));
                                  atMs.append(clock.elapsed());
                                  sendEnabled.append(h.button("cmdSend")->isEnabled());
                              }
@@ -300,15 +300,13 @@ private Q_SLOTS:
             QVERIFY2(!h.find<QWidget>(QLatin1String(name))->isEnabled(), name);
         for (const char* array : {"optInterval", "optLog", "optCommand"})
             QVERIFY2(h.find<QAbstractButton>(array, 0)->isChecked(), array);
-        auto window = h.probe();
-        QVERIFY(!window.SendTimer().isEnabled() && !window.PingTimer().isEnabled());
-        QCOMPARE(window.SendTimer().interval(), 1000);
+        QVERIFY(!h.session().isRepeating() && !h.session().isPinging());
         const QString entry = QStringLiteral(LUMORA_SOURCE_DIR "/dist/") + QGuiApplication::desktopFileName();
         QVERIFY2(!QGuiApplication::desktopFileName().isEmpty() && QFileInfo::exists(entry + u".desktop"_s),
                  qPrintable(entry));
         // 01:30 on 7 Dec at UTC+2 is 23:30 on 6 Dec in UTC.
         h.clock.utc = QDateTime(QDate(2026, 12, 7), QTime(1, 30, 0, 250), Qt::OffsetFromUTC, 7200);
-        QCOMPARE(window.GetTimeStamp(), u"[23:30:00.250]"_s);
+        QCOMPARE(h.session().GetTimeStamp(), u"[23:30:00.250]"_s);
     }
     // Layout fits and does not clip at any scale; focus follows the inventory; names reach readers.
     void windowIsUsable() {
@@ -494,7 +492,7 @@ private Q_SLOTS:
         QFETCH(int, before);
         Started h;
         for (int i = 0; i < before; ++i)
-            h.probe().AddLog(u"old %1"_s.arg(i));
+            h.session().addLog(u"old %1"_s.arg(i));
         auto* list = h.find<QListView>(u"List1"_s);
         QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
         QTest::qWait(100);
@@ -503,7 +501,7 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < 300; ++i) {
-            h.probe().AddLog(u"line %1"_s.arg(i));
+            h.session().addLog(u"line %1"_s.arg(i));
             QCoreApplication::processEvents();
         }
         QTRY_VERIFY(counter.paints > 0);
@@ -513,7 +511,7 @@ private Q_SLOTS:
         QTest::qWait(200);
         const int painted = counter.paints;
         counter.painted = QRegion();
-        h.probe().AddLog(u"last"_s);
+        h.session().addLog(u"last"_s);
         QTRY_VERIFY(counter.paints > painted);
         // Every row in view shows other text now, not only the newest.
         QCOMPARE(counter.painted.boundingRect(), list->viewport()->rect());
@@ -528,17 +526,17 @@ private Q_SLOTS:
     void newestLineComesBackIntoView() {
         Started h;
         for (int i = 0; i < 1001; ++i)
-            h.probe().AddLog(u"old %1"_s.arg(i));
+            h.session().addLog(u"old %1"_s.arg(i));
         auto* list = h.find<QListView>(u"List1"_s);
         QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
         QScrollBar* bar = list->verticalScrollBar();
         QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
-        h.probe().AddLog(u"in view"_s);
+        h.session().addLog(u"in view"_s);
         QCoreApplication::processEvents();
         // A click on the track above the handle pages up.
         QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->width() + 4));
         QTRY_VERIFY(bar->value() < bar->maximum());
-        h.probe().AddLog(u"newest"_s);
+        h.session().addLog(u"newest"_s);
         const QModelIndex newest = list->model()->index(1000, 0);
         QCOMPARE(newest.data().toString(), u"newest"_s);
         QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(newest)));
@@ -705,13 +703,13 @@ private Q_SLOTS:
     void closingEndsProgramAndSilencesHandlers() {
         Started h;
         h.click("optInterval", 1);
-        h.probe().PingTimer().setEnabled(true);
+        h.click("cmdPingStart");
         h.window->close();
         QCOMPARE(h.endRequests, 1);
-        QVERIFY(!h.probe().PingTimer().isEnabled());
+        QVERIFY(!h.session().isPinging());
         const qsizetype before = h.lines().size();
         h.button("cmdClear")->setEnabled(true);
-        h.probe().gate().deliver([&] { h.probe().AddLog(u"late"_s); });
+        h.session().gate().deliver([&] { h.session().addLog(u"late"_s); });
         QCOMPARE(h.lines().size(), before);
     }
     // --- The connection and the frames, against a peer on loopback
@@ -805,11 +803,11 @@ private Q_SLOTS:
         QObject::disconnect(h.peer.link(), &QTcpSocket::readyRead, &h.peer, nullptr);
         h.peer.link()->setReadBufferSize(1);
         for (qint64 size = lumora::platform::Winsock::kMaxUnsentBytes; size > 0; size /= 2)
-            while (h.probe().Winsock1().sendData(QByteArray(size, 'T')))
+            while (h.session().Winsock1().sendData(QByteArray(size, 'T')))
                 QCoreApplication::processEvents();
         h.click("cmdSend");
         QCOMPARE(h.events(), (QStringList{kConnected, kSendFail}));
-        QVERIFY(!h.probe().mbStatusWait());
+        QVERIFY(!h.session().isStatusAwaited());
     }
     // --- What the window makes of a peer's bytes
     void replyShown_data() {
@@ -863,7 +861,7 @@ private Q_SLOTS:
         h.clock.utc = h.clock.utc.addMSecs(1000);
         QVERIFY(h.arrive(reply({{12, "09000000"}}), 6));
         QTRY_COMPARE(view->statusText(), u"3 replies, 09:05:03.007 to 09:05:05.257 UTC"_s);
-        const auto& store = h.probe().liveReplies();
+        const auto& store = h.session().liveReplies().store();
         QCOMPARE(store.size(), 3);
         QCOMPARE(store.at(2).counters[0], 9U);
         const QStringList before = mainWindowShows(h);
@@ -913,7 +911,7 @@ private Q_SLOTS:
         QCOMPARE(h.dialogs.shown.size(), 1);
         const QString stamp = u"["_s + came.time().toString(u"hh:mm:ss.zzz"_s) + u"]"_s;
         QCOMPARE(h.lines().at(1), stamp + kRecv);
-        QCOMPARE(h.probe().liveReplies().msAt(0), came.toMSecsSinceEpoch());
+        QCOMPARE(h.session().liveReplies().store().msAt(0), came.toMSecsSinceEpoch());
         QFile file(h.programDir.filePath(u"Log/20261206.txt"_s));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readLine(), (stamp + kRecv + u"\r\n"_s).toLatin1());
@@ -942,12 +940,12 @@ private Q_SLOTS:
         QList<QByteArray> replies{baseline};
         for (int size : std::as_const(sizes)) {
             h.click("cmdSend");
-            QVERIFY(h.probe().mbStatusWait());
+            QVERIFY(h.session().isStatusAwaited());
             // Closing at once: the bytes come with the close.
             QVERIFY(h.peer.send(QByteArray(size, '\0')));
             if (peerCloses)
                 h.peer.link()->disconnectFromHost();
-            QTRY_VERIFY_WITH_TIMEOUT(!h.probe().mbStatusWait(), kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(!h.session().isStatusAwaited(), kWaitMs);
             lines.append(kStamp + kSend + u"52 "_s);
             if (size == kReplySize)
                 lines += block(replies.emplace_back(size, '\0'));
@@ -1077,11 +1075,11 @@ private Q_SLOTS:
         QVERIFY(h.startConnected(unit.port));
         qint64 delivered = 0;
         // In the window's place, counting what it is handed.
-        QObject::disconnect(&h.probe().Winsock1(), &lumora::platform::Winsock::dataArrival, nullptr, nullptr);
-        QObject::connect(&h.probe().Winsock1(), &lumora::platform::Winsock::dataArrival, &h.probe().Winsock1(),
+        QObject::disconnect(&h.session().Winsock1(), &lumora::platform::Winsock::dataArrival, nullptr, nullptr);
+        QObject::connect(&h.session().Winsock1(), &lumora::platform::Winsock::dataArrival, &h.session().Winsock1(),
                          [&delivered, &h](const QByteArray& bytes) {
                              delivered += bytes.size();
-                             h.probe().Winsock1_DataArrival(bytes);
+                             h.session().Winsock1_DataArrival(bytes);
                          });
         qint64 deliveredAtOk = -1;
         qint64 deliveredWhileUp = -1;
@@ -1148,7 +1146,7 @@ private Q_SLOTS:
         h.click("cmdSend");
         QTest::qWait(kIntervalMs + kIntervalMs / 4);
         QCOMPARE(h.peer.received, QByteArray("R"));
-        QVERIFY(h.probe().SendTimer().isEnabled());
+        QVERIFY(h.session().isRepeating());
         QVERIFY(h.peer.send(QByteArray(1, '\x01')));
         QThread::msleep(2 * kIntervalMs + kIntervalMs / 4 - watch.clock.elapsed());
         // Well before the tick after, which would send even had this one skipped.
@@ -1196,15 +1194,20 @@ private Q_SLOTS:
         }
         QTest::qWait(kSettleMs);
         QCOMPARE(h.peer.received, send ? kReset : QByteArray());
-        QCOMPARE(h.probe().SendTimer().isEnabled(), repeat && send);
+        QCOMPARE(h.session().isRepeating(), repeat && send);
         // One-time sends may go on; the mode stays locked, even across a close.
         QCOMPARE(h.button("cmdSend")->isEnabled(), !(repeat && send) && !peerCloses);
         QCOMPARE(modeControlsEnabled(h), send ? 0 : repeat ? 3 : 2);
         QCOMPARE(h.button("cmdEnd")->isEnabled(), !peerCloses);
-        // A closed window's End is out of the user's reach, not of a handler's.
-        h.probe().gate().deliver([&h] { h.probe().cmdEnd_Click(); });
-        QVERIFY(!h.probe().SendTimer().isEnabled());
-        QCOMPARE(h.button("cmdSend")->isEnabled(), !peerCloses);
+        if (peerCloses) {
+            // End is out of the user's reach on a closed connection; the session's still stops.
+            h.session().end();
+            QVERIFY(!h.session().isRepeating());
+            return;
+        }
+        h.click("cmdEnd");
+        QVERIFY(!h.session().isRepeating());
+        QVERIFY(h.button("cmdSend")->isEnabled());
         QCOMPARE(modeControlsEnabled(h), 3);
         QCOMPARE(h.find<QWidget>("lblTime", 0)->isEnabled(), repeat);
         QCOMPARE(h.find<QWidget>("lblTime", 1)->isEnabled(), repeat);
@@ -1223,7 +1226,7 @@ private Q_SLOTS:
         chooseRepeat(h, kFast);
         h.click("cmdSend");
         QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("R"), kWaitMs);
-        QVERIFY(h.probe().mbStatusWait());
+        QVERIFY(h.session().isStatusAwaited());
         const quint16 port = h.peer.port();
         h.peer.server.close();
         if (byPeer)
@@ -1233,7 +1236,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(watch.events.count(kReconnecting) >= kFailedTicks, kWaitMs);
         QCOMPARE(buttons(h), kIdle);
         QTRY_COMPARE_WITH_TIMEOUT(h.peer.live(), 0, kWaitMs);
-        QVERIFY(h.probe().SendTimer().isEnabled());
+        QVERIFY(h.session().isRepeating());
         QVERIFY(h.peer.listen(port));
         QTRY_COMPARE_WITH_TIMEOUT(h.peer.received, QByteArray("RR"), kWaitMs);
         h.click("cmdEnd");
@@ -1324,7 +1327,7 @@ private Q_SLOTS:
         // A tick that fell due while the box was up sends nothing once End is clicked.
         QCOMPARE(boxes, kBoxesBeforeUserActs);
         QVERIFY(!windowBlocked);
-        QVERIFY(!h.probe().SendTimer().isEnabled());
+        QVERIFY(!h.session().isRepeating());
         QCOMPARE(h.endRequests, closeWindow ? 1 : 0);
         QCOMPARE(sent(h).size(), boxes);
     }
@@ -1415,8 +1418,8 @@ private Q_SLOTS:
     void pingLineWaitsForRunningHandler() {
         Started h;
         qsizetype linesDuringHandler = -1;
-        h.probe().gate().deliver([&] {
-            h.probe().cmdPingStart_Click();
+        h.session().gate().deliver([&] {
+            h.session().startPing();
             QTest::qWait(300);
             linesDuringHandler = h.lines().size();
         });

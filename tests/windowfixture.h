@@ -9,7 +9,6 @@
 #include "app/startup.h"
 #include "platform/settings_store.h"
 #include "testsupport.h"
-#include "windowprobe.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -140,16 +139,16 @@ struct Harness {
                          [this] { ++endRequests; });
         return *window;
     }
-    lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window); }
+    lumora::app::ClientSession& session() const { return window->session(); }
 
     lumora::app::frmSim_7150R& start() {
         open(services());
         for (const QString& line : lines())
             checkForm(line);
-        QObject::connect(&probe().logLines(), &lumora::log::LogListModel::linesAppended, window.get(),
+        QObject::connect(&session().logLines(), &lumora::log::LogListModel::linesAppended, window.get(),
                          [this](int first, int last) {
                              for (int row = first; row <= last; ++row)
-                                 checkForm(probe().logLines().line(row));
+                                 checkForm(session().logLines().line(row));
                          });
         return *window;
     }
@@ -227,7 +226,7 @@ struct Harness {
 
     QStringList lines() const {
         QStringList out;
-        const auto& model = probe().logLines();
+        const auto& model = session().logLines();
         for (int i = 0; i < model.rowCount(); ++i)
             out.append(model.line(i));
         return out;
