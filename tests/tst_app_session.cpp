@@ -198,6 +198,15 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), filed);
     }
+    // The outputs a reply shows are what the next output setting sends, greyed as 02.
+    void outputSettingSendsWhatTheUnitSays() {
+        Linked h;
+        QVERIFY(h.connect());
+        QVERIFY(h.arrive(QByteArray(108, '\0') + QByteArray::fromHex("02010001"), 6));
+        h.session.setCommand(Command::OutputSetting);
+        h.session.send();
+        QCOMPARE(sent(h.events()), QStringList{u"54 02 01 00 01 "_s});
+    }
     void failedFileWriteIsLogged() {
         Linked h;
         QVERIFY(h.connect());
