@@ -2,7 +2,6 @@
 // The window as a user meets it, over its session.
 
 #include "app/live_signals.h"
-#include "app/send_rules.h"
 #include "loopbackpeer.h"
 #include "settingsfile.h"
 #include "settingsfilehold.h"
@@ -29,7 +28,6 @@ namespace widgets = lumora::platform::widgets;
 
 namespace {
 
-constexpr int kOutputSetting = 1;
 constexpr int kCounterReset = 2;
 void boolRows(const char* column, const char* whenFalse, const char* whenTrue) {
     QTest::addColumn<bool>(column);
@@ -193,35 +191,8 @@ private Q_SLOTS:
         QCoreApplication::setApplicationName(u"lumora-7150r-sim"_s);
     }
     void init() { removeSettings(); }
-    // --- The send operation's rules, without a window
     // Connected, a frame goes out; a status request that went out is awaited, a
     // refused frame changes nothing; without a connection only repetition reconnects.
-    void sendRules_data() {
-        columns<bool, bool, int, bool, bool, bool, bool>("connected", "repeating", "command", "refused",
-                                                         "waitedBefore", "waitsAfter", "reconnects");
-        QTest::newRow("status request out") << true << false << 0 << false << false << true << false;
-        QTest::newRow("status request refused") << true << true << 0 << true << false << false << false;
-        QTest::newRow("refused while awaited") << true << true << 0 << true << true << true << false;
-        QTest::newRow("output setting out") << true << false << kOutputSetting << false << false << false << false;
-        QTest::newRow("reset while awaited") << true << true << kCounterReset << false << true << true << false;
-        QTest::newRow("closed, one time") << false << false << 0 << false << false << false << false;
-        QTest::newRow("closed, repeating") << false << true << 0 << false << false << false << true;
-    }
-    void sendRules() {
-        QFETCH(bool, connected);
-        QFETCH(bool, repeating);
-        QFETCH(int, command);
-        QFETCH(bool, refused);
-        QFETCH(bool, waitedBefore);
-        const lumora::app::SendPlan plan = lumora::app::planSend(connected, repeating);
-        QCOMPARE(plan.handOver, connected);
-        QTEST(plan.reconnect, "reconnects");
-        if (plan.handOver) {
-            const auto sent = static_cast<lumora::protocol::Command>(command);
-            QTEST(lumora::app::statusWaitAfterSend(waitedBefore, sent, !refused), "waitsAfter");
-        }
-        QCOMPARE(lumora::app::tickSends(waitedBefore), !waitedBefore);
-    }
     // --- Start-up, settings and where the log goes
     // Defaults, a Log folder, design state, the desktop entry and stamps in UTC.
     void firstStartShowsDesignState() {

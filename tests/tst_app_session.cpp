@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The client's session without a window: what it sends, logs and reports, against loopback peers.
 
+#include "app/send_rules.h"
 #include "loopbackpeer.h"
 #include "netns.h"
 #include "settingsfile.h"
@@ -68,6 +69,33 @@ class tst_AppSession : public QObject {
 private Q_SLOTS:
     void init() { removeSettings(); }
 
+    // --- What a send does with the connection it finds
+    void sendRules_data() {
+        columns<bool, bool, int, bool, bool, bool, bool>("connected", "repeating", "command", "refused",
+                                                         "waitedBefore", "waitsAfter", "reconnects");
+        QTest::newRow("status request out") << true << false << 0 << false << false << true << false;
+        QTest::newRow("status request refused") << true << true << 0 << true << false << false << false;
+        QTest::newRow("refused while awaited") << true << true << 0 << true << true << true << false;
+        QTest::newRow("output setting out") << true << false << 1 << false << false << false << false;
+        QTest::newRow("reset while awaited") << true << true << 2 << false << true << true << false;
+        QTest::newRow("closed, one time") << false << false << 0 << false << false << false << false;
+        QTest::newRow("closed, repeating") << false << true << 0 << false << false << false << true;
+    }
+    void sendRules() {
+        QFETCH(bool, connected);
+        QFETCH(bool, repeating);
+        QFETCH(int, command);
+        QFETCH(bool, refused);
+        QFETCH(bool, waitedBefore);
+        const lumora::app::SendPlan plan = lumora::app::planSend(connected, repeating);
+        QCOMPARE(plan.handOver, connected);
+        QTEST(plan.reconnect, "reconnects");
+        if (plan.handOver) {
+            const auto sent = static_cast<lumora::protocol::Command>(command);
+            QTEST(lumora::app::statusWaitAfterSend(waitedBefore, sent, !refused), "waitsAfter");
+        }
+        QCOMPARE(lumora::app::tickSends(waitedBefore), !waitedBefore);
+    }
     // --- The connection
     void connectAttempt_data() {
         columns<QString, int, QString>("text", "listenOn", "event");
