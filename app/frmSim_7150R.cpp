@@ -2,20 +2,11 @@
 #include "app/frmSim_7150R.h"
 
 #include "app/layout.h"
-#include "app/send_rules.h"
 #include "app/window_builder.h"
-#include "log/daily_log.h"
-#include "log/recv_block.h"
-#include "log/time_stamp.h"
 #include "platform/widgets/input_hold.h"
 #include "platform/widgets/numeric_key_filter.h"
 #include "platform/widgets/paint_throttle.h"
 #include "platform/widgets/system_colour.h"
-#include "protocol/command_frame.h"
-#include "protocol/hex_text.h"
-#include "protocol/status_reply.h"
-#include "settings/conversions.h"
-#include "settings/settings_keys.h"
 #include "waveform/signal_window.h"
 
 #include <QAction>
@@ -34,8 +25,6 @@ namespace lumora::app {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
-
 constexpr QColor kTickedText{0xFF, 0x00, 0x00};
 constexpr QColor kTickedBack{0x80, 0xFF, 0xFF};
 constexpr QColor kUntickedText{0x80, 0x80, 0x80};
@@ -45,12 +34,18 @@ constexpr QColor kWhite{0xFF, 0xFF, 0xFF};
 
 frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
     : QWidget(parent)
-    , services_(services) {
+    , services_(services)
+    , session_({.clock = services.clock,
+                .settings = services.settings,
+                .icmp = services.icmp,
+                .programDir = services.programDir})
+    , gate_(session_.gate()) {
     setObjectName(QStringLiteral("frmSim_7150R"));
     buildWindow(*this, *this);
-    List1->setModel(&logModel_);
+    List1->setModel(&session_.logLines());
     // Rows laid out anew: where the newest stood tells nothing any more.
-    connect(&logModel_, &QAbstractItemModel::modelReset, this, [this] { newestInViewAt_.reset(); });
+    connect(&session_.logLines(), &QAbstractItemModel::modelReset, this, [this] { newestInViewAt_.reset(); });
+    connect(&session_.logLines(), &log::LogListModel::linesAppended, this, [this] { selectNewestWhenTurnEnds(); });
     // Right-clicks on the read-only boxes reach the window's menu like those
     // anywhere else; only the three fields keep an edit menu of their own.
     for (auto* boxes : {&txtCounter, &txtTimegap})
@@ -72,7 +67,7 @@ frmSim_7150R::frmSim_7150R(const Services& services, QWidget* parent)
 }
 
 frmSim_7150R::~frmSim_7150R() {
-    gate_.shutDown();
+    session_.shutDown();
     delete signalsWindow_.data();
 }
 
@@ -89,7 +84,7 @@ void frmSim_7150R::wireEvents() {
     // A click on End stops repetition at once, even while a box holds the
     // handlers: a tick that fell due meanwhile would otherwise still send,
     // and its reply bring one box more. The rest of End runs in its turn.
-    connect(cmdEnd, &QPushButton::clicked, this, [this] { sendTimer_.setEnabled(false); });
+    connect(cmdEnd, &QPushButton::clicked, this, [this] { session_.stopRepeating(); });
     onClick(cmdEnd, &frmSim_7150R::cmdEnd_Click);
     onClick(cmdClear, &frmSim_7150R::cmdClear_Click);
 
@@ -100,6 +95,9 @@ void frmSim_7150R::wireEvents() {
     for (int i = 0; i < 2; ++i)
         connectChange(optInterval[i], &platform::widgets::OptionButton::selected, this, gate_,
                       [this, i] { optInterval_Click(i); });
+    for (int i = 0; i < 2; ++i)
+        connectChange(optLog[i], &platform::widgets::OptionButton::selected, this, gate_,
+                      [this, i] { optLog_Click(i); });
     for (int i = 0; i < 4; ++i)
         connectChange(chkDOValue[i], &platform::widgets::CheckBox::changed, this, gate_,
                       [this, i] { chkDOValue_Click(i); });
@@ -118,95 +116,66 @@ void frmSim_7150R::wireEvents() {
         connect(platform::widgets::NumericKeyFilter::install(field), &platform::widgets::NumericKeyFilter::refused,
                 this, [this] { services_.beeper.beep(); });
 
-    connect(&winsock_, &platform::Winsock::connected, this, &frmSim_7150R::Winsock1_Connect);
-    connect(&winsock_, &platform::Winsock::closed, this, &frmSim_7150R::Winsock1_Close);
-    connect(&winsock_, &platform::Winsock::dataArrival, this, &frmSim_7150R::Winsock1_DataArrival);
-    connect(&winsock_, &platform::Winsock::connectFailed, this, &frmSim_7150R::Winsock1_ConnectFailed);
-    // The store writes on a thread of its own; how it went comes back here.
-    connect(&services_.settings, &platform::SettingsStore::written, this,
-            [this](bool ok, const QString& reason) {
-                gate_.deliver([this, ok, reason] { settingsWritten(ok, reason); });
-            });
-    connect(&sendTimer_, &platform::Timer::tick, this, &frmSim_7150R::SendTimer_Timer);
-    connect(&pingTimer_, &platform::Timer::tick, this, &frmSim_7150R::PingTimer_Timer);
-    connect(&pinger_, &ping::TickRunner::done, this, [this](quint64 tick, const QString& line) {
-        gate_.deliver([this, tick, line] { PingTick_Done(tick, line); });
-    });
+    connect(&session_, &ClientSession::connected, this, &frmSim_7150R::Winsock1_Connect);
+    connect(&session_, &ClientSession::closed, this, &frmSim_7150R::Winsock1_Close);
+    connect(&session_, &ClientSession::sendStarted, this, &frmSim_7150R::SendStarted);
+    connect(&session_, &ClientSession::pingStarted, this, [this] { txtDestIP->setEnabled(false); });
+    connect(&session_, &ClientSession::pingStopped, this, [this] { txtDestIP->setEnabled(true); });
+    connect(&session_, &ClientSession::displayRefused, this, &frmSim_7150R::ShowRefused);
+    // A refused value was told already; the box keeps the last it showed.
+    connect(&session_, &ClientSession::inputShown, this,
+            [this](int k, int state) { std::ignore = chkDIValue.at(static_cast<std::size_t>(k))->setValue(state); });
+    connect(&session_, &ClientSession::outputShown, this,
+            [this](int k, int state) { std::ignore = chkDOValue.at(static_cast<std::size_t>(k))->setValue(state); });
+    connect(&session_, &ClientSession::counterShown, this,
+            [this](int k, const QString& text) { txtCounter.at(static_cast<std::size_t>(k))->setTextByProgram(text); });
+    connect(&session_, &ClientSession::timeGapShown, this,
+            [this](int k, const QString& text) { txtTimegap.at(static_cast<std::size_t>(k))->setTextByProgram(text); });
 }
 
 // ---- Start-up and settings -------------------------------------------------
 
 void frmSim_7150R::Form_Load() {
-    auto read = [this](const QString& key, const QString& fallback) {
-        return services_.settings.read(settings::kApplication, settings::kSection, key, fallback);
-    };
-    const QString address = read(settings::kAddressKey, settings::kDefaultAddress);
-    const QString port = read(settings::kPortKey, settings::kDefaultPort);
-    const QString interval = read(settings::kIntervalKey, settings::kDefaultInterval);
-    if (!services_.settings.isReadable(settings::kApplication)) {
-        AddLog(GetTimeStamp() + QStringLiteral(" Settings Read Fail!! ") + services_.settings.errorString() +
-               QStringLiteral(": left as it is, starting on the defaults"));
-        // The store refuses every save now; this line has said so.
-        settingsFailing_ = true;
-    }
-    txtDestIP->setTextByProgram(address);
-    txtDestPort->setTextByProgram(port);
-    cboTime->setTextByProgram(interval);
+    const StoredFields fields = session_.load();
+    txtDestIP->setTextByProgram(fields.address);
+    txtDestPort->setTextByProgram(fields.port);
+    cboTime->setTextByProgram(fields.interval);
     for (int i = 0; i < static_cast<int>(chkDIValue.size()); ++i)
         chkDIValue[i]->setText(protocol::channelText(i));
-}
-
-void frmSim_7150R::saveSetting(const QString& key, const QString& value) {
-    // A refusal is known at once; a write's outcome comes later, through settingsWritten.
-    if (!services_.settings.save(settings::kApplication, settings::kSection, key, value))
-        settingsWritten(false, services_.settings.errorString());
-}
-
-void frmSim_7150R::settingsWritten(bool ok, const QString& reason) {
-    // Said once when saving starts to fail, not on every keystroke after.
-    if (!ok && !settingsFailing_)
-        AddLog(GetTimeStamp() + QStringLiteral(" Settings Save Fail!! ") + reason);
-    settingsFailing_ = !ok;
+    // What the session sends follows the controls from here on.
+    for (int i = 0; i < static_cast<int>(optCommand.size()); ++i)
+        if (optCommand[i]->isChecked())
+            session_.setCommand(static_cast<protocol::Command>(i));
+    for (int i = 0; i < static_cast<int>(chkDOValue.size()); ++i)
+        session_.setOutput(i, chkDOValue[i]->value());
+    session_.setRepeat(optInterval[1]->isChecked());
+    session_.setWriteToFile(optLog[1]->isChecked());
 }
 
 void frmSim_7150R::txtDestIP_Change() {
-    saveSetting(settings::kAddressKey, txtDestIP->text());
+    session_.setAddress(txtDestIP->text());
 }
 
 void frmSim_7150R::txtDestPort_Change() {
-    saveSetting(settings::kPortKey, txtDestPort->text());
+    session_.setPortText(txtDestPort->text());
 }
 
 void frmSim_7150R::cboTime_Change() {
-    saveSetting(settings::kIntervalKey, cboTime->currentText());
+    session_.setIntervalText(cboTime->currentText());
 }
 
 void frmSim_7150R::cboTime_Click() {
-    saveSetting(settings::kIntervalKey, cboTime->currentText());
+    session_.setIntervalText(cboTime->currentText());
 }
 
 // ---- Connection ------------------------------------------------------------
 
-void frmSim_7150R::ConnectSocket() {
-    winsock_.close();
-    const auto port = settings::portFromText(txtDestPort->text());
-    if (!port) {
-        AddLog(GetTimeStamp() + event_line::kInvalidPort +
-               txtDestPort->text());
-        return;
-    }
-    winsock_.setRemoteHost(txtDestIP->text());
-    winsock_.setRemotePort(*port);
-    winsock_.connectToHost();
-}
-
 void frmSim_7150R::cmdConnect_Click() {
-    ConnectSocket();
+    session_.connectToUnit();
 }
 
 void frmSim_7150R::cmdDisconnect_Click() {
-    winsock_.close();
-    Winsock1_Close();
+    session_.disconnectFromUnit();
 }
 
 void frmSim_7150R::Winsock1_Connect() {
@@ -214,7 +183,6 @@ void frmSim_7150R::Winsock1_Connect() {
     cmdDisconnect->setEnabled(true);
     cmdSend->setEnabled(true);
     cmdEnd->setEnabled(true);
-    AddLog(GetTimeStamp() + event_line::kConnected);
 }
 
 void frmSim_7150R::Winsock1_Close() {
@@ -222,59 +190,24 @@ void frmSim_7150R::Winsock1_Close() {
     cmdDisconnect->setEnabled(false);
     cmdSend->setEnabled(false);
     cmdEnd->setEnabled(false);
-    // No reply can come on a closed connection: a request still awaited
-    // would otherwise hold repeated sending, and with it the reconnect, for good.
-    mbStatusWait = false;
-    AddLog(GetTimeStamp() + event_line::kClosed);
-}
-
-void frmSim_7150R::Winsock1_ConnectFailed(const QString& reason) {
-    AddLog(GetTimeStamp() + event_line::kConnectFail + reason);
 }
 
 // ---- Sending and scheduling ------------------------------------------------
 
 void frmSim_7150R::cmdSend_Click() {
-    if (optInterval[1]->isChecked()) {
+    session_.send();
+}
+
+void frmSim_7150R::SendStarted(bool repeating) {
+    if (repeating)
         cmdSend->setEnabled(false);
-        sendTimer_.setInterval(settings::intervalMsFromText(cboTime->currentText()));
-        sendTimer_.setEnabled(true);
-    }
     optInterval[0]->setEnabled(false);
     optInterval[1]->setEnabled(false);
     cboTime->setEnabled(false);
-
-    int selected = 0;
-    for (int i = 0; i < static_cast<int>(optCommand.size()); ++i) {
-        if (optCommand[i]->isChecked())
-            selected = i;
-    }
-    const auto command = static_cast<protocol::Command>(selected);
-    const std::array<int, 4> outputs{chkDOValue[0]->value(), chkDOValue[1]->value(), chkDOValue[2]->value(),
-                                     chkDOValue[3]->value()};
-    const QByteArray frame = protocol::buildFrame(command, outputs);
-    const QString sendLine = GetTimeStamp() + event_line::kSend + protocol::hexText(frame);
-
-    const SendPlan plan = planSend(winsock_.state() == platform::Winsock::State::Connected, optInterval[1]->isChecked());
-    if (plan.handOver) {
-        const bool waitedBefore = mbStatusWait;
-        mbStatusWait = statusWaitAfterSend(waitedBefore, command, true);
-        if (!winsock_.sendData(frame)) {
-            mbStatusWait = statusWaitAfterSend(waitedBefore, command, false);
-            AddLog(GetTimeStamp() + event_line::kSendFail);
-            return;
-        }
-        AddLog(sendLine);
-        return;
-    }
-    AddLog(GetTimeStamp() + event_line::kSendFail);
-    if (plan.reconnect) {
-        ConnectSocket();
-        AddLog(GetTimeStamp() + event_line::kReconnecting);
-    }
 }
 
 void frmSim_7150R::optCommand_Click(int index) {
+    session_.setCommand(static_cast<protocol::Command>(index));
     if (index == static_cast<int>(protocol::Command::OutputSetting)) {
         for (platform::widgets::CheckBox* box : chkDOValue)
             box->setEnabled(true);
@@ -289,6 +222,7 @@ void frmSim_7150R::optCommand_Click(int index) {
 
 void frmSim_7150R::chkDOValue_Click(int index) {
     platform::widgets::CheckBox* box = chkDOValue[index];
+    session_.setOutput(index, box->value());
     if (box->value() == 1)
         box->setColours(kTickedText, kTickedBack);
     else
@@ -297,21 +231,20 @@ void frmSim_7150R::chkDOValue_Click(int index) {
 
 void frmSim_7150R::optInterval_Click(int) {
     const bool repeat = optInterval[1]->isChecked();
+    session_.setRepeat(repeat);
     lblTime[0]->setEnabled(repeat);
     lblTime[1]->setEnabled(repeat);
     cboTime->setEnabled(repeat);
     cboTime->setBackground(repeat ? kWhite : platform::widgets::systemColour(platform::widgets::SystemColour::Menu));
 }
 
-void frmSim_7150R::SendTimer_Timer() {
-    if (tickSends(mbStatusWait))
-        cmdSend_Click();
+void frmSim_7150R::optLog_Click(int) {
+    session_.setWriteToFile(optLog[1]->isChecked());
 }
 
 void frmSim_7150R::cmdEnd_Click() {
-    if (sendTimer_.isEnabled())
-        sendTimer_.setEnabled(false);
-    if (winsock_.state() == platform::Winsock::State::Connected && !cmdSend->isEnabled())
+    session_.end();
+    if (session_.isConnected() && !cmdSend->isEnabled())
         cmdSend->setEnabled(true);
     optInterval[0]->setEnabled(true);
     optInterval[1]->setEnabled(true);
@@ -319,12 +252,6 @@ void frmSim_7150R::cmdEnd_Click() {
 }
 
 // ---- Receiving -------------------------------------------------------------
-
-void frmSim_7150R::Winsock1_DataArrival(const QByteArray& bytes) {
-    mbStatusWait = false;
-    if (bytes.size() > 1)
-        ShowStatus(bytes);
-}
 
 bool frmSim_7150R::showErrorBox(const QString& text) {
     // End stays within reach: repetition against a unit whose every reply
@@ -334,65 +261,11 @@ bool frmSim_7150R::showErrorBox(const QString& text) {
     return !gate_.isShutDown();
 }
 
-void frmSim_7150R::ShowStatus(const QByteArray& bytes) {
-    if (bytes.size() != protocol::kStatusReplySize) {
-        AddLog(protocol::wrongLengthLine(bytes.size()));
-        return;
-    }
-    // One reading of the clock for the reply: the store, the log line and the
-    // day file all place it at the moment it came, however long a box below
-    // holds it up. A refused value is kept too and shows as such over time.
-    const QDateTime came = services_.clock.nowUtc();
-    liveReplies_.take(came.toMSecsSinceEpoch(), bytes);
-    // A value a box refuses is reported and skipped; the rest is still shown.
-    // Closing the window during the box ends the program there: nothing more
-    // of this reply is shown, logged or filed, and no further box comes up.
-    using platform::widgets::CheckBox;
-    auto show = [this](CheckBox* box, int state) {
-        return box->setValue(state) ||
-               showErrorBox(QStringLiteral("Data Display Error!!") + kCrLf +
-                            QStringLiteral("Error Number : ") + QString::number(CheckBox::kRefusedValueCode) +
-                            kCrLf + QStringLiteral("Error Description : ") + CheckBox::kRefusedValueText);
-    };
-    // Most replies repeat most values: only a new one is formatted and set.
-    auto showNumber = [](platform::widgets::TextBox* box, std::optional<std::uint32_t>& shown, std::uint32_t value,
-                         QString (*format)(std::uint32_t)) {
-        if (shown == value)
-            return;
-        box->setTextByProgram(format(value));
-        shown = value;
-    };
-    for (int k = 0; k < protocol::kInputCount; ++k) {
-        if (!show(chkDIValue[k], protocol::inputState(bytes, k)))
-            return;
-    }
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        showNumber(txtCounter[k], shownCounters_[k], protocol::counterValue(bytes, k), &protocol::counterText);
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        showNumber(txtTimegap[k], shownTimeGaps_[k], protocol::timeGapValue(bytes, k), &protocol::timeGapText);
-    for (int k = 0; k < protocol::kOutputCount; ++k) {
-        if (!show(chkDOValue[k], protocol::outputState(bytes, k)))
-            return;
-    }
-
-    const QStringList block = log::recvBlockLines(log::formatTimeStamp(came.toUTC().time()), bytes);
-    AddLog(block);
-
-    if (optLog[1]->isChecked())
-        WriteLogFile(log::dailyFileText(block), services_.clock.localDate(came));
+void frmSim_7150R::ShowRefused(const QString& text) {
+    std::ignore = showErrorBox(text);
 }
 
 // ---- Log -------------------------------------------------------------------
-
-void frmSim_7150R::AddLog(const QString& line) {
-    logModel_.append(line);
-    selectNewestWhenTurnEnds();
-}
-
-void frmSim_7150R::AddLog(const QStringList& lines) {
-    logModel_.append(lines);
-    selectNewestWhenTurnEnds();
-}
 
 void frmSim_7150R::selectNewestWhenTurnEnds() {
     // Selecting a row lays the whole list out at once; a reply adds six lines
@@ -405,10 +278,11 @@ void frmSim_7150R::selectNewestWhenTurnEnds() {
         this,
         [this] {
             selectNewestPending_ = false;
-            const int rows = logModel_.rowCount();
+            const log::LogListModel& logModel = session_.logLines();
+            const int rows = logModel.rowCount();
             if (rows == 0)
                 return;
-            const QModelIndex newest = logModel_.index(rows - 1);
+            const QModelIndex newest = logModel.index(rows - 1);
             // A full list keeps its newest line in the last row: once selected,
             // that row stays so unless the user picks another.
             if (List1->currentIndex() != newest || !List1->selectionModel()->isSelected(newest))
@@ -426,58 +300,18 @@ void frmSim_7150R::selectNewestWhenTurnEnds() {
         Qt::QueuedConnection);
 }
 
-QString frmSim_7150R::GetTimeStamp() const {
-    return log::formatTimeStamp(services_.clock.nowUtc().toUTC().time());
-}
-
-void frmSim_7150R::WriteLogFile(const QString& text, const QDate& localDate) {
-    log::DailyLogFile file(log::dailyLogPath(services_.programDir, localDate));
-    if (!file.appendLine(text))
-        AddLog(GetTimeStamp() + QStringLiteral(" Log File Write Fail!! ") + file.fileName() +
-               QStringLiteral(" : ") + file.errorString());
-}
-
 void frmSim_7150R::cmdClear_Click() {
-    logModel_.clear();
+    session_.clearLog();
 }
 
 // ---- Ping test -------------------------------------------------------------
 
 void frmSim_7150R::cmdPingStart_Click() {
-    PingTimer_Timer();
-    pingTimer_.setEnabled(true);
-    txtDestIP->setEnabled(false);
+    session_.startPing();
 }
 
 void frmSim_7150R::cmdPingStop_Click() {
-    if (!pingTimer_.isEnabled())
-        return;
-    pingTimer_.setEnabled(false);
-    // An echo still awaited is abandoned: its line is dropped when it comes.
-    pingOutstanding_ = 0;
-    pingTickDue_ = false;
-    txtDestIP->setEnabled(true);
-    AddLog(QStringLiteral("Ping Test End~!!"));
-}
-
-void frmSim_7150R::PingTimer_Timer() {
-    // One request at a time. A tick that falls due meanwhile goes out as soon
-    // as the line of the one awaited is in, so a silent host is asked about
-    // every 2.7 s and one that answers every second.
-    if (pingOutstanding_ != 0) {
-        pingTickDue_ = true;
-        return;
-    }
-    pingOutstanding_ = pinger_.start(txtDestIP->text());
-}
-
-void frmSim_7150R::PingTick_Done(quint64 tick, const QString& line) {
-    if (tick != pingOutstanding_)
-        return;
-    pingOutstanding_ = 0;
-    AddLog(line);
-    if (std::exchange(pingTickDue_, false))
-        PingTimer_Timer();
+    session_.stopPing();
 }
 
 // ---- Window behaviour ------------------------------------------------------
@@ -491,10 +325,10 @@ void frmSim_7150R::openSignals() {
     if (signalsWindow_ == nullptr) {
         // A window of its own, not the main window's child: it stays behind
         // when the main window is raised, and closing it frees what it drew.
-        signalsWindow_ = new waveform::SignalWindow(liveReplies_.store());
+        signalsWindow_ = new waveform::SignalWindow(session_.liveReplies().store());
         signalsWindow_->setAttribute(Qt::WA_DeleteOnClose);
         signalsWindow_->setWindowTitle(QStringLiteral("Signals over Time"));
-        connect(&liveReplies_, &LiveReplies::appended, signalsWindow_.data(),
+        connect(&session_.liveReplies(), &LiveReplies::appended, signalsWindow_.data(),
                 &waveform::SignalWindow::storeChanged);
     }
     signalsWindow_->setWindowState(signalsWindow_->windowState() & ~Qt::WindowMinimized);
@@ -541,9 +375,7 @@ void frmSim_7150R::showEvent(QShowEvent* event) {
 
 void frmSim_7150R::closeEvent(QCloseEvent* event) {
     // The program ends here: nothing queued or ticking may run after this.
-    gate_.shutDown();
-    sendTimer_.setEnabled(false);
-    pingTimer_.setEnabled(false);
+    session_.shutDown();
     if (signalsWindow_ != nullptr)
         signalsWindow_->close();
     event->accept();

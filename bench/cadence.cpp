@@ -65,7 +65,7 @@ std::optional<Result> run(const Scenario& scenario, quint16 port, QString* error
     // A plain event loop: QTest's waiting sleeps between turns, which would
     // hold ticks back and measure the wait instead of the timer.
     QEventLoop loop;
-    const auto& log = h.probe().logLines();
+    const auto& log = h.session().logLines();
     QObject::connect(&log, &lumora::log::LogListModel::linesAppended, &loop,
                      [&](int first, int last) {
                          for (int row = first; row <= last; ++row) {

@@ -118,7 +118,7 @@ void BM_ShowStatus(benchmark::State& state) {
     QElapsedTimer clock;
     for (auto _ : state) {
         clock.start();
-        h.probe().ShowStatus(reply);
+        h.session().Winsock1_DataArrival(reply);
         state.SetIterationTime(double(clock.nsecsElapsed()) / kNsPerS);
         QCoreApplication::processEvents();
     }
@@ -175,7 +175,7 @@ void BM_ShowStatusAllNew(benchmark::State& state) {
     QElapsedTimer clock;
     for (auto _ : state) {
         clock.start();
-        h.probe().ShowStatus(replies[next]);
+        h.session().Winsock1_DataArrival(replies[next]);
         state.SetIterationTime(double(clock.nsecsElapsed()) / kNsPerS);
         next ^= 1U;
         QCoreApplication::processEvents();
@@ -190,20 +190,20 @@ void BM_AddLog(benchmark::State& state) {
     const bool withTurn = state.range(1) != 0;
     const QString line = QStringLiteral("[09:05:03.007] SEND : 52 ");
     auto fill = [&] {
-        if (h.probe().logLines().rowCount() > lines)
+        if (h.session().logLines().rowCount() > lines)
             h.button("cmdClear")->click();
-        while (h.probe().logLines().rowCount() < lines)
-            h.probe().AddLog(line);
+        while (h.session().logLines().rowCount() < lines)
+            h.session().addLog(line);
         QCoreApplication::processEvents();
     };
     fill();
     QElapsedTimer clock;
     for (auto _ : state) {
         // Below the cap the list grows by one per append: put it back first.
-        if (h.probe().logLines().rowCount() != lines)
+        if (h.session().logLines().rowCount() != lines)
             fill();
         clock.start();
-        h.probe().AddLog(line);
+        h.session().addLog(line);
         if (withTurn)
             QCoreApplication::processEvents();
         state.SetIterationTime(double(clock.nsecsElapsed()) / kNsPerS);

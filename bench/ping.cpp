@@ -35,19 +35,23 @@ int main(int argc, char** argv) {
     bench::type(h.edit("txtDestIP"), QStringLiteral("127.0.0.1"));
     QCoreApplication::processEvents();
 
+    const auto& log = h.session().logLines();
     std::vector<double> blockedMs;
     QElapsedTimer clock;
     for (int i = 0; i < ticks; ++i) {
-        const int before = h.probe().logLines().rowCount();
+        const int before = log.rowCount();
         clock.start();
-        h.probe().PingTimer_Timer();
+        h.session().startPing();
         blockedMs.push_back(double(clock.nsecsElapsed()) / kNsPerMs);
-        if (!QTest::qWaitFor([&] { return h.probe().logLines().rowCount() > before; }, kLineTimeoutMs)) {
+        if (!QTest::qWaitFor([&] { return log.rowCount() > before; }, kLineTimeoutMs)) {
             std::fprintf(stderr, "lumora-bench-ping: tick %d logged no line\n", i + 1);
             return 1;
         }
+        // Each tick starts a test of its own: the next comes when this one's line is in.
+        h.session().stopPing();
     }
-    const QString last = h.probe().logLines().line(h.probe().logLines().rowCount() - 1);
+    // The last line is the test's end; the one before it the tick's.
+    const QString last = log.line(log.rowCount() - 2);
     if (!last.startsWith(QLatin1String("Reply From 127.0.0.1"))) {
         std::fprintf(stderr, "lumora-bench-ping: the tick did not get a reply: %s\n", qPrintable(last));
         return 1;

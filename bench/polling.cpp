@@ -151,18 +151,18 @@ std::optional<Figures> client(quint16 port, int seconds, bool signalsOpen, QStri
     lumora::waveform::SignalWindow* signalsWindow = nullptr;
     if (signalsOpen && (signalsWindow = openSignals(h, error)) == nullptr)
         return std::nullopt;
-    const auto& store = h.probe().liveReplies();
+    const auto& store = h.session().liveReplies().store();
     // Measured as a client that has polled for a while: its store is full,
     // so each reply now also pushes the oldest out.
     const QByteArray earlier(lumora::protocol::kStatusReplySize, '\0');
     while (store.size() < lumora::app::LiveReplies::kKeepAtLeast)
-        h.probe().ShowStatus(earlier);
+        h.session().Winsock1_DataArrival(earlier);
     auto storeBytes = [&store] { return qint64(store.size()) * qint64(sizeof(lumora::timeline::Sample)); };
     h.find<QAbstractButton>("optLog", bench::kLogListAndFile)->click();
     bench::chooseRepeat(h, bench::kStatusRequest, QStringLiteral("0.001"));
 
     Figures f;
-    const auto& log = h.probe().logLines();
+    const auto& log = h.session().logLines();
     const QLatin1String recv(" RECV : ");
     QObject::connect(&log, &lumora::log::LogListModel::linesAppended, h.window.get(),
                      [&](int first, int last) {

@@ -133,7 +133,7 @@ class Fixture {
 public:
     Fixture() {
         harness_.start();
-        window_.emplace(*harness_.window);
+        session_ = &harness_.window->session();
         for (int k = 0; k < kInputCount; ++k) {
             inputs_[k] = harness_.find<lumora::platform::widgets::CheckBox>("chkDIValue", k);
             counters_[k] = harness_.find<lumora::platform::widgets::TextBox>("txtCounter", k);
@@ -144,7 +144,7 @@ public:
         for (int k = 0; k < 2; ++k)
             optLog_[k] = harness_.find<lumora::platform::widgets::OptionButton>("optLog", k);
         logPath_ = lumora::log::dailyLogPath(harness_.programDir.path(), harness_.clock.local);
-        QObject::connect(&window_->logLines(), &lumora::log::LogListModel::linesAppended, &context_,
+        QObject::connect(&session_->logLines(), &lumora::log::LogListModel::linesAppended, &context_,
                          [this](int first, int last) { appended_ += last - first + 1; });
     }
 
@@ -212,7 +212,7 @@ private:
     }
 
     QStringList newestLines(int count) const {
-        const auto& model = window_->logLines();
+        const auto& model = session_->logLines();
         QStringList lines;
         for (int row = model.rowCount() - count; row < model.rowCount(); ++row)
             lines.append(model.line(row));
@@ -226,13 +226,12 @@ private:
         const qint64 fileBefore = logFileSize();
         harness_.dialogs.shown.clear();
         appended_ = 0;
-        window_->mbStatusWait() = true;
 
-        window_->Winsock1_DataArrival(bytes);
+        session_->Winsock1_DataArrival(bytes);
 
-        if (window_->mbStatusWait())
-            violated("mbStatusWait still set after an arrival", n);
-        if (window_->logLines().rowCount() > kMaxLogLines)
+        if (session_->isStatusAwaited())
+            violated("a request still awaited after an arrival", n);
+        if (session_->logLines().rowCount() > kMaxLogLines)
             violated("log list holds more than 1001 lines", n);
 
         if (n != kStatusReplySize) {
@@ -345,7 +344,7 @@ private:
     QApplication app_{argc_, argv_.data()};
     testsupport::Harness harness_;
     QObject context_;
-    std::optional<lumora::app::WindowProbe> window_;
+    lumora::app::ClientSession* session_ = nullptr;
     std::array<lumora::platform::widgets::CheckBox*, kInputCount> inputs_{};
     std::array<lumora::platform::widgets::CheckBox*, kOutputCount> outputs_{};
     std::array<lumora::platform::widgets::TextBox*, kInputCount> counters_{};

@@ -86,7 +86,11 @@ template <typename Application> int runIsolatedSuite(int argc, char** argv) {
     std::sort(classes.begin(), classes.end(),
               [](const SuiteClass& a, const SuiteClass& b) { return std::strcmp(a.name, b.name) < 0; });
     int failed = 0;
+    // A child run of one case names the class that has it.
+    const QByteArray only = qgetenv("LUMORA_SUITE_ONLY");
     for (const SuiteClass& entry : classes) {
+        if (!only.isEmpty() && only != entry.name)
+            continue;
         const std::unique_ptr<QObject> tc(entry.make());
         failed += QTest::qExec(tc.get(), argc, argv);
     }
@@ -136,4 +140,8 @@ inline bool writeFile(const QString& path, QByteArrayView bytes,
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
 #define LUMORA_TEST_MAIN(TestObject) LUMORA_TEST_MAIN_WITH(QApplication, TestObject)
+#define LUMORA_SUITE_MAIN()                                                                                  \
+    int main(int argc, char** argv) {                                                                        \
+        return testsupport::runIsolatedSuite<QApplication>(argc, argv);                                      \
+    }
 #endif

@@ -9,7 +9,6 @@
 #include "app/startup.h"
 #include "platform/settings_store.h"
 #include "testsupport.h"
-#include "windowprobe.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -108,6 +107,80 @@ private:
     std::atomic<int> inFlight_ = 0;
 };
 
+// What the window's and the session's cases share: the fake clock's stamp, the event texts, replies.
+namespace app_texts {
+using namespace Qt::StringLiterals;
+inline const QString kStamp = u"[09:05:03.007]"_s;
+inline const QString kConnected = u" Socket Connected!!"_s;
+inline const QString kClosed = u" Socket Closed!!"_s;
+inline const QString kSend = u" SEND : "_s;
+inline const QString kRecv = u" RECV : Status Request (112 Bytes)"_s;
+inline const QString kSendFail = u" Socket Closed... Send Fail!!"_s;
+inline const QString kReconnecting = u" Socket Reconnecting......."_s;
+inline const QString kPingEnd = u"Ping Test End~!!"_s;
+inline const QString kResetHex = u"43 41 "_s;
+inline const QByteArray kReset = QByteArray::fromHex("4341");
+inline const QString kErrorText =
+    u"Data Display Error!!\r\nError Number : 380\r\nError Description : Invalid property value"_s;
+// Generous: loopback connections are quick, but the machine is shared.
+constexpr int kWaitMs = 10000;
+// Long enough for a late event, or several 50 ms ticks, to have come had they been due.
+constexpr int kSettleMs = 400;
+constexpr int kReplySize = 112;
+constexpr int kFastMs = 50;
+inline const QString kFast = u"0.05"_s;
+
+inline QByteArray reply(std::initializer_list<std::pair<int, const char*>> fields) {
+    QByteArray bytes(kReplySize, '\0');
+    for (const auto& [offset, hex] : fields)
+        bytes.replace(offset, QByteArray::fromHex(hex).size(), QByteArray::fromHex(hex));
+    return bytes;
+}
+inline QStringList block(const QByteArray& bytes) {
+    QStringList lines{kStamp + kRecv};
+    for (int from = 0; from < kReplySize; from += 30)
+        lines.append(QString::fromLatin1(bytes.mid(from, 30).toHex(' ').toUpper() + ' '));
+    return lines << QString();
+}
+// The frames' hex texts as the log has them.
+inline QStringList sent(const QStringList& events) {
+    return events.filter(kSend).replaceInStrings(kSend, QString());
+}
+} // namespace app_texts
+
+inline QStringList linesOf(const lumora::log::LogListModel& model) {
+    QStringList out;
+    for (int i = 0; i < model.rowCount(); ++i)
+        out.append(model.line(i));
+    return out;
+}
+// The lines with their time stamps cut off, for comparing event texts.
+inline QStringList eventsOf(const QStringList& lines) {
+    QStringList out;
+    for (const QString& line : lines)
+        out.append(line.startsWith(u'[') && line.size() >= 14 ? line.mid(14) : line);
+    return out;
+}
+
+// The client's session on fakes, without a window, in a program folder of its own.
+struct SessionHarness {
+    QTemporaryDir programDir;
+    FakeClock clock;
+    FakeIcmp icmp;
+    lumora::platform::IniSettingsStore settings;
+    lumora::app::ClientSession session{
+        {.clock = clock, .settings = settings, .icmp = icmp, .programDir = programDir.path()}};
+
+    SessionHarness() { QDir(programDir.path()).mkdir(QStringLiteral("Log")); }
+    void dial(const QString& port) {
+        session.setAddress(QStringLiteral("127.0.0.1"));
+        session.setPortText(port);
+        session.connectToUnit();
+    }
+    QStringList lines() const { return linesOf(session.logLines()); }
+    QStringList events() const { return eventsOf(lines()); }
+};
+
 // What a test puts in place of a fake.
 struct StandIns {
     lumora::platform::Clock* clock = nullptr;
@@ -140,16 +213,16 @@ struct Harness {
                          [this] { ++endRequests; });
         return *window;
     }
-    lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window); }
+    lumora::app::ClientSession& session() const { return window->session(); }
 
     lumora::app::frmSim_7150R& start() {
         open(services());
         for (const QString& line : lines())
             checkForm(line);
-        QObject::connect(&probe().logLines(), &lumora::log::LogListModel::linesAppended, window.get(),
+        QObject::connect(&session().logLines(), &lumora::log::LogListModel::linesAppended, window.get(),
                          [this](int first, int last) {
                              for (int row = first; row <= last; ++row)
-                                 checkForm(probe().logLines().line(row));
+                                 checkForm(session().logLines().line(row));
                          });
         return *window;
     }
@@ -209,8 +282,7 @@ struct Harness {
     void click(const char* name) const { click(button(name)); }
     void click(const char* array, int index) const { click(find<QAbstractButton>(array, index)); }
 
-    // Generous: loopback connections are quick, but the machine is shared.
-    static constexpr int kWaitMs = 10000;
+    static constexpr int kWaitMs = app_texts::kWaitMs;
     void dial(const QString& port) {
         type(edit("txtDestIP"), QStringLiteral("127.0.0.1"));
         type(edit("txtDestPort"), port);
@@ -225,20 +297,8 @@ struct Harness {
         return peer.listen() && startConnected(peer.port());
     }
 
-    QStringList lines() const {
-        QStringList out;
-        const auto& model = probe().logLines();
-        for (int i = 0; i < model.rowCount(); ++i)
-            out.append(model.line(i));
-        return out;
-    }
-    // The lines with their time stamps cut off, for comparing event texts.
-    QStringList events() const {
-        QStringList out;
-        for (const QString& line : lines())
-            out.append(line.startsWith(u'[') && line.size() >= 14 ? line.mid(14) : line);
-        return out;
-    }
+    QStringList lines() const { return linesOf(session().logLines()); }
+    QStringList events() const { return eventsOf(lines()); }
 };
 
 } // namespace testsupport

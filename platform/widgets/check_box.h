@@ -12,10 +12,6 @@ namespace lumora::platform::widgets {
 class CheckBox : public QCheckBox {
     Q_OBJECT
 public:
-    // What the box answers to any other value; the window's error box shows both.
-    static constexpr int kRefusedValueCode = 380;
-    static inline const QString kRefusedValueText = QStringLiteral("Invalid property value");
-
     explicit CheckBox(QWidget* parent = nullptr);
 
     int value() const;

@@ -133,9 +133,9 @@ private:
         return find<QAbstractButton>(lumora::app::indexedName(array, index));
     }
     bool openOutput(QFile& file, const QString& name, QString* error);
-    lumora::app::WindowProbe probe() const { return lumora::app::WindowProbe(*window_); }
+    lumora::app::ClientSession& session() const { return window_->session(); }
     bool connected() const {
-        return probe().Winsock1().state() == lumora::platform::Winsock::State::Connected;
+        return session().isConnected();
     }
     double elapsedSeconds() const { return double(clock_.elapsed()) / kMsPerSecond; }
 
@@ -224,7 +224,7 @@ bool Soak::start(QString* error) {
     clock_.start();
     window_ = lumora::app::Main(services());
     connect(window_.get(), &lumora::app::frmSim_7150R::endRequested, this, [] { QCoreApplication::exit(0); });
-    const auto& log = probe().logLines();
+    const auto& log = session().logLines();
     connect(&log, &lumora::log::LogListModel::linesAppended, this,
             [this](int first, int last) { record(first, last); });
 
@@ -254,7 +254,7 @@ bool Soak::start(QString* error) {
 }
 
 void Soak::record(int first, int last) {
-    const auto& log = probe().logLines();
+    const auto& log = session().logLines();
     for (int row = first; row <= last; ++row) {
         const QString& line = log.line(row);
         QByteArray bytes = line.toUtf8();
@@ -358,9 +358,9 @@ void Soak::watch() {
              .arg(tally_.lines)
              .arg(kind)
              .arg(options_.stallSeconds)
-             .arg(int(probe().Winsock1().state()))
-             .arg(probe().mbStatusWait() ? QStringLiteral("set") : QStringLiteral("clear"))
-             .arg(probe().SendTimer().isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled")));
+             .arg(int(session().Winsock1().state()))
+             .arg(session().isStatusAwaited() ? QStringLiteral("set") : QStringLiteral("clear"))
+             .arg(session().isRepeating() ? QStringLiteral("enabled") : QStringLiteral("disabled")));
     for (const QString& line : recent_)
         note(QStringLiteral("  | ") + line);
     if (options_.recover)
@@ -406,7 +406,7 @@ void Soak::finish() {
     note(QStringLiteral("end\t%1\t%2\t%3")
              .arg(seconds, 0, 'f', 3)
              .arg(tally_.lines)
-             .arg(probe().GetTimeStamp()));
+             .arg(session().GetTimeStamp()));
     const auto kib = [](const std::optional<qint64>& v) {
         return v ? QString::number(*v) : QStringLiteral("-");
     };
