@@ -8,7 +8,7 @@
 #include "platform/clock.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
-#include "platform/settings_store.h"
+#include "settings/settings_store.h"
 #include "platform/timer.h"
 #include "platform/widgets/services.h"
 #include "platform/winsock.h"
@@ -39,7 +39,7 @@ struct Services {
     platform::widgets::Beeper& beeper;
     platform::widgets::Dialogs& dialogs;
     platform::widgets::Shell& shell;
-    platform::SettingsStore& settings;
+    settings::SettingsStore& settings;
     platform::IcmpService& icmp;
     // The folder the Log folder lies in: the program's own, or the user's data
     // folder when the program runs installed (logHome).

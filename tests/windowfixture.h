@@ -7,7 +7,7 @@
 #include "app/frmSim_7150R.h"
 #include "app/layout.h"
 #include "app/startup.h"
-#include "platform/settings_store.h"
+#include "settings/settings_store.h"
 #include "testsupport.h"
 #include "windowprobe.h"
 
@@ -123,7 +123,7 @@ struct Harness {
     FakeDialogs dialogs;
     FakeShell shell;
     FakeIcmp icmp;
-    lumora::platform::IniSettingsStore settings;
+    lumora::settings::IniSettingsStore settings;
     int endRequests = 0;
     std::unique_ptr<lumora::app::frmSim_7150R> window;
 
