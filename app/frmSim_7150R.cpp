@@ -125,9 +125,8 @@ void frmSim_7150R::wireEvents() {
     // The store writes on a thread of its own; how it went comes back here.
     connect(&services_.settings, &settings::SettingsStore::written, this,
             [this] { gate_.deliver([this] { settingsWritten(true, QString()); }); });
-    connect(&services_.settings, &settings::SettingsStore::errorOccurred, this, [this] {
-        gate_.deliver([this] { settingsWritten(false, services_.settings.errorString()); });
-    });
+    connect(&services_.settings, &settings::SettingsStore::errorOccurred, this,
+            [this] { gate_.deliver([this] { settingsWritten(false, services_.settings.errorString()); }); });
     connect(&sendTimer_, &platform::Timer::tick, this, &frmSim_7150R::SendTimer_Timer);
     connect(&pingTimer_, &platform::Timer::tick, this, &frmSim_7150R::PingTimer_Timer);
     connect(&pinger_, &ping::TickRunner::done, this, [this](quint64 tick, const QString& line) {

@@ -8,11 +8,11 @@
 #include "platform/clock.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
-#include "settings/settings_store.h"
 #include "platform/timer.h"
 #include "platform/widgets/services.h"
 #include "platform/winsock.h"
 #include "protocol/status_reply.h"
+#include "settings/settings_store.h"
 
 #include <QByteArray>
 #include <QPointer>

@@ -332,7 +332,8 @@ bool HttpFront::listen(const QHostAddress& address, quint16 port) {
     guard->setListenBacklogSize(std::max(d_->limits.maxConnections, 50));
     if (!guard->listen(address, port)) {
         error_ = Error::ListenError;
-        errorString_ = QStringLiteral("cannot listen on %1: %2").arg(ListenAddress::text(address, port), guard->errorString());
+        errorString_ = QStringLiteral("cannot listen on %1: %2")
+                           .arg(ListenAddress::text(address, port), guard->errorString());
         delete guard;
         return false;
     }

@@ -216,7 +216,7 @@ bool UnitConnection::send(const QByteArray& bytes) {
     // queued in memory without end.
     if (socket_->bytesToWrite() + bytes.size() > kMaxUnsentBytes) {
         fail(Error::BacklogError, QStringLiteral("%1 bytes still unsent: the unit is not taking data")
-                   .arg(socket_->bytesToWrite()));
+                                      .arg(socket_->bytesToWrite()));
         return false;
     }
     if (socket_->write(bytes) != bytes.size()) {

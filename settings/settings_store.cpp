@@ -52,7 +52,8 @@ IniSettingsStore::Failure IniSettingsStore::unreadable(const QString& app, const
     case QSettings::NoError:
         break;
     case QSettings::FormatError:
-        unreadable_.insert(app, {Error::FormatError, QStringLiteral("unreadable settings file ") + settings.fileName()});
+        unreadable_.insert(
+            app, {Error::FormatError, QStringLiteral("unreadable settings file ") + settings.fileName()});
         break;
     case QSettings::AccessError:
         unreadable_.insert(app, {Error::AccessError, QStringLiteral("cannot read ") + settings.fileName()});

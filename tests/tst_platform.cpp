@@ -570,7 +570,8 @@ private Q_SLOTS:
                             {.mode = UnitSession::Reconnect::Mode::Caller});
         QStringList told;
         connect(&session, &UnitSession::connected, this, [&] { told << u"up"_s; });
-        connect(&session, &UnitSession::errorOccurred, this, [&] { told << u"failed: "_s + session.errorString(); });
+        connect(&session, &UnitSession::errorOccurred, this,
+                [&] { told << u"failed: "_s + session.errorString(); });
         connect(&session, &UnitSession::replied, this,
                 [&](const QByteArray& reply) { told << QString::number(reply.size()); });
         connect(&session, &UnitSession::replyFailed, this,

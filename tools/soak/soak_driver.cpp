@@ -9,8 +9,8 @@
 
 #include "log/recv_block.h"
 #include "platform/widgets/services.h"
-#include "settings/settings_store.h"
 #include "platform/winsock.h"
+#include "settings/settings_store.h"
 
 #include <QAbstractButton>
 #include <QApplication>
