@@ -30,10 +30,10 @@ ClientSession::ClientSession(const SessionServices& services, QObject* parent)
     connect(&winsock_, &platform::Winsock::dataArrival, this, &ClientSession::Winsock1_DataArrival);
     connect(&winsock_, &platform::Winsock::connectFailed, this, &ClientSession::Winsock1_ConnectFailed);
     // The store writes on a thread of its own; how it went comes back here.
-    connect(&services_.settings, &platform::SettingsStore::written, this,
-            [this](bool ok, const QString& reason) {
-                gate_.deliver([this, ok, reason] { settingsWritten(ok, reason); });
-            });
+    connect(&services_.settings, &settings::SettingsStore::written, this,
+            [this] { gate_.deliver([this] { settingsWritten(true, QString()); }); });
+    connect(&services_.settings, &settings::SettingsStore::errorOccurred, this,
+            [this] { gate_.deliver([this] { settingsWritten(false, services_.settings.errorString()); }); });
     connect(&sendTimer_, &platform::Timer::tick, this, &ClientSession::SendTimer_Timer);
     connect(&pingTimer_, &platform::Timer::tick, this, &ClientSession::PingTimer_Timer);
     connect(&pinger_, &ping::TickRunner::done, this, [this](quint64 tick, const QString& line) {

@@ -7,11 +7,11 @@
 #include "platform/clock.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
-#include "platform/settings_store.h"
 #include "platform/timer.h"
 #include "platform/winsock.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
+#include "settings/settings_store.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -26,7 +26,7 @@ namespace lumora::app {
 // What the session needs from the system; tests put fakes in place.
 struct SessionServices {
     platform::Clock& clock;
-    platform::SettingsStore& settings;
+    settings::SettingsStore& settings;
     platform::IcmpService& icmp;
     // The folder the Log folder lies in (logHome).
     QString programDir;

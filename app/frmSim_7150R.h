@@ -28,7 +28,7 @@ struct Services {
     platform::widgets::Beeper& beeper;
     platform::widgets::Dialogs& dialogs;
     platform::widgets::Shell& shell;
-    platform::SettingsStore& settings;
+    settings::SettingsStore& settings;
     platform::IcmpService& icmp;
     // The folder the Log folder lies in: the program's own, or the user's data
     // folder when the program runs installed (logHome).

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     lumora::platform::widgets::SystemBeeper beeper;
     lumora::platform::widgets::SystemDialogs dialogs;
     lumora::platform::widgets::SystemShell shell;
-    lumora::platform::IniSettingsStore settings;
+    lumora::settings::IniSettingsStore settings;
     // Never destroyed: a ping tick's thread may still be waiting on it when
     // the program ends, and nothing waits for that thread.
     static lumora::platform::IcmpService* const icmp = lumora::platform::makeSystemIcmpService().release();

@@ -55,7 +55,7 @@ bool openToRead(QFile& file, const QString& path) {
     return true;
 }
 
-QString addressOf(const Invocation& invocation, platform::SettingsStore& store) {
+QString addressOf(const Invocation& invocation, settings::SettingsStore& store) {
     return invocation.address.value_or(store.read(settings::kApplication, settings::kSection,
                                                   settings::kAddressKey, settings::kDefaultAddress));
 }
@@ -263,7 +263,7 @@ bool Run::decodeOne(const QString& path) {
 
 } // namespace
 
-CommandRun::CommandRun(const Invocation& invocation, platform::SettingsStore& settings, Console& console,
+CommandRun::CommandRun(const Invocation& invocation, settings::SettingsStore& settings, Console& console,
                        StopSignals& stopSignals, QObject* parent)
     : QObject(parent)
     , invocation_(invocation)

@@ -7,7 +7,7 @@
 #include "cli/unit_exchange.h"
 #include "exporter/exporter.h"
 #include "plan/plan.h"
-#include "platform/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <QObject>
 
@@ -26,7 +26,7 @@ class PlanCommand;
 class CommandRun : public QObject {
     Q_OBJECT
 public:
-    CommandRun(const Invocation& invocation, platform::SettingsStore& settings, Console& console,
+    CommandRun(const Invocation& invocation, settings::SettingsStore& settings, Console& console,
                StopSignals& stopSignals, QObject* parent = nullptr);
     ~CommandRun() override;
 
@@ -50,7 +50,7 @@ private:
     void reloadUnits();
 
     const Invocation& invocation_;
-    platform::SettingsStore& settings_;
+    settings::SettingsStore& settings_;
     Console& console_;
     StopSignals& stopSignals_;
     const QString name_;

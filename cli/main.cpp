@@ -7,7 +7,7 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/stop_signals.h"
-#include "platform/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <QCoreApplication>
 
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
                                stopSignals.errorString()
                          : lumora::cli::unstoppablePollText(stopSignals.errorString()));
     QCoreApplication app(argc, argv);
-    lumora::platform::IniSettingsStore settings;
+    lumora::settings::IniSettingsStore settings;
     lumora::cli::CommandRun run(parsed.invocation, settings, console, stopSignals);
     QObject::connect(&run, &lumora::cli::CommandRun::finished, &app, &QCoreApplication::exit);
     run.start();

@@ -38,16 +38,19 @@ Poller::Poller(const Invocation& invocation, Endpoint endpoint, Console& console
     connect(&durationEnd_, &QTimer::timeout, this, &Poller::stop);
     using platform::UnitSession;
     connect(&session_, &UnitSession::connected, this, &Poller::onConnected);
-    connect(&session_, &UnitSession::connectFailed, this, &Poller::onConnectFailed);
     connect(&session_, &UnitSession::replied, this, [this](const QByteArray& reply, bool holdsRefused) {
         printReply(reply, holdsRefused);
         if (invocation_.count && session_.counts().replies >= *invocation_.count)
             stop();
     });
     connect(&session_, &UnitSession::replyFailed, this, &Poller::onReplyFailed);
-    connect(&session_, &UnitSession::sendFailed, this, [this](const QString& reason) {
+    connect(&session_, &UnitSession::errorOccurred, this, [this](UnitSession::Error error) {
+        if (error == UnitSession::Error::ConnectError) {
+            onConnectFailed(session_.errorString());
+            return;
+        }
         // Counted as sent and cut short: the connection is made again on the next tick.
-        report(QStringLiteral("cannot send to %1: %2").arg(endpoint_.text(), reason));
+        report(QStringLiteral("cannot send to %1: %2").arg(endpoint_.text(), session_.errorString()));
     });
     connect(&session_, &UnitSession::closed, this, &Poller::onClosed);
 }

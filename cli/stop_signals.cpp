@@ -30,7 +30,8 @@ bool StopSignals::block(bool reload) {
     reload_ = reload;
     const sigset_t set = caughtSet(reload);
     if (const int error = pthread_sigmask(SIG_BLOCK, &set, nullptr); error != 0) {
-        error_ = QString::fromLocal8Bit(std::strerror(error));
+        error_ = Error::BlockError;
+        errorString_ = QString::fromLocal8Bit(std::strerror(error));
         return false;
     }
     return true;
@@ -40,7 +41,8 @@ bool StopSignals::watch() {
     const sigset_t set = caughtSet(reload_);
     fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd_ < 0) {
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        error_ = Error::WatchError;
+        errorString_ = QString::fromLocal8Bit(std::strerror(errno));
         // Nobody would read them: left blocked they could not stop the program.
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         return false;

@@ -22,6 +22,13 @@ inline QString unstoppablePollText(const QString& reason) {
 class StopSignals : public QObject {
     Q_OBJECT
 public:
+    enum class Error {
+        NoError,
+        BlockError, // the signals could not be held back
+        WatchError, // no descriptor to read them from
+    };
+    Q_ENUM(Error)
+
     // `reload`: SIGHUP too, told by reloadRequested(); else it ends the
     // program as it would anyway.
     [[nodiscard]] bool block(bool reload = false);
@@ -29,7 +36,8 @@ public:
     // signals then end the program as they would anyway.
     [[nodiscard]] bool watch();
     // Why the last block() or watch() failed.
-    QString errorString() const { return error_; }
+    [[nodiscard]] Error error() const { return error_; }
+    [[nodiscard]] QString errorString() const { return errorString_; }
     // The number of the signal that asked to stop last, 0 before any.
     int stopSignal() const { return stopSignal_; }
     ~StopSignals() override;
@@ -43,7 +51,8 @@ private:
     int fd_ = -1;
     int stopSignal_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
-    QString error_;
+    Error error_ = Error::NoError;
+    QString errorString_;
 };
 
 } // namespace lumora::cli

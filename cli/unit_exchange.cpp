@@ -15,13 +15,14 @@ UnitExchange::UnitExchange(const Endpoint& endpoint, int timeoutMs, QObject* par
                {.mode = platform::UnitSession::Reconnect::Mode::Caller}) {
     using platform::UnitSession;
     connect(&session_, &UnitSession::connected, this, [this] {
-        // A refusal is told by sendFailed().
+        // A refusal is told by errorOccurred().
         static_cast<void>(frame_.isEmpty() ? session_.requestStatus() : session_.sendFrame(frame_));
     });
-    connect(&session_, &UnitSession::connectFailed, this,
-            [this](const QString& reason) { fail(ExchangeOutcome::Failure::NoConnection, reason); });
-    connect(&session_, &UnitSession::sendFailed, this,
-            [this](const QString& reason) { fail(ExchangeOutcome::Failure::NotSent, reason); });
+    connect(&session_, &UnitSession::errorOccurred, this, [this](UnitSession::Error error) {
+        fail(error == UnitSession::Error::ConnectError ? ExchangeOutcome::Failure::NoConnection
+                                                       : ExchangeOutcome::Failure::NotSent,
+             session_.errorString());
+    });
     // Only a frame can still be on its way here: a status request's close
     // ends in replyFailed() first.
     connect(&session_, &UnitSession::closed, this,

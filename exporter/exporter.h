@@ -28,6 +28,7 @@ public:
     // Before start(), so that an address that cannot be had ends the program
     // before any unit is polled.
     [[nodiscard]] bool listen(const QHostAddress& address, quint16 port);
+    [[nodiscard]] HttpFront::Error error() const { return front_.error(); }
     [[nodiscard]] QString errorString() const { return front_.errorString(); }
     [[nodiscard]] quint16 serverPort() const { return front_.serverPort(); }
 

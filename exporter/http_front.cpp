@@ -331,13 +331,16 @@ bool HttpFront::listen(const QHostAddress& address, quint16 port) {
     // then be held as long again.
     guard->setListenBacklogSize(std::max(d_->limits.maxConnections, 50));
     if (!guard->listen(address, port)) {
-        error_ = QStringLiteral("cannot listen on %1: %2").arg(ListenAddress::text(address, port), guard->errorString());
+        error_ = Error::ListenError;
+        errorString_ = QStringLiteral("cannot listen on %1: %2")
+                           .arg(ListenAddress::text(address, port), guard->errorString());
         delete guard;
         return false;
     }
     d_->guard = guard;
     d_->http.bind(guard);
-    error_.clear();
+    error_ = Error::NoError;
+    errorString_.clear();
     return true;
 }
 

@@ -47,20 +47,25 @@ struct ConnectionLimits {
 class HttpFront : public QObject {
     Q_OBJECT
 public:
+    enum class Error { NoError, ListenError };
+    Q_ENUM(Error)
+
     explicit HttpFront(const Pages& pages, ConnectionLimits limits = {}, QObject* parent = nullptr);
     ~HttpFront() override;
 
     // Once only. On failure errorString() names the address and the reason,
     // as "cannot listen on 127.0.0.1:17150: The bound address is already in use".
     [[nodiscard]] bool listen(const QHostAddress& address, quint16 port);
-    [[nodiscard]] QString errorString() const { return error_; }
+    [[nodiscard]] Error error() const { return error_; }
+    [[nodiscard]] QString errorString() const { return errorString_; }
     // Where it listens, once listen() succeeded (the port chosen for 0).
     [[nodiscard]] quint16 serverPort() const;
 
 private:
     struct Private;
     std::unique_ptr<Private> d_;
-    QString error_;
+    Error error_ = Error::NoError;
+    QString errorString_;
 };
 
 } // namespace lumora::exporter

@@ -40,12 +40,14 @@ UnitPoller::UnitPoller(Unit unit, PollTiming timing, QObject* parent)
         publish();
     });
     connect(&session_, &UnitSession::connected, this, &UnitPoller::onConnected);
-    connect(&session_, &UnitSession::connectFailed, this,
-            [this](const QString& reason) { lost(PollFailure::Connect, lowered(reason)); });
     connect(&session_, &UnitSession::replied, this, &UnitPoller::onReplied);
     connect(&session_, &UnitSession::replyFailed, this, &UnitPoller::onReplyFailed);
-    connect(&session_, &UnitSession::sendFailed, this,
-            [this](const QString& reason) { sendProblem_ = QStringLiteral("cannot send: ") + reason; });
+    connect(&session_, &UnitSession::errorOccurred, this, [this](UnitSession::Error error) {
+        if (error == UnitSession::Error::ConnectError)
+            lost(PollFailure::Connect, lowered(session_.errorString()));
+        else
+            sendProblem_ = QStringLiteral("cannot send: ") + session_.errorString();
+    });
     connect(&session_, &UnitSession::closed, this, [this] {
         lost(PollFailure::Closed,
              sendProblem_.isEmpty() ? QStringLiteral("closed by the unit") : std::exchange(sendProblem_, {}));

@@ -157,11 +157,11 @@ QByteArray junitDocument(const RunReport& report) {
     return out;
 }
 
-bool writeJunit(const QString& file, const RunReport& report, QString& error) {
+bool writeJunit(const QString& file, const RunReport& report, QString& why) {
     QSaveFile save(file);
     const QByteArray document = junitDocument(report);
     if (!save.open(QIODevice::WriteOnly) || save.write(document) != document.size() || !save.commit()) {
-        error = file + u": "_s + save.errorString();
+        why = file + u": "_s + save.errorString();
         return false;
     }
     return true;

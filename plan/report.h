@@ -49,6 +49,6 @@ struct RunReport {
 // JUnit XML as CI servers read it, valid against dist/junit.xsd.
 [[nodiscard]] QByteArray junitDocument(const RunReport& report);
 // Written to a temporary file beside `file`, then renamed over it.
-[[nodiscard]] bool writeJunit(const QString& file, const RunReport& report, QString& error);
+[[nodiscard]] bool writeJunit(const QString& file, const RunReport& report, QString& why);
 
 } // namespace lumora::plan

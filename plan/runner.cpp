@@ -42,13 +42,16 @@ PlanRunner::PlanRunner(Plan plan, QString host, std::uint16_t port, int timeoutM
     connect(&within_, &QTimer::timeout, this, &PlanRunner::onWithinPassed);
     connect(&pollTick_, &QTimer::timeout, this, &PlanRunner::poll);
     connect(&session_, &platform::UnitSession::connected, this, &PlanRunner::onConnected);
-    connect(&session_, &platform::UnitSession::connectFailed, this, &PlanRunner::onConnectFailed);
     connect(&session_, &platform::UnitSession::replied, this, &PlanRunner::onReplied);
     connect(&session_, &platform::UnitSession::replyFailed, this, &PlanRunner::onReplyFailed);
     connect(&session_, &platform::UnitSession::frameSent, this, &PlanRunner::onFrameSent);
-    connect(&session_, &platform::UnitSession::sendFailed, this, [this](const QString& reason) {
-        error(QStringLiteral("cannot send to %1: %2").arg(unitText(), reason));
-    });
+    connect(&session_, &platform::UnitSession::errorOccurred, this,
+            [this](platform::UnitSession::Error failure) {
+                if (failure == platform::UnitSession::Error::ConnectError)
+                    onConnectFailed(session_.errorString());
+                else
+                    error(QStringLiteral("cannot send to %1: %2").arg(unitText(), session_.errorString()));
+            });
     connect(&session_, &platform::UnitSession::closed, this, &PlanRunner::onLost);
 }
 

@@ -118,8 +118,8 @@ void UnitConnection::looked(const Lookup* lookup, const QList<QHostAddress>& add
     lookup_.reset();
     if (addresses.isEmpty()) {
         // The socket's own words for it, whatever the resolver said.
-        error_ = QStringLiteral("Host not found");
-        Q_EMIT connectFailed(error_);
+        fail(Error::HostNotFoundError, QStringLiteral("Host not found"));
+        Q_EMIT errorOccurred(error_);
         return;
     }
     untried_ = addresses;
@@ -157,8 +157,8 @@ void UnitConnection::tryNextAddress() {
             tryNextAddress();
             return;
         }
-        error_ = socket->errorString();
-        Q_EMIT connectFailed(error_);
+        fail(Error::ConnectError, socket->errorString());
+        Q_EMIT errorOccurred(error_);
     });
     socket->connectToHost(untried_.takeFirst(), port_);
 }
@@ -209,18 +209,18 @@ UnitConnection::State UnitConnection::state() const {
 
 bool UnitConnection::send(const QByteArray& bytes) {
     if (state() != State::Connected) {
-        refuse(QStringLiteral("Socket is not connected"));
+        fail(Error::NotConnectedError, QStringLiteral("Socket is not connected"));
         return false;
     }
     // A unit that has stopped reading would otherwise have every frame
     // queued in memory without end.
     if (socket_->bytesToWrite() + bytes.size() > kMaxUnsentBytes) {
-        refuse(QStringLiteral("%1 bytes still unsent: the unit is not taking data")
-                   .arg(socket_->bytesToWrite()));
+        fail(Error::BacklogError, QStringLiteral("%1 bytes still unsent: the unit is not taking data")
+                                      .arg(socket_->bytesToWrite()));
         return false;
     }
     if (socket_->write(bytes) != bytes.size()) {
-        refuse(socket_->errorString());
+        fail(Error::WriteError, socket_->errorString());
         return false;
     }
     // Hand the bytes to the system now rather than at the next event-loop
@@ -229,9 +229,9 @@ bool UnitConnection::send(const QByteArray& bytes) {
     return true;
 }
 
-void UnitConnection::refuse(const QString& reason) {
-    error_ = reason;
-    Q_EMIT sendRefused(reason);
+void UnitConnection::fail(Error error, const QString& reason) {
+    error_ = error;
+    errorString_ = reason;
 }
 
 qint64 UnitConnection::unsentBytes() const {

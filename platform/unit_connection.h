@@ -29,6 +29,15 @@ class UnitConnection : public QObject {
     Q_OBJECT
 public:
     enum class State { Closed, Resolving, Connecting, Connected, Closing };
+    enum class Error {
+        NoError,
+        HostNotFoundError,
+        ConnectError,      // refused, unreachable
+        NotConnectedError, // a send with no connection up
+        BacklogError,      // a send past kMaxUnsentBytes
+        WriteError,        // a send the socket would not take
+    };
+    Q_ENUM(Error)
 
     static constexpr qint64 kReadBufferBytes = qint64{64} * 1024;
     static constexpr qint64 kMaxUnsentBytes = qint64{64} * 1024;
@@ -41,15 +50,15 @@ public:
 
     // Starts an attempt, after ending the connection there was as close()
     // does. The host is an address or a name; it ends in connected() or in
-    // connectFailed().
+    // errorOccurred().
     void open(const QString& host, std::uint16_t port);
     // The program's own close: no signal follows, and nothing more of this
     // connection or attempt arrives.
     void close();
     [[nodiscard]] State state() const;
 
-    // Hands the bytes to the connection; false (and sendRefused()) when it
-    // refuses them, errorString() says why.
+    // Hands the bytes to the connection; false when it refuses them,
+    // errorString() says why.
     [[nodiscard]] bool send(const QByteArray& bytes);
     // Bytes handed over that the system does not hold yet.
     [[nodiscard]] qint64 unsentBytes() const;
@@ -58,17 +67,17 @@ public:
     // At most `most` of them into `into`, for a caller that polls often and
     // keeps its own buffer; how many, 0 when none wait.
     [[nodiscard]] qint64 takeArrived(char* into, qint64 most);
-    [[nodiscard]] QString errorString() const { return error_; }
+    [[nodiscard]] Error error() const { return error_; }
+    [[nodiscard]] QString errorString() const { return errorString_; }
 
 Q_SIGNALS:
     void connected();
     // The attempt failed: refused, unreachable, host not found.
-    void connectFailed(const QString& reason);
+    void errorOccurred(lumora::platform::UnitConnection::Error error);
     // More bytes wait to be taken.
     void bytesArrived();
     // The system now holds every byte handed over.
     void allSent();
-    void sendRefused(const QString& reason);
     // The unit closed the connection, or it broke. What came with the close
     // is still there to be taken.
     void closed(const QString& reason);
@@ -79,14 +88,15 @@ private:
     void looked(const Lookup* lookup, const QList<QHostAddress>& addresses);
     void tryNextAddress();
     void dropSocket();
-    void refuse(const QString& reason);
+    void fail(Error error, const QString& reason);
 
     QTcpSocket* socket_ = nullptr;
     std::shared_ptr<Lookup> lookup_;
     QList<QHostAddress> untried_;
     std::uint16_t port_ = 0;
     bool attempting_ = false;
-    QString error_;
+    Error error_ = Error::NoError;
+    QString errorString_;
 };
 
 } // namespace lumora::platform

@@ -111,7 +111,8 @@ UnitSession::UnitSession(QString host, std::uint16_t port, int timeoutMs, Reconn
     connect(&frame_, &QTimer::timeout, this,
             [this] { drop(QStringLiteral("not sent within ") + secondsText(timeoutMs_)); });
     connect(&connection_, &UnitConnection::connected, this, &UnitSession::onConnected);
-    connect(&connection_, &UnitConnection::connectFailed, this, &UnitSession::onConnectFailed);
+    connect(&connection_, &UnitConnection::errorOccurred, this,
+            [this] { connectFailed(connection_.errorString()); });
     connect(&connection_, &UnitConnection::bytesArrived, this, &UnitSession::takeBytes);
     connect(&connection_, &UnitConnection::allSent, this, &UnitSession::onAllSent);
     connect(&connection_, &UnitConnection::closed, this, &UnitSession::onClosed);
@@ -159,7 +160,13 @@ void UnitSession::tick() {
 
 bool UnitSession::requestStatus() {
     if (link_ != Link::Up || rule_.awaitingReply()) {
-        error_ = link_ != Link::Up ? QStringLiteral("not connected") : QStringLiteral("a reply is awaited");
+        if (link_ != Link::Up) {
+            error_ = Error::NotConnectedError;
+            errorString_ = QStringLiteral("not connected");
+        } else {
+            error_ = Error::BusyError;
+            errorString_ = QStringLiteral("a reply is awaited");
+        }
         return false;
     }
     rule_.requestSent();
@@ -172,7 +179,8 @@ bool UnitSession::requestStatus() {
 
 bool UnitSession::sendFrame(const QByteArray& frame) {
     if (link_ != Link::Up) {
-        error_ = QStringLiteral("not connected");
+        error_ = Error::NotConnectedError;
+        errorString_ = QStringLiteral("not connected");
         return false;
     }
     framePending_ = true;
@@ -187,8 +195,7 @@ bool UnitSession::sendFrame(const QByteArray& frame) {
 bool UnitSession::hand(const QByteArray& bytes) {
     if (connection_.send(bytes))
         return true;
-    error_ = connection_.errorString();
-    drop(error_);
+    drop(connection_.errorString());
     return false;
 }
 
@@ -213,22 +220,23 @@ void UnitSession::onConnected() {
     Q_EMIT connected();
 }
 
-void UnitSession::onConnectFailed(const QString& reason) {
+void UnitSession::connectFailed(const QString& reason) {
     if (link_ != Link::Connecting)
         return;
     // An attempt given up at the deadline ends here, a name lookup included.
     connection_.close();
     rule_.connectFailed();
-    error_ = reason;
+    error_ = Error::ConnectError;
+    errorString_ = reason;
     lose();
-    Q_EMIT connectFailed(reason);
+    Q_EMIT errorOccurred(error_);
 }
 
 void UnitSession::attemptDeadline() {
     if (link_ == Link::Waiting)
         open();
     else if (link_ == Link::Connecting)
-        onConnectFailed(QStringLiteral("no connection within ") + secondsText(timeoutMs_));
+        connectFailed(QStringLiteral("no connection within ") + secondsText(timeoutMs_));
 }
 
 void UnitSession::onClosed(const QString& reason) {
@@ -244,7 +252,8 @@ void UnitSession::onClosed(const QString& reason) {
     connection_.close();
     rule_.connectionClosed();
     lose();
-    error_ = reason;
+    error_ = Error::ClosedError;
+    errorString_ = reason;
     if (awaited)
         Q_EMIT replyFailed(ReplyFailure::CutShort, collected);
     if (epoch == epoch_)
@@ -256,7 +265,9 @@ void UnitSession::drop(const QString& reason) {
     connection_.close();
     rule_.connectionClosed();
     lose();
-    Q_EMIT sendFailed(reason);
+    error_ = Error::SendError;
+    errorString_ = reason;
+    Q_EMIT errorOccurred(error_);
     if (epoch == epoch_)
         Q_EMIT closed(reason);
 }

@@ -120,6 +120,18 @@ public:
     };
     Q_ENUM(ReplyFailure)
 
+    // What went wrong with the session itself; the unit's answers are
+    // judged by replied() and replyFailed().
+    enum class Error {
+        NoError,
+        ConnectError,      // refused, unreachable, not found, or no connection in time
+        NotConnectedError, // a request or frame with the link not up
+        BusyError,         // a request while one is awaited
+        SendError,         // a request or frame refused, or a frame not gone in time
+        ClosedError,       // the unit closed the connection or it broke
+    };
+    Q_ENUM(Error)
+
     // timeoutMs bounds each attempt, each reply and each frame's leaving.
     UnitSession(QString host, std::uint16_t port, int timeoutMs, Reconnect policy, QObject* parent = nullptr);
     ~UnitSession() override;
@@ -127,7 +139,7 @@ public:
     UnitSession& operator=(const UnitSession&) = delete;
 
     // Starts an attempt (after ending the connection there was, as close()
-    // does): connected() or connectFailed() within the timeout.
+    // does): connected() or errorOccurred(ConnectError) within the timeout.
     void open();
     // The program's own close: nothing more is signalled, and a request still
     // awaited is counted nowhere.
@@ -137,12 +149,12 @@ public:
     void tick();
 
     // Hands the status request over; false when not up, a reply is already
-    // awaited, or the connection refused it (errorString(), sendFailed()).
+    // awaited, or the connection refused it (errorString(), errorOccurred()).
     // Ends in replied() or replyFailed().
     [[nodiscard]] bool requestStatus();
     // Output setting or counter reset, which the unit does not answer; fine
     // while a reply is awaited. frameSent() once the system holds it; false
-    // when not up or refused (errorString(), sendFailed()).
+    // when not up or refused (errorString(), errorOccurred()).
     [[nodiscard]] bool sendFrame(const QByteArray& frame);
 
     [[nodiscard]] Link link() const { return link_; }
@@ -150,7 +162,8 @@ public:
     [[nodiscard]] const PollCounts& counts() const { return rule_.counts(); }
     // "requests sent 3, replies 3, ...", poll's closing line.
     [[nodiscard]] QString summary() const { return rule_.summary(); }
-    [[nodiscard]] QString errorString() const { return error_; }
+    [[nodiscard]] Error error() const { return error_; }
+    [[nodiscard]] QString errorString() const { return errorString_; }
     [[nodiscard]] const QString& host() const { return host_; }
     [[nodiscard]] std::uint16_t port() const { return port_; }
 
@@ -158,8 +171,12 @@ Q_SIGNALS:
     // An attempt starts: open(), tick() under NextTick, the end of a wait.
     void connecting();
     void connected();
-    // Refused, unreachable, not found, or "no connection within 3 s".
-    void connectFailed(const QString& reason);
+    // ConnectError: refused, unreachable, not found, or "no connection
+    // within 3 s". SendError: the connection refused a request or frame, or
+    // a frame did not leave within the timeout; the link is then dropped:
+    // closed() follows, and a request this cut off is counted cut short
+    // without a replyFailed(). errorString() says which.
+    void errorOccurred(lumora::platform::UnitSession::Error error);
     // Emitted as soon as the bytes are whole, so a caller's own time stamp
     // is the reply's. holdsRefused: a state number the window refuses (also
     // counted); took: request handed over to reply whole.
@@ -167,17 +184,13 @@ Q_SIGNALS:
     void replyFailed(lumora::platform::UnitSession::ReplyFailure failure, qsizetype bytes);
     // The system holds every frame handed over: it has left.
     void frameSent();
-    // The connection refused a request or frame, or a frame did not leave
-    // within the timeout. The link is then dropped: closed() follows, and a
-    // request this cut off is counted cut short without a replyFailed().
-    void sendFailed(const QString& reason);
     // The unit closed the connection or it broke; the link is down (or
     // waiting) until the policy or the caller opens it again.
     void closed(const QString& reason);
 
 private:
     void onConnected();
-    void onConnectFailed(const QString& reason);
+    void connectFailed(const QString& reason);
     void onClosed(const QString& reason);
     void takeBytes();
     void onAllSent();
@@ -208,7 +221,8 @@ private:
     // Counts close() and open(), so that a handler that closes is not
     // followed by the rest of a sequence of signals.
     quint64 epoch_ = 0;
-    QString error_;
+    Error error_ = Error::NoError;
+    QString errorString_;
 };
 
 } // namespace lumora::platform

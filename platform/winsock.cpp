@@ -20,7 +20,8 @@ Winsock::Winsock(EventGate& gate, QObject* parent)
             deliver([this, rest] { Q_EMIT dataArrival(rest); });
         deliver([this] { Q_EMIT closed(); });
     });
-    connect(&connection_, &UnitConnection::connectFailed, this, [this](const QString& reason) {
+    connect(&connection_, &UnitConnection::errorOccurred, this, [this] {
+        const QString reason = connection_.errorString();
         failed_ = true;
         deliver([this, reason] { Q_EMIT connectFailed(reason); });
     });

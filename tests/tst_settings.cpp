@@ -1,12 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/conversions.h"
+#include "settings/settings_store.h"
+#include "settingsfilehold.h"
 #include "testsupport.h"
 
+#include <QSettings>
 #include <QtTest>
 
 #include <clocale>
+#include <memory>
 
 using namespace Qt::StringLiterals;
+using lumora::settings::IniSettingsStore;
+using lumora::settings::SettingsStore;
 using testsupport::columns;
 
 class tst_Settings : public QObject {
@@ -60,6 +66,65 @@ private Q_SLOTS:
         QFETCH(int, expected);
         const std::optional<std::uint16_t> port = lumora::settings::portFromText(text);
         QCOMPARE(port ? int(*port) : -1, expected);
+    }
+
+    // A store that cannot be read gives fallbacks and refuses saves, leaving the user's file as it is.
+    void settingsStore() {
+        IniSettingsStore store;
+        QVERIFY2(store.save(u"GoodApp"_s, u"S"_s, u"K"_s, u"v1"_s), qPrintable(store.errorString()));
+        QVERIFY(store.isReadable(u"GoodApp"_s));
+        QCOMPARE(store.read(u"GoodApp"_s, u"S"_s, u"K"_s, u"fallback"_s), u"v1"_s);
+        QCOMPARE(store.read(u"GoodApp"_s, u"S"_s, u"L"_s, u"fallback"_s), u"fallback"_s);
+        QFile damaged(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/DamagedApp.ini"_s);
+        const QByteArray content("[S\nK = v0\n");
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(content) == content.size());
+        damaged.close();
+        QCOMPARE(store.read(u"DamagedApp"_s, u"S"_s, u"K"_s, u"fallback"_s), u"fallback"_s);
+        QVERIFY(!store.isReadable(u"DamagedApp"_s));
+        const QString unreadable = u"unreadable settings file "_s + damaged.fileName();
+        QCOMPARE(store.errorString(), unreadable);
+        QCOMPARE(store.error(), SettingsStore::Error::FormatError);
+        QVERIFY(!store.save(u"DamagedApp"_s, u"S"_s, u"K"_s, u"v1"_s));
+        QCOMPARE(store.errorString(), unreadable + u", left as it is"_s);
+        QVERIFY(damaged.open(QIODevice::ReadOnly));
+        QCOMPARE(damaged.readAll(), content);
+    }
+
+    void settingsWrittenOffCallersThread_data() {
+        QTest::addColumn<bool>("storeEnds");
+        QTest::newRow("while the store runs") << false;
+        QTest::newRow("at the store's end") << true;
+    }
+
+    // Saves wait for no write, however long it takes (here: another program holds the file); those made
+    // meanwhile go out together, the last of each key winning, within a second or when the store ends.
+    void settingsWrittenOffCallersThread() {
+        QFETCH(bool, storeEnds);
+        const QString app = u"BusyApp"_s + QString::number(int(storeEnds));
+        const QSettings file(QSettings::IniFormat, QSettings::UserScope, app);
+        auto store = std::make_unique<IniSettingsStore>();
+        QList<bool> written;
+        // Heard by the store, not the suite: a write told as the store ends must not reach a later case.
+        connect(store.get(), &SettingsStore::written, store.get(), [&written] { written.append(true); });
+        connect(store.get(), &SettingsStore::errorOccurred, store.get(), [&written] { written.append(false); });
+        testsupport::SettingsFileHold hold(file.fileName());
+        QVERIFY(hold.held());
+        for (const QString& value : {u"1"_s, u"12"_s, u"123"_s})
+            QVERIFY(store->save(app, u"S"_s, u"K"_s, value));
+        QVERIFY(store->save(app, u"S"_s, u"L"_s, u"other"_s));
+        QCOMPARE(store->read(app, u"S"_s, u"K"_s, u"fallback"_s), u"123"_s);
+        QVERIFY2(hold.release(), "a save waited for the write");
+        const auto onDisk = [&app](const QString& key) {
+            return QSettings(QSettings::IniFormat, QSettings::UserScope, app).value(u"S/"_s + key).toString();
+        };
+        if (storeEnds)
+            store.reset();
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(onDisk(u"K"_s), u"123"_s, 1000);
+        QCOMPARE(onDisk(u"K"_s), u"123"_s);
+        QCOMPARE(onDisk(u"L"_s), u"other"_s);
+        if (!storeEnds)
+            QTRY_VERIFY(!written.isEmpty() && !written.contains(false));
     }
 };
 

@@ -7,7 +7,7 @@
 #include "app/frmSim_7150R.h"
 #include "app/layout.h"
 #include "app/startup.h"
-#include "platform/settings_store.h"
+#include "settings/settings_store.h"
 #include "testsupport.h"
 
 #include <QAbstractButton>
@@ -167,7 +167,7 @@ struct SessionHarness {
     QTemporaryDir programDir;
     FakeClock clock;
     FakeIcmp icmp;
-    lumora::platform::IniSettingsStore settings;
+    lumora::settings::IniSettingsStore settings;
     lumora::app::ClientSession session{
         {.clock = clock, .settings = settings, .icmp = icmp, .programDir = programDir.path()}};
 
@@ -196,7 +196,7 @@ struct Harness {
     FakeDialogs dialogs;
     FakeShell shell;
     FakeIcmp icmp;
-    lumora::platform::IniSettingsStore settings;
+    lumora::settings::IniSettingsStore settings;
     int endRequests = 0;
     std::unique_ptr<lumora::app::frmSim_7150R> window;
 

@@ -9,8 +9,8 @@
 
 #include "log/recv_block.h"
 #include "platform/widgets/services.h"
-#include "platform/settings_store.h"
 #include "platform/winsock.h"
+#include "settings/settings_store.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -152,7 +152,7 @@ private:
     testsupport::FakeDialogs dialogs_;
     testsupport::FakeShell shell_;
     testsupport::FakeIcmp icmp_;
-    lumora::platform::IniSettingsStore settings_;
+    lumora::settings::IniSettingsStore settings_;
     std::unique_ptr<lumora::app::frmSim_7150R> window_;
 
     QFile lines_;

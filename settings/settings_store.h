@@ -12,12 +12,20 @@
 class QSettings;
 class QThread;
 
-namespace lumora::platform {
+namespace lumora::settings {
 
 // Per-user store of text values by application, section and key.
 class SettingsStore : public QObject {
     Q_OBJECT
 public:
+    enum class Error {
+        NoError,
+        FormatError, // the application's store exists but cannot be parsed
+        AccessError, // the application's store exists but cannot be opened
+        WriteError,  // values taken could not be put on disk
+    };
+    Q_ENUM(Error)
+
     // The stored text, or fallback when the entry is absent or the
     // application's store cannot be read.
     [[nodiscard]] virtual QString read(const QString& app, const QString& section, const QString& key,
@@ -27,21 +35,28 @@ public:
     [[nodiscard]] virtual bool isReadable(const QString& app) = 0;
     // False when the value is refused at once; errorString() says why. A
     // store that exists but cannot be read is left as it is: nothing is
-    // written to it. A value taken goes to disk later, and written() says how
-    // that went.
+    // written to it. A value taken goes to disk later: written() when it is
+    // there, errorOccurred() when it could not be.
     [[nodiscard]] virtual bool save(const QString& app, const QString& section, const QString& key,
                                     const QString& value) = 0;
-    QString errorString() const { return errorString_; }
+    // The last failure; a write's is set before its errorOccurred().
+    [[nodiscard]] Error error() const;
+    [[nodiscard]] QString errorString() const;
 
 Q_SIGNALS:
-    // Values taken by save() are on disk (ok), or could not be stored and
-    // reason says why. Emitted from whichever thread did the writing.
-    void written(bool ok, const QString& reason);
+    // Values taken by save() are on disk. Emitted from whichever thread did
+    // the writing, as errorOccurred() is.
+    void written();
+    // Values taken by save() could not be stored.
+    void errorOccurred(lumora::settings::SettingsStore::Error error);
 
 protected:
-    void setErrorString(const QString& reason) { errorString_ = reason; }
+    void setError(Error error, const QString& reason);
 
 private:
+    // Failures are set on the writing thread and read on the caller's.
+    mutable QMutex errorMutex_;
+    Error error_ = Error::NoError;
     QString errorString_;
 };
 
@@ -68,9 +83,13 @@ public:
     void flush();
 
 private:
+    struct Failure {
+        Error error = Error::NoError;
+        QString reason;
+    };
     // Why the application's file cannot be read now or could not be once;
-    // empty when it can.
-    QString unreadableReason(const QString& app, const QSettings& settings);
+    // NoError when it can.
+    Failure unreadable(const QString& app, const QSettings& settings);
     // On the writing thread: everything saved since the last write.
     void writePending();
 
@@ -79,7 +98,7 @@ private:
     // Why each application's file could not be read, once found. Remembered:
     // the settings library parses a file once and reports its error only to
     // the first reader, later ones get what it made of the file.
-    QHash<QString, QString> unreadable_;
+    QHash<QString, Failure> unreadable_;
     // Values not yet written: application, then "section/key".
     QHash<QString, QMap<QString, QString>> pending_;
     // What the write under way took from pending_: it is no value of the
@@ -91,4 +110,4 @@ private:
     std::unique_ptr<QObject> writer_;
 };
 
-} // namespace lumora::platform
+} // namespace lumora::settings

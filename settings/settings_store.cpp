@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <QSettings>
 #include <QThread>
 
 #include <utility>
 
-namespace lumora::platform {
+namespace lumora::settings {
 
 namespace {
 
@@ -17,6 +17,22 @@ QString entry(const QString& section, const QString& key) {
 const QString kLeftAsItIs = QStringLiteral(", left as it is");
 
 } // namespace
+
+SettingsStore::Error SettingsStore::error() const {
+    const QMutexLocker lock(&errorMutex_);
+    return error_;
+}
+
+QString SettingsStore::errorString() const {
+    const QMutexLocker lock(&errorMutex_);
+    return errorString_;
+}
+
+void SettingsStore::setError(Error error, const QString& reason) {
+    const QMutexLocker lock(&errorMutex_);
+    error_ = error;
+    errorString_ = reason;
+}
 
 IniSettingsStore::IniSettingsStore() = default;
 
@@ -30,16 +46,17 @@ IniSettingsStore::~IniSettingsStore() {
     writer_.reset();
 }
 
-QString IniSettingsStore::unreadableReason(const QString& app, const QSettings& settings) {
+IniSettingsStore::Failure IniSettingsStore::unreadable(const QString& app, const QSettings& settings) {
     const QMutexLocker lock(&mutex_);
     switch (settings.status()) {
     case QSettings::NoError:
         break;
     case QSettings::FormatError:
-        unreadable_.insert(app, QStringLiteral("unreadable settings file ") + settings.fileName());
+        unreadable_.insert(
+            app, {Error::FormatError, QStringLiteral("unreadable settings file ") + settings.fileName()});
         break;
     case QSettings::AccessError:
-        unreadable_.insert(app, QStringLiteral("cannot read ") + settings.fileName());
+        unreadable_.insert(app, {Error::AccessError, QStringLiteral("cannot read ") + settings.fileName()});
         break;
     }
     return unreadable_.value(app);
@@ -57,8 +74,8 @@ QString IniSettingsStore::read(const QString& app, const QString& section, const
         }
     }
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    if (const QString reason = unreadableReason(app, settings); !reason.isEmpty()) {
-        setErrorString(reason);
+    if (const Failure failure = unreadable(app, settings); failure.error != Error::NoError) {
+        setError(failure.error, failure.reason);
         return fallback;
     }
     const QVariant value = settings.value(entry(section, key));
@@ -67,10 +84,10 @@ QString IniSettingsStore::read(const QString& app, const QString& section, const
 
 bool IniSettingsStore::isReadable(const QString& app) {
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, app);
-    const QString reason = unreadableReason(app, settings);
-    if (reason.isEmpty())
+    const Failure failure = unreadable(app, settings);
+    if (failure.error == Error::NoError)
         return true;
-    setErrorString(reason);
+    setError(failure.error, failure.reason);
     return false;
 }
 
@@ -80,7 +97,7 @@ bool IniSettingsStore::save(const QString& app, const QString& section, const QS
     // for a write under way, and parse a changed file, on the caller's thread.
     QMutexLocker lock(&mutex_);
     if (const auto known = unreadable_.constFind(app); known != unreadable_.cend()) {
-        setErrorString(*known + kLeftAsItIs);
+        setError(known->error, known->reason + kLeftAsItIs);
         return false;
     }
     pending_[app].insert(entry(section, key), value);
@@ -117,8 +134,9 @@ void IniSettingsStore::writePending() {
         QSettings settings(QSettings::IniFormat, QSettings::UserScope, app.key());
         // Writing would replace what could not be read with these values: the
         // user's file is worth more than the settings.
-        if (const QString reason = unreadableReason(app.key(), settings); !reason.isEmpty()) {
-            Q_EMIT written(false, reason + kLeftAsItIs);
+        if (const Failure failure = unreadable(app.key(), settings); failure.error != Error::NoError) {
+            setError(failure.error, failure.reason + kLeftAsItIs);
+            Q_EMIT errorOccurred(failure.error);
             continue;
         }
         // Rewriting the file for values it already holds would only cost time
@@ -133,13 +151,15 @@ void IniSettingsStore::writePending() {
         }
         if (changed)
             settings.sync();
-        if (settings.status() == QSettings::NoError)
-            Q_EMIT written(true, QString());
-        else
-            Q_EMIT written(false, QStringLiteral("cannot write ") + settings.fileName());
+        if (settings.status() == QSettings::NoError) {
+            Q_EMIT written();
+        } else {
+            setError(Error::WriteError, QStringLiteral("cannot write ") + settings.fileName());
+            Q_EMIT errorOccurred(Error::WriteError);
+        }
     }
     const QMutexLocker lock(&mutex_);
     writing_.clear();
 }
 
-} // namespace lumora::platform
+} // namespace lumora::settings
