@@ -10,5 +10,11 @@ if [ "${DEBIAN_FLAGS:-0}" = 1 ]; then
   source tools/debian-flags.sh
   args=("${debian_cmake_args[@]}")
 fi
+# Through ccache where there is one (tools/install-deps.sh installs it): what
+# did not change since a build at the same path, a fresh clone's included,
+# comes from the cache instead of the compiler.
+if command -v ccache >/dev/null; then
+  args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S . -B build -G Ninja "${args[@]}" >/dev/null
 cmake --build build -j "$(nproc)"
