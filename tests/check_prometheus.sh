@@ -203,13 +203,24 @@ start = time.time()
 while time.time() - start < 6:
     readings.append(status())
     time.sleep(0.05)
-time.sleep(2.5)  # the exporter's replies of those seconds are scraped
 
 
 def series(promql):
     url = api + "/query?" + urllib.parse.urlencode({"query": promql})
     answer = json.load(urllib.request.urlopen(url, timeout=5))
     return answer["data"]["result"]
+
+
+# Until Prometheus holds a reply from after the last reading, and so every
+# reply of those seconds before it (it scrapes in order).
+def scraped_past(moment):
+    return any(float(s["value"][1]) >= moment
+               for s in series(f'lumora_last_reply_timestamp_seconds{{unit="{unit}"}}'))
+
+
+deadline = time.time() + 10
+while not scraped_past(readings[-1][1]) and time.time() < deadline:
+    time.sleep(0.1)
 
 
 window = f"[{int(time.time() - start) + 2}s]"

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   # Qt's HttpServer CMake package looks for WebSockets, a dependency the
   # Debian package does not declare.
@@ -17,7 +17,8 @@ packages=(
   # The command line's manual page is made from its --help.
   help2man
   dpkg-dev file
-  clang-tidy lintian
+  # jq reads the compile commands for tools/tidy.sh.
+  clang-tidy jq lintian
   sigrok-cli gtkwave
   # The exporter's tests: a real Prometheus and its promtool, curl to ask
   # them, systemd-analyze for the service and the kill its reload runs.
