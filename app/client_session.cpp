@@ -25,10 +25,10 @@ const QString kRefusedValueText = QStringLiteral("Invalid property value");
 ClientSession::ClientSession(const SessionServices& services, QObject* parent)
     : QObject(parent)
     , services_(services) {
-    connect(&winsock_, &platform::Winsock::connected, this, &ClientSession::Winsock1_Connect);
-    connect(&winsock_, &platform::Winsock::closed, this, &ClientSession::Winsock1_Close);
-    connect(&winsock_, &platform::Winsock::dataArrival, this, &ClientSession::Winsock1_DataArrival);
-    connect(&winsock_, &platform::Winsock::connectFailed, this, &ClientSession::Winsock1_ConnectFailed);
+    connect(&winsock_, &Winsock::connected, this, &ClientSession::Winsock1_Connect);
+    connect(&winsock_, &Winsock::closed, this, &ClientSession::Winsock1_Close);
+    connect(&winsock_, &Winsock::dataArrival, this, &ClientSession::Winsock1_DataArrival);
+    connect(&winsock_, &Winsock::errorOccurred, this, &ClientSession::Winsock1_Error);
     // The store writes on a thread of its own; how it went comes back here.
     connect(&services_.settings, &settings::SettingsStore::written, this,
             [this] { gate_.deliver([this] { settingsWritten(true, QString()); }); });
@@ -133,8 +133,8 @@ void ClientSession::Winsock1_Close() {
     addLog(GetTimeStamp() + event_line::kClosed);
 }
 
-void ClientSession::Winsock1_ConnectFailed(const QString& reason) {
-    addLog(GetTimeStamp() + event_line::kConnectFail + reason);
+void ClientSession::Winsock1_Error(Winsock::Error) {
+    addLog(GetTimeStamp() + event_line::kConnectFail + winsock_.errorString());
 }
 
 // ---- Sending and scheduling ------------------------------------------------

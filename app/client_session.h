@@ -2,13 +2,13 @@
 #pragma once
 
 #include "app/live_signals.h"
+#include "app/winsock.h"
 #include "log/log_list_model.h"
 #include "ping/tick_runner.h"
 #include "platform/clock.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
 #include "platform/timer.h"
-#include "platform/winsock.h"
 #include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
 #include "settings/settings_store.h"
@@ -55,8 +55,8 @@ public:
     [[nodiscard]] const log::LogListModel& logLines() const { return logModel_; }
     [[nodiscard]] log::LogListModel& logLines() { return logModel_; }
     [[nodiscard]] LiveReplies& liveReplies() { return liveReplies_; }
-    [[nodiscard]] platform::Winsock& Winsock1() { return winsock_; }
-    [[nodiscard]] bool isConnected() const { return winsock_.state() == platform::Winsock::State::Connected; }
+    [[nodiscard]] Winsock& Winsock1() { return winsock_; }
+    [[nodiscard]] bool isConnected() const { return winsock_.state() == Winsock::State::Connected; }
     // A status request went out and nothing has arrived since.
     [[nodiscard]] bool isStatusAwaited() const { return mbStatusWait; }
     [[nodiscard]] bool isRepeating() const { return sendTimer_.isEnabled(); }
@@ -93,7 +93,7 @@ public:
     // The connection's events, each as the socket reports it.
     void Winsock1_Connect();
     void Winsock1_Close();
-    void Winsock1_ConnectFailed(const QString& reason);
+    void Winsock1_Error(lumora::platform::UnitConnection::Error error);
     void Winsock1_DataArrival(const QByteArray& bytes);
 
     // The time stamp of a line written now.
@@ -129,7 +129,7 @@ private:
 
     SessionServices services_;
     platform::EventGate gate_;
-    platform::Winsock winsock_{gate_};
+    Winsock winsock_{gate_};
     platform::Timer sendTimer_{gate_, 1000};
     platform::Timer pingTimer_{gate_, 1000};
     log::LogListModel logModel_;

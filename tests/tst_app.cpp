@@ -863,8 +863,8 @@ private Q_SLOTS:
         QVERIFY(h.startConnected(unit.port));
         qint64 delivered = 0;
         // In the window's place, counting what it is handed.
-        QObject::disconnect(&h.session().Winsock1(), &lumora::platform::Winsock::dataArrival, nullptr, nullptr);
-        QObject::connect(&h.session().Winsock1(), &lumora::platform::Winsock::dataArrival, &h.session().Winsock1(),
+        QObject::disconnect(&h.session().Winsock1(), &lumora::app::Winsock::dataArrival, nullptr, nullptr);
+        QObject::connect(&h.session().Winsock1(), &lumora::app::Winsock::dataArrival, &h.session().Winsock1(),
                          [&delivered, &h](const QByteArray& bytes) {
                              delivered += bytes.size();
                              h.session().Winsock1_DataArrival(bytes);

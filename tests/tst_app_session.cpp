@@ -8,6 +8,7 @@
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThread>
@@ -16,6 +17,7 @@ using namespace testsupport;
 using namespace testsupport::app_texts;
 using namespace Qt::StringLiterals;
 using lumora::app::ClientSession;
+using lumora::app::Winsock;
 using lumora::protocol::Command;
 
 namespace {
@@ -37,6 +39,24 @@ struct Linked : SessionHarness {
         session.setCommand(command);
         session.setRepeat(true);
         session.setIntervalText(interval);
+    }
+};
+
+// A Winsock and a loopback server; connect() gives the peer accepted once the Winsock is connected.
+struct Loopback {
+    QTcpServer server;
+    lumora::platform::EventGate gate;
+    Winsock winsock{gate};
+    QTcpSocket* connect() {
+        if (!server.listen(QHostAddress::LocalHost))
+            return nullptr;
+        winsock.setRemoteHost(u"127.0.0.1"_s);
+        winsock.setRemotePort(server.serverPort());
+        winsock.connectToHost();
+        if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
+            !QTest::qWaitFor([&] { return winsock.state() == Winsock::State::Connected; }))
+            return nullptr;
+        return server.nextPendingConnection();
     }
 };
 
@@ -137,12 +157,61 @@ private Q_SLOTS:
         // The unit stops reading: the system's buffers fill, then the socket's backlog.
         QObject::disconnect(h.peer.link(), &QTcpSocket::readyRead, &h.peer, nullptr);
         h.peer.link()->setReadBufferSize(1);
-        for (qint64 size = lumora::platform::Winsock::kMaxUnsentBytes; size > 0; size /= 2)
+        for (qint64 size = Winsock::kMaxUnsentBytes; size > 0; size /= 2)
             while (h.session.Winsock1().sendData(QByteArray(size, 'T')))
                 QCoreApplication::processEvents();
         h.session.send();
         QCOMPARE(h.events(), (QStringList{kConnected, kSendFail}));
         QVERIFY(!h.session.isStatusAwaited());
+    }
+
+    // --- The socket under the session
+    // A frame goes out only on a connected socket that still takes data; a refusal says why.
+    void sendDataOnlyWhenConnected() {
+        Loopback link;
+        QVERIFY(!link.winsock.sendData("R"));
+        QCOMPARE(link.winsock.errorString(), u"Socket is not connected"_s);
+        QTcpSocket* peer = link.connect();
+        QVERIFY(peer != nullptr);
+        QVERIFY(!link.winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
+        QVERIFY2(link.winsock.errorString().contains(u"not taking data"_s),
+                 qPrintable(link.winsock.errorString()));
+        QVERIFY2(link.winsock.sendData("R"), qPrintable(link.winsock.errorString()));
+        QTRY_COMPARE(peer->bytesAvailable(), 1);
+        QCOMPARE(peer->readAll(), QByteArray("R"));
+    }
+    // While a handler runs (one that waits for a box's OK, say), a flooding peer is held back by TCP instead
+    // of filling memory; afterwards it all comes.
+    void readAheadIsBoundedWhileHandlerRuns() {
+        constexpr qint64 kFlood = 32 << 20; // well beyond what the system's loopback buffers hold
+        Loopback link;
+        qint64 delivered = 0;
+        QObject::connect(&link.winsock, &Winsock::dataArrival, &link.winsock,
+                         [&delivered](const QByteArray& bytes) { delivered += bytes.size(); });
+        QTcpSocket* peer = link.connect();
+        QVERIFY(peer != nullptr);
+        link.gate.deliver([&] {
+            peer->write(QByteArray(kFlood, 'F'));
+            QTest::qWait(1000);
+            QCOMPARE(delivered, 0);
+            QVERIFY2(peer->bytesToWrite() > kFlood / 2, qPrintable(QString::number(peer->bytesToWrite())));
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(delivered, kFlood, 10000);
+    }
+    // A peer gone off the network with data unacknowledged ends the connection, as a close, within about
+    // kPeerSilenceLimitMs instead of the system's quarter of an hour.
+    void silentPeerEndsConnection() {
+        const testsupport::SilentLoopbackNamespace own;
+        if (!own.failure().empty())
+            QSKIP(own.failure().c_str());
+        Loopback link;
+        bool closed = false;
+        QObject::connect(&link.winsock, &Winsock::closed, &link.winsock, [&closed] { closed = true; });
+        QVERIFY(link.connect() != nullptr);
+        // `ip` started from this thread takes down the namespace's loopback, the peer's only way here.
+        QCOMPARE(QProcess::execute(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, u"down"_s}), 0);
+        QVERIFY(link.winsock.sendData("R"));
+        QTRY_VERIFY_WITH_TIMEOUT(closed, Winsock::kPeerSilenceLimitMs + 15000);
     }
 
     // --- What the session makes of a peer's bytes

@@ -8,7 +8,6 @@
 #include "platform/timer.h"
 #include "platform/unit_connection.h"
 #include "platform/unit_session.h"
-#include "platform/winsock.h"
 #include "testsupport.h"
 
 #include <QTcpServer>
@@ -69,24 +68,6 @@ QString inOwnNamespace(const QStringList& options, const std::function<void()>& 
     }).join();
     return failure;
 }
-
-// A Winsock and a loopback server; connect() gives the peer accepted once the Winsock is connected.
-struct Loopback {
-    QTcpServer server;
-    EventGate gate;
-    Winsock winsock{gate};
-    QTcpSocket* connect() {
-        if (!server.listen(QHostAddress::LocalHost))
-            return nullptr;
-        winsock.setRemoteHost(u"127.0.0.1"_s);
-        winsock.setRemotePort(server.serverPort());
-        winsock.connectToHost();
-        if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }) ||
-            !QTest::qWaitFor([&] { return winsock.state() == Winsock::State::Connected; }))
-            return nullptr;
-        return server.nextPendingConnection();
-    }
-};
 
 // A unit connection, a loopback peer, and what the connection said, in order.
 struct PeerLink {
@@ -218,53 +199,6 @@ private Q_SLOTS:
         std::sort(offsets.begin(), offsets.end());
         const qint64 median = offsets[offsets.size() / 2];
         QVERIFY2(median < kInterval / 4, qPrintable(u"median offset %1 ms"_s.arg(median)));
-    }
-    // A frame goes out only on a connected socket that still takes data; a refusal says why.
-    void sendDataOnlyWhenConnected() {
-        Loopback link;
-        QVERIFY(!link.winsock.sendData("R"));
-        QCOMPARE(link.winsock.errorString(), u"Socket is not connected"_s);
-        QTcpSocket* peer = link.connect();
-        QVERIFY(peer != nullptr);
-        QVERIFY(!link.winsock.sendData(QByteArray(Winsock::kMaxUnsentBytes + 1, 'T')));
-        QVERIFY2(link.winsock.errorString().contains(u"not taking data"_s),
-                 qPrintable(link.winsock.errorString()));
-        QVERIFY2(link.winsock.sendData("R"), qPrintable(link.winsock.errorString()));
-        QTRY_COMPARE(peer->bytesAvailable(), 1);
-        QCOMPARE(peer->readAll(), QByteArray("R"));
-    }
-    // While a handler runs (one that waits for a box's OK, say), a flooding peer is held back by TCP instead
-    // of filling memory; afterwards it all comes.
-    void readAheadIsBoundedWhileHandlerRuns() {
-        constexpr qint64 kFlood = 32 << 20; // well beyond what the system's loopback buffers hold
-        Loopback link;
-        qint64 delivered = 0;
-        QObject::connect(&link.winsock, &Winsock::dataArrival, &link.winsock,
-                         [&delivered](const QByteArray& bytes) { delivered += bytes.size(); });
-        QTcpSocket* peer = link.connect();
-        QVERIFY(peer != nullptr);
-        link.gate.deliver([&] {
-            peer->write(QByteArray(kFlood, 'F'));
-            QTest::qWait(1000);
-            QCOMPARE(delivered, 0);
-            QVERIFY2(peer->bytesToWrite() > kFlood / 2, qPrintable(QString::number(peer->bytesToWrite())));
-        });
-        QTRY_COMPARE_WITH_TIMEOUT(delivered, kFlood, 10000);
-    }
-    // A peer gone off the network with data unacknowledged ends the connection, as a close, within about
-    // kPeerSilenceLimitMs instead of the system's quarter of an hour.
-    void silentPeerEndsConnection() {
-        const testsupport::SilentLoopbackNamespace own;
-        if (!own.failure().empty())
-            QSKIP(own.failure().c_str());
-        Loopback link;
-        bool closed = false;
-        QObject::connect(&link.winsock, &Winsock::closed, &link.winsock, [&closed] { closed = true; });
-        QVERIFY(link.connect() != nullptr);
-        // `ip` started from this thread takes down the namespace's loopback, the peer's only way here.
-        QCOMPARE(QProcess::execute(u"ip"_s, {u"link"_s, u"set"_s, u"lo"_s, u"down"_s}), 0);
-        QVERIFY(link.winsock.sendData("R"));
-        QTRY_VERIFY_WITH_TIMEOUT(closed, Winsock::kPeerSilenceLimitMs + 15000);
     }
     // Keep-alive probes end an idle connection to a vanished unit, the user timeout one with data in flight,
     // both within about 20 s.

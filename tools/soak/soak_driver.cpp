@@ -9,7 +9,6 @@
 
 #include "log/recv_block.h"
 #include "platform/widgets/services.h"
-#include "platform/winsock.h"
 #include "settings/settings_store.h"
 
 #include <QAbstractButton>

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace lumora::platform {
+namespace lumora::app {
 
 // The window's TCP client socket, on the unit connection and its bounds
 // (read-ahead, unsent backlog, silent peer). Its events go through the event
@@ -26,11 +26,13 @@ public:
     // known them: 7 is connected.
     enum class State { Closed = 0, Resolving = 4, Connecting = 6, Connected = 7, Closing = 8, Error = 9 };
 
-    static constexpr qint64 kReadBufferBytes = UnitConnection::kReadBufferBytes;
-    static constexpr qint64 kMaxUnsentBytes = UnitConnection::kMaxUnsentBytes;
-    static constexpr int kPeerSilenceLimitMs = UnitConnection::kPeerSilenceLimitMs;
+    using Error = platform::UnitConnection::Error;
 
-    explicit Winsock(EventGate& gate, QObject* parent = nullptr);
+    static constexpr qint64 kReadBufferBytes = platform::UnitConnection::kReadBufferBytes;
+    static constexpr qint64 kMaxUnsentBytes = platform::UnitConnection::kMaxUnsentBytes;
+    static constexpr int kPeerSilenceLimitMs = platform::UnitConnection::kPeerSilenceLimitMs;
+
+    explicit Winsock(platform::EventGate& gate, QObject* parent = nullptr);
 
     void close();
     void setRemoteHost(const QString& host) { remoteHost_ = host; }
@@ -38,9 +40,10 @@ public:
     void connectToHost();
     [[nodiscard]] State state() const;
     // Hands the bytes to the connection. False when it refuses them;
-    // errorString() says why.
+    // error() and errorString() say why.
     [[nodiscard]] bool sendData(const QByteArray& bytes);
-    QString errorString() const { return connection_.errorString(); }
+    [[nodiscard]] Error error() const { return error_; }
+    [[nodiscard]] QString errorString() const { return errorString_; }
 
 Q_SIGNALS:
     void connected();
@@ -48,8 +51,8 @@ Q_SIGNALS:
     void closed();
     void dataArrival(const QByteArray& bytes);
     // A connection attempt of the program's failed (refused, unreachable,
-    // host not found).
-    void connectFailed(const QString& reason);
+    // host not found); errorString() says why.
+    void errorOccurred(lumora::platform::UnitConnection::Error error);
 
 private:
     // Runs an event of the connection that is current now, if it still is
@@ -57,12 +60,14 @@ private:
     void deliver(std::function<void()> event);
     void handOverArrivedBytes();
 
-    EventGate& gate_;
-    UnitConnection connection_;
+    platform::EventGate& gate_;
+    platform::UnitConnection connection_;
     QString remoteHost_;
     std::uint16_t remotePort_ = 0;
     quint64 generation_ = 0;
     bool failed_ = false;
+    Error error_ = Error::NoError;
+    QString errorString_;
 };
 
-} // namespace lumora::platform
+} // namespace lumora::app

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/winsock.h"
+#include "app/winsock.h"
 
-namespace lumora::platform {
+namespace lumora::app {
 
-Winsock::Winsock(EventGate& gate, QObject* parent)
+using platform::UnitConnection;
+
+Winsock::Winsock(platform::EventGate& gate, QObject* parent)
     : QObject(parent)
     , gate_(gate) {
     connect(&connection_, &UnitConnection::connected, this,
@@ -20,10 +22,15 @@ Winsock::Winsock(EventGate& gate, QObject* parent)
             deliver([this, rest] { Q_EMIT dataArrival(rest); });
         deliver([this] { Q_EMIT closed(); });
     });
-    connect(&connection_, &UnitConnection::errorOccurred, this, [this] {
+    connect(&connection_, &UnitConnection::errorOccurred, this, [this](Error error) {
+        // Said as it was when it happened, whatever a send may have said since.
         const QString reason = connection_.errorString();
         failed_ = true;
-        deliver([this, reason] { Q_EMIT connectFailed(reason); });
+        deliver([this, error, reason] {
+            error_ = error;
+            errorString_ = reason;
+            Q_EMIT errorOccurred(error);
+        });
     });
 }
 
@@ -55,7 +62,11 @@ Winsock::State Winsock::state() const {
 }
 
 bool Winsock::sendData(const QByteArray& bytes) {
-    return connection_.send(bytes);
+    if (connection_.send(bytes))
+        return true;
+    error_ = connection_.error();
+    errorString_ = connection_.errorString();
+    return false;
 }
 
 void Winsock::handOverArrivedBytes() {
@@ -79,4 +90,4 @@ void Winsock::deliver(std::function<void()> event) {
     });
 }
 
-} // namespace lumora::platform
+} // namespace lumora::app
