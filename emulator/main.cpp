@@ -5,7 +5,6 @@
 #include "emulator/unit_group.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -63,13 +62,12 @@ int main(int argc, char** argv) {
         return kExitNoSignalWatch;
     }
 
-    QElapsedTimer sinceStart;
-    sinceStart.start();
+    const lumora::emulator::SinceStartClock sinceStart;
     if (options.units > 1) {
         lumora::emulator::raiseDescriptorLimit();
     }
     lumora::emulator::UnitGroup server(
-        options.behaviour, options.units, [&sinceStart] { return sinceStart.elapsed(); }, sink);
+        options.behaviour, options.units, sinceStart, sink);
     if (!server.listen(options.address, options.port)) {
         writeLine(stderr, QStringLiteral("lumora-7150r-unit: cannot listen on %1: %2")
                               .arg(lumora::emulator::endpointText(options.address, server.failedPort()),

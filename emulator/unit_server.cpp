@@ -180,11 +180,11 @@ void ClientSession::handle(const Frame& frame) {
         // The frame came during the current millisecond: its wire delay
         // counts from the end of it, so that no wire is faster than asked.
         const bool delayed = server_.behaviour_.wiring.delayMs > 0;
-        server_.unit_.setOutputs(outputs, server_.clock_() + (delayed ? 1 : 0));
+        server_.unit_.setOutputs(outputs, server_.clock_.elapsedMs() + (delayed ? 1 : 0));
         break;
     }
     case FrameKind::CounterReset:
-        server_.unit_.resetCounters(server_.clock_());
+        server_.unit_.resetCounters(server_.clock_.elapsedMs());
         break;
     case FrameKind::UnknownByte:
         break;
@@ -223,7 +223,7 @@ void ClientSession::answerStatusRequest() {
         return;
     }
 
-    QByteArray reply = server_.unit_.statusReply(server_.clock_());
+    QByteArray reply = server_.unit_.statusReply(server_.clock_.elapsedMs());
     if (behaviour.badInput) {
         reply[0] = 0x05;
     }
@@ -308,10 +308,10 @@ void ClientSession::topUpFlood() {
     }
 }
 
-UnitServer::UnitServer(const Behaviour& behaviour, ElapsedClock clock, QObject* parent)
+UnitServer::UnitServer(const Behaviour& behaviour, const ElapsedClock& clock, QObject* parent)
     : QObject(parent)
     , behaviour_(behaviour)
-    , clock_(std::move(clock))
+    , clock_(clock)
     , unit_(behaviour.seed, behaviour.wiring) {
     if (behaviour.chaosSeed) {
         chaos_.emplace(*behaviour.chaosSeed);

@@ -10,6 +10,7 @@
 #include "emulator/chaos.h"
 #include "emulator/unit_simulation.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -40,7 +41,20 @@ struct Behaviour {
 };
 
 // Milliseconds since the unit started; the input pattern is a function of it.
-using ElapsedClock = std::function<std::int64_t()>;
+class ElapsedClock {
+public:
+    virtual ~ElapsedClock() = default;
+    [[nodiscard]] virtual std::int64_t elapsedMs() const = 0;
+};
+// The system's: from the moment it is made.
+class SinceStartClock final : public ElapsedClock {
+public:
+    SinceStartClock() { timer_.start(); }
+    [[nodiscard]] std::int64_t elapsedMs() const override { return timer_.elapsed(); }
+
+private:
+    QElapsedTimer timer_;
+};
 // Receives each output line of a group of units, without line end.
 using LineSink = std::function<void(const QString&)>;
 
@@ -50,7 +64,8 @@ class ClientSession;
 class UnitServer : public QObject {
     Q_OBJECT
 public:
-    UnitServer(const Behaviour& behaviour, ElapsedClock clock, QObject* parent = nullptr);
+    // The clock outlives the unit.
+    UnitServer(const Behaviour& behaviour, const ElapsedClock& clock, QObject* parent = nullptr);
     ~UnitServer() override;
 
     // Prints the start-up line with the port actually bound (useful with port 0).
@@ -71,7 +86,7 @@ private:
     void accept();
 
     Behaviour behaviour_;
-    ElapsedClock clock_;
+    const ElapsedClock& clock_;
     UnitSimulation unit_;
     std::optional<ChaosPlanner> chaos_;
     QTcpServer listener_;

@@ -43,14 +43,18 @@ quint32 field(const QByteArray& reply, int at, int k) {
 }
 
 // An in-process unit on an ephemeral loopback port, with a clock the test sets.
+struct SetClock final : lumora::emulator::ElapsedClock {
+    std::int64_t now = 0;
+    std::int64_t elapsedMs() const override { return now; }
+};
 struct Rig {
     explicit Rig(const Behaviour& behaviour = {})
-        : server(behaviour, [this] { return now; }) {
+        : server(behaviour, clock) {
         QObject::connect(&server, &lumora::emulator::UnitServer::lineReported, &server,
                          [this](const QString& line) { lines << line; });
     }
     bool start() { return server.listen(QHostAddress::LocalHost, 0); }
-    std::int64_t now = 0;
+    SetClock clock;
     QStringList lines;
     lumora::emulator::UnitServer server;
 };
@@ -145,7 +149,7 @@ private Q_SLOTS:
         Behaviour behaviour = parsed.options.behaviour;
         behaviour.splitDelayMs = kSplitDelayMs;
         Rig rig(behaviour);
-        rig.now = kCountingMs;
+        rig.clock.now = kCountingMs;
         QVERIFY(rig.start());
         Client client(rig.server.serverPort());
         QVERIFY(client.waitForState());
@@ -302,14 +306,14 @@ private Q_SLOTS:
     // Over the network: status requests see the input that an output setting drives.
     void wiredOverNetwork() {
         Rig rig(lumora::emulator::parseCommandLine({u"unit"_s, u"--wire"_s, u"02=07"_s}).options.behaviour);
-        rig.now = kCountingMs; // every seeded input has risen by now
+        rig.clock.now = kCountingMs; // every seeded input has risen by now
         QVERIFY(rig.start());
         Client client(rig.server.serverPort());
         QVERIFY(client.ask("52"));
         QCOMPARE(client.received.at(7), '\0');
         QCOMPARE(field(client.received, kCounterAt, 7), 0U);
         QVERIFY(client.send(QByteArray::fromHex("5400010000")));
-        QTRY_VERIFY_WITH_TIMEOUT((++rig.now, client.received.clear(), client.ask("52")) &&
+        QTRY_VERIFY_WITH_TIMEOUT((++rig.clock.now, client.received.clear(), client.ask("52")) &&
                                      client.received.at(7) == '\1',
                                  kTimeoutMs);
         QCOMPARE(field(client.received, kCounterAt, 7), 1U);
@@ -446,8 +450,9 @@ private Q_SLOTS:
         QTcpServer occupant;
         if (taken >= 0)
             QVERIFY(occupant.listen(QHostAddress::LocalHost, quint16(first + taken)));
-        lumora::emulator::UnitGroup group(
-            {.seed = kSeed}, kUnits, [] { return kCountingMs; }, [](const QString&) {});
+        SetClock counting;
+        counting.now = kCountingMs;
+        lumora::emulator::UnitGroup group({.seed = kSeed}, kUnits, counting, [](const QString&) {});
         QCOMPARE(group.listen(QHostAddress::LocalHost, first), taken < 0);
         if (taken >= 0) {
             QCOMPARE(group.failedPort(), quint16(first + taken));
