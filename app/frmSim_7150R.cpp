@@ -118,10 +118,10 @@ void frmSim_7150R::wireEvents() {
 
     connect(&session_, &ClientSession::connected, this, &frmSim_7150R::Winsock1_Connect);
     connect(&session_, &ClientSession::closed, this, &frmSim_7150R::Winsock1_Close);
-    connect(&session_, &ClientSession::sendStarted, this, &frmSim_7150R::SendStarted);
+    connect(&session_, &ClientSession::sendStarted, this, &frmSim_7150R::showSending);
     connect(&session_, &ClientSession::pingStarted, this, [this] { txtDestIP->setEnabled(false); });
     connect(&session_, &ClientSession::pingStopped, this, [this] { txtDestIP->setEnabled(true); });
-    connect(&session_, &ClientSession::displayRefused, this, &frmSim_7150R::ShowRefused);
+    connect(&session_, &ClientSession::displayRefused, this, &frmSim_7150R::showRefused);
     // A refused value was told already; the box keeps the last it showed.
     connect(&session_, &ClientSession::inputShown, this,
             [this](int k, int state) { std::ignore = chkDIValue.at(static_cast<std::size_t>(k))->setValue(state); });
@@ -198,7 +198,7 @@ void frmSim_7150R::cmdSend_Click() {
     session_.send();
 }
 
-void frmSim_7150R::SendStarted(bool repeating) {
+void frmSim_7150R::showSending(bool repeating) {
     if (repeating)
         cmdSend->setEnabled(false);
     optInterval[0]->setEnabled(false);
@@ -261,7 +261,7 @@ bool frmSim_7150R::showErrorBox(const QString& text) {
     return !gate_.isShutDown();
 }
 
-void frmSim_7150R::ShowRefused(const QString& text) {
+void frmSim_7150R::showRefused(const QString& text) {
     std::ignore = showErrorBox(text);
 }
 

@@ -71,7 +71,7 @@ private:
 
     // Sending and scheduling
     void cmdSend_Click();
-    void SendStarted(bool repeating);
+    void showSending(bool repeating);
     void optCommand_Click(int index);
     void chkDOValue_Click(int index);
     void optInterval_Click(int index);
@@ -79,7 +79,7 @@ private:
     void cmdEnd_Click();
 
     // Receiving
-    void ShowRefused(const QString& text);
+    void showRefused(const QString& text);
 
     // Ping test
     void cmdPingStart_Click();

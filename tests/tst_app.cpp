@@ -771,6 +771,19 @@ private Q_SLOTS:
         QCOMPARE(shown(h, "txtCounter", 0), u"2"_s);
         QVERIFY(h.peer.received.isEmpty());
     }
+    // The unit closes while a box is up, and End is clicked after: Send stays off on the closed connection.
+    void endClickedAfterCloseWhileBoxIsUp() {
+        Linked h;
+        QVERIFY(h.connect());
+        h.dialogs.whileShown = [&] {
+            h.peer.link()->close();
+            QTest::qWait(kSettleMs);
+            QTest::mouseClick(h.button("cmdEnd"), Qt::LeftButton);
+        };
+        QVERIFY(h.arrive(reply({{0, "05"}}), 6));
+        QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kClosed), kWaitMs);
+        QCOMPARE(buttons(h), kIdle);
+    }
     void closingDuringBoxEndsReplyThere_data() {
         columns<QByteArray>("bytes");
         QTest::newRow("refused input, then an output") << reply({{1, "05"}, {109, "99"}});

@@ -282,8 +282,8 @@ private Q_SLOTS:
         QCOMPARE(h.lines(), lines);
         // Counters and time gaps are told again only when they change.
         const bool good = replies.size() > 1;
-        QCOMPARE(inputs.size(), 12 * (1 + int(replies.size())));
-        QCOMPARE(inputs.at(12 * int(replies.size())), (QVariantList{0, good ? 0 : 1}));
+        QCOMPARE(inputs.size(), qsizetype{12} * (1 + replies.size()));
+        QCOMPARE(inputs.at(qsizetype{12} * replies.size()), (QVariantList{0, good ? 0 : 1}));
         QCOMPARE(counters.size(), 12 + (good ? 1 : 0));
         QCOMPARE(counters.at(good ? 12 : 0), (QVariantList{0, good ? u"0"_s : u"7"_s}));
         QCOMPARE(gaps.size(), 12 + (good ? 1 : 0));
