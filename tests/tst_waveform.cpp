@@ -261,24 +261,18 @@ private Q_SLOTS:
             QSvgRenderer svg(path);
             QVERIFY(svg.isValid());
             QCOMPARE(svg.viewBox(), QRect(QPoint(0, 0), size));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray text = file.readAll();
+            const QByteArray text = testsupport::readFile(path);
             QVERIFY(text.contains(">DI00<") && text.contains(">GAP12<") && text.contains(">10:00:00.200<"));
             QVERIFY(text.contains(">UTC<"));
             // The same span read in local time (13:45 ahead here).
             ViewState local = kSecond;
             local.localTime = true;
             QVERIFY(exportRange(path, store, local, size, error));
-            QFile again(path);
-            QVERIFY(again.open(QIODevice::ReadOnly));
-            const QByteArray shifted = again.readAll();
+            const QByteArray shifted = testsupport::readFile(path);
             QVERIFY(shifted.contains(">23:45:00.200<") && shifted.contains(">local<"));
             QVERIFY(!shifted.contains(">10:00:00.200<"));
         } else if (name.endsWith(u".csv")) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QList<QByteArray> lines = file.readAll().split('\n');
+            const QList<QByteArray> lines = testsupport::readFile(path).split('\n');
             QCOMPARE(lines.size(), 5 + 2);
             QVERIFY(lines.at(1).startsWith("2026-12-07 10:00:00.100,1,0,,2,"));
         } else {
@@ -553,9 +547,7 @@ private Q_SLOTS:
         if (written.endsWith(u".png")) {
             QCOMPARE(QImage(path).size(), window.view()->size());
         } else {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray text = file.readAll();
+            const QByteArray text = testsupport::readFile(path);
             QVERIFY(text.startsWith("time,DI00,"));
             QCOMPARE(text.count('\n'), 1 + 5);
         }
