@@ -112,6 +112,12 @@ inline QByteArray dailyBlock(QByteArrayView stamp, const QByteArray& reply = QBy
     return text + end;
 }
 
+// The whole file, or nothing where it cannot be opened: a comparison with what it should hold then fails.
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 inline bool writeFile(const QString& path, QByteArrayView bytes,
                       QIODevice::OpenMode mode = QIODevice::WriteOnly) {
     QFile file(path);

@@ -263,9 +263,7 @@ private Q_SLOTS:
             QVERIFY(peer.send(loggedReplies_.at(i)));
             QVERIFY(QTest::qWaitFor([&] { return h.lines().size() >= before + 6; }, Harness::kWaitMs));
         }
-        QFile log(h.programDir.filePath(u"Log/20261207.txt"_s));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        windowLog_ = log.readAll();
+        windowLog_ = testsupport::readFile(h.programDir.filePath(u"Log/20261207.txt"_s));
         QCOMPARE(windowLog_.count("\r\n"), 18);
     }
 
@@ -294,7 +292,6 @@ private Q_SLOTS:
         QTest::newRow("vcd and json") << u"--json decode --vcd x"_s << u"--vcd and --json exclude"_s;
         QTest::newRow("vcd for poll") << u"poll --interval 1 --vcd"_s << u"option --vcd belongs to decode"_s;
         // The same rules for "--name=value", and for the words around it.
-        QTest::newRow("=: port too large") << u"--port=65536 status"_s << u"invalid port \"65536\""_s;
         QTest::newRow("=: address empty") << u"--address= status"_s << u"option --address needs a host"_s;
         QTest::newRow("=: duration 0")
             << u"poll --interval=1 --duration=0"_s << u"invalid --duration \"0\""_s;
@@ -305,7 +302,6 @@ private Q_SLOTS:
         QTest::newRow("single-dash word") << u"ping -count 3"_s << u"unknown option -count"_s;
         QTest::newRow("single-dash word with h") << u"status -help"_s << u"unknown option -help"_s;
         QTest::newRow("-h run together") << u"status -hx"_s << u"unknown option -hx"_s;
-        QTest::newRow("single-dash word with v") << u"status -version"_s << u"unknown option -version"_s;
         QTest::newRow("every value passes, not only the last")
             << u"--port abc --port 4000 status"_s << u"invalid port \"abc\""_s;
         QTest::newRow("-- before the command ends the options")
@@ -313,13 +309,12 @@ private Q_SLOTS:
         QTest::newRow("-- after the command") << u"status -- --help"_s << u"unexpected argument \"--help\""_s;
         QTest::newRow("serve: listen name") << u"serve --listen localhost:80 a:1"_s
                                             << u"invalid --listen \"localhost:80\": \"localhost\" is not"_s;
-        QTest::newRow("serve: listen bare IPv6") << u"serve --listen ::1:80 a:1"_s << u"invalid --listen"_s;
-        QTest::newRow("serve: listen short IPv4") << u"serve --listen 10.1:80 a:1"_s << u"invalid --listen"_s;
         QTest::newRow("serve: listen port") << u"serve --listen 127.0.0.1:65536 a:1"_s
                                             << u"invalid --listen \"127.0.0.1:65536\": port"_s;
         QTest::newRow("serve: listen before") << u"--listen 127.0.0.1:1 serve"_s
                                               << u"option --listen belongs to serve"_s;
         QTest::newRow("serve: --address") << u"serve --address h a:1"_s << u"serve takes units as"_s;
+        QTest::newRow("serve: --port") << u"serve --port 1 a:1"_s << u"serve takes units as"_s;
         QTest::newRow("serve: --json") << u"--json serve a:1"_s << u"serve answers in Prometheus"_s;
         QTest::newRow("serve: units file for poll")
             << u"poll --interval 1 --units-file u"_s << u"option --units-file belongs to serve"_s;
@@ -419,34 +414,6 @@ private Q_SLOTS:
                                           : rule == u"count"    ? countFromText(text)
                                                                 : std::optional<qint64>(outputFromText(text));
         QTEST(got.value_or(-1), "value");
-    }
-
-    void pollExitStatusRule_data() {
-        // counts: failed connects, wrong lengths, timeouts, cut short, refused
-        columns<QList<qint64>, int>("counts", "exitStatus");
-        QTest::newRow("all replied") << QList<qint64>{0, 0, 0, 0, 0} << 0;
-        QTest::newRow("wrong length") << QList<qint64>{0, 1, 0, 0, 0} << 3;
-        QTest::newRow("silence") << QList<qint64>{0, 0, 1, 0, 0} << 3;
-        QTest::newRow("closed while waiting") << QList<qint64>{0, 0, 0, 1, 0} << 3;
-        QTest::newRow("refused values") << QList<qint64>{0, 0, 0, 0, 1} << 4;
-        QTest::newRow("failed reconnect") << QList<qint64>{1, 0, 0, 0, 0} << 2;
-        QTest::newRow("silence before refused") << QList<qint64>{0, 0, 1, 0, 2} << 3;
-        QTest::newRow("wrong length before refused") << QList<qint64>{0, 1, 0, 0, 1} << 3;
-        QTest::newRow("close while waiting before refused") << QList<qint64>{0, 0, 0, 1, 1} << 3;
-        QTest::newRow("failed reconnect before silence, refused") << QList<qint64>{1, 0, 1, 0, 1} << 2;
-    }
-    void pollExitStatusRule() {
-        QFETCH(QList<qint64>, counts);
-        lumora::platform::PollCounts c;
-        c.requests = 9;
-        c.replies = 4;
-        c.reconnects = 1;
-        c.failedConnects = counts[0];
-        c.wrongLengths = counts[1];
-        c.timeouts = counts[2];
-        c.cutShort = counts[3];
-        c.refused = counts[4];
-        QTEST(lumora::cli::pollExitStatus(c), "exitStatus");
     }
 
     void againstLoopbackPeer_data() {
@@ -664,19 +631,29 @@ private Q_SLOTS:
         QVERIFY(testsupport::runningChildren().isEmpty());
     }
 
+    // After silence or a short reply the next request waits out --timeout, not less and not much more; a good
+    // reply lets it go out on the next tick.
+    void pollWaitsForEachReply_data() {
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("0.3 s") << 300;
+        QTest::newRow("0.7 s") << 700;
+    }
     void pollWaitsForEachReply() {
+        QFETCH(int, timeoutMs);
         ScriptedUnit unit;
         unit.script = {u"112"_s, u"silent"_s, u"50"_s, u"112"_s, u"113"_s, u"112"_s};
         QVERIFY(unit.listen());
-        const Outcome run =
-            runProgram(onLoopback(unit.port(), u"--timeout 0.3 poll --interval 0.005 --count 3"_s));
+        const QString timeout = QString::number(timeoutMs / 1000.0);
+        const Outcome run = runProgram(
+            onLoopback(unit.port(), u"--timeout %1 poll --interval 0.005 --count 3"_s.arg(timeout)));
         QCOMPARE(run.exitCode, 3);
         QCOMPARE(unit.requestAt.size(), 6);
         QCOMPARE(unit.overlapping, 0);
-        // After silence or a short reply the next request waits out the timeout.
-        QVERIFY(unit.requestAt[2] - unit.requestAt[1] >= 250);
-        QVERIFY(unit.requestAt[3] - unit.requestAt[2] >= 250);
-        QVERIFY(unit.requestAt[5] - unit.requestAt[4] < 250);
+        for (const int after : {1, 2}) {
+            const qint64 gap = unit.requestAt[after + 1] - unit.requestAt[after];
+            QVERIFY2(gap >= timeoutMs - 50 && gap < timeoutMs + 450, qPrintable(QString::number(gap)));
+        }
+        QVERIFY(unit.requestAt[5] - unit.requestAt[4] < timeoutMs - 50);
         QCOMPARE(run.out.size(), 3);
         static const QRegularExpression line(
             u"^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] inputs 00\\.\\.11: 1 1 1 1 1 1 1 1 1 1 1 1 \\| "
@@ -684,12 +661,12 @@ private Q_SLOTS:
             "time gaps CH01\\.\\.CH12: (16843\\.01 ){11}16843\\.01 \\| outputs 01\\.\\.04: 1 1 1 1$"_s);
         for (const QString& l : run.out)
             QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
-        QCOMPARE(run.err,
-                 u"lumora-7150r-cli: poll: no reply from %1 within 0.3 s\n"
-                 "lumora-7150r-cli: poll: reply of 50 bytes from %1 within 0.3 s, expected 112\n"
-                 "lumora-7150r-cli: poll: reply of 113 bytes from %1, expected 112\n"
-                 "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, "
-                 "cut short 0, reconnects 0\n"_s.arg(u"127.0.0.1:"_s + QString::number(unit.port())));
+        QCOMPARE(run.err, u"lumora-7150r-cli: poll: no reply from %1 within %2 s\n"
+                          "lumora-7150r-cli: poll: reply of 50 bytes from %1 within %2 s, expected 112\n"
+                          "lumora-7150r-cli: poll: reply of 113 bytes from %1, expected 112\n"
+                          "lumora-7150r-cli: poll: requests sent 6, replies 3, wrong lengths 2, timeouts 1, "
+                          "cut short 0, reconnects 0\n"_s.arg(u"127.0.0.1:"_s + QString::number(unit.port()),
+                                                              timeout));
     }
 
     // The summary accounts for every request; the exit status is the lowest of 2, 3 and 4 that happened.
@@ -703,6 +680,9 @@ private Q_SLOTS:
         const QString refusedLine = u"reply from %1 holds values the window refuses: input 03 = 5"_s;
         row("refused values: 4", u"refused 112"_s, u"--count 2"_s, 4, refusedLine,
             u"requests sent 2, replies 2, wrong lengths 0, timeouts 0, cut short 0, reconnects 0"_s);
+        row("wrong length: 3", u"50 112"_s, u"--count 1"_s, 3,
+            u"reply of 50 bytes from %1 within 0.3 s, expected 112"_s,
+            u"requests sent 2, replies 1, wrong lengths 1, timeouts 0, cut short 0, reconnects 0"_s);
         row("silence after refused values: 3 before 4", u"refused silent 112"_s, u"--count 2"_s, 3,
             u"no reply from %1 within 0.3 s"_s,
             u"requests sent 3, replies 2, wrong lengths 0, timeouts 1, cut short 0, reconnects 0"_s);
@@ -738,25 +718,6 @@ private Q_SLOTS:
         QVERIFY2(lines.contains(u"lumora-7150r-cli: poll: "_s + said.arg(at)), qPrintable(run.err));
         QTEST(run.exitCode, "exitStatus");
     }
-    // A silent unit is asked again once --timeout has passed, not sooner and not much later.
-    void pollReplyDeadlineFollowsTimeout_data() {
-        QTest::addColumn<int>("timeoutMs");
-        QTest::newRow("0.2 s") << 200;
-        QTest::newRow("0.7 s") << 700;
-    }
-    void pollReplyDeadlineFollowsTimeout() {
-        QFETCH(int, timeoutMs);
-        ScriptedUnit unit;
-        unit.script = {u"silent"_s};
-        QVERIFY(unit.listen());
-        const QString args = u"--timeout %1 poll --interval 0.005 --count 1"_s.arg(timeoutMs / 1000.0);
-        const Outcome run = runProgram(onLoopback(unit.port(), args));
-        QCOMPARE(run.exitCode, 3);
-        QCOMPARE(unit.requestAt.size(), 2);
-        const qint64 gap = unit.requestAt[1] - unit.requestAt[0];
-        QVERIFY2(gap >= timeoutMs - 50 && gap < timeoutMs + 450, qPrintable(QString::number(gap)));
-    }
-
     void pollAgainstEmulator_data() {
         // flags: the emulator's; args: after "poll"; replies -1: stopped early (3 to 51); reconnects -1: any;
         // terminate: SIGTERM after five lines
@@ -839,14 +800,9 @@ private Q_SLOTS:
             QTest::newRow(tag) << content << rows << error << name;
         };
         const QByteArray log = windowLog_;
-        const qsizetype block2 = log.indexOf("[23:59");
         row("as written", log, {0, 1, 2});
         row("torn last block", log.left(log.indexOf("[00:00") + 120), {0, 1},
             u"13: torn block: the file ends inside line 14"_s);
-        row("CR without LF", QByteArray(log).remove(log.indexOf("\r\n", 50) + 1, 1), {1, 2},
-            u"1: line 2 is not a dump line"_s);
-        row("a byte missing", QByteArray(log).remove(block2 + 50, 3), {0, 2},
-            u"7: block of 111 bytes in lines of 29, 30, 30 and 22; a reply has 112 in 30, 30, 30 and 22"_s);
         row("a line before the first block", "note\r\n" + log, {0, 1, 2},
             u"1: not a RECV block, nor are the lines up to the next header"_s);
         // As an endless device would give them: told a MiB at a time as they pass.
@@ -952,14 +908,12 @@ private Q_SLOTS:
         QVERIFY(peer.listen());
         const QString port = QString::number(peer.port());
         QTemporaryDir dir;
-        QFile units(dir.filePath(u"units"_s));
-        QVERIFY(units.open(QIODevice::WriteOnly));
-        units.write(QString(file).replace(u"%1"_s, port).toUtf8());
-        units.close();
+        const QString units = dir.filePath(u"units"_s);
+        QVERIFY(testsupport::writeFile(units, QString(file).replace(u"%1"_s, port).toUtf8()));
         // The unit's own port is taken, so listening there fails.
-        const Outcome run = runProgram(QStringList{u"serve"_s, u"--units-file"_s, units.fileName()} +
+        const Outcome run = runProgram(QStringList{u"serve"_s, u"--units-file"_s, units} +
                                        args.replace(u"%1"_s, port).split(u' ', Qt::SkipEmptyParts));
-        error.replace(u"%1"_s, units.fileName()).replace(u"%2"_s, port);
+        error.replace(u"%1"_s, units).replace(u"%2"_s, port);
         QCOMPARE(run.err, u"lumora-7150r-cli: "_s + error + u'\n');
         QCOMPARE(run.exitCode, exitStatus);
         QCOMPARE(run.out, QStringList());
@@ -1060,10 +1014,10 @@ private Q_SLOTS:
                                 "    expect: {inputs: {\"00\": 1}, within: 0.3}\n";
         QTest::newRow("passes") << u"--wire 01=00"_s << step << 0 << u"1 passed, 0 failed"_s;
         // The package's example, on the bench its header names.
-        QFile example(QStringLiteral(LUMORA_SOURCE_DIR "/docs/examples/station.yaml"));
-        QVERIFY(example.open(QIODevice::ReadOnly));
-        QTest::newRow("the example") << u"--wire 01=00,02=01+05 --pulse 03=100"_s << example.readAll() << 0
-                                     << u"5 passed, 0 failed"_s;
+        QTest::newRow("the example") << u"--wire 01=00,02=01+05 --pulse 03=100"_s
+                                     << testsupport::readFile(
+                                            QStringLiteral(LUMORA_SOURCE_DIR "/docs/examples/station.yaml"))
+                                     << 0 << u"5 passed, 0 failed"_s;
         QTest::newRow("fails") << u"--wire 02=00"_s << step << 8 << u"0 passed, 1 failed"_s;
         QTest::newRow("no unit") << QString() << step << 2 << u"run: cannot connect to 127.0.0.1:"_s;
         QTest::newRow("plan error") << u"peer"_s << QByteArray("steps:\n  - name: x\n    outputs: [1, 0, 0]\n") << 1
@@ -1131,9 +1085,7 @@ private Q_SLOTS:
         xmllint.start(u"xmllint"_s, {u"--noout"_s, u"--schema"_s, QStringLiteral(LUMORA_SOURCE_DIR "/dist/junit.xsd"), junit});
         QVERIFY(xmllint.waitForFinished());
         QVERIFY2(xmllint.exitCode() == 0, xmllint.readAllStandardError().constData());
-        QFile report(junit);
-        QVERIFY(report.open(QIODevice::ReadOnly));
-        const QByteArray xml = report.readAll();
+        const QByteArray xml = testsupport::readFile(junit);
         QVERIFY2(xml.contains("tests=\"3\"") && xml.count("<skipped") == 2, xml.constData());
     }
 };

@@ -181,9 +181,10 @@ private Q_SLOTS:
         for (const QString& text : {u"127.0.0.1:17150"_s, u"0.0.0.0:0"_s, u"[::1]:80"_s, u"[::]:17150"_s})
             QTest::addRow("%s", qPrintable(text)) << text << text;
         // Only the forms a person writes: QHostAddress alone takes "1" for 0.0.0.1.
-        for (const QString& text : {u"1:80"_s, u"10.1:80"_s, u"localhost:80"_s, u"[127.0.0.1]:80"_s, u"::1:80"_s,
-                                    u"127.0.0.1:65536"_s, u"127.0.0.1:80.5"_s, u"127.0.0.1:-1"_s, u"127.0.0.1:"_s,
-                                    u"n=127.0.0.1:80"_s})
+        for (const QString& text :
+             {u"1:80"_s, u"10.1:80"_s, u"10.1.2:80"_s, u"localhost:80"_s, u"[127.0.0.1]:80"_s, u"::1:80"_s,
+              u"127.0.0.1:65536"_s, u"127.0.0.1:80.5"_s, u"127.0.0.1:-1"_s, u"127.0.0.1:"_s,
+              u"n=127.0.0.1:80"_s})
             QTest::addRow("%s", qPrintable(text)) << text << QString();
     }
 

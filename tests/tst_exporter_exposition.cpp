@@ -2,8 +2,6 @@
 #include "exporter/exposition.h"
 #include "testsupport.h"
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -214,26 +212,6 @@ private Q_SLOTS:
         fresh.update(1, before);
         QVERIFY(fresh.text() != old);
         QCOMPARE(split(changed.text(), false), split(fresh.text(), false));
-    }
-
-    void promtoolAccepts() {
-        const QString promtool = QStandardPaths::findExecutable(u"promtool"_s);
-        if (promtool.isEmpty())
-            QSKIP("promtool is missing: apt-get install prometheus");
-        Exposition exposition({Unit{u"a"_s, u"h"_s, 1}, Unit{u"[::1]:4001"_s, u"::1"_s, 4001},
-                               Unit{u"c.d"_s, u"h"_s, 2}, Unit{u"never"_s, u"h"_s, 3}});
-        QByteArray refused = kReply;
-        refused[0] = 0x10;
-        exposition.update(0, answered());
-        exposition.update(1, answered(refused));
-        exposition.update(2, answered(kReply, false));
-        QProcess check;
-        check.start(promtool, {u"check"_s, u"metrics"_s});
-        check.write(exposition.text());
-        check.closeWriteChannel();
-        QVERIFY(check.waitForFinished(30000));
-        QVERIFY2(check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0,
-                 check.readAllStandardOutput() + check.readAllStandardError());
     }
 };
 

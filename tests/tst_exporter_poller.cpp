@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One unit's poller against the emulator and against fake units on loopback that misbehave in one way each.
+// One unit's poller against fake units on loopback that misbehave in one way each.
 
 #include "exporter/unit_poller.h"
 #include "testsupport.h"
-#include "unitemulator.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -119,34 +118,21 @@ Q_DECLARE_METATYPE(PollFailure)
 class tst_Exporter_poller : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // The emulator's replies are counted and timed, the unit is up.
-    void pollsTheEmulator() {
-        testsupport::UnitEmulator emulator;
-        QVERIFY2(emulator.start(), qPrintable(emulator.errorString()));
-        const qint64 before = QDateTime::currentMSecsSinceEpoch();
-        int told = 0;
-        UnitPoller poller(onLoopback(emulator.port), kQuick);
-        connect(&poller, &UnitPoller::changed, this, [&] { ++told; });
-        poller.start();
-        QTRY_VERIFY_WITH_TIMEOUT(poller.state().replies >= 5, 10000);
-        const auto& state = poller.state();
-        QVERIFY(state.up);
-        QCOMPARE(state.reply.size(), kReplyBytes);
-        QCOMPARE(state.failures, (decltype(state.failures){}));
-        QVERIFY(state.durations.sumSeconds > 0);
-        QVERIFY(state.lastReplyMs >= before && state.lastReplyMs <= QDateTime::currentMSecsSinceEpoch());
-        QCOMPARE(state.version, static_cast<std::uint64_t>(told));
-    }
-
-    // After stop() the unit is asked nothing more, its connection is closed and nothing more is told.
+    // Each change is told, and replies are timed. After stop() the unit is asked nothing more, its connection
+    // is closed and nothing more is told.
     void stopEndsEverything() {
         FakeUnit unit(FakeUnit::Does::Answer, handMadeReply());
         QVERIFY(unit.listen());
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
         int told = 0;
         UnitPoller poller(onLoopback(unit.port), kQuick);
         connect(&poller, &UnitPoller::changed, this, [&] { ++told; });
         poller.start();
-        QTRY_VERIFY_WITH_TIMEOUT(poller.state().replies >= 2, 10000);
+        const auto& state = poller.state();
+        QTRY_VERIFY_WITH_TIMEOUT(state.replies >= 2, 10000);
+        QVERIFY(state.durations.sumSeconds > 0);
+        QVERIFY(state.lastReplyMs >= before && state.lastReplyMs <= QDateTime::currentMSecsSinceEpoch());
+        QCOMPARE(state.version, static_cast<std::uint64_t>(told));
         poller.stop();
         const int toldBefore = told;
         const qsizetype asked = unit.received.size();
@@ -208,22 +194,6 @@ private Q_SLOTS:
         }
     }
 
-    // Refused while nothing listens, then the unit comes: it is polled without being started again.
-    void unitAppearsAfterRefusals() {
-        FakeUnit gone(FakeUnit::Does::Refuse);
-        QVERIFY(gone.listen());
-        UnitPoller poller(onLoopback(gone.port), kQuick);
-        poller.start();
-        const auto& state = poller.state();
-        QTRY_VERIFY_WITH_TIMEOUT(state.failureCount(PollFailure::Connect) >= 2, 10000);
-        FakeUnit unit(FakeUnit::Does::Answer, handMadeReply());
-        QVERIFY(unit.listen(gone.port));
-        QTRY_VERIFY_WITH_TIMEOUT(state.replies >= 2, 10000);
-        QVERIFY(state.up);
-        QCOMPARE(state.link, Link::Connected);
-        QCOMPARE(state.problem, QString());
-    }
-
     void retryWaitGrows_data() {
         // attemptMs: how long each attempt lasts before it counts as failed, at least
         columns<FakeUnit::Does, PollFailure, QString, int>("does", "failure", "problem", "attemptMs");
@@ -262,6 +232,15 @@ private Q_SLOTS:
         QCOMPARE(state.failureCount(PollFailure::Timeout), 0u);
         // One request per connection: the rule waits for its reply, which never comes.
         QVERIFY(unit.received.size() <= unit.links.size());
+        if (does != FakeUnit::Does::Refuse)
+            return;
+        // Then the unit comes: it is polled without the poller being started again.
+        FakeUnit comes(FakeUnit::Does::Answer, handMadeReply());
+        QVERIFY(comes.listen(unit.port));
+        QTRY_VERIFY_WITH_TIMEOUT(state.replies >= 2, 10000);
+        QVERIFY(state.up);
+        QCOMPARE(state.link, Link::Connected);
+        QCOMPARE(state.problem, QString());
     }
     // A good reply brings the wait back to the first: a unit that answers once a connection, then closes it,
     // is tried again after the first wait each time. Ten rounds take about a second; with the wait doubling

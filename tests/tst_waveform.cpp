@@ -261,24 +261,18 @@ private Q_SLOTS:
             QSvgRenderer svg(path);
             QVERIFY(svg.isValid());
             QCOMPARE(svg.viewBox(), QRect(QPoint(0, 0), size));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray text = file.readAll();
+            const QByteArray text = testsupport::readFile(path);
             QVERIFY(text.contains(">DI00<") && text.contains(">GAP12<") && text.contains(">10:00:00.200<"));
             QVERIFY(text.contains(">UTC<"));
             // The same span read in local time (13:45 ahead here).
             ViewState local = kSecond;
             local.localTime = true;
             QVERIFY(exportRange(path, store, local, size, error));
-            QFile again(path);
-            QVERIFY(again.open(QIODevice::ReadOnly));
-            const QByteArray shifted = again.readAll();
+            const QByteArray shifted = testsupport::readFile(path);
             QVERIFY(shifted.contains(">23:45:00.200<") && shifted.contains(">local<"));
             QVERIFY(!shifted.contains(">10:00:00.200<"));
         } else if (name.endsWith(u".csv")) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QList<QByteArray> lines = file.readAll().split('\n');
+            const QList<QByteArray> lines = testsupport::readFile(path).split('\n');
             QCOMPARE(lines.size(), 5 + 2);
             QVERIFY(lines.at(1).startsWith("2026-12-07 10:00:00.100,1,0,,2,"));
         } else {
@@ -355,44 +349,16 @@ private Q_SLOTS:
                 "7 replies, 10:00:00.100 to 10:00:00.900 UTC; time steps back at 20261207.txt line 4123"));
     }
 
-    void wheelZoomsAroundThePointer() {
+    // A drag pans and ends following; the wheel zooms around the pointer, the keys around the middle.
+    void dragPansWheelZooms() {
         ReplyStore store;
         fill(store);
         SignalWindow window(store);
         QVERIFY(shown(window, {1100, 700}));
         SignalView* view = window.view();
+        QVERIFY(view->follows());
         auto* follow = window.findChild<QAction*>(QStringLiteral("actionFollow"));
         QVERIFY(follow && follow->isChecked());
-        follow->trigger();
-        QVERIFY(!view->follows());
-        view->setSpan(kTen, kTen + 1000);
-        const QRect plot = plotOf(*view);
-        // A quarter of the way in, one notch narrows the span to 800 ms
-        // around 10:00:00.250; two out widen it to 1250 ms.
-        const QPoint quarter(plot.left() + plot.width() / 4, plot.center().y());
-        const qint64 under = kTen + 1000 * (quarter.x() - plot.left()) / plot.width();
-        turnWheel(view, quarter, 1);
-        QCOMPARE(view->state().toMs - view->state().fromMs, 800);
-        QVERIFY(qAbs(view->state().fromMs + 800 * (quarter.x() - plot.left()) / plot.width() - under) <= 1);
-        turnWheel(view, quarter, -2);
-        QVERIFY(qAbs(view->state().toMs - view->state().fromMs - 1250) <= 1);
-        QVERIFY(qAbs(view->state().fromMs + 1250 * (quarter.x() - plot.left()) / plot.width() - under) <= 1);
-
-        // Following, the newest reply stays in view whatever the zoom.
-        follow->trigger();
-        QVERIFY(view->follows());
-        turnWheel(view, quarter, 3);
-        QVERIFY(view->state().fromMs <= kTen + 700 && kTen + 700 < view->state().toMs);
-    }
-
-    void dragPansAndEndsFollow() {
-        ReplyStore store;
-        fill(store);
-        SignalWindow window(store);
-        QVERIFY(shown(window, {1100, 700}));
-        SignalView* view = window.view();
-        QVERIFY(view->follows());
-        auto* follow = window.findChild<QAction*>(QStringLiteral("actionFollow"));
         QSignalSpy followChanged(view, &SignalView::followChanged);
         const ViewState before = view->state();
         QVERIFY(before.fromMs <= kTen + 700 && kTen + 700 < before.toMs);
@@ -418,8 +384,41 @@ private Q_SLOTS:
         window.storeChanged();
         QTest::qWait(2 * SignalView::kRepaintMs);
         QCOMPARE(view->state().fromMs, panned.fromMs);
+
+        view->setSpan(kTen, kTen + 1000);
+        // A quarter of the way in, one notch narrows the span to 800 ms
+        // around 10:00:00.250; two out widen it to 1250 ms.
+        const QPoint quarter(plot.left() + plot.width() / 4, plot.center().y());
+        const qint64 under = kTen + 1000 * (quarter.x() - plot.left()) / plot.width();
+        turnWheel(view, quarter, 1);
+        QCOMPARE(view->state().toMs - view->state().fromMs, 800);
+        QVERIFY(qAbs(view->state().fromMs + 800 * (quarter.x() - plot.left()) / plot.width() - under) <= 1);
+        turnWheel(view, quarter, -2);
+        QVERIFY(qAbs(view->state().toMs - view->state().fromMs - 1250) <= 1);
+        QVERIFY(qAbs(view->state().fromMs + 1250 * (quarter.x() - plot.left()) / plot.width() - under) <= 1);
+
+        // Following again, the newest reply stays in view whatever the zoom.
         follow->trigger();
         QVERIFY(view->state().fromMs <= kTen + 5000 && kTen + 5000 < view->state().toMs);
+        turnWheel(view, quarter, 3);
+        QVERIFY(view->state().fromMs <= kTen + 5000 && kTen + 5000 < view->state().toMs);
+
+        // The arrow keys pan by a tenth of the span and end following; + and - zoom around the middle.
+        view->setFocus();
+        const ViewState keyed = view->state();
+        const qint64 keySpan = keyed.toMs - keyed.fromMs;
+        QTest::keyClick(view, Qt::Key_Left);
+        QVERIFY(!view->follows());
+        QCOMPARE(view->state().fromMs, keyed.fromMs - keySpan / 10);
+        QTest::keyClick(view, Qt::Key_Right);
+        QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(view->state().fromMs, keyed.fromMs + keySpan / 10);
+        const qint64 middle = (view->state().fromMs + view->state().toMs) / 2;
+        QTest::keyClick(view, Qt::Key_Plus);
+        QCOMPARE(view->state().toMs - view->state().fromMs, keySpan * 4 / 5);
+        QVERIFY(qAbs((view->state().fromMs + view->state().toMs) / 2 - middle) <= keySpan / 500);
+        QTest::keyClick(view, Qt::Key_Minus);
+        QVERIFY(qAbs(view->state().toMs - view->state().fromMs - keySpan) <= 1);
     }
 
     void cursorsReadOut() {
@@ -489,29 +488,6 @@ private Q_SLOTS:
         QTRY_COMPARE(seenAt(view.grab().toImage(), shown.rows.at(1).band, at), Seen::High);
     }
 
-    void keysPanAndZoom() {
-        ReplyStore store;
-        fill(store);
-        SignalView view(store);
-        QVERIFY(shown(view, {1052, 600}));
-        view.setFocus();
-        QVERIFY(view.follows());
-        const ViewState before = view.state();
-        const qint64 span = before.toMs - before.fromMs;
-        QTest::keyClick(&view, Qt::Key_Left);
-        QVERIFY(!view.follows());
-        QCOMPARE(view.state().fromMs, before.fromMs - span / 10);
-        QTest::keyClick(&view, Qt::Key_Right);
-        QTest::keyClick(&view, Qt::Key_Right);
-        QCOMPARE(view.state().fromMs, before.fromMs + span / 10);
-        const qint64 middle = (view.state().fromMs + view.state().toMs) / 2;
-        QTest::keyClick(&view, Qt::Key_Plus);
-        QCOMPARE(view.state().toMs - view.state().fromMs, span * 4 / 5);
-        QVERIFY(qAbs((view.state().fromMs + view.state().toMs) / 2 - middle) <= span / 500);
-        QTest::keyClick(&view, Qt::Key_Minus);
-        QVERIFY(qAbs(view.state().toMs - view.state().fromMs - span) <= 1);
-    }
-
     void exportFromTheMenu_data() {
         columns<QString, QString>("typed", "written");
         QTest::newRow("name without extension: a PNG") << u"menu"_s << u"menu.png"_s;
@@ -553,9 +529,7 @@ private Q_SLOTS:
         if (written.endsWith(u".png")) {
             QCOMPARE(QImage(path).size(), window.view()->size());
         } else {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray text = file.readAll();
+            const QByteArray text = testsupport::readFile(path);
             QVERIFY(text.startsWith("time,DI00,"));
             QCOMPARE(text.count('\n'), 1 + 5);
         }
