@@ -288,14 +288,15 @@ private Q_SLOTS:
         QCOMPARE(model.line(0), u"after clear"_s);
     }
     // Each call opens the file anew: it is created once, and every line goes in as given (an empty one, a
-    // trailing blank, inner line ends) ended by CR LF.
+    // trailing blank, inner line ends) ended by CR LF: a reply's six lines as the window lists them too.
     void appendLine() {
+        const QStringList lines = lumora::log::recvBlockLines(u"[09:05:03.007]"_s, ramp());
+        QCOMPARE(lines, QStringList{u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s} + kRampDump +
+                            QStringList{QString()});
         lumora::log::DailyLogFile log(logFile());
-        for (const QString& text : {QString(), u"52 "_s, u"a\r\nb\nc"_s})
+        for (const QString& text : {QString(), u"52 "_s, u"a\r\nb\nc"_s, lumora::log::dailyFileText(lines)})
             QVERIFY2(log.appendLine(text), qPrintable(log.errorString()));
-        QFile file(logFile());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), "\r\n52 \r\na\r\nb\nc\r\n"_ba);
+        QCOMPARE(testsupport::readFile(logFile()), "\r\n52 \r\na\r\nb\nc\r\n"_ba + rampBlock("09:05:03.007"));
     }
     void appendRefusedAtOnce_data() {
         columns<int, QString>("inPlace", "reason");
@@ -327,17 +328,6 @@ private Q_SLOTS:
         char byte = 0;
         if (inPlace == ReadFifo)
             QCOMPARE(::read(reader, &byte, 1), 0);
-    }
-    // The window lists these six lines and files them with CR LF ends.
-    void recvBlockOfRamp() {
-        const QStringList lines = lumora::log::recvBlockLines(u"[09:05:03.007]"_s, ramp());
-        QCOMPARE(lines, QStringList{u"[09:05:03.007] RECV : Status Request (112 Bytes)"_s} + kRampDump +
-                            QStringList{QString()});
-        lumora::log::DailyLogFile log(logFile());
-        QVERIFY2(log.appendLine(lumora::log::dailyFileText(lines)), qPrintable(log.errorString()));
-        QFile file(logFile());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), rampBlock("09:05:03.007"));
     }
     void dateOfDailyLog_data() {
         columns<QString, QDate>("path", "date");
@@ -643,9 +633,7 @@ private Q_SLOTS:
         }
         CutShort log(logFile(), 7, others);
         QVERIFY(!log.appendLine(u"[09:05:03.007] RECV"_s));
-        QFile file(logFile());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QTEST(file.readAll(), "left");
+        QTEST(testsupport::readFile(logFile()), "left");
         QCOMPARE(log.errorString(),
                  u"Cannot write %1: %2%3"_s.arg(
                      logFile(), qt_error_string(ENOSPC),
