@@ -620,6 +620,11 @@ private Q_SLOTS:
     void closingEndsProgramAndSilencesHandlers() {
         Started h;
         h.click("optInterval", 1);
+        // The address stays as it is while a ping test runs.
+        h.click("cmdPingStart");
+        QVERIFY(!h.edit("txtDestIP")->isEnabled());
+        h.click("cmdPingStop");
+        QVERIFY(h.edit("txtDestIP")->isEnabled());
         h.click("cmdPingStart");
         h.window->close();
         QCOMPARE(h.endRequests, 1);
