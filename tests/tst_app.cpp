@@ -251,44 +251,35 @@ private Q_SLOTS:
                                (button != nullptr && !qobject_cast<QPushButton*>(w) ? 18 : 0);
             QVERIFY2(caption.isEmpty() || needed <= w->width(), qPrintable(w->objectName() + u" clips"_s));
         }
-        const QStringList focusOrder =
-            u"txtDestIP|txtDestPort|cmdConnect|cmdDisconnect|cmdPingStart|cmdPingStop|optInterval(0)|"
-            u"optInterval(1)|cboTime|optLog(0)|optLog(1)|optCommand(0)|optCommand(1)|optCommand(2)|"
-            u"cmdSend|cmdEnd|cmdClear|List1"_s.split(u'|');
-        QWidget* w = h.find<QWidget>(focusOrder.front());
-        for (qsizetype i = 1; i < focusOrder.size(); ++i) {
-            w = w->nextInFocusChain();
-            // Labels and frames take no focus; a combo box's line edit has no name.
-            while (w->objectName().isEmpty() || w->focusPolicy() == Qt::NoFocus)
-                w = w->nextInFocusChain();
-            QCOMPARE(w->objectName(), focusOrder[i]);
-        }
-        QStringList names =
-            u"txtDestIP=Destination IP|txtDestPort=Port No|cboTime=Time Interval|List1=Log|cmdConnect=Connect"
-            u"|cmdDisconnect=Disconnect|cmdPingStart=Ping Start|cmdPingStop=Ping Stop|cmdSend=Send|cmdEnd=End"
-            u"|cmdClear=List Clear|optInterval(0)=OneTime Send|optInterval(1)=Repeat|optLog(0)=List"
-            u"|optLog(1)=List + File|optCommand(0)=R (Status Request)|optCommand(1)=T (DO Setting) + DO Value"
-            u"|optCommand(2)=C (Count Reset)"_s.split(u'|');
-        for (int i = 0; i < 12; ++i)
-            names << u"txtCounter(%1)=Counter CH%2"_s.arg(i).arg(twoDigits(i + 1))
-                  << u"txtTimegap(%1)=Time Gap CH%2"_s.arg(i).arg(twoDigits(i + 1))
-                  << u"chkDIValue(%1)=Digital Input %2"_s.arg(i).arg(twoDigits(i));
-        for (int i = 0; i < 4; ++i)
-            names << u"chkDOValue(%1)=Digital Output %2"_s.arg(i).arg(twoDigits(i + 1));
-        for (const QString& pair : std::as_const(names)) {
-            const QString name = pair.section(u'=', 1);
+        // The keyboard visits the controls that take focus in the inventory's order, and a screen reader
+        // finds each one that has a name by that name: its own, or the field typed into inside it.
+        QWidget* previous = nullptr;
+        QStringList names;
+        for (const lumora::app::ControlEntry& design : lumora::app::controlInventory()) {
+            QWidget* widget = h.find<QWidget>(design.name);
+            if (widget->focusPolicy() != Qt::NoFocus) {
+                QWidget* next = previous == nullptr ? widget : previous->nextInFocusChain();
+                // Labels and frames take no focus; a combo box's line edit has no name.
+                while (next->objectName().isEmpty() || next->focusPolicy() == Qt::NoFocus)
+                    next = next->nextInFocusChain();
+                QCOMPARE(next->objectName(), design.name);
+                previous = widget;
+            }
+            const QString name = design.accessibleName;
+            if (name.isEmpty())
+                continue;
+            QVERIFY2(!names.contains(name), qPrintable(name));
+            names.append(name);
             QList<QObject*> found;
             collect(QAccessible::queryAccessibleInterface(h.window.get()), name, found);
             QVERIFY2(!found.isEmpty(), qPrintable(name));
-            // The control itself, or the field inside it that is typed into.
-            const QWidget* widget = h.find<QWidget>(pair.section(u'=', 0, 0));
             for (QObject* object : std::as_const(found)) {
                 auto* foundWidget = qobject_cast<QWidget*>(object);
-                QVERIFY2(foundWidget != nullptr &&
-                             (foundWidget == widget || widget->isAncestorOf(foundWidget)),
+                QVERIFY2(foundWidget != nullptr && (foundWidget == widget || widget->isAncestorOf(foundWidget)),
                          qPrintable(name + u" finds "_s + object->objectName()));
             }
         }
+        QVERIFY(names.size() >= 12 + 12 + 12 + 4);
     }
     void pickedIntervalIsStored() {
         Started h;
