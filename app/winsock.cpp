@@ -62,11 +62,7 @@ Winsock::State Winsock::state() const {
 }
 
 bool Winsock::sendData(const QByteArray& bytes) {
-    if (connection_.send(bytes))
-        return true;
-    error_ = connection_.error();
-    errorString_ = connection_.errorString();
-    return false;
+    return connection_.send(bytes);
 }
 
 void Winsock::handOverArrivedBytes() {

@@ -39,9 +39,10 @@ public:
     void setRemotePort(std::uint16_t port) { remotePort_ = port; }
     void connectToHost();
     [[nodiscard]] State state() const;
-    // Hands the bytes to the connection. False when it refuses them;
-    // error() and errorString() say why.
+    // Hands the bytes to the connection; false when it refuses them (not
+    // connected, or the unit not taking data).
     [[nodiscard]] bool sendData(const QByteArray& bytes);
+    // The last failed connection attempt's.
     [[nodiscard]] Error error() const { return error_; }
     [[nodiscard]] QString errorString() const { return errorString_; }
 

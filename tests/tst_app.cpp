@@ -210,14 +210,12 @@ private Q_SLOTS:
             QCOMPARE(h.find<QAbstractButton>("chkDOValue", i)->text(), twoDigits(i + 1));
             QVERIFY(!h.find<QWidget>("chkDOValue", i)->isEnabled());
         }
-        for (const char* name :
-             {"cmdConnect", "cmdPingStart", "cmdPingStop", "cmdClear", "txtDestIP", "txtDestPort"})
-            QVERIFY2(h.find<QWidget>(QLatin1String(name))->isEnabled(), name);
-        for (const char* name : {"cmdDisconnect", "cmdSend", "cmdEnd", "cboTime", "lblTime(0)", "lblTime(1)"})
-            QVERIFY2(!h.find<QWidget>(QLatin1String(name))->isEnabled(), name);
-        for (const char* array : {"optInterval", "optLog", "optCommand"})
-            QVERIFY2(h.find<QAbstractButton>(array, 0)->isChecked(), array);
-        QVERIFY(!h.session().isRepeating() && !h.session().isPinging());
+        for (const lumora::app::ControlEntry& design : lumora::app::controlInventory()) {
+            const auto* w = h.find<QWidget>(design.name);
+            const auto* option = qobject_cast<const QRadioButton*>(w);
+            QVERIFY2(w->isEnabled() == design.enabled && (option == nullptr || option->isChecked() == design.selected),
+                     qPrintable(design.name));
+        }
         const QString entry = QStringLiteral(LUMORA_SOURCE_DIR "/dist/") + QGuiApplication::desktopFileName();
         QVERIFY2(!QGuiApplication::desktopFileName().isEmpty() && QFileInfo::exists(entry + u".desktop"_s),
                  qPrintable(entry));
@@ -779,32 +777,6 @@ private Q_SLOTS:
         QVERIFY(h.arrive(reply({{0, "05"}}), 6));
         QTRY_VERIFY_WITH_TIMEOUT(h.events().contains(kClosed), kWaitMs);
         QCOMPARE(buttons(h), kIdle);
-    }
-    void closingDuringBoxEndsReplyThere_data() {
-        columns<QByteArray>("bytes");
-        QTest::newRow("refused input, then an output") << reply({{1, "05"}, {109, "99"}});
-        QTest::newRow("refused last output") << reply({{111, "07"}});
-    }
-    // The program ends with the close: nothing of the reply may follow the box, on screen, list or file.
-    void closingDuringBoxEndsReplyThere() {
-        QFETCH(QByteArray, bytes);
-        Linked h;
-        QVERIFY(h.connect());
-        h.click("optLog", 1);
-        QStringList linesAtClose;
-        h.dialogs.whileShown = [&] {
-            if (!h.window->isVisible())
-                return;
-            h.window->close();
-            linesAtClose = h.lines();
-        };
-        QVERIFY(h.peer.send(bytes));
-        QTRY_COMPARE_WITH_TIMEOUT(h.dialogs.shown.size(), 1, kWaitMs);
-        QTest::qWait(kSettleMs);
-        QCOMPARE(h.endRequests, 1);
-        QCOMPARE(h.dialogs.shown.size(), 1);
-        QCOMPARE(h.lines(), linesAtClose);
-        QVERIFY(!QFileInfo::exists(h.programDir.filePath(u"Log/20261206.txt"_s)));
     }
     // As a process of its own (this test, run again as the child): the close ends the box's event loop
     // and with it the program, within a second, and the reply's block never reaches the day's file.
