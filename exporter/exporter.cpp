@@ -30,7 +30,7 @@ constexpr qint64 kMostGroups = 10;
 } // namespace
 
 Exporter::Exporter(const QList<Unit>& units, PollTiming timing, ConnectionLimits limits, QObject* parent)
-    : QObject(parent)
+    : UnitBoard(parent)
     , units_(units)
     , timing_(timing)
     , exposition_(std::make_unique<Exposition>(units))
@@ -46,7 +46,10 @@ void Exporter::attach() {
         UnitPoller* const p = pollers_[std::size_t(i)].get();
         disconnect(p, &UnitPoller::changed, this, nullptr);
         exposition_->update(i, p->state());
-        connect(p, &UnitPoller::changed, this, [this, i, p] { exposition_->update(i, p->state()); });
+        connect(p, &UnitPoller::changed, this, [this, i, p] {
+            exposition_->update(i, p->state());
+            Q_EMIT unitChanged(i);
+        });
     }
 }
 
@@ -114,6 +117,7 @@ Exporter::Change Exporter::setUnits(const QList<Unit>& units) {
     attach();
     if (started_ && !stopped_)
         startSpread(added);
+    Q_EMIT unitsReplaced();
     return change;
 }
 
@@ -123,8 +127,27 @@ void Exporter::stop() {
         poller->stop();
 }
 
+void Exporter::addFront(const Front& front) {
+    fronts_.push_back(&front);
+}
+
+const Unit& Exporter::unit(qsizetype index) const {
+    return pollers_[std::size_t(index)]->unit();
+}
+
+const UnitState& Exporter::state(qsizetype index) const {
+    return pollers_[std::size_t(index)]->state();
+}
+
+UnitBoard::OutputWrite Exporter::setOutputs(qsizetype index, std::uint8_t mask, std::uint8_t values) {
+    return pollers_[std::size_t(index)]->setOutputs(mask, values);
+}
+
 QByteArray Exporter::metricsText() const {
-    return exposition_->text();
+    QByteArray text = exposition_->text();
+    for (const Front* front : fronts_)
+        text += front->metricsText();
+    return text;
 }
 
 QByteArray Exporter::statusPage() const {

@@ -3,6 +3,7 @@
 
 #include "exporter/exposition.h"
 #include "exporter/http_front.h"
+#include "exporter/unit_board.h"
 #include "exporter/unit_poller.h"
 #include "exporter/units.h"
 
@@ -18,8 +19,9 @@
 namespace lumora::exporter {
 
 // The exporter as a whole: a poller for each unit, their metrics kept ready
-// and the HTTP side that serves them and the status page.
-class Exporter : public QObject, private Pages {
+// and the HTTP side that serves them and the status page. It is the board the
+// gateway's other fronts show.
+class Exporter : public UnitBoard, private Pages {
     Q_OBJECT
 public:
     Exporter(const QList<Unit>& units, PollTiming timing, ConnectionLimits limits = {}, QObject* parent = nullptr);
@@ -49,6 +51,15 @@ public:
     // the added ones spread over an interval, as start() does.
     Change setUnits(const QList<Unit>& units);
 
+    // A front the status page lists and whose counts /metrics carries; it
+    // must outlive the exporter's serving.
+    void addFront(const Front& front);
+
+    [[nodiscard]] qsizetype unitCount() const override { return qsizetype(pollers_.size()); }
+    [[nodiscard]] const Unit& unit(qsizetype index) const override;
+    [[nodiscard]] const UnitState& state(qsizetype index) const override;
+    [[nodiscard]] OutputWrite setOutputs(qsizetype index, std::uint8_t mask, std::uint8_t values) override;
+
 private:
     // Starts `pollers` in groups spread over one interval.
     void startSpread(const std::vector<UnitPoller*>& pollers);
@@ -63,6 +74,7 @@ private:
     std::vector<std::unique_ptr<UnitPoller>> pollers_;
     std::unique_ptr<Exposition> exposition_;
     HttpFront front_;
+    std::vector<const Front*> fronts_;
     bool started_ = false;
     bool stopped_ = false;
 };

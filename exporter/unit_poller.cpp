@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exporter/unit_poller.h"
 
+#include "protocol/command_frame.h"
 #include "protocol/status_reply.h"
 
 #include <QDateTime>
@@ -100,7 +101,32 @@ void UnitPoller::onReplyFailed(platform::UnitSession::ReplyFailure failure, qsiz
     }
 }
 
+UnitBoard::OutputWrite UnitPoller::setOutputs(std::uint8_t mask, std::uint8_t values) {
+    if (!state_.up || session_.link() != platform::UnitSession::Link::Up)
+        return UnitBoard::OutputWrite::UnitDown;
+    std::array<int, protocol::kOutputCount> outputs{};
+    for (int k = 0; k < protocol::kOutputCount; ++k) {
+        if ((mask >> k) & 1U)
+            outputs[std::size_t(k)] = (values >> k) & 1U;
+        else if (repliesUntilShown_ > 0)
+            outputs[std::size_t(k)] = outputsSet_[std::size_t(k)];
+        else
+            outputs[std::size_t(k)] = protocol::outputState(state_.reply, k);
+        if (!protocol::isShownState(outputs[std::size_t(k)]))
+            return UnitBoard::OutputWrite::RefusedValue;
+    }
+    // A reply already asked for may have left the unit before the frame came.
+    const int replies = session_.awaitingReply() ? 2 : 1;
+    if (!session_.sendFrame(protocol::buildFrame(protocol::Command::OutputSetting, outputs)))
+        return UnitBoard::OutputWrite::UnitDown;
+    outputsSet_ = outputs;
+    repliesUntilShown_ = replies;
+    return UnitBoard::OutputWrite::Sent;
+}
+
 void UnitPoller::onReplied(const QByteArray& reply, bool holdsRefused, qint64 tookNs) {
+    if (repliesUntilShown_ > 0)
+        --repliesUntilShown_;
     // Copied into the buffer the state already has, so a steady poll
     // allocates nothing; a reader that shares the old one keeps it.
     if (state_.reply.size() != reply.size())
@@ -118,6 +144,7 @@ void UnitPoller::onReplied(const QByteArray& reply, bool holdsRefused, qint64 to
 
 void UnitPoller::lost(PollFailure failure, const QString& problem) {
     tick_.stop();
+    repliesUntilShown_ = 0;
     state_.link = UnitState::Link::Waiting;
     fail(failure, problem);
 }

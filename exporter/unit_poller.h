@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "exporter/unit_board.h"
 #include "exporter/unit_state.h"
 #include "exporter/units.h"
 #include "platform/unit_session.h"
+#include "protocol/status_reply.h"
 
 #include <QObject>
 #include <QTimer>
+
+#include <array>
+#include <cstdint>
 
 namespace lumora::exporter {
 
@@ -38,6 +43,9 @@ public:
     [[nodiscard]] const Unit& unit() const { return unit_; }
     [[nodiscard]] const UnitState& state() const { return state_; }
 
+    // As UnitBoard::setOutputs, for this unit.
+    [[nodiscard]] UnitBoard::OutputWrite setOutputs(std::uint8_t mask, std::uint8_t values);
+
 Q_SIGNALS:
     void changed();
 
@@ -57,6 +65,10 @@ private:
     QTimer tick_;
     // Why the last send failed, told as the close that follows it.
     QString sendProblem_;
+    // The outputs the last frame set, until a reply to a request sent after
+    // it shows them: a second write before then must not undo the first.
+    std::array<int, protocol::kOutputCount> outputsSet_{};
+    int repliesUntilShown_ = 0;
     bool stopped_ = true;
 };
 
