@@ -35,7 +35,7 @@ struct OptionEntry {
     const char* example; // none where a command's shows it
 };
 
-constexpr std::array<OptionEntry, 16> kOptions{{
+constexpr std::array<OptionEntry, 25> kOptions{{
     {"address", "HOST", nullptr,
      "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
      "lumora-7150r-cli --address 10.0.0.7 status"},
@@ -65,6 +65,22 @@ constexpr std::array<OptionEntry, 16> kOptions{{
      "(serve) Read units from FILE, one [NAME=]HOST:PORT a\nline, # comments; any UNIT arguments come after. "
      "A\nregular file of at most 16 MiB; SIGHUP reads it again.",
      "lumora-7150r-cli serve --units-file /etc/lumora-7150r/units"},
+    {"web-config", "FILE", "serve",
+     "(serve) TLS and passwords for the HTTP side, in the web\nconfiguration format Prometheus exporters share.",
+     "lumora-7150r-cli serve --web-config /etc/lumora-7150r/web.yml lab7=10.0.0.7:4000"},
+    {"modbus", "ADDR:PORT", "serve",
+     "(serve) Also serve the units over Modbus TCP there; unit\nidentifier k is the k-th unit. Off by default.",
+     "lumora-7150r-cli serve --modbus 127.0.0.1:1502 lab7=10.0.0.7:4000"},
+    {"modbus-writes", nullptr, "serve", "(serve) Let Modbus clients set outputs (coils).", nullptr},
+    {"mqtt", "HOST:PORT", "serve",
+     "(serve) Also publish the units to the MQTT broker there,\nretained. Off by default.",
+     "lumora-7150r-cli serve --mqtt 127.0.0.1:1883 lab7=10.0.0.7:4000"},
+    {"mqtt-prefix", "P", "serve", "(serve) What every topic starts with (default lumora).", nullptr},
+    {"mqtt-user", "U", "serve", "(serve) The broker's user name; needs --mqtt-password-file.", nullptr},
+    {"mqtt-password-file", "F", "serve", "(serve) The file whose first line is the broker's password.",
+     nullptr},
+    {"mqtt-cafile", "F", "serve", "(serve) Talk TLS to the broker, trusting the CAs in F.", nullptr},
+    {"mqtt-writes", nullptr, "serve", "(serve) Let P/NAME/output/NN/set set outputs.", nullptr},
     {"junit", "FILE", "run",
      "(run) Also write the cases as JUnit XML to FILE, for a\nCI server; replaced whole, also after a signal.",
      "lumora-7150r-cli run station.yaml --junit results.xml"},
@@ -109,7 +125,7 @@ constexpr std::array<CommandEntry, 8> kCommands{{
      "input.",
      "lumora-7150r-cli decode Log/20261207.txt > replies.csv"},
     {"serve", Command::Serve,
-     "serve [--listen ADDR:PORT] [--interval SECONDS] [--units-file FILE] [UNIT...]",
+     "serve [--listen ADDR:PORT] [--interval SECONDS] [--units-file FILE]\n      [--web-config FILE] [--modbus ADDR:PORT] [--mqtt HOST:PORT] [UNIT...]",
      "Poll each UNIT ([NAME=]HOST:PORT) on its own connection\nand serve their metrics to Prometheus at "
      "/metrics, a\nstatus page at /. Runs until SIGTERM or Ctrl-C; SIGHUP\nreads the units again. At most "
      "1,500 units a second of\n--interval, 2,000 in all: more need one exporter\nper station.",
@@ -250,6 +266,7 @@ private:
     bool takeShared(const QCommandLineParser& part);
     bool takeCommand(const std::optional<QString>& word);
     bool takeCommandOptions(const QCommandLineParser& part);
+    bool takeGateway(const QCommandLineParser& part);
     bool takeOperands(const QCommandLineParser& part);
 
     Invocation inv_;
@@ -389,6 +406,8 @@ bool Reader::takeCommandOptions(const QCommandLineParser& part) {
             return fail(u"option --units-file needs a file name"_s);
         inv_.unitsFile = value;
     }
+    if (!takeGateway(part))
+        return false;
     for (const QString& value : part.values(u"junit"_s)) {
         if (value.isEmpty())
             return fail(u"option --junit needs a file name"_s);
@@ -396,6 +415,60 @@ bool Reader::takeCommandOptions(const QCommandLineParser& part) {
     }
     inv_.tap = part.isSet(u"tap"_s);
     inv_.stopOnFailure = part.isSet(u"stop-on-failure"_s);
+    return true;
+}
+
+// serve's other fronts. An option of a front that is not asked for is a
+// mistake worth telling, not one to ignore.
+bool Reader::takeGateway(const QCommandLineParser& part) {
+    GatewayOptions& gw = inv_.gateway;
+    for (const QString& value : part.values(u"web-config"_s)) {
+        if (value.isEmpty())
+            return fail(u"option --web-config needs a file name"_s);
+        gw.webConfig = value;
+    }
+    for (const QString& value : part.values(u"modbus"_s)) {
+        QString why;
+        gw.modbus = exporter::listenAddressFromText(value, why);
+        if (!gw.modbus)
+            return fail(u"invalid --modbus %1: %2"_s.arg(quoted(value), why));
+    }
+    gw.modbusWrites = part.isSet(u"modbus-writes"_s);
+    if (gw.modbusWrites && !gw.modbus)
+        return fail(u"option --modbus-writes needs --modbus"_s);
+    for (const QString& value : part.values(u"mqtt"_s)) {
+        QString why;
+        gw.mqtt = settings::hostPortFromText(value, why);
+        if (!gw.mqtt || gw.mqtt->port == 0)
+            return fail(u"invalid --mqtt %1: %2"_s.arg(quoted(value), gw.mqtt ? u"port 0 is no broker's"_s : why));
+    }
+    for (const QString& value : part.values(u"mqtt-prefix"_s)) {
+        // A wildcard or an empty level would make topics no subscriber can tell apart.
+        if (value.isEmpty() || value.contains(u'+') || value.contains(u'#') || value.contains(QChar(0)) ||
+            value.startsWith(u'/') || value.endsWith(u'/') || value.contains(u"//"_s) || value.toUtf8().size() > 200)
+            return fail(u"invalid --mqtt-prefix %1: expected topic levels without + or #, none empty"_s.arg(
+                quoted(value)));
+        gw.mqttPrefix = value;
+    }
+    const auto fileValue = [&](const char* name, QString& into) {
+        for (const QString& value : part.values(QLatin1String(name))) {
+            if (value.isEmpty())
+                return fail(u"option --%1 needs a file name"_s.arg(QLatin1String(name)));
+            into = value;
+        }
+        return true;
+    };
+    for (const QString& value : part.values(u"mqtt-user"_s))
+        gw.mqttUser = value;
+    if (!fileValue("mqtt-password-file", gw.mqttPasswordFile) || !fileValue("mqtt-cafile", gw.mqttCafile))
+        return false;
+    gw.mqttWrites = part.isSet(u"mqtt-writes"_s);
+    for (const char* name : {"mqtt-prefix", "mqtt-user", "mqtt-password-file", "mqtt-cafile", "mqtt-writes"}) {
+        if (!gw.mqtt && part.isSet(QLatin1String(name)))
+            return fail(u"option --%1 needs --mqtt"_s.arg(QLatin1String(name)));
+    }
+    if (gw.mqttUser.isEmpty() != gw.mqttPasswordFile.isEmpty())
+        return fail(u"options --mqtt-user and --mqtt-password-file go together"_s);
     return true;
 }
 

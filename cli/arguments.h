@@ -2,6 +2,7 @@
 #pragma once
 
 #include "exporter/units.h"
+#include "settings/host_port.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,19 @@ inline constexpr int kDefaultPingCount = 4;
 enum class Command { Status, Outputs, Reset, Poll, Ping, Decode, Serve, Run };
 enum class Format { Text, Json, Csv, Vcd };
 
+// serve's fronts besides the HTTP side, and the HTTP side's TLS and passwords.
+struct GatewayOptions {
+    QString webConfig; // none when empty
+    std::optional<exporter::ListenAddress> modbus;
+    bool modbusWrites = false;
+    std::optional<settings::HostPort> mqtt;
+    QString mqttPrefix = QStringLiteral("lumora");
+    QString mqttUser;         // none when empty
+    QString mqttPasswordFile; // given with the user
+    QString mqttCafile;       // TLS to the broker when given
+    bool mqttWrites = false;
+};
+
 struct Invocation {
     Command command = Command::Status;
     // Given on the command line; otherwise the window's stored settings apply.
@@ -33,6 +47,7 @@ struct Invocation {
     std::optional<exporter::ListenAddress> listen; // serve
     QString unitsFile;             // serve: none when empty
     QStringList units;             // serve: the UNIT operands
+    GatewayOptions gateway;        // serve
     QString planFile;              // run
     QString junitFile;             // run: none when empty
     bool tap = false;              // run
