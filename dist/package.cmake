@@ -31,7 +31,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dpkg keeps an owner's edits to a conffile across upgrades; every file the
 # package puts under /etc must be one.
-file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "${CMAKE_INSTALL_FULL_SYSCONFDIR}/lumora-7150r/units\n")
+file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "${CMAKE_INSTALL_FULL_SYSCONFDIR}/lumora-7150r/units\n${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/lumora-7150r-exporter\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian-control/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
