@@ -67,8 +67,8 @@ struct FakeUnit : QObject {
                         link->close();
                         return;
                     }
-                    // One answer per request byte, even when two requests arrive together.
-                    for (qsizetype i = 0; i < got.size() && !answer.isEmpty(); ++i)
+                    // One answer per status request, even when two arrive together.
+                    for (qsizetype i = 0; i < got.count(kStatusRequest) && !answer.isEmpty(); ++i)
                         link->write(answer);
                     if (does == Does::AnswerThenClose)
                         link->close();
@@ -192,6 +192,25 @@ private Q_SLOTS:
             QCOMPARE(state.replies, 0u);
             QCOMPARE(state.reply, QByteArray());
         }
+    }
+
+    // An output frame sets what it is asked and keeps the rest as last reported; a second write before a reply
+    // has shown the first keeps the first's, or it would undo it. Nothing goes out that is not known.
+    void setOutputsKeepsTheOthers() {
+        FakeUnit unit(FakeUnit::Does::Answer, handMadeReply(110, 0x07)); // outputs 0 1 7 0
+        QVERIFY(unit.listen());
+        UnitPoller poller(onLoopback(unit.port), {.intervalMs = 400, .timeoutMs = 200});
+        using Write = lumora::exporter::UnitBoard::OutputWrite;
+        QCOMPARE(poller.setOutputs(0b0001, 0b0001), Write::UnitDown);
+        poller.start();
+        QTRY_VERIFY_WITH_TIMEOUT(poller.state().up, 10000);
+        QCOMPARE(poller.setOutputs(0b0001, 0b0001), Write::RefusedValue);
+        QCOMPARE(poller.setOutputs(0b0100, 0b0000), Write::Sent);
+        QCOMPARE(poller.setOutputs(0b1001, 0b1001), Write::Sent);
+        QTRY_COMPARE(unit.received, "R" + QByteArray::fromHex("5400010000") + QByteArray::fromHex("5401010001"));
+        QTRY_VERIFY_WITH_TIMEOUT(poller.state().replies == 2, 10000);
+        QCOMPARE(poller.setOutputs(0b0100, 0b0000), Write::Sent); // the unit took none of them
+        QTRY_COMPARE(unit.received.right(5), QByteArray::fromHex("5400010000"));
     }
 
     void retryWaitGrows_data() {
