@@ -155,7 +155,10 @@ QByteArray Exporter::statusPage() const {
     states.reserve(pollers_.size());
     for (const auto& poller : pollers_)
         states.push_back(&poller->state());
-    return exporter::statusPage(units_, states);
+    std::vector<FrontRow> fronts{{QStringLiteral("HTTP"), front_.address(), front_.clients()}};
+    for (const Front* front : fronts_)
+        fronts.push_back({front->frontName(), front->address(), front->clients()});
+    return exporter::statusPage(units_, states, fronts);
 }
 
 qint64 descriptorsWanted(qsizetype units, const ConnectionLimits& limits) {

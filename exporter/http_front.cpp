@@ -281,6 +281,15 @@ protected:
         addPendingConnection(front);
     }
 
+public:
+    [[nodiscard]] QStringList clients() const {
+        QStringList peers;
+        peers.reserve(open_.size());
+        for (const QTcpSocket* socket : open_)
+            peers.append(ListenAddress::text(socket->peerAddress(), socket->peerPort()));
+        return peers;
+    }
+
 private:
     const ConnectionLimits& limits_;
     QList<QTcpSocket*> open_; // oldest first
@@ -346,6 +355,14 @@ bool HttpFront::listen(const QHostAddress& address, quint16 port) {
 
 quint16 HttpFront::serverPort() const {
     return d_->guard ? d_->guard->serverPort() : 0;
+}
+
+QString HttpFront::address() const {
+    return d_->guard ? ListenAddress::text(d_->guard->serverAddress(), d_->guard->serverPort()) : QString();
+}
+
+QStringList HttpFront::clients() const {
+    return d_->guard ? d_->guard->clients() : QStringList();
 }
 
 } // namespace lumora::exporter

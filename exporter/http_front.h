@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -60,6 +61,9 @@ public:
     [[nodiscard]] QString errorString() const { return errorString_; }
     // Where it listens, once listen() succeeded (the port chosen for 0).
     [[nodiscard]] quint16 serverPort() const;
+    // "127.0.0.1:17150" once listening, and each open connection's peer, oldest first.
+    [[nodiscard]] QString address() const;
+    [[nodiscard]] QStringList clients() const;
 
 private:
     struct Private;

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace lumora::exporter {
@@ -45,9 +47,22 @@ void cell(QString& page, const QString& text) {
     page += u"</td>";
 }
 
+// A thousand idle connections must not make the page a thousand lines long.
+constexpr qsizetype kClientsShown = 20;
+
+QString clientsText(const QStringList& clients) {
+    if (clients.isEmpty())
+        return QStringLiteral("none");
+    QString text = clients.first(std::min(clients.size(), kClientsShown)).join(u", "_s);
+    if (clients.size() > kClientsShown)
+        text += u" and %1 more"_s.arg(clients.size() - kClientsShown);
+    return text;
+}
+
 } // namespace
 
-QByteArray statusPage(const QList<Unit>& units, std::span<const UnitState* const> states) {
+QByteArray statusPage(const QList<Unit>& units, std::span<const UnitState* const> states,
+                      std::span<const FrontRow> fronts) {
     QString page;
     page.reserve(512 + 200 * units.size());
     page +=
@@ -56,7 +71,20 @@ QByteArray statusPage(const QList<Unit>& units, std::span<const UnitState* const
         u"<title>Lumora 7150R exporter</title>\n"
         u"<style>table{border-collapse:collapse}th,td{border:1px solid #999;padding:2px 8px;text-align:left}"
         u"</style>\n</head>\n<body>\n<h1>Lumora 7150R exporter</h1>\n"
-        u"<p><a href=\"/metrics\">Metrics</a></p>\n<table>\n"
+        u"<p><a href=\"/metrics\">Metrics</a></p>\n";
+    if (!fronts.empty()) {
+        page += u"<table>\n<thead><tr><th>Front</th><th>Address</th><th>Clients</th></tr></thead>\n<tbody>\n";
+        for (const FrontRow& front : fronts) {
+            page += u"<tr>";
+            cell(page, front.name);
+            cell(page, front.address);
+            cell(page, clientsText(front.clients));
+            page += u"</tr>\n";
+        }
+        page += u"</tbody>\n</table>\n";
+    }
+    page +=
+        u"<table>\n"
         u"<thead><tr><th>Unit</th><th>Address</th><th>State</th><th>Replies</th><th>Last "
         u"reply</th></tr></thead>\n"
         u"<tbody>\n";

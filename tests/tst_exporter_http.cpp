@@ -276,7 +276,8 @@ private Q_SLOTS:
         }
     }
 
-    // Each unit's row, in the order given, with whatever came from the unit escaped.
+    // Each front's row, then each unit's, in the order given, with whatever came from outside escaped; a flood of
+    // clients is told by its number.
     void statusPage() {
         const auto state = [](UnitState::Link link, bool up, const QString& problem, qint64 lastReplyMs) {
             UnitState made;
@@ -295,16 +296,24 @@ private Q_SLOTS:
             state(UnitState::Link::Waiting, false, u"connection refused"_s, 0),
             state(UnitState::Link::Connecting, false, u"timeout"_s, 0)};
         const UnitState* shown[] = {&states[0], &states[1], &states[2], &states[3]};
+        QStringList flood{u"<x>"_s};
+        for (int i = 1; i < 22; ++i)
+            flood.append(QString::number(i));
+        const lumora::exporter::FrontRow fronts[] = {{u"HTTP"_s, u"127.0.0.1:1"_s, {}},
+                                                     {u"MQTT"_s, u"[::1]:2"_s, flood}};
         const QString page = QString::fromUtf8(lumora::exporter::statusPage(
             {{u"up"_s, u"10.0.0.5"_s, 4000}, {u"b"_s, u"::1"_s, 1}, {u"c"_s, u"h<o>st"_s, 2}, {u"d"_s, u"h"_s, 3}},
-            shown));
+            shown, fronts));
         QVERIFY2(page.startsWith(u"<!DOCTYPE html>\n<html lang=\"en\">"_s) && page.endsWith(u"</html>\n"_s),
                  qPrintable(page));
         QVERIFY(page.contains(u"<title>Lumora 7150R exporter</title>"_s) && page.contains(u"<a href=\"/metrics\">"_s));
         const QString when = u"<td>7</td><td>1971-01-01 01:02:03.004 UTC</td></tr>"_s;
         qsizetype at = 0;
         for (const QString& row :
-             {u"<tr><td>up</td><td>10.0.0.5:4000</td><td>up</td>"_s + when,
+             {u"<tr><td>HTTP</td><td>127.0.0.1:1</td><td>none</td></tr>"_s,
+              u"<tr><td>MQTT</td><td>[::1]:2</td><td>&lt;x&gt;, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, "
+              u"19 and 2 more</td></tr>"_s,
+              u"<tr><td>up</td><td>10.0.0.5:4000</td><td>up</td>"_s + when,
               u"<tr><td>b</td><td>[::1]:1</td><td>down: &lt;script&gt;alert(&quot;x&amp;y&quot;)&lt;/script&gt;"
               u"</td>"_s + when,
               u"<tr><td>c</td><td>h&lt;o&gt;st:2</td><td>waiting to reconnect: connection refused</td>"
