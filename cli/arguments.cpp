@@ -35,7 +35,7 @@ struct OptionEntry {
     const char* example; // none where a command's shows it
 };
 
-constexpr std::array<OptionEntry, 16> kOptions{{
+constexpr std::array<OptionEntry, 17> kOptions{{
     {"address", "HOST", nullptr,
      "Unit's host name or IPv4/IPv6 address. Default: the\naddress the client last stored, else 192.1.1.110.",
      "lumora-7150r-cli --address 10.0.0.7 status"},
@@ -65,6 +65,10 @@ constexpr std::array<OptionEntry, 16> kOptions{{
      "(serve) Read units from FILE, one [NAME=]HOST:PORT a\nline, # comments; any UNIT arguments come after. "
      "A\nregular file of at most 16 MiB; SIGHUP reads it again.",
      "lumora-7150r-cli serve --units-file /etc/lumora-7150r/units"},
+    {"web-config", "FILE", "serve",
+     "(serve) TLS and passwords for HTTP, in the YAML of\nPrometheus' exporters: tls_server_config (cert_file,\n"
+     "key_file, min_version TLS12 or TLS13) and\nbasic_auth_users (name: bcrypt hash).",
+     "lumora-7150r-cli serve --web-config /etc/lumora-7150r/web.yml a=10.0.0.7:4000"},
     {"junit", "FILE", "run",
      "(run) Also write the cases as JUnit XML to FILE, for a\nCI server; replaced whole, also after a signal.",
      "lumora-7150r-cli run station.yaml --junit results.xml"},
@@ -109,7 +113,7 @@ constexpr std::array<CommandEntry, 8> kCommands{{
      "input.",
      "lumora-7150r-cli decode Log/20261207.txt > replies.csv"},
     {"serve", Command::Serve,
-     "serve [--listen ADDR:PORT] [--interval SECONDS] [--units-file FILE] [UNIT...]",
+     "serve [--listen ADDR:PORT] [--interval SECONDS] [--units-file FILE] [--web-config FILE] [UNIT...]",
      "Poll each UNIT ([NAME=]HOST:PORT) on its own connection\nand serve their metrics to Prometheus at "
      "/metrics, a\nstatus page at /. Runs until SIGTERM or Ctrl-C; SIGHUP\nreads the units again. At most "
      "1,500 units a second of\n--interval, 2,000 in all: more need one exporter\nper station.",
@@ -389,6 +393,11 @@ bool Reader::takeCommandOptions(const QCommandLineParser& part) {
             return fail(u"option --units-file needs a file name"_s);
         inv_.unitsFile = value;
     }
+    for (const QString& value : part.values(u"web-config"_s)) {
+        if (value.isEmpty())
+            return fail(u"option --web-config needs a file name"_s);
+        inv_.webConfig = value;
+    }
     for (const QString& value : part.values(u"junit"_s)) {
         if (value.isEmpty())
             return fail(u"option --junit needs a file name"_s);
@@ -577,8 +586,9 @@ Exit status:
      before the first step; 1: a plan error, reported as FILE:LINE:COLUMN)
   130, 143  run stopped by Ctrl-C or SIGTERM, after its teardown and reports
 poll exits with the lowest of 2, 3 and 4 that happened during the run, else 0.
-serve exits 0 on SIGTERM or Ctrl-C, and 1 on a bad unit or units file line
-(named as FILE:LINE) or more units than it serves, before any unit is polled.
+serve exits 0 on SIGTERM or Ctrl-C, and 1 on a bad unit, units file line or
+web config (named as FILE:LINE) or more units than it serves, before any unit
+is polled.
 
 Files:
   $XDG_CONFIG_HOME/LM7100R_SIMUL.ini

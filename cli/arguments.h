@@ -32,6 +32,7 @@ struct Invocation {
     QStringList files;             // decode
     std::optional<exporter::ListenAddress> listen; // serve
     QString unitsFile;             // serve: none when empty
+    QString webConfig;             // serve: none when empty
     QStringList units;             // serve: the UNIT operands
     QString planFile;              // run
     QString junitFile;             // run: none when empty
