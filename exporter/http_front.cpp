@@ -282,13 +282,8 @@ protected:
         }
         if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
             tls->setSslConfiguration(*tls_);
-            // A client that speaks no TLS, or only an old one, is cut at
-            // once; the request deadline below bounds a handshake that
-            // stalls.
-            connect(tls, &QAbstractSocket::errorOccurred, tls, [tls](QAbstractSocket::SocketError error) {
-                if (error == QAbstractSocket::SslHandshakeFailedError || error == QAbstractSocket::SslInternalError)
-                    tls->abort();
-            });
+            // The socket cuts a client that speaks no TLS, or only an old
+            // one; the request deadline below bounds a handshake that stalls.
             tls->startServerEncryption();
         }
         auto* front = new FrontSocket(this);
