@@ -182,6 +182,9 @@ private:
     void next() {
         // A client that sends without reading is held back by its own
         // connection: the socket takes in no more than one head.
+        // Until then the bytes are the client's handshake.
+        if (tls_ && !tls_->isEncrypted())
+            return;
         while (!closing_ && unsent() == 0) {
             // Blank lines may come before a request.
             char first = 0;
@@ -282,9 +285,12 @@ protected:
         }
         if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
             tls->setSslConfiguration(*tls_);
-            // The socket cuts a client that speaks no TLS, or only an old
-            // one; the request deadline below bounds a handshake that stalls.
-            tls->startServerEncryption();
+            // Setting TLS up for a connection takes a third of a millisecond:
+            // hundreds that never send would hold the scrapes up, so it waits
+            // for the client's first bytes. The socket then cuts a client
+            // that speaks no TLS, or only an old one; the request deadline
+            // below bounds a handshake that stalls.
+            connect(tls, &QIODevice::readyRead, tls, &QSslSocket::startServerEncryption, Qt::SingleShotConnection);
         }
         auto* front = new FrontSocket(this);
         // One head more than the limit, to tell that it is above it.
