@@ -180,11 +180,11 @@ public:
 
 private:
     void next() {
-        // A client that sends without reading is held back by its own
-        // connection: the socket takes in no more than one head.
-        // Until then the bytes are the client's handshake.
+        // Until the TLS handshake is done, what comes is part of it.
         if (tls_ && !tls_->isEncrypted())
             return;
+        // A client that sends without reading is held back by its own
+        // connection: the socket takes in no more than one head.
         while (!closing_ && unsent() == 0) {
             // Blank lines may come before a request.
             char first = 0;
