@@ -5,10 +5,13 @@
 // - text() of all 1,000 units, which is what a scrape costs, against the
 //   scrape's time budget;
 // - the resident memory the 1,000 units' lines take (each scrape's text
-//   comes on top while it is sent).
+//   comes on top while it is sent);
+// - a scrape's password check under --web-config once its header is
+//   remembered, against the bcrypt run (cost 10) a first check takes.
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
 #include "exporter/exposition.h"
+#include "exporter/web_config.h"
 #include "bench_support.h"
 #include "median_collector.h"
 #include "protocol/status_reply.h"
@@ -36,6 +39,11 @@ constexpr double kUpdateTargetUs = 20;
 // Half of the 50 ms a scrape may take, the rest left to the HTTP side.
 constexpr double kTextTargetMs = 25;
 constexpr double kMemoryTargetMiB = 6;
+// A remembered password may cost the scrape no more than a fortieth of its
+// text at 1,000 units.
+constexpr double kRememberedTargetUs = 10;
+// "scrape-me" at cost 10, as htpasswd -B makes it.
+constexpr auto kHash = "$2y$10$7BDzC1/ezvVSlAOrVMj.M.THR.cb/bP5TANvL5LsL6mqYEokXdk9y";
 
 QList<Unit> someUnits() {
     QList<Unit> units;
@@ -119,6 +127,27 @@ void BM_Text(benchmark::State& state) {
     state.counters["bytes"] = double(exposition->text().size());
 }
 
+// authorization: always the same header, as a scraper sends it.
+void checkPassword(benchmark::State& state, const QByteArray& authorization, bool right) {
+    lumora::exporter::Passwords passwords({{"prometheus", kHash}});
+    bool allowed = false;
+    for (auto _ : state)
+        allowed = passwords.allows(authorization);
+    if (allowed != right)
+        state.SkipWithError("the check went wrong");
+}
+
+void BM_PasswordRemembered(benchmark::State& state) {
+    checkPassword(state, "Basic " + QByteArray("prometheus:scrape-me").toBase64(), true);
+}
+
+// Never remembered, so each check runs bcrypt.
+void BM_PasswordWrong(benchmark::State& state) {
+    checkPassword(state, "Basic " + QByteArray("prometheus:scrape-you").toBase64(), false);
+}
+
+BENCHMARK(BM_PasswordRemembered)->Repetitions(kRepetitions);
+BENCHMARK(BM_PasswordWrong)->Repetitions(kRepetitions);
 BENCHMARK(BM_UpdateEverythingChanged)->Repetitions(kRepetitions);
 BENCHMARK(BM_UpdateSameValues)->Repetitions(kRepetitions);
 BENCHMARK(BM_Text)->Repetitions(kRepetitions);
@@ -171,5 +200,13 @@ int main(int argc, char** argv) {
     printAgainstTarget(
         QStringLiteral("exposition resident memory, 1,000 units' lines (a scrape's text adds its size)"),
         heldMiB, kMemoryTargetMiB, QStringLiteral("MiB"));
+    const double remembered = median("BM_PasswordRemembered") / kNsPerUs;
+    const double bcrypt = median("BM_PasswordWrong") / kNsPerMs;
+    bench::printRow({QStringLiteral("scrape's password check, remembered (vs bcrypt at cost 10)"),
+                     QStringLiteral("%1 us").arg(remembered, 0, 'f', 2), QStringLiteral("%1 ms").arg(bcrypt, 0, 'f', 1),
+                     remembered > 0 ? QStringLiteral("1/%1").arg(qRound64(bcrypt * kNsPerUs / remembered))
+                                    : QString(),
+                     QStringLiteral("<= %1 us").arg(kRememberedTargetUs),
+                     bench::metText(remembered > 0 && bcrypt > 0 && remembered <= kRememberedTargetUs)});
     return 0;
 }

@@ -66,8 +66,9 @@ constexpr std::array<OptionEntry, 25> kOptions{{
      "A\nregular file of at most 16 MiB; SIGHUP reads it again.",
      "lumora-7150r-cli serve --units-file /etc/lumora-7150r/units"},
     {"web-config", "FILE", "serve",
-     "(serve) TLS and passwords for the HTTP side, in the web\nconfiguration format Prometheus exporters share.",
-     "lumora-7150r-cli serve --web-config /etc/lumora-7150r/web.yml lab7=10.0.0.7:4000"},
+     "(serve) TLS and passwords for HTTP, in the YAML of\nPrometheus' exporters: tls_server_config (cert_file,\n"
+     "key_file, min_version TLS12 or TLS13) and\nbasic_auth_users (name: bcrypt hash).",
+     "lumora-7150r-cli serve --web-config /etc/lumora-7150r/web.yml a=10.0.0.7:4000"},
     {"modbus", "ADDR:PORT", "serve",
      "(serve) Also serve the units over Modbus TCP there; unit\nidentifier k is the k-th unit. Off by default.",
      "lumora-7150r-cli serve --modbus 127.0.0.1:1502 lab7=10.0.0.7:4000"},
@@ -650,8 +651,9 @@ Exit status:
      before the first step; 1: a plan error, reported as FILE:LINE:COLUMN)
   130, 143  run stopped by Ctrl-C or SIGTERM, after its teardown and reports
 poll exits with the lowest of 2, 3 and 4 that happened during the run, else 0.
-serve exits 0 on SIGTERM or Ctrl-C, and 1 on a bad unit or units file line
-(named as FILE:LINE) or more units than it serves, before any unit is polled.
+serve exits 0 on SIGTERM or Ctrl-C, and 1 on a bad unit, units file line or
+web config (named as FILE:LINE) or more units than it serves, before any unit
+is polled.
 
 Files:
   $XDG_CONFIG_HOME/LM7100R_SIMUL.ini

@@ -7,6 +7,7 @@
 #include "cli/report.h"
 #include "cli/stop_signals.h"
 #include "cli/unit_exchange.h"
+#include "exporter/web_config.h"
 #include "log/daily_log.h"
 #include "log/recv_block.h"
 #include "log/utc_moment.h"
@@ -479,7 +480,13 @@ void CommandRun::serve() {
     exporter::PollTiming timing;
     timing.intervalMs = invocation_.intervalMs;
     timing.timeoutMs = invocation_.timeoutMs;
+    std::optional<exporter::WebConfig> web = exporter::WebConfig();
+    if (!invocation_.gateway.webConfig.isEmpty() && !(web = exporter::loadWebConfig(invocation_.gateway.webConfig, why))) {
+        end(fail(kUsageError, why));
+        return;
+    }
     exporter_ = std::make_unique<exporter::Exporter>(*units, timing, limits_);
+    exporter_->setWebConfig(*web);
     if (!exporter_->listen(listen.address, listen.port)) {
         end(fail(kCannotServe, exporter_->errorString()));
         return;

@@ -29,6 +29,8 @@ public:
 
     // Before start(), so that an address that cannot be had ends the program
     // before any unit is polled.
+    // Before listen(); see HttpFront.
+    void setWebConfig(const WebConfig& config) { front_.setWebConfig(config); }
     [[nodiscard]] bool listen(const QHostAddress& address, quint16 port);
     [[nodiscard]] HttpFront::Error error() const { return front_.error(); }
     [[nodiscard]] QString errorString() const { return front_.errorString(); }

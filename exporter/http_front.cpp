@@ -3,12 +3,15 @@
 
 #include "exporter/exposition.h"
 #include "exporter/units.h"
+#include "exporter/web_config.h"
 
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
 #include <QList>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -36,6 +39,9 @@ constexpr QByteArrayView kMethods[] = {"GET ",     "HEAD ",  "POST ",    "PUT ",
                                        "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
 constexpr qsizetype kMethodBytes = 8;
 
+constexpr auto kUnauthorized = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"lumora-7150r\", "
+                               "charset=\"UTF-8\"\r\nContent-Length: 0\r\n\r\n";
+
 bool mayStartRequest(QByteArrayView start) {
     for (QByteArrayView method : kMethods)
         if (method.startsWith(start) || start.startsWith(method))
@@ -55,6 +61,7 @@ struct RequestHead {
     // What the answer says of that, if anything: "close", or "keep-alive" to
     // an HTTP/1.0 client that asked for it.
     QByteArrayView connection;
+    QByteArray authorization;
 };
 
 bool isDigit(char c) {
@@ -95,6 +102,8 @@ std::optional<RequestHead> readHead(QByteArrayView head) {
                 close = close || option.trimmed() == "close";
                 keepAlive = keepAlive || option.trimmed() == "keep-alive";
             }
+        } else if (name == "authorization") {
+            read.authorization = value;
         } else if (name == "transfer-encoding") {
             read.hasBody = true;
         } else if (name == "content-length") {
@@ -151,25 +160,32 @@ private:
 // next request is read.
 class Watch : public QObject {
 public:
-    Watch(QTcpSocket* socket, FrontSocket& front, const ConnectionLimits& limits)
+    Watch(QTcpSocket* socket, FrontSocket& front, const ConnectionLimits& limits, Passwords& passwords)
         : QObject(socket)
         , socket_(socket)
+        , tls_(qobject_cast<QSslSocket*>(socket))
         , front_(front)
-        , limits_(limits) {
+        , limits_(limits)
+        , passwords_(passwords) {
         deadline_.setSingleShot(true);
         // A coarse timer may fire early, and a client is owed the whole time.
         deadline_.setTimerType(Qt::PreciseTimer);
         connect(&deadline_, &QTimer::timeout, socket_, &QAbstractSocket::abort);
         connect(socket_, &QIODevice::readyRead, this, &Watch::next);
         connect(socket_, &QIODevice::bytesWritten, this, &Watch::written);
+        if (tls_)
+            connect(tls_, &QSslSocket::encryptedBytesWritten, this, &Watch::written);
         deadline_.start(limits_.requestMs);
     }
 
 private:
     void next() {
+        // Until the TLS handshake is done, what comes is part of it.
+        if (tls_ && !tls_->isEncrypted())
+            return;
         // A client that sends without reading is held back by its own
         // connection: the socket takes in no more than one head.
-        while (!closing_ && socket_->bytesToWrite() == 0) {
+        while (!closing_ && unsent() == 0) {
             // Blank lines may come before a request.
             char first = 0;
             while (socket_->peek(&first, 1) == 1 && (first == '\r' || first == '\n'))
@@ -195,7 +211,9 @@ private:
             if (!head)
                 return refuse("400 Bad Request");
             socket_->skip(length);
-            QByteArray answer = front_.answer(head->line + "\r\n\r\n");
+            // Asked of every path, so that none tells a stranger it exists.
+            QByteArray answer = passwords_.allows(head->authorization) ? front_.answer(head->line + "\r\n\r\n")
+                                                                        : QByteArray(kUnauthorized);
             if (answer.isEmpty())
                 return refuse("400 Bad Request");
             if (!head->connection.isEmpty())
@@ -209,9 +227,9 @@ private:
 
     void written() {
         // A client that reads the answer slowly is idle too.
-        if (!closing_ || socket_->bytesToWrite() > 0)
+        if (!closing_ || unsent() > 0)
             deadline_.start(limits_.idleMs);
-        if (socket_->bytesToWrite() == 0)
+        if (unsent() == 0)
             next();
     }
 
@@ -226,7 +244,7 @@ private:
     void close() {
         closing_ = true;
         socket_->flush();
-        if (socket_->bytesToWrite() == 0) {
+        if (unsent() == 0) {
             ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
             deadline_.start(kLingerMs);
         } else {
@@ -234,9 +252,14 @@ private:
         }
     }
 
+    // What is still to go out; over TLS, encrypted too.
+    qint64 unsent() const { return socket_->bytesToWrite() + (tls_ ? tls_->encryptedBytesToWrite() : 0); }
+
     QTcpSocket* socket_;
+    QSslSocket* tls_;
     FrontSocket& front_;
     const ConnectionLimits& limits_;
+    Passwords& passwords_;
     QTimer deadline_;
     bool between_ = false; // requests: one was answered, no byte of the next yet
     bool closing_ = false;
@@ -246,16 +269,28 @@ private:
 // their number stays bounded; the HTTP server gets a stand-in for each.
 class GuardServer : public QTcpServer {
 public:
-    GuardServer(const ConnectionLimits& limits, QObject* parent)
+    GuardServer(const ConnectionLimits& limits, Passwords& passwords, std::optional<QSslConfiguration> tls,
+                QObject* parent)
         : QTcpServer(parent)
-        , limits_(limits) {}
+        , limits_(limits)
+        , passwords_(passwords)
+        , tls_(std::move(tls)) {}
 
 protected:
     void incomingConnection(qintptr descriptor) override {
-        auto* socket = new QTcpSocket(this);
+        QTcpSocket* socket = tls_ ? new QSslSocket(this) : new QTcpSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;
             return;
+        }
+        if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
+            tls->setSslConfiguration(*tls_);
+            // Setting TLS up for a connection takes a third of a millisecond:
+            // hundreds that never send would hold the scrapes up, so it waits
+            // for the client's first bytes. The socket then cuts a client
+            // that speaks no TLS, or only an old one; the request deadline
+            // below bounds a handshake that stalls.
+            connect(tls, &QIODevice::readyRead, tls, &QSslSocket::startServerEncryption, Qt::SingleShotConnection);
         }
         auto* front = new FrontSocket(this);
         // One head more than the limit, to tell that it is above it.
@@ -277,7 +312,7 @@ protected:
         });
         // Should the HTTP server drop its stand-in, the connection goes too.
         connect(front, &QObject::destroyed, socket, &QAbstractSocket::abort);
-        new Watch(socket, *front, limits_);
+        new Watch(socket, *front, limits_, passwords_);
         addPendingConnection(front);
     }
 
@@ -292,6 +327,8 @@ public:
 
 private:
     const ConnectionLimits& limits_;
+    Passwords& passwords_;
+    std::optional<QSslConfiguration> tls_;
     QList<QTcpSocket*> open_; // oldest first
 };
 
@@ -304,6 +341,8 @@ struct HttpFront::Private {
 
     const Pages& pages;
     ConnectionLimits limits;
+    std::unique_ptr<Passwords> passwords = std::make_unique<Passwords>();
+    std::optional<QSslConfiguration> tls;
     QHttpServer http;
     GuardServer* guard = nullptr;
 
@@ -333,8 +372,21 @@ HttpFront::HttpFront(const Pages& pages, ConnectionLimits limits, QObject* paren
 
 HttpFront::~HttpFront() = default;
 
+void HttpFront::setWebConfig(const WebConfig& config) {
+    d_->passwords = std::make_unique<Passwords>(config.users);
+    d_->tls.reset();
+    if (config.tls()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificateChain(config.certificates);
+        tls.setPrivateKey(config.key);
+        tls.setProtocol(config.minVersion);
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        d_->tls = tls;
+    }
+}
+
 bool HttpFront::listen(const QHostAddress& address, quint16 port) {
-    auto* guard = new GuardServer(d_->limits, &d_->http);
+    auto* guard = new GuardServer(d_->limits, *d_->passwords, d_->tls, &d_->http);
     // Hundreds of clients may knock at once; those the system cannot queue
     // would only get in seconds later, when their handshake is retried, and
     // then be held as long again.

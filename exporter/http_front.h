@@ -12,6 +12,8 @@
 namespace lumora::exporter {
 
 // What the front serves; it asks at each request and never waits.
+struct WebConfig;
+
 class Pages {
 public:
     virtual ~Pages() = default;
@@ -53,6 +55,11 @@ public:
 
     explicit HttpFront(const Pages& pages, ConnectionLimits limits = {}, QObject* parent = nullptr);
     ~HttpFront() override;
+
+    // Before listen(): TLS and passwords, as --web-config gives them. A
+    // request without a password the config lets in is answered 401 with
+    // WWW-Authenticate, whatever its path.
+    void setWebConfig(const WebConfig& config);
 
     // Once only. On failure errorString() names the address and the reason,
     // as "cannot listen on 127.0.0.1:17150: The bound address is already in use".

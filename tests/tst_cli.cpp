@@ -166,6 +166,8 @@ QString describe(const lumora::cli::Invocation& inv) {
         words << u"listen"_s << lumora::exporter::ListenAddress::text(inv.listen->address, inv.listen->port);
     if (!inv.unitsFile.isEmpty())
         words << u"units-file"_s << inv.unitsFile;
+    if (!inv.gateway.webConfig.isEmpty())
+        words << u"web-config"_s << inv.gateway.webConfig;
     if (!inv.units.isEmpty())
         words << u"units"_s << inv.units;
     if (inv.count)
@@ -367,8 +369,8 @@ private Q_SLOTS:
         QTest::newRow("serve, defaults") << u"serve a=h:1 [::1]:2"_s
                                          << u"serve address - port - timeout 3000 text interval 1000 units a=h:1 [::1]:2"_s;
         QTest::newRow("serve, all options")
-            << u"--timeout 2 serve --listen=[::]:0 --interval 0.5 --units-file u"_s
-            << u"serve address - port - timeout 2000 text interval 500 listen [::]:0 units-file u"_s;
+            << u"--timeout 2 serve --listen=[::]:0 --interval 0.5 --units-file u --web-config w"_s
+            << u"serve address - port - timeout 2000 text interval 500 listen [::]:0 units-file u web-config w"_s;
     }
     void readsTheLine() {
         QFETCH(QString, args);
@@ -895,6 +897,9 @@ private Q_SLOTS:
             << u"serve: %1:4: more than 3 units, the most one exporter polls at this interval; run one exporter per "
                "station"_s
             << 1;
+        QTest::newRow("web config unread")
+            << u"a=127.0.0.1:%1\n"_s << u"--web-config /nonexistent/web.yml"_s
+            << u"serve: cannot read /nonexistent/web.yml: No such file or directory"_s << 1;
         QTest::newRow("address taken") << u"a=127.0.0.1:%1\n"_s << u"--listen 127.0.0.1:%1"_s
                                        << u"serve: cannot listen on 127.0.0.1:%2: The bound address is already in use"_s
                                        << 7;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exporter/http_front.h"
 #include "exporter/status_page.h"
+#include "exporter/web_config.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -16,6 +18,7 @@ using namespace Qt::StringLiterals;
 using lumora::exporter::ConnectionLimits;
 using lumora::exporter::HttpFront;
 using lumora::exporter::UnitState;
+using lumora::exporter::WebConfig;
 
 namespace {
 
@@ -82,11 +85,33 @@ bool closedWithin(QTcpSocket& socket, int ms) {
     return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, ms);
 }
 
+// A throw-away certificate and key for 127.0.0.1 beside the web config written last; "ann" gets in with "right".
+struct WebFiles {
+    QTemporaryDir dir;
+    bool made = QProcess::execute(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                                                 u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-subj"_s,
+                                                 u"/CN=127.0.0.1"_s, u"-keyout"_s, dir.filePath(u"key.pem"_s),
+                                                 u"-out"_s, dir.filePath(u"cert.pem"_s)}) == 0;
+    const QString path = dir.filePath(u"web.yml"_s);
+    std::optional<WebConfig> load(const QByteArray& yaml, QString& why) const {
+        return testsupport::writeFile(path, yaml) ? lumora::exporter::loadWebConfig(path, why) : std::nullopt;
+    }
+};
+const QByteArray kUsers = "basic_auth_users:\n  ann: $2b$04$UuhlUi/Bx/FxfmdYXlKytuh672IneAlUIO3NK79zLWcLXc2hZpl8.\n";
+const QByteArray kOk = "HTTP/1.1 200 OK";
+const QByteArray kDenied = "HTTP/1.1 401 Unauthorized";
+QByteArray basic(const QByteArray& pair) {
+    return "Basic " + pair.toBase64();
+}
+const QByteArray kTls = "tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n  min_version: ";
+
 struct Front {
     FakePages pages;
     HttpFront front;
-    explicit Front(ConnectionLimits limits = {})
-        : front(pages, limits) {}
+    explicit Front(ConnectionLimits limits = {}, const WebConfig& web = {})
+        : front(pages, limits) {
+        front.setWebConfig(web);
+    }
     bool listen() { return front.listen(QHostAddress::LocalHost, 0); }
     quint16 port() const { return front.serverPort(); }
 };
@@ -185,17 +210,24 @@ private Q_SLOTS:
     // A request sent a byte at a time is cut requestMs after its start, and the start is its first byte when an
     // answer came before: the wait in between is idle time, which has its own limit.
     void deadlines_data() {
-        testsupport::columns<int, int, bool, bool>("requestMs", "idleMs", "answeredBefore", "trickle");
-        QTest::newRow("request, from the connection's start") << 300 << 10000 << false << true;
-        QTest::newRow("request, from its first byte after an answer") << 300 << 10000 << true << true;
-        QTest::newRow("idle after an answer") << 10000 << 300 << true << false;
+        testsupport::columns<int, int, bool, bool, bool>("requestMs", "idleMs", "answeredBefore", "trickle", "tls");
+        QTest::newRow("request, from the connection's start") << 300 << 10000 << false << true << false;
+        QTest::newRow("request, from its first byte after an answer") << 300 << 10000 << true << true << false;
+        QTest::newRow("idle after an answer") << 10000 << 300 << true << false << false;
+        QTest::newRow("TLS handshake never sent") << 300 << 10000 << false << false << true;
+        QTest::newRow("TLS handshake a byte at a time") << 300 << 10000 << false << true << true;
     }
     void deadlines() {
         QFETCH(int, requestMs);
         QFETCH(int, idleMs);
         QFETCH(bool, answeredBefore);
         QFETCH(bool, trickle);
-        Front front({.requestMs = requestMs, .idleMs = idleMs});
+        QFETCH(bool, tls);
+        WebFiles files;
+        QString why;
+        const auto web = tls ? files.load(kTls + "TLS12\n", why) : WebConfig();
+        QVERIFY2(web, qPrintable(why));
+        Front front({.requestMs = requestMs, .idleMs = idleMs}, *web);
         QVERIFY(front.listen());
         const Socket client = connected(front.port());
         QVERIFY(client);
@@ -205,7 +237,8 @@ private Q_SLOTS:
             if (trickle)
                 QTest::qWait(500);
         }
-        const QByteArray slow = request("GET", "/metrics", 200);
+        // A TLS record's head, then its 200 bytes, which the server waits for whole.
+        const QByteArray slow = tls ? "\x16\x03\x01\x00\xc8"_ba + QByteArray(200, '\x01') : request("GET", "/metrics", 200);
         QElapsedTimer since;
         since.start();
         qsizetype sent = 0;
@@ -260,6 +293,88 @@ private Q_SLOTS:
             const auto got = answer(*scraper, 2000);
             QVERIFY2(got && got->body == kMetrics, qPrintable(QString::number(i)));
         }
+    }
+
+    // minVersion: none for plain HTTP; client: the client's only TLS version, none for plain HTTP. statusLine:
+    // empty when nothing may be answered. A request let in opens no door for the next one's wrong password.
+    void webConfig_data() {
+        testsupport::columns<QByteArray, int, QByteArray, QByteArray>("minVersion", "client", "authorization",
+                                                                      "statusLine");
+        const int tls12 = QSsl::TlsV1_2;
+        QTest::newRow("right password") << "TLS12"_ba << tls12 << basic("ann:right") << kOk;
+        QTest::newRow("no password") << "TLS12"_ba << tls12 << QByteArray() << kDenied;
+        QTest::newRow("wrong password") << "TLS12"_ba << tls12 << basic("ann:wrong") << kDenied;
+        QTest::newRow("user not listed") << "TLS12"_ba << tls12 << basic("bob:right") << kDenied;
+        QTest::newRow("NUL after the password") << "TLS12"_ba << tls12 << basic("ann:right\0x"_ba) << kDenied;
+        QTest::newRow("not base64") << "TLS12"_ba << tls12 << "Basic !!!!"_ba << kDenied;
+        QTest::newRow("no colon") << "TLS12"_ba << tls12 << basic("annright") << kDenied;
+        QTest::newRow("TLS 1.3 over a 1.2 floor") << "TLS12"_ba << int(QSsl::TlsV1_3) << basic("ann:right") << kOk;
+        QTest::newRow("TLS 1.2 under a 1.3 floor") << "TLS13"_ba << tls12 << basic("ann:right") << QByteArray();
+        QTest::newRow("plain HTTP on TLS") << "TLS12"_ba << -1 << basic("ann:right") << QByteArray();
+        QTest::newRow("plain HTTP, right password") << QByteArray() << -1 << basic("ann:right") << kOk;
+        QTest::newRow("plain HTTP, wrong password") << QByteArray() << -1 << basic("ann:wrong") << kDenied;
+    }
+    void webConfig() {
+        QFETCH(QByteArray, minVersion);
+        QFETCH(int, client);
+        QFETCH(QByteArray, authorization);
+        QFETCH(QByteArray, statusLine);
+        WebFiles files;
+        QString why;
+        const auto web = files.load(kUsers + (minVersion.isEmpty() ? ""_ba : kTls + minVersion), why);
+        QVERIFY2(files.made && web, qPrintable(why));
+        Front front({}, *web);
+        QVERIFY(front.listen());
+        QSslSocket socket;
+        socket.setProtocol(QSsl::SslProtocol(std::max(client, 0)));
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        if (client < 0)
+            socket.connectToHost(QHostAddress::LocalHost, front.port());
+        else
+            socket.connectToHostEncrypted(u"127.0.0.1"_s, front.port());
+        const QByteArray head = "GET /metrics HTTP/1.1\r\n" + (authorization.isNull() ? ""_ba : "Authorization: " + authorization + "\r\n");
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(head + "\r\n");
+        const auto got = answer(socket);
+        QCOMPARE(got ? got->statusLine : QByteArray(), statusLine);
+        if (!got) {
+            QVERIFY(closedWithin(socket, 3000));
+            return;
+        }
+        QCOMPARE(got->body, statusLine == kOk ? kMetrics : QByteArray());
+        QCOMPARE(got->header("WWW-Authenticate").startsWith("Basic realm="), statusLine != kOk);
+        socket.write("GET / HTTP/1.1\r\nAuthorization: " + basic("ann:wrong") + "\r\n\r\n");
+        const auto next = answer(socket);
+        QVERIFY(next && next->statusLine == kDenied);
+    }
+
+    // The file's faults, each named by its line; never with a hash, which the file holds.
+    void webConfigFaults_data() {
+        testsupport::columns<QByteArray, QString>("yaml", "error");
+        QTest::newRow("unknown key") << "http_server_config: {}\n"_ba
+                                     << u"1: unknown key \"http_server_config\" in the file"_s;
+        QTest::newRow("unknown TLS key") << kTls + "TLS12\n  client_ca_file: ca.pem\n"
+                                         << u"5: unknown key \"client_ca_file\" in tls_server_config"_s;
+        QTest::newRow("no key file") << "tls_server_config:\n  cert_file: cert.pem\n"_ba
+                                     << u"2: tls_server_config needs both cert_file and key_file"_s;
+        QTest::newRow("no cert file") << "tls_server_config:\n  cert_file: none.pem\n  key_file: key.pem\n"_ba
+                                      << u"2: cannot read cert_file %1/none.pem: "_s;
+        QTest::newRow("key for cert") << "tls_server_config:\n  cert_file: key.pem\n  key_file: key.pem\n"_ba
+                                      << u"2: no PEM certificate in %1/key.pem"_s;
+        QTest::newRow("TLS 1.1 floor") << kTls + "TLS11\n" << u"4: min_version \"TLS11\": TLS12 or TLS13"_s;
+        for (const char* hash : {"$2a$04$UuhlUi/Bx/FxfmdYXlKytuh672IneAlUIO3NK79zLWcLXc2hZpl8.",
+                                 "$2b$04$UuhlUi/Bx/FxfmdYXlKytuh672IneAlUIO3NK79zLWcLXc2hZpl8", "$2b$04$", "[]"})
+            QTest::addRow("hash %s", hash) << kUsers + "  bob: " + hash + '\n'
+                                           << u"3: the password hash of user \"bob\" is not bcrypt ($2b$ or $2y$)"_s;
+        QTest::newRow("not YAML") << "basic_auth_users: [\n"_ba << u"2: end of sequence flow not found"_s;
+    }
+    void webConfigFaults() {
+        QFETCH(QByteArray, yaml);
+        QFETCH(QString, error);
+        WebFiles files;
+        QString why;
+        QVERIFY(files.made && !files.load(yaml, why));
+        QVERIFY2(why.startsWith(files.path + u':' + error.replace(u"%1"_s, files.dir.path())) && !why.contains(u"04$"_s), qPrintable(why));
     }
 
     void listenFailure() {

@@ -7,6 +7,10 @@ HTTP, oversized headers and a 1 GB body hold on to it, a scraper fetches
 /metrics every 0.2 s on a new connection. Prints the scrape latency and, for each kind of
 attack, how long the server took to close it.
 
+With --tls the scraper speaks TLS (with --user, a password too), the idle
+connections never start their handshake, and the slow clients send a TLS
+ClientHello a byte a second; the other attacks go in clear to the TLS port.
+
 Exits 1 if a scrape failed or took over 100 ms, or if an attack connection was
 still open 10 s after the request limit; 2 on bad arguments.
 
@@ -16,8 +20,10 @@ Loopback only: run it against a server started in a network namespace, e.g.
 
 import argparse
 import asyncio
+import base64
 import os
 import resource
+import ssl
 import statistics
 import sys
 import time
@@ -38,6 +44,8 @@ def arguments():
                         help="the server's limit for a whole request, in seconds (default 5)")
     parser.add_argument("--idle", type=int, default=300, help="idle connections (default 300)")
     parser.add_argument("--slow", type=int, default=5, help="clients sending one byte a second (default 5)")
+    parser.add_argument("--tls", action="store_true", help="the exporter serves TLS (--web-config)")
+    parser.add_argument("--user", help="USER:PASSWORD for the scraper's basic auth")
     args = parser.parse_args()
     if not 0 < args.port < 65536 or args.seconds <= 0 or args.request_limit <= 0:
         parser.error("the port must be 1 to 65535 and the times above 0")
@@ -120,8 +128,28 @@ async def send_endless_body(writer, watch):
         await writer.drain()
 
 
-async def send_byte_a_second(writer, watch):
-    for byte in b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"z" * 200:
+def client_hello():
+    """The first bytes of a TLS handshake, as a client sends them."""
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = insecure_context().wrap_bio(incoming, outgoing)
+    try:
+        tls.do_handshake()
+    except ssl.SSLWantReadError:
+        pass
+    return outgoing.read()
+
+
+def insecure_context():
+    # A throw-away certificate of the test's own: nothing to verify it by.
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    return context
+
+
+async def send_byte_a_second(writer, watch, args):
+    start = client_hello() if args.tls else b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"z" * 200
+    for byte in start:
         if watch.done():
             return
         writer.write(bytes([byte]))
@@ -144,9 +172,11 @@ async def read_answer(reader):
 
 async def scrape(args):
     started = time.monotonic()
-    reader, writer = await asyncio.open_connection(args.host, args.port)
+    reader, writer = await asyncio.open_connection(args.host, args.port,
+                                                   ssl=insecure_context() if args.tls else None)
+    auth = b"Authorization: Basic " + base64.b64encode(args.user.encode()) + b"\r\n" if args.user else b""
     try:
-        writer.write(b"GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+        writer.write(b"GET /metrics HTTP/1.1\r\nHost: x\r\n" + auth + b"Connection: close\r\n\r\n")
         await writer.drain()
         status, _ = await read_answer(reader)
     finally:
@@ -212,7 +242,7 @@ async def run(args):
     print(f"hostile-http: [{args.host}]:{args.port} " if ":" in args.host else
           f"hostile-http: {args.host}:{args.port} ", end="")
     print(f"for {args.seconds:g} s; every attack must be closed within {bound:g} s")
-    sends = [(idle, send_nothing)] * args.idle + [(slow, send_byte_a_second)] * args.slow + [
+    sends = [(idle, send_nothing)] * args.idle + [(slow, lambda writer, watch: send_byte_a_second(writer, watch, args))] * args.slow + [
         (attacks[2], send_once(os.urandom(300) + b"\r\n\r\n")),
         (attacks[3], send_once(b"HELLO THERE\r\n\r\n")),
         (attacks[4], send_once(b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 9216 + b"\r\n\r\n")),

@@ -26,6 +26,9 @@ packages=(
   # Test plans: the YAML reader, and the readers of the reports a station's
   # CI uses, to check what run writes.
   libyaml-cpp-dev libxml2-utils python3-junitparser perl
+  # serve --web-config: bcrypt hashes checked by libcrypt, compared in
+  # constant time by OpenSSL, which also makes the tests' throw-away keys.
+  libcrypt-dev libssl-dev openssl
 )
 
 missing=()
