@@ -163,13 +163,14 @@ QString loopScenario(const QString& name) {
             QTimer stopped;
             stopped.start(5);
             stopped.stop();
+            QThread::msleep(40); // all due in one round
         } else if (name == u"repeat" || name == u"zero") {
             repeat.start(name == u"zero" ? 0 : 1);
             QMetaObject::invokeMethod(&loop, [&] { log << u"posted"_s; }, Qt::QueuedConnection);
         } else if (name == u"notifiers") {
             readable(u"a"_s);
             readable(u"b"_s);
-            auto* writable = new QSocketNotifier(fds.back(), QSocketNotifier::Write, &loop);
+            auto* writable = new QSocketNotifier(fds.at(fds.size() - 2), QSocketNotifier::Write, &loop); // b's, too
             QObject::connect(writable, &QSocketNotifier::activated, &loop, [&log, writable] {
                 log << u"w"_s;
                 writable->setEnabled(false);
