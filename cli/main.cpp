@@ -7,6 +7,7 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/stop_signals.h"
+#include "platform/epoll_dispatcher.h"
 #include "settings/settings_store.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
                          ? QStringLiteral("run: Ctrl-C and SIGTERM end it without its teardown: ") +
                                stopSignals.errorString()
                          : lumora::cli::unstoppablePollText(stopSignals.errorString()));
+    lumora::platform::installCommandLineDispatcher();
     QCoreApplication app(argc, argv);
     lumora::settings::IniSettingsStore settings;
     lumora::cli::CommandRun run(parsed.invocation, settings, console, stopSignals);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exporter/units.h"
+#include "platform/epoll_dispatcher.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -199,5 +200,9 @@ private Q_SLOTS:
 };
 
 LUMORA_SUITE_CLASS(tst_Exporter);
-LUMORA_SUITE_MAIN_CORE()
+// Under the command line's event loop, as `serve` runs the exporter.
+int main(int argc, char** argv) {
+    lumora::platform::installCommandLineDispatcher();
+    return testsupport::runIsolatedSuite<QCoreApplication>(argc, argv);
+}
 #include "tst_exporter.moc"

@@ -31,7 +31,7 @@ UnitState answered(const QByteArray& reply = kReply, bool up = true) {
     state.failures = {3, 2, 0, 1, 0};
     state.durations.counts = {1, 0, 2, 0, 0, 0, 0, 1, 0, 0, 1};
     state.durations.count = 5;
-    state.durations.sumSeconds = 2.1337890625;
+    state.durations.sumSeconds = 1.0 / 3; // 16 digits to be read back as itself
     return state;
 }
 
@@ -101,7 +101,7 @@ private Q_SLOTS:
             series("lumora_replies_total", {}, {}, {"42"}) +
             series("lumora_poll_failures_total", "reason", kReasons, {"3", "2", "0", "1", "0"}) +
             series("lumora_last_reply_timestamp_seconds", {}, {}, {"1796659681.123"}) +
-            durationLines("5", "2.1337890625", {"1", "1", "3", "3", "3", "3", "3", "4", "4", "4", "5"});
+            durationLines("5", "0.3333333333333333", {"1", "1", "3", "3", "3", "3", "3", "4", "4", "4", "5"});
         const QByteArrayList up = series("lumora_unit_up", {}, {}, {"1"});
         const QByteArrayList down = series("lumora_unit_up", {}, {}, {"0"});
         QTest::newRow("up, every value") << answered() << up + inputs + outputs + values + kept;

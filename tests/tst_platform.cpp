@@ -3,6 +3,7 @@
 
 #include "loopbackpeer.h"
 #include "netns.h"
+#include "platform/epoll_dispatcher.h"
 #include "platform/event_gate.h"
 #include "platform/icmp_service.h"
 #include "platform/timer.h"
@@ -10,6 +11,7 @@
 #include "platform/unit_session.h"
 #include "testsupport.h"
 
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -18,8 +20,10 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -123,12 +127,130 @@ struct CountingTimer {
     }
 };
 
+// One situation of the command line's event loop, which runs this suite; gives what happened, in order.
+QString loopScenario(const QString& name) {
+    std::vector<int> fds;
+    QStringList log;
+    {
+        QEventLoop loop;
+        const auto after = [&](int ms, const std::function<void()>& call) {
+            QTimer::singleShot(ms, Qt::PreciseTimer, &loop, call);
+        };
+        // A socket with a byte waiting; its notifier reads one a round, and says so if there was none.
+        const auto readable = [&](const QString& label) {
+            int pair[2];
+            if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair) != 0 || ::write(pair[1], "x", 1) != 1)
+                log << u"no socket"_s;
+            fds.insert(fds.end(), {pair[0], pair[1]});
+            auto* notifier = new QSocketNotifier(pair[0], QSocketNotifier::Read, &loop);
+            QObject::connect(notifier, &QSocketNotifier::activated, &loop, [&log, label, fd = pair[0]] {
+                char byte = 0;
+                log << (::read(fd, &byte, 1) == 1 ? label : label + u" again"_s);
+            });
+            return QPointer<QSocketNotifier>(notifier);
+        };
+        std::jthread poster;
+        QTimer repeat;
+        int ticks = 0;
+        QObject::connect(&repeat, &QTimer::timeout, &loop, [&] {
+            log << u"tick"_s;
+            if (++ticks == 3)
+                repeat.stop();
+        });
+        if (name == u"order") {
+            for (const int ms : {30, 10, 20})
+                after(ms, [&log, ms] { log << QString::number(ms); });
+            QTimer stopped;
+            stopped.start(5);
+            stopped.stop();
+            QThread::msleep(40); // all due in one round
+        } else if (name == u"repeat" || name == u"zero") {
+            repeat.start(name == u"zero" ? 0 : 1);
+            QMetaObject::invokeMethod(&loop, [&] { log << u"posted"_s; }, Qt::QueuedConnection);
+        } else if (name == u"notifiers") {
+            readable(u"a"_s);
+            readable(u"b"_s);
+            auto* writable = new QSocketNotifier(fds.at(fds.size() - 2), QSocketNotifier::Write, &loop); // b's, too
+            QObject::connect(writable, &QSocketNotifier::activated, &loop, [&log, writable] {
+                log << u"w"_s;
+                writable->setEnabled(false);
+            });
+        } else if (name == u"delete") {
+            const QPointer<QSocketNotifier> a = readable(u"a"_s);
+            const QPointer<QSocketNotifier> b = readable(u"b"_s);
+            QObject::connect(a, &QSocketNotifier::activated, &loop, [b] { delete b; });
+            QObject::connect(b, &QSocketNotifier::activated, &loop, [a] { delete a; });
+        } else if (name == u"reuse") {
+            const QPointer<QSocketNotifier> a = readable(u"a"_s);
+            after(5, [&, a] {
+                delete a;
+                for (const int fd : fds)
+                    ::close(fd);
+                fds.clear();
+                // Most likely the numbers just closed, which the kernel forgot with them.
+                const QPointer<QSocketNotifier> b = readable(u"b"_s);
+                QObject::connect(b, &QSocketNotifier::activated, &loop, [&, b] {
+                    b->setEnabled(false);
+                    if (log.size() == 2 && ::write(fds.back(), "x", 1) == 1)
+                        b->setEnabled(true);
+                });
+            });
+        } else if (name == u"thread") {
+            // Posted while the loop waits, so only the wake-up brings it in.
+            poster = std::jthread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                QMetaObject::invokeMethod(&loop, [&] { log << u"from thread"_s; loop.quit(); }, Qt::QueuedConnection);
+            });
+        } else if (name == u"nested") {
+            repeat.start(5);
+            QObject::connect(&repeat, &QTimer::timeout, &loop, [&] {
+                if (ticks != 1)
+                    return;
+                readable(u"read"_s);
+                QEventLoop inner;
+                QTimer::singleShot(30, &inner, [&] { log << u"inner done"_s; inner.quit(); });
+                inner.exec();
+            });
+        } else if (name == u"exit") {
+            after(5, [] { QCoreApplication::exit(3); });
+            log << QString::number(QCoreApplication::exec());
+        }
+        after(name == u"thread" ? 5000 : 200, [&] { loop.quit(); });
+        if (name != u"exit")
+            loop.exec();
+    }
+    for (const int fd : fds)
+        ::close(fd);
+    return log.join(u' ');
+}
+
 } // namespace
 
 class tst_Platform : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The command line's event loop: timers in deadline order, re-armed and stopped, posted events, ready
+    // sockets each activated once a round, a notifier deleted or re-made meanwhile, a wake-up from another
+    // thread, a handler's nested loop (its own timer not re-entered) and an exit from a slot.
+    void eventLoop_data() {
+        columns<QString, QString>("scenario", "happened");
+        QTest::newRow("order") << u"order"_s << u"10 20 30"_s;
+        QTest::newRow("repeat") << u"repeat"_s << u"posted tick tick tick"_s;
+        QTest::newRow("zero") << u"zero"_s << u"posted tick tick tick"_s;
+        QTest::newRow("notifiers") << u"notifiers"_s << u"a b w"_s;
+        QTest::newRow("delete") << u"delete"_s << u"a"_s;
+        QTest::newRow("reuse") << u"reuse"_s << u"a b b"_s;
+        QTest::newRow("thread") << u"thread"_s << u"from thread"_s;
+        QTest::newRow("nested") << u"nested"_s << u"tick read inner done tick tick"_s;
+        QTest::newRow("exit") << u"exit"_s << u"3"_s;
+    }
+    void eventLoop() {
+        QFETCH(QString, scenario);
+        QFETCH(QString, happened);
+        QVERIFY(qobject_cast<EpollDispatcher*>(QAbstractEventDispatcher::instance()));
+        QCOMPARE(loopScenario(scenario), happened);
+    }
     // Events raised while a handler runs wait for it, in order; after shut-down none run.
     void gateQueuesEventsWhileHandlerRuns() {
         EventGate gate;
@@ -539,5 +661,9 @@ private Q_SLOTS:
     }
 };
 
-LUMORA_TEST_MAIN_CORE(tst_Platform)
+// Under the command line's event loop, as the command line runs all of this.
+int main(int argc, char** argv) {
+    installCommandLineDispatcher();
+    return testsupport::runIsolated<QCoreApplication, tst_Platform>(argc, argv);
+}
 #include "tst_platform.moc"
