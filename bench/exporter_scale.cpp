@@ -11,11 +11,18 @@
 // --interval polls faster or slower than 1 s, to find the unit rate (units
 // per second) at which poll periods and scrapes stop holding.
 //
-//   lumora-bench-exporter [--units N] [--seconds S] [--interval S] [--hostile tools/hostile-http.py]
+// With --mqtt, serve also publishes to a broker of its own on loopback
+// (Debian's mosquitto), watched by mosquitto_sub: the CPU then includes the
+// MQTT side, a row tells how long after a unit's reply its changed input
+// reached the subscriber, and the broker is restarted to time the republish
+// of every topic and the memory it takes.
+//
+//   lumora-bench-exporter [--units N] [--seconds S] [--interval S] [--hostile tools/hostile-http.py] [--mqtt]
 
 #include "bench_support.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -24,10 +31,12 @@
 #include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <unistd.h>
 
 namespace {
@@ -36,12 +45,14 @@ constexpr int kFreshSeconds = 60;   // for every unit to answer once
 constexpr int kScrapeEveryMs = 1000;
 constexpr double kMsPerS = 1000.0;
 constexpr double kMiB = 1024.0 * 1024.0;
+constexpr int kWatchedUnits = 10; // whose inputs time the MQTT side
 
 struct Options {
     int units = 1000;
     int seconds = 60;
     double interval = 1.0;
     QString hostile;
+    bool mqtt = false;
 };
 
 Options readOptions(const QStringList& arguments) {
@@ -56,8 +67,65 @@ Options readOptions(const QStringList& arguments) {
         else if (arguments.at(i) == u"--hostile")
             options.hostile = arguments.at(i + 1);
     }
+    options.mqtt = arguments.contains(QStringLiteral("--mqtt"));
     return options;
 }
+
+// A broker on a port of loopback, and a subscriber to all its topics that
+// notes when each message came (the wall clock, as serve's reply stamps).
+struct MqttWatch {
+    quint16 port = 0;
+    QString conf;
+    QProcess broker;
+    QProcess watcher;
+    QSet<QByteArray> topics;
+    qint64 messages = 0;
+    double firstAt = 0;
+    double lastAt = 0;
+    // Receipt time and unit of each changed input.
+    std::vector<std::pair<double, QString>> inputs;
+
+    // `filters`: what the subscriber takes. The broker sends each message
+    // once per subscriber, on the same cores: the run watches a few units,
+    // and only the republish all of them.
+    bool start(const QStringList& filters) {
+        broker.start(QStringLiteral("/usr/sbin/mosquitto"), {QStringLiteral("-c"), conf});
+        if (!broker.waitForStarted())
+            return false;
+        QTest::qWait(300);
+        topics.clear();
+        messages = 0;
+        firstAt = 0;
+        QStringList arguments{QStringLiteral("-p"), QString::number(port), QStringLiteral("-F"),
+                              QStringLiteral("%U %t %p")};
+        for (const QString& filter : filters)
+            arguments << QStringLiteral("-t") << filter;
+        watcher.start(QStringLiteral("mosquitto_sub"), arguments);
+        QObject::connect(&watcher, &QProcess::readyReadStandardOutput, &watcher, [this] {
+            while (watcher.canReadLine()) {
+                const QList<QByteArray> f = watcher.readLine().trimmed().split(' ');
+                if (f.size() != 3)
+                    continue;
+                lastAt = f[0].toDouble();
+                if (messages++ == 0)
+                    firstAt = lastAt;
+                topics.insert(f[1]);
+                const QList<QByteArray> levels = f[1].split('/');
+                if (levels.size() == 4 && levels[2] == "input")
+                    inputs.emplace_back(lastAt, QString::fromUtf8(levels[1]));
+            }
+        });
+        return watcher.waitForStarted();
+    }
+    void stop() {
+        inputs.clear();
+        for (QProcess* p : {&watcher, &broker}) {
+            QObject::disconnect(p, nullptr, nullptr, nullptr);
+            p->kill();
+            p->waitForFinished();
+        }
+    }
+};
 
 // CPU seconds a process has used, from /proc/PID/stat.
 double processCpuSeconds(qint64 pid) {
@@ -168,12 +236,33 @@ int main(int argc, char** argv) {
         units.write(QStringLiteral("u%1=127.0.0.1:%2\n").arg(i, 4, 10, QLatin1Char('0')).arg(base + i).toLatin1());
     units.close();
 
+    QStringList serveArguments{QStringLiteral("serve"),       QStringLiteral("--listen"),
+                               QStringLiteral("127.0.0.1:0"), QStringLiteral("--interval"),
+                               QString::number(options.interval), QStringLiteral("--units-file"),
+                               units.fileName()};
+    MqttWatch mqtt;
+    if (options.mqtt) {
+        mqtt.port = quint16(base + options.units); // the emulator's ports end just before
+        mqtt.conf = scratch.filePath(QStringLiteral("mosquitto.conf"));
+        QFile conf(mqtt.conf);
+        if (!conf.open(QIODevice::WriteOnly) ||
+            conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\nmax_queued_messages 100000\n")
+                           .arg(mqtt.port)
+                           .toLatin1()) < 0)
+            return 1;
+        conf.close();
+        QStringList watched;
+        for (int i = 0; i < std::min(options.units, kWatchedUnits); ++i)
+            watched << QStringLiteral("lumora/u%1/input/+").arg(i, 4, 10, QLatin1Char('0'));
+        if (!mqtt.start(watched)) {
+            err << "no mosquitto broker\n";
+            return 1;
+        }
+        serveArguments << QStringLiteral("--mqtt") << QStringLiteral("127.0.0.1:%1").arg(mqtt.port);
+    }
     QProcess serve;
     serve.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    serve.start(QStringLiteral(LUMORA_CLI_PATH), {QStringLiteral("serve"), QStringLiteral("--listen"),
-                                                  QStringLiteral("127.0.0.1:0"), QStringLiteral("--interval"),
-                                                  QString::number(options.interval), QStringLiteral("--units-file"),
-                                                  units.fileName()});
+    serve.start(QStringLiteral(LUMORA_CLI_PATH), serveArguments);
     quint16 port = 0;
     static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
     const bool said = QTest::qWaitFor(
@@ -235,6 +324,38 @@ int main(int argc, char** argv) {
         shortest = std::min(shortest, period);
         longest = std::max(longest, period);
     }
+    // A unit's replies come a steady interval apart (the period row), so its
+    // last reply's stamp places every reply of the last seconds: an input
+    // message's delay is its receipt past the reply before it.
+    std::vector<double> delays;
+    const double lastScrape = double(QDateTime::currentMSecsSinceEpoch()) / kMsPerS;
+    for (const auto& [at, unit] : mqtt.inputs) {
+        if (at < lastScrape - 5 || !lastAfter.contains(unit))
+            continue;
+        double delay = std::fmod(at - lastAfter.value(unit), options.interval);
+        if (delay < 0)
+            delay += options.interval;
+        if (delay > options.interval * 0.9) // a reply a little early, not a late message
+            delay -= options.interval;
+        delays.push_back(delay * kMsPerS);
+    }
+    std::sort(delays.begin(), delays.end());
+    // Every topic again at a new broker, as after any lost connection.
+    double republishS = 0;
+    double republishRss = 0;
+    double republishPeak = 0;
+    qsizetype republished = 0;
+    const qsizetype allTopics = qsizetype(options.units) * 41 + 1;
+    if (options.mqtt) {
+        mqtt.stop();
+        if (!mqtt.start({QStringLiteral("#")}))
+            return 1;
+        (void)QTest::qWaitFor([&] { return mqtt.topics.size() >= allTopics; }, 120000);
+        republishS = mqtt.lastAt - mqtt.firstAt;
+        republished = mqtt.topics.size();
+        republishRss = processMemory(pid, "VmRSS");
+        republishPeak = processMemory(pid, "VmHWM");
+    }
     std::sort(scrapeMs.begin(), scrapeMs.end());
     const double median = scrapeMs.at(scrapeMs.size() / 2);
     const double worst = scrapeMs.back();
@@ -261,6 +382,7 @@ int main(int argc, char** argv) {
 
     serve.terminate();
     serve.waitForFinished(10000);
+    mqtt.stop();
     emulator.terminate();
     emulator.waitForFinished(10000);
 
@@ -282,6 +404,20 @@ int main(int argc, char** argv) {
                      QStringLiteral("%1 ms (%2)").arg(fixed(median, 1), fixed(worst, 1)), {},
                      QStringLiteral("%1x").arg(fixed(worst / 50, 2)), QStringLiteral("<= 50 ms"),
                      bench::metText(worst <= 50)});
+    if (options.mqtt && !delays.empty()) {
+        const double p99 = delays.at(delays.size() * 99 / 100);
+        bench::printRow({QStringLiteral("MQTT, %1 units: reply to subscriber, median (p99, max)").arg(n),
+                         QStringLiteral("%1 ms (%2, %3)")
+                             .arg(fixed(delays.at(delays.size() / 2), 1), fixed(p99, 1), fixed(delays.back(), 1)),
+                         {}, QStringLiteral("%1x").arg(fixed(p99 / 100, 2)), QStringLiteral("p99 <= 100 ms"),
+                         bench::metText(p99 <= 100)});
+        bench::printRow({QStringLiteral("MQTT, %1 units: every topic at a connect").arg(n),
+                         QStringLiteral("%1 of %2 in %3 s").arg(republished).arg(allTopics).arg(fixed(republishS, 2)),
+                         {}, {}, QStringLiteral("all"), bench::metText(republished == allTopics)});
+        bench::printRow({QStringLiteral("MQTT, %1 units: resident memory after it (peak)").arg(n),
+                         QStringLiteral("%1 MB (%2)").arg(fixed(republishRss / kMiB, 1), fixed(republishPeak / kMiB, 1)),
+                         {}, {}, {}, {}});
+    }
     if (!options.hostile.isEmpty())
         bench::printRow({QStringLiteral("exporter, %1 units, under hostile HTTP: scrape, median (max)").arg(n),
                          hostileRow, {}, {}, QStringLiteral("<= 100 ms; each attack closed within 15 s"),

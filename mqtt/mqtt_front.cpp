@@ -3,6 +3,7 @@
 
 #include "platform/regular_file.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
 
@@ -18,12 +19,17 @@ constexpr int kQos = 1;
 constexpr int kKeepaliveS = 30;
 constexpr int kFirstBackoffMs = 1000;
 constexpr int kMostBackoffMs = 30000;
-// The library sends this many QoS 1 messages before it waits for their
-// acknowledgements; beyond them it queues. kMostOutstanding bounds that
-// queue: past it, changed units wait as marks and go out with their values
-// as they are by then, so a slow broker is sent the present, never a backlog.
-constexpr int kInflight = 100;
-constexpr int kMostOutstanding = 2000;
+// QoS 1 messages written and not yet acknowledged. Past this many, changed
+// units wait as marks and go out with their values as they are by then, so a
+// slow broker is sent the present, never a backlog. The library walks all of
+// them at every acknowledgement, so the bound is kept small.
+constexpr int kMostOutstanding = 100;
+// Each wake-up of the event loop looks at every unit's socket again, and the
+// broker acknowledges every message. While acknowledgements are awaited they
+// are read when the loop wakes anyway, and at the latest this long after;
+// the socket wakes the loop itself only when nothing is awaited (a set, the
+// broker's ping answer).
+constexpr int kMostAckWaitMs = 5;
 constexpr qint64 kMostPasswordBytes = 4096;
 
 constexpr std::array<const char*, kSetIgnoredKinds> kSetIgnoredReasons{
@@ -50,6 +56,14 @@ MqttFront::MqttFront(exporter::UnitBoard& board, Options options, QObject* paren
         dropLink();
         retryLater();
     });
+    ackTimer_.setSingleShot(true);
+    ackTimer_.setInterval(kMostAckWaitMs);
+    connect(&ackTimer_, &QTimer::timeout, this, &MqttFront::runLoop);
+    if (QAbstractEventDispatcher* const dispatcher = QAbstractEventDispatcher::instance(thread()))
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            if (outstanding_ > 0)
+                runLoop();
+        });
     retryTimer_.setSingleShot(true);
     connect(&retryTimer_, &QTimer::timeout, this, &MqttFront::attempt);
     connect(&board_, &exporter::UnitBoard::unitChanged, this, &MqttFront::unitChanged);
@@ -98,7 +112,7 @@ void MqttFront::attempt() {
     mosquitto_disconnect_callback_set(mosq_, &MqttFront::onDisconnect);
     mosquitto_publish_callback_set(mosq_, &MqttFront::onPublish);
     mosquitto_message_callback_set(mosq_, &MqttFront::onMessage);
-    mosquitto_max_inflight_messages_set(mosq_, kInflight);
+    mosquitto_max_inflight_messages_set(mosq_, kMostOutstanding + kSlotsPerUnit);
     const QByteArray statusTopic = options_.prefix + "/status";
     const QByteArray host = options_.host.toUtf8();
     int rc = mosquitto_will_set(mosq_, statusTopic.constData(), 7, "offline", kQos, true);
@@ -118,7 +132,7 @@ void MqttFront::attempt() {
     writeNotifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
     connect(readNotifier_.get(), &QSocketNotifier::activated, this, &MqttFront::runLoop);
     connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &MqttFront::runLoop);
-    writeNotifier_->setEnabled(mosquitto_want_write(mosq_));
+    watchSocket();
     miscTimer_.start();
     connectTimer_.start(options_.connectTimeoutMs);
 }
@@ -139,7 +153,16 @@ void MqttFront::afterLoop(int rc) {
         retryLater();
         return;
     }
+    watchSocket();
+}
+
+void MqttFront::watchSocket() {
+    if (!readNotifier_)
+        return;
+    readNotifier_->setEnabled(outstanding_ == 0);
     writeNotifier_->setEnabled(mosquitto_want_write(mosq_));
+    if (outstanding_ > 0 && !ackTimer_.isActive())
+        ackTimer_.start();
 }
 
 void MqttFront::dropLink() {
@@ -147,6 +170,7 @@ void MqttFront::dropLink() {
     writeNotifier_.reset();
     miscTimer_.stop();
     connectTimer_.stop();
+    ackTimer_.stop();
     if (mosq_ != nullptr) {
         mosquitto_destroy(mosq_);
         mosq_ = nullptr;
@@ -194,8 +218,10 @@ void MqttFront::onDisconnect(mosquitto* /*mosq*/, void* self, int /*rc*/) {
     frontOf(self)->lost_ = true;
 }
 
-void MqttFront::onPublish(mosquitto* /*mosq*/, void* self, int /*mid*/) {
+void MqttFront::onPublish(mosquitto* /*mosq*/, void* self, int mid) {
     MqttFront* const front = frontOf(self);
+    if (mid == front->stopMid_)
+        front->stopMid_ = 0;
     front->outstanding_ = std::max(front->outstanding_ - 1, 0);
     if (front->outstanding_ <= kMostOutstanding / 2)
         front->pump();
@@ -264,7 +290,7 @@ void MqttFront::markDirty(qsizetype index) {
 }
 
 void MqttFront::pump() {
-    while (connected_ && !lost_ && outstanding_ < kMostOutstanding && !dirtyQueue_.empty()) {
+    while (connected_ && !lost_ && !stopped_ && outstanding_ < kMostOutstanding && !dirtyQueue_.empty()) {
         const qsizetype i = dirtyQueue_.front();
         dirtyQueue_.pop_front();
         dirty_[std::size_t(i)] = 0;
@@ -280,6 +306,7 @@ void MqttFront::pump() {
             sent[std::size_t(slot)] = value;
         }
     }
+    watchSocket();
 }
 
 void MqttFront::publish(const QByteArray& topic, const QByteArray& payload) {
@@ -293,19 +320,24 @@ void MqttFront::publish(const QByteArray& topic, const QByteArray& payload) {
 void MqttFront::stop(int waitMs) {
     stopped_ = true;
     retryTimer_.stop();
-    if (connected_ && !lost_) {
-        int mid = 0;
-        const QByteArray topic = options_.prefix + "/status";
-        // The will speaks only for a gateway that vanished; one that ends
-        // says so itself, and waits a moment for the broker to take it.
-        if (mosquitto_publish(mosq_, &mid, topic.constData(), 7, "offline", kQos, true) == MOSQ_ERR_SUCCESS) {
-            mosquitto_disconnect(mosq_);
-            QDeadlineTimer deadline(waitMs);
-            while (mosquitto_socket(mosq_) >= 0 && !deadline.hasExpired())
+    int mid = 0;
+    const QByteArray topic = options_.prefix + "/status";
+    // The will speaks only for a gateway that vanished; one that ends says
+    // so itself. Its word must be acknowledged before the disconnect, which
+    // would otherwise overtake it while earlier messages still wait.
+    if (connected_ && !lost_ &&
+        mosquitto_publish(mosq_, &mid, topic.constData(), 7, "offline", kQos, true) == MOSQ_ERR_SUCCESS) {
+        stopMid_ = mid;
+        const QDeadlineTimer deadline(waitMs);
+        const auto runUntil = [this, &deadline](const auto& done) {
+            while (!done() && !lost_ && mosquitto_socket(mosq_) >= 0 && !deadline.hasExpired())
                 if (mosquitto_loop(mosq_, int(std::clamp<qint64>(deadline.remainingTime(), 1, 100)), 1) !=
                     MOSQ_ERR_SUCCESS)
-                    break;
-        }
+                    return;
+        };
+        runUntil([this] { return stopMid_ == 0; });
+        mosquitto_disconnect(mosq_);
+        runUntil([] { return false; });
     }
     dropLink();
 }

@@ -85,6 +85,9 @@ private:
     void retryLater();
     void runLoop();
     void afterLoop(int rc);
+    // The socket notifiers and the acknowledgement timer as the link's
+    // state asks.
+    void watchSocket();
     void unitChanged(qsizetype index);
     void unitsReplaced();
     void markDirty(qsizetype index);
@@ -106,11 +109,14 @@ private:
     std::unique_ptr<QSocketNotifier> writeNotifier_;
     QTimer miscTimer_;
     QTimer connectTimer_;
+    QTimer ackTimer_;
     QTimer retryTimer_;
     int backoffMs_ = 0;
     bool connected_ = false;
     bool lost_ = false;
     bool stopped_ = false;
+    // The message id of stop()'s "offline" until the broker acknowledges it.
+    int stopMid_ = 0;
 
     // What the broker holds from this connection, per unit and topic
     // (kNoValue: not sent yet), and the units whose topics may differ.

@@ -71,7 +71,7 @@ layout)
     fail "etc/lumora-7150r/units lists a unit"
   fi
   doc=$usr/share/doc/lumora-7150r
-  for file in monitoring.md monitoring/prometheus.yml monitoring/lumora-7150r.rules.yml plans.md \
+  for file in monitoring.md gateway.md monitoring/prometheus.yml monitoring/lumora-7150r.rules.yml plans.md \
               examples/station.yaml junit.xsd; do
     [ -f "$doc/$file" ] || fail "share/doc/lumora-7150r/$file is not installed"
   done
