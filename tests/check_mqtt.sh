@@ -108,5 +108,9 @@ kill -TERM "$serve_pid"
 ended=0
 wait "$serve_pid" || ended=$?
 [ "$ended" -eq 0 ] || fail "serve ended with status $ended on SIGTERM"
+# A clean disconnect drops the will, so the "offline" is serve's own word. The
+# broker logs each client's keep-alive: serve's is 30 s, its tools' 60 s.
+id=$(grep -o 'as [^ ]* (p2, c1, k30)' "$work/broker.log" | tail -n 1 | cut -d ' ' -f 2)
+grep -q "Client $id disconnected\.\$" "$work/broker.log" || fail "serve did not disconnect cleanly on SIGTERM"
 is_retained lumora/status offline || fail "lumora/status is not offline after SIGTERM"
 echo "mqtt gateway: ok"
