@@ -23,13 +23,13 @@ UnitValues unitValues(bool up, QByteArrayView reply) {
         return values;
     for (int i = 0; i < protocol::kInputCount; ++i) {
         const int state = protocol::inputState(reply, i);
-        values[std::size_t(kFirstInputSlot + i)] = protocol::isShownState(state) ? state : kNoValue;
-        values[std::size_t(kFirstCounterSlot + i)] = protocol::counterValue(reply, i);
-        values[std::size_t(kFirstGapSlot + i)] = protocol::timeGapValue(reply, i);
+        values[kFirstInputSlot + std::size_t(i)] = protocol::isShownState(state) ? state : kNoValue;
+        values[kFirstCounterSlot + std::size_t(i)] = protocol::counterValue(reply, i);
+        values[kFirstGapSlot + std::size_t(i)] = protocol::timeGapValue(reply, i);
     }
     for (int i = 0; i < protocol::kOutputCount; ++i) {
         const int state = protocol::outputState(reply, i);
-        values[std::size_t(kFirstOutputSlot + i)] = protocol::isShownState(state) ? state : kNoValue;
+        values[kFirstOutputSlot + std::size_t(i)] = protocol::isShownState(state) ? state : kNoValue;
     }
     return values;
 }
