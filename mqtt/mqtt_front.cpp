@@ -128,10 +128,10 @@ void MqttFront::attempt() {
         retryLater();
         return;
     }
-    readNotifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
-    writeNotifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
-    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &MqttFront::runLoop);
-    connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &MqttFront::runLoop);
+    readNotifier_ = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+    writeNotifier_ = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, &MqttFront::runLoop);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, &MqttFront::runLoop);
     watchSocket();
     miscTimer_.start();
     connectTimer_.start(options_.connectTimeoutMs);
@@ -166,8 +166,15 @@ void MqttFront::watchSocket() {
 }
 
 void MqttFront::dropLink() {
-    readNotifier_.reset();
-    writeNotifier_.reset();
+    // A link is often lost inside a notifier's own signal: it goes once
+    // that has returned.
+    for (QSocketNotifier** notifier : {&readNotifier_, &writeNotifier_}) {
+        if (*notifier == nullptr)
+            continue;
+        (*notifier)->setEnabled(false);
+        (*notifier)->deleteLater();
+        *notifier = nullptr;
+    }
     miscTimer_.stop();
     connectTimer_.stop();
     ackTimer_.stop();

@@ -14,7 +14,6 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <vector>
 
 class QSocketNotifier;
@@ -105,8 +104,8 @@ private:
     QByteArray password_;
     QString error_;
     mosquitto* mosq_ = nullptr;
-    std::unique_ptr<QSocketNotifier> readNotifier_;
-    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    QSocketNotifier* readNotifier_ = nullptr;  // children, while there is a socket
+    QSocketNotifier* writeNotifier_ = nullptr;
     QTimer miscTimer_;
     QTimer connectTimer_;
     QTimer ackTimer_;
