@@ -172,6 +172,7 @@ private Q_SLOTS:
         QTest::newRow("unknown unit") << true << u"lumora/c/output/02/set"_s << u"1"_s << u"unknown_unit"_s;
         QTest::newRow("output 05") << true << u"lumora/a/output/05/set"_s << u"1"_s << u"unknown_output"_s;
         QTest::newRow("unit down") << true << u"lumora/b/output/01/set"_s << u"1"_s << u"unit_down"_s;
+        QTest::newRow("retained") << true << u"lumora/a/output/02/set"_s << u"1"_s << u"retained"_s;
     }
     void sets() {
         QFETCH(bool, writes);
@@ -182,13 +183,20 @@ private Q_SLOTS:
         broker.start();
         FakeBoard board;
         board.set(0, 0, '\x00');
+        // A retained set is one the broker kept from before the front came: never a request.
+        const bool retained = outcome == u"retained"_s;
+        const auto publish = [&] {
+            QProcess pub;
+            QStringList arguments{u"-p"_s, QString::number(broker.port), u"-t"_s, topic, u"-m"_s, payload};
+            pub.start(u"mosquitto_pub"_s, retained ? arguments << u"-r"_s : arguments);
+            return pub.waitForFinished() && pub.exitCode() == 0;
+        };
+        QVERIFY(!retained || publish());
         mqtt::MqttFront front(board, options(broker.port, writes));
         QVERIFY(front.start());
         QTRY_VERIFY(front.isConnected());
         QTest::qWait(200);
-        QProcess pub;
-        pub.start(u"mosquitto_pub"_s, {u"-p"_s, QString::number(broker.port), u"-t"_s, topic, u"-m"_s, payload});
-        QVERIFY(pub.waitForFinished() && pub.exitCode() == 0);
+        QVERIFY(retained || publish());
         if (outcome.contains(u' ')) {
             QTRY_COMPARE(board.writes, QStringList{outcome});
         } else {
