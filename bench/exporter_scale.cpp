@@ -387,20 +387,24 @@ int main(int argc, char** argv) {
     emulator.waitForFinished(10000);
 
     const QString n = QString::number(options.units);
+    // The MQTT run's rows stand beside the plain run's in one table.
+    const QString exporter = options.mqtt ? QStringLiteral("exporter with MQTT") : QStringLiteral("exporter");
+    // Every front of the gateway together has half as much again.
+    const double cpuTarget = options.mqtt ? 0.15 : 0.1;
     const QString at = QString::number(options.interval);
-    bench::printRow({QStringLiteral("exporter, %1 units at %2 s: CPU").arg(n, at),
+    bench::printRow({QStringLiteral("%1, %2 units at %3 s: CPU").arg(exporter, n, at),
                      QStringLiteral("%1 % of a core").arg(fixed(cpuShare * 100, 1)), {},
-                     QStringLiteral("%1x").arg(fixed(cpuShare / 0.1, 2)), QStringLiteral("<= 10 % of a core"),
-                     bench::metText(cpuShare <= 0.1)});
-    bench::printRow({QStringLiteral("exporter, %1 units: resident memory (peak)").arg(n),
+                     QStringLiteral("%1x").arg(fixed(cpuShare / cpuTarget, 2)),
+                     QStringLiteral("<= %1 % of a core").arg(cpuTarget * 100), bench::metText(cpuShare <= cpuTarget)});
+    bench::printRow({QStringLiteral("%1, %2 units: resident memory (peak)").arg(exporter, n),
                      QStringLiteral("%1 MB (%2)").arg(fixed(rss / kMiB, 1), fixed(peak / kMiB, 1)), {},
                      QStringLiteral("%1x").arg(fixed(peak / (64 * kMiB), 2)), QStringLiteral("<= 64 MB"),
                      bench::metText(peak <= 64 * kMiB)});
-    bench::printRow({QStringLiteral("exporter, %1 units: poll period, every unit").arg(n),
+    bench::printRow({QStringLiteral("%1, %2 units: poll period, every unit").arg(exporter, n),
                      QStringLiteral("%1 to %2 s").arg(fixed(shortest, 3), fixed(longest, 3)), {}, {},
                      QStringLiteral("%1 to %2 s").arg(fixed(options.interval, 3), fixed(options.interval * 1.1, 3)),
                      bench::metText(shortest >= options.interval * 0.999 && longest <= options.interval * 1.1)});
-    bench::printRow({QStringLiteral("exporter, %1 units: scrape, median (max)").arg(n),
+    bench::printRow({QStringLiteral("%1, %2 units: scrape, median (max)").arg(exporter, n),
                      QStringLiteral("%1 ms (%2)").arg(fixed(median, 1), fixed(worst, 1)), {},
                      QStringLiteral("%1x").arg(fixed(worst / 50, 2)), QStringLiteral("<= 50 ms"),
                      bench::metText(worst <= 50)});
