@@ -491,10 +491,23 @@ void CommandRun::serve() {
         end(fail(kCannotServe, exporter_->errorString()));
         return;
     }
+    if (const GatewayOptions& gateway = invocation_.gateway; gateway.mqtt) {
+        mqtt_ = std::make_unique<mqtt::MqttFront>(
+            *exporter_, mqtt::MqttFront::Options{gateway.mqtt->host, gateway.mqtt->port, gateway.mqttPrefix.toUtf8(),
+                                                 gateway.mqttUser, gateway.mqttPasswordFile, gateway.mqttCafile,
+                                                 gateway.mqttWrites});
+        if (!mqtt_->start()) {
+            end(fail(kCannotServe, mqtt_->errorString()));
+            return;
+        }
+        exporter_->addFront(*mqtt_);
+    }
     if (!stopSignals_.watch())
         console_.fail(name_ + QStringLiteral(": SIGTERM and Ctrl-C end it at once: ") +
                       stopSignals_.errorString());
     connect(&stopSignals_, &StopSignals::stopRequested, this, [this] {
+        if (mqtt_)
+            mqtt_->stop();
         exporter_->stop();
         end(kDone);
     });

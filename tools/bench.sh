@@ -48,6 +48,8 @@ run plans "$bin/lumora-bench-plans"
 # then scraped while clients that misbehave hold connections to it.
 run exporter "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}" \
   --hostile tools/hostile-http.py
+# The same with all three fronts: Modbus TCP read, MQTT to a broker of its own.
+run exporter-gateway "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}" --gateway
 # A 1 GiB day file of the emulator's gentle input pattern at 1 ms polling,
 # and one as busy as a bench gets, every value changing at every reply: each
 # read back by a fresh process for each figure, and decoded, then removed.

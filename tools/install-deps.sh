@@ -23,6 +23,9 @@ packages=(
   # The exporter's tests: a real Prometheus and its promtool, curl to ask
   # them, systemd-analyze for the service and the kill its reload runs.
   prometheus curl systemd procps
+  # The gateway's MQTT side: its client library, and a real broker with its
+  # command-line clients for the tests.
+  libmosquitto-dev mosquitto mosquitto-clients
   # Test plans: the YAML reader, and the readers of the reports a station's
   # CI uses, to check what run writes.
   libyaml-cpp-dev libxml2-utils python3-junitparser perl
