@@ -6,6 +6,7 @@
 #include "cli/stop_signals.h"
 #include "cli/unit_exchange.h"
 #include "exporter/exporter.h"
+#include "modbus/modbus_front.h"
 #include "plan/plan.h"
 #include "settings/settings_store.h"
 
@@ -61,6 +62,8 @@ private:
     std::unique_ptr<PlanCommand> planCommand_;
     const exporter::ConnectionLimits limits_;
     std::unique_ptr<exporter::Exporter> exporter_;
+    // Shows the exporter's units: goes before it.
+    std::unique_ptr<modbus::ModbusFront> modbus_;
 };
 
 } // namespace lumora::cli
