@@ -61,7 +61,7 @@ std::variant<Exception, Read, Write> checkWrite(QByteArrayView pdu, std::uint8_t
     const int address = word(pdu, 1);
     const int quantity = word(pdu, 3);
     if (quantity < 1 || quantity > kMostWrittenCoils || std::uint8_t(pdu[5]) != (quantity + 7) / 8 ||
-        pdu.size() != 6 + (quantity + 7) / 8)
+        pdu.size() != 6 + std::uint8_t(pdu[5]))
         return Exception::IllegalDataValue;
     if (address + quantity > proto::kOutputCount)
         return Exception::IllegalDataAddress;
