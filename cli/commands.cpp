@@ -494,7 +494,7 @@ void CommandRun::serve() {
         }
         exporter_->addFront(*modbus_);
         if (const std::optional<QString> note = modbus::unitsBeyondNote(units->size()))
-            console_.fail(name_ + QStringLiteral(": ") + *note);
+            console_.fail(*note);
     }
     if (!stopSignals_.watch())
         console_.fail(name_ + QStringLiteral(": SIGTERM and Ctrl-C end it at once: ") +

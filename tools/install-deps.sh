@@ -26,6 +26,9 @@ packages=(
   # Test plans: the YAML reader, and the readers of the reports a station's
   # CI uses, to check what run writes.
   libyaml-cpp-dev libxml2-utils python3-junitparser perl
+  # The gateway's Modbus TCP clients for its end-to-end test: mbpoll and
+  # pymodbus, whose client module needs serial-asyncio, only recommended.
+  mbpoll python3-pymodbus python3-serial-asyncio
 )
 
 missing=()
