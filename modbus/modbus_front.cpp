@@ -63,6 +63,14 @@ private:
     // Takes in only the bytes of the frame under way, so that each frame is
     // bounded by itself and the rest wait in the socket.
     void read() {
+        take();
+        // Out now rather than on the next turn of the loop: that turn would
+        // cost a wake-up that, beside a thousand units' sockets, costs more
+        // than the answer.
+        socket_->flush();
+    }
+
+    void take() {
         while (socket_->bytesToWrite() < kMostUnsent) {
             const qsizetype wanted =
                 held_.size() < kHeaderBytes ? kHeaderBytes - held_.size() : 6 + word(held_, 4) - held_.size();
