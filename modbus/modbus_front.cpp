@@ -20,7 +20,7 @@ constexpr qsizetype kHeaderBytes = 7;
 constexpr qsizetype kMostFrameBytes = 260;
 // A client that sends faster than it reads is not read further until its
 // answers are out; the kernel then holds it back.
-constexpr qint64 kMostUnsent = 16 * 1024;
+constexpr qint64 kMostUnsent = qint64{16} * 1024;
 
 std::uint16_t word(QByteArrayView bytes, qsizetype at) {
     return std::uint16_t((std::uint8_t(bytes[at]) << 8) | std::uint8_t(bytes[at + 1]));
@@ -130,7 +130,7 @@ quint16 ModbusFront::serverPort() const {
 
 void ModbusFront::accept() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
-        while (qsizetype(fresh_.size() + working_.size()) >= limits_.maxConnections)
+        while (fresh_.size() + working_.size() >= std::size_t(limits_.maxConnections))
             drop(fresh_.empty() ? working_.front() : fresh_.front(), Closed::Crowded);
         auto* client = new Client(socket, *this);
         client->place = fresh_.insert(fresh_.end(), client);

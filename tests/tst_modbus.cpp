@@ -196,6 +196,7 @@ private Q_SLOTS:
         working->write(request);
         QCOMPARE(::answer(*working, 11).size(), 11);
         std::vector<std::unique_ptr<QTcpSocket>> flood;
+        flood.reserve(12);
         for (int k = 0; k < 12; ++k)
             flood.push_back(connected(front.serverPort()));
         QTest::qWait(100);
