@@ -55,7 +55,8 @@ serve() {
   local name=$1 line
   shift
   "$cli" serve --listen 127.0.0.1:0 --modbus 127.0.0.1:0 --interval 0.5 "$@" >"$work/$name.out" 2>"$work/$name.log" &
-  pids+=("$!")
+  serve_pid=$!
+  pids+=("$serve_pid")
   for _ in $(seq 100); do
     line=$(grep -m1 -o 'Modbus TCP listening on 127\.0\.0\.1:[0-9]*' "$work/$name.out" 2>/dev/null || true)
     if [ -n "$line" ]; then
@@ -189,6 +190,19 @@ for name, ask, code in checks:
     wrong += got != code
 sys.exit(1 if wrong else 0)
 PY
+
+# After SIGHUP the identifiers follow the new list: without b, a is 1.
+coils() { mbpoll -m tcp -p "$mport" -a "$1" -0 -1 -t 0 -r 0 -c 4 127.0.0.1 | sed -n 's/^\[[0-9]*\]:[[:space:]]*//p' | xargs; }
+[ "$(coils 1)" = "0 1 1 0" ] || fail "coils of identifier 1 (b) before SIGHUP: $(coils 1)"
+echo "# b left" >"$work/units"
+kill -HUP "$serve_pid"
+for _ in $(seq 50); do
+  grep -q '^reloaded' "$work/writing.out" && break
+  sleep 0.1
+done
+sleep 1.5
+[ "$(coils 1)" = "0 1 1 1" ] || fail "coils of identifier 1 (a) after SIGHUP: $(coils 1), not 0 1 1 1"
+echo "after SIGHUP identifier 1 is a"
 
 # Past 247 units, serve says which units have an identifier.
 seq 25000 25247 | sed 's/^/127.0.0.1:/' >"$work/many"
