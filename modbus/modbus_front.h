@@ -9,12 +9,10 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
-#include <cstdint>
-#include <list>
+#include <memory>
 #include <optional>
 
-class QTcpServer;
+class QThread;
 
 namespace lumora::modbus {
 
@@ -36,6 +34,12 @@ struct ModbusLimits {
 // pipelined in one read are answered in order. A frame that cannot be one (a
 // protocol identifier other than 0, a length below 2 or past 260 bytes in all)
 // closes its connection.
+//
+// Its clients are served on a thread of its own: a request there wakes a loop
+// that watches only the Modbus sockets, where the board's thread watches every
+// unit's. It keeps a copy of each served unit's last reply, taken as the unit
+// changes; only coil writes go to the board's thread, and their answers wait
+// for it.
 class ModbusFront : public QObject, public exporter::Front {
     Q_OBJECT
 public:
@@ -46,7 +50,7 @@ public:
     // Once only. On failure errorString() names the address and the reason.
     [[nodiscard]] bool listen(const QHostAddress& address, quint16 port);
     [[nodiscard]] QString errorString() const { return errorString_; }
-    [[nodiscard]] quint16 serverPort() const;
+    [[nodiscard]] quint16 serverPort() const { return port_; }
 
     [[nodiscard]] QString frontName() const override;
     [[nodiscard]] QString address() const override;
@@ -54,29 +58,22 @@ public:
     [[nodiscard]] QByteArray metricsText() const override;
 
 private:
+    struct Shared;
+    class Server;
     class Client;
-    enum class Closed : std::uint8_t { BadFrame, Deadline, Idle, Crowded, ByClient };
-    static constexpr int kClosedKinds = 5;
 
-    void accept();
-    void drop(Client* client, Closed why);
-    // The answer to one whole frame, MBAP header included.
-    [[nodiscard]] QByteArray answer(QByteArrayView frame);
-    void answered(Client* client);
+    void copyUnit(qsizetype index);
+    void copyUnits();
 
     exporter::UnitBoard& board_;
     const bool writesAllowed_;
     const ModbusLimits limits_;
-    QTcpServer* server_ = nullptr;
+    std::unique_ptr<Shared> shared_;
+    QThread* thread_ = nullptr;
+    Server* server_ = nullptr;
+    QString address_;
+    quint16 port_ = 0;
     QString errorString_;
-    // Connections that have not had a frame answered yet, oldest first, and
-    // the others, the one answered longest ago first.
-    std::list<Client*> fresh_;
-    std::list<Client*> working_;
-    // Answers by exception code, 0 for none.
-    std::array<std::uint64_t, 256> answers_{};
-    std::uint64_t writesRefused_ = 0;
-    std::array<std::uint64_t, kClosedKinds> closed_{};
 };
 
 // What serve says at start of units past the last unit identifier; none when

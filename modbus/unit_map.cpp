@@ -3,6 +3,8 @@
 
 #include "protocol/status_reply.h"
 
+#include <algorithm>
+
 namespace lumora::modbus {
 
 namespace {
@@ -72,8 +74,12 @@ std::variant<Exception, Read, Write> checkWrite(QByteArrayView pdu, std::uint8_t
 
 } // namespace
 
-std::optional<qsizetype> unitIndex(int unitId, qsizetype unitCount) {
-    if (unitId < 1 || unitId > kMostUnitId || unitId > unitCount)
+qsizetype servedUnitCount(qsizetype unitCount) {
+    return std::min<qsizetype>(unitCount, kMostUnitId);
+}
+
+std::optional<qsizetype> unitIndex(int unitId, qsizetype servedCount) {
+    if (unitId < 1 || unitId > servedCount)
         return std::nullopt;
     return unitId - 1;
 }

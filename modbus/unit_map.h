@@ -26,9 +26,11 @@ enum class Exception : std::uint8_t {
     TargetNoResponse = 0x0B,
 };
 
-// The unit a unit identifier stands for among `unitCount`; none where no unit
-// has that identifier.
-[[nodiscard]] std::optional<qsizetype> unitIndex(int unitId, qsizetype unitCount);
+// How many of `unitCount` units have a unit identifier.
+[[nodiscard]] qsizetype servedUnitCount(qsizetype unitCount);
+// The unit a unit identifier stands for among `servedCount` served units; none
+// where no unit has that identifier.
+[[nodiscard]] std::optional<qsizetype> unitIndex(int unitId, qsizetype servedCount);
 
 // A read of discrete inputs, coils or registers, answered from a unit's reply.
 struct Read {
