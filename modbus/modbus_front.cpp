@@ -4,8 +4,6 @@
 #include "exporter/units.h"
 #include "modbus/unit_map.h"
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -15,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <list>
+#include <mutex>
 #include <vector>
 
 namespace lumora::modbus {
@@ -55,7 +54,7 @@ struct ModbusFront::Shared {
         bool up = false;
         QByteArray reply;
     };
-    mutable QMutex mutex;
+    mutable std::mutex mutex;
     // The served units (at most kMostUnitId).
     std::vector<Unit> units;
     // Answers by exception code, 0 for none.
@@ -66,7 +65,7 @@ struct ModbusFront::Shared {
 
     void count(std::uint8_t function, const QByteArray& pdu) {
         const bool refused = (pdu.front() & 0x80) != 0;
-        const QMutexLocker lock(&mutex);
+        const std::lock_guard lock(mutex);
         ++answers[refused ? std::uint8_t(pdu[1]) : 0];
         if (refused && (function == kWriteSingleCoil || function == kWriteMultipleCoils))
             ++writesRefused;
@@ -201,7 +200,7 @@ void ModbusFront::Server::accept() {
             drop(fresh_.empty() ? working_.front() : fresh_.front(), Closed::Crowded);
         auto* client = new Client(socket, *this);
         client->place = fresh_.insert(fresh_.end(), client);
-        const QMutexLocker lock(&shared_.mutex);
+        const std::lock_guard lock(shared_.mutex);
         shared_.peers.append(client->peer());
     }
 }
@@ -209,7 +208,7 @@ void ModbusFront::Server::accept() {
 void ModbusFront::Server::drop(Client* client, Closed why) {
     (client->working ? working_ : fresh_).erase(client->place);
     {
-        const QMutexLocker lock(&shared_.mutex);
+        const std::lock_guard lock(shared_.mutex);
         ++shared_.closed[std::size_t(why)];
         shared_.peers.removeOne(client->peer());
     }
@@ -229,7 +228,7 @@ std::optional<QByteArray> ModbusFront::Server::answer(QByteArrayView frame, Clie
     Shared::Unit unit;
     std::optional<qsizetype> index;
     {
-        const QMutexLocker lock(&shared_.mutex);
+        const std::lock_guard lock(shared_.mutex);
         index = unitIndex(unitId, qsizetype(shared_.units.size()));
         if (index)
             unit = shared_.units[std::size_t(*index)];
@@ -297,7 +296,7 @@ ModbusFront::~ModbusFront() {
 
 void ModbusFront::copyUnit(qsizetype index) {
     const exporter::UnitState& state = board_.state(index);
-    const QMutexLocker lock(&shared_->mutex);
+    const std::lock_guard lock(shared_->mutex);
     if (index < qsizetype(shared_->units.size()))
         shared_->units[std::size_t(index)] = {state.up, state.reply};
 }
@@ -308,7 +307,7 @@ void ModbusFront::copyUnits() {
     units.reserve(std::size_t(count));
     for (qsizetype k = 0; k < count; ++k)
         units.push_back({board_.state(k).up, board_.state(k).reply});
-    const QMutexLocker lock(&shared_->mutex);
+    const std::lock_guard lock(shared_->mutex);
     shared_->units = std::move(units);
 }
 
@@ -353,7 +352,7 @@ QString ModbusFront::address() const {
 }
 
 QStringList ModbusFront::clients() const {
-    const QMutexLocker lock(&shared_->mutex);
+    const std::lock_guard lock(shared_->mutex);
     return shared_->peers;
 }
 
@@ -363,7 +362,7 @@ QByteArray ModbusFront::metricsText() const {
     std::array<std::uint64_t, kClosedKinds> closed{};
     qsizetype clients = 0;
     {
-        const QMutexLocker lock(&shared_->mutex);
+        const std::lock_guard lock(shared_->mutex);
         answers = shared_->answers;
         writesRefused = shared_->writesRefused;
         closed = shared_->closed;
