@@ -522,7 +522,8 @@ void CommandRun::reloadUnits() {
                       QStringLiteral("; still polling the units read before"));
         return;
     }
-    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_), why))
+    const qint64 modbusClients = modbus_ ? modbus::ModbusLimits{}.maxConnections : 0;
+    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_) + modbusClients, why))
         console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; some units may not be polled"));
     const exporter::Exporter::Change change = exporter_->setUnits(*units);
     const auto names = [](const QStringList& list) {
