@@ -474,7 +474,9 @@ void CommandRun::serve() {
         return;
     }
     const exporter::ListenAddress listen = invocation_.listen.value_or(exporter::defaultListenAddress());
-    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_), why))
+    const std::optional<exporter::ListenAddress>& modbusAt = invocation_.gateway.modbus;
+    const qint64 modbusClients = modbusAt ? modbus::ModbusLimits{}.maxConnections : 0;
+    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_) + modbusClients, why))
         console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; some units may not be polled"));
 
     exporter::PollTiming timing;
@@ -490,6 +492,16 @@ void CommandRun::serve() {
     if (!exporter_->listen(listen.address, listen.port)) {
         end(fail(kCannotServe, exporter_->errorString()));
         return;
+    }
+    if (modbusAt) {
+        modbus_ = std::make_unique<modbus::ModbusFront>(*exporter_, invocation_.gateway.modbusWrites);
+        if (!modbus_->listen(modbusAt->address, modbusAt->port)) {
+            end(fail(kCannotServe, modbus_->errorString()));
+            return;
+        }
+        exporter_->addFront(*modbus_);
+        if (const std::optional<QString> note = modbus::unitsBeyondNote(units->size()))
+            console_.fail(*note);
     }
     if (const GatewayOptions& gateway = invocation_.gateway; gateway.mqtt) {
         mqtt_ = std::make_unique<mqtt::MqttFront>(
@@ -514,6 +526,8 @@ void CommandRun::serve() {
     connect(&stopSignals_, &StopSignals::reloadRequested, this, &CommandRun::reloadUnits);
     console_.out(QStringLiteral("listening on ") +
                  exporter::ListenAddress::text(listen.address, exporter_->serverPort()));
+    if (modbus_)
+        console_.out(QStringLiteral("Modbus TCP listening on ") + modbus_->address());
     exporter_->start();
 }
 
@@ -528,7 +542,8 @@ void CommandRun::reloadUnits() {
                       QStringLiteral("; still polling the units read before"));
         return;
     }
-    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_), why))
+    const qint64 modbusClients = modbus_ ? modbus::ModbusLimits{}.maxConnections : 0;
+    if (!exporter::raiseDescriptorLimit(exporter::descriptorsWanted(units->size(), limits_) + modbusClients, why))
         console_.fail(name_ + QStringLiteral(": ") + why + QStringLiteral("; some units may not be polled"));
     const exporter::Exporter::Change change = exporter_->setUnits(*units);
     const auto names = [](const QStringList& list) {

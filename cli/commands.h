@@ -6,6 +6,7 @@
 #include "cli/stop_signals.h"
 #include "cli/unit_exchange.h"
 #include "exporter/exporter.h"
+#include "modbus/modbus_front.h"
 #include "mqtt/mqtt_front.h"
 #include "plan/plan.h"
 #include "settings/settings_store.h"
@@ -62,8 +63,9 @@ private:
     std::unique_ptr<PlanCommand> planCommand_;
     const exporter::ConnectionLimits limits_;
     std::unique_ptr<exporter::Exporter> exporter_;
-    // Declared after the exporter, so destroyed before it: the exporter is its board.
+    // The fronts, declared after the exporter so destroyed before it: it is their board.
     std::unique_ptr<mqtt::MqttFront> mqtt_;
+    std::unique_ptr<modbus::ModbusFront> modbus_;
 };
 
 } // namespace lumora::cli

@@ -8,7 +8,7 @@
 set -eu
 root=$1
 cd "$root"
-folders="app cli emulator exporter log mqtt ping plan platform platform/widgets protocol settings timeline viewer waveform"
+folders="app cli emulator exporter log modbus mqtt ping plan platform platform/widgets protocol settings timeline viewer waveform"
 if grep -rn --include='*.h' --include='*.cpp' '#include "\.\./' $folders; then
     echo "relative include found" >&2
     exit 1

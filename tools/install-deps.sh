@@ -32,6 +32,9 @@ packages=(
   # serve --web-config: bcrypt hashes checked by libcrypt, compared in
   # constant time by OpenSSL, which also makes the tests' throw-away keys.
   libcrypt-dev libssl-dev openssl
+  # The gateway's Modbus TCP clients for its end-to-end test: mbpoll and
+  # pymodbus, whose client module needs serial-asyncio, only recommended.
+  mbpoll python3-pymodbus python3-serial-asyncio
 )
 
 missing=()

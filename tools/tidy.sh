@@ -50,7 +50,7 @@ fi
 # Sources only; their headers come in through HeaderFilterRegex. One line a
 # source: number, file, folder and compile command, tab-separated.
 jq -r --arg root "$PWD" '
-  [.[] | select(.file | test("^" + $root + "/(app|bench|cli|emulator|exporter|fuzz|log|mqtt|ping|plan|platform|protocol|settings|tests|timeline|tools/soak|viewer|waveform)/.*\\.cpp$"))]
+  [.[] | select(.file | test("^" + $root + "/(app|bench|cli|emulator|exporter|fuzz|log|modbus|mqtt|ping|plan|platform|protocol|settings|tests|timeline|tools/soak|viewer|waveform)/.*\\.cpp$"))]
   | unique_by(.file) | to_entries[]
   | [(.key | tostring), .value.file, .value.directory, (.value.command // (.value.arguments | map(@sh) | join(" ")))]
   | @tsv' "$build/compile_commands.json" >"$work/sources"
