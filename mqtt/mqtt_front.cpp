@@ -24,6 +24,16 @@ constexpr int kMostBackoffMs = 30000;
 // slow broker is sent the present, never a backlog. The library walks all of
 // them at every acknowledgement, so the bound is kept small.
 constexpr int kMostOutstanding = 100;
+
+// Status, inputs and outputs; counters and gaps.
+constexpr std::uint8_t kStatesTier = 1;
+constexpr std::uint8_t kCountsTier = 2;
+constexpr std::uint8_t kBothTiers = kStatesTier | kCountsTier;
+struct SlotRange {
+    int first;
+    int end;
+};
+constexpr std::array<SlotRange, 2> kTierSlots{{{kStatusSlot, kFirstCounterSlot}, {kFirstCounterSlot, kSlotsPerUnit}}};
 // Each wake-up of the event loop looks at every unit's socket again, and the
 // broker acknowledges every message. While acknowledgements are awaited they
 // are read when the loop wakes anyway, and at the latest this long after;
@@ -216,7 +226,7 @@ void MqttFront::onConnect(mosquitto* mosq, void* self, int rc) {
     for (UnitValues& values : front->published_)
         values.fill(kNoValue);
     for (qsizetype i = 0; i < qsizetype(front->published_.size()); ++i)
-        front->markDirty(i);
+        front->markDirty(i, kBothTiers);
     front->pump();
     Q_EMIT front->linkChanged();
 }
@@ -269,7 +279,15 @@ void MqttFront::takeSet(const mosquitto_message& message) {
 void MqttFront::unitChanged(qsizetype index) {
     if (!connected_)
         return; // the next connect publishes everything as it is then
-    markDirty(index);
+    const exporter::UnitState& state = board_.state(index);
+    const UnitValues now = unitValues(state.up, state.reply);
+    const UnitValues& sent = published_[std::size_t(index)];
+    std::uint8_t tiers = 0;
+    for (std::size_t tier = 0; tier < kTierSlots.size(); ++tier)
+        for (int slot = kTierSlots[tier].first; slot < kTierSlots[tier].end; ++slot)
+            if (now[std::size_t(slot)] != kNoValue && now[std::size_t(slot)] != sent[std::size_t(slot)])
+                tiers |= std::uint8_t(1U << tier);
+    markDirty(index, tiers);
     pump();
 }
 
@@ -279,38 +297,46 @@ void MqttFront::unitsReplaced() {
     for (UnitValues& values : published_)
         values.fill(kNoValue);
     dirty_.assign(count, 0);
-    dirtyQueue_.clear();
+    for (auto& queue : dirtyQueues_)
+        queue.clear();
     unitByName_.clear();
     for (qsizetype i = 0; i < qsizetype(count); ++i) {
         unitByName_.insert(board_.unit(i).name.toUtf8(), i);
         if (connected_)
-            markDirty(i);
+            markDirty(i, kBothTiers);
     }
     pump();
 }
 
-void MqttFront::markDirty(qsizetype index) {
-    if (dirty_[std::size_t(index)] != 0)
-        return;
-    dirty_[std::size_t(index)] = 1;
-    dirtyQueue_.push_back(index);
+void MqttFront::markDirty(qsizetype index, std::uint8_t tiers) {
+    std::uint8_t& queued = dirty_[std::size_t(index)];
+    for (std::size_t tier = 0; tier < dirtyQueues_.size(); ++tier) {
+        const auto bit = std::uint8_t(1U << tier);
+        if ((tiers & bit) != 0 && (queued & bit) == 0) {
+            queued |= bit;
+            dirtyQueues_[tier].push_back(index);
+        }
+    }
 }
 
 void MqttFront::pump() {
-    while (connected_ && !lost_ && !stopped_ && outstanding_ < kMostOutstanding && !dirtyQueue_.empty()) {
-        const qsizetype i = dirtyQueue_.front();
-        dirtyQueue_.pop_front();
-        dirty_[std::size_t(i)] = 0;
-        const exporter::UnitState& state = board_.state(i);
-        const UnitValues now = unitValues(state.up, state.reply);
-        UnitValues& sent = published_[std::size_t(i)];
-        const QByteArray base = options_.prefix + '/' + board_.unit(i).name.toUtf8() + '/';
-        for (int slot = 0; slot < kSlotsPerUnit; ++slot) {
-            const std::int64_t value = now[std::size_t(slot)];
-            if (value == kNoValue || value == sent[std::size_t(slot)])
-                continue;
-            publish(base + slotTopic(slot), slotPayload(slot, value));
-            sent[std::size_t(slot)] = value;
+    for (std::size_t tier = 0; tier < dirtyQueues_.size(); ++tier) {
+        std::deque<qsizetype>& queue = dirtyQueues_[tier];
+        while (connected_ && !lost_ && !stopped_ && outstanding_ < kMostOutstanding && !queue.empty()) {
+            const qsizetype i = queue.front();
+            queue.pop_front();
+            dirty_[std::size_t(i)] &= std::uint8_t(~(1U << tier));
+            const exporter::UnitState& state = board_.state(i);
+            const UnitValues now = unitValues(state.up, state.reply);
+            UnitValues& sent = published_[std::size_t(i)];
+            const QByteArray base = options_.prefix + '/' + board_.unit(i).name.toUtf8() + '/';
+            for (int slot = kTierSlots[tier].first; slot < kTierSlots[tier].end; ++slot) {
+                const std::int64_t value = now[std::size_t(slot)];
+                if (value == kNoValue || value == sent[std::size_t(slot)])
+                    continue;
+                publish(base + slotTopic(slot), slotPayload(slot, value));
+                sent[std::size_t(slot)] = value;
+            }
         }
     }
     watchSocket();

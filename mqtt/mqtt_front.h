@@ -89,7 +89,8 @@ private:
     void watchSocket();
     void unitChanged(qsizetype index);
     void unitsReplaced();
-    void markDirty(qsizetype index);
+    // Queues the unit for the tiers in `tiers` it is not queued for yet.
+    void markDirty(qsizetype index, std::uint8_t tiers);
     void pump();
     void publish(const QByteArray& topic, const QByteArray& payload);
 
@@ -120,8 +121,11 @@ private:
     // What the broker holds from this connection, per unit and topic
     // (kNoValue: not sent yet), and the units whose topics may differ.
     std::vector<UnitValues> published_;
-    std::vector<char> dirty_;
-    std::deque<qsizetype> dirtyQueue_;
+    // Per unit, the tiers (kStatesTier, kCountsTier) queued for it. A broker
+    // slower than the units are busy gets their states first: an input that
+    // changed must not wait behind counters that a later value replaces anyway.
+    std::vector<std::uint8_t> dirty_;
+    std::array<std::deque<qsizetype>, 2> dirtyQueues_;
     QHash<QByteArray, qsizetype> unitByName_;
     // QoS 1 messages handed to the library and not yet acknowledged.
     int outstanding_ = 0;
