@@ -4,7 +4,8 @@
 # mosquitto_sub and driven with mosquitto_pub: two emulated units' topics
 # retained, an output set through P/NAME/output/NN/set reaching the unit and
 # coming back in its reply, P/status "offline" from the will once serve is
-# killed with SIGKILL, and from serve itself on SIGTERM (status 0). Run it in
+# killed with SIGKILL, and from serve itself on SIGTERM (status 0); a broker
+# that wants a password let in with the right one only. Run it in
 # a network of its own (tests/own_network.sh): everything is on loopback.
 #   check_mqtt.sh CLI EMULATOR
 # Exits 77 (a skip to CTest) only when a mosquitto program is missing.
@@ -14,7 +15,7 @@ cli=$1
 emulator=$2
 PATH=$PATH:/usr/sbin
 
-for tool in mosquitto mosquitto_sub mosquitto_pub python3; do
+for tool in mosquitto mosquitto_sub mosquitto_pub mosquitto_passwd python3; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIPPED: $tool is not installed (tools/install-deps.sh installs it)"
     exit 77
@@ -113,4 +114,26 @@ wait "$serve_pid" || ended=$?
 id=$(grep -o 'as [^ ]* (p2, c1, k30)' "$work/broker.log" | tail -n 1 | cut -d ' ' -f 2)
 grep -q "Client $id disconnected\.\$" "$work/broker.log" || fail "serve did not disconnect cleanly on SIGTERM"
 is_retained lumora/status offline || fail "lumora/status is not offline after SIGTERM"
+# A broker that lets in only "gateway" with its password, on a port of its own.
+secure_port=$(free_port)
+printf 's3cret pass\n' >"$work/password"
+printf 'wrong\n' >"$work/wrong"
+: >"$work/users" && mosquitto_passwd -b "$work/users" gateway 's3cret pass'
+# As root the broker would drop to its own user, which cannot read this folder.
+printf 'listener %s 127.0.0.1\nallow_anonymous false\npassword_file %s\nuser %s\n' "$secure_port" \
+  "$work/users" "$(id -un)" >"$work/secure.conf"
+mosquitto -c "$work/secure.conf" >"$work/secure.log" 2>&1 &
+pids+=("$!")
+secure_status() {
+  mosquitto_sub -p "$secure_port" -u gateway -P 's3cret pass' -t "$1/status" -C 1 -W 1 2>/dev/null || true
+}
+for try in wrong password; do
+  "$cli" serve --listen 127.0.0.1:0 --mqtt "127.0.0.1:$secure_port" --mqtt-prefix "$try" --mqtt-user gateway \
+    --mqtt-password-file "$work/$try" "a=127.0.0.1:$unit_port" >"$work/serve-$try.out" 2>"$work/serve-$try.log" &
+  pids+=("$!")
+done
+is_in() { [ "$(secure_status "$1")" = online ]; }
+until_within 10 is_in password || fail "the right password is not let in"
+! is_in wrong || fail "a wrong password was let in"
+echo "a broker's password: the right one let in, a wrong one not"
 echo "mqtt gateway: ok"
