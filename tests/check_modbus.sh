@@ -16,38 +16,12 @@ emulator=$2
 # Debian's pymodbus, whatever python3 comes first on the path.
 python=/usr/bin/python3
 
-if ! command -v mbpoll >/dev/null; then
-  echo "SKIPPED: mbpoll is not installed (tools/install-deps.sh installs it)"
-  exit 77
-fi
+. "$(dirname "$0")/check_support.sh"
+need mbpoll
 if ! "$python" -c 'import pymodbus.client' 2>/dev/null; then
   echo "SKIPPED: pymodbus is not installed (tools/install-deps.sh installs python3-pymodbus)"
   exit 77
 fi
-
-work=$(mktemp -d)
-pids=()
-stop_all() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap stop_all EXIT
-trap 'exit 1' INT TERM HUP
-export XDG_CONFIG_HOME=$work/config
-
-fail() {
-  echo "FAIL: $*"
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "--- $(basename "$log")"; tail -n 20 "$log"; }
-  done
-  exit 1
-}
 
 # serve NAME ARGS...: starts serve with Modbus TCP on a free port and sets
 # `mport` to it once it serves.
@@ -97,7 +71,6 @@ import re, subprocess, sys, time
 
 cli, port, mport, uid, outputs = sys.argv[1:]
 
-
 def mbpoll(*args):
     out = subprocess.run(["mbpoll", "-m", "tcp", "-p", mport, "-a", uid, "-0", "-1", "-o", "2", *args, "127.0.0.1"],
                          capture_output=True, text=True)
@@ -106,14 +79,12 @@ def mbpoll(*args):
         sys.exit(f"mbpoll {' '.join(args)}: {out.stdout[-300:]} {out.stderr}")
     return [int(v, 0) for v in values]
 
-
 def status():
     out = subprocess.run([cli, "--address", "127.0.0.1", "--port", port, "status"],
                          check=True, capture_output=True, text=True).stdout
     fields = {line.split(":")[0]: line.split(":", 1)[1].split() for line in out.splitlines()}
     return ([int(v) for v in fields["inputs 00..11"]], [int(v) for v in fields["counters CH01..CH12"]],
             fields["time gaps CH01..CH12"], [int(v) for v in fields["outputs 01..04"]])
-
 
 still = 0
 for attempt in range(10):

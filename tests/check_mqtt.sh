@@ -15,50 +15,8 @@ cli=$1
 emulator=$2
 PATH=$PATH:/usr/sbin
 
-for tool in mosquitto mosquitto_sub mosquitto_pub mosquitto_passwd python3; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIPPED: $tool is not installed (tools/install-deps.sh installs it)"
-    exit 77
-  fi
-done
-
-work=$(mktemp -d)
-pids=()
-stop_all() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap stop_all EXIT
-trap 'exit 1' INT TERM HUP
-export XDG_CONFIG_HOME=$work/config
-
-fail() {
-  echo "FAIL: $*"
-  for log in "$work"/*.log "$work"/*.out; do
-    [ -s "$log" ] && { echo "--- $(basename "$log")"; tail -n 20 "$log"; }
-  done
-  exit 1
-}
-
-# until_within SECONDS COMMAND...: COMMAND every tenth of a second until it succeeds.
-until_within() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
+. "$(dirname "$0")/check_support.sh"
+need mosquitto mosquitto_sub:mosquitto-clients mosquitto_pub:mosquitto-clients mosquitto_passwd python3
 
 broker_port=$(free_port)
 printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$broker_port" >"$work/mosquitto.conf"

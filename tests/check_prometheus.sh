@@ -13,14 +13,8 @@ set -euo pipefail
 cli=$1
 emulator=$2
 
-for tool in prometheus promtool curl python3; do
-  if ! command -v "$tool" >/dev/null; then
-    package=$tool
-    [ "$tool" = promtool ] && package=prometheus
-    echo "SKIPPED: $tool is not installed (tools/install-deps.sh installs $package)"
-    exit 77
-  fi
-done
+. "$(dirname "$0")/check_support.sh"
+need prometheus promtool:prometheus curl python3
 
 # Until the command has `serve`, there is nothing to scrape.
 help=$("$cli" --help 2>/dev/null || true)
@@ -28,51 +22,6 @@ if ! grep -qw serve <<<"$help"; then
   echo "SKIPPED: $cli has no serve command"
   exit 77
 fi
-
-work=$(mktemp -d)
-pids=()
-stop_all() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap stop_all EXIT
-trap 'exit 1' INT TERM HUP
-# The command line reads the window's settings for its defaults: never ours.
-export XDG_CONFIG_HOME=$work/config
-
-fail() {
-  echo "FAIL: $*"
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "--- $(basename "$log")"; tail -n 20 "$log"; }
-  done
-  exit 1
-}
-
-# Starts a program that prints "listening on 127.0.0.1:PORT" once it serves,
-# and sets `port` to that port and `pid` to the process.
-start_listening() {
-  local name=$1 line
-  shift
-  "$@" >"$work/$name.out" 2>"$work/$name.log" &
-  pid=$!
-  pids+=("$pid")
-  for _ in $(seq 100); do
-    line=$(grep -m1 -o 'listening on 127\.0\.0\.1:[0-9]*' "$work/$name.out" 2>/dev/null || true)
-    if [ -n "$line" ]; then
-      port=${line##*:}
-      return 0
-    fi
-    kill -0 "$pid" 2>/dev/null || fail "$name ended before it listened"
-    sleep 0.1
-  done
-  fail "$name did not say where it listens within 10 s"
-}
 
 # Three units with their own input patterns, and their outputs set apart, so
 # that one unit's values cannot pass for another's.
@@ -134,18 +83,6 @@ for series in answer["data"]["result"]:
 ' | sort
 }
 
-# until SECONDS COMMAND...: runs COMMAND every half second until it succeeds;
-# fails once SECONDS have passed.
-until_within() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.5
-  done
-}
-
 all_up() { [ "$(query 'lumora_unit_up')" = "$(printf 'a - 1\nb - 1\nc - 1')" ]; }
 # Prometheus takes some seconds to set up a new target before its first scrape.
 until_within 30 all_up || fail "lumora_unit_up is not 1 for a, b and c within 30 s: $(query lumora_unit_up)"
@@ -188,7 +125,6 @@ cli, port, unit, api = sys.argv[1:]
 # answered.
 MARGIN = 0.25
 
-
 def status():
     before = time.time()
     out = subprocess.run([cli, "--address", "127.0.0.1", "--port", port, "--timeout", "2", "status"],
@@ -197,19 +133,16 @@ def status():
     fields = {line.split(":")[0]: line.split(":", 1)[1].split() for line in out.splitlines()}
     return before, after, fields["inputs 00..11"], [int(n) for n in fields["counters CH01..CH12"]]
 
-
 readings = []
 start = time.time()
 while time.time() - start < 6:
     readings.append(status())
     time.sleep(0.05)
 
-
 def series(promql):
     url = api + "/query?" + urllib.parse.urlencode({"query": promql})
     answer = json.load(urllib.request.urlopen(url, timeout=5))
     return answer["data"]["result"]
-
 
 # Until Prometheus holds a reply from after the last reading, and so every
 # reply of those seconds before it (it scrapes in order).
@@ -217,11 +150,9 @@ def scraped_past(moment):
     return any(float(s["value"][1]) >= moment
                for s in series(f'lumora_last_reply_timestamp_seconds{{unit="{unit}"}}'))
 
-
 deadline = time.time() + 10
 while not scraped_past(readings[-1][1]) and time.time() < deadline:
     time.sleep(0.1)
-
 
 window = f"[{int(time.time() - start) + 2}s]"
 moments = {}  # scrape time -> reply time

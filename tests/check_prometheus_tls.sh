@@ -13,54 +13,8 @@ cli=$1
 emulator=$2
 doc=$3/docs/gateway.md
 
-for tool in prometheus promtool curl openssl python3; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIPPED: $tool is not installed (tools/install-deps.sh installs it)"
-    exit 77
-  fi
-done
-
-work=$(mktemp -d)
-pids=()
-stop_all() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap stop_all EXIT
-trap 'exit 1' INT TERM HUP
-export XDG_CONFIG_HOME=$work/config
-
-fail() {
-  echo "FAIL: $*"
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "--- $(basename "$log")"; tail -n 20 "$log"; }
-  done
-  exit 1
-}
-
-start_listening() {
-  local name=$1 line
-  shift
-  "$@" >"$work/$name.out" 2>"$work/$name.log" &
-  pid=$!
-  pids+=("$pid")
-  for _ in $(seq 100); do
-    line=$(grep -m1 -o 'listening on 127\.0\.0\.1:[0-9]*' "$work/$name.out" 2>/dev/null || true)
-    if [ -n "$line" ]; then
-      port=${line##*:}
-      return 0
-    fi
-    kill -0 "$pid" 2>/dev/null || fail "$name ended before it listened"
-    sleep 0.1
-  done
-  fail "$name did not say where it listens within 10 s"
-}
+. "$(dirname "$0")/check_support.sh"
+need prometheus promtool:prometheus curl openssl python3
 
 # The example is the first YAML block after "An example"; its password is
 # scrape-me. Its certificate and key are made here, where it names them.
