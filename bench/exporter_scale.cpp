@@ -29,6 +29,7 @@
 #include "emulator/unit_simulation.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -224,7 +225,10 @@ private:
 // mosquitto_sub on lumora/#: how long after its unit changed an input each message came, in ms.
 class InputWatch : public QObject {
 public:
-    InputWatch(quint16 broker, int units, const QElapsedTimer& unitClock) : unitClock_(unitClock) {
+    // unitStartMs: the wall clock's time when `unitClock` started.
+    InputWatch(quint16 broker, int units, const QElapsedTimer& unitClock, qint64 unitStartMs)
+        : unitClock_(unitClock)
+        , unitStartMs_(unitStartMs) {
         for (int i = 0; i < units; ++i)
             for (int channel = 0; channel < emulator::kInputCount; ++channel)
                 tracks_.push_back({emulator::InputTrack(emulator::kDefaultSeed + std::uint64_t(i), channel)});
@@ -232,7 +236,8 @@ public:
         sub_.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
                                                     QStringLiteral("-p"), QString::number(broker),
                                                     QStringLiteral("-t"), QStringLiteral("lumora/#"),
-                                                    QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-v")});
+                                                    QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-F"),
+                                                    QStringLiteral("%U %t %p")});
     }
     ~InputWatch() override {
         sub_.terminate();
@@ -250,10 +255,14 @@ private:
         std::int64_t previousMs = 0; // the one before
     };
     void take() {
-        const std::int64_t now = unitClock_.elapsed();
         while (sub_.canReadLine()) {
-            // "lumora/NAME/input/NN PAYLOAD", NAME u0000 for the first unit.
-            const QList<QByteArray> words = sub_.readLine().trimmed().split(' ');
+            // "SECONDS.NANOSECONDS lumora/NAME/input/NN PAYLOAD", NAME u0000 for the first unit: the
+            // subscriber's own time of arrival, so that this process's own stalls (a scrape's
+            // parsing) do not count.
+            QList<QByteArray> words = sub_.readLine().trimmed().split(' ');
+            const std::int64_t now =
+                words.size() == 3 ? std::int64_t(words.takeFirst().toDouble() * 1000) - unitStartMs_
+                                  : unitClock_.elapsed();
             const QList<QByteArray> topic = words.value(0).split('/');
             if (!counting_ || topic.size() != 4 || topic.at(2) != "input" || words.size() != 2)
                 continue;
@@ -274,6 +283,7 @@ private:
     }
 
     const QElapsedTimer& unitClock_;
+    const qint64 unitStartMs_;
     std::vector<Track> tracks_;
     QProcess sub_;
     bool counting_ = false;
@@ -293,8 +303,10 @@ int main(int argc, char** argv) {
     quint16 base = 0;
     // The units' inputs follow the clock the emulator starts at once.
     QElapsedTimer unitClock;
+    qint64 unitStartMs = 0;
     for (int attempt = 0; attempt < 5 && base == 0; ++attempt) {
         unitClock.start();
+        unitStartMs = QDateTime::currentMSecsSinceEpoch();
         const auto tried = quint16(20000 + QRandomGenerator::global()->bounded(30000 - options.units));
         emulator.start(QStringLiteral(LUMORA_EMULATOR_PATH),
                        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(tried), QStringLiteral("--units"),
@@ -398,7 +410,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<InputWatch> watch;
     if (gateway) {
         reader = std::make_unique<ModbusReader>(modbusPort, options.units);
-        watch = std::make_unique<InputWatch>(brokerPort, options.units, unitClock);
+        watch = std::make_unique<InputWatch>(brokerPort, options.units, unitClock, unitStartMs);
         // The retained messages and the first round of reads, with its connection, are behind.
         QTest::qWait(2 * kScrapeEveryMs);
         watch->count();
