@@ -20,10 +20,15 @@
 // pattern (on the emulator's clock, taken from its start, so each figure is
 // over rather than under by at most the emulator's start-up).
 //
+// With --station, the units change as a test station's do: inputs 00 to 09
+// wired to outputs that stay off, input 10 a 0.5 Hz square wave, input 11 at
+// 2 Hz; the emulator's own pattern moves about half of every unit's inputs
+// between two polls, and most of its counters and gaps with them.
+//
 // LUMORA_EVENT_DISPATCHER=qt in the environment runs serve on Qt's own event
 // loop, to compare.
 //
-//   lumora-bench-exporter [--units N] [--seconds S] [--interval S] [--hostile tools/hostile-http.py] [--gateway]
+//   lumora-bench-exporter [--units N] [--seconds S] [--interval S] [--hostile tools/hostile-http.py] [--gateway [--station]]
 
 #include "bench_support.h"
 #include "emulator/unit_simulation.h"
@@ -59,11 +64,16 @@ struct Options {
     double interval = 1.0;
     QString hostile;
     bool gateway = false;
+    // Units as a test station's: inputs 00 to 09 wired to outputs that stay
+    // off, input 10 a 0.5 Hz square wave, input 11 2 Hz (faster than the poll
+    // sees: its counter moves, its level seldom does).
+    bool station = false;
 };
 
 Options readOptions(const QStringList& arguments) {
     Options options;
     options.gateway = arguments.contains(QStringLiteral("--gateway"));
+    options.station = arguments.contains(QStringLiteral("--station"));
     for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
         if (arguments.at(i) == u"--units")
             options.units = arguments.at(i + 1).toInt();
@@ -226,9 +236,10 @@ private:
 class InputWatch : public QObject {
 public:
     // unitStartMs: the wall clock's time when `unitClock` started.
-    InputWatch(quint16 broker, int units, const QElapsedTimer& unitClock, qint64 unitStartMs)
+    InputWatch(quint16 broker, int units, const QElapsedTimer& unitClock, qint64 unitStartMs, bool station)
         : unitClock_(unitClock)
-        , unitStartMs_(unitStartMs) {
+        , unitStartMs_(unitStartMs)
+        , station_(station) {
         for (int i = 0; i < units; ++i)
             for (int channel = 0; channel < emulator::kInputCount; ++channel)
                 tracks_.push_back({emulator::InputTrack(emulator::kDefaultSeed + std::uint64_t(i), channel)});
@@ -271,6 +282,15 @@ private:
             const std::size_t at = std::size_t(unit) * emulator::kInputCount + std::size_t(channel);
             if (at >= tracks_.size() || (words.at(1) != "0" && words.at(1) != "1"))
                 continue;
+            if (station_) {
+                // Only input 10 changes where a poll sees it: high in every odd second from the start.
+                if (channel != kStationInput)
+                    continue;
+                const std::int64_t second = now / 1000;
+                const bool high = words.at(1) == "1";
+                lateMs.push_back(double(now - 1000 * (((second % 2) == 1) == high ? second : second - 1)));
+                continue;
+            }
             Track& t = tracks_[at];
             while (t.lastMs + t.track.interval(t.toggles) <= now) {
                 t.previousMs = t.lastMs;
@@ -282,8 +302,10 @@ private:
         }
     }
 
+    static constexpr int kStationInput = 10;
     const QElapsedTimer& unitClock_;
     const qint64 unitStartMs_;
+    const bool station_;
     std::vector<Track> tracks_;
     QProcess sub_;
     bool counting_ = false;
@@ -308,9 +330,12 @@ int main(int argc, char** argv) {
         unitClock.start();
         unitStartMs = QDateTime::currentMSecsSinceEpoch();
         const auto tried = quint16(20000 + QRandomGenerator::global()->bounded(30000 - options.units));
-        emulator.start(QStringLiteral(LUMORA_EMULATOR_PATH),
-                       {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(tried), QStringLiteral("--units"),
-                        QString::number(options.units), QStringLiteral("--quiet")});
+        QStringList unitArguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(tried),
+                                  QStringLiteral("--units"), QString::number(options.units), QStringLiteral("--quiet")};
+        if (options.station)
+            unitArguments << QStringLiteral("--wire") << QStringLiteral("01=00+01+02+03+04,02=05+06+07+08+09")
+                          << QStringLiteral("--pulse") << QStringLiteral("10=0.5,11=2");
+        emulator.start(QStringLiteral(LUMORA_EMULATOR_PATH), unitArguments);
         const bool listening = QTest::qWaitFor(
             [&] { return emulator.state() == QProcess::NotRunning || emulator.canReadLine(); }, 30000);
         if (listening && emulator.state() == QProcess::Running)
@@ -410,7 +435,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<InputWatch> watch;
     if (gateway) {
         reader = std::make_unique<ModbusReader>(modbusPort, options.units);
-        watch = std::make_unique<InputWatch>(brokerPort, options.units, unitClock, unitStartMs);
+        watch = std::make_unique<InputWatch>(brokerPort, options.units, unitClock, unitStartMs, options.station);
         // The retained messages and the first round of reads, with its connection, are behind.
         QTest::qWait(2 * kScrapeEveryMs);
         watch->count();

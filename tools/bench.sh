@@ -50,6 +50,8 @@ run exporter "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SEC
   --hostile tools/hostile-http.py
 # The same with all three fronts: Modbus TCP read, MQTT to a broker of its own.
 run exporter-gateway "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}" --gateway
+# And with units that change as a test station's do.
+run exporter-station "$bin/lumora-bench-exporter" --units 1000 --seconds "${EXPORTER_SECONDS:-60}" --gateway --station
 # A 1 GiB day file of the emulator's gentle input pattern at 1 ms polling,
 # and one as busy as a bench gets, every value changing at every reply: each
 # read back by a fresh process for each figure, and decoded, then removed.
