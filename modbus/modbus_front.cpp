@@ -28,15 +28,9 @@ constexpr qsizetype kMostFrameBytes = 260;
 // answers are out; the kernel then holds it back.
 constexpr qint64 kMostUnsent = qint64{16} * 1024;
 
-constexpr std::uint8_t kWriteSingleCoil = 0x05;
-constexpr std::uint8_t kWriteMultipleCoils = 0x0F;
 
 enum class Closed : std::uint8_t { BadFrame, Deadline, Idle, Crowded, ByClient };
 constexpr int kClosedKinds = 5;
-
-std::uint16_t word(QByteArrayView bytes, qsizetype at) {
-    return std::uint16_t((std::uint8_t(bytes[at]) << 8) | std::uint8_t(bytes[at + 1]));
-}
 
 // The answer's PDU in the request's frame.
 QByteArray framed(QByteArrayView request, const QByteArray& pdu) {

@@ -15,17 +15,11 @@ constexpr std::uint8_t kReadCoils = 0x01;
 constexpr std::uint8_t kReadDiscreteInputs = 0x02;
 constexpr std::uint8_t kReadHoldingRegisters = 0x03;
 constexpr std::uint8_t kReadInputRegisters = 0x04;
-constexpr std::uint8_t kWriteSingleCoil = 0x05;
-constexpr std::uint8_t kWriteMultipleCoils = 0x0F;
 
 // The quantities one answer can carry within the 253 bytes of a PDU.
 constexpr int kMostBits = 2000;
 constexpr int kMostRegisters = 125;
 constexpr int kMostWrittenCoils = 1968;
-
-std::uint16_t word(QByteArrayView pdu, qsizetype at) {
-    return std::uint16_t((std::uint8_t(pdu[at]) << 8) | std::uint8_t(pdu[at + 1]));
-}
 
 // Discrete inputs and coils read 1 only for a state the unit reports as 1:
 // a refused or greyed state is no "on" a client could act upon.

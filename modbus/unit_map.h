@@ -17,6 +17,14 @@ inline constexpr int kMostUnitId = 247;
 // Input registers per unit: counters, time gaps, input bytes, output bytes.
 inline constexpr int kRegisterCount = 64;
 
+inline constexpr std::uint8_t kWriteSingleCoil = 0x05;
+inline constexpr std::uint8_t kWriteMultipleCoils = 0x0F;
+
+// A big-endian 16-bit field of a frame or PDU at `at`.
+[[nodiscard]] inline std::uint16_t word(QByteArrayView bytes, qsizetype at) {
+    return std::uint16_t((std::uint8_t(bytes[at]) << 8) | std::uint8_t(bytes[at + 1]));
+}
+
 enum class Exception : std::uint8_t {
     IllegalFunction = 0x01,
     IllegalDataAddress = 0x02,

@@ -2,6 +2,7 @@
 #include "mqtt/mqtt_front.h"
 
 #include "platform/regular_file.h"
+#include "settings/host_port.h"
 
 #include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
@@ -380,8 +381,7 @@ QString MqttFront::frontName() const {
 }
 
 QString MqttFront::address() const {
-    return options_.host.contains(u':') ? QStringLiteral("[%1]:%2").arg(options_.host).arg(options_.port)
-                                        : QStringLiteral("%1:%2").arg(options_.host).arg(options_.port);
+    return settings::hostPortText(options_.host, options_.port);
 }
 
 QStringList MqttFront::clients() const {
