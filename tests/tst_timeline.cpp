@@ -3,6 +3,7 @@
 #include "log/utc_moment.h"
 #include "testsupport.h"
 #include "timeline/day_files.h"
+#include "timeline/measure.h"
 #include "timeline/range_export.h"
 #include "timeline/reply_store.h"
 #include "timeline/vcd_writer.h"
@@ -263,6 +264,89 @@ private Q_SLOTS:
         QCOMPARE(store.at(store.indexAt(start + 4)).lane(3), Level::Third);
         QCOMPARE(store.indexAt(start - before - 1), -1);
         QCOMPARE(store.indexAt(ms + 10), store.size() - 1);
+    }
+
+    // Thirteen replies 10 ms apart, DI00 low, high, high, low, high, 2, high,
+    // low, low, high, high, high, low: rises at 10, 40, 90; falls at 30, 70,
+    // 120; the run from 40 ends at the 2, so only 10..30 and 90..120 are
+    // widths. CNT01 counts the rise at 10, stands still at the rises at 40
+    // and 90 (one stretch), then counts 3 with no edge; CNT02 wraps by 3,
+    // CNT03 is reset and counts 2. Measured as a whole and from 35 to 95,
+    // wherever the replies fall among groups and chunks.
+    void measures_data() {
+        columns<qsizetype>("before");
+        QTest::newRow("as they came") << qsizetype{0};
+        QTest::newRow("across a group's edge") << qsizetype{60};
+        QTest::newRow("across a chunk's edge") << kChunk - 5;
+    }
+    void measures() {
+        using lumora::timeline::Finding;
+        using lumora::timeline::Measure;
+        QFETCH(qsizetype, before);
+        const QByteArray di00 = "LHHLHTHLLHHHL";
+        std::vector<Sample> day;
+        for (int i = 0; i < 13; ++i) {
+            Sample s;
+            s.ms = kTen + 10 * i;
+            s.setLane(0, di00[i] == 'H' ? Level::High : di00[i] == 'L' ? Level::Low : Level::Third);
+            s.counters[0] = i == 0 ? 100 : i < 10 ? 101 : 104;
+            s.counters[1] = i == 0 ? 0xFFFFFFFEU : 1;
+            s.counters[2] = i < 6 ? 500 : 2;
+            s.gaps[0] = quint32(10 * i);
+            day.push_back(s);
+        }
+        ReplyStore store;
+        for (qsizetype i = before; i > 0; --i)
+            store.append({kTen - i, day.front().lanes, day.front().counters, day.front().gaps});
+        for (const Sample& s : day)
+            store.append(s);
+        for (int i = 0; i < 100; ++i)
+            store.append({kTen + 200 + i, day.back().lanes, day.back().counters, day.back().gaps});
+
+        const Measure whole = lumora::timeline::measure(store, kTen, kTen + 130);
+        const auto& in = whole.lanes[0];
+        QCOMPARE(whole.replies, 13);
+        QCOMPARE(std::vector<qint64>({in.rising, in.falling, in.highMs, in.otherMs}),
+                 std::vector<qint64>({3, 3, 70, 10}));
+        QCOMPARE(std::vector<qint64>({in.firstRiseMs - kTen, in.lastRiseMs - kTen, in.periodMinMs, in.periodMaxMs,
+                                      in.widthMinMs, in.widthMaxMs}),
+                 std::vector<qint64>({10, 90, 30, 50, 20, 30}));
+        const auto& cnt = whole.counters;
+        QCOMPARE(std::vector<qint64>({cnt[0].pulses, cnt[0].missed, cnt[1].pulses, cnt[1].wraps, cnt[1].resets,
+                                      cnt[2].pulses, cnt[2].wraps, cnt[2].resets}),
+                 std::vector<qint64>({4, 3, 3, 1, 0, 2, 0, 1}));
+        QCOMPARE(std::vector<qint64>({whole.gaps[0].min, whole.gaps[0].max, whole.gaps[0].sum}),
+                 std::vector<qint64>({0, 120, 780}));
+        const auto missed = Finding::Kind::MissedPulses;
+        const auto stuck = Finding::Kind::CounterStuck;
+        QCOMPARE(whole.findings, std::vector<Finding>({{missed, 1, kTen, kTen + 10, 3, 0},
+                                                       {stuck, 0, kTen + 30, kTen + 90, 0, 2},
+                                                       {missed, 2, kTen + 50, kTen + 60, 2, 0},
+                                                       {missed, 0, kTen + 90, kTen + 100, 3, 0}}));
+
+        // Held from DI00's low at 30; the run from 90 is still high at 95.
+        const Measure part = lumora::timeline::measure(store, kTen + 35, kTen + 95);
+        const auto& cut = part.lanes[0];
+        QCOMPARE(std::vector<qint64>({part.replies, cut.rising, cut.falling, cut.highMs, cut.otherMs,
+                                      cut.periodMinMs, cut.periodMaxMs, cut.widthMaxMs}),
+                 std::vector<qint64>({6, 2, 1, 25, 10, 50, 50, 0}));
+        QCOMPARE(part.findings, std::vector<Finding>({{stuck, 0, kTen + 35, kTen + 90, 0, 2},
+                                                      {missed, 2, kTen + 50, kTen + 60, 2, 0}}));
+
+        // Any two runs, one after the other, merge into the run of both.
+        const auto run = [&](int from, int to) {
+            Measure m;
+            for (int i = from; i < to; ++i)
+                m.merge(Measure::of(day[std::size_t(i)]));
+            return m;
+        };
+        for (int cutAt = 1; cutAt < 13; ++cutAt) {
+            for (int end = cutAt + 1; end <= 13; ++end) {
+                Measure joined = run(0, cutAt);
+                joined.merge(run(cutAt, end));
+                QCOMPARE(joined, run(0, end));
+            }
+        }
     }
 
     // Counter or gap 6 goes down once, at reply `at`, and nowhere else; time

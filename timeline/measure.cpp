@@ -1,0 +1,228 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "timeline/measure.h"
+
+#include "timeline/reply_store.h"
+
+#include <algorithm>
+
+namespace lumora::timeline {
+
+namespace {
+
+// A counter that goes down by less than half its range has passed 2^32; by
+// more, it was set back to 0 and has counted its value since.
+struct CounterStep {
+    qint64 counted = 0;
+    bool wrap = false;
+    bool reset = false;
+};
+
+CounterStep counterStep(std::uint32_t before, std::uint32_t after) {
+    if (after >= before)
+        return {after - before, false, false};
+    const std::uint32_t forward = after - before;
+    if (forward < 0x80000000U)
+        return {forward, true, false};
+    return {after, false, true};
+}
+
+void addPeriod(LaneMeasure& m, qint64 ms) {
+    m.periodMinMs = std::min(m.periodMinMs, ms);
+    m.periodMaxMs = std::max(m.periodMaxMs, ms);
+}
+
+void addWidth(LaneMeasure& m, qint64 ms) {
+    m.widthMinMs = std::min(m.widthMinMs, ms);
+    m.widthMaxMs = std::max(m.widthMaxMs, ms);
+}
+
+void addHeld(LaneMeasure& m, Level level, qint64 ms) {
+    if (level == Level::High)
+        m.highMs += ms;
+    else if (level != Level::Low)
+        m.otherMs += ms;
+}
+
+// Lane m (this run, ending at level x) meets r (the next, starting at level y
+// at moment t).
+void mergeLane(LaneMeasure& m, const LaneMeasure& r, Level startedAt, Level x, Level y, qint64 t) {
+    const bool rise = x == Level::Low && y == Level::High;
+    const bool fall = x == Level::High && y == Level::Low;
+    const auto addRise = [&m](qint64 at) {
+        if (m.lastRiseMs != kNoMs)
+            addPeriod(m, at - m.lastRiseMs);
+        else
+            m.firstRiseMs = at;
+        m.lastRiseMs = at;
+    };
+    if (rise)
+        addRise(t);
+    if (r.firstRiseMs != kNoMs) {
+        addRise(r.firstRiseMs);
+        m.lastRiseMs = r.lastRiseMs;
+    }
+    m.rising += r.rising + (rise ? 1 : 0);
+    m.falling += r.falling + (fall ? 1 : 0);
+    m.highMs += r.highMs;
+    m.otherMs += r.otherMs;
+    if (r.periodMinMs != LaneMeasure{}.periodMinMs) {
+        addPeriod(m, r.periodMinMs);
+        addPeriod(m, r.periodMaxMs);
+    }
+    if (r.widthMinMs != LaneMeasure{}.widthMinMs) {
+        addWidth(m, r.widthMinMs);
+        addWidth(m, r.widthMaxMs);
+    }
+
+    // A high run that spans the meeting: from the rise this run saw (or the
+    // one at the meeting) to the first fall in the next.
+    const qint64 open = x == Level::High ? m.openRiseMs : rise ? t : kNoMs;
+    const bool laterAllHigh = y == Level::High && r.leadEndMs == kNoMs;
+    qint64 fallAt = kNoMs;
+    if (fall)
+        fallAt = t;
+    else if (y == Level::High && r.leadEndMs != kNoMs && r.leadEnd == Level::Low)
+        fallAt = r.leadEndMs;
+    if (open != kNoMs && fallAt != kNoMs)
+        addWidth(m, fallAt - open);
+    m.openRiseMs = laterAllHigh ? open : r.openRiseMs;
+
+    if (startedAt == Level::High && m.leadEndMs == kNoMs) {
+        m.leadEndMs = y == Level::High ? r.leadEndMs : t;
+        m.leadEnd = y == Level::High ? r.leadEnd : y;
+    }
+}
+
+} // namespace
+
+Measure Measure::of(const Sample& sample, bool counted) {
+    Measure m;
+    m.any = true;
+    m.first = m.last = sample;
+    if (!counted)
+        return m;
+    m.replies = 1;
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k)
+        m.gaps[k] = {sample.gaps[k], sample.gaps[k], sample.gaps[k]};
+    return m;
+}
+
+void Measure::merge(const Measure& later) {
+    if (!later.any)
+        return;
+    if (!any) {
+        *this = later;
+        return;
+    }
+    const qint64 t = later.first.ms;
+    // Where time stepped back, nothing was held in between.
+    const qint64 held = std::max<qint64>(0, t - last.ms);
+    for (int k = 0; k < kLaneCount; ++k) {
+        LaneMeasure& m = lanes[std::size_t(k)];
+        addHeld(m, last.lane(k), held);
+        mergeLane(m, later.lanes[std::size_t(k)], first.lane(k), last.lane(k), later.first.lane(k), t);
+    }
+
+    // Findings at the meeting, then the later run's, a stuck stretch on
+    // either side of the meeting joined into one.
+    std::vector<qsizetype> joinedInto(later.findings.size(), -1);
+    const std::array<CounterMeasure, kChannelCount> before = counters;
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+        CounterMeasure& c = counters[k];
+        const CounterMeasure& r = later.counters[k];
+        const std::uint32_t u = last.counters[k];
+        const std::uint32_t v = later.first.counters[k];
+        const CounterStep step = counterStep(u, v);
+        const bool rise = last.lane(int(k)) == Level::Low && later.first.lane(int(k)) == Level::High;
+        const qint64 edges = rise ? 1 : 0;
+        c.pulses += step.counted + r.pulses;
+        c.wraps += r.wraps + (step.wrap ? 1 : 0);
+        c.resets += r.resets + (step.reset ? 1 : 0);
+        if (step.counted > edges) {
+            c.missed += step.counted - edges;
+            findings.push_back(
+                {Finding::Kind::MissedPulses, int(k), last.ms, t, step.counted, edges});
+        }
+        c.missed += r.missed;
+        const bool moved = u != v;
+        if (moved)
+            c.openStuck = -1;
+        if (rise && !moved) {
+            if (c.openStuck >= 0) {
+                findings[std::size_t(c.openStuck)].toMs = t;
+                ++findings[std::size_t(c.openStuck)].edges;
+            } else {
+                c.openStuck = qsizetype(findings.size());
+                findings.push_back({Finding::Kind::CounterStuck, int(k), last.ms, t, 0, 1});
+            }
+            if (before[k].still && c.leadStuck < 0)
+                c.leadStuck = c.openStuck;
+        }
+        if (!moved && c.openStuck >= 0 && r.leadStuck >= 0) {
+            Finding& into = findings[std::size_t(c.openStuck)];
+            const Finding& from = later.findings[std::size_t(r.leadStuck)];
+            into.toMs = from.toMs;
+            into.edges += from.edges;
+            joinedInto[std::size_t(r.leadStuck)] = c.openStuck;
+        }
+        c.still = c.still && !moved && r.still;
+    }
+    std::vector<qsizetype> placed(later.findings.size(), -1);
+    for (std::size_t i = 0; i < later.findings.size(); ++i) {
+        if (joinedInto[i] >= 0) {
+            placed[i] = joinedInto[i];
+            continue;
+        }
+        placed[i] = qsizetype(findings.size());
+        findings.push_back(later.findings[i]);
+    }
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+        CounterMeasure& c = counters[k];
+        const CounterMeasure& r = later.counters[k];
+        const bool moved = last.counters[k] != later.first.counters[k];
+        if (r.openStuck >= 0)
+            c.openStuck = placed[std::size_t(r.openStuck)];
+        else if (moved || !r.still)
+            c.openStuck = -1;
+        if (c.leadStuck < 0 && before[k].still && !moved && r.leadStuck >= 0)
+            c.leadStuck = placed[std::size_t(r.leadStuck)];
+    }
+
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+        GapMeasure& g = gaps[k];
+        const GapMeasure& r = later.gaps[k];
+        g.min = std::min(g.min, r.min);
+        g.max = std::max(g.max, r.max);
+        g.sum += r.sum;
+    }
+    replies += later.replies;
+    last = later.last;
+}
+
+void Measure::holdUntil(qint64 ms) {
+    if (!any || ms <= last.ms)
+        return;
+    for (int k = 0; k < kLaneCount; ++k)
+        addHeld(lanes[std::size_t(k)], last.lane(k), ms - last.ms);
+    last.ms = ms;
+}
+
+Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
+    Measure m;
+    if (toMs <= fromMs)
+        return m;
+    // What was shown when the span opens is held from its first moment.
+    if (const qsizetype shown = store.indexAt(fromMs - 1); shown >= 0) {
+        Sample held = store.at(shown);
+        held.ms = fromMs;
+        m = Measure::of(held, false);
+    }
+    for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
+        for (qsizetype i = range.from; i < range.to; ++i)
+            m.merge(Measure::of(store.at(i)));
+    }
+    m.holdUntil(toMs);
+    return m;
+}
+
+} // namespace lumora::timeline
