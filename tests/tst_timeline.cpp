@@ -300,8 +300,16 @@ private Q_SLOTS:
             store.append({kTen - i, day.front().lanes, day.front().counters, day.front().gaps});
         for (const Sample& s : day)
             store.append(s);
-        for (int i = 0; i < 100; ++i)
-            store.append({kTen + 200 + i, day.back().lanes, day.back().counters, day.back().gaps});
+        // Then two and a half chunks of levels at random, now and then a 2,
+        // and counters at their own paces, one about to wrap.
+        Sample next = day.back();
+        for (qsizetype i = 0; i < 5 * kChunk / 2; ++i) {
+            next.ms = kTen + 200 + i;
+            next.lanes = (quint32(i * 2654435761U) >> 3 & 0x55555555U) | (i % 97 == 0 ? 0xAAAAAAAAU : 0);
+            for (std::size_t k = 0; k < 12; ++k)
+                next.counters[k] = quint32(i * qsizetype(k + 1) / 7) + (k == 1 ? 0xFFFFF000U : 0);
+            store.append(next);
+        }
 
         const Measure whole = lumora::timeline::measure(store, kTen, kTen + 130);
         const auto& in = whole.lanes[0];
@@ -333,20 +341,36 @@ private Q_SLOTS:
         QCOMPARE(part.findings, std::vector<Finding>({{stuck, 0, kTen + 35, kTen + 90, 0, 2},
                                                       {missed, 2, kTen + 50, kTen + 60, 2, 0}}));
 
-        // Any two runs, one after the other, merge into the run of both.
+        // Runs merge into the run of all, whichever two meet first.
         const auto run = [&](int from, int to) {
             Measure m;
             for (int i = from; i < to; ++i)
                 m.merge(Measure::of(day[std::size_t(i)]));
             return m;
         };
-        for (int cutAt = 1; cutAt < 13; ++cutAt) {
-            for (int end = cutAt + 1; end <= 13; ++end) {
-                Measure joined = run(0, cutAt);
-                joined.merge(run(cutAt, end));
-                QCOMPARE(joined, run(0, end));
+        for (int a = 1; a < 13; ++a) {
+            for (int b = a + 1; b <= 13; ++b) {
+                Measure later = run(a, b);
+                later.merge(run(b, 13));
+                Measure joined = run(0, a);
+                joined.merge(later);
+                QCOMPARE(joined, run(0, 13));
             }
         }
+
+        // Whole chunks from the cache, cold and warm, as reply by reply.
+        const qint64 from = kTen + 1200;
+        const qint64 to = kTen + 1700 + 2 * kChunk;
+        Sample held = store.at(store.indexAt(from - 1));
+        held.ms = from;
+        Measure expected = Measure::of(held, false);
+        for (qsizetype i = store.indexAt(from - 1) + 1; i <= store.indexAt(to - 1); ++i)
+            expected.merge(Measure::of(store.at(i)));
+        expected.holdUntil(to);
+        QVERIFY(expected.findings.size() > 100);
+        lumora::timeline::MeasureCache cache;
+        QCOMPARE(cache.measure(store, from, to), expected);
+        QCOMPARE(cache.measure(store, from, to), expected);
     }
 
     // Counter or gap 6 goes down once, at reply `at`, and nowhere else; time

@@ -207,7 +207,22 @@ void Measure::holdUntil(qint64 ms) {
     last.ms = ms;
 }
 
-Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
+const Measure& MeasureCache::chunk(const ReplyStore& store, qsizetype first) {
+    const qint64 dropped = store.appendedCount() - store.size();
+    auto [at, added] = chunks_.try_emplace(dropped + first);
+    if (added) {
+        for (qsizetype i = first; i < first + ReplyStore::kChunkReplies; ++i)
+            at->second.merge(Measure::of(store.at(i)));
+    }
+    return at->second;
+}
+
+Measure MeasureCache::measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
+    if (store.appendedCount() < appended_)
+        chunks_.clear();
+    appended_ = store.appendedCount();
+    // Chunks that dropped off the store's front are not asked for again.
+    chunks_.erase(chunks_.begin(), chunks_.lower_bound(store.appendedCount() - store.size()));
     Measure m;
     if (toMs <= fromMs)
         return m;
@@ -217,12 +232,33 @@ Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
         held.ms = fromMs;
         m = Measure::of(held, false);
     }
+    constexpr qsizetype kChunk = ReplyStore::kChunkReplies;
     for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
-        for (qsizetype i = range.from; i < range.to; ++i)
-            m.merge(Measure::of(store.at(i)));
+        for (qsizetype i = range.from; i < range.to;) {
+            if (i % kChunk == 0 && i + kChunk <= range.to) {
+                m.merge(chunk(store, i));
+                i += kChunk;
+                continue;
+            }
+            const qsizetype end = std::min(range.to, (i / kChunk + 1) * kChunk);
+            for (; i < end; ++i)
+                m.merge(Measure::of(store.at(i)));
+        }
     }
     m.holdUntil(toMs);
     return m;
+}
+
+std::size_t MeasureCache::memoryBytes() const {
+    std::size_t bytes = sizeof(*this);
+    for (const auto& [first, chunk] : chunks_)
+        bytes += sizeof(first) + sizeof(chunk) + 32 + chunk.findings.capacity() * sizeof(Finding);
+    return bytes;
+}
+
+Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
+    MeasureCache cache;
+    return cache.measure(store, fromMs, toMs);
 }
 
 } // namespace lumora::timeline

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <vector>
 
 namespace lumora::timeline {
@@ -92,9 +93,27 @@ struct Measure {
     friend bool operator==(const Measure&, const Measure&) = default;
 };
 
-// Per-lane and per-channel numbers for [fromMs, toMs), from the level shown
-// at fromMs to toMs. Where time steps back, the stretches are taken in store
-// order.
+// Keeps what each full chunk of one store measured, so that measuring a span
+// costs the replies at its two ends and a merge for each chunk between.
+// Chunks never change once full; a store cleared since is noticed and its
+// chunks forgotten.
+class MeasureCache {
+public:
+    // Per-lane and per-channel numbers for [fromMs, toMs), from the level
+    // shown at fromMs to toMs. Where time steps back, the stretches are taken
+    // in store order.
+    [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs);
+    [[nodiscard]] std::size_t memoryBytes() const;
+
+private:
+    const Measure& chunk(const ReplyStore& store, qsizetype first);
+
+    qint64 appended_ = 0;
+    // By the number of the chunk's first reply among all ever appended.
+    std::map<qint64, Measure> chunks_;
+};
+
+// Without a cache to keep: the chunks are measured for this span only.
 [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs);
 
 } // namespace lumora::timeline
