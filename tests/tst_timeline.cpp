@@ -316,12 +316,12 @@ private Q_SLOTS:
         QCOMPARE(whole.replies, 13);
         QCOMPARE(std::vector<qint64>({in.rising, in.falling, in.highMs, in.otherMs}),
                  std::vector<qint64>({3, 3, 70, 10}));
-        QCOMPARE(std::vector<qint64>({in.firstRiseMs - kTen, in.lastRiseMs - kTen, in.periodMinMs, in.periodMaxMs,
-                                      in.widthMinMs, in.widthMaxMs}),
+        QCOMPARE(std::vector<qint64>({in.firstRiseMs - kTen, in.lastRiseMs - kTen, in.periodMinMs,
+                                      in.periodMaxMs, in.widthMinMs, in.widthMaxMs}),
                  std::vector<qint64>({10, 90, 30, 50, 20, 30}));
         const auto& cnt = whole.counters;
-        QCOMPARE(std::vector<qint64>({cnt[0].pulses, cnt[0].missed, cnt[1].pulses, cnt[1].wraps, cnt[1].resets,
-                                      cnt[2].pulses, cnt[2].wraps, cnt[2].resets}),
+        QCOMPARE(std::vector<qint64>({cnt[0].pulses, cnt[0].missed, cnt[1].pulses, cnt[1].wraps,
+                                      cnt[1].resets, cnt[2].pulses, cnt[2].wraps, cnt[2].resets}),
                  std::vector<qint64>({4, 3, 3, 1, 0, 2, 0, 1}));
         QCOMPARE(std::vector<qint64>({whole.gaps[0].min, whole.gaps[0].max, whole.gaps[0].sum}),
                  std::vector<qint64>({0, 120, 780}));

@@ -16,6 +16,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
@@ -36,6 +38,7 @@ namespace {
 struct Run {
     int exitCode = -1;
     QString err;
+    QByteArray out;
 };
 
 Run runViewer(const QStringList& args) {
@@ -44,7 +47,7 @@ Run runViewer(const QStringList& args) {
     if (!process.waitForFinished(60000))
         return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardError())};
+            QString::fromLocal8Bit(process.readAllStandardError()), process.readAllStandardOutput()};
 }
 
 qint64 utcMs(int hour, int minute, int second, int day = 7) {
@@ -90,6 +93,9 @@ private Q_SLOTS:
         row("F --from 10:00:00", u"option --from is for --export OUT only"_s);
         row("F --to 10:00:00 --size 2x2", u"option --to is for --export OUT only"_s);
         row("F --export", u"option --export needs a value"_s);
+        row("F --measure --export O.csv", u"--export and --measure cannot go together"_s);
+        row("--measure --from 10:00:00", u"--measure needs at least one file to read"_s);
+        row("F --measure --size 2x2", u"option --size is for --export OUT only"_s);
     }
     // Nothing is written, and the program says what was wrong once.
     void usageErrors() {
@@ -227,6 +233,46 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(out).size() > 0);
         if (extension == u"png")
             QCOMPARE(QImage(out).size(), QSize(320, 200));
+    }
+
+    // DI00 low, high, high, low a second apart from 10:00:00, CNT01 0, 1, 1, 3 (two
+    // the polls missed), GAP01 0.1 to 0.4 s; measured to 10:00:04, without a display.
+    void measureLine() {
+        QTemporaryDir dir;
+        const QString day = dir.filePath(u"20261207.txt"_s);
+        QByteArray text;
+        for (const auto& [stamp, di, cnt, gap] : {std::tuple{"10:00:00.000", 0, 0, 100},
+                                                  {"10:00:01.000", 1, 1, 200},
+                                                  {"10:00:02.000", 1, 1, 300},
+                                                  {"10:00:03.000", 0, 3, 400}}) {
+            QByteArray reply(112, '\0');
+            reply[0] = char(di);
+            reply[12] = char(cnt);
+            reply[60] = char(gap % 256);
+            reply[61] = char(gap / 256);
+            text += dailyBlock(stamp, reply);
+        }
+        QVERIFY(writeFile(day, text));
+        qunsetenv("QT_QPA_PLATFORM");
+        const Run run =
+            runViewer({day, u"--measure"_s, u"--from"_s, u"10:00:00"_s, u"--to"_s, u"10:00:04"_s});
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject all = QJsonDocument::fromJson(run.out).object();
+        const QJsonObject expected = QJsonDocument::fromJson(R"({"from": "2026-12-07 10:00:00.000",
+            "to": "2026-12-07 10:00:04.000", "replies": 4,
+            "in": {"rising": 1, "falling": 1, "high_seconds": 2, "other_seconds": 0, "duty": 0.5,
+                   "period": null, "width": {"min": 2, "max": 2}},
+            "counter": {"pulses": 3, "wraps": 0, "resets": 0, "rate_hz": 0.75, "missed": 2},
+            "gap": {"min": 0.1, "mean": 0.25, "max": 0.4},
+            "findings": [{"kind": "missed_pulses", "channel": "01", "from": "2026-12-07 10:00:02.000",
+                          "to": "2026-12-07 10:00:03.000", "counted": 2, "edges": 0}]})")
+                                         .object();
+        for (const char* key : {"from", "to", "replies", "findings"})
+            QCOMPARE(all[QLatin1String(key)], expected[QLatin1String(key)]);
+        QCOMPARE(all[u"inputs"_s][u"00"_s], expected[u"in"_s]);
+        QCOMPARE(all[u"counters"_s][u"01"_s], expected[u"counter"_s]);
+        QCOMPARE(all[u"gaps"_s][u"01"_s], expected[u"gap"_s]);
     }
 
     // The title names the files (none and one: drop), the status line where time steps back.

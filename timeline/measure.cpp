@@ -140,8 +140,7 @@ void Measure::merge(const Measure& later) {
         c.resets += r.resets + (step.reset ? 1 : 0);
         if (step.counted > edges) {
             c.missed += step.counted - edges;
-            findings.push_back(
-                {Finding::Kind::MissedPulses, int(k), last.ms, t, step.counted, edges});
+            findings.push_back({Finding::Kind::MissedPulses, int(k), last.ms, t, step.counted, edges});
         }
         c.missed += r.missed;
         const bool moved = u != v;

@@ -17,6 +17,7 @@ QString quoted(const QString& text) {
 }
 
 constexpr auto kExport = "export";
+constexpr auto kMeasure = "measure";
 constexpr auto kFrom = "from";
 constexpr auto kTo = "to";
 constexpr auto kSize = "size";
@@ -46,7 +47,8 @@ BuiltIns describe(QCommandLineParser& parser) {
         u"client as signals over time: the inputs and outputs as logic lanes, the\n"
         u"counters and time gaps as steps, on one UTC time axis. Several files are one\n"
         u"timeline. With --export it writes the timeline, or a span of it, to OUT and\n"
-        u"shows no window (it needs no display)."_s);
+        u"shows no window (it needs no display); with --measure it prints the span's\n"
+        u"measurements as JSON."_s);
     // "-from" is the option "from" mistyped, not f, r, o and m.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     BuiltIns builtIns{parser.addHelpOption(), parser.addVersionOption()};
@@ -56,13 +58,17 @@ BuiltIns describe(QCommandLineParser& parser) {
          u"columns of lumora-7150r-cli decode; .vcd, a value change dump for waveform viewers, as "
          u"lumora-7150r-cli decode --vcd writes it."_s,
          u"OUT"_s},
+        {QLatin1String(kMeasure),
+         u"Print the span's measurements as one JSON object: per input its edges, time high, duty, "
+         u"period and high width; per counter its pulses, rate and the pulses the polls missed; per "
+         u"time gap its min, mean and max; and the findings missed_pulses and counter_stuck."_s},
         {QLatin1String(kFrom),
          u"Start of the span: a UTC time of day hh:mm:ss[.mmm] on the UTC day of the first reply "
-         u"(default: the earliest reply). Only with --export."_s,
+         u"(default: the earliest reply). Only with --export or --measure."_s,
          u"TIME"_s},
         {QLatin1String(kTo),
          u"End of the span, likewise; a time before --from is on the next day (default: just after "
-         u"the latest reply). Only with --export."_s,
+         u"the latest reply). Only with --export or --measure."_s,
          u"TIME"_s},
         {QLatin1String(kSize),
          u"Size of an exported picture in pixels, each side from 1 to %1 (default %2x%3). Only with "
@@ -140,23 +146,29 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     Options& options = result.options;
     options.files = parser.positionalArguments();
     const bool exporting = parser.isSet(QLatin1String(kExport));
+    options.measure = parser.isSet(QLatin1String(kMeasure));
+    if (exporting && options.measure)
+        return usageError(u"--export and --measure cannot go together"_s);
     for (const char* name : {kFrom, kTo, kSize}) {
-        if (parser.isSet(QLatin1String(name)) && !exporting)
+        if (parser.isSet(QLatin1String(name)) && !exporting && (name == kSize || !options.measure))
             return usageError(u"option --%1 is for --export OUT only"_s.arg(QLatin1String(name)));
     }
-    if (!exporting)
+    if (!exporting && !options.measure)
         return result;
 
-    // The last value given counts, as with the command line's options.
-    options.exportPath = parser.value(QLatin1String(kExport));
-    if (options.exportPath.isEmpty())
-        return usageError(u"option --export needs a file name"_s);
-    if (!knownExportExtension(options.exportPath))
-        return usageError(
-            u"cannot tell what to write to %1: its name must end in .png, .svg, .csv or .vcd"_s.arg(
-                quoted(options.exportPath)));
+    if (exporting) {
+        // The last value given counts, as with the command line's options.
+        options.exportPath = parser.value(QLatin1String(kExport));
+        if (options.exportPath.isEmpty())
+            return usageError(u"option --export needs a file name"_s);
+        if (!knownExportExtension(options.exportPath))
+            return usageError(
+                u"cannot tell what to write to %1: its name must end in .png, .svg, .csv or .vcd"_s.arg(
+                    quoted(options.exportPath)));
+    }
     if (options.files.isEmpty())
-        return usageError(u"--export needs at least one file to read"_s);
+        return usageError(
+            u"--%1 needs at least one file to read"_s.arg(QLatin1String(exporting ? kExport : kMeasure)));
     for (const char* name : {kFrom, kTo}) {
         if (!parser.isSet(QLatin1String(name)))
             continue;
@@ -193,7 +205,8 @@ QString helpText() {
     QString text = parser.helpText();
     text.replace(QRegularExpression(u"^Usage: [^\n]*\n"_s),
                  u"Usage: lumora-7150r-view [FILE...]\n"
-                 u"  or:  lumora-7150r-view FILE... --export OUT [--from TIME --to TIME] [--size WxH]\n\n"_s);
+                 u"  or:  lumora-7150r-view FILE... --export OUT [--from TIME --to TIME] [--size WxH]\n"
+                 u"  or:  lumora-7150r-view FILE... --measure [--from TIME --to TIME]\n\n"_s);
     return text + uR"(
 A block that is torn or damaged, and a file that cannot be read, are skipped
 and named on standard error as FILE:LINE: why, skipped.

@@ -14,10 +14,11 @@ inline constexpr auto kProgramName = "lumora-7150r-view";
 inline constexpr QSize kDefaultPictureSize{1600, 900};
 
 // What the command line asks for: a window over the files, or, with an
-// export path, one file written and no window.
+// export path, one file written and no window, or the measurements printed.
 struct Options {
     QStringList files;
     QString exportPath;        // empty: show the window
+    bool measure = false;      // print the measurements instead
     std::optional<QTime> from; // UTC times of day on the first reply's day
     std::optional<QTime> to;
     QSize size = kDefaultPictureSize;

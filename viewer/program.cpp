@@ -4,6 +4,7 @@
 #include "platform/widgets/display.h"
 #include "viewer/arguments.h"
 #include "viewer/export_run.h"
+#include "viewer/measure_run.h"
 #include "viewer/viewer.h"
 #include "waveform/signal_window.h"
 
@@ -43,6 +44,9 @@ int runProgram(int argc, char** argv) {
         break;
     }
 
+    // Numbers only: no application object, no display.
+    if (parsed.options.measure)
+        return runMeasure(parsed.options);
     const bool exporting = !parsed.options.exportPath.isEmpty();
     // An export draws into an image, never on a screen: it must run where
     // there is none, so the platform is chosen before the application reads it.

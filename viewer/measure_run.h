@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "timeline/measure.h"
+#include "viewer/arguments.h"
+
+#include <QByteArray>
+
+namespace lumora::viewer {
+
+// The measurements of [fromMs, toMs) as one JSON object, its parts a line
+// each; times UTC "YYYY-MM-DD hh:mm:ss.mmm", durations in seconds, and null
+// for a period, width or gap that nothing in the span gave.
+[[nodiscard]] QByteArray measurementJson(const timeline::Measure& measure, qint64 fromMs, qint64 toMs);
+
+// Reads the files and prints the measurements of the span on standard
+// output; every block or file skipped is a line on standard error.
+[[nodiscard]] int runMeasure(const Options& options);
+
+} // namespace lumora::viewer
