@@ -234,7 +234,7 @@ Measure MeasureCache::measure(const ReplyStore& store, qint64 fromMs, qint64 toM
     constexpr qsizetype kChunk = ReplyStore::kChunkReplies;
     for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
         for (qsizetype i = range.from; i < range.to;) {
-            if (i % kChunk == 0 && i + kChunk <= range.to) {
+            if (keep_ == Keep::Chunks && i % kChunk == 0 && i + kChunk <= range.to) {
                 m.merge(chunk(store, i));
                 i += kChunk;
                 continue;
@@ -256,7 +256,7 @@ std::size_t MeasureCache::memoryBytes() const {
 }
 
 Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
-    MeasureCache cache;
+    MeasureCache cache(MeasureCache::Keep::Nothing);
     return cache.measure(store, fromMs, toMs);
 }
 

@@ -99,6 +99,12 @@ struct Measure {
 // chunks forgotten.
 class MeasureCache {
 public:
+    // Keep::Nothing folds each chunk into the span and keeps none: one pass
+    // over a store, without a copy of its findings.
+    enum class Keep : std::uint8_t { Chunks, Nothing };
+    explicit MeasureCache(Keep keep = Keep::Chunks)
+        : keep_(keep) {}
+
     // Per-lane and per-channel numbers for [fromMs, toMs), from the level
     // shown at fromMs to toMs. Where time steps back, the stretches are taken
     // in store order.
@@ -108,12 +114,13 @@ public:
 private:
     const Measure& chunk(const ReplyStore& store, qsizetype first);
 
+    Keep keep_;
     qint64 appended_ = 0;
     // By the number of the chunk's first reply among all ever appended.
     std::map<qint64, Measure> chunks_;
 };
 
-// Without a cache to keep: the chunks are measured for this span only.
+// Without a cache to keep: every reply of the span folded in once.
 [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs);
 
 } // namespace lumora::timeline

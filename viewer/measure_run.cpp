@@ -56,9 +56,14 @@ QString inputJson(const timeline::LaneMeasure& in, qint64 spanMs) {
                     number(double(in.highMs) / double(spanMs)), period, width);
 }
 
+void write(std::FILE* out, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    static_cast<void>(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), out));
+}
+
 } // namespace
 
-QByteArray measurementJson(const timeline::Measure& measure, qint64 fromMs, qint64 toMs) {
+void writeMeasurementJson(std::FILE* out, const timeline::Measure& measure, qint64 fromMs, qint64 toMs) {
     const qint64 spanMs = std::max<qint64>(toMs - fromMs, 1);
     QStringList inputs;
     QStringList counters;
@@ -79,22 +84,25 @@ QByteArray measurementJson(const timeline::Measure& measure, qint64 fromMs, qint
                     (measure.replies == 0 ? u"null"_s
                                           : spread(g.min, double(g.sum) / double(measure.replies), g.max)));
     }
-    QStringList findings;
-    for (const timeline::Finding& f : measure.findings) {
-        findings.append(
-            u"{\"kind\": \"%1\", \"channel\": %2, \"from\": %3, \"to\": %4, \"counted\": %5, \"edges\": %6}"_s
-                .arg(f.kind == timeline::Finding::Kind::MissedPulses ? u"missed_pulses"_s
+    write(out, u"{\"from\": %1, \"to\": %2, \"replies\": %3,\n \"inputs\": {%4},\n \"counters\": {%5},\n "
+               u"\"gaps\": {%6},\n \"findings\": ["_s.arg(moment(fromMs), moment(toMs))
+                   .arg(measure.replies)
+                   .arg(inputs.join(u", "_s), counters.join(u", "_s), gaps.join(u", "_s)));
+    // A day can hold millions of findings: each is written as it comes.
+    for (std::size_t i = 0; i < measure.findings.size(); ++i) {
+        const timeline::Finding& f = measure.findings[i];
+        write(
+            out,
+            u"%1{\"kind\": \"%2\", \"channel\": %3, \"from\": %4, \"to\": %5, \"counted\": %6, \"edges\": %7}"_s
+                .arg(i == 0 ? QString() : u",\n  "_s,
+                     f.kind == timeline::Finding::Kind::MissedPulses ? u"missed_pulses"_s
                                                                      : u"counter_stuck"_s,
                      channel(std::size_t(f.channel) + 1), moment(f.fromMs), moment(f.toMs))
                 .arg(f.counted)
                 .arg(f.edges));
     }
-    const QString text =
-        u"{\"from\": %1, \"to\": %2, \"replies\": %3,\n \"inputs\": {%4},\n \"counters\": {%5},\n "
-        u"\"gaps\": {%6},\n \"findings\": [%7]}\n"_s.arg(moment(fromMs), moment(toMs))
-            .arg(measure.replies)
-            .arg(inputs.join(u", "_s), counters.join(u", "_s), gaps.join(u", "_s), findings.join(u",\n  "_s));
-    return text.toUtf8();
+    write(out, u"]}\n"_s);
+    static_cast<void>(std::fflush(out));
 }
 
 int runMeasure(const Options& options) {
@@ -107,10 +115,7 @@ int runMeasure(const Options& options) {
         static_cast<void>(std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr));
     }
     const Span span = exportSpan(store, options.from, options.to);
-    const QByteArray json =
-        measurementJson(timeline::measure(store, span.fromMs, span.toMs), span.fromMs, span.toMs);
-    static_cast<void>(std::fwrite(json.constData(), 1, std::size_t(json.size()), stdout));
-    static_cast<void>(std::fflush(stdout));
+    writeMeasurementJson(stdout, timeline::measure(store, span.fromMs, span.toMs), span.fromMs, span.toMs);
     return days.problems().empty() ? kDone : kBlockSkipped;
 }
 

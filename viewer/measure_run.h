@@ -4,14 +4,14 @@
 #include "timeline/measure.h"
 #include "viewer/arguments.h"
 
-#include <QByteArray>
+#include <cstdio>
 
 namespace lumora::viewer {
 
 // The measurements of [fromMs, toMs) as one JSON object, its parts a line
 // each; times UTC "YYYY-MM-DD hh:mm:ss.mmm", durations in seconds, and null
 // for a period, width or gap that nothing in the span gave.
-[[nodiscard]] QByteArray measurementJson(const timeline::Measure& measure, qint64 fromMs, qint64 toMs);
+void writeMeasurementJson(std::FILE* out, const timeline::Measure& measure, qint64 fromMs, qint64 toMs);
 
 // Reads the files and prints the measurements of the span on standard
 // output; every block or file skipped is a line on standard error.
