@@ -4,11 +4,14 @@
 //   copying the same reply into a ring of that size;
 // - the per-pixel summaries of 2.5 million replies (a day file of a
 //   gigabyte) at 1600 pixels against the 16 ms a frame has at 60 Hz;
-// - the bytes a reply of that day costs in the store.
+// - the bytes a reply of that day costs in the store;
+// - the measurements of that whole day against the 100 ms they may take, with
+//   every chunk's run cached, and the first time, when the cache is built.
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
 #include "bench_support.h"
 #include "median_collector.h"
+#include "timeline/measure.h"
 #include "timeline/reply_store.h"
 
 #include <benchmark/benchmark.h>
@@ -32,6 +35,7 @@ constexpr double kFrameNs = 16e6;
 constexpr double kColumnsTarget = 0.25; // of a frame
 constexpr double kAppendTarget = 25.0;  // times a plain copy: well under a microsecond
 constexpr double kBytesTarget = 40.0;
+constexpr double kMeasureTargetNs = 100e6;
 constexpr qint64 kStartMs = 1'796'637'600'000;
 
 // Replies of the kind the emulator gives at 1 ms polling: each input
@@ -115,7 +119,27 @@ void BM_StoreColumns(benchmark::State& state) {
         benchmark::DoNotOptimize(lumora::timeline::columns(store, from, to, kWidth));
 }
 
+void BM_MeasureDayCached(benchmark::State& state) {
+    const ReplyStore& store = dayStore();
+    const qint64 from = store.msAt(0);
+    const qint64 to = store.msAt(store.size() - 1) + 1;
+    lumora::timeline::MeasureCache cache;
+    benchmark::DoNotOptimize(cache.measure(store, from, to));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(cache.measure(store, from, to));
+}
+
+void BM_MeasureDayFirst(benchmark::State& state) {
+    const ReplyStore& store = dayStore();
+    const qint64 from = store.msAt(0);
+    const qint64 to = store.msAt(store.size() - 1) + 1;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(lumora::timeline::measure(store, from, to));
+}
+
 BENCHMARK(BM_SampleCopyFloor)->Repetitions(kRepetitions);
+BENCHMARK(BM_MeasureDayCached)->Repetitions(kRepetitions);
+BENCHMARK(BM_MeasureDayFirst)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_StoreAppend)->Repetitions(kRepetitions);
 BENCHMARK(BM_StoreColumns)->Repetitions(kRepetitions);
 
@@ -159,6 +183,17 @@ int main(int argc, char** argv) {
                          {},
                          {},
                          bench::metText(false)});
+    for (const auto& [name, what] :
+         {std::pair{"BM_MeasureDayCached", "chunks cached"},
+          std::pair{"BM_MeasureDayFirst/iterations:1", "the first time, chunks built"}}) {
+        const double ns = median(name);
+        bench::printRow(
+            {QStringLiteral("measure() of 2.5M replies, the whole day, %1 (vs 100 ms)")
+                 .arg(QLatin1String(what)),
+             ns > 0 ? QStringLiteral("%1 ms").arg(ns / 1e6, 0, 'f', 1) : QStringLiteral("missing"),
+             QStringLiteral("100 ms"), ratioText(ns / kMeasureTargetNs), QStringLiteral("<= 1.00x"),
+             bench::metText(ns > 0 && ns <= kMeasureTargetNs)});
+    }
     const double perReply = double(dayStore().memoryBytes()) / double(dayStore().size());
     bench::printRow({QStringLiteral("reply store bytes a reply, 2.5M replies of 1 ms polling"),
                      QStringLiteral("%1 B").arg(perReply, 0, 'f', 1), QStringLiteral("112 B (a sample)"),
