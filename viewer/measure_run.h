@@ -8,9 +8,10 @@
 
 namespace lumora::viewer {
 
-// The measurements of [fromMs, toMs) as one JSON object, its parts a line
-// each; times UTC "YYYY-MM-DD hh:mm:ss.mmm", durations in seconds, and null
-// for a period, width or gap that nothing in the span gave.
+// Writes the measurements of [fromMs, toMs) as one JSON object, inputs,
+// counters and gaps a line each and every finding on its own; times UTC
+// "YYYY-MM-DD hh:mm:ss.mmm", durations in seconds, and null for a period,
+// width or gap that nothing in the span gave.
 void writeMeasurementJson(std::FILE* out, const timeline::Measure& measure, qint64 fromMs, qint64 toMs);
 
 // Reads the files and prints the measurements of the span on standard
