@@ -192,6 +192,9 @@ private Q_SLOTS:
         const Run run = runViewer({bad, good, u"--export"_s, dir.filePath(u"out.csv"_s)});
         QCOMPARE(run.err.section(u'\n', 0, 0), u"lumora-7150r-view: "_s + bad + problem);
         QCOMPARE(run.exitCode, 6);
+        const Run measured = runViewer({bad, good, u"--measure"_s});
+        QCOMPARE(measured.err, run.err);
+        QCOMPARE(measured.exitCode, 6);
         lumora::viewer::Viewer viewer;
         viewer.open({good, bad});
         QCOMPARE(viewer.problemsShown(), bad + problem);
