@@ -287,7 +287,7 @@ private Q_SLOTS:
         std::vector<Sample> day;
         for (int i = 0; i < 13; ++i) {
             Sample s;
-            s.ms = kTen + 10 * i;
+            s.ms = kTen + qint64{10} * i;
             s.setLane(0, di00[i] == 'H' ? Level::High : di00[i] == 'L' ? Level::Low : Level::Third);
             s.counters[0] = i == 0 ? 100 : i < 10 ? 101 : 104;
             s.counters[1] = i == 0 ? 0xFFFFFFFEU : 1;
