@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
+#include "waveform/measure_text.h"
 #include "waveform/picture.h"
 #include "waveform/readout.h"
 #include "waveform/signal_view.h"
@@ -10,9 +11,11 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QSvgRenderer>
 #include <QtTest>
@@ -55,6 +58,24 @@ void fill(ReplyStore& store) {
     second[0] = Low;
     store.append(sample(600, second, 2));
     store.append(sample(700, second, 2));
+}
+
+// Worked by hand in measurements(): DI00 high 100..300 and 500..600 while
+// CNT01 counts 1 then 2 (one pulse missed at 300..500); DI01 at the third
+// state until 300; CNT02 counts 4 then is reset to 5; CNT03 wraps by 3.
+void fillPulses(ReplyStore& store) {
+    using enum Level;
+    const QList<std::pair<qint64, QList<Level>>> levels{
+        {0, {Low, Third}}, {100, {High, Third}}, {300, {Low, Low}}, {500, {High, Low}}, {600, {Low, Low}}};
+    const std::array<std::array<std::uint32_t, 3>, 5> counters{
+        {{0, 996, 4294967295U}, {1, 1000, 2}, {1, 5, 2}, {3, 5, 2}, {3, 5, 2}}};
+    const std::array<std::uint32_t, 5> gaps{5, 7, 3, 0, 0};
+    for (std::size_t i = 0; i < 5; ++i) {
+        Sample s = sample(levels[qsizetype(i)].first, levels[qsizetype(i)].second);
+        std::copy(counters[i].begin(), counters[i].end(), s.counters.begin());
+        s.gaps[0] = gaps[i];
+        store.append(s);
+    }
 }
 
 // One millisecond a pixel column: 1000 columns beside the 52-pixel names,
@@ -533,6 +554,51 @@ private Q_SLOTS:
             QVERIFY(text.startsWith("time,DI00,"));
             QCOMPARE(text.count('\n'), 1 + 5);
         }
+    }
+
+    // The panel under the lanes measures the whole view, then the span a
+    // clicked finding puts the cursors on (the fall at its first reply is in
+    // it); the finding is marked on CNT01.
+    void measurements() {
+        ReplyStore store;
+        fillPulses(store);
+        SignalWindow window(store);
+        QVERIFY(shown(window, {1300, 1000}));
+        SignalView* view = window.view();
+        view->setFollow(false);
+        view->setSpan(kTen, kTen + 1000);
+        auto* panel = window.findChild<QPlainTextEdit*>(u"measurements"_s);
+        QTRY_VERIFY(panel->toPlainText().startsWith(
+            u"The whole view: 10:00:00.000 UTC to 10:00:01.000 UTC (1.000 s), 5 replies\n"
+            u"DI00  rising 2  falling 2  high 0.300 s  duty 30.0 %  period min/mean/max 0.400/0.400/0.400 s  "
+            u"width min/max 0.100/0.200 s\n"
+            u"DI01  rising 0  falling 0  high 0.000 s  duty 0.0 %  period min/mean/max -  width min/max -  "
+            u"at 2/refused 0.300 s\n"));
+        for (const QString& line : {u"\nCNT01  pulses 3  rate 3.00/s  missed 1\n"_s,
+                                    u"\nCNT02  pulses 9 (1 reset)  rate 9.00/s  missed 9\n"_s,
+                                    u"\nCNT03  pulses 3 (1 wrap)  rate 3.00/s  missed 3\n"_s,
+                                    u"\nGAP01  min/mean/max 0.000/0.003/0.007 s\n"_s})
+            QVERIFY2(panel->toPlainText().contains(line), qPrintable(line));
+
+        auto* findings = window.findChild<QListWidget*>(u"findings"_s);
+        const QList<QListWidgetItem*> missed = findings->findItems(u"missed_pulses  CNT01  "_s, Qt::MatchStartsWith);
+        QCOMPARE(missed.size(), 1);
+        QCOMPARE(missed[0]->text(), u"missed_pulses  CNT01  10:00:00.300 UTC to 10:00:00.500 UTC  counted 2, edges seen 1"_s);
+        QTest::mouseClick(findings->viewport(), Qt::LeftButton, {}, findings->visualItemRect(missed[0]).center());
+        QCOMPARE(view->cursor(), std::optional<qint64>(kTen + 300));
+        QCOMPARE(view->secondCursor(), std::optional<qint64>(kTen + 501));
+        QTRY_VERIFY2(panel->toPlainText().startsWith(
+                         u"Between the cursors: 10:00:00.300 UTC to 10:00:00.501 UTC (0.201 s), 2 replies\n"
+                         u"DI00  rising 1  falling 1  high 0.001 s  duty 0.5 %  period min/mean/max -  "
+                         u"width min/max -\n"),
+                     qPrintable(panel->toPlainText()));
+        QVERIFY(panel->toPlainText().contains(u"\nCNT01  pulses 2  rate 9.95/s  missed 1\n"));
+        const Layout layout = layoutOf(view->rect(), view->state());
+        const QRect band = layout.rows.at(kRowCNT01).band;
+        const QImage picture = view->grab().toImage();
+        QCOMPARE(picture.pixelColor(xAtMs(layout.plot, view->state(), kTen + 400), band.top() + 2),
+                 QColor(240, 0, 150));
+        QCOMPARE(picture.pixelColor(xAtMs(layout.plot, view->state(), kTen + 250), band.top() + 2), Qt::white);
     }
 
     void hideMenu() {

@@ -574,4 +574,41 @@ bool exportRange(const QString& path, const timeline::ReplyStore& store, const V
     return true;
 }
 
+int laneNumber(const Row& row) {
+    switch (row.kind) {
+    case RowKind::Lane:
+        return row.index;
+    case RowKind::Counter:
+        return timeline::kLaneCount + row.index;
+    case RowKind::Gap:
+        break;
+    }
+    return timeline::kLaneCount + timeline::kChannelCount + row.index;
+}
+
+void paintMarks(QPainter& painter, const Layout& layout, const ViewState& state,
+                const std::vector<timeline::Finding>& findings, std::optional<int> selected) {
+    // Apart from the drop's red and the gap's violet; at least a few pixels
+    // wide, so that one pair of replies in a whole day still shows.
+    static const QColor kMissed{240, 0, 150};
+    static const QColor kStuck{0, 160, 160};
+    static const QColor kSelected{0, 90, 255, 60};
+    constexpr int kMarkPx = 4;
+    for (const Row& row : layout.rows) {
+        if (selected && laneNumber(row) == *selected)
+            painter.fillRect(QRect(layout.names.left(), row.band.top(), layout.names.width(), row.band.height()),
+                             kSelected);
+        if (row.kind != RowKind::Counter || state.toMs <= state.fromMs)
+            continue;
+        for (const timeline::Finding& finding : findings) {
+            if (finding.channel != row.index || finding.toMs < state.fromMs || finding.fromMs >= state.toMs)
+                continue;
+            const int left = xAtMs(layout.plot, state, std::max(finding.fromMs, state.fromMs));
+            const int right = xAtMs(layout.plot, state, std::min(finding.toMs, state.toMs - 1));
+            painter.fillRect(QRect(left, row.band.top() + 1, std::max(right - left + 1, kMarkPx), kMarkPx),
+                             finding.kind == timeline::Finding::Kind::MissedPulses ? kMissed : kStuck);
+        }
+    }
+}
+
 } // namespace lumora::waveform

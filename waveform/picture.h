@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "timeline/measure.h"
 #include "timeline/reply_store.h"
 #include "waveform/view_state.h"
 
@@ -8,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 class QPainter;
@@ -61,5 +63,14 @@ void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplySto
 // when the extension is none of these or the file cannot be written.
 [[nodiscard]] bool exportRange(const QString& path, const timeline::ReplyStore& store,
                                const ViewState& state, QSize size, QString& why);
+
+// The row's lane numbered as timeline/search.h numbers all forty: the
+// Sample's lanes, then CNT01..CNT12, then GAP01..GAP12.
+[[nodiscard]] int laneNumber(const Row& row);
+
+// Over a drawn picture: small marks on the counters' rows where the findings
+// are, and the selected lane's name highlighted.
+void paintMarks(QPainter& painter, const Layout& layout, const ViewState& state,
+                const std::vector<timeline::Finding>& findings, std::optional<int> selected);
 
 } // namespace lumora::waveform

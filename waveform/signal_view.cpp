@@ -163,7 +163,8 @@ void SignalView::paintEvent(QPaintEvent* /*event*/) {
     }
     QPainter painter(this);
     painter.drawImage(0, 0, frame_);
-    const QRect plot = layoutOf(rect(), state_).plot;
+    const Layout layout = layoutOf(rect(), state_);
+    const QRect plot = layout.plot;
     const auto drawCursor = [&](const std::optional<qint64>& ms, const QColor& colour) {
         if (!ms || *ms < state_.fromMs || *ms >= state_.toMs)
             return;
@@ -173,6 +174,7 @@ void SignalView::paintEvent(QPaintEvent* /*event*/) {
     };
     drawCursor(cursor_, kCursor);
     drawCursor(secondCursor_, kSecondCursor);
+    paintMarks(painter, layout, state_, marks_, selected_);
 }
 
 void SignalView::wheelEvent(QWheelEvent* event) {
@@ -246,7 +248,15 @@ void SignalView::mouseReleaseEvent(QMouseEvent* event) {
     pressAt_.reset();
     panning_ = false;
     const QPoint at = event->position().toPoint();
-    const QRect plot = layoutOf(rect(), state_).plot;
+    const Layout layout = layoutOf(rect(), state_);
+    if (click && layout.names.contains(at)) {
+        for (const Row& row : layout.rows) {
+            if (row.band.top() <= at.y() && at.y() <= row.band.bottom())
+                selectLane(laneNumber(row));
+        }
+        return;
+    }
+    const QRect& plot = layout.plot;
     if (!click || !plot.contains(at) || state_.toMs <= state_.fromMs)
         return;
     const qint64 ms = msAt(at.x());
@@ -263,6 +273,8 @@ void SignalView::keyPressEvent(QKeyEvent* event) {
     // tenth of the span, + and - zoom around the middle.
     const qint64 span = state_.toMs - state_.fromMs;
     const double middle = layoutOf(rect(), state_).plot.center().x();
+    if (changeKey(event))
+        return;
     switch (event->key()) {
     case Qt::Key_Escape:
         cursor_.reset();
@@ -311,6 +323,7 @@ QString SignalView::readoutText() const {
 }
 
 void SignalView::updateReadout() {
+    Q_EMIT shownChanged();
     const QString text = readoutText();
     if (text.isEmpty()) {
         readout_->hide();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "timeline/measure.h"
 #include "timeline/reply_store.h"
 #include "waveform/view_state.h"
 
@@ -18,7 +19,9 @@ namespace lumora::waveform {
 // dragging pans, and Follow keeps the newest reply in view until the user
 // pans. A click puts the cursor down, shift+click the second cursor; what
 // they read is shown in a panel at the top right. Arrows pan, + and - zoom,
-// Escape lifts the cursors.
+// Escape lifts the cursors. Up and Down (or a click on a name) select a lane,
+// Ctrl+Right and Ctrl+Left put the cursor on its next and previous change,
+// with Shift on any lane's (keysText() lists them all).
 class SignalView : public QWidget {
     Q_OBJECT
 public:
@@ -41,6 +44,17 @@ public:
     [[nodiscard]] std::optional<qint64> secondCursor() const { return secondCursor_; }
     // The cursor panel's text, empty while no cursor is down.
     [[nodiscard]] QString readoutText() const;
+    // Puts the cursor down at a moment (lifting the second) and pans it into
+    // view, to the middle when it was outside.
+    void goTo(qint64 ms);
+    // Puts the two cursors at a stretch's ends and shows it whole.
+    void showSpan(qint64 fromMs, qint64 toMs);
+    // The lane the change keys search, numbered as timeline/search.h's
+    // forty; none at first.
+    [[nodiscard]] std::optional<int> selectedLane() const { return selected_; }
+    void selectLane(std::optional<int> lane);
+    // Findings marked on their counters' lanes.
+    void setMarks(std::vector<timeline::Finding> marks);
     // Repaints done since the view was made, for those who watch its cost.
     [[nodiscard]] qint64 paintCount() const { return paints_; }
 
@@ -49,6 +63,8 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void followChanged(bool follow);
+    // The span shown, a cursor, the lanes shown or the store changed.
+    void shownChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -68,6 +84,9 @@ private:
     void showAll();
     [[nodiscard]] qint64 msAt(int x) const;
     void updateReadout();
+    // The change keys (edge_keys.cpp); false for any other key.
+    bool changeKey(const QKeyEvent* event);
+    void selectRow(int step);
 
     const timeline::ReplyStore& store_;
     ViewState state_;
@@ -84,6 +103,8 @@ private:
     ViewState pressState_;
     bool panning_ = false;
     qint64 paints_ = 0;
+    std::optional<int> selected_;
+    std::vector<timeline::Finding> marks_;
     // The picture without the cursors, kept while neither the store nor
     // what is shown nor the size changed: a cursor moving only copies it.
     QImage frame_;

@@ -3,6 +3,7 @@
 
 #include "timeline/status_line.h"
 #include "waveform/picture.h"
+#include "waveform/signal_panels.h"
 #include "waveform/signal_view.h"
 
 #include <QFileDialog>
@@ -88,6 +89,7 @@ SignalWindow::SignalWindow(const timeline::ReplyStore& store, QWidget* parent)
         statusCoalesce_.start();
     });
     updateStatus();
+    new SignalPanels(store, view_, this);
 }
 
 SignalWindow::~SignalWindow() = default;

@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "waveform/signal_panels.h"
+
+#include "waveform/measure_text.h"
+#include "waveform/signal_view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDockWidget>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace lumora::waveform {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A day can hold thousands of findings or stretches: the lists show the
+// first ones and say how many more there are.
+constexpr int kListed = 1000;
+constexpr int kFromRole = Qt::UserRole;
+constexpr int kToRole = Qt::UserRole + 1;
+
+QListWidgetItem* spanItem(const QString& text, qint64 fromMs, qint64 toMs) {
+    auto* item = new QListWidgetItem(text);
+    item->setData(kFromRole, fromMs);
+    item->setData(kToRole, toMs);
+    return item;
+}
+
+QWidget* docked(QMainWindow* window, const QString& title, const QString& name, QWidget* content,
+                Qt::DockWidgetArea area) {
+    auto* dock = new QDockWidget(title, window);
+    dock->setObjectName(name);
+    dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    dock->setWidget(content);
+    window->addDockWidget(area, dock);
+    return dock;
+}
+
+} // namespace
+
+SignalPanels::SignalPanels(const timeline::ReplyStore& store, SignalView* view, QMainWindow* window)
+    : QObject(window)
+    , store_(store)
+    , view_(view)
+    , measurements_(new QPlainTextEdit)
+    , findings_(new QListWidget)
+    , goTo_(new QLineEdit)
+    , find_(new QLineEdit)
+    , reason_(new QLabel)
+    , stretches_(new QListWidget) {
+    measurements_->setObjectName(u"measurements"_s);
+    measurements_->setReadOnly(true);
+    measurements_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    measurements_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    auto* copy = new QAction(tr("&Copy Measurements"), this);
+    copy->setObjectName(u"actionCopyMeasurements"_s);
+    connect(copy, &QAction::triggered, this,
+            [this] { QApplication::clipboard()->setText(measurements_->toPlainText()); });
+    auto* copyButton = new QToolButton;
+    copyButton->setDefaultAction(copy);
+    auto* measured = new QWidget;
+    auto* measuredLayout = new QVBoxLayout(measured);
+    measuredLayout->setContentsMargins(0, 0, 0, 0);
+    measuredLayout->addWidget(measurements_);
+    measuredLayout->addWidget(copyButton, 0, Qt::AlignLeft);
+    findings_->setObjectName(u"findings"_s);
+    auto* under = new QSplitter(Qt::Horizontal);
+    under->addWidget(measured);
+    under->addWidget(findings_);
+    under->setStretchFactor(0, 3);
+    under->setStretchFactor(1, 2);
+    docked(window, tr("Measurements and Findings"), u"dockMeasurements"_s, under, Qt::BottomDockWidgetArea);
+
+    goTo_->setObjectName(u"goTo"_s);
+    goTo_->setPlaceholderText(u"hh:mm:ss.mmm UTC"_s);
+    find_->setObjectName(u"find"_s);
+    find_->setPlaceholderText(u"DI03 & !DO01"_s);
+    reason_->setObjectName(u"findReason"_s);
+    reason_->setWordWrap(true);
+    reason_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    stretches_->setObjectName(u"stretches"_s);
+    auto* search = new QWidget;
+    auto* form = new QFormLayout(search);
+    form->addRow(tr("Go to time"), goTo_);
+    form->addRow(tr("Find"), find_);
+    form->addRow(reason_);
+    form->addRow(stretches_);
+    QWidget* searchDock = docked(window, tr("Search"), u"dockSearch"_s, search, Qt::RightDockWidgetArea);
+
+    QMenu* menu = window->menuBar()->addMenu(tr("&Search"));
+    QAction* goTo = menu->addAction(u"Go to time"_s);
+    goTo->setObjectName(u"actionGoTo"_s);
+    goTo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    QAction* find = menu->addAction(u"Find"_s);
+    find->setObjectName(u"actionFind"_s);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    for (const auto& [action, edit] : {std::pair{goTo, goTo_}, std::pair{find, find_}}) {
+        connect(action, &QAction::triggered, this, [searchDock, edit] {
+            searchDock->show();
+            edit->setFocus(Qt::ShortcutFocusReason);
+            edit->selectAll();
+        });
+    }
+    menu->addSeparator();
+    menu->addAction(copy);
+    QAction* keys = window->menuBar()->addMenu(tr("&Help"))->addAction(tr("&Keys"));
+    keys->setObjectName(u"actionKeys"_s);
+    keys->setShortcut(QKeySequence::HelpContents);
+    connect(keys, &QAction::triggered, window, [window] {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("Keys"), keysText(), QMessageBox::Close, window);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->show();
+    });
+
+    connect(goTo_, &QLineEdit::returnPressed, this, &SignalPanels::goToTyped);
+    connect(find_, &QLineEdit::returnPressed, this, &SignalPanels::findTyped);
+    for (QListWidget* list : {findings_, stretches_}) {
+        connect(list, &QListWidget::itemClicked, this, &SignalPanels::showItem);
+        connect(list, &QListWidget::itemActivated, this, &SignalPanels::showItem);
+    }
+    coalesce_.setSingleShot(true);
+    coalesce_.setInterval(SignalView::kRepaintMs);
+    connect(&coalesce_, &QTimer::timeout, this, [this] {
+        if (!pending_)
+            return;
+        pending_ = false;
+        refresh();
+        coalesce_.start();
+    });
+    connect(view_, &SignalView::shownChanged, this, &SignalPanels::changed);
+    refresh();
+}
+
+void SignalPanels::changed() {
+    if (coalesce_.isActive()) {
+        pending_ = true;
+        return;
+    }
+    refresh();
+    coalesce_.start();
+}
+
+void SignalPanels::refresh() {
+    const auto& state = view_->state();
+    const bool between = view_->cursor() && view_->secondCursor();
+    const qint64 fromMs = between ? std::min(*view_->cursor(), *view_->secondCursor()) : state.fromMs;
+    const qint64 toMs = between ? std::max(*view_->cursor(), *view_->secondCursor()) : state.toMs;
+    const QString text =
+        (between ? tr("Between the cursors: ") : tr("The whole view: ")) +
+        measureText(cache_.measure(store_, fromMs, toMs), fromMs, toMs, state.localTime);
+    if (text != measurements_->toPlainText()) {
+        const int scrolled = measurements_->verticalScrollBar()->value();
+        measurements_->setPlainText(text);
+        measurements_->verticalScrollBar()->setValue(scrolled);
+    }
+
+    const std::pair<qint64, qsizetype> at{store_.appendedCount(), store_.size()};
+    if (at == listedAt_)
+        return;
+    listedAt_ = at;
+    findings_->clear();
+    std::vector<timeline::Finding> found;
+    if (!store_.isEmpty()) {
+        const qint64 first = store_.msAt(0);
+        const qint64 last = store_.msAt(store_.size() - 1);
+        found = cache_.measure(store_, std::min(first, last), std::max(first, last) + 1).findings;
+    }
+    for (const timeline::Finding& finding : found) {
+        if (findings_->count() == kListed) {
+            findings_->addItem(tr("... and %1 more").arg(qsizetype(found.size()) - kListed));
+            break;
+        }
+        // The span a finding is shown in takes its later reply in, so that
+        // the measurements between the cursors count it.
+        findings_->addItem(spanItem(findingText(finding, state.localTime), finding.fromMs, finding.toMs + 1));
+    }
+    view_->setMarks(std::move(found));
+}
+
+void SignalPanels::goToTyped() {
+    const auto& state = view_->state();
+    const std::optional<qint64> ms = timeOnDay(goTo_->text(), state.fromMs + (state.toMs - state.fromMs) / 2);
+    if (!ms) {
+        reason_->setText(tr("Not a time: type UTC hh:mm:ss.mmm"));
+        return;
+    }
+    reason_->clear();
+    view_->goTo(*ms);
+    view_->setFocus(Qt::OtherFocusReason);
+}
+
+void SignalPanels::findTyped() {
+}
+
+void SignalPanels::showItem(const QListWidgetItem* item) {
+    if (item->data(kFromRole).isValid())
+        view_->showSpan(item->data(kFromRole).toLongLong(), item->data(kToRole).toLongLong());
+}
+
+} // namespace lumora::waveform
