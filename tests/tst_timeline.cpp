@@ -6,6 +6,7 @@
 #include "timeline/measure.h"
 #include "timeline/range_export.h"
 #include "timeline/reply_store.h"
+#include "timeline/search.h"
 #include "timeline/vcd_writer.h"
 
 #include <QBuffer>
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <limits>
+#include <map>
 #include <sys/stat.h>
 #include <thread>
 
@@ -217,6 +219,24 @@ QStringList utcTimes(const lumora::timeline::ReplyStore& store) {
         times.append(
             lumora::log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(store.msAt(i), QTimeZone::utc())));
     return times;
+}
+
+// A lane set from names, "any" for every lane.
+lumora::timeline::LaneSet laneSet(const QString& names) {
+    lumora::timeline::LaneSet set = names == u"any"_s ? lumora::timeline::kEveryLane : 0;
+    for (const QString& name : names.split(u' ', Qt::SkipEmptyParts))
+        set |= lumora::timeline::anyLaneByName(name)
+                   ? lumora::timeline::LaneSet{1} << *lumora::timeline::anyLaneByName(name)
+                   : 0;
+    return set;
+}
+
+// Sets lane (0..39) to value: a level for DI/DO, else the counter or gap.
+void setAnyLane(Sample& s, int lane, quint32 value) {
+    if (lane < 16)
+        s.setLane(lane, Level(value));
+    else
+        (lane < 28 ? s.counters : s.gaps)[std::size_t((lane - 16) % 12)] = value;
 }
 
 } // namespace
@@ -576,6 +596,90 @@ private Q_SLOTS:
                     expected = i;
             }
             QCOMPARE(store.indexAt(at), expected);
+        }
+    }
+
+    // Two chunks and 700 replies, all alike but for changes that last: DO04
+    // at a group's first reply, CNT05 at a block's, GAP12 at a chunk's, DI00
+    // at a chunk's last, CNT05 in the open chunk, DI00 back at the very last.
+    void edgeSearch_data() {
+        columns<bool, QString, qsizetype, qsizetype>("next", "lanes", "index", "expected");
+        const qsizetype walk[] = {-1, 64, 512, 4096, 8191, 8704, 8891, 8892};
+        for (int k = 0; k + 1 < 8; ++k) {
+            QTest::addRow("next after %lld", qlonglong(walk[k]))
+                << true << u"any"_s << walk[k] << (walk[k + 1] < 8892 ? walk[k + 1] : -1);
+            QTest::addRow("previous before %lld", qlonglong(walk[k + 1]))
+                << false << u"any"_s << walk[k + 1] << walk[k];
+        }
+        QTest::newRow("next on one lane") << true << u"dI00"_s << qsizetype{0} << qsizetype{8191};
+        QTest::newRow("next on two lanes") << true << u"CNT05 DO01"_s << qsizetype{600} << qsizetype{8704};
+        QTest::newRow("next, never changes") << true << u"DO01 GAP01"_s << qsizetype{-5} << qsizetype{-1};
+        QTest::newRow("previous on one lane") << false << u"GAP12"_s << qsizetype{9000} << qsizetype{4096};
+        QTest::newRow("previous, far back") << false << u"DO04"_s << qsizetype{8891} << qsizetype{64};
+        QTest::newRow("previous, never changes") << false << u"CNT01"_s << qsizetype{8892} << qsizetype{-1};
+    }
+    void edgeSearch() {
+        QFETCH(bool, next);
+        QFETCH(QString, lanes);
+        QFETCH(qsizetype, index);
+        QFETCH(qsizetype, expected);
+        ReplyStore store;
+        Sample s;
+        for (qsizetype i = 0; i < 8892; ++i) {
+            s.ms = kTen + i;
+            const std::map<qsizetype, std::pair<int, quint32>> changes{{64, {15, 1}},      {512, {20, 7}},
+                                                                       {4096, {39, 1500}}, {8191, {0, 1}},
+                                                                       {8704, {20, 8}},    {8891, {0, 0}}};
+            if (const auto it = changes.find(i); it != changes.end())
+                setAnyLane(s, it->second.first, it->second.second);
+            store.append(s);
+        }
+        const auto found = next ? lumora::timeline::nextChange(store, index, laneSet(lanes))
+                                : lumora::timeline::previousChange(store, index, laneSet(lanes));
+        QCOMPARE(found, expected);
+    }
+
+    // Changes now and then on a few lanes, some of them to the value held
+    // two changes before: searches and the lanes that change against a look
+    // at every reply.
+    void edgeSearchMatchesBruteForce() {
+        QRandomGenerator random(11);
+        const int lanes[] = {0, 5, 13, 18, 22, 34};
+        std::vector<Sample> held(std::size_t(2 * kChunk + 1500));
+        ReplyStore store;
+        for (std::size_t i = 0; i < held.size(); ++i) {
+            held[i] = i > 0 ? held[i - 1] : Sample{};
+            held[i].ms = kTen + qint64(i);
+            if (random.bounded(150) == 0)
+                setAnyLane(held[i], lanes[random.bounded(6)], random.bounded(4));
+            store.append(held[i]);
+        }
+        const auto n = qsizetype(held.size());
+        for (int probe = 0; probe < 400; ++probe) {
+            const qsizetype index = random.bounded(-2, int(n) + 2);
+            const auto set = probe % 5 == 0 ? lumora::timeline::kEveryLane
+                                            : lumora::timeline::LaneSet{1} << lanes[random.bounded(6)];
+            const auto differs = [&](qsizetype j) {
+                return !lumora::timeline::sameOn(held[j], held[j - 1], set);
+            };
+            qsizetype next = std::max<qsizetype>(index + 1, 1);
+            while (next < n && !differs(next))
+                ++next;
+            qsizetype previous = std::min(index, n) - 1;
+            while (previous >= 1 && !differs(previous))
+                --previous;
+            QCOMPARE(lumora::timeline::nextChange(store, index, set), next < n ? next : -1);
+            QCOMPARE(lumora::timeline::previousChange(store, index, set), previous >= 1 ? previous : -1);
+            const qsizetype from = std::clamp<qsizetype>(index, 0, n - 1);
+            const qsizetype to = std::min(n, from + 1 + random.bounded(3 * kChunk));
+            lumora::timeline::LaneSet changing = 0;
+            for (int lane = 0; lane < lumora::timeline::kAllLaneCount; ++lane) {
+                for (qsizetype j = from + 1; j < to; ++j) {
+                    if (!lumora::timeline::sameOn(held[j], held[j - 1], lumora::timeline::LaneSet{1} << lane))
+                        changing |= lumora::timeline::LaneSet{1} << lane;
+                }
+            }
+            QCOMPARE(lumora::timeline::lanesThatChange(store, {from, to}), changing);
         }
     }
 

@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "timeline/search.h"
+
+#include "protocol/status_reply.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+namespace lumora::timeline {
+
+namespace {
+
+constexpr int kFirstCounterLane = kLaneCount;
+constexpr int kFirstGapLane = kLaneCount + kChannelCount;
+
+// The sizes whose summaries the store keeps, largest first.
+constexpr std::array<qsizetype, 3> kUnits{ReplyStore::kChunkReplies, ReplyStore::kBlockReplies,
+                                          ReplyStore::kGroupReplies};
+
+template <typename Visit> void forEachLane(LaneSet lanes, Visit&& visit) {
+    for (lanes &= kEveryLane; lanes != 0; lanes &= lanes - 1)
+        visit(std::countr_zero(lanes));
+}
+
+// Whether every reply a summary covers shows what `held` shows on the
+// lanes. A stretch that holds one value may still differ from the reply
+// before it, so the value itself is compared, not only that it is one.
+bool allAs(const Summary& s, const Sample& held, LaneSet lanes) {
+    bool same = true;
+    forEachLane(lanes, [&](int lane) {
+        if (lane < kFirstCounterLane) {
+            same = same && s.levelsSeen[std::size_t(lane)] == 1U << unsigned(held.lane(lane));
+            return;
+        }
+        const bool counter = lane < kFirstGapLane;
+        const auto k = std::size_t(counter ? lane - kFirstCounterLane : lane - kFirstGapLane);
+        const std::uint32_t value = counter ? held.counters[k] : held.gaps[k];
+        same = same && (counter ? s.counterMin[k] == value && s.counterMax[k] == value
+                                : s.gapMin[k] == value && s.gapMax[k] == value);
+    });
+    return same;
+}
+
+} // namespace
+
+QString anyLaneName(int lane) {
+    if (lane < kFirstCounterLane)
+        return laneName(lane);
+    return (lane < kFirstGapLane ? QStringLiteral("CNT") : QStringLiteral("GAP")) +
+           protocol::channelText((lane - kFirstCounterLane) % kChannelCount + 1);
+}
+
+std::optional<int> anyLaneByName(QStringView name) {
+    for (int lane = 0; lane < kAllLaneCount; ++lane) {
+        if (name.compare(anyLaneName(lane), Qt::CaseInsensitive) == 0)
+            return lane;
+    }
+    return std::nullopt;
+}
+
+bool sameOn(const Sample& a, const Sample& b, LaneSet lanes) {
+    bool same = true;
+    forEachLane(lanes, [&](int lane) {
+        if (lane < kFirstCounterLane)
+            same = same && a.lane(lane) == b.lane(lane);
+        else if (lane < kFirstGapLane)
+            same = same && a.counters[std::size_t(lane - kFirstCounterLane)] ==
+                               b.counters[std::size_t(lane - kFirstCounterLane)];
+        else
+            same = same &&
+                   a.gaps[std::size_t(lane - kFirstGapLane)] == b.gaps[std::size_t(lane - kFirstGapLane)];
+    });
+    return same;
+}
+
+qsizetype firstDiffering(const ReplyStore& store, IndexRange range, const Sample& held, LaneSet lanes) {
+    const qsizetype to = std::min(range.to, store.size());
+    qsizetype i = std::max<qsizetype>(range.from, 0);
+    // Up to the next edge of a chunk, then of a block, then of a group: each
+    // passed over whole when it shows only the held value, else looked into
+    // at the next size down, and a group reply by reply.
+    std::size_t unit = 0;
+    while (i < to) {
+        if (unit == kUnits.size()) {
+            const qsizetype end = std::min(to, (i / kUnits.back() + 1) * kUnits.back());
+            for (; i < end; ++i) {
+                if (!sameOn(store.at(i), held, lanes))
+                    return i;
+            }
+            unit = 0;
+            continue;
+        }
+        const qsizetype end = std::min(to, (i / kUnits[unit] + 1) * kUnits[unit]);
+        if (allAs(store.summarize({i, end}), held, lanes)) {
+            i = end;
+            unit = 0;
+        } else {
+            ++unit;
+        }
+    }
+    return to;
+}
+
+qsizetype nextChange(const ReplyStore& store, qsizetype index, LaneSet lanes) {
+    const qsizetype from = std::max<qsizetype>(index + 1, 1);
+    if (from >= store.size() || (lanes & kEveryLane) == 0)
+        return -1;
+    const qsizetype found = firstDiffering(store, {from, store.size()}, store.at(from - 1), lanes);
+    return found < store.size() ? found : -1;
+}
+
+qsizetype previousChange(const ReplyStore& store, qsizetype index, LaneSet lanes) {
+    // p holds what the replies after it up to index - 1 hold: a change is
+    // looked for at or before p.
+    qsizetype p = std::min(index, store.size()) - 1;
+    if (p < 1 || (lanes & kEveryLane) == 0)
+        return -1;
+    const Sample held = store.at(p);
+    std::size_t unit = 0;
+    while (p > 0) {
+        if (unit == kUnits.size()) {
+            const qsizetype start = std::max<qsizetype>(0, (p - 1) / kUnits.back() * kUnits.back());
+            for (; p > start; --p) {
+                if (!sameOn(store.at(p - 1), held, lanes))
+                    return p;
+            }
+            unit = 0;
+            continue;
+        }
+        // [start, p): when all of it shows what p shows, nothing changes at
+        // start + 1 .. p.
+        const qsizetype start = (p - 1) / kUnits[unit] * kUnits[unit];
+        if (allAs(store.summarize({start, p}), held, lanes)) {
+            p = start;
+            unit = 0;
+        } else {
+            ++unit;
+        }
+    }
+    return -1;
+}
+
+LaneSet lanesThatChange(const ReplyStore& store, IndexRange range) {
+    if (range.to <= range.from || range.from >= store.size())
+        return 0;
+    const Summary s = store.summarize(range);
+    LaneSet changing = 0;
+    for (int lane = 0; lane < kAllLaneCount; ++lane) {
+        bool varies = false;
+        if (lane < kFirstCounterLane) {
+            const std::uint8_t seen = s.levelsSeen[std::size_t(lane)];
+            varies = (seen & (seen - 1)) != 0;
+        } else if (lane < kFirstGapLane) {
+            const auto k = std::size_t(lane - kFirstCounterLane);
+            varies = s.counterMin[k] != s.counterMax[k];
+        } else {
+            const auto k = std::size_t(lane - kFirstGapLane);
+            varies = s.gapMin[k] != s.gapMax[k];
+        }
+        if (varies)
+            changing |= LaneSet{1} << lane;
+    }
+    return changing;
+}
+
+} // namespace lumora::timeline
