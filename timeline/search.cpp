@@ -75,25 +75,24 @@ bool sameOn(const Sample& a, const Sample& b, LaneSet lanes) {
 }
 
 qsizetype firstDiffering(const ReplyStore& store, IndexRange range, const Sample& held, LaneSet lanes) {
+    constexpr qsizetype kGroup = ReplyStore::kGroupReplies;
     const qsizetype to = std::min(range.to, store.size());
     qsizetype i = std::max<qsizetype>(range.from, 0);
-    // Up to the next edge of a chunk, then of a block, then of a group: each
-    // passed over whole when it shows only the held value, else looked into
-    // at the next size down, and a group reply by reply.
+    // Reply by reply up to a group's edge (a search that stops often, as a
+    // Find over a busy lane does, stops there), then whole chunks, blocks and
+    // groups passed over when their summaries show only the held value, a
+    // size down where they do not, and a group that differs reply by reply.
     std::size_t unit = 0;
     while (i < to) {
-        if (unit == kUnits.size()) {
-            const qsizetype end = std::min(to, (i / kUnits.back() + 1) * kUnits.back());
-            for (; i < end; ++i) {
-                if (!sameOn(store.at(i), held, lanes))
-                    return i;
-            }
-            unit = 0;
+        if (i % kGroup != 0 || unit == kUnits.size() || i + kGroup > to) {
+            if (!sameOn(store.at(i), held, lanes))
+                return i;
+            unit = ++i % kGroup == 0 ? 0 : unit;
             continue;
         }
-        const qsizetype end = std::min(to, (i / kUnits[unit] + 1) * kUnits[unit]);
-        if (allAs(store.summarize({i, end}), held, lanes)) {
-            i = end;
+        const qsizetype size = kUnits[unit];
+        if (i % size == 0 && i + size <= to && allAs(store.summarize({i, i + size}), held, lanes)) {
+            i += size;
             unit = 0;
         } else {
             ++unit;
@@ -111,28 +110,26 @@ qsizetype nextChange(const ReplyStore& store, qsizetype index, LaneSet lanes) {
 }
 
 qsizetype previousChange(const ReplyStore& store, qsizetype index, LaneSet lanes) {
-    // p holds what the replies after it up to index - 1 hold: a change is
-    // looked for at or before p.
+    constexpr qsizetype kGroup = ReplyStore::kGroupReplies;
+    // Reply p holds what the replies after it up to index - 1 hold: a change
+    // is looked for at or before p, the same way as forward, mirrored: when
+    // all of [p - size, p) shows what p shows, nothing changes at
+    // p - size + 1 .. p.
     qsizetype p = std::min(index, store.size()) - 1;
     if (p < 1 || (lanes & kEveryLane) == 0)
         return -1;
     const Sample held = store.at(p);
     std::size_t unit = 0;
     while (p > 0) {
-        if (unit == kUnits.size()) {
-            const qsizetype start = std::max<qsizetype>(0, (p - 1) / kUnits.back() * kUnits.back());
-            for (; p > start; --p) {
-                if (!sameOn(store.at(p - 1), held, lanes))
-                    return p;
-            }
-            unit = 0;
+        if (p % kGroup != 0 || unit == kUnits.size()) {
+            if (!sameOn(store.at(p - 1), held, lanes))
+                return p;
+            unit = --p % kGroup == 0 ? 0 : unit;
             continue;
         }
-        // [start, p): when all of it shows what p shows, nothing changes at
-        // start + 1 .. p.
-        const qsizetype start = (p - 1) / kUnits[unit] * kUnits[unit];
-        if (allAs(store.summarize({start, p}), held, lanes)) {
-            p = start;
+        const qsizetype size = kUnits[unit];
+        if (p % size == 0 && allAs(store.summarize({p - size, p}), held, lanes)) {
+            p -= size;
             unit = 0;
         } else {
             ++unit;
