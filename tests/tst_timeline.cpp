@@ -2,6 +2,7 @@
 #include "log/recv_block.h"
 #include "log/utc_moment.h"
 #include "testsupport.h"
+#include "timeline/condition.h"
 #include "timeline/day_files.h"
 #include "timeline/measure.h"
 #include "timeline/range_export.h"
@@ -681,6 +682,110 @@ private Q_SLOTS:
             }
             QCOMPARE(lumora::timeline::lanesThatChange(store, {from, to}), changing);
         }
+    }
+
+    // Against one reply: DI03 High, DO01 Low, DI00 at 2, DI01 refused,
+    // CNT04 1000, GAP02 1.5 s.
+    void conditionParse_data() {
+        columns<QString, QString, bool>("text", "why", "holds");
+        for (const auto& [text, holds] :
+             std::initializer_list<std::pair<QString, bool>>{{u"DI03 & !DO01"_s, true},
+                                                             {u"di03&do01"_s, false},
+                                                             {u"!DI00 & !DI01"_s, true},
+                                                             {u"DI00 | DI01"_s, false},
+                                                             {u"DI03 | DO01 & DI00"_s, true},
+                                                             {u"!(DI03 & DO01)"_s, true},
+                                                             {u"CNT04 > 1000"_s, false},
+                                                             {u"cnt04>=1000"_s, true},
+                                                             {u"CNT04 == 1000"_s, true},
+                                                             {u"CNT04 != 1000"_s, false},
+                                                             {u"CNT04 < 1001"_s, true},
+                                                             {u"CNT04 <= 999"_s, false},
+                                                             {u"(DI00 | DI03) & GAP02 >= 1.5"_s, true},
+                                                             {u"GAP02 > 1.5"_s, false},
+                                                             {u"GAP02 < 1.5"_s, false}})
+            QTest::newRow(qPrintable(text)) << text << QString() << holds;
+        for (const auto& [text, why] : std::initializer_list<std::pair<QString, QString>>{
+                 {u"DX03 & DO01"_s, u"unknown lane \"DX03\" at 1"_s},
+                 {u"(DI00 | DI01"_s, u"expected \")\" at 13"_s},
+                 {u""_s, u"expected a lane, \"!\" or \"(\" at 1"_s},
+                 {u"DI00 &"_s, u"expected a lane, \"!\" or \"(\" at 7"_s},
+                 {u"cnt04"_s, u"expected <, <=, >, >=, == or != after \"CNT04\" at 6"_s},
+                 {u"GAP02 = 1"_s, u"expected <, <=, >, >=, == or != after \"GAP02\" at 7"_s},
+                 {u"CNT04 > x"_s, u"expected a number at 9"_s},
+                 {u"GAP02 >= 1.5.1"_s, u"expected a number at 10"_s},
+                 {u"DI00 DI01"_s, u"expected \"&\" or \"|\" at 6"_s},
+                 {u"DI00 > 1"_s, u"expected \"&\" or \"|\" at 6"_s},
+                 {QString(70, u'(') + u"DI00"_s, u"too deeply nested at 65"_s}})
+            QTest::newRow(qPrintable(why)) << text << why << false;
+    }
+    void conditionParse() {
+        QFETCH(QString, text);
+        QFETCH(QString, why);
+        QFETCH(bool, holds);
+        Sample s;
+        s.setLane(3, Level::High);
+        s.setLane(0, Level::Third);
+        s.setLane(1, Level::Refused);
+        s.counters[3] = 1000;
+        s.gaps[1] = 1500;
+        QString reason;
+        const auto condition = lumora::timeline::Condition::parse(text, reason);
+        QCOMPARE(reason, why);
+        QCOMPARE(condition.has_value(), why.isEmpty());
+        QCOMPARE(condition && condition->holds(s), holds);
+    }
+
+    // A day of 5000 replies 2 ms apart: DI03 High at 100..699 (DO01 too at
+    // 600..649), at 4090..4099 but for a 2 at 4095, and from 4900 on; GAP02
+    // 1.5 s at 2048..2559. Stretches as "first:from-to", ms after 10:00.
+    void findStretches_data() {
+        columns<QString, qint64, qint64, qsizetype, QString, bool>("condition", "from", "to", "limit",
+                                                                   "expected", "more");
+        const QString all = u"100:200-1200 650:1300-1400 4090:8180-8190 4096:8192-8200 4900:9800-10000"_s;
+        QTest::newRow("the whole day") << u"DI03 & !DO01"_s << 0LL << 10000LL << qsizetype{9} << all << false;
+        QTest::newRow("as many as the limit")
+            << u"DI03 & !DO01"_s << 0LL << 10000LL << qsizetype{5} << all << false;
+        QTest::newRow("more than the limit")
+            << u"DI03 & !DO01"_s << 0LL << 10000LL << qsizetype{2} << u"100:200-1200 650:1300-1400"_s << true;
+        QTest::newRow("clipped, the held reply first")
+            << u"DI03 & !DO01"_s << 301LL << 8185LL << qsizetype{9}
+            << u"150:301-1200 650:1300-1400 4090:8180-8185"_s << false;
+        QTest::newRow("from a reply, nothing held")
+            << u"DI03 & !DO01"_s << 1200LL << 1400LL << qsizetype{9} << u"650:1300-1400"_s << false;
+        QTest::newRow("after the last reply")
+            << u"DI03"_s << 10500LL << 11000LL << qsizetype{9} << u"4999:10500-11000"_s << false;
+        QTest::newRow("a gap") << u"GAP02 >= 1.5"_s << 0LL << 10000LL << qsizetype{9} << u"2048:4096-5120"_s
+                               << false;
+        QTest::newRow("never") << u"DO02 | CNT01 > 0"_s << 0LL << 10000LL << qsizetype{9} << QString()
+                               << false;
+    }
+    void findStretches() {
+        QFETCH(QString, condition);
+        QFETCH(qint64, from);
+        QFETCH(qint64, to);
+        QFETCH(qsizetype, limit);
+        QFETCH(QString, expected);
+        QFETCH(bool, more);
+        ReplyStore store;
+        for (qsizetype i = 0; i < 5000; ++i) {
+            Sample s;
+            s.ms = kTen + 2 * i;
+            const bool high = (i >= 100 && i < 700) || (i >= 4090 && i < 4100) || i >= 4900;
+            s.setLane(3, i == 4095 ? Level::Third : high ? Level::High : Level::Low);
+            s.setLane(12, i >= 600 && i < 650 ? Level::High : Level::Low);
+            s.gaps[1] = i >= 2048 && i < 2560 ? 1500 : 0;
+            store.append(s);
+        }
+        QString why;
+        bool foundMore = false;
+        QStringList found;
+        for (const auto& s :
+             lumora::timeline::findStretches(store, *lumora::timeline::Condition::parse(condition, why),
+                                             kTen + from, kTen + to, limit, foundMore))
+            found.append(u"%1:%2-%3"_s.arg(s.first).arg(s.fromMs - kTen).arg(s.toMs - kTen));
+        QCOMPARE(found.join(u' '), expected);
+        QCOMPARE(foundMore, more);
     }
 
     // The replies of [10:00:00.500, 10:00:02.000): the second, third and
