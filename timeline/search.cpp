@@ -78,10 +78,19 @@ qsizetype firstDiffering(const ReplyStore& store, IndexRange range, const Sample
     constexpr qsizetype kGroup = ReplyStore::kGroupReplies;
     const qsizetype to = std::min(range.to, store.size());
     qsizetype i = std::max<qsizetype>(range.from, 0);
-    // Reply by reply up to a group's edge (a search that stops often, as a
-    // Find over a busy lane does, stops there), then whole chunks, blocks and
-    // groups passed over when their summaries show only the held value, a
-    // size down where they do not, and a group that differs reply by reply.
+    // The first reply alone: a search that stops often, as a Find over a
+    // busy lane does, stops there. Then the rest of its group by one summary,
+    // whole chunks, blocks and groups passed over when their summaries show
+    // only the held value, a size down where they do not, and a group that
+    // differs reply by reply.
+    if (i < to) {
+        if (!sameOn(store.at(i), held, lanes))
+            return i;
+        const qsizetype end = std::min(to, (i / kGroup + 1) * kGroup);
+        ++i;
+        if (i < end && allAs(store.summarize({i, end}), held, lanes))
+            i = end;
+    }
     std::size_t unit = 0;
     while (i < to) {
         if (i % kGroup != 0 || unit == kUnits.size() || i + kGroup > to) {
