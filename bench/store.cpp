@@ -6,13 +6,19 @@
 //   gigabyte) at 1600 pixels against the 16 ms a frame has at 60 Hz;
 // - the bytes a reply of that day costs in the store;
 // - the measurements of that whole day against the 100 ms they may take, with
-//   every chunk's run cached, and the first time, when the cache is built.
+//   every chunk's run cached, and the first time, when the cache is built;
+// - the next and previous change on a lane of that day whose only change is
+//   at its far end, against the 20 ms they may take;
+// - Find over that whole day, every stretch listed, against 100 ms (the
+//   whole day's measurements' target).
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
 #include "bench_support.h"
 #include "median_collector.h"
+#include "timeline/condition.h"
 #include "timeline/measure.h"
 #include "timeline/reply_store.h"
+#include "timeline/search.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,6 +42,9 @@ constexpr double kColumnsTarget = 0.25; // of a frame
 constexpr double kAppendTarget = 25.0;  // times a plain copy: well under a microsecond
 constexpr double kBytesTarget = 40.0;
 constexpr double kMeasureTargetNs = 100e6;
+constexpr double kEdgeTargetNs = 20e6;
+constexpr double kFindTargetNs = 100e6;
+constexpr int kLastOutput = lumora::timeline::kLaneCount - 1; // DO04
 constexpr qint64 kStartMs = 1'796'637'600'000;
 
 // Replies of the kind the emulator gives at 1 ms polling: each input
@@ -82,7 +91,11 @@ const std::vector<Sample>& someReplies() {
 const ReplyStore& dayStore() {
     static const ReplyStore store = [] {
         ReplyStore s;
-        for (const Sample& reply : dayOfReplies(kDayReplies))
+        std::vector<Sample> replies = dayOfReplies(kDayReplies);
+        // The outputs stand still all day; DO04 goes high at the last reply:
+        // the farthest a search for its change has to go.
+        replies.back().setLane(kLastOutput, Level::High);
+        for (const Sample& reply : replies)
             s.append(reply);
         return s;
     }();
@@ -137,6 +150,39 @@ void BM_MeasureDayFirst(benchmark::State& state) {
         benchmark::DoNotOptimize(lumora::timeline::measure(store, from, to));
 }
 
+void BM_NextChangeFarEnd(benchmark::State& state) {
+    const ReplyStore& store = dayStore();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            lumora::timeline::nextChange(store, 0, lumora::timeline::LaneSet{1} << kLastOutput));
+}
+
+void BM_PreviousChangeFarEnd(benchmark::State& state) {
+    const ReplyStore& store = dayStore();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(lumora::timeline::previousChange(
+            store, store.size() - 1, lumora::timeline::LaneSet{1} << kLastOutput));
+}
+
+// Every stretch where the condition holds in the whole day.
+void BM_FindDay(benchmark::State& state, const char* text) {
+    const ReplyStore& store = dayStore();
+    QString why;
+    const auto condition = lumora::timeline::Condition::parse(QString::fromLatin1(text), why);
+    const qint64 from = store.msAt(0);
+    const qint64 to = store.msAt(store.size() - 1) + 1;
+    bool more = false;
+    qsizetype found = 0;
+    for (auto _ : state)
+        found =
+            qsizetype(lumora::timeline::findStretches(store, *condition, from, to, kDayReplies, more).size());
+    state.counters["stretches"] = double(found);
+}
+
+BENCHMARK_CAPTURE(BM_FindDay, levels, "DI03 & !DO01")->Repetitions(kRepetitions);
+BENCHMARK_CAPTURE(BM_FindDay, counter, "CNT04 > 1000")->Repetitions(kRepetitions);
+BENCHMARK(BM_NextChangeFarEnd)->Repetitions(kRepetitions);
+BENCHMARK(BM_PreviousChangeFarEnd)->Repetitions(kRepetitions);
 BENCHMARK(BM_SampleCopyFloor)->Repetitions(kRepetitions);
 BENCHMARK(BM_MeasureDayCached)->Repetitions(kRepetitions);
 BENCHMARK(BM_MeasureDayFirst)->Iterations(1)->Repetitions(3);
@@ -193,6 +239,26 @@ int main(int argc, char** argv) {
              ns > 0 ? QStringLiteral("%1 ms").arg(ns / 1e6, 0, 'f', 1) : QStringLiteral("missing"),
              QStringLiteral("100 ms"), ratioText(ns / kMeasureTargetNs), QStringLiteral("<= 1.00x"),
              bench::metText(ns > 0 && ns <= kMeasureTargetNs)});
+    }
+    for (const auto& [name, what] :
+         {std::pair{"BM_NextChangeFarEnd", "next"}, std::pair{"BM_PreviousChangeFarEnd", "previous"}}) {
+        const double ns = median(name);
+        bench::printRow(
+            {QStringLiteral("%1 change on a lane of 2.5M replies changing only at the far end (vs 20 ms)")
+                 .arg(QLatin1String(what)),
+             ns > 0 ? QStringLiteral("%1 ms").arg(ns / 1e6, 0, 'f', 3) : QStringLiteral("missing"),
+             QStringLiteral("20 ms"), QStringLiteral("%1x").arg(ns / kEdgeTargetNs, 0, 'f', 4),
+             QStringLiteral("<= 1.00x"), bench::metText(ns > 0 && ns <= kEdgeTargetNs)});
+    }
+    for (const auto& [name, what] :
+         {std::pair{"BM_FindDay/levels", "DI03 & !DO01"}, std::pair{"BM_FindDay/counter", "CNT04 > 1000"}}) {
+        const double ns = median(name);
+        bench::printRow(
+            {QStringLiteral("Find \"%1\" over 2.5M replies, every stretch (vs 100 ms)")
+                 .arg(QLatin1String(what)),
+             ns > 0 ? QStringLiteral("%1 ms").arg(ns / 1e6, 0, 'f', 1) : QStringLiteral("missing"),
+             QStringLiteral("100 ms"), ratioText(ns / kFindTargetNs), QStringLiteral("<= 1.00x"),
+             bench::metText(ns > 0 && ns <= kFindTargetNs)});
     }
     const double perReply = double(dayStore().memoryBytes()) / double(dayStore().size());
     bench::printRow({QStringLiteral("reply store bytes a reply, 2.5M replies of 1 ms polling"),

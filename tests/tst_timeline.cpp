@@ -2,10 +2,12 @@
 #include "log/recv_block.h"
 #include "log/utc_moment.h"
 #include "testsupport.h"
+#include "timeline/condition.h"
 #include "timeline/day_files.h"
 #include "timeline/measure.h"
 #include "timeline/range_export.h"
 #include "timeline/reply_store.h"
+#include "timeline/search.h"
 #include "timeline/vcd_writer.h"
 
 #include <QBuffer>
@@ -14,6 +16,7 @@
 
 #include <atomic>
 #include <limits>
+#include <map>
 #include <sys/stat.h>
 #include <thread>
 
@@ -217,6 +220,24 @@ QStringList utcTimes(const lumora::timeline::ReplyStore& store) {
         times.append(
             lumora::log::formatUtcMoment(QDateTime::fromMSecsSinceEpoch(store.msAt(i), QTimeZone::utc())));
     return times;
+}
+
+// A lane set from names, "any" for every lane.
+lumora::timeline::LaneSet laneSet(const QString& names) {
+    lumora::timeline::LaneSet set = names == u"any"_s ? lumora::timeline::kEveryLane : 0;
+    for (const QString& name : names.split(u' ', Qt::SkipEmptyParts))
+        set |= lumora::timeline::anyLaneByName(name)
+                   ? lumora::timeline::LaneSet{1} << *lumora::timeline::anyLaneByName(name)
+                   : 0;
+    return set;
+}
+
+// Sets lane (0..39) to value: a level for DI/DO, else the counter or gap.
+void setAnyLane(Sample& s, int lane, quint32 value) {
+    if (lane < 16)
+        s.setLane(lane, Level(value));
+    else
+        (lane < 28 ? s.counters : s.gaps)[std::size_t((lane - 16) % 12)] = value;
 }
 
 } // namespace
@@ -577,6 +598,194 @@ private Q_SLOTS:
             }
             QCOMPARE(store.indexAt(at), expected);
         }
+    }
+
+    // Two chunks and 700 replies, all alike but for changes that last: DO04
+    // at a group's first reply, CNT05 at a block's, GAP12 at a chunk's, DI00
+    // at a chunk's last, CNT05 in the open chunk, DI00 back at the very last.
+    void edgeSearch_data() {
+        columns<bool, QString, qsizetype, qsizetype>("next", "lanes", "index", "expected");
+        const qsizetype walk[] = {-1, 64, 512, 4096, 8191, 8704, 8891, 8892};
+        for (int k = 0; k + 1 < 8; ++k) {
+            QTest::addRow("next after %lld", qlonglong(walk[k]))
+                << true << u"any"_s << walk[k] << (walk[k + 1] < 8892 ? walk[k + 1] : -1);
+            QTest::addRow("previous before %lld", qlonglong(walk[k + 1]))
+                << false << u"any"_s << walk[k + 1] << walk[k];
+        }
+        QTest::newRow("next on one lane") << true << u"dI00"_s << qsizetype{0} << qsizetype{8191};
+        QTest::newRow("next on two lanes") << true << u"CNT05 DO01"_s << qsizetype{600} << qsizetype{8704};
+        QTest::newRow("next, never changes") << true << u"DO01 GAP01"_s << qsizetype{-5} << qsizetype{-1};
+        QTest::newRow("previous on one lane") << false << u"GAP12"_s << qsizetype{9000} << qsizetype{4096};
+        QTest::newRow("previous, far back") << false << u"DO04"_s << qsizetype{8891} << qsizetype{64};
+        QTest::newRow("previous, never changes") << false << u"CNT01"_s << qsizetype{8892} << qsizetype{-1};
+    }
+    void edgeSearch() {
+        QFETCH(bool, next);
+        QFETCH(QString, lanes);
+        QFETCH(qsizetype, index);
+        QFETCH(qsizetype, expected);
+        ReplyStore store;
+        Sample s;
+        for (qsizetype i = 0; i < 8892; ++i) {
+            s.ms = kTen + i;
+            const std::map<qsizetype, std::pair<int, quint32>> changes{{64, {15, 1}},      {512, {20, 7}},
+                                                                       {4096, {39, 1500}}, {8191, {0, 1}},
+                                                                       {8704, {20, 8}},    {8891, {0, 0}}};
+            if (const auto it = changes.find(i); it != changes.end())
+                setAnyLane(s, it->second.first, it->second.second);
+            store.append(s);
+        }
+        const auto found = next ? lumora::timeline::nextChange(store, index, laneSet(lanes))
+                                : lumora::timeline::previousChange(store, index, laneSet(lanes));
+        QCOMPARE(found, expected);
+    }
+
+    // Changes now and then on a few lanes, some of them to the value held
+    // two changes before: searches and the lanes that change against a look
+    // at every reply.
+    void edgeSearchMatchesBruteForce() {
+        QRandomGenerator random(11);
+        const int lanes[] = {0, 5, 13, 18, 22, 34};
+        std::vector<Sample> held(std::size_t(2 * kChunk + 1500));
+        ReplyStore store;
+        for (std::size_t i = 0; i < held.size(); ++i) {
+            held[i] = i > 0 ? held[i - 1] : Sample{};
+            held[i].ms = kTen + qint64(i);
+            if (random.bounded(150) == 0)
+                setAnyLane(held[i], lanes[random.bounded(6)], random.bounded(4));
+            store.append(held[i]);
+        }
+        const auto n = qsizetype(held.size());
+        for (int probe = 0; probe < 400; ++probe) {
+            const qsizetype index = random.bounded(-2, int(n) + 2);
+            const auto set = probe % 5 == 0 ? lumora::timeline::kEveryLane
+                                            : lumora::timeline::LaneSet{1} << lanes[random.bounded(6)];
+            const auto differs = [&](qsizetype j) {
+                return !lumora::timeline::sameOn(held[j], held[j - 1], set);
+            };
+            qsizetype next = std::max<qsizetype>(index + 1, 1);
+            while (next < n && !differs(next))
+                ++next;
+            qsizetype previous = std::min(index, n) - 1;
+            while (previous >= 1 && !differs(previous))
+                --previous;
+            QCOMPARE(lumora::timeline::nextChange(store, index, set), next < n ? next : -1);
+            QCOMPARE(lumora::timeline::previousChange(store, index, set), previous >= 1 ? previous : -1);
+            const qsizetype from = std::clamp<qsizetype>(index, 0, n - 1);
+            const qsizetype to = std::min(n, from + 1 + random.bounded(3 * kChunk));
+            lumora::timeline::LaneSet changing = 0;
+            for (int lane = 0; lane < lumora::timeline::kAllLaneCount; ++lane) {
+                for (qsizetype j = from + 1; j < to; ++j) {
+                    if (!lumora::timeline::sameOn(held[j], held[j - 1], lumora::timeline::LaneSet{1} << lane))
+                        changing |= lumora::timeline::LaneSet{1} << lane;
+                }
+            }
+            QCOMPARE(lumora::timeline::lanesThatChange(store, {from, to}), changing);
+        }
+    }
+
+    // Against one reply: DI03 High, DO01 Low, DI00 at 2, DI01 refused,
+    // CNT04 1000, GAP02 1.5 s.
+    void conditionParse_data() {
+        columns<QString, QString, bool>("text", "why", "holds");
+        for (const auto& [text, holds] :
+             std::initializer_list<std::pair<QString, bool>>{{u"DI03 & !DO01"_s, true},
+                                                             {u"di03&do01"_s, false},
+                                                             {u"!DI00 & !DI01"_s, true},
+                                                             {u"DI00 | DI01"_s, false},
+                                                             {u"DI03 | DO01 & DI00"_s, true},
+                                                             {u"!(DI03 & DO01)"_s, true},
+                                                             {u"CNT04 > 1000"_s, false},
+                                                             {u"cnt04>=1000"_s, true},
+                                                             {u"CNT04 == 1000"_s, true},
+                                                             {u"CNT04 != 1000"_s, false},
+                                                             {u"CNT04 < 1001"_s, true},
+                                                             {u"CNT04 <= 999"_s, false},
+                                                             {u"(DI00 | DI03) & GAP02 >= 1.5"_s, true},
+                                                             {u"GAP02 > 1.5"_s, false},
+                                                             {u"GAP02 < 1.5"_s, false}})
+            QTest::newRow(qPrintable(text)) << text << QString() << holds;
+        for (const auto& [text, why] : std::initializer_list<std::pair<QString, QString>>{
+                 {u"DX03 & DO01"_s, u"unknown lane \"DX03\" at 1"_s},
+                 {u"(DI00 | DI01"_s, u"expected \")\" at 13"_s},
+                 {u""_s, u"expected a lane, \"!\" or \"(\" at 1"_s},
+                 {u"DI00 &"_s, u"expected a lane, \"!\" or \"(\" at 7"_s},
+                 {u"cnt04"_s, u"expected <, <=, >, >=, == or != after \"CNT04\" at 6"_s},
+                 {u"GAP02 = 1"_s, u"expected <, <=, >, >=, == or != after \"GAP02\" at 7"_s},
+                 {u"CNT04 > x"_s, u"expected a number at 9"_s},
+                 {u"GAP02 >= 1.5.1"_s, u"expected a number at 10"_s},
+                 {u"DI00 DI01"_s, u"expected \"&\" or \"|\" at 6"_s},
+                 {u"DI00 > 1"_s, u"expected \"&\" or \"|\" at 6"_s},
+                 {QString(70, u'(') + u"DI00"_s, u"too deeply nested at 65"_s}})
+            QTest::newRow(qPrintable(why)) << text << why << false;
+    }
+    void conditionParse() {
+        QFETCH(QString, text);
+        QFETCH(QString, why);
+        QFETCH(bool, holds);
+        Sample s;
+        s.setLane(3, Level::High);
+        s.setLane(0, Level::Third);
+        s.setLane(1, Level::Refused);
+        s.counters[3] = 1000;
+        s.gaps[1] = 1500;
+        QString reason;
+        const auto condition = lumora::timeline::Condition::parse(text, reason);
+        QCOMPARE(reason, why);
+        QCOMPARE(condition.has_value(), why.isEmpty());
+        QCOMPARE(condition && condition->holds(s), holds);
+    }
+
+    // A day of 5000 replies 2 ms apart: DI03 High at 100..699 (DO01 too at
+    // 600..649), at 4090..4099 but for a 2 at 4095, and from 4900 on; GAP02
+    // 1.5 s at 2048..2559. Stretches as "first:from-to", ms after 10:00.
+    void findStretches_data() {
+        columns<QString, qint64, qint64, qsizetype, QString, bool>("condition", "from", "to", "limit",
+                                                                   "expected", "more");
+        const QString all = u"100:200-1200 650:1300-1400 4090:8180-8190 4096:8192-8200 4900:9800-10000"_s;
+        QTest::newRow("the whole day") << u"DI03 & !DO01"_s << 0LL << 10000LL << qsizetype{9} << all << false;
+        QTest::newRow("as many as the limit")
+            << u"DI03 & !DO01"_s << 0LL << 10000LL << qsizetype{5} << all << false;
+        QTest::newRow("more than the limit")
+            << u"DI03 & !DO01"_s << 0LL << 10000LL << qsizetype{2} << u"100:200-1200 650:1300-1400"_s << true;
+        QTest::newRow("clipped, the held reply first")
+            << u"DI03 & !DO01"_s << 301LL << 8185LL << qsizetype{9}
+            << u"150:301-1200 650:1300-1400 4090:8180-8185"_s << false;
+        QTest::newRow("from a reply, nothing held")
+            << u"DI03 & !DO01"_s << 1200LL << 1400LL << qsizetype{9} << u"650:1300-1400"_s << false;
+        QTest::newRow("after the last reply")
+            << u"DI03"_s << 10500LL << 11000LL << qsizetype{9} << u"4999:10500-11000"_s << false;
+        QTest::newRow("a gap") << u"GAP02 >= 1.5"_s << 0LL << 10000LL << qsizetype{9} << u"2048:4096-5120"_s
+                               << false;
+        QTest::newRow("never") << u"DO02 | CNT01 > 0"_s << 0LL << 10000LL << qsizetype{9} << QString()
+                               << false;
+    }
+    void findStretches() {
+        QFETCH(QString, condition);
+        QFETCH(qint64, from);
+        QFETCH(qint64, to);
+        QFETCH(qsizetype, limit);
+        QFETCH(QString, expected);
+        QFETCH(bool, more);
+        ReplyStore store;
+        for (qsizetype i = 0; i < 5000; ++i) {
+            Sample s;
+            s.ms = kTen + 2 * i;
+            const bool high = (i >= 100 && i < 700) || (i >= 4090 && i < 4100) || i >= 4900;
+            s.setLane(3, i == 4095 ? Level::Third : high ? Level::High : Level::Low);
+            s.setLane(12, i >= 600 && i < 650 ? Level::High : Level::Low);
+            s.gaps[1] = i >= 2048 && i < 2560 ? 1500 : 0;
+            store.append(s);
+        }
+        QString why;
+        bool foundMore = false;
+        QStringList found;
+        for (const auto& s :
+             lumora::timeline::findStretches(store, *lumora::timeline::Condition::parse(condition, why),
+                                             kTen + from, kTen + to, limit, foundMore))
+            found.append(u"%1:%2-%3"_s.arg(s.first).arg(s.fromMs - kTen).arg(s.toMs - kTen));
+        QCOMPARE(found.join(u' '), expected);
+        QCOMPARE(foundMore, more);
     }
 
     // The replies of [10:00:00.500, 10:00:02.000): the second, third and
