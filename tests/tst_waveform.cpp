@@ -581,10 +581,13 @@ private Q_SLOTS:
             QVERIFY2(panel->toPlainText().contains(line), qPrintable(line));
 
         auto* findings = window.findChild<QListWidget*>(u"findings"_s);
-        const QList<QListWidgetItem*> missed = findings->findItems(u"missed_pulses  CNT01  "_s, Qt::MatchStartsWith);
+        const QList<QListWidgetItem*> missed =
+            findings->findItems(u"missed_pulses  CNT01  "_s, Qt::MatchStartsWith);
         QCOMPARE(missed.size(), 1);
-        QCOMPARE(missed[0]->text(), u"missed_pulses  CNT01  10:00:00.300 UTC to 10:00:00.500 UTC  counted 2, edges seen 1"_s);
-        QTest::mouseClick(findings->viewport(), Qt::LeftButton, {}, findings->visualItemRect(missed[0]).center());
+        QCOMPARE(missed[0]->text(),
+                 u"missed_pulses  CNT01  10:00:00.300 UTC to 10:00:00.500 UTC  counted 2, edges seen 1"_s);
+        QTest::mouseClick(findings->viewport(), Qt::LeftButton, {},
+                          findings->visualItemRect(missed[0]).center());
         QCOMPARE(view->cursor(), std::optional<qint64>(kTen + 300));
         QCOMPARE(view->secondCursor(), std::optional<qint64>(kTen + 501));
         QTRY_VERIFY2(panel->toPlainText().startsWith(
@@ -598,7 +601,86 @@ private Q_SLOTS:
         const QImage picture = view->grab().toImage();
         QCOMPARE(picture.pixelColor(xAtMs(layout.plot, view->state(), kTen + 400), band.top() + 2),
                  QColor(240, 0, 150));
-        QCOMPARE(picture.pixelColor(xAtMs(layout.plot, view->state(), kTen + 250), band.top() + 2), Qt::white);
+        QCOMPARE(picture.pixelColor(xAtMs(layout.plot, view->state(), kTen + 250), band.top() + 2),
+                 Qt::white);
+    }
+
+    // Keys to the focus widget, as typed: lane selection by a click on its
+    // name and by Up/Down, the change keys, Go to time and Find.
+    void searchKeys() {
+        ReplyStore store;
+        fillPulses(store);
+        SignalWindow window(store);
+        QVERIFY(shown(window, {1300, 1000}));
+        QApplication::setActiveWindow(&window);
+        SignalView* view = window.view();
+        view->setFollow(false);
+        view->setSpan(kTen, kTen + 1000);
+        view->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), view);
+        const QRect names = layoutOf(view->rect(), view->state()).names;
+        QTest::mouseClick(
+            view, Qt::LeftButton, {},
+            QPoint(names.center().x(), layoutOf(view->rect(), view->state()).rows.at(1).band.center().y()));
+        QCOMPARE(view->selectedLane(), std::optional<int>(1));
+        const auto key = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
+            QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+            return view->cursor().value_or(-1) - kTen;
+        };
+        const Qt::KeyboardModifiers any = Qt::ControlModifier | Qt::ShiftModifier;
+        // DI01 changes once, at 300; DI00 at 100, 300, 500 and 600; the counters and gaps at 100 to 500.
+        QCOMPARE(key(Qt::Key_Right), 300);
+        QCOMPARE(key(Qt::Key_Right), 300);
+        QCOMPARE(key(Qt::Key_Up, Qt::NoModifier), 300);
+        QCOMPARE(view->selectedLane(), std::optional<int>(0));
+        QCOMPARE(key(Qt::Key_Right), 500);
+        QCOMPARE(key(Qt::Key_Right), 600);
+        QCOMPARE(key(Qt::Key_Left), 500);
+        QCOMPARE(key(Qt::Key_Left, any), 300);
+        QCOMPARE(key(Qt::Key_Left, any), 100);
+        QCOMPARE(key(Qt::Key_Right, any), 300);
+        QCOMPARE(key(Qt::Key_Down, Qt::NoModifier), 300);
+        QCOMPARE(key(Qt::Key_Down, Qt::NoModifier), 300);
+        QCOMPARE(view->selectedLane(), std::optional<int>(2));
+        // Away from the changes, the search starts at the view's edge and brings the change into view.
+        QTest::keyClick(view, Qt::Key_Escape);
+        view->setSpan(kTen + 5000, kTen + 6000);
+        QCOMPARE(key(Qt::Key_Left, any), 600);
+        QVERIFY(view->state().fromMs <= kTen + 600 && kTen + 600 < view->state().toMs);
+
+        // Go to time: on the day shown, from far away.
+        view->setSpan(kTen + 3'600'000, kTen + 3'601'000);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_G, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), u"goTo"_s);
+        QTest::keyClicks(QApplication::focusWidget(), u"10:00:00.250"_s);
+        QCOMPARE(key(Qt::Key_Return, Qt::NoModifier), 250);
+        QVERIFY(view->state().fromMs <= kTen + 250 && kTen + 250 < view->state().toMs);
+
+        auto* reason = window.findChild<QLabel*>(u"findReason"_s);
+        auto* stretches = window.findChild<QListWidget*>(u"stretches"_s);
+        for (const QString& typed : {u"DI00 & CNT01 >"_s, u"DI00 & CNT01 > 1"_s}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+            QCOMPARE(QApplication::focusWidget()->objectName(), u"find"_s);
+            QTest::keyClicks(QApplication::focusWidget(), typed);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        }
+        QVERIFY(reason->text().isEmpty());
+        QCOMPARE(stretches->count(), 1);
+        QCOMPARE(stretches->item(0)->text(), u"10:00:00.500 UTC to 10:00:00.600 UTC (0.100 s)"_s);
+        QTest::mouseClick(stretches->viewport(), Qt::LeftButton, {},
+                          stretches->visualItemRect(stretches->item(0)).center());
+        QCOMPARE(view->cursor(), std::optional<qint64>(kTen + 500));
+        QCOMPARE(view->secondCursor(), std::optional<qint64>(kTen + 600));
+        QVERIFY(view->state().fromMs <= kTen + 500 && kTen + 600 < view->state().toMs);
+        // The change keys move the first cursor and leave the second.
+        view->setFocus();
+        QCOMPARE(key(Qt::Key_Left, any), 300);
+        QCOMPARE(view->secondCursor(), std::optional<qint64>(kTen + 600));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), u"DI99"_s);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!reason->text().isEmpty());
+        QCOMPARE(stretches->count(), 0);
     }
 
     void hideMenu() {

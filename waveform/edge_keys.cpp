@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The view's moves to a moment: lane selection, the change keys, and the
 // jumps the window's lists and Go to time ask for.
+#include "timeline/search.h"
 #include "waveform/picture.h"
 #include "waveform/signal_view.h"
 
@@ -74,7 +75,26 @@ bool SignalView::changeKey(const QKeyEvent* event) {
         selectRow(event->key() == Qt::Key_Up ? -1 : 1);
         return true;
     }
-    return false;
+    const bool any = modifiers == (Qt::ControlModifier | Qt::ShiftModifier);
+    if ((modifiers != Qt::ControlModifier && !any) ||
+        (event->key() != Qt::Key_Right && event->key() != Qt::Key_Left))
+        return false;
+    if (!any && !selected_)
+        return true;
+    const timeline::LaneSet lanes = any ? timeline::kEveryLane : timeline::LaneSet{1} << *selected_;
+    // From the cursor, else from the edge of the view the search moves away
+    // from; a change exactly at the cursor is the one already shown.
+    const qsizetype found =
+        event->key() == Qt::Key_Right
+            ? timeline::nextChange(store_, store_.indexAt(cursor_.value_or(state_.fromMs)), lanes)
+            : timeline::previousChange(store_, store_.indexAt(cursor_.value_or(state_.toMs) - 1) + 1, lanes);
+    if (found < 0)
+        return true;
+    const std::optional<qint64> second = secondCursor_;
+    goTo(store_.msAt(found));
+    secondCursor_ = second;
+    updateReadout();
+    return true;
 }
 
 } // namespace lumora::waveform

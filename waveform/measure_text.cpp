@@ -27,20 +27,21 @@ QString channel(int k) {
 // A lane that never rose twice has no period, one never high from rise to
 // fall no width: shown as "-", not as a made-up zero.
 QString inputLine(int lane, const timeline::LaneMeasure& in, qint64 spanMs) {
-    const QString period = in.rising < 2 ? u"-"_s
-                                         : u"%1/%2/%3 s"_s.arg(seconds(double(in.periodMinMs)),
-                                                               seconds(double(in.lastRiseMs - in.firstRiseMs) /
-                                                                       double(in.rising - 1)),
-                                                               seconds(double(in.periodMaxMs)));
-    const QString width = in.widthMinMs > in.widthMaxMs
-                              ? u"-"_s
-                              : u"%1/%2 s"_s.arg(seconds(double(in.widthMinMs)), seconds(double(in.widthMaxMs)));
+    const QString period =
+        in.rising < 2
+            ? u"-"_s
+            : u"%1/%2/%3 s"_s.arg(seconds(double(in.periodMinMs)),
+                                  seconds(double(in.lastRiseMs - in.firstRiseMs) / double(in.rising - 1)),
+                                  seconds(double(in.periodMaxMs)));
+    const QString width = in.widthMinMs > in.widthMaxMs ? u"-"_s
+                                                        : u"%1/%2 s"_s.arg(seconds(double(in.widthMinMs)),
+                                                                           seconds(double(in.widthMaxMs)));
     return u"%1  rising %2  falling %3  high %4 s  duty %5 %  period min/mean/max %6  width min/max %7"_s
                .arg(timeline::laneName(lane))
                .arg(in.rising)
                .arg(in.falling)
-               .arg(seconds(double(in.highMs)), QString::number(100.0 * double(in.highMs) / double(spanMs), 'f', 1),
-                    period, width) +
+               .arg(seconds(double(in.highMs)),
+                    QString::number(100.0 * double(in.highMs) / double(spanMs), 'f', 1), period, width) +
            (in.otherMs == 0 ? QString() : u"  at 2/refused %1 s"_s.arg(seconds(double(in.otherMs))));
 }
 
@@ -61,9 +62,10 @@ QString counterLine(int k, const timeline::CounterMeasure& c, qint64 spanMs) {
 
 QString measureText(const timeline::Measure& measure, qint64 fromMs, qint64 toMs, bool localTime) {
     const qint64 spanMs = std::max<qint64>(toMs - fromMs, 1);
-    QStringList lines{u"%1 to %2 (%3 s), %4 replies"_s.arg(momentText(fromMs, localTime),
-                                                          momentText(toMs, localTime), seconds(double(toMs - fromMs)))
-                          .arg(measure.replies)};
+    QStringList lines{
+        u"%1 to %2 (%3 s), %4 replies"_s
+            .arg(momentText(fromMs, localTime), momentText(toMs, localTime), seconds(double(toMs - fromMs)))
+            .arg(measure.replies)};
     for (int k = 0; k < timeline::kLaneCount; ++k)
         lines << inputLine(k, measure.lanes.at(std::size_t(k)), spanMs);
     for (int k = 0; k < timeline::kChannelCount; ++k)
@@ -71,10 +73,11 @@ QString measureText(const timeline::Measure& measure, qint64 fromMs, qint64 toMs
     for (int k = 0; k < timeline::kChannelCount; ++k) {
         const timeline::GapMeasure& g = measure.gaps.at(std::size_t(k));
         lines << u"GAP%1  min/mean/max %2"_s.arg(
-            channel(k + 1), measure.replies == 0
-                                ? u"-"_s
-                                : u"%1/%2/%3 s"_s.arg(seconds(g.min), seconds(double(g.sum) / double(measure.replies)),
-                                                      seconds(g.max)));
+            channel(k + 1),
+            measure.replies == 0
+                ? u"-"_s
+                : u"%1/%2/%3 s"_s.arg(seconds(g.min), seconds(double(g.sum) / double(measure.replies)),
+                                      seconds(g.max)));
     }
     return lines.join(u'\n');
 }

@@ -596,8 +596,9 @@ void paintMarks(QPainter& painter, const Layout& layout, const ViewState& state,
     constexpr int kMarkPx = 4;
     for (const Row& row : layout.rows) {
         if (selected && laneNumber(row) == *selected)
-            painter.fillRect(QRect(layout.names.left(), row.band.top(), layout.names.width(), row.band.height()),
-                             kSelected);
+            painter.fillRect(
+                QRect(layout.names.left(), row.band.top(), layout.names.width(), row.band.height()),
+                kSelected);
         if (row.kind != RowKind::Counter || state.toMs <= state.fromMs)
             continue;
         for (const timeline::Finding& finding : findings) {

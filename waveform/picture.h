@@ -61,8 +61,8 @@ void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplySto
 // Writes the shown span by the path's extension: .png and .svg as drawn at
 // the given size, .csv and .vcd as data. False, with the reason in `why`,
 // when the extension is none of these or the file cannot be written.
-[[nodiscard]] bool exportRange(const QString& path, const timeline::ReplyStore& store,
-                               const ViewState& state, QSize size, QString& why);
+[[nodiscard]] bool exportRange(const QString& path, const timeline::ReplyStore& store, const ViewState& state,
+                               QSize size, QString& why);
 
 // The row's lane numbered as timeline/search.h numbers all forty: the
 // Sample's lanes, then CNT01..CNT12, then GAP01..GAP12.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "waveform/signal_panels.h"
 
+#include "timeline/condition.h"
 #include "waveform/measure_text.h"
 #include "waveform/signal_view.h"
 
@@ -160,9 +161,8 @@ void SignalPanels::refresh() {
     const bool between = view_->cursor() && view_->secondCursor();
     const qint64 fromMs = between ? std::min(*view_->cursor(), *view_->secondCursor()) : state.fromMs;
     const qint64 toMs = between ? std::max(*view_->cursor(), *view_->secondCursor()) : state.toMs;
-    const QString text =
-        (between ? tr("Between the cursors: ") : tr("The whole view: ")) +
-        measureText(cache_.measure(store_, fromMs, toMs), fromMs, toMs, state.localTime);
+    const QString text = (between ? tr("Between the cursors: ") : tr("The whole view: ")) +
+                         measureText(cache_.measure(store_, fromMs, toMs), fromMs, toMs, state.localTime);
     if (text != measurements_->toPlainText()) {
         const int scrolled = measurements_->verticalScrollBar()->value();
         measurements_->setPlainText(text);
@@ -205,6 +205,28 @@ void SignalPanels::goToTyped() {
 }
 
 void SignalPanels::findTyped() {
+    stretches_->clear();
+    QString why;
+    const std::optional<timeline::Condition> condition = timeline::Condition::parse(find_->text(), why);
+    if (!condition) {
+        reason_->setText(why);
+        return;
+    }
+    reason_->clear();
+    if (store_.isEmpty())
+        return;
+    const qint64 first = store_.msAt(0);
+    const qint64 last = store_.msAt(store_.size() - 1);
+    bool more = false;
+    const bool local = view_->state().localTime;
+    for (const timeline::Stretch& stretch : timeline::findStretches(store_, *condition, std::min(first, last),
+                                                                    std::max(first, last) + 1, kListed, more))
+        stretches_->addItem(
+            spanItem(stretchText(stretch.fromMs, stretch.toMs, local), stretch.fromMs, stretch.toMs));
+    if (more)
+        stretches_->addItem(tr("... and more"));
+    if (stretches_->count() == 0)
+        reason_->setText(tr("It holds nowhere in what is loaded"));
 }
 
 void SignalPanels::showItem(const QListWidgetItem* item) {
