@@ -110,8 +110,9 @@ SignalPanels::SignalPanels(const timeline::ReplyStore& store, SignalView* view, 
     QAction* find = menu->addAction(u"Find"_s);
     find->setObjectName(u"actionFind"_s);
     find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    for (const auto& [action, edit] : {std::pair{goTo, goTo_}, std::pair{find, find_}}) {
-        connect(action, &QAction::triggered, this, [searchDock, edit] {
+    for (const std::pair<QAction*, QLineEdit*>& typed : {std::pair{goTo, goTo_}, std::pair{find, find_}}) {
+        QLineEdit* edit = typed.second;
+        connect(typed.first, &QAction::triggered, this, [searchDock, edit] {
             searchDock->show();
             edit->setFocus(Qt::ShortcutFocusReason);
             edit->selectAll();
