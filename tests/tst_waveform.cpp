@@ -7,6 +7,7 @@
 #include "waveform/signal_window.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QSvgRenderer>
+#include <QToolButton>
 #include <QtTest>
 
 using testsupport::columns;
@@ -596,6 +598,9 @@ private Q_SLOTS:
                          u"width min/max -\n"),
                      qPrintable(panel->toPlainText()));
         QVERIFY(panel->toPlainText().contains(u"\nCNT01  pulses 2  rate 9.95/s  missed 1\n"));
+        auto* copy = window.findChild<QToolButton*>(u"copyMeasurements"_s);
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text(), panel->toPlainText());
         const Layout layout = layoutOf(view->rect(), view->state());
         const QRect band = layout.rows.at(kRowCNT01).band;
         const QImage picture = view->grab().toImage();
@@ -623,6 +628,8 @@ private Q_SLOTS:
             view, Qt::LeftButton, {},
             QPoint(names.center().x(), layoutOf(view->rect(), view->state()).rows.at(1).band.center().y()));
         QCOMPARE(view->selectedLane(), std::optional<int>(1));
+        const int nameY = layoutOf(view->rect(), view->state()).rows.at(1).band.center().y();
+        QVERIFY(view->grab().toImage().pixelColor(names.left() + 1, nameY) != Qt::white);
         const auto key = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
             QTest::keyClick(QApplication::focusWidget(), key, modifiers);
             return view->cursor().value_or(-1) - kTen;

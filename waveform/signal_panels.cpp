@@ -73,6 +73,7 @@ SignalPanels::SignalPanels(const timeline::ReplyStore& store, SignalView* view, 
     connect(copy, &QAction::triggered, this,
             [this] { QApplication::clipboard()->setText(measurements_->toPlainText()); });
     auto* copyButton = new QToolButton;
+    copyButton->setObjectName(u"copyMeasurements"_s);
     copyButton->setDefaultAction(copy);
     auto* measured = new QWidget;
     auto* measuredLayout = new QVBoxLayout(measured);
