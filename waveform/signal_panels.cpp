@@ -125,7 +125,16 @@ SignalPanels::SignalPanels(const timeline::ReplyStore& store, SignalView* view, 
     keys->setObjectName(u"actionKeys"_s);
     keys->setShortcut(QKeySequence::HelpContents);
     connect(keys, &QAction::triggered, window, [window] {
-        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("Keys"), keysText(), QMessageBox::Close, window);
+        // keysText() is a key and what it does on a line, apart by a tab: a table.
+        QString rows;
+        for (const QString& line : keysText().split(u'\n')) {
+            const QStringList cells = line.split(u'\t');
+            rows += u"<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>"_s.arg(
+                cells.value(0).toHtmlEscaped(), cells.value(1).toHtmlEscaped());
+        }
+        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("Keys"), u"<table>"_s + rows + u"</table>"_s,
+                                    QMessageBox::Close, window);
+        box->setTextFormat(Qt::RichText);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->show();
     });
