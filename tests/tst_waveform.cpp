@@ -608,6 +608,13 @@ private Q_SLOTS:
                  QColor(240, 0, 150));
         QCOMPARE(picture.pixelColor(xAtMs(layout.plot, view->state(), kTen + 250), band.top() + 2),
                  Qt::white);
+        // Other replies in place of these, as many: their findings are listed.
+        store.clear();
+        fill(store);
+        window.storeChanged();
+        QTRY_COMPARE(
+            findings->item(0)->text(),
+            u"missed_pulses  CNT01  10:00:00.100 UTC to 10:00:00.300 UTC  counted 10, edges seen 0"_s);
     }
 
     // Keys to the focus widget, as typed: lane selection by a click on its

@@ -180,10 +180,9 @@ void SignalPanels::refresh() {
         measurements_->verticalScrollBar()->setValue(scrolled);
     }
 
-    const std::pair<qint64, qsizetype> at{store_.appendedCount(), store_.size()};
-    if (at == listedAt_)
+    if (view_->storeVersion() == listedAt_)
         return;
-    listedAt_ = at;
+    listedAt_ = view_->storeVersion();
     findings_->clear();
     std::vector<timeline::Finding> found;
     if (!store_.isEmpty()) {

@@ -47,8 +47,9 @@ private:
     QListWidget* stretches_ = nullptr;
     QTimer coalesce_;
     bool pending_ = false;
-    // The store as the findings were last listed from it.
-    std::pair<qint64, qsizetype> listedAt_{-1, -1};
+    // The view's store version the findings were last listed at: a store
+    // cleared and filled again to the same size is another store.
+    qint64 listedAt_ = -1;
 };
 
 } // namespace lumora::waveform

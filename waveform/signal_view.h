@@ -55,6 +55,8 @@ public:
     void selectLane(std::optional<int> lane);
     // Findings marked on their counters' lanes.
     void setMarks(std::vector<timeline::Finding> marks);
+    // Counts the store's changes the view has taken in, clears included.
+    [[nodiscard]] qint64 storeVersion() const { return storeVersion_; }
     // Repaints done since the view was made, for those who watch its cost.
     [[nodiscard]] qint64 paintCount() const { return paints_; }
 
