@@ -630,17 +630,17 @@ private Q_SLOTS:
         view->setSpan(kTen, kTen + 1000);
         view->setFocus();
         QTRY_COMPARE(QApplication::focusWidget(), view);
-        const QRect names = layoutOf(view->rect(), view->state()).names;
-        QTest::mouseClick(
-            view, Qt::LeftButton, {},
-            QPoint(names.center().x(), layoutOf(view->rect(), view->state()).rows.at(1).band.center().y()));
-        QCOMPARE(view->selectedLane(), std::optional<int>(1));
-        const int nameY = layoutOf(view->rect(), view->state()).rows.at(1).band.center().y();
-        QVERIFY(view->grab().toImage().pixelColor(names.left() + 1, nameY) != Qt::white);
         const auto key = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
             QTest::keyClick(QApplication::focusWidget(), key, modifiers);
             return view->cursor().value_or(-1) - kTen;
         };
+        // With no lane selected, any lane's change.
+        QCOMPARE(key(Qt::Key_Right), 100);
+        const QRect names = layoutOf(view->rect(), view->state()).names;
+        const int nameY = layoutOf(view->rect(), view->state()).rows.at(1).band.center().y();
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(names.center().x(), nameY));
+        QCOMPARE(view->selectedLane(), std::optional<int>(1));
+        QVERIFY(view->grab().toImage().pixelColor(names.left() + 1, nameY) != Qt::white);
         const Qt::KeyboardModifiers any = Qt::ControlModifier | Qt::ShiftModifier;
         // DI01 changes once, at 300; DI00 at 100, 300, 500 and 600; the counters and gaps at 100 to 500.
         QCOMPARE(key(Qt::Key_Right), 300);

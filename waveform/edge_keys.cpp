@@ -79,9 +79,9 @@ bool SignalView::changeKey(const QKeyEvent* event) {
     if ((modifiers != Qt::ControlModifier && !any) ||
         (event->key() != Qt::Key_Right && event->key() != Qt::Key_Left))
         return false;
-    if (!any && !selected_)
-        return true;
-    const timeline::LaneSet lanes = any ? timeline::kEveryLane : timeline::LaneSet{1} << *selected_;
+    // With no lane selected yet, every lane is searched rather than none.
+    const timeline::LaneSet lanes =
+        any || !selected_ ? timeline::kEveryLane : timeline::LaneSet{1} << *selected_;
     // From the cursor, else from the edge of the view the search moves away
     // from; a change exactly at the cursor is the one already shown.
     const qsizetype found =

@@ -119,7 +119,7 @@ QString keysText() {
            u"Click, Shift+Click\tfirst cursor, second cursor\n"
            u"Escape\tlift the cursors\n"
            u"Up, Down, click a name\tselect a lane\n"
-           u"Ctrl+Right, Ctrl+Left\tnext, previous change on the selected lane\n"
+           u"Ctrl+Right, Ctrl+Left\tnext, previous change on the selected lane (any while none is)\n"
            u"Ctrl+Shift+Right, Ctrl+Shift+Left\tnext, previous change on any lane\n"
            u"Ctrl+G\tGo to time (UTC hh:mm:ss.mmm, on the day shown)\n"
            u"Ctrl+F\tFind where a condition holds, e.g. DI03 & !DO01 or CNT04 > 1000"_s;
