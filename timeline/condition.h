@@ -35,7 +35,8 @@ private:
     };
     class Parser;
 
-    [[nodiscard]] bool holds(int node, const Sample& sample) const;
+    [[nodiscard]] static bool decide(const Node& node, const std::vector<char>& decided,
+                                     const Sample& sample);
 
     std::vector<Node> nodes_; // operands before the node that takes them; the last is the whole
     LaneSet lanes_ = 0;
