@@ -642,7 +642,7 @@ private Q_SLOTS:
 
     // Changes now and then on a few lanes, some of them to the value held
     // two changes before: searches and the lanes that change against a look
-    // at every reply.
+    // at every reply; so are the stretches where a condition on them holds.
     void edgeSearchMatchesBruteForce() {
         QRandomGenerator random(11);
         const int lanes[] = {0, 5, 13, 18, 22, 34};
@@ -682,6 +682,22 @@ private Q_SLOTS:
             }
             QCOMPARE(lumora::timeline::lanesThatChange(store, {from, to}), changing);
         }
+        QString why;
+        const auto condition =
+            lumora::timeline::Condition::parse(u"DI00 & !DO02 | CNT03 == 1 | GAP07 > 0.002"_s, why);
+        QStringList expected;
+        for (qsizetype i = 0, start = -1; i <= n; ++i) {
+            const bool holds = i < n && condition->holds(held[i]);
+            if (holds && start < 0)
+                start = i;
+            if (!holds && start >= 0)
+                expected.append(u"%1-%2"_s.arg(std::exchange(start, -1)).arg(i));
+        }
+        bool more = false;
+        QStringList found;
+        for (const auto& s : lumora::timeline::findStretches(store, *condition, kTen, kTen + n, n, more))
+            found.append(u"%1-%2"_s.arg(s.fromMs - kTen).arg(s.toMs - kTen));
+        QCOMPARE(found, expected);
     }
 
     // Against one reply: DI03 High, DO01 Low, DI00 at 2, DI01 refused,

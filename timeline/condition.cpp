@@ -153,11 +153,16 @@ std::optional<Condition> Condition::parse(QStringView text, QString& why) {
 }
 
 bool Condition::holds(const Sample& sample) const {
-    return !nodes_.empty() && holds(int(nodes_.size()) - 1, sample);
+    // Operands come before the node that takes them: one pass in order
+    // decides them all, however long a chain of "&" the text makes.
+    std::vector<char> decided(nodes_.size());
+    for (std::size_t k = 0; k < nodes_.size(); ++k)
+        decided[k] = char(decide(nodes_[k], decided, sample));
+    return !decided.empty() && decided.back() != 0;
 }
 
-bool Condition::holds(int node, const Sample& sample) const {
-    const Node& n = nodes_[std::size_t(node)];
+bool Condition::decide(const Node& n, const std::vector<char>& decided, const Sample& sample) {
+    const auto operand = [&](int node) { return decided[std::size_t(node)] != 0; };
     double value = 0;
     switch (n.kind) {
     case Kind::Level:
@@ -165,11 +170,11 @@ bool Condition::holds(int node, const Sample& sample) const {
         // so "!DI03" holds at those as it does at Low.
         return sample.lane(n.index) == Level::High;
     case Kind::Not:
-        return !holds(n.index, sample);
+        return !operand(n.index);
     case Kind::And:
-        return holds(n.index, sample) && holds(n.second, sample);
+        return operand(n.index) && operand(n.second);
     case Kind::Or:
-        return holds(n.index, sample) || holds(n.second, sample);
+        return operand(n.index) || operand(n.second);
     case Kind::Counter:
         value = double(sample.counters[std::size_t(n.index)]);
         break;

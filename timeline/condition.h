@@ -17,8 +17,9 @@ namespace lumora::timeline {
 class Condition {
 public:
     // "DI03 & !DO01", "CNT04 > 1000", "(DI00 | DI01) & GAP02 >= 1.5": & | ! and parentheses; a DI/DO
-    // lane alone holds when High; CNT and GAP take < <= > >= == != against a number (GAP in seconds,
-    // as the window shows it). nullopt with the reason (and where) in `why`.
+    // lane alone holds when High (so !DI03 holds at a 2 or a refused value); CNT and GAP take < <= > >= == !=
+    // against a number (GAP in seconds, as the window shows it). nullopt with the reason (and where) in
+    // `why`.
     [[nodiscard]] static std::optional<Condition> parse(QStringView text, QString& why);
     [[nodiscard]] bool holds(const Sample& sample) const;
     [[nodiscard]] LaneSet lanes() const { return lanes_; }
@@ -35,7 +36,8 @@ private:
     };
     class Parser;
 
-    [[nodiscard]] bool holds(int node, const Sample& sample) const;
+    [[nodiscard]] static bool decide(const Node& node, const std::vector<char>& decided,
+                                     const Sample& sample);
 
     std::vector<Node> nodes_; // operands before the node that takes them; the last is the whole
     LaneSet lanes_ = 0;
