@@ -107,43 +107,51 @@ Measure Measure::of(const Sample& sample, bool counted) {
     return m;
 }
 
-void Measure::merge(const Measure& later) {
-    if (!later.any)
-        return;
-    if (!any) {
-        *this = later;
-        return;
-    }
-    const qint64 t = later.first.ms;
+Measure::Meeting Measure::meet(const Sample& next, const std::array<LaneMeasure, kLaneCount>& later) {
+    const qint64 t = next.ms;
     // Where time stepped back, nothing was held in between.
     const qint64 held = std::max<qint64>(0, t - last.ms);
     for (int k = 0; k < kLaneCount; ++k) {
         LaneMeasure& m = lanes[std::size_t(k)];
         addHeld(m, last.lane(k), held);
-        mergeLane(m, later.lanes[std::size_t(k)], first.lane(k), last.lane(k), later.first.lane(k), t);
+        mergeLane(m, later[std::size_t(k)], first.lane(k), last.lane(k), next.lane(k), t);
     }
 
-    // Findings at the meeting, then the later run's, a stuck stretch on
-    // either side of the meeting joined into one.
-    std::vector<qsizetype> joinedInto(later.findings.size(), -1);
-    const std::array<CounterMeasure, kChannelCount> before = counters;
+    Meeting at;
     for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
         CounterMeasure& c = counters[k];
-        const CounterMeasure& r = later.counters[k];
         const std::uint32_t u = last.counters[k];
-        const std::uint32_t v = later.first.counters[k];
+        const std::uint32_t v = next.counters[k];
         const CounterStep step = counterStep(u, v);
-        const bool rise = last.lane(int(k)) == Level::Low && later.first.lane(int(k)) == Level::High;
+        const bool rise = last.lane(int(k)) == Level::Low && next.lane(int(k)) == Level::High;
         const qint64 edges = rise ? 1 : 0;
-        c.pulses += step.counted + r.pulses;
-        c.wraps += r.wraps + (step.wrap ? 1 : 0);
-        c.resets += r.resets + (step.reset ? 1 : 0);
-        if (step.counted > edges) {
+        c.pulses += step.counted;
+        c.wraps += step.wrap ? 1 : 0;
+        c.resets += step.reset ? 1 : 0;
+        at.stillBefore[k] = c.still;
+        const bool missed = step.counted > edges;
+        qsizetype missedAt = -1;
+        if (missed) {
             c.missed += step.counted - edges;
-            findings.push_back({Finding::Kind::MissedPulses, int(k), last.ms, t, step.counted, edges});
+            if (c.openMissed >= 0) {
+                missedAt = c.openMissed;
+                Finding& f = findings[std::size_t(missedAt)];
+                f.toMs = t;
+                f.counted += step.counted;
+                f.edges += edges;
+            } else {
+                missedAt = qsizetype(findings.size());
+                findings.push_back({Finding::Kind::MissedPulses, int(k), last.ms, t, step.counted, edges});
+            }
+            if (c.allMissed && c.leadMissed < 0)
+                c.leadMissed = missedAt;
         }
-        c.missed += r.missed;
+        c.openMissed = missedAt;
+        c.allMissed = c.allMissed && missed;
+        at.missedAt[k] = missedAt;
+
         const bool moved = u != v;
+        at.moved[k] = moved;
         if (moved)
             c.openStuck = -1;
         if (rise && !moved) {
@@ -154,17 +162,64 @@ void Measure::merge(const Measure& later) {
                 c.openStuck = qsizetype(findings.size());
                 findings.push_back({Finding::Kind::CounterStuck, int(k), last.ms, t, 0, 1});
             }
-            if (before[k].still && c.leadStuck < 0)
+            if (at.stillBefore[k] && c.leadStuck < 0)
                 c.leadStuck = c.openStuck;
         }
-        if (!moved && c.openStuck >= 0 && r.leadStuck >= 0) {
-            Finding& into = findings[std::size_t(c.openStuck)];
-            const Finding& from = later.findings[std::size_t(r.leadStuck)];
-            into.toMs = from.toMs;
-            into.edges += from.edges;
-            joinedInto[std::size_t(r.leadStuck)] = c.openStuck;
-        }
-        c.still = c.still && !moved && r.still;
+        c.still = c.still && !moved;
+    }
+    return at;
+}
+
+void Measure::append(const Sample& next) {
+    if (!any) {
+        *this = of(next);
+        return;
+    }
+    // A single reply's lanes: no edge, nothing held, nothing open.
+    static const std::array<LaneMeasure, kLaneCount> kOneReply{};
+    static_cast<void>(meet(next, kOneReply));
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+        GapMeasure& g = gaps[k];
+        g.min = std::min(g.min, next.gaps[k]);
+        g.max = std::max(g.max, next.gaps[k]);
+        g.sum += next.gaps[k];
+    }
+    ++replies;
+    last = next;
+}
+
+void Measure::merge(const Measure& later) {
+    if (!later.any)
+        return;
+    if (!any) {
+        *this = later;
+        return;
+    }
+    const Meeting at = meet(later.first, later.lanes);
+
+    // The later run's findings follow, a stretch on either side of the
+    // meeting joined into one.
+    std::vector<qsizetype> joinedInto(later.findings.size(), -1);
+    const auto join = [&](qsizetype into, qsizetype from) {
+        Finding& f = findings[std::size_t(into)];
+        const Finding& g = later.findings[std::size_t(from)];
+        f.toMs = g.toMs;
+        f.counted += g.counted;
+        f.edges += g.edges;
+        joinedInto[std::size_t(from)] = into;
+    };
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+        CounterMeasure& c = counters[k];
+        const CounterMeasure& r = later.counters[k];
+        c.pulses += r.pulses;
+        c.wraps += r.wraps;
+        c.resets += r.resets;
+        c.missed += r.missed;
+        if (at.missedAt[k] >= 0 && r.leadMissed >= 0)
+            join(at.missedAt[k], r.leadMissed);
+        if (!at.moved[k] && c.openStuck >= 0 && r.leadStuck >= 0)
+            join(c.openStuck, r.leadStuck);
+        c.still = c.still && r.still;
     }
     std::vector<qsizetype> placed(later.findings.size(), -1);
     for (std::size_t i = 0; i < later.findings.size(); ++i) {
@@ -178,13 +233,18 @@ void Measure::merge(const Measure& later) {
     for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
         CounterMeasure& c = counters[k];
         const CounterMeasure& r = later.counters[k];
-        const bool moved = last.counters[k] != later.first.counters[k];
         if (r.openStuck >= 0)
             c.openStuck = placed[std::size_t(r.openStuck)];
-        else if (moved || !r.still)
+        else if (at.moved[k] || !r.still)
             c.openStuck = -1;
-        if (c.leadStuck < 0 && before[k].still && !moved && r.leadStuck >= 0)
+        if (c.leadStuck < 0 && at.stillBefore[k] && !at.moved[k] && r.leadStuck >= 0)
             c.leadStuck = placed[std::size_t(r.leadStuck)];
+        // A later run with no pair of replies leaves the meeting's stretch open.
+        if (r.openMissed >= 0)
+            c.openMissed = placed[std::size_t(r.openMissed)];
+        else if (!r.allMissed)
+            c.openMissed = -1;
+        c.allMissed = c.allMissed && r.allMissed;
     }
 
     for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {

@@ -24,7 +24,7 @@ struct Finding {
     enum class Kind : std::uint8_t { MissedPulses, CounterStuck };
     Kind kind = Kind::MissedPulses;
     int channel = 0;
-    qint64 fromMs = 0; // the two replies' moments (a stuck stretch: its first and last)
+    qint64 fromMs = 0; // the two replies' moments (a stretch: its first and last)
     qint64 toMs = 0;
     qint64 counted = 0;
     qint64 edges = 0;
@@ -61,6 +61,12 @@ struct CounterMeasure {
     // and the first one when nothing moved the counter before it.
     qsizetype openStuck = -1;
     qsizetype leadStuck = -1;
+    // Missed pulses at consecutive pairs of replies are one stretch: the one
+    // the last pair is in, the one the first pair is in, and whether every
+    // pair so far missed some (so a run of one reply joins both sides).
+    qsizetype openMissed = -1;
+    qsizetype leadMissed = -1;
+    bool allMissed = true;
     friend bool operator==(const CounterMeasure&, const CounterMeasure&) = default;
 };
 
@@ -88,9 +94,22 @@ struct Measure {
     [[nodiscard]] static Measure of(const Sample& sample, bool counted = true);
     // Appends the run that came right after this one.
     void merge(const Measure& later);
+    // Appends one reply: merge(of(sample)) without building a whole run.
+    void append(const Sample& sample);
     // The last reply's levels held up to a moment.
     void holdUntil(qint64 ms);
     friend bool operator==(const Measure&, const Measure&) = default;
+
+private:
+    // What happened where this run met the next; merge() joins the next
+    // run's stretches by it.
+    struct Meeting {
+        std::array<qsizetype, kChannelCount> missedAt{};
+        std::array<bool, kChannelCount> moved{};
+        std::array<bool, kChannelCount> stillBefore{};
+    };
+    // Everything between last and next, the later run's lanes given.
+    Meeting meet(const Sample& next, const std::array<LaneMeasure, kLaneCount>& later);
 };
 
 // Keeps what each full chunk of one store measured, so that measuring a span
