@@ -365,7 +365,7 @@ private Q_SLOTS:
             appended.append(s);
         QCOMPARE(appended, run(0, 13));
 
-        // Whole chunks from the cache, cold and warm, as reply by reply.
+        // Whole chunks from the runs the store folded, as reply by reply.
         const qint64 from = kTen + 1200;
         const qint64 to = kTen + 1700 + 2 * kChunk;
         Sample held = store.at(store.indexAt(from - 1));
@@ -377,7 +377,22 @@ private Q_SLOTS:
         QVERIFY(expected.findings.size() > 100);
         lumora::timeline::MeasureCache cache;
         QCOMPARE(cache.measure(store, from, to), expected);
-        QCOMPARE(cache.measure(store, from, to), expected);
+
+        // A bounded store that dropped a chunk measures what it still holds.
+        ReplyStore bounded(2 * kChunk + 200);
+        for (qsizetype i = 0; i < 4 * kChunk + 100; ++i) {
+            Sample s;
+            s.ms = kTen + i;
+            s.setLane(0, i / 100 % 2 == 1 ? Level::High : Level::Low);
+            s.counters[0] = quint32((i + 100) / 200);
+            bounded.append(s);
+        }
+        Measure kept;
+        for (qsizetype i = 0; i < bounded.size(); ++i)
+            kept.append(bounded.at(i));
+        const qint64 end = bounded.msAt(bounded.size() - 1) + 1;
+        kept.holdUntil(end);
+        QCOMPARE(lumora::timeline::measure(bounded, bounded.msAt(0), end), kept);
     }
 
     // Counter or gap 6 goes down once, at reply `at`, and nowhere else; time

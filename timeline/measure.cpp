@@ -266,22 +266,11 @@ void Measure::holdUntil(qint64 ms) {
     last.ms = ms;
 }
 
-const Measure& MeasureCache::chunk(const ReplyStore& store, qsizetype first) {
-    const qint64 dropped = store.appendedCount() - store.size();
-    auto [at, added] = chunks_.try_emplace(dropped + first);
-    if (added) {
-        for (qsizetype i = first; i < first + ReplyStore::kChunkReplies; ++i)
-            at->second.merge(Measure::of(store.at(i)));
-    }
-    return at->second;
+Measure MeasureCache::measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) const {
+    return timeline::measure(store, fromMs, toMs);
 }
 
-Measure MeasureCache::measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
-    if (store.appendedCount() < appended_)
-        chunks_.clear();
-    appended_ = store.appendedCount();
-    // Chunks that dropped off the store's front are not asked for again.
-    chunks_.erase(chunks_.begin(), chunks_.lower_bound(store.appendedCount() - store.size()));
+Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
     Measure m;
     if (toMs <= fromMs)
         return m;
@@ -294,30 +283,20 @@ Measure MeasureCache::measure(const ReplyStore& store, qint64 fromMs, qint64 toM
     constexpr qsizetype kChunk = ReplyStore::kChunkReplies;
     for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
         for (qsizetype i = range.from; i < range.to;) {
-            if (keep_ == Keep::Chunks && i % kChunk == 0 && i + kChunk <= range.to) {
-                m.merge(chunk(store, i));
-                i += kChunk;
-                continue;
+            if (i % kChunk == 0 && i + kChunk <= range.to) {
+                if (const Measure* chunk = store.chunkMeasure(i)) {
+                    m.merge(*chunk);
+                    i += kChunk;
+                    continue;
+                }
             }
             const qsizetype end = std::min(range.to, (i / kChunk + 1) * kChunk);
             for (; i < end; ++i)
-                m.merge(Measure::of(store.at(i)));
+                m.append(store.at(i));
         }
     }
     m.holdUntil(toMs);
     return m;
-}
-
-std::size_t MeasureCache::memoryBytes() const {
-    std::size_t bytes = sizeof(*this);
-    for (const auto& [first, chunk] : chunks_)
-        bytes += sizeof(first) + sizeof(chunk) + 32 + chunk.findings.capacity() * sizeof(Finding);
-    return bytes;
-}
-
-Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
-    MeasureCache cache(MeasureCache::Keep::Nothing);
-    return cache.measure(store, fromMs, toMs);
 }
 
 } // namespace lumora::timeline

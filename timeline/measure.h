@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <limits>
-#include <map>
 #include <vector>
 
 namespace lumora::timeline {
@@ -112,34 +111,22 @@ private:
     Meeting meet(const Sample& next, const std::array<LaneMeasure, kLaneCount>& later);
 };
 
-// Keeps what each full chunk of one store measured, so that measuring a span
-// costs the replies at its two ends and a merge for each chunk between.
-// Chunks never change once full; a store cleared since is noticed and its
-// chunks forgotten.
+// Measures spans of one store. What each full chunk measured is folded by
+// the store as the chunk fills (while a day loads, or as live replies come),
+// so a span costs the replies at its two ends and a merge for each chunk
+// between, the first time as any other; a store cleared or dropping chunks
+// takes their runs with them.
 class MeasureCache {
 public:
-    // Keep::Nothing folds each chunk into the span and keeps none: one pass
-    // over a store, without a copy of its findings.
-    enum class Keep : std::uint8_t { Chunks, Nothing };
-    explicit MeasureCache(Keep keep = Keep::Chunks)
-        : keep_(keep) {}
-
     // Per-lane and per-channel numbers for [fromMs, toMs), from the level
     // shown at fromMs to toMs. Where time steps back, the stretches are taken
     // in store order.
-    [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs);
-    [[nodiscard]] std::size_t memoryBytes() const;
-
-private:
-    const Measure& chunk(const ReplyStore& store, qsizetype first);
-
-    Keep keep_;
-    qint64 appended_ = 0;
-    // By the number of the chunk's first reply among all ever appended.
-    std::map<qint64, Measure> chunks_;
+    [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) const;
+    // Kept for the callers that count it: the runs live in the store.
+    [[nodiscard]] std::size_t memoryBytes() const { return sizeof(*this); }
 };
 
-// Without a cache to keep: every reply of the span folded in once.
+// The same, without a cache object.
 [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs);
 
 } // namespace lumora::timeline
