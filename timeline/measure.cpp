@@ -45,7 +45,7 @@ void addHeld(LaneMeasure& m, Level level, qint64 ms) {
 
 // Lane m (this run, ending at level x) meets r (the next, starting at level y
 // at moment t).
-void mergeLane(LaneMeasure& m, const LaneMeasure& r, Level startedAt, Level x, Level y, qint64 t) {
+inline void mergeLane(LaneMeasure& m, const LaneMeasure& r, Level startedAt, Level x, Level y, qint64 t) {
     const bool rise = x == Level::Low && y == Level::High;
     const bool fall = x == Level::High && y == Level::Low;
     const auto addRise = [&m](qint64 at) {
@@ -107,6 +107,11 @@ Measure Measure::of(const Sample& sample, bool counted) {
     return m;
 }
 
+// A run of one reply's lanes: no edge, nothing held, nothing open. Known
+// at compile time, so that appending a reply folds the rules down to it.
+constexpr LaneMeasure kOneReplyLane{};
+
+template <bool kOneReply>
 Measure::Meeting Measure::meet(const Sample& next, const std::array<LaneMeasure, kLaneCount>& later) {
     const qint64 t = next.ms;
     // Where time stepped back, nothing was held in between.
@@ -114,7 +119,12 @@ Measure::Meeting Measure::meet(const Sample& next, const std::array<LaneMeasure,
     for (int k = 0; k < kLaneCount; ++k) {
         LaneMeasure& m = lanes[std::size_t(k)];
         addHeld(m, last.lane(k), held);
-        mergeLane(m, later[std::size_t(k)], first.lane(k), last.lane(k), next.lane(k), t);
+        // A reply that keeps a lane's level only holds it: no edge, and a
+        // high run or a run that started high stays as open as it was.
+        if (kOneReply && last.lane(k) == next.lane(k))
+            continue;
+        mergeLane(m, kOneReply ? kOneReplyLane : later[std::size_t(k)], first.lane(k), last.lane(k),
+                  next.lane(k), t);
     }
 
     Meeting at;
@@ -122,13 +132,20 @@ Measure::Meeting Measure::meet(const Sample& next, const std::array<LaneMeasure,
         CounterMeasure& c = counters[k];
         const std::uint32_t u = last.counters[k];
         const std::uint32_t v = next.counters[k];
-        const CounterStep step = counterStep(u, v);
         const bool rise = last.lane(int(k)) == Level::Low && next.lane(int(k)) == Level::High;
+        at.stillBefore[k] = c.still;
+        if (u == v && !rise) {
+            // Nothing counted and nothing rose: a stretch of missed pulses ends.
+            at.missedAt[k] = c.openMissed = -1;
+            at.moved[k] = false;
+            c.allMissed = false;
+            continue;
+        }
+        const CounterStep step = counterStep(u, v);
         const qint64 edges = rise ? 1 : 0;
         c.pulses += step.counted;
         c.wraps += step.wrap ? 1 : 0;
         c.resets += step.reset ? 1 : 0;
-        at.stillBefore[k] = c.still;
         const bool missed = step.counted > edges;
         qsizetype missedAt = -1;
         if (missed) {
@@ -175,14 +192,17 @@ void Measure::append(const Sample& next) {
         *this = of(next);
         return;
     }
-    // A single reply's lanes: no edge, nothing held, nothing open.
-    static const std::array<LaneMeasure, kLaneCount> kOneReply{};
-    static_cast<void>(meet(next, kOneReply));
+    static_cast<void>(meet<true>(next, lanes));
+    // Field by field: a wide load of what the last reply stored narrowly
+    // stalls.
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k)
+        gaps[k].sum += next.gaps[k];
     for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
         GapMeasure& g = gaps[k];
-        g.min = std::min(g.min, next.gaps[k]);
-        g.max = std::max(g.max, next.gaps[k]);
-        g.sum += next.gaps[k];
+        if (next.gaps[k] < g.min)
+            g.min = next.gaps[k];
+        if (next.gaps[k] > g.max)
+            g.max = next.gaps[k];
     }
     ++replies;
     last = next;
@@ -195,7 +215,7 @@ void Measure::merge(const Measure& later) {
         *this = later;
         return;
     }
-    const Meeting at = meet(later.first, later.lanes);
+    const Meeting at = meet<false>(later.first, later.lanes);
 
     // The later run's findings follow, a stretch on either side of the
     // meeting joined into one.

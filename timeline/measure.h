@@ -102,12 +102,16 @@ struct Measure {
 private:
     // What happened where this run met the next; merge() joins the next
     // run's stretches by it.
+    // Every channel's is set by meet(); left uninitialized, as it is built
+    // once a reply.
     struct Meeting {
-        std::array<qsizetype, kChannelCount> missedAt{};
-        std::array<bool, kChannelCount> moved{};
-        std::array<bool, kChannelCount> stillBefore{};
+        std::array<qsizetype, kChannelCount> missedAt;
+        std::array<bool, kChannelCount> moved;
+        std::array<bool, kChannelCount> stillBefore;
     };
-    // Everything between last and next, the later run's lanes given.
+    // Everything between last and next, the later run's lanes given (not
+    // read when it is one reply).
+    template <bool kOneReply>
     Meeting meet(const Sample& next, const std::array<LaneMeasure, kLaneCount>& later);
 };
 

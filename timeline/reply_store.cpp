@@ -656,13 +656,15 @@ void ReplyStore::pack() {
     p->blocks = std::move(openBlocks_);
     p->whole = chunk_;
     // Folded here, from the replies as they came, so that no span has to
-    // visit them again to measure; kept while its findings cost no more than
-    // the run itself, so a chunk of bouncing inputs is folded again when
-    // measured rather than held.
+    // visit them again to measure. A bounded store (the client's, within its
+    // memory) keeps it while its findings cost no more than the run itself:
+    // a chunk of bouncing inputs is folded again when measured rather than
+    // held. A day loaded whole keeps every run, so that the window measures
+    // even a day of millions of findings without visiting its replies.
     auto measure = std::make_unique<timeline::Measure>();
     for (const Sample& s : open_)
         measure->append(s);
-    if (measure->findings.size() <= kChunkFindings) {
+    if (keepAtLeast_ == kUnbounded || measure->findings.size() <= kChunkFindings) {
         measure->findings.shrink_to_fit();
         p->measure = std::move(measure);
     }

@@ -93,7 +93,8 @@ public:
     [[nodiscard]] Summary summarize(IndexRange range) const;
     // What the full chunk starting at index `first` (a multiple of
     // kChunkReplies) measured, folded when it filled; nullptr for the chunk
-    // still filling and for one that found more than kChunkFindings.
+    // still filling and, in a bounded store, for one that found more than
+    // kChunkFindings.
     [[nodiscard]] const Measure* chunkMeasure(qsizetype first) const;
 
 private:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewer/measure_run.h"
 
+#include "log/utc_moment.h"
 #include "timeline/day_files.h"
 #include "timeline/reply_store.h"
 #include "viewer/export_run.h"
@@ -10,6 +11,8 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace lumora::viewer {
@@ -88,18 +91,22 @@ void writeMeasurementJson(std::FILE* out, const timeline::Measure& measure, qint
                u"\"gaps\": {%6},\n \"findings\": ["_s.arg(moment(fromMs), moment(toMs))
                    .arg(measure.replies)
                    .arg(inputs.join(u", "_s), counters.join(u", "_s), gaps.join(u", "_s)));
-    // A day can hold millions of findings: each is written as it comes.
+    // A day can hold millions of findings: each is written as it comes,
+    // without a QString or a QDateTime.
+    log::UtcMomentText moments;
+    std::array<char, 32> from{};
     for (std::size_t i = 0; i < measure.findings.size(); ++i) {
         const timeline::Finding& f = measure.findings[i];
-        write(
-            out,
-            u"%1{\"kind\": \"%2\", \"channel\": %3, \"from\": %4, \"to\": %5, \"counted\": %6, \"edges\": %7}"_s
-                .arg(i == 0 ? QString() : u",\n  "_s,
-                     f.kind == timeline::Finding::Kind::MissedPulses ? u"missed_pulses"_s
-                                                                     : u"counter_stuck"_s,
-                     channel(std::size_t(f.channel) + 1), moment(f.fromMs), moment(f.toMs))
-                .arg(f.counted)
-                .arg(f.edges));
+        const QByteArrayView fromText = moments(f.fromMs);
+        std::copy(fromText.begin(), fromText.end(), from.begin());
+        const QByteArrayView toText = moments(f.toMs);
+        std::fprintf(out,
+                     "%s{\"kind\": \"%s\", \"channel\": \"%02d\", \"from\": \"%.*s\", \"to\": \"%.*s\", "
+                     "\"counted\": %lld, \"edges\": %lld}",
+                     i == 0 ? "" : ",\n  ",
+                     f.kind == timeline::Finding::Kind::MissedPulses ? "missed_pulses" : "counter_stuck",
+                     f.channel + 1, int(fromText.size()), from.data(), int(toText.size()), toText.data(),
+                     static_cast<long long>(f.counted), static_cast<long long>(f.edges));
     }
     write(out, u"]}\n"_s);
     static_cast<void>(std::fflush(out));
