@@ -4,6 +4,7 @@
 #include "timeline/reply_store.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace lumora::timeline {
 
@@ -116,15 +117,27 @@ Measure::Meeting Measure::meet(const Sample& next, const std::array<LaneMeasure,
     const qint64 t = next.ms;
     // Where time stepped back, nothing was held in between.
     const qint64 held = std::max<qint64>(0, t - last.ms);
-    for (int k = 0; k < kLaneCount; ++k) {
-        LaneMeasure& m = lanes[std::size_t(k)];
-        addHeld(m, last.lane(k), held);
-        // A reply that keeps a lane's level only holds it: no edge, and a
-        // high run or a run that started high stays as open as it was.
-        if (kOneReply && last.lane(k) == next.lane(k))
-            continue;
-        mergeLane(m, kOneReply ? kOneReplyLane : later[std::size_t(k)], first.lane(k), last.lane(k),
-                  next.lane(k), t);
+    if constexpr (kOneReply) {
+        // A reply is appended millions of times while a day loads: only the
+        // lanes not low hold anything, and only those whose level changed
+        // meet; one that keeps its level has no edge, and a high run or a
+        // run that started high stays as open as it was.
+        constexpr std::uint32_t kLowBits = 0x55555555U;
+        for (std::uint32_t m = (last.lanes | last.lanes >> 1) & kLowBits; m != 0; m &= m - 1) {
+            const int k = std::countr_zero(m) / 2;
+            addHeld(lanes[std::size_t(k)], last.lane(k), held);
+        }
+        const std::uint32_t changed = last.lanes ^ next.lanes;
+        for (std::uint32_t m = (changed | changed >> 1) & kLowBits; m != 0; m &= m - 1) {
+            const int k = std::countr_zero(m) / 2;
+            mergeLane(lanes[std::size_t(k)], kOneReplyLane, first.lane(k), last.lane(k), next.lane(k), t);
+        }
+    } else {
+        for (int k = 0; k < kLaneCount; ++k) {
+            LaneMeasure& m = lanes[std::size_t(k)];
+            addHeld(m, last.lane(k), held);
+            mergeLane(m, later[std::size_t(k)], first.lane(k), last.lane(k), next.lane(k), t);
+        }
     }
 
     Meeting at;
@@ -197,12 +210,16 @@ void Measure::append(const Sample& next) {
     // stalls.
     for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k)
         gaps[k].sum += next.gaps[k];
-    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
-        GapMeasure& g = gaps[k];
-        if (next.gaps[k] < g.min)
-            g.min = next.gaps[k];
-        if (next.gaps[k] > g.max)
-            g.max = next.gaps[k];
+    // The gaps change at rises only; a counted last reply's are within min
+    // and max already.
+    if (replies == 0 || next.gaps != last.gaps) {
+        for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+            GapMeasure& g = gaps[k];
+            if (next.gaps[k] < g.min)
+                g.min = next.gaps[k];
+            if (next.gaps[k] > g.max)
+                g.max = next.gaps[k];
+        }
     }
     ++replies;
     last = next;
