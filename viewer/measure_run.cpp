@@ -11,9 +11,11 @@
 #include <QStringList>
 #include <QTimeZone>
 
-#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace lumora::viewer {
 
@@ -92,21 +94,37 @@ void writeMeasurementJson(std::FILE* out, const timeline::Measure& measure, qint
                    .arg(measure.replies)
                    .arg(inputs.join(u", "_s), counters.join(u", "_s), gaps.join(u", "_s)));
     // A day can hold millions of findings: each is written as it comes,
-    // without a QString or a QDateTime.
+    // without a QString, a QDateTime or a format to parse.
     log::UtcMomentText moments;
-    std::array<char, 32> from{};
+    std::string line;
+    const auto add = [&line](std::string_view text) { line.append(text); };
+    const auto addMoment = [&line, &moments](qint64 ms) {
+        const QByteArrayView text = moments(ms);
+        line.append(text.data(), std::size_t(text.size()));
+    };
+    const auto addNumber = [&line](qint64 n) {
+        std::array<char, 24> digits{};
+        const auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), n);
+        line.append(digits.data(), end);
+    };
     for (std::size_t i = 0; i < measure.findings.size(); ++i) {
         const timeline::Finding& f = measure.findings[i];
-        const QByteArrayView fromText = moments(f.fromMs);
-        std::copy(fromText.begin(), fromText.end(), from.begin());
-        const QByteArrayView toText = moments(f.toMs);
-        std::fprintf(out,
-                     "%s{\"kind\": \"%s\", \"channel\": \"%02d\", \"from\": \"%.*s\", \"to\": \"%.*s\", "
-                     "\"counted\": %lld, \"edges\": %lld}",
-                     i == 0 ? "" : ",\n  ",
-                     f.kind == timeline::Finding::Kind::MissedPulses ? "missed_pulses" : "counter_stuck",
-                     f.channel + 1, int(fromText.size()), from.data(), int(toText.size()), toText.data(),
-                     static_cast<long long>(f.counted), static_cast<long long>(f.edges));
+        line.clear();
+        add(i == 0 ? "{\"kind\": \"" : ",\n  {\"kind\": \"");
+        add(f.kind == timeline::Finding::Kind::MissedPulses ? "missed_pulses" : "counter_stuck");
+        add("\", \"channel\": \"");
+        line.push_back(char('0' + (f.channel + 1) / 10));
+        line.push_back(char('0' + (f.channel + 1) % 10));
+        add("\", \"from\": \"");
+        addMoment(f.fromMs);
+        add("\", \"to\": \"");
+        addMoment(f.toMs);
+        add("\", \"counted\": ");
+        addNumber(f.counted);
+        add(", \"edges\": ");
+        addNumber(f.edges);
+        line.push_back('}');
+        static_cast<void>(std::fwrite(line.data(), 1, line.size(), out));
     }
     write(out, u"]}\n"_s);
     static_cast<void>(std::fflush(out));
