@@ -266,15 +266,15 @@ private Q_SLOTS:
         QCOMPARE(store.indexAt(ms + 10), store.size() - 1);
     }
 
-    // Thirteen replies 10 ms apart, DI00 low, high, high, low, high, 2, high,
-    // low, low, high, high, high, low: rises at 10, 40, 90; falls at 30, 70,
-    // 120; the run from 40 ends at the 2, so only 10..30 and 90..120 are
-    // widths. CNT01 counts the rise at 10, stands still at the rises at 40
-    // and 90 (one stretch), then counts 3 and 2 with no edge (one stretch of
-    // 5 missed); CNT02 wraps by 3, then counts 3 as DI01 rises at 20 (one
-    // stretch of 6 counted, 1 edge); CNT03 is reset and counts 2. Measured as
-    // a whole and from 35 to 95, wherever the replies fall among groups and
-    // chunks.
+    // Thirteen replies 10 ms apart, DI00 low, high, high, low, high,
+    // refused, high, low, low, high, high, high, low: rises at 10, 40, 90;
+    // falls at 30, 70, 120; the run from 40 ends at the refused value, so
+    // only 10..30 and 90..120 are widths. CNT01 counts the rise at 10, stands
+    // still at the rises at 40 and 90 (one stretch), then counts 3 and 2 with
+    // no edge (one stretch of 5 missed); CNT02 wraps by 3, then counts 3 as
+    // DI01 rises at 20 (one stretch of 6 counted, 1 edge); CNT03 is reset and
+    // counts 2. Measured as a whole and from 35 to 95, wherever the replies
+    // fall among groups and chunks.
     void measures_data() {
         columns<qsizetype>("before");
         QTest::newRow("as they came") << qsizetype{0};
@@ -285,12 +285,12 @@ private Q_SLOTS:
         using lumora::timeline::Finding;
         using lumora::timeline::Measure;
         QFETCH(qsizetype, before);
-        const QByteArray di00 = "LHHLHTHLLHHHL";
+        const QByteArray di00 = "LHHLHRHLLHHHL";
         std::vector<Sample> day;
         for (int i = 0; i < 13; ++i) {
             Sample s;
             s.ms = kTen + qint64{10} * i;
-            s.setLane(0, di00[i] == 'H' ? Level::High : di00[i] == 'L' ? Level::Low : Level::Third);
+            s.setLane(0, di00[i] == 'H' ? Level::High : di00[i] == 'L' ? Level::Low : Level::Refused);
             s.setLane(1, i < 2 ? Level::Low : Level::High);
             s.counters[0] = i == 0 ? 100 : i < 10 ? 101 : i < 11 ? 104 : 106;
             s.counters[1] = i == 0 ? 0xFFFFFFFEU : i < 2 ? 1 : 4;
