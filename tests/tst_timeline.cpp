@@ -287,13 +287,15 @@ private Q_SLOTS:
         QCOMPARE(store.indexAt(ms + 10), store.size() - 1);
     }
 
-    // Thirteen replies 10 ms apart, DI00 low, high, high, low, high, 2, high,
-    // low, low, high, high, high, low: rises at 10, 40, 90; falls at 30, 70,
-    // 120; the run from 40 ends at the 2, so only 10..30 and 90..120 are
-    // widths. CNT01 counts the rise at 10, stands still at the rises at 40
-    // and 90 (one stretch), then counts 3 with no edge; CNT02 wraps by 3,
-    // CNT03 is reset and counts 2. Measured as a whole and from 35 to 95,
-    // wherever the replies fall among groups and chunks.
+    // Thirteen replies 10 ms apart, DI00 low, high, high, low, high,
+    // refused, high, low, low, high, high, high, low: rises at 10, 40, 90;
+    // falls at 30, 70, 120; the run from 40 ends at the refused value, so
+    // only 10..30 and 90..120 are widths. CNT01 counts the rise at 10, stands
+    // still at the rises at 40 and 90 (one stretch), then counts 3 and 2 with
+    // no edge (one stretch of 5 missed); CNT02 wraps by 3, then counts 3 as
+    // DI01 rises at 20 (one stretch of 6 counted, 1 edge); CNT03 is reset and
+    // counts 2. Measured as a whole and from 35 to 95, wherever the replies
+    // fall among groups and chunks.
     void measures_data() {
         columns<qsizetype>("before");
         QTest::newRow("as they came") << qsizetype{0};
@@ -304,14 +306,15 @@ private Q_SLOTS:
         using lumora::timeline::Finding;
         using lumora::timeline::Measure;
         QFETCH(qsizetype, before);
-        const QByteArray di00 = "LHHLHTHLLHHHL";
+        const QByteArray di00 = "LHHLHRHLLHHHL";
         std::vector<Sample> day;
         for (int i = 0; i < 13; ++i) {
             Sample s;
             s.ms = kTen + qint64{10} * i;
-            s.setLane(0, di00[i] == 'H' ? Level::High : di00[i] == 'L' ? Level::Low : Level::Third);
-            s.counters[0] = i == 0 ? 100 : i < 10 ? 101 : 104;
-            s.counters[1] = i == 0 ? 0xFFFFFFFEU : 1;
+            s.setLane(0, di00[i] == 'H' ? Level::High : di00[i] == 'L' ? Level::Low : Level::Refused);
+            s.setLane(1, i < 2 ? Level::Low : Level::High);
+            s.counters[0] = i == 0 ? 100 : i < 10 ? 101 : i < 11 ? 104 : 106;
+            s.counters[1] = i == 0 ? 0xFFFFFFFEU : i < 2 ? 1 : 4;
             s.counters[2] = i < 6 ? 500 : 2;
             s.gaps[0] = quint32(10 * i);
             day.push_back(s);
@@ -343,15 +346,15 @@ private Q_SLOTS:
         const auto& cnt = whole.counters;
         QCOMPARE(std::vector<qint64>({cnt[0].pulses, cnt[0].missed, cnt[1].pulses, cnt[1].wraps,
                                       cnt[1].resets, cnt[2].pulses, cnt[2].wraps, cnt[2].resets}),
-                 std::vector<qint64>({4, 3, 3, 1, 0, 2, 0, 1}));
+                 std::vector<qint64>({6, 5, 6, 1, 0, 2, 0, 1}));
         QCOMPARE(std::vector<qint64>({whole.gaps[0].min, whole.gaps[0].max, whole.gaps[0].sum}),
                  std::vector<qint64>({0, 120, 780}));
         const auto missed = Finding::Kind::MissedPulses;
         const auto stuck = Finding::Kind::CounterStuck;
-        QCOMPARE(whole.findings, std::vector<Finding>({{missed, 1, kTen, kTen + 10, 3, 0},
+        QCOMPARE(whole.findings, std::vector<Finding>({{missed, 1, kTen, kTen + 20, 6, 1},
                                                        {stuck, 0, kTen + 30, kTen + 90, 0, 2},
                                                        {missed, 2, kTen + 50, kTen + 60, 2, 0},
-                                                       {missed, 0, kTen + 90, kTen + 100, 3, 0}}));
+                                                       {missed, 0, kTen + 90, kTen + 110, 5, 0}}));
 
         // Held from DI00's low at 30; the run from 90 is still high at 95.
         const Measure part = lumora::timeline::measure(store, kTen + 35, kTen + 95);
@@ -378,8 +381,12 @@ private Q_SLOTS:
                 QCOMPARE(joined, run(0, 13));
             }
         }
+        Measure appended;
+        for (const Sample& s : day)
+            appended.append(s);
+        QCOMPARE(appended, run(0, 13));
 
-        // Whole chunks from the cache, cold and warm, as reply by reply.
+        // Whole chunks from the runs the store folded, as reply by reply.
         const qint64 from = kTen + 1200;
         const qint64 to = kTen + 1700 + 2 * kChunk;
         Sample held = store.at(store.indexAt(from - 1));
@@ -391,7 +398,22 @@ private Q_SLOTS:
         QVERIFY(expected.findings.size() > 100);
         lumora::timeline::MeasureCache cache;
         QCOMPARE(cache.measure(store, from, to), expected);
-        QCOMPARE(cache.measure(store, from, to), expected);
+
+        // A bounded store that dropped a chunk measures what it still holds.
+        ReplyStore bounded(2 * kChunk + 200);
+        for (qsizetype i = 0; i < 4 * kChunk + 100; ++i) {
+            Sample s;
+            s.ms = kTen + i;
+            s.setLane(0, i / 100 % 2 == 1 ? Level::High : Level::Low);
+            s.counters[0] = quint32((i + 100) / 200);
+            bounded.append(s);
+        }
+        Measure kept;
+        for (qsizetype i = 0; i < bounded.size(); ++i)
+            kept.append(bounded.at(i));
+        const qint64 end = bounded.msAt(bounded.size() - 1) + 1;
+        kept.holdUntil(end);
+        QCOMPARE(lumora::timeline::measure(bounded, bounded.msAt(0), end), kept);
     }
 
     // Counter or gap 6 goes down once, at reply `at`, and nowhere else; time

@@ -90,8 +90,8 @@ private Q_SLOTS:
         row("--export O.png --from 10:00:00", u"--export needs at least one file to read"_s);
         row("F --export O.txt",
             u"cannot tell what to write to \"O.txt\": its name must end in .png, .svg, .csv or .vcd"_s);
-        row("F --from 10:00:00", u"option --from is for --export OUT only"_s);
-        row("F --to 10:00:00 --size 2x2", u"option --to is for --export OUT only"_s);
+        row("F --from 10:00:00", u"option --from is for --export OUT or --measure only"_s);
+        row("F --to 10:00:00 --size 2x2", u"option --to is for --export OUT or --measure only"_s);
         row("F --export", u"option --export needs a value"_s);
         row("F --measure --export O.csv", u"--export and --measure cannot go together"_s);
         row("--measure --from 10:00:00", u"--measure needs at least one file to read"_s);

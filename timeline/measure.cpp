@@ -4,6 +4,7 @@
 #include "timeline/reply_store.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace lumora::timeline {
 
@@ -45,7 +46,7 @@ void addHeld(LaneMeasure& m, Level level, qint64 ms) {
 
 // Lane m (this run, ending at level x) meets r (the next, starting at level y
 // at moment t).
-void mergeLane(LaneMeasure& m, const LaneMeasure& r, Level startedAt, Level x, Level y, qint64 t) {
+inline void mergeLane(LaneMeasure& m, const LaneMeasure& r, Level startedAt, Level x, Level y, qint64 t) {
     const bool rise = x == Level::Low && y == Level::High;
     const bool fall = x == Level::High && y == Level::Low;
     const auto addRise = [&m](qint64 at) {
@@ -107,43 +108,80 @@ Measure Measure::of(const Sample& sample, bool counted) {
     return m;
 }
 
-void Measure::merge(const Measure& later) {
-    if (!later.any)
-        return;
-    if (!any) {
-        *this = later;
-        return;
-    }
-    const qint64 t = later.first.ms;
+// A run of one reply's lanes: no edge, nothing held, nothing open. Known
+// at compile time, so that appending a reply folds the rules down to it.
+constexpr LaneMeasure kOneReplyLane{};
+
+template <bool kOneReply>
+Measure::Meeting Measure::meet(const Sample& next, const std::array<LaneMeasure, kLaneCount>& later) {
+    const qint64 t = next.ms;
     // Where time stepped back, nothing was held in between.
     const qint64 held = std::max<qint64>(0, t - last.ms);
-    for (int k = 0; k < kLaneCount; ++k) {
-        LaneMeasure& m = lanes[std::size_t(k)];
-        addHeld(m, last.lane(k), held);
-        mergeLane(m, later.lanes[std::size_t(k)], first.lane(k), last.lane(k), later.first.lane(k), t);
+    if constexpr (kOneReply) {
+        // A reply is appended millions of times while a day loads: only the
+        // lanes not low hold anything, and only those whose level changed
+        // meet; one that keeps its level has no edge, and a high run or a
+        // run that started high stays as open as it was.
+        constexpr std::uint32_t kLowBits = 0x55555555U;
+        for (std::uint32_t m = (last.lanes | last.lanes >> 1) & kLowBits; m != 0; m &= m - 1) {
+            const int k = std::countr_zero(m) / 2;
+            addHeld(lanes[std::size_t(k)], last.lane(k), held);
+        }
+        const std::uint32_t changed = last.lanes ^ next.lanes;
+        for (std::uint32_t m = (changed | changed >> 1) & kLowBits; m != 0; m &= m - 1) {
+            const int k = std::countr_zero(m) / 2;
+            mergeLane(lanes[std::size_t(k)], kOneReplyLane, first.lane(k), last.lane(k), next.lane(k), t);
+        }
+    } else {
+        for (int k = 0; k < kLaneCount; ++k) {
+            LaneMeasure& m = lanes[std::size_t(k)];
+            addHeld(m, last.lane(k), held);
+            mergeLane(m, later[std::size_t(k)], first.lane(k), last.lane(k), next.lane(k), t);
+        }
     }
 
-    // Findings at the meeting, then the later run's, a stuck stretch on
-    // either side of the meeting joined into one.
-    std::vector<qsizetype> joinedInto(later.findings.size(), -1);
-    const std::array<CounterMeasure, kChannelCount> before = counters;
+    Meeting at;
     for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
         CounterMeasure& c = counters[k];
-        const CounterMeasure& r = later.counters[k];
         const std::uint32_t u = last.counters[k];
-        const std::uint32_t v = later.first.counters[k];
-        const CounterStep step = counterStep(u, v);
-        const bool rise = last.lane(int(k)) == Level::Low && later.first.lane(int(k)) == Level::High;
-        const qint64 edges = rise ? 1 : 0;
-        c.pulses += step.counted + r.pulses;
-        c.wraps += r.wraps + (step.wrap ? 1 : 0);
-        c.resets += r.resets + (step.reset ? 1 : 0);
-        if (step.counted > edges) {
-            c.missed += step.counted - edges;
-            findings.push_back({Finding::Kind::MissedPulses, int(k), last.ms, t, step.counted, edges});
+        const std::uint32_t v = next.counters[k];
+        const bool rise = last.lane(int(k)) == Level::Low && next.lane(int(k)) == Level::High;
+        at.stillBefore[k] = c.still;
+        if (u == v && !rise) {
+            // Nothing counted and nothing rose: a stretch of missed pulses ends.
+            at.missedAt[k] = c.openMissed = -1;
+            at.moved[k] = false;
+            c.allMissed = false;
+            continue;
         }
-        c.missed += r.missed;
+        const CounterStep step = counterStep(u, v);
+        const qint64 edges = rise ? 1 : 0;
+        c.pulses += step.counted;
+        c.wraps += step.wrap ? 1 : 0;
+        c.resets += step.reset ? 1 : 0;
+        const bool missed = step.counted > edges;
+        qsizetype missedAt = -1;
+        if (missed) {
+            c.missed += step.counted - edges;
+            if (c.openMissed >= 0) {
+                missedAt = c.openMissed;
+                Finding& f = findings[std::size_t(missedAt)];
+                f.toMs = t;
+                f.counted += step.counted;
+                f.edges += edges;
+            } else {
+                missedAt = qsizetype(findings.size());
+                findings.push_back({Finding::Kind::MissedPulses, int(k), last.ms, t, step.counted, edges});
+            }
+            if (c.allMissed && c.leadMissed < 0)
+                c.leadMissed = missedAt;
+        }
+        c.openMissed = missedAt;
+        c.allMissed = c.allMissed && missed;
+        at.missedAt[k] = missedAt;
+
         const bool moved = u != v;
+        at.moved[k] = moved;
         if (moved)
             c.openStuck = -1;
         if (rise && !moved) {
@@ -154,17 +192,71 @@ void Measure::merge(const Measure& later) {
                 c.openStuck = qsizetype(findings.size());
                 findings.push_back({Finding::Kind::CounterStuck, int(k), last.ms, t, 0, 1});
             }
-            if (before[k].still && c.leadStuck < 0)
+            if (at.stillBefore[k] && c.leadStuck < 0)
                 c.leadStuck = c.openStuck;
         }
-        if (!moved && c.openStuck >= 0 && r.leadStuck >= 0) {
-            Finding& into = findings[std::size_t(c.openStuck)];
-            const Finding& from = later.findings[std::size_t(r.leadStuck)];
-            into.toMs = from.toMs;
-            into.edges += from.edges;
-            joinedInto[std::size_t(r.leadStuck)] = c.openStuck;
+        c.still = c.still && !moved;
+    }
+    return at;
+}
+
+void Measure::append(const Sample& next) {
+    if (!any) {
+        *this = of(next);
+        return;
+    }
+    static_cast<void>(meet<true>(next, lanes));
+    // Field by field: a wide load of what the last reply stored narrowly
+    // stalls.
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k)
+        gaps[k].sum += next.gaps[k];
+    // The gaps change at rises only; a counted last reply's are within min
+    // and max already.
+    if (replies == 0 || next.gaps != last.gaps) {
+        for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+            GapMeasure& g = gaps[k];
+            if (next.gaps[k] < g.min)
+                g.min = next.gaps[k];
+            if (next.gaps[k] > g.max)
+                g.max = next.gaps[k];
         }
-        c.still = c.still && !moved && r.still;
+    }
+    ++replies;
+    last = next;
+}
+
+void Measure::merge(const Measure& later) {
+    if (!later.any)
+        return;
+    if (!any) {
+        *this = later;
+        return;
+    }
+    const Meeting at = meet<false>(later.first, later.lanes);
+
+    // The later run's findings follow, a stretch on either side of the
+    // meeting joined into one.
+    std::vector<qsizetype> joinedInto(later.findings.size(), -1);
+    const auto join = [&](qsizetype into, qsizetype from) {
+        Finding& f = findings[std::size_t(into)];
+        const Finding& g = later.findings[std::size_t(from)];
+        f.toMs = g.toMs;
+        f.counted += g.counted;
+        f.edges += g.edges;
+        joinedInto[std::size_t(from)] = into;
+    };
+    for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
+        CounterMeasure& c = counters[k];
+        const CounterMeasure& r = later.counters[k];
+        c.pulses += r.pulses;
+        c.wraps += r.wraps;
+        c.resets += r.resets;
+        c.missed += r.missed;
+        if (at.missedAt[k] >= 0 && r.leadMissed >= 0)
+            join(at.missedAt[k], r.leadMissed);
+        if (!at.moved[k] && c.openStuck >= 0 && r.leadStuck >= 0)
+            join(c.openStuck, r.leadStuck);
+        c.still = c.still && r.still;
     }
     std::vector<qsizetype> placed(later.findings.size(), -1);
     for (std::size_t i = 0; i < later.findings.size(); ++i) {
@@ -178,13 +270,18 @@ void Measure::merge(const Measure& later) {
     for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
         CounterMeasure& c = counters[k];
         const CounterMeasure& r = later.counters[k];
-        const bool moved = last.counters[k] != later.first.counters[k];
         if (r.openStuck >= 0)
             c.openStuck = placed[std::size_t(r.openStuck)];
-        else if (moved || !r.still)
+        else if (at.moved[k] || !r.still)
             c.openStuck = -1;
-        if (c.leadStuck < 0 && before[k].still && !moved && r.leadStuck >= 0)
+        if (c.leadStuck < 0 && at.stillBefore[k] && !at.moved[k] && r.leadStuck >= 0)
             c.leadStuck = placed[std::size_t(r.leadStuck)];
+        // A later run with no pair of replies leaves the meeting's stretch open.
+        if (r.openMissed >= 0)
+            c.openMissed = placed[std::size_t(r.openMissed)];
+        else if (!r.allMissed)
+            c.openMissed = -1;
+        c.allMissed = c.allMissed && r.allMissed;
     }
 
     for (std::size_t k = 0; k < std::size_t(kChannelCount); ++k) {
@@ -206,22 +303,11 @@ void Measure::holdUntil(qint64 ms) {
     last.ms = ms;
 }
 
-const Measure& MeasureCache::chunk(const ReplyStore& store, qsizetype first) {
-    const qint64 dropped = store.appendedCount() - store.size();
-    auto [at, added] = chunks_.try_emplace(dropped + first);
-    if (added) {
-        for (qsizetype i = first; i < first + ReplyStore::kChunkReplies; ++i)
-            at->second.merge(Measure::of(store.at(i)));
-    }
-    return at->second;
+Measure MeasureCache::measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) const {
+    return timeline::measure(store, fromMs, toMs);
 }
 
-Measure MeasureCache::measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
-    if (store.appendedCount() < appended_)
-        chunks_.clear();
-    appended_ = store.appendedCount();
-    // Chunks that dropped off the store's front are not asked for again.
-    chunks_.erase(chunks_.begin(), chunks_.lower_bound(store.appendedCount() - store.size()));
+Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
     Measure m;
     if (toMs <= fromMs)
         return m;
@@ -234,30 +320,20 @@ Measure MeasureCache::measure(const ReplyStore& store, qint64 fromMs, qint64 toM
     constexpr qsizetype kChunk = ReplyStore::kChunkReplies;
     for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
         for (qsizetype i = range.from; i < range.to;) {
-            if (keep_ == Keep::Chunks && i % kChunk == 0 && i + kChunk <= range.to) {
-                m.merge(chunk(store, i));
-                i += kChunk;
-                continue;
+            if (i % kChunk == 0 && i + kChunk <= range.to) {
+                if (const Measure* chunk = store.chunkMeasure(i)) {
+                    m.merge(*chunk);
+                    i += kChunk;
+                    continue;
+                }
             }
             const qsizetype end = std::min(range.to, (i / kChunk + 1) * kChunk);
             for (; i < end; ++i)
-                m.merge(Measure::of(store.at(i)));
+                m.append(store.at(i));
         }
     }
     m.holdUntil(toMs);
     return m;
-}
-
-std::size_t MeasureCache::memoryBytes() const {
-    std::size_t bytes = sizeof(*this);
-    for (const auto& [first, chunk] : chunks_)
-        bytes += sizeof(first) + sizeof(chunk) + 32 + chunk.findings.capacity() * sizeof(Finding);
-    return bytes;
-}
-
-Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) {
-    MeasureCache cache(MeasureCache::Keep::Nothing);
-    return cache.measure(store, fromMs, toMs);
 }
 
 } // namespace lumora::timeline

@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <limits>
-#include <map>
 #include <vector>
 
 namespace lumora::timeline {
@@ -24,7 +23,7 @@ struct Finding {
     enum class Kind : std::uint8_t { MissedPulses, CounterStuck };
     Kind kind = Kind::MissedPulses;
     int channel = 0;
-    qint64 fromMs = 0; // the two replies' moments (a stuck stretch: its first and last)
+    qint64 fromMs = 0; // the two replies' moments (a stretch: its first and last)
     qint64 toMs = 0;
     qint64 counted = 0;
     qint64 edges = 0;
@@ -61,6 +60,12 @@ struct CounterMeasure {
     // and the first one when nothing moved the counter before it.
     qsizetype openStuck = -1;
     qsizetype leadStuck = -1;
+    // Missed pulses at consecutive pairs of replies are one stretch: the one
+    // the last pair is in, the one the first pair is in, and whether every
+    // pair so far missed some (so a run of one reply joins both sides).
+    qsizetype openMissed = -1;
+    qsizetype leadMissed = -1;
+    bool allMissed = true;
     friend bool operator==(const CounterMeasure&, const CounterMeasure&) = default;
 };
 
@@ -88,39 +93,44 @@ struct Measure {
     [[nodiscard]] static Measure of(const Sample& sample, bool counted = true);
     // Appends the run that came right after this one.
     void merge(const Measure& later);
+    // Appends one reply: merge(of(sample)) without building a whole run.
+    void append(const Sample& sample);
     // The last reply's levels held up to a moment.
     void holdUntil(qint64 ms);
     friend bool operator==(const Measure&, const Measure&) = default;
+
+private:
+    // What happened where this run met the next; merge() joins the next
+    // run's stretches by it.
+    // Every channel's is set by meet(); left uninitialized, as it is built
+    // once a reply.
+    struct Meeting {
+        std::array<qsizetype, kChannelCount> missedAt;
+        std::array<bool, kChannelCount> moved;
+        std::array<bool, kChannelCount> stillBefore;
+    };
+    // Everything between last and next, the later run's lanes given (not
+    // read when it is one reply).
+    template <bool kOneReply>
+    Meeting meet(const Sample& next, const std::array<LaneMeasure, kLaneCount>& later);
 };
 
-// Keeps what each full chunk of one store measured, so that measuring a span
-// costs the replies at its two ends and a merge for each chunk between.
-// Chunks never change once full; a store cleared since is noticed and its
-// chunks forgotten.
+// Measures spans of one store. What each full chunk measured is folded by
+// the store as the chunk fills (while a day loads, or as live replies come),
+// so a span costs the replies at its two ends and a merge for each chunk
+// between, the first time as any other; a store cleared or dropping chunks
+// takes their runs with them.
 class MeasureCache {
 public:
-    // Keep::Nothing folds each chunk into the span and keeps none: one pass
-    // over a store, without a copy of its findings.
-    enum class Keep : std::uint8_t { Chunks, Nothing };
-    explicit MeasureCache(Keep keep = Keep::Chunks)
-        : keep_(keep) {}
-
     // Per-lane and per-channel numbers for [fromMs, toMs), from the level
     // shown at fromMs to toMs. Where time steps back, the stretches are taken
     // in store order.
-    [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs);
-    [[nodiscard]] std::size_t memoryBytes() const;
-
-private:
-    const Measure& chunk(const ReplyStore& store, qsizetype first);
-
-    Keep keep_;
-    qint64 appended_ = 0;
-    // By the number of the chunk's first reply among all ever appended.
-    std::map<qint64, Measure> chunks_;
+    [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs) const;
+    // Kept for the callers that count it: the runs live in the store.
+    [[nodiscard]] std::size_t memoryBytes() const { return sizeof(*this); }
 };
 
-// Without a cache to keep: every reply of the span folded in once.
+// The same, without a cache object.
 [[nodiscard]] Measure measure(const ReplyStore& store, qint64 fromMs, qint64 toMs);
 
 } // namespace lumora::timeline

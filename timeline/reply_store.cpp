@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "timeline/reply_store.h"
 
+#include "timeline/measure.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstddef>
@@ -319,6 +321,7 @@ struct ReplyStore::Packed {
     std::vector<Level> groups;
     std::vector<Level> blocks;
     Level whole;
+    std::unique_ptr<timeline::Measure> measure; // none when it found too much to keep
 
     void fill(const std::vector<Sample>& s);
 
@@ -652,6 +655,19 @@ void ReplyStore::pack() {
     p->groups = std::move(openGroups_);
     p->blocks = std::move(openBlocks_);
     p->whole = chunk_;
+    // Folded here, from the replies as they came, so that no span has to
+    // visit them again to measure. A bounded store (the client's, within its
+    // memory) keeps it while its findings cost no more than the run itself:
+    // a chunk of bouncing inputs is folded again when measured rather than
+    // held. A day loaded whole keeps every run, so that the window measures
+    // even a day of millions of findings without visiting its replies.
+    auto measure = std::make_unique<timeline::Measure>();
+    for (const Sample& s : open_)
+        measure->append(s);
+    if (keepAtLeast_ == kUnbounded || measure->findings.size() <= kChunkFindings) {
+        measure->findings.shrink_to_fit();
+        p->measure = std::move(measure);
+    }
     packed_.push_back(std::move(p));
     open_.clear();
     openGroups_ = {};
@@ -689,6 +705,12 @@ qint64 ReplyStore::msAt(qsizetype index) const {
     return chunk == packed_.size() ? open_[std::size_t(local)].ms : packed_[chunk]->msAt(local);
 }
 
+const Measure* ReplyStore::chunkMeasure(qsizetype first) const {
+    Q_ASSERT(first >= 0 && first % kChunkReplies == 0);
+    const auto chunk = std::size_t(first >> kChunkShift);
+    return chunk < packed_.size() ? packed_[chunk]->measure.get() : nullptr;
+}
+
 qint64 ReplyStore::appendedCount() const {
     return appended_;
 }
@@ -699,7 +721,8 @@ std::size_t ReplyStore::memoryBytes() const {
                         steps_.size() * sizeof(qint64) + packed_.size() * sizeof(std::unique_ptr<Packed>);
     for (const auto& p : packed_)
         bytes += sizeof(Packed) + p->bytes.capacity() +
-                 (p->groups.capacity() + p->blocks.capacity()) * sizeof(Level);
+                 (p->groups.capacity() + p->blocks.capacity()) * sizeof(Level) +
+                 (p->measure ? sizeof(Measure) + p->measure->findings.capacity() * sizeof(Finding) : 0);
     return bytes;
 }
 

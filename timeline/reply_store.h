@@ -45,12 +45,15 @@ struct IndexRange {
 // every full one packed column by column. Each group of kGroupReplies, each
 // block of kBlockReplies and each chunk keeps its summary, so summarizing a
 // range costs a few dozen merges however many replies it holds.
+struct Measure;
+
 class ReplyStore {
 public:
     static constexpr qsizetype kUnbounded = -1;
     static constexpr qsizetype kGroupReplies = 64;
     static constexpr qsizetype kBlockReplies = 512;
     static constexpr qsizetype kChunkReplies = 4096;
+    static constexpr std::size_t kChunkFindings = 64;
 
     // With a bound, at least the newest keepAtLeast replies are held and
     // older ones drop off, a chunk at a time.
@@ -88,6 +91,11 @@ public:
     [[nodiscard]] qsizetype firstAtOrAfter(IndexRange forward, qint64 ms) const;
     // Summary of [from, to); to > from.
     [[nodiscard]] Summary summarize(IndexRange range) const;
+    // What the full chunk starting at index `first` (a multiple of
+    // kChunkReplies) measured, folded when it filled; nullptr for the chunk
+    // still filling and, in a bounded store, for one that found more than
+    // kChunkFindings.
+    [[nodiscard]] const Measure* chunkMeasure(qsizetype first) const;
 
 private:
     // A group's, block's or chunk's summary. Its drops leave out its first

@@ -151,7 +151,8 @@ ParsedArguments parseArguments(const QStringList& arguments) {
         return usageError(u"--export and --measure cannot go together"_s);
     for (const char* name : {kFrom, kTo, kSize}) {
         if (parser.isSet(QLatin1String(name)) && !exporting && (name == kSize || !options.measure))
-            return usageError(u"option --%1 is for --export OUT only"_s.arg(QLatin1String(name)));
+            return usageError(u"option --%1 is for --export OUT%2 only"_s.arg(
+                QLatin1String(name), name == kSize ? QString() : u" or --measure"_s));
     }
     if (!exporting && !options.measure)
         return result;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewer/measure_run.h"
 
+#include "log/utc_moment.h"
 #include "timeline/day_files.h"
 #include "timeline/reply_store.h"
 #include "viewer/export_run.h"
@@ -10,7 +11,11 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <array>
+#include <charconv>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace lumora::viewer {
 
@@ -88,18 +93,38 @@ void writeMeasurementJson(std::FILE* out, const timeline::Measure& measure, qint
                u"\"gaps\": {%6},\n \"findings\": ["_s.arg(moment(fromMs), moment(toMs))
                    .arg(measure.replies)
                    .arg(inputs.join(u", "_s), counters.join(u", "_s), gaps.join(u", "_s)));
-    // A day can hold millions of findings: each is written as it comes.
+    // A day can hold millions of findings: each is written as it comes,
+    // without a QString, a QDateTime or a format to parse.
+    log::UtcMomentText moments;
+    std::string line;
+    const auto add = [&line](std::string_view text) { line.append(text); };
+    const auto addMoment = [&line, &moments](qint64 ms) {
+        const QByteArrayView text = moments(ms);
+        line.append(text.data(), std::size_t(text.size()));
+    };
+    const auto addNumber = [&line](qint64 n) {
+        std::array<char, 24> digits{};
+        const auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), n);
+        line.append(digits.data(), end);
+    };
     for (std::size_t i = 0; i < measure.findings.size(); ++i) {
         const timeline::Finding& f = measure.findings[i];
-        write(
-            out,
-            u"%1{\"kind\": \"%2\", \"channel\": %3, \"from\": %4, \"to\": %5, \"counted\": %6, \"edges\": %7}"_s
-                .arg(i == 0 ? QString() : u",\n  "_s,
-                     f.kind == timeline::Finding::Kind::MissedPulses ? u"missed_pulses"_s
-                                                                     : u"counter_stuck"_s,
-                     channel(std::size_t(f.channel) + 1), moment(f.fromMs), moment(f.toMs))
-                .arg(f.counted)
-                .arg(f.edges));
+        line.clear();
+        add(i == 0 ? "{\"kind\": \"" : ",\n  {\"kind\": \"");
+        add(f.kind == timeline::Finding::Kind::MissedPulses ? "missed_pulses" : "counter_stuck");
+        add("\", \"channel\": \"");
+        line.push_back(char('0' + (f.channel + 1) / 10));
+        line.push_back(char('0' + (f.channel + 1) % 10));
+        add("\", \"from\": \"");
+        addMoment(f.fromMs);
+        add("\", \"to\": \"");
+        addMoment(f.toMs);
+        add("\", \"counted\": ");
+        addNumber(f.counted);
+        add(", \"edges\": ");
+        addNumber(f.edges);
+        line.push_back('}');
+        static_cast<void>(std::fwrite(line.data(), 1, line.size(), out));
     }
     write(out, u"]}\n"_s);
     static_cast<void>(std::fflush(out));
