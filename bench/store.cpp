@@ -6,11 +6,14 @@
 //   gigabyte) at 1600 pixels against the 16 ms a frame has at 60 Hz;
 // - the bytes a reply of that day costs in the store;
 // - the measurements of that whole day against the 100 ms they may take, with
-//   every chunk's run cached, and the first time, when the cache is built.
+//   every chunk's run cached, and the first time, when the cache is built;
+// - the lanes that change over that whole day, which the signals window asks
+//   at every status update while it hides the others, against a 16 ms frame.
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
 #include "bench_support.h"
 #include "median_collector.h"
+#include "timeline/lanes.h"
 #include "timeline/measure.h"
 #include "timeline/reply_store.h"
 
@@ -36,6 +39,7 @@ constexpr double kColumnsTarget = 0.25; // of a frame
 constexpr double kAppendTarget = 25.0;  // times a plain copy: well under a microsecond
 constexpr double kBytesTarget = 40.0;
 constexpr double kMeasureTargetNs = 100e6;
+constexpr double kLanesTarget = 0.05; // of a frame
 constexpr qint64 kStartMs = 1'796'637'600'000;
 
 // Replies of the kind the emulator gives at 1 ms polling: each input
@@ -137,11 +141,18 @@ void BM_MeasureDayFirst(benchmark::State& state) {
         benchmark::DoNotOptimize(lumora::timeline::measure(store, from, to));
 }
 
+void BM_LanesThatChangeDay(benchmark::State& state) {
+    const ReplyStore& store = dayStore();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(lumora::timeline::lanesThatChange(store, {0, store.size()}));
+}
+
 BENCHMARK(BM_SampleCopyFloor)->Repetitions(kRepetitions);
 BENCHMARK(BM_MeasureDayCached)->Repetitions(kRepetitions);
 BENCHMARK(BM_MeasureDayFirst)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_StoreAppend)->Repetitions(kRepetitions);
 BENCHMARK(BM_StoreColumns)->Repetitions(kRepetitions);
+BENCHMARK(BM_LanesThatChangeDay)->Repetitions(kRepetitions);
 
 QString ratioText(double ratio) {
     return QStringLiteral("%1x").arg(ratio, 0, 'f', 2);
@@ -194,6 +205,12 @@ int main(int argc, char** argv) {
              QStringLiteral("100 ms"), ratioText(ns / kMeasureTargetNs), QStringLiteral("<= 1.00x"),
              bench::metText(ns > 0 && ns <= kMeasureTargetNs)});
     }
+    const double lanes = median("BM_LanesThatChangeDay");
+    bench::printRow({QStringLiteral("lanesThatChange() of 2.5M replies, the whole day (vs a 16 ms frame)"),
+                     lanes > 0 ? QStringLiteral("%1 ms").arg(lanes / 1e6, 0, 'f', 3) : QStringLiteral("missing"),
+                     QStringLiteral("16 ms"), QStringLiteral("%1x").arg(lanes / kFrameNs, 0, 'f', 4),
+                     QStringLiteral("<= %1x").arg(kLanesTarget, 0, 'f', 2),
+                     bench::metText(lanes > 0 && lanes / kFrameNs <= kLanesTarget)});
     const double perReply = double(dayStore().memoryBytes()) / double(dayStore().size());
     bench::printRow({QStringLiteral("reply store bytes a reply, 2.5M replies of 1 ms polling"),
                      QStringLiteral("%1 B").arg(perReply, 0, 'f', 1), QStringLiteral("112 B (a sample)"),
