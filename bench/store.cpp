@@ -206,11 +206,12 @@ int main(int argc, char** argv) {
              bench::metText(ns > 0 && ns <= kMeasureTargetNs)});
     }
     const double lanes = median("BM_LanesThatChangeDay");
-    bench::printRow({QStringLiteral("lanesThatChange() of 2.5M replies, the whole day (vs a 16 ms frame)"),
-                     lanes > 0 ? QStringLiteral("%1 ms").arg(lanes / 1e6, 0, 'f', 3) : QStringLiteral("missing"),
-                     QStringLiteral("16 ms"), QStringLiteral("%1x").arg(lanes / kFrameNs, 0, 'f', 4),
-                     QStringLiteral("<= %1x").arg(kLanesTarget, 0, 'f', 2),
-                     bench::metText(lanes > 0 && lanes / kFrameNs <= kLanesTarget)});
+    bench::printRow(
+        {QStringLiteral("lanesThatChange() of 2.5M replies, the whole day (vs a 16 ms frame)"),
+         lanes > 0 ? QStringLiteral("%1 ms").arg(lanes / 1e6, 0, 'f', 3) : QStringLiteral("missing"),
+         QStringLiteral("16 ms"), QStringLiteral("%1x").arg(lanes / kFrameNs, 0, 'f', 4),
+         QStringLiteral("<= %1x").arg(kLanesTarget, 0, 'f', 2),
+         bench::metText(lanes > 0 && lanes / kFrameNs <= kLanesTarget)});
     const double perReply = double(dayStore().memoryBytes()) / double(dayStore().size());
     bench::printRow({QStringLiteral("reply store bytes a reply, 2.5M replies of 1 ms polling"),
                      QStringLiteral("%1 B").arg(perReply, 0, 'f', 1), QStringLiteral("112 B (a sample)"),

@@ -618,14 +618,14 @@ private Q_SLOTS:
     // changes a gap by less than the shown figure does.
     void exportRange_data() {
         columns<bool, qint64, qint64, quint64, QByteArray>("vcd", "from", "to", "lanes", "expected");
-        constexpr quint64 every = lumora::timeline::kEveryLane;
+        constexpr quint64 kEvery = lumora::timeline::kEveryLane;
         // DI00, DO04, CNT01 and GAP12.
-        constexpr quint64 four = 1U | 1U << 15 | 1U << 16 | quint64{1} << 39;
+        constexpr quint64 kFour = 1U | 1U << 15 | 1U << 16 | quint64{1} << 39;
         const QByteArray header = "time,DI00,DI01,DI02,DI03,DI04,DI05,DI06,DI07,DI08,DI09,DI10,DI11,"
                                   "CNT01,CNT02,CNT03,CNT04,CNT05,CNT06,CNT07,CNT08,CNT09,CNT10,CNT11,CNT12,"
                                   "GAP01,GAP02,GAP03,GAP04,GAP05,GAP06,GAP07,GAP08,GAP09,GAP10,GAP11,GAP12,"
                                   "DO01,DO02,DO03,DO04\n";
-        QTest::newRow("csv") << false << kTen + 500 << kTen + 2000 << every
+        QTest::newRow("csv") << false << kTen + 500 << kTen + 2000 << kEvery
                              << header +
                                     "2026-12-07 10:00:01.000,1,0,,0,0,0,0,0,0,0,0,0,5,0,0,0,0,0,0,0,0,0,0,0,"
                                     "1.01,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,2,0,0,0\n"
@@ -635,8 +635,8 @@ private Q_SLOTS:
                                     "2026-12-07 10:00:01.500,0,0,,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
                                     "4294967295,1.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,1.23,"
                                     "2,0,0,1\n";
-        QTest::newRow("csv, nothing in range") << false << kTen + 2001 << kTen + 3000 << every << header;
-        QTest::newRow("csv, four lanes") << false << kTen + 500 << kTen + 2000 << four
+        QTest::newRow("csv, nothing in range") << false << kTen + 2001 << kTen + 3000 << kEvery << header;
+        QTest::newRow("csv, four lanes") << false << kTen + 500 << kTen + 2000 << kFour
                                          << "time,DI00,CNT01,GAP12,DO04\n2026-12-07 10:00:01.000,1,5,0.00,0\n"
                                             "2026-12-07 10:00:00.500,0,0,1.23,1\n"
                                             "2026-12-07 10:00:01.500,0,0,1.23,1\n"_ba;
@@ -651,16 +651,17 @@ private Q_SLOTS:
         for (const char id : QByteArray("defghijklmn"))
             dump += "r0.00 "_ba + id + '\n';
         dump += "$end\n";
-        QTest::newRow("vcd") << true << kTen + 500 << kTen + 2000 << every
+        QTest::newRow("vcd") << true << kTen + 500 << kTen + 2000 << kEvery
                              << "$date 2026-12-07 10:00:01.000 UTC $end\n" + definitions() + dump +
                                     "$comment time steps back: 2026-12-07 10:00:00.500 UTC comes after "
                                     "2026-12-07 10:00:01.000 UTC; written at #0 $end\n"
                                     "0A\n1P\nb0 Q\nb11111111111111111111111111111111 b\nr1.00 c\nr1.23 n\n";
-        QTest::newRow("vcd, nothing in range") << true << kTen + 2001 << kTen + 3000 << every << definitions();
+        QTest::newRow("vcd, nothing in range")
+            << true << kTen + 2001 << kTen + 3000 << kEvery << definitions();
         // The third reply changes GAP02 alone: nothing written, not even its time.
         QTest::newRow("vcd, four lanes")
-            << true << kTen + 500 << kTen + 2000 << four
-            << "$date 2026-12-07 10:00:01.000 UTC $end\n" + definitions(four) +
+            << true << kTen + 500 << kTen + 2000 << kFour
+            << "$date 2026-12-07 10:00:01.000 UTC $end\n" + definitions(kFour) +
                    "#0\n$dumpvars\n1A\n0P\nb101 Q\nr0.00 n\n$end\n$comment time steps back: 2026-12-07 "
                    "10:00:00.500 UTC comes after 2026-12-07 10:00:01.000 UTC; written at #0 $end\n"
                    "0A\n1P\nb0 Q\nr1.23 n\n";

@@ -554,13 +554,14 @@ private Q_SLOTS:
             QTRY_VERIFY((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) &&
                         (menu->objectName() == u"menuHide") == inHide);
             const QList<QAction*> all = menu->actions();
-            const auto at = std::find_if(all.begin(), all.end(), [&](QAction* a) { return a->text() == entry; });
+            const auto at =
+                std::find_if(all.begin(), all.end(), [&](QAction* a) { return a->text() == entry; });
             QVERIFY(at != all.end());
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*at).center());
         };
-        constexpr quint64 changing = 0b111U | 1U << kLaneDO01 | 1U << kRowCNT01;
-        constexpr quint64 chosen = 0b10U | 1U << kRowCNT01;
-        constexpr quint64 still = lumora::timeline::kEveryLane & ~changing;
+        constexpr quint64 kChanging = 0b111U | 1U << kLaneDO01 | 1U << kRowCNT01;
+        constexpr quint64 kChosen = 0b10U | 1U << kRowCNT01;
+        constexpr quint64 kStill = lumora::timeline::kEveryLane & ~kChanging;
         {
             SignalWindow window(store, settings_, u"hideLanes"_s);
             window.show();
@@ -568,26 +569,26 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitForWindowActive(&window));
             pick(window, true, u"DI01"_s);
             pick(window, true, u"CNT01"_s);
-            QCOMPARE(window.view()->state().hiddenLanes, chosen);
+            QCOMPARE(window.view()->state().hiddenLanes, kChosen);
             pick(window, false, u"Hide Lanes That Never Change"_s);
-            QCOMPARE(window.view()->state().hiddenLanes, still | chosen);
+            QCOMPARE(window.view()->state().hiddenLanes, kStill | kChosen);
         }
         settings_.flush();
         const QString ini = QSettings(QSettings::IniFormat, QSettings::UserScope, u"hideLanes"_s).fileName();
         QVERIFY(testsupport::readFile(ini).contains("[Signals]\nHIDDEN=DI01 CNT01\nHIDE_STILL=1\n"));
         SignalWindow window(store, settings_, u"hideLanes"_s);
-        QCOMPARE(window.view()->state().hiddenLanes, still | chosen);
+        QCOMPARE(window.view()->state().hiddenLanes, kStill | kChosen);
         QString why;
         const QString csv = dir_.filePath(u"shown.csv"_s);
         const QString vcd = dir_.filePath(u"shown.vcd"_s);
         QVERIFY2(window.exportShown(csv, why) && window.exportShown(vcd, why), qPrintable(why));
         QVERIFY(testsupport::readFile(csv).startsWith("time,DI00,DI02,DO01\n"));
-        QVERIFY(testsupport::readFile(vcd).contains(
-            "lumora $end\n$var wire 1 A DI00 $end\n$var wire 1 C DI02 $end\n$var wire 1 M DO01 $end\n$upscope"));
+        QVERIFY(testsupport::readFile(vcd).contains("lumora $end\n$var wire 1 A DI00 $end\n$var wire 1 C "
+                                                    "DI02 $end\n$var wire 1 M DO01 $end\n$upscope"));
         // DI03 changes at last: the rule shows it.
         store.append(sample(800, {Level::Low, Level::Low, Level::Low, Level::High}));
         window.storeChanged();
-        QTRY_COMPARE(window.view()->state().hiddenLanes, (still & ~quint64{0b1000}) | chosen);
+        QTRY_COMPARE(window.view()->state().hiddenLanes, (kStill & ~quint64{0b1000}) | kChosen);
     }
 
 private:

@@ -31,8 +31,8 @@ timeline::LaneSet lanesNamed(const QString& text) {
 
 } // namespace
 
-LaneChoice::LaneChoice(const timeline::ReplyStore& store, settings::SettingsStore& settings, QString application,
-                       QObject* parent)
+LaneChoice::LaneChoice(const timeline::ReplyStore& store, settings::SettingsStore& settings,
+                       QString application, QObject* parent)
     : QObject(parent)
     , store_(store)
     , settings_(settings)

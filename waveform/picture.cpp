@@ -572,9 +572,11 @@ bool exportRange(const QString& path, const timeline::ReplyStore& store, const V
         painter.end();
         written = file.write(buffer.data()) == buffer.size();
     } else if (suffix == u"csv") {
-        written = timeline::writeCsv(file, store, state.fromMs, state.toMs, timeline::kEveryLane & ~state.hiddenLanes);
+        written = timeline::writeCsv(file, store, state.fromMs, state.toMs,
+                                     timeline::kEveryLane & ~state.hiddenLanes);
     } else {
-        written = timeline::writeVcd(file, store, state.fromMs, state.toMs, timeline::kEveryLane & ~state.hiddenLanes);
+        written = timeline::writeVcd(file, store, state.fromMs, state.toMs,
+                                     timeline::kEveryLane & ~state.hiddenLanes);
     }
     if (!written || !file.commit())
         return fail(cannotWrite(path, file.errorString()));

@@ -69,7 +69,8 @@ SignalWindow::SignalWindow(const timeline::ReplyStore& store, settings::Settings
     hide->setObjectName(QStringLiteral("menuHide"));
     for (int lane = 0; lane < timeline::kAllLaneCount; ++lane) {
         // Inputs, outputs, counters, time gaps.
-        if (lane == protocol::kInputCount || lane == timeline::kFirstCounterLane || lane == timeline::kFirstGapLane)
+        if (lane == protocol::kInputCount || lane == timeline::kFirstCounterLane ||
+            lane == timeline::kFirstGapLane)
             hide->addSeparator();
         QAction* action = hide->addAction(timeline::anyLaneName(lane));
         action->setCheckable(true);

@@ -24,8 +24,8 @@ class SignalView;
 class SignalWindow : public QMainWindow {
     Q_OBJECT
 public:
-    SignalWindow(const timeline::ReplyStore& store, settings::SettingsStore& settings, const QString& application,
-                 QWidget* parent = nullptr);
+    SignalWindow(const timeline::ReplyStore& store, settings::SettingsStore& settings,
+                 const QString& application, QWidget* parent = nullptr);
     ~SignalWindow() override;
 
     [[nodiscard]] SignalView* view() const { return view_; }
