@@ -201,6 +201,8 @@ private Q_SLOTS:
         hidden.hiddenLanes = lumora::timeline::kEveryLane & ~quint64{1};
         const Layout one = layoutOf(image.rect(), hidden);
         QVERIFY(one.plot.height() < 3 * 20 && one.axis.top() == one.plot.bottom() + 1);
+        // All forty fill any height, as they always did.
+        QCOMPARE(layoutOf(QRect(0, 0, 1052, 3001), kSecond).plot.height(), 3001 - 24);
     }
 
     // Pictures written into an image's pixels and those a painter draws

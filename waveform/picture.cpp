@@ -23,9 +23,10 @@ namespace lumora::waveform {
 namespace {
 
 constexpr int kNamesWidth = 52;
-// Rows share the height, up to this: a level drawn taller only takes its
-// edges further from the other lanes' and the axis, which makes them harder
-// to compare; with few lanes the picture is shorter instead.
+// Rows share the height, up to this or the height each has when all forty
+// are shown, whichever is more: a level drawn taller only takes its edges
+// further from the other lanes' and the axis, which makes them harder to
+// compare; with few lanes the picture is shorter instead.
 constexpr int kMostRowPx = 48;
 constexpr int kAxisHeight = 24;
 constexpr int kFontPx = 11;
@@ -435,7 +436,9 @@ Layout layoutOf(const QRect& rect, const ViewState& state) {
     }
     const int count = int(layout.rows.size());
     const int available = std::max(1, rect.height() - kAxisHeight);
-    const int plotHeight = count == 0 ? available : std::clamp(count * kMostRowPx, 1, available);
+    const int mostRow =
+        std::max(kMostRowPx, (available + timeline::kAllLaneCount - 1) / timeline::kAllLaneCount);
+    const int plotHeight = count == 0 ? available : std::min(count * mostRow, available);
     layout.names = QRect(rect.left(), rect.top(), kNamesWidth, plotHeight);
     layout.plot =
         QRect(rect.left() + kNamesWidth, rect.top(), std::max(1, rect.width() - kNamesWidth), plotHeight);

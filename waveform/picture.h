@@ -31,7 +31,8 @@ struct Row {
 // Where everything of a picture lies: the lane names to the left, the plot
 // in which time runs left to right, and the time axis under it. The shown
 // lanes share the height up to a most a row takes; below that the axis
-// follows the last row and the rest of the rectangle stays blank.
+// follows the last row and the rest of the rectangle stays blank. All forty
+// always fill it.
 struct Layout {
     QRect names;
     QRect plot;
