@@ -7,6 +7,7 @@
 #include "platform/widgets/numeric_key_filter.h"
 #include "platform/widgets/paint_throttle.h"
 #include "platform/widgets/system_colour.h"
+#include "settings/settings_keys.h"
 #include "waveform/signal_window.h"
 
 #include <QAction>
@@ -325,7 +326,8 @@ void frmSim_7150R::openSignals() {
     if (signalsWindow_ == nullptr) {
         // A window of its own, not the main window's child: it stays behind
         // when the main window is raised, and closing it frees what it drew.
-        signalsWindow_ = new waveform::SignalWindow(session_.liveReplies().store());
+        signalsWindow_ = new waveform::SignalWindow(session_.liveReplies().store(), services_.settings,
+                                                   settings::kApplication);
         signalsWindow_->setAttribute(Qt::WA_DeleteOnClose);
         signalsWindow_->setWindowTitle(QStringLiteral("Signals over Time"));
         connect(&session_.liveReplies(), &LiveReplies::appended, signalsWindow_.data(),

@@ -13,12 +13,15 @@
 // - the next and previous change on a lane of that day whose only change is
 //   at its far end, against the 20 ms they may take;
 // - Find over that whole day, every stretch listed, against 100 ms (the
-//   whole day's measurements' target).
+//   whole day's measurements' target);
+// - the lanes that change over that whole day, which the signals window asks
+//   at every status update while it hides the others, against a 16 ms frame.
 // Prints Google Benchmark's own report, then the rows for tools/bench.sh.
 
 #include "bench_support.h"
 #include "median_collector.h"
 #include "timeline/condition.h"
+#include "timeline/lanes.h"
 #include "timeline/measure.h"
 #include "timeline/reply_store.h"
 #include "timeline/search.h"
@@ -49,6 +52,7 @@ constexpr double kEdgeTargetNs = 20e6;
 constexpr double kFindTargetNs = 100e6;
 constexpr int kLastOutput = lumora::timeline::kLaneCount - 1; // DO04
 constexpr double kFoldTarget = 1.5; // of the fill without it
+constexpr double kLanesTarget = 0.05; // of a frame
 constexpr qint64 kStartMs = 1'796'637'600'000;
 
 // Replies of the kind the emulator gives at 1 ms polling: each input
@@ -201,12 +205,19 @@ BENCHMARK_CAPTURE(BM_FindDay, levels, "DI03 & !DO01")->Repetitions(kRepetitions)
 BENCHMARK_CAPTURE(BM_FindDay, counter, "CNT04 > 1000")->Repetitions(kRepetitions);
 BENCHMARK(BM_NextChangeFarEnd)->Repetitions(kRepetitions);
 BENCHMARK(BM_PreviousChangeFarEnd)->Repetitions(kRepetitions);
+void BM_LanesThatChangeDay(benchmark::State& state) {
+    const ReplyStore& store = dayStore();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(lumora::timeline::lanesThatChange(store, {0, store.size()}));
+}
+
 BENCHMARK(BM_SampleCopyFloor)->Repetitions(kRepetitions);
 BENCHMARK(BM_MeasureDay)->Repetitions(kRepetitions);
 BENCHMARK(BM_StoreFillDay)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_FoldDay)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_StoreAppend)->Repetitions(kRepetitions);
 BENCHMARK(BM_StoreColumns)->Repetitions(kRepetitions);
+BENCHMARK(BM_LanesThatChangeDay)->Repetitions(kRepetitions);
 
 QString ratioText(double ratio) {
     return QStringLiteral("%1x").arg(ratio, 0, 'f', 2);
@@ -285,6 +296,13 @@ int main(int argc, char** argv) {
              QStringLiteral("100 ms"), ratioText(ns / kFindTargetNs), QStringLiteral("<= 1.00x"),
              bench::metText(ns > 0 && ns <= kFindTargetNs)});
     }
+    const double lanes = median("BM_LanesThatChangeDay");
+    bench::printRow(
+        {QStringLiteral("lanesThatChange() of 2.5M replies, the whole day (vs a 16 ms frame)"),
+         lanes > 0 ? QStringLiteral("%1 ms").arg(lanes / 1e6, 0, 'f', 3) : QStringLiteral("missing"),
+         QStringLiteral("16 ms"), QStringLiteral("%1x").arg(lanes / kFrameNs, 0, 'f', 4),
+         QStringLiteral("<= %1x").arg(kLanesTarget, 0, 'f', 2),
+         bench::metText(lanes > 0 && lanes / kFrameNs <= kLanesTarget)});
     const double perReply = double(dayStore().memoryBytes()) / double(dayStore().size());
     bench::printRow({QStringLiteral("reply store bytes a reply, 2.5M replies of 1 ms polling"),
                      QStringLiteral("%1 B").arg(perReply, 0, 'f', 1), QStringLiteral("112 B (a sample)"),

@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%lld replies made in %.1f s, %.1f MB held\n", static_cast<long long>(store.size()),
                  double(clock.elapsed()) / 1000, double(store.memoryBytes()) / 1e6);
 
-    const lumora::waveform::ViewState all{store.msAt(0), store.msAt(store.size() - 1) + 1, false, 0, 0};
+    const lumora::waveform::ViewState all{store.msAt(0), store.msAt(store.size() - 1) + 1, false, 0};
     QImage image(kSize, QImage::Format_RGB32);
     std::vector<double> totals;
     std::vector<double> summaries;

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 #include "timeline/condition.h"
 #include "timeline/day_files.h"
+#include "timeline/lanes.h"
 #include "timeline/measure.h"
 #include "timeline/range_export.h"
 #include "timeline/reply_store.h"
@@ -54,10 +55,12 @@ QByteArray reply(const Fields& fields) {
 // 2026-12-07 10:00:00.000 UTC
 constexpr qint64 kTen = 1'796'637'600'000;
 
-QByteArray definitions() {
+QByteArray definitions(quint64 lanes = lumora::timeline::kEveryLane) {
     QByteArray text = "$timescale 1 us $end\n$scope module lumora $end\n";
     const QByteArray ids = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn";
     for (int k = 0; k < 40; ++k) {
+        if ((lanes >> k & 1U) == 0)
+            continue;
         const QByteArray type = k < 16 ? "wire 1" : k < 28 ? "wire 32" : "real 64";
         const QByteArray name = k < 12   ? "DI" + QByteArray::number(k).rightJustified(2, '0')
                                 : k < 16 ? "DO0" + QByteArray::number(k - 11)
@@ -414,6 +417,37 @@ private Q_SLOTS:
         const qint64 end = bounded.msAt(bounded.size() - 1) + 1;
         kept.holdUntil(end);
         QCOMPARE(lumora::timeline::measure(bounded, bounded.msAt(0), end), kept);
+    }
+
+    // One lane of a steady day takes another value from reply `at` on.
+    void lanesThatChange_data() {
+        columns<int, qsizetype>("lane", "at");
+        QTest::newRow("none changes") << -1 << qsizetype{0};
+        QTest::newRow("DI05 at a chunk's edge") << 5 << kChunk;
+        QTest::newRow("DO04 refused at the last reply") << 15 << kChunk + 99;
+        QTest::newRow("CNT03 at a chunk's edge") << 18 << kChunk;
+        QTest::newRow("GAP12 after the first reply") << 39 << qsizetype{1};
+    }
+    void lanesThatChange() {
+        QFETCH(int, lane);
+        QFETCH(qsizetype, at);
+        ReplyStore store;
+        for (qsizetype i = 0; i < kChunk + 100; ++i) {
+            Sample s;
+            s.ms = kTen + i;
+            s.counters.fill(7);
+            s.gaps.fill(7);
+            if (lane >= 0 && i >= at) {
+                if (lane < 16)
+                    s.setLane(lane, Level::Refused);
+                else
+                    (lane < 28 ? s.counters[lane - 16] : s.gaps[lane - 28]) = 8;
+            }
+            store.append(s);
+        }
+        const quint64 changing = lane < 0 ? 0 : quint64{1} << lane;
+        QCOMPARE(lumora::timeline::lanesThatChange(store, {0, store.size()}), changing);
+        QCOMPARE(lumora::timeline::lanesThatChange(store, {at, store.size()}), 0U);
     }
 
     // Counter or gap 6 goes down once, at reply `at`, and nowhere else; time
@@ -830,12 +864,15 @@ private Q_SLOTS:
     // fourth as they came, the third earlier than the second; the fourth
     // changes a gap by less than the shown figure does.
     void exportRange_data() {
-        columns<bool, qint64, qint64, QByteArray>("vcd", "from", "to", "expected");
+        columns<bool, qint64, qint64, quint64, QByteArray>("vcd", "from", "to", "lanes", "expected");
+        constexpr quint64 kEvery = lumora::timeline::kEveryLane;
+        // DI00, DO04, CNT01 and GAP12.
+        constexpr quint64 kFour = 1U | 1U << 15 | 1U << 16 | quint64{1} << 39;
         const QByteArray header = "time,DI00,DI01,DI02,DI03,DI04,DI05,DI06,DI07,DI08,DI09,DI10,DI11,"
                                   "CNT01,CNT02,CNT03,CNT04,CNT05,CNT06,CNT07,CNT08,CNT09,CNT10,CNT11,CNT12,"
                                   "GAP01,GAP02,GAP03,GAP04,GAP05,GAP06,GAP07,GAP08,GAP09,GAP10,GAP11,GAP12,"
                                   "DO01,DO02,DO03,DO04\n";
-        QTest::newRow("csv") << false << kTen + 500 << kTen + 2000
+        QTest::newRow("csv") << false << kTen + 500 << kTen + 2000 << kEvery
                              << header +
                                     "2026-12-07 10:00:01.000,1,0,,0,0,0,0,0,0,0,0,0,5,0,0,0,0,0,0,0,0,0,0,0,"
                                     "1.01,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,2,0,0,0\n"
@@ -845,7 +882,11 @@ private Q_SLOTS:
                                     "2026-12-07 10:00:01.500,0,0,,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
                                     "4294967295,1.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,1.23,"
                                     "2,0,0,1\n";
-        QTest::newRow("csv, nothing in range") << false << kTen + 2001 << kTen + 3000 << header;
+        QTest::newRow("csv, nothing in range") << false << kTen + 2001 << kTen + 3000 << kEvery << header;
+        QTest::newRow("csv, four lanes") << false << kTen + 500 << kTen + 2000 << kFour
+                                         << "time,DI00,CNT01,GAP12,DO04\n2026-12-07 10:00:01.000,1,5,0.00,0\n"
+                                            "2026-12-07 10:00:00.500,0,0,1.23,1\n"
+                                            "2026-12-07 10:00:01.500,0,0,1.23,1\n"_ba;
         QByteArray dump = "#0\n$dumpvars\n1A\n0B\nzC\n";
         for (const char id : QByteArray("DEFGHIJKL"))
             dump += "0"_ba + id + '\n';
@@ -857,17 +898,26 @@ private Q_SLOTS:
         for (const char id : QByteArray("defghijklmn"))
             dump += "r0.00 "_ba + id + '\n';
         dump += "$end\n";
-        QTest::newRow("vcd") << true << kTen + 500 << kTen + 2000
+        QTest::newRow("vcd") << true << kTen + 500 << kTen + 2000 << kEvery
                              << "$date 2026-12-07 10:00:01.000 UTC $end\n" + definitions() + dump +
                                     "$comment time steps back: 2026-12-07 10:00:00.500 UTC comes after "
                                     "2026-12-07 10:00:01.000 UTC; written at #0 $end\n"
                                     "0A\n1P\nb0 Q\nb11111111111111111111111111111111 b\nr1.00 c\nr1.23 n\n";
-        QTest::newRow("vcd, nothing in range") << true << kTen + 2001 << kTen + 3000 << definitions();
+        QTest::newRow("vcd, nothing in range")
+            << true << kTen + 2001 << kTen + 3000 << kEvery << definitions();
+        // The third reply changes GAP02 alone: nothing written, not even its time.
+        QTest::newRow("vcd, four lanes")
+            << true << kTen + 500 << kTen + 2000 << kFour
+            << "$date 2026-12-07 10:00:01.000 UTC $end\n" + definitions(kFour) +
+                   "#0\n$dumpvars\n1A\n0P\nb101 Q\nr0.00 n\n$end\n$comment time steps back: 2026-12-07 "
+                   "10:00:00.500 UTC comes after 2026-12-07 10:00:01.000 UTC; written at #0 $end\n"
+                   "0A\n1P\nb0 Q\nr1.23 n\n";
     }
     void exportRange() {
         QFETCH(bool, vcd);
         QFETCH(qint64, from);
         QFETCH(qint64, to);
+        QFETCH(quint64, lanes);
         QFETCH(QByteArray, expected);
         ReplyStore store;
         Sample s;
@@ -896,8 +946,8 @@ private Q_SLOTS:
         store.append(s);
         QBuffer out;
         QVERIFY(out.open(QIODevice::WriteOnly));
-        QVERIFY(vcd ? lumora::timeline::writeVcd(out, store, from, to)
-                    : lumora::timeline::writeCsv(out, store, from, to));
+        QVERIFY(vcd ? lumora::timeline::writeVcd(out, store, from, to, lanes)
+                    : lumora::timeline::writeCsv(out, store, from, to, lanes));
         QCOMPARE(out.data(), expected);
     }
 

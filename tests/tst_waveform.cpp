@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "settings/settings_store.h"
 #include "testsupport.h"
 #include "waveform/measure_text.h"
 #include "waveform/picture.h"
@@ -17,6 +18,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSvgRenderer>
 #include <QToolButton>
@@ -83,7 +85,7 @@ void fillPulses(ReplyStore& store) {
 // One millisecond a pixel column: 1000 columns beside the 52-pixel names,
 // 40 rows of 20 pixels above the 24-pixel axis.
 const QSize kPictureSize{1052, 824};
-const ViewState kSecond{kTen, kTen + 1000, false, 0, 0};
+const ViewState kSecond{kTen, kTen + 1000, false, 0};
 
 enum class Seen { Nothing, High, Low, Third, Both };
 
@@ -214,11 +216,16 @@ private Q_SLOTS:
         QVERIFY(!redIn(image, layout.rows.at(kRowCNT01 + 12).band, left + 600));
 
         ViewState hidden = kSecond;
-        hidden.hiddenCounters = 1;
-        hidden.hiddenGaps = 0xFFF;
+        hidden.hiddenLanes = 1U << kRowCNT01 | quint64{0xFFF} << 28;
         const Layout fewer = layoutOf(image.rect(), hidden);
         QCOMPARE(fewer.rows.size(), std::size_t(16 + 11));
         QCOMPARE(fewer.rows.at(kRowCNT01).name, QStringLiteral("CNT02"));
+        // One lane left: a row no taller than a few of the forty, the axis right under it.
+        hidden.hiddenLanes = lumora::timeline::kEveryLane & ~quint64{1};
+        const Layout one = layoutOf(image.rect(), hidden);
+        QVERIFY(one.plot.height() < 3 * 20 && one.axis.top() == one.plot.bottom() + 1);
+        // All forty fill any height, as they always did.
+        QCOMPARE(layoutOf(QRect(0, 0, 1052, 3001), kSecond).plot.height(), 3001 - 24);
     }
 
     // Pictures written into an image's pixels and those a painter draws
@@ -243,7 +250,7 @@ private Q_SLOTS:
     void xAtMsAtColumnStarts() {
         for (const auto& [width, span] : {std::pair{3, 10}, {7, 10}, {333, 1000}, {1366, 86'400'000}}) {
             const QRect plot(52, 0, width, 10);
-            const ViewState state{kTen, kTen + span, false, 0, 0};
+            const ViewState state{kTen, kTen + span, false, 0};
             for (int x = plot.left() + 1; x <= plot.right(); ++x) {
                 const qint64 start = msAtX(plot, state, x);
                 QCOMPARE(xAtMs(plot, state, start), x);
@@ -348,7 +355,7 @@ private Q_SLOTS:
 
     void statusLine() {
         ReplyStore store;
-        SignalWindow window(store);
+        SignalWindow window(store, settings_, QLatin1String(QTest::currentTestFunction()));
         QCOMPARE(window.statusText(), QStringLiteral("0 replies"));
         fill(store);
         window.storeChanged();
@@ -376,7 +383,7 @@ private Q_SLOTS:
     void dragPansWheelZooms() {
         ReplyStore store;
         fill(store);
-        SignalWindow window(store);
+        SignalWindow window(store, settings_, QLatin1String(QTest::currentTestFunction()));
         QVERIFY(shown(window, {1100, 700}));
         SignalView* view = window.view();
         QVERIFY(view->follows());
@@ -466,7 +473,7 @@ private Q_SLOTS:
         QVERIFY2(panel->text().contains(u"\n\nSecond cursor 10:00:00.700 UTC\nBetween the cursors: 0.500 s\n"
                                         u"CNT01 -8, -16.00/s\nCNT02 0, 0.00/s"),
                  qPrintable(panel->text()));
-        view.setHidden(0b1, 0);
+        view.setHidden(1U << kRowCNT01);
         QVERIFY2(panel->text().contains(u"Between the cursors: 0.500 s\nCNT02 0, 0.00/s\nCNT03"),
                  qPrintable(panel->text()));
         QTest::keyClick(&view, Qt::Key_Escape);
@@ -521,7 +528,7 @@ private Q_SLOTS:
         QFETCH(QString, written);
         ReplyStore store;
         fill(store);
-        SignalWindow window(store);
+        SignalWindow window(store, settings_, QLatin1String(QTest::currentTestFunction()));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         // The dialog is modal: typed into once it is up. A message box
@@ -564,7 +571,7 @@ private Q_SLOTS:
     void measurements() {
         ReplyStore store;
         fillPulses(store);
-        SignalWindow window(store);
+        SignalWindow window(store, settings_, QLatin1String(QTest::currentTestFunction()));
         QVERIFY(shown(window, {1300, 1000}));
         SignalView* view = window.view();
         view->setFollow(false);
@@ -624,7 +631,7 @@ private Q_SLOTS:
     void searchKeys() {
         ReplyStore store;
         fillPulses(store);
-        SignalWindow window(store);
+        SignalWindow window(store, settings_, QLatin1String(QTest::currentTestFunction()));
         QVERIFY(shown(window, {1300, 1000}));
         QApplication::setActiveWindow(&window);
         SignalView* view = window.view();
@@ -699,23 +706,60 @@ private Q_SLOTS:
         QCOMPARE(stretches->count(), 0);
     }
 
-    void hideMenu() {
+    // View > Hide and "Hide Lanes That Never Change" picked as a person does; the next window hides the
+    // same, and exports what it shows. In fill(), DI00..DI02, DO01 and CNT01 change.
+    void hideLanes() {
         ReplyStore store;
-        SignalWindow window(store);
-        auto* hide = window.findChild<QMenu*>(QStringLiteral("menuHide"));
-        QVERIFY(hide);
-        const QList<QAction*> entries = hide->actions();
-        QCOMPARE(entries.size(), 25);
-        entries.at(2)->trigger();
-        entries.at(24)->trigger();
-        QCOMPARE(window.view()->state().hiddenCounters, 0b100U);
-        QCOMPARE(window.view()->state().hiddenGaps, 0b1000'0000'0000U);
-        entries.at(2)->trigger();
-        QCOMPARE(window.view()->state().hiddenCounters, 0U);
+        fill(store);
+        const auto pick = [](SignalWindow& window, bool inHide, const QString& entry) {
+            QTest::keyClick(&window, Qt::Key_V, Qt::AltModifier);
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            if (inHide)
+                QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_H);
+            QMenu* menu = nullptr;
+            QTRY_VERIFY((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) &&
+                        (menu->objectName() == u"menuHide") == inHide);
+            const QList<QAction*> all = menu->actions();
+            const auto at =
+                std::find_if(all.begin(), all.end(), [&](QAction* a) { return a->text() == entry; });
+            QVERIFY(at != all.end());
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*at).center());
+        };
+        constexpr quint64 kChanging = 0b111U | 1U << kLaneDO01 | 1U << kRowCNT01;
+        constexpr quint64 kChosen = 0b10U | 1U << kRowCNT01;
+        constexpr quint64 kStill = lumora::timeline::kEveryLane & ~kChanging;
+        {
+            SignalWindow window(store, settings_, u"hideLanes"_s);
+            window.show();
+            window.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+            pick(window, true, u"DI01"_s);
+            pick(window, true, u"CNT01"_s);
+            QCOMPARE(window.view()->state().hiddenLanes, kChosen);
+            pick(window, false, u"Hide Lanes That Never Change"_s);
+            QCOMPARE(window.view()->state().hiddenLanes, kStill | kChosen);
+        }
+        settings_.flush();
+        const QString ini = QSettings(QSettings::IniFormat, QSettings::UserScope, u"hideLanes"_s).fileName();
+        QVERIFY(testsupport::readFile(ini).contains("[Signals]\nHIDDEN=DI01 CNT01\nHIDE_STILL=1\n"));
+        SignalWindow window(store, settings_, u"hideLanes"_s);
+        QCOMPARE(window.view()->state().hiddenLanes, kStill | kChosen);
+        QString why;
+        const QString csv = dir_.filePath(u"shown.csv"_s);
+        const QString vcd = dir_.filePath(u"shown.vcd"_s);
+        QVERIFY2(window.exportShown(csv, why) && window.exportShown(vcd, why), qPrintable(why));
+        QVERIFY(testsupport::readFile(csv).startsWith("time,DI00,DI02,DO01\n"));
+        QVERIFY(testsupport::readFile(vcd).contains("lumora $end\n$var wire 1 A DI00 $end\n$var wire 1 C "
+                                                    "DI02 $end\n$var wire 1 M DO01 $end\n$upscope"));
+        // DI03 changes at last: the rule shows it.
+        store.append(sample(800, {Level::Low, Level::Low, Level::Low, Level::High}));
+        window.storeChanged();
+        QTRY_COMPARE(window.view()->state().hiddenLanes, (kStill & ~quint64{0b1000}) | kChosen);
     }
 
 private:
     QTemporaryDir dir_;
+    lumora::settings::IniSettingsStore settings_;
 };
 
 LUMORA_TEST_MAIN(tst_Waveform)

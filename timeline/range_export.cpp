@@ -25,6 +25,10 @@ constexpr qsizetype kFlushBytes = qsizetype{1} << 20;
 constexpr qsizetype kMostValueChars =
     (kLaneCount * 2) + (kChannelCount * (1 + 10)) + (kChannelCount * (1 + protocol::kMostTimeGapChars));
 
+bool has(LaneSet lanes, int lane) {
+    return (lanes >> lane & 1U) != 0;
+}
+
 char* putState(char* p, Level level) {
     *p++ = ',';
     if (level != Level::Refused)
@@ -34,16 +38,18 @@ char* putState(char* p, Level level) {
 
 } // namespace
 
-QString csvHeader() {
+QString csvHeader(LaneSet lanes) {
     QStringList columns{QStringLiteral("time")};
+    const auto add = [&](int lane) {
+        if (has(lanes, lane))
+            columns.append(anyLaneName(lane));
+    };
     for (int k = 0; k < protocol::kInputCount; ++k)
-        columns.append(laneName(k));
-    for (int k = 1; k <= kChannelCount; ++k)
-        columns.append(QStringLiteral("CNT") + protocol::channelText(k));
-    for (int k = 1; k <= kChannelCount; ++k)
-        columns.append(QStringLiteral("GAP") + protocol::channelText(k));
+        add(k);
+    for (int k = 0; k < 2 * kChannelCount; ++k)
+        add(kFirstCounterLane + k);
     for (int k = 0; k < protocol::kOutputCount; ++k)
-        columns.append(laneName(protocol::kInputCount + k));
+        add(protocol::kInputCount + k);
     return columns.join(u',');
 }
 
@@ -54,30 +60,38 @@ QString csvRow(QStringView time, const Sample& sample) {
     return QString::fromLatin1(row);
 }
 
-void appendCsvRow(QByteArray& out, QByteArrayView time, const Sample& sample) {
+void appendCsvRow(QByteArray& out, QByteArrayView time, const Sample& sample, LaneSet lanes) {
     const qsizetype at = out.size();
     out.resize(at + time.size() + kMostValueChars + 1);
     char* const start = out.data() + at;
     std::memcpy(start, time.data(), std::size_t(time.size()));
     char* p = start + time.size();
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        p = putState(p, sample.lane(k));
-    for (const std::uint32_t c : sample.counters) {
-        *p++ = ',';
-        p = std::to_chars(p, p + 10, c).ptr;
+    for (int k = 0; k < protocol::kInputCount; ++k) {
+        if (has(lanes, k))
+            p = putState(p, sample.lane(k));
     }
-    for (const std::uint32_t g : sample.gaps) {
+    for (int k = 0; k < kChannelCount; ++k) {
+        if (!has(lanes, kFirstCounterLane + k))
+            continue;
         *p++ = ',';
-        p = protocol::putTimeGapText(p, g);
+        p = std::to_chars(p, p + 10, sample.counters.at(std::size_t(k))).ptr;
     }
-    for (int k = 0; k < protocol::kOutputCount; ++k)
-        p = putState(p, sample.lane(protocol::kInputCount + k));
+    for (int k = 0; k < kChannelCount; ++k) {
+        if (!has(lanes, kFirstGapLane + k))
+            continue;
+        *p++ = ',';
+        p = protocol::putTimeGapText(p, sample.gaps.at(std::size_t(k)));
+    }
+    for (int k = protocol::kInputCount; k < kLaneCount; ++k) {
+        if (has(lanes, k))
+            p = putState(p, sample.lane(k));
+    }
     *p++ = '\n';
     out.truncate(p - out.constData());
 }
 
-bool writeCsv(QIODevice& out, const ReplyStore& store, qint64 fromMs, qint64 toMs) {
-    QByteArray text = csvHeader().toLatin1() + '\n';
+bool writeCsv(QIODevice& out, const ReplyStore& store, qint64 fromMs, qint64 toMs, LaneSet lanes) {
+    QByteArray text = csvHeader(lanes).toLatin1() + '\n';
     text.reserve(kFlushBytes + kFlushBytes / 8);
     const auto flush = [&] {
         const bool written = out.write(text) == text.size();
@@ -88,7 +102,7 @@ bool writeCsv(QIODevice& out, const ReplyStore& store, qint64 fromMs, qint64 toM
     for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
         for (qsizetype i = range.from; i < range.to; ++i) {
             const Sample s = store.at(i);
-            appendCsvRow(text, times(s.ms), s);
+            appendCsvRow(text, times(s.ms), s, lanes);
             if (text.size() >= kFlushBytes && !flush())
                 return false;
         }
@@ -96,8 +110,8 @@ bool writeCsv(QIODevice& out, const ReplyStore& store, qint64 fromMs, qint64 toM
     return flush();
 }
 
-bool writeVcd(QIODevice& out, const ReplyStore& store, qint64 fromMs, qint64 toMs) {
-    VcdWriter writer(out);
+bool writeVcd(QIODevice& out, const ReplyStore& store, qint64 fromMs, qint64 toMs, LaneSet lanes) {
+    VcdWriter writer(out, lanes);
     for (const IndexRange& range : store.rangesIn(fromMs, toMs)) {
         for (qsizetype i = range.from; i < range.to; ++i)
             writer.add(store.at(i));

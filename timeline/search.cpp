@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "timeline/search.h"
 
-#include "protocol/status_reply.h"
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -10,9 +8,6 @@
 namespace lumora::timeline {
 
 namespace {
-
-constexpr int kFirstCounterLane = kLaneCount;
-constexpr int kFirstGapLane = kLaneCount + kChannelCount;
 
 // The sizes whose summaries the store keeps, largest first.
 constexpr std::array<qsizetype, 3> kUnits{ReplyStore::kChunkReplies, ReplyStore::kBlockReplies,
@@ -43,21 +38,6 @@ bool allAs(const Summary& s, const Sample& held, LaneSet lanes) {
 }
 
 } // namespace
-
-QString anyLaneName(int lane) {
-    if (lane < kFirstCounterLane)
-        return laneName(lane);
-    return (lane < kFirstGapLane ? QStringLiteral("CNT") : QStringLiteral("GAP")) +
-           protocol::channelText((lane - kFirstCounterLane) % kChannelCount + 1);
-}
-
-std::optional<int> anyLaneByName(QStringView name) {
-    for (int lane = 0; lane < kAllLaneCount; ++lane) {
-        if (name.compare(anyLaneName(lane), Qt::CaseInsensitive) == 0)
-            return lane;
-    }
-    return std::nullopt;
-}
 
 bool sameOn(const Sample& a, const Sample& b, LaneSet lanes) {
     bool same = true;
@@ -145,29 +125,6 @@ qsizetype previousChange(const ReplyStore& store, qsizetype index, LaneSet lanes
         }
     }
     return -1;
-}
-
-LaneSet lanesThatChange(const ReplyStore& store, IndexRange range) {
-    if (range.to <= range.from || range.from >= store.size())
-        return 0;
-    const Summary s = store.summarize(range);
-    LaneSet changing = 0;
-    for (int lane = 0; lane < kAllLaneCount; ++lane) {
-        bool varies = false;
-        if (lane < kFirstCounterLane) {
-            const std::uint8_t seen = s.levelsSeen[std::size_t(lane)];
-            varies = (seen & (seen - 1)) != 0;
-        } else if (lane < kFirstGapLane) {
-            const auto k = std::size_t(lane - kFirstCounterLane);
-            varies = s.counterMin[k] != s.counterMax[k];
-        } else {
-            const auto k = std::size_t(lane - kFirstGapLane);
-            varies = s.gapMin[k] != s.gapMax[k];
-        }
-        if (varies)
-            changing |= LaneSet{1} << lane;
-    }
-    return changing;
 }
 
 } // namespace lumora::timeline

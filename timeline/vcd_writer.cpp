@@ -93,14 +93,11 @@ QString utcText(qint64 ms) {
     return QString::fromLatin1(log::UtcMomentText()(ms));
 }
 
-QByteArray name(const char* prefix, int number) {
-    return prefix + QByteArray::number(number).rightJustified(2, '0');
-}
-
 } // namespace
 
-VcdWriter::VcdWriter(QIODevice& out)
-    : out_(out) {}
+VcdWriter::VcdWriter(QIODevice& out, LaneSet lanes)
+    : out_(out)
+    , lanes_(lanes) {}
 
 void VcdWriter::add(const QDateTime& moment, QByteArrayView reply) {
     add(moment.toMSecsSinceEpoch(), reply);
@@ -111,8 +108,6 @@ void VcdWriter::add(qint64 msSinceEpoch, QByteArrayView reply) {
 }
 
 void VcdWriter::add(const Sample& sample) {
-    constexpr int kFirstCounter = kLaneCount;
-    constexpr int kFirstGap = kLaneCount + kChannelCount;
     if (!started_) {
         started_ = true;
         firstMs_ = sample.ms;
@@ -120,13 +115,18 @@ void VcdWriter::add(const Sample& sample) {
         writeDefinitions(utcText(sample.ms));
         append("#0\n$dumpvars\n");
         char* p = room(kMostReplyBytes);
-        for (int k = 0; k < kLaneCount; ++k)
-            p = putLane(p, sample.lane(k), k);
-        for (int k = 0; k < kChannelCount; ++k)
-            p = putCounter(p, sample.counters.at(k), kFirstCounter + k);
+        for (int k = 0; k < kLaneCount; ++k) {
+            if (has(k))
+                p = putLane(p, sample.lane(k), k);
+        }
+        for (int k = 0; k < kChannelCount; ++k) {
+            if (has(kFirstCounterLane + k))
+                p = putCounter(p, sample.counters.at(k), kFirstCounterLane + k);
+        }
         for (int k = 0; k < kChannelCount; ++k) {
             gapsShown_.at(k) = protocol::timeGapHundredths(sample.gaps.at(k));
-            p = putGap(p, sample.gaps.at(k), kFirstGap + k);
+            if (has(kFirstGapLane + k))
+                p = putGap(p, sample.gaps.at(k), kFirstGapLane + k);
         }
         used_ = p - held_.data();
         append("$end\n");
@@ -154,20 +154,20 @@ void VcdWriter::add(const Sample& sample) {
     char* const changes = p;
     if (sample.lanes != last_.lanes) {
         for (int k = 0; k < kLaneCount; ++k) {
-            if (sample.lane(k) != last_.lane(k))
+            if (sample.lane(k) != last_.lane(k) && has(k))
                 p = putLane(p, sample.lane(k), k);
         }
     }
     for (int k = 0; k < kChannelCount; ++k) {
-        if (sample.counters.at(k) != last_.counters.at(k))
-            p = putCounter(p, sample.counters.at(k), kFirstCounter + k);
+        if (sample.counters.at(k) != last_.counters.at(k) && has(kFirstCounterLane + k))
+            p = putCounter(p, sample.counters.at(k), kFirstCounterLane + k);
     }
     for (int k = 0; k < kChannelCount; ++k) {
-        if (sample.gaps.at(k) == last_.gaps.at(k))
+        if (sample.gaps.at(k) == last_.gaps.at(k) || !has(kFirstGapLane + k))
             continue;
         const std::uint64_t shown = protocol::timeGapHundredths(sample.gaps.at(k));
         if (shown != gapsShown_.at(k)) {
-            p = putGap(p, sample.gaps.at(k), kFirstGap + k);
+            p = putGap(p, sample.gaps.at(k), kFirstGapLane + k);
             gapsShown_.at(k) = shown;
         }
     }
@@ -211,16 +211,15 @@ void VcdWriter::writeDefinitions(const QString& date) {
     if (!date.isEmpty())
         text += "$date " + date.toLatin1() + " UTC $end\n";
     text += "$timescale 1 us $end\n$scope module lumora $end\n";
-    int v = 0;
-    for (int k = 0; k < protocol::kInputCount; ++k)
-        text += "$var wire 1 " + QByteArray(1, identifier(v++)) + ' ' + name("DI", k) + " $end\n";
-    for (int k = 1; k <= protocol::kOutputCount; ++k)
-        text += "$var wire 1 " + QByteArray(1, identifier(v++)) + ' ' + name("DO", k) + " $end\n";
-    for (int k = 1; k <= protocol::kInputCount; ++k)
-        text += "$var wire " + QByteArray::number(kCounterBits) + ' ' + identifier(v++) + ' ' +
-                name("CNT", k) + " $end\n";
-    for (int k = 1; k <= protocol::kInputCount; ++k)
-        text += "$var real 64 " + QByteArray(1, identifier(v++)) + ' ' + name("GAP", k) + " $end\n";
+    // The variable of lane v is identifier(v), shown or not.
+    for (int v = 0; v < kAllLaneCount; ++v) {
+        if (!has(v))
+            continue;
+        const QByteArray kind = v < kFirstCounterLane ? "wire 1"
+                                : v < kFirstGapLane   ? "wire " + QByteArray::number(kCounterBits)
+                                                      : "real 64";
+        text += "$var " + kind + ' ' + identifier(v) + ' ' + anyLaneName(v).toLatin1() + " $end\n";
+    }
     text += "$upscope $end\n$enddefinitions $end\n";
     append(text);
 }

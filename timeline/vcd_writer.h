@@ -2,6 +2,7 @@
 #pragma once
 
 #include "protocol/status_reply.h"
+#include "timeline/lanes.h"
 #include "timeline/sample.h"
 
 #include <QByteArray>
@@ -21,10 +22,11 @@ namespace lumora::timeline {
 // order they came, so a file reader and a live window can share it. Time 0
 // is the first reply; each later reply writes only the values that differ
 // from the one before. The text is handed to the device in large pieces:
-// flush() hands over what is held.
+// flush() hands over what is held. Lanes left out of `lanes` have no variable
+// and no values; the others keep the identifiers they have with every lane.
 class VcdWriter {
 public:
-    explicit VcdWriter(QIODevice& out);
+    explicit VcdWriter(QIODevice& out, LaneSet lanes = kEveryLane);
 
     void add(const QDateTime& moment, QByteArrayView reply);
     void add(qint64 msSinceEpoch, QByteArrayView reply);
@@ -42,7 +44,10 @@ private:
     void append(QByteArrayView text);
     void writeDefinitions(const QString& date);
 
+    [[nodiscard]] bool has(int lane) const { return (lanes_ >> lane & 1U) != 0; }
+
     QIODevice& out_;
+    LaneSet lanes_;
     QString error_;
     std::vector<char> held_;
     qsizetype used_ = 0;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewer/viewer.h"
 
+#include "viewer/arguments.h"
 #include "viewer/texts.h"
 #include "waveform/signal_view.h"
 #include "waveform/signal_window.h"
@@ -31,7 +32,7 @@ QStringList droppedFiles(const QMimeData& data) {
 Viewer::Viewer(QObject* parent)
     : QObject(parent)
     , days_(std::make_unique<timeline::DayFiles>(store_))
-    , window_(std::make_unique<waveform::SignalWindow>(store_)) {
+    , window_(std::make_unique<waveform::SignalWindow>(store_, settings_, QLatin1String(kProgramName))) {
     window_->setWindowTitle(windowTitle({}));
     window_->setAcceptDrops(true);
     window_->installEventFilter(this);

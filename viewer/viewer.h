@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "settings/settings_store.h"
 #include "timeline/day_files.h"
 #include "timeline/reply_store.h"
 
@@ -57,6 +58,8 @@ private:
 
     timeline::ReplyStore store_;
     std::unique_ptr<timeline::DayFiles> days_;
+    // The lanes the window leaves out, kept under the program's own name.
+    settings::IniSettingsStore settings_;
     std::unique_ptr<waveform::SignalWindow> window_;
     QDockWidget* problemsDock_ = nullptr;
     QPlainTextEdit* problems_ = nullptr;

@@ -23,6 +23,11 @@ namespace lumora::waveform {
 namespace {
 
 constexpr int kNamesWidth = 52;
+// Rows share the height, up to this or the height each has when all forty
+// are shown, whichever is more: a level drawn taller only takes its edges
+// further from the other lanes' and the axis, which makes them harder to
+// compare; with few lanes the picture is shorter instead.
+constexpr int kMostRowPx = 48;
 constexpr int kAxisHeight = 24;
 constexpr int kFontPx = 11;
 constexpr int kTickPx = 4;
@@ -418,24 +423,26 @@ QString cannotWrite(const QString& path, const QString& reason) {
 
 Layout layoutOf(const QRect& rect, const ViewState& state) {
     Layout layout;
-    const int plotHeight = std::max(1, rect.height() - kAxisHeight);
+    for (int lane = 0; lane < timeline::kAllLaneCount; ++lane) {
+        if ((state.hiddenLanes >> lane & 1U) != 0)
+            continue;
+        const RowKind kind = lane < timeline::kFirstCounterLane ? RowKind::Lane
+                             : lane < timeline::kFirstGapLane   ? RowKind::Counter
+                                                                : RowKind::Gap;
+        const int index = kind == RowKind::Lane      ? lane
+                          : kind == RowKind::Counter ? lane - timeline::kFirstCounterLane
+                                                     : lane - timeline::kFirstGapLane;
+        layout.rows.push_back({kind, index, timeline::anyLaneName(lane), {}, 0, 0});
+    }
+    const int count = int(layout.rows.size());
+    const int available = std::max(1, rect.height() - kAxisHeight);
+    const int mostRow =
+        std::max(kMostRowPx, (available + timeline::kAllLaneCount - 1) / timeline::kAllLaneCount);
+    const int plotHeight = count == 0 ? available : std::min(count * mostRow, available);
     layout.names = QRect(rect.left(), rect.top(), kNamesWidth, plotHeight);
     layout.plot =
         QRect(rect.left() + kNamesWidth, rect.top(), std::max(1, rect.width() - kNamesWidth), plotHeight);
     layout.axis = QRect(layout.plot.left(), layout.plot.bottom() + 1, layout.plot.width(), kAxisHeight);
-    for (int lane = 0; lane < timeline::kLaneCount; ++lane)
-        layout.rows.push_back({RowKind::Lane, lane, timeline::laneName(lane), {}, 0, 0});
-    for (int k = 0; k < timeline::kChannelCount; ++k) {
-        if ((state.hiddenCounters & (1U << k)) == 0)
-            layout.rows.push_back(
-                {RowKind::Counter, k, QStringLiteral("CNT%1").arg(k + 1, 2, 10, QLatin1Char('0')), {}, 0, 0});
-    }
-    for (int k = 0; k < timeline::kChannelCount; ++k) {
-        if ((state.hiddenGaps & (1U << k)) == 0)
-            layout.rows.push_back(
-                {RowKind::Gap, k, QStringLiteral("GAP%1").arg(k + 1, 2, 10, QLatin1Char('0')), {}, 0, 0});
-    }
-    const int count = int(layout.rows.size());
     for (int i = 0; i < count; ++i) {
         Row& row = layout.rows[std::size_t(i)];
         const int top = layout.plot.top() + i * plotHeight / count;
@@ -538,6 +545,9 @@ bool exportRange(const QString& path, const timeline::ReplyStore& store, const V
                         .arg(path)
                         .arg(size.width())
                         .arg(size.height()));
+    // Few lanes leave blank room under the axis: the picture ends there.
+    if (picture)
+        size.setHeight(std::min(size.height(), layoutOf(QRect(QPoint(0, 0), size), state).axis.bottom() + 1));
     if (suffix == u"png") {
         QImage image(size, QImage::Format_RGB32);
         QPainter painter(&image);
@@ -565,9 +575,11 @@ bool exportRange(const QString& path, const timeline::ReplyStore& store, const V
         painter.end();
         written = file.write(buffer.data()) == buffer.size();
     } else if (suffix == u"csv") {
-        written = timeline::writeCsv(file, store, state.fromMs, state.toMs);
+        written = timeline::writeCsv(file, store, state.fromMs, state.toMs,
+                                     timeline::kEveryLane & ~state.hiddenLanes);
     } else {
-        written = timeline::writeVcd(file, store, state.fromMs, state.toMs);
+        written = timeline::writeVcd(file, store, state.fromMs, state.toMs,
+                                     timeline::kEveryLane & ~state.hiddenLanes);
     }
     if (!written || !file.commit())
         return fail(cannotWrite(path, file.errorString()));

@@ -31,7 +31,10 @@ struct Row {
 };
 
 // Where everything of a picture lies: the lane names to the left, the plot
-// in which time runs left to right, and the time axis under it.
+// in which time runs left to right, and the time axis under it. The shown
+// lanes share the height up to a most a row takes; below that the axis
+// follows the last row and the rest of the rectangle stays blank. All forty
+// always fill it.
 struct Layout {
     QRect names;
     QRect plot;
@@ -58,8 +61,9 @@ void paintSignals(QPainter& painter, const QRect& rect, const timeline::ReplySto
 void paintColumns(QPainter& painter, const QRect& rect, const timeline::ReplyStore& store,
                   const ViewState& state, const std::vector<timeline::Column>& columns);
 
-// Writes the shown span by the path's extension: .png and .svg as drawn at
-// the given size, .csv and .vcd as data. False, with the reason in `why`,
+// Writes the shown span and lanes by the path's extension: .png and .svg as
+// drawn at the given size (shorter when the lanes need less), .csv and .vcd
+// as data. False, with the reason in `why`,
 // when the extension is none of these or the file cannot be written.
 [[nodiscard]] bool exportRange(const QString& path, const timeline::ReplyStore& store, const ViewState& state,
                                QSize size, QString& why);

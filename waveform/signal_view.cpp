@@ -91,9 +91,10 @@ void SignalView::setLocalTime(bool local) {
     update();
 }
 
-void SignalView::setHidden(std::uint32_t counters, std::uint32_t gaps) {
-    state_.hiddenCounters = counters;
-    state_.hiddenGaps = gaps;
+void SignalView::setHidden(timeline::LaneSet lanes) {
+    if (lanes == state_.hiddenLanes)
+        return;
+    state_.hiddenLanes = lanes;
     updateReadout();
     update();
 }
@@ -317,7 +318,8 @@ QString SignalView::readoutText() const {
     QString text = cursorText(*cursor_, first, state_.localTime);
     if (secondCursor_) {
         text += QStringLiteral("\n\nSecond cursor %1\n").arg(momentText(*secondCursor_, state_.localTime));
-        text += spanText(*cursor_, first, *secondCursor_, shownAt(*secondCursor_), state_.hiddenCounters);
+        text += spanText(*cursor_, first, *secondCursor_, shownAt(*secondCursor_),
+                         std::uint32_t(state_.hiddenLanes >> timeline::kFirstCounterLane));
     }
     return text;
 }

@@ -37,8 +37,7 @@ public:
     [[nodiscard]] bool follows() const { return follow_; }
     void setFollow(bool follow);
     void setLocalTime(bool local);
-    // Bit k leaves out counter (time gap) k + 1.
-    void setHidden(std::uint32_t counters, std::uint32_t gaps);
+    void setHidden(timeline::LaneSet lanes);
 
     [[nodiscard]] std::optional<qint64> cursor() const { return cursor_; }
     [[nodiscard]] std::optional<qint64> secondCursor() const { return secondCursor_; }

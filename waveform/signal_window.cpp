@@ -2,6 +2,7 @@
 #include "waveform/signal_window.h"
 
 #include "timeline/status_line.h"
+#include "waveform/lane_choice.h"
 #include "waveform/picture.h"
 #include "waveform/signal_panels.h"
 #include "waveform/signal_view.h"
@@ -32,13 +33,10 @@ constexpr std::array<ExportKind, 4> kExportKinds{{
 // Forty rows of about 20 pixels and the names beside them.
 constexpr QSize kDefaultSize{1200, 900};
 
-QString channelName(const char16_t* prefix, int k) {
-    return QString::fromUtf16(prefix) + QStringLiteral("%1").arg(k + 1, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
-SignalWindow::SignalWindow(const timeline::ReplyStore& store, QWidget* parent)
+SignalWindow::SignalWindow(const timeline::ReplyStore& store, settings::SettingsStore& settings,
+                           const QString& application, QWidget* parent)
     : QMainWindow(parent)
     , store_(store)
     , view_(new SignalView(store, this))
@@ -67,17 +65,30 @@ SignalWindow::SignalWindow(const timeline::ReplyStore& store, QWidget* parent)
     local->setCheckable(true);
     connect(local, &QAction::toggled, view_, &SignalView::setLocalTime);
 
+    lanes_ = new LaneChoice(store, settings, application, this);
     QMenu* hide = viewMenu_->addMenu(tr("&Hide"));
     hide->setObjectName(QStringLiteral("menuHide"));
-    for (int k = 0; k < timeline::kChannelCount; ++k)
-        hideCounters_ << hide->addAction(channelName(u"CNT", k));
-    hide->addSeparator();
-    for (int k = 0; k < timeline::kChannelCount; ++k)
-        hideGaps_ << hide->addAction(channelName(u"GAP", k));
-    for (QAction* action : hide->actions()) {
+    for (int lane = 0; lane < timeline::kAllLaneCount; ++lane) {
+        // Inputs, outputs, counters, time gaps.
+        if (lane == protocol::kInputCount || lane == timeline::kFirstCounterLane ||
+            lane == timeline::kFirstGapLane)
+            hide->addSeparator();
+        QAction* action = hide->addAction(timeline::anyLaneName(lane));
         action->setCheckable(true);
-        connect(action, &QAction::toggled, this, &SignalWindow::hiddenChanged);
+        const timeline::LaneSet bit = timeline::LaneSet{1} << lane;
+        connect(action, &QAction::triggered, this, [this, bit](bool checked) {
+            keepChoice(lanes_->setChosen(checked ? lanes_->chosen() | bit : lanes_->chosen() & ~bit));
+        });
+        hideLane_ << action;
     }
+    hideStill_ = viewMenu_->addAction(tr("Hide Lanes That Never Change"));
+    hideStill_->setObjectName(QStringLiteral("actionHideStill"));
+    hideStill_->setCheckable(true);
+    hideStill_->setChecked(lanes_->hidesStill());
+    connect(hideStill_, &QAction::triggered, this,
+            [this](bool checked) { keepChoice(lanes_->setHidesStill(checked)); });
+    connect(lanes_, &LaneChoice::hiddenChanged, this, &SignalWindow::showHidden);
+    showHidden(lanes_->hidden());
 
     statusCoalesce_.setSingleShot(true);
     statusCoalesce_.setInterval(SignalView::kRepaintMs);
@@ -114,6 +125,8 @@ void SignalWindow::storeChanged() {
 }
 
 void SignalWindow::updateStatus() {
+    // The lanes that never change follow the store as the status line does.
+    lanes_->storeChanged();
     const QString text = timeline::statusLine(store_) + note_;
     status_->setText(text);
     status_->setAccessibleName(text);
@@ -144,16 +157,22 @@ void SignalWindow::exportChosen() {
         QMessageBox::warning(this, tr("Export"), why);
 }
 
-void SignalWindow::hiddenChanged() {
-    std::uint32_t counters = 0;
-    std::uint32_t gaps = 0;
-    for (int k = 0; k < timeline::kChannelCount; ++k) {
-        if (hideCounters_.at(k)->isChecked())
-            counters |= 1U << k;
-        if (hideGaps_.at(k)->isChecked())
-            gaps |= 1U << k;
+// A lane the rule leaves out is shown hidden, and cannot be shown while the rule is on.
+void SignalWindow::showHidden(timeline::LaneSet hidden) {
+    view_->setHidden(hidden);
+    const timeline::LaneSet ruled = lanes_->still() & ~lanes_->chosen();
+    for (int lane = 0; lane < timeline::kAllLaneCount; ++lane) {
+        QAction* action = hideLane_.at(lane);
+        action->setChecked((hidden >> lane & 1U) != 0);
+        action->setEnabled((ruled >> lane & 1U) == 0);
     }
-    view_->setHidden(counters, gaps);
+}
+
+void SignalWindow::keepChoice(bool kept) {
+    // An entry unchecked may stay hidden by the rule.
+    showHidden(lanes_->hidden());
+    if (!kept)
+        statusBar()->showMessage(tr("Cannot keep the lanes shown: %1").arg(lanes_->errorString()));
 }
 
 } // namespace lumora::waveform

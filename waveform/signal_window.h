@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "settings/settings_store.h"
+#include "timeline/lanes.h"
 #include "timeline/reply_store.h"
 
 #include <QMainWindow>
@@ -12,15 +14,18 @@ class QMenu;
 
 namespace lumora::waveform {
 
+class LaneChoice;
 class SignalView;
 
 // The "Signals over Time" window over a store someone else fills: the
 // client's live replies, or the viewer's daily files. Its title is the
-// owner's to set.
+// owner's to set. The lanes it leaves out are kept in the owner's settings,
+// under its application name (see LaneChoice).
 class SignalWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit SignalWindow(const timeline::ReplyStore& store, QWidget* parent = nullptr);
+    SignalWindow(const timeline::ReplyStore& store, settings::SettingsStore& settings,
+                 const QString& application, QWidget* parent = nullptr);
     ~SignalWindow() override;
 
     [[nodiscard]] SignalView* view() const { return view_; }
@@ -45,7 +50,8 @@ public Q_SLOTS:
 private:
     void updateStatus();
     void exportChosen();
-    void hiddenChanged();
+    void showHidden(timeline::LaneSet hidden);
+    void keepChoice(bool kept);
 
     const timeline::ReplyStore& store_;
     SignalView* view_ = nullptr;
@@ -53,8 +59,9 @@ private:
     QMenu* viewMenu_ = nullptr;
     QLabel* status_ = nullptr;
     QString note_;
-    QList<QAction*> hideCounters_;
-    QList<QAction*> hideGaps_;
+    LaneChoice* lanes_ = nullptr;
+    QList<QAction*> hideLane_; // by lane
+    QAction* hideStill_ = nullptr;
     // The status line follows the store at most as often as the view repaints.
     QTimer statusCoalesce_;
     bool statusPending_ = false;

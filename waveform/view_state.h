@@ -1,21 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QtGlobal>
+#include "timeline/lanes.h"
 
-#include <cstdint>
+#include <QtGlobal>
 
 namespace lumora::waveform {
 
 // What a picture of the signals shows: the time span [fromMs, toMs) (UTC,
-// milliseconds since the epoch), the clock its axis reads in, and the
-// counters and time gaps left out (bit k for channel k + 1).
+// milliseconds since the epoch), the clock its axis reads in, and the lanes
+// left out.
 struct ViewState {
     qint64 fromMs = 0;
     qint64 toMs = 0;
     bool localTime = false;
-    std::uint32_t hiddenCounters = 0;
-    std::uint32_t hiddenGaps = 0;
+    timeline::LaneSet hiddenLanes = 0;
 
     friend bool operator==(const ViewState&, const ViewState&) = default;
 };
