@@ -738,6 +738,10 @@ private Q_SLOTS:
             QCOMPARE(window.view()->state().hiddenLanes, kChosen);
             pick(window, false, u"Hide Lanes That Never Change"_s);
             QCOMPARE(window.view()->state().hiddenLanes, kStill | kChosen);
+            const auto* panel = window.findChild<QPlainTextEdit*>(u"measurements"_s);
+            QTRY_VERIFY(panel->toPlainText().contains(u"\nDI00  "_s) &&
+                        !panel->toPlainText().contains(u"\nDI01  "_s) &&
+                        !panel->toPlainText().contains(u"\nCNT01  "_s));
         }
         settings_.flush();
         const QString ini = QSettings(QSettings::IniFormat, QSettings::UserScope, u"hideLanes"_s).fileName();

@@ -60,17 +60,25 @@ QString counterLine(int k, const timeline::CounterMeasure& c, qint64 spanMs) {
 
 } // namespace
 
-QString measureText(const timeline::Measure& measure, qint64 fromMs, qint64 toMs, bool localTime) {
+QString measureText(const timeline::Measure& measure, qint64 fromMs, qint64 toMs, bool localTime,
+                    timeline::LaneSet shown) {
+    const auto isShown = [shown](int lane) { return (shown >> lane & 1U) != 0; };
     const qint64 spanMs = std::max<qint64>(toMs - fromMs, 1);
     QStringList lines{
         u"%1 to %2 (%3 s), %4 replies"_s
             .arg(momentText(fromMs, localTime), momentText(toMs, localTime), seconds(double(toMs - fromMs)))
             .arg(measure.replies)};
-    for (int k = 0; k < timeline::kLaneCount; ++k)
-        lines << inputLine(k, measure.lanes.at(std::size_t(k)), spanMs);
-    for (int k = 0; k < timeline::kChannelCount; ++k)
-        lines << counterLine(k, measure.counters.at(std::size_t(k)), spanMs);
+    for (int k = 0; k < timeline::kLaneCount; ++k) {
+        if (isShown(k))
+            lines << inputLine(k, measure.lanes.at(std::size_t(k)), spanMs);
+    }
     for (int k = 0; k < timeline::kChannelCount; ++k) {
+        if (isShown(timeline::kFirstCounterLane + k))
+            lines << counterLine(k, measure.counters.at(std::size_t(k)), spanMs);
+    }
+    for (int k = 0; k < timeline::kChannelCount; ++k) {
+        if (!isShown(timeline::kFirstGapLane + k))
+            continue;
         const timeline::GapMeasure& g = measure.gaps.at(std::size_t(k));
         lines << u"GAP%1  min/mean/max %2"_s.arg(
             channel(k + 1),

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "timeline/lanes.h"
 #include "timeline/measure.h"
 
 #include <QString>
@@ -10,9 +11,9 @@
 namespace lumora::waveform {
 
 // The measurements panel's text for [fromMs, toMs): a line per lane, counter
-// and time gap, in the lanes' order, plain enough to paste anywhere.
+// and time gap shown, in the lanes' order, plain enough to paste anywhere.
 [[nodiscard]] QString measureText(const timeline::Measure& measure, qint64 fromMs, qint64 toMs,
-                                  bool localTime);
+                                  bool localTime, timeline::LaneSet shown = timeline::kEveryLane);
 
 // A line of the findings list: kind, channel, the two replies' moments,
 // what the counter counted and the edges its input showed.

@@ -173,7 +173,8 @@ void SignalPanels::refresh() {
     const qint64 fromMs = between ? std::min(*view_->cursor(), *view_->secondCursor()) : state.fromMs;
     const qint64 toMs = between ? std::max(*view_->cursor(), *view_->secondCursor()) : state.toMs;
     const QString text = (between ? tr("Between the cursors: ") : tr("The whole view: ")) +
-                         measureText(cache_.measure(store_, fromMs, toMs), fromMs, toMs, state.localTime);
+                         measureText(cache_.measure(store_, fromMs, toMs), fromMs, toMs, state.localTime,
+                                     timeline::kEveryLane & ~state.hiddenLanes);
     if (text != measurements_->toPlainText()) {
         const int scrolled = measurements_->verticalScrollBar()->value();
         measurements_->setPlainText(text);
