@@ -389,6 +389,20 @@ private Q_SLOTS:
             appended.append(s);
         QCOMPARE(appended, run(0, 13));
 
+        // Time steps back after 200, falling there: high 100..200 and
+        // 80..90, rises at 100 and 80, and only 80..90 is a length.
+        Measure back;
+        for (const auto& [ms, level] : {std::pair{0, Level::Low}, {100, Level::High}, {200, Level::High},
+                                        {50, Level::Low}, {80, Level::High}, {90, Level::Low}}) {
+            Sample s;
+            s.ms = kTen + ms;
+            s.setLane(0, level);
+            back.append(s);
+        }
+        const auto& b = back.lanes[0];
+        QCOMPARE(std::vector<qint64>({b.rising, b.periods, b.widthMinMs, b.widthMaxMs, b.highMs}),
+                 std::vector<qint64>({2, 0, 10, 10, 110}));
+
         // Whole chunks from the runs the store folded, as reply by reply.
         const qint64 from = kTen + 1200;
         const qint64 to = kTen + 1700 + 2 * kChunk;

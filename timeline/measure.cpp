@@ -27,12 +27,20 @@ CounterStep counterStep(std::uint32_t before, std::uint32_t after) {
     return {after, false, true};
 }
 
+// Where time stepped back between two moments, what lies between them is
+// no length at all: it is left out rather than counted as negative.
 void addPeriod(LaneMeasure& m, qint64 ms) {
+    if (ms < 0)
+        return;
     m.periodMinMs = std::min(m.periodMinMs, ms);
     m.periodMaxMs = std::max(m.periodMaxMs, ms);
+    m.periodSumMs += ms;
+    ++m.periods;
 }
 
 void addWidth(LaneMeasure& m, qint64 ms) {
+    if (ms < 0)
+        return;
     m.widthMinMs = std::min(m.widthMinMs, ms);
     m.widthMaxMs = std::max(m.widthMaxMs, ms);
 }
@@ -66,9 +74,11 @@ inline void mergeLane(LaneMeasure& m, const LaneMeasure& r, Level startedAt, Lev
     m.falling += r.falling + (fall ? 1 : 0);
     m.highMs += r.highMs;
     m.otherMs += r.otherMs;
-    if (r.periodMinMs != LaneMeasure{}.periodMinMs) {
-        addPeriod(m, r.periodMinMs);
-        addPeriod(m, r.periodMaxMs);
+    if (r.periods != 0) {
+        m.periodMinMs = std::min(m.periodMinMs, r.periodMinMs);
+        m.periodMaxMs = std::max(m.periodMaxMs, r.periodMaxMs);
+        m.periodSumMs += r.periodSumMs;
+        m.periods += r.periods;
     }
     if (r.widthMinMs != LaneMeasure{}.widthMinMs) {
         addWidth(m, r.widthMinMs);

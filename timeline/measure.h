@@ -40,6 +40,8 @@ struct LaneMeasure {
     qint64 lastRiseMs = kNoMs;
     qint64 periodMinMs = std::numeric_limits<qint64>::max();
     qint64 periodMaxMs = 0;
+    qint64 periodSumMs = 0; // over `periods` periods, for their mean
+    qint64 periods = 0;
     qint64 widthMinMs = std::numeric_limits<qint64>::max();
     qint64 widthMaxMs = 0;
     // The rise the stretch ends high after, when the stretch saw it.

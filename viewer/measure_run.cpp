@@ -46,9 +46,9 @@ QString spread(double min, double mean, double max) {
 
 QString inputJson(const timeline::LaneMeasure& in, qint64 spanMs) {
     const QString period =
-        in.rising < 2
+        in.periods == 0
             ? u"null"_s
-            : spread(double(in.periodMinMs), double(in.lastRiseMs - in.firstRiseMs) / double(in.rising - 1),
+            : spread(double(in.periodMinMs), double(in.periodSumMs) / double(in.periods),
                      double(in.periodMaxMs));
     const QString width = in.widthMaxMs == 0 && in.widthMinMs == timeline::LaneMeasure{}.widthMinMs
                               ? u"null"_s

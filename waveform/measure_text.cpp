@@ -28,10 +28,10 @@ QString channel(int k) {
 // fall no width: shown as "-", not as a made-up zero.
 QString inputLine(int lane, const timeline::LaneMeasure& in, qint64 spanMs) {
     const QString period =
-        in.rising < 2
+        in.periods == 0
             ? u"-"_s
             : u"%1/%2/%3 s"_s.arg(seconds(double(in.periodMinMs)),
-                                  seconds(double(in.lastRiseMs - in.firstRiseMs) / double(in.rising - 1)),
+                                  seconds(double(in.periodSumMs) / double(in.periods)),
                                   seconds(double(in.periodMaxMs)));
     const QString width = in.widthMinMs > in.widthMaxMs ? u"-"_s
                                                         : u"%1/%2 s"_s.arg(seconds(double(in.widthMinMs)),
