@@ -321,7 +321,9 @@ struct ReplyStore::Packed {
     std::vector<Level> groups;
     std::vector<Level> blocks;
     Level whole;
-    std::unique_ptr<timeline::Measure> measure; // none when it found too much to keep
+    // Folded once; none when it found too much to keep.
+    mutable std::unique_ptr<timeline::Measure> measure;
+    mutable bool folded = false;
 
     void fill(const std::vector<Sample>& s);
 
@@ -655,18 +657,18 @@ void ReplyStore::pack() {
     p->groups = std::move(openGroups_);
     p->blocks = std::move(openBlocks_);
     p->whole = chunk_;
-    // Folded here, from the replies as they came, so that no span has to
-    // visit them again to measure. A bounded store (the client's, within its
-    // memory) keeps it while its findings cost no more than the run itself:
-    // a chunk of bouncing inputs is folded again when measured rather than
-    // held. A day loaded whole keeps every run, so that the window measures
-    // even a day of millions of findings without visiting its replies.
-    auto measure = std::make_unique<timeline::Measure>();
-    for (const Sample& s : open_)
-        measure->append(s);
-    if (keepAtLeast_ == kUnbounded || measure->findings.size() <= kChunkFindings) {
-        measure->findings.shrink_to_fit();
-        p->measure = std::move(measure);
+    // A day loaded whole is folded here, on the thread that loads it, from
+    // the replies as they came, so that the window measures even a day of
+    // millions of replies and findings without visiting them. A bounded
+    // store is the client's, appended to at every reply: it folds a chunk
+    // only once someone measures, so polling with nothing measuring pays
+    // nothing for it.
+    if (keepAtLeast_ == kUnbounded) {
+        p->measure = std::make_unique<timeline::Measure>();
+        for (const Sample& s : open_)
+            p->measure->append(s);
+        p->measure->findings.shrink_to_fit();
+        p->folded = true;
     }
     packed_.push_back(std::move(p));
     open_.clear();
@@ -708,7 +710,23 @@ qint64 ReplyStore::msAt(qsizetype index) const {
 const Measure* ReplyStore::chunkMeasure(qsizetype first) const {
     Q_ASSERT(first >= 0 && first % kChunkReplies == 0);
     const auto chunk = std::size_t(first >> kChunkShift);
-    return chunk < packed_.size() ? packed_[chunk]->measure.get() : nullptr;
+    if (chunk >= packed_.size())
+        return nullptr;
+    const Packed& p = *packed_[chunk];
+    if (!p.folded) {
+        // Kept while its findings cost no more than the run itself: a chunk
+        // of bouncing inputs is folded again when measured rather than held
+        // within the client's memory.
+        auto measure = std::make_unique<timeline::Measure>();
+        for (qsizetype i = first; i < first + kChunkReplies; ++i)
+            measure->append(at(i));
+        if (measure->findings.size() <= kChunkFindings) {
+            measure->findings.shrink_to_fit();
+            p.measure = std::move(measure);
+        }
+        p.folded = true;
+    }
+    return p.measure.get();
 }
 
 qint64 ReplyStore::appendedCount() const {

@@ -92,9 +92,11 @@ public:
     // Summary of [from, to); to > from.
     [[nodiscard]] Summary summarize(IndexRange range) const;
     // What the full chunk starting at index `first` (a multiple of
-    // kChunkReplies) measured, folded when it filled; nullptr for the chunk
-    // still filling and, in a bounded store, for one that found more than
-    // kChunkFindings.
+    // kChunkReplies) measured; nullptr for the chunk still filling and, in a
+    // bounded store, for one that found more than kChunkFindings. An
+    // unbounded store folds each chunk as it fills; a bounded one the first
+    // time the chunk is asked for, which changes the store: not to be asked
+    // while another thread appends.
     [[nodiscard]] const Measure* chunkMeasure(qsizetype first) const;
 
 private:
