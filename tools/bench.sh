@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_BENCH=ON >&2
 cmake --build build-bench -j 2 --target lumora-7150r-unit lumora-7150r-sim lumora-7150r-cli lumora-bench-micro \
-  lumora-bench-store lumora-bench-exposition \
+  lumora-7150r-view lumora-bench-store lumora-bench-exposition \
   lumora-bench-polling lumora-bench-startup lumora-bench-client lumora-bench-bare-window \
   lumora-bench-bare-window-linked lumora-bench-ping \
   lumora-bench-cadence lumora-bench-waveform lumora-make-day-file lumora-bench-reading lumora-bench-decode lumora-bench-exporter lumora-bench-plans >&2
@@ -66,6 +66,16 @@ for kind in gentle busy; do
   done
 done
 run decode "$bin/lumora-bench-decode" "gentle=$days/gentle/20261207.txt" "busy=$days/busy/20261207.txt"
+# A script's measurements of each whole day, from the start of the program
+# to its last line of JSON (thrown away).
+for kind in gentle busy; do
+  TIMEFORMAT=%R
+  if elapsed=$( { time build-bench/lumora-7150r-view "$days/$kind/20261207.txt" --measure >/dev/null 2>&1; } 2>&1 ); then
+    awk -v kind="$kind" -v s="$elapsed" 'BEGIN { printf "ROW|lumora-7150r-view --measure of a 1 GiB %s day file (vs 3 s)|%.2f s|3 s|%.2fx|<= 1.00x|%s\n", kind, s, s / 3, s <= 3 ? "yes" : "NO" }' >>"$rows"
+  else
+    echo "ROW|lumora-7150r-view --measure of a 1 GiB $kind day file|failed|-|-|-|NO" >>"$rows"
+  fi
+done
 rm -rf "$days"
 
 echo
