@@ -624,6 +624,11 @@ private Q_SLOTS:
         QTRY_COMPARE(
             findings->item(0)->text(),
             u"missed_pulses  CNT01  10:00:00.100 UTC to 10:00:00.600 UTC  counted 22, edges seen 1"_s);
+        // One more reply: CNT01 counts 3 with DI00 low all along.
+        store.append(sample(800, {}, 5));
+        window.storeChanged();
+        QTRY_COMPARE(findings->item(findings->count() - 1)->text(),
+                     u"missed_pulses  CNT01  10:00:00.700 UTC to 10:00:00.800 UTC  counted 3, edges seen 0"_s);
     }
 
     // Keys to the focus widget, as typed: lane selection by a click on its

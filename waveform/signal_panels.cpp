@@ -181,16 +181,13 @@ void SignalPanels::refresh() {
         measurements_->verticalScrollBar()->setValue(scrolled);
     }
 
-    if (view_->storeVersion() == listedAt_)
+    catchUp();
+    if (all_.findings == listed_ && state.localTime == listedLocal_)
         return;
-    listedAt_ = view_->storeVersion();
+    listed_ = all_.findings;
+    listedLocal_ = state.localTime;
+    std::vector<timeline::Finding> found = listed_;
     findings_->clear();
-    std::vector<timeline::Finding> found;
-    if (!store_.isEmpty()) {
-        const qint64 first = store_.msAt(0);
-        const qint64 last = store_.msAt(store_.size() - 1);
-        found = cache_.measure(store_, std::min(first, last), std::max(first, last) + 1).findings;
-    }
     for (const timeline::Finding& finding : found) {
         if (findings_->count() == kListed) {
             findings_->addItem(tr("... and %1 more").arg(qsizetype(found.size()) - kListed));
@@ -201,6 +198,28 @@ void SignalPanels::refresh() {
         findings_->addItem(spanItem(findingText(finding, state.localTime), finding.fromMs, finding.toMs + 1));
     }
     view_->setMarks(std::move(found));
+}
+
+void SignalPanels::catchUp() {
+    const qint64 upTo = store_.appendedCount();
+    const qint64 from = upTo - store_.size();
+    // The reply measured last is still where it was: only appended to.
+    const bool appended = all_.any && from == allFrom_ && allUpTo_ <= upTo && allUpTo_ > from &&
+                          store_.at(qsizetype(allUpTo_ - 1 - from)) == all_.last;
+    if (appended) {
+        for (qint64 n = allUpTo_; n < upTo; ++n)
+            all_.append(store_.at(qsizetype(n - from)));
+    } else if (store_.isEmpty()) {
+        all_ = {};
+    } else {
+        const qint64 first = store_.msAt(0);
+        const qint64 last = store_.msAt(store_.size() - 1);
+        all_ = cache_.measure(store_, std::min(first, last), std::max(first, last) + 1);
+        // The span's end held the last reply; what comes next meets it.
+        all_.last = store_.at(store_.size() - 1);
+    }
+    allFrom_ = from;
+    allUpTo_ = upTo;
 }
 
 void SignalPanels::goToTyped() {

@@ -34,6 +34,9 @@ private:
     void goToTyped();
     void findTyped();
     void showItem(const QListWidgetItem* item);
+    // The findings of all the store holds, folding only what was appended
+    // since the last time while nothing was dropped or replaced.
+    void catchUp();
 
     const timeline::ReplyStore& store_;
     SignalView* view_;
@@ -47,9 +50,14 @@ private:
     QListWidget* stretches_ = nullptr;
     QTimer coalesce_;
     bool pending_ = false;
-    // The view's store version the findings were last listed at: a store
-    // cleared and filled again to the same size is another store.
-    qint64 listedAt_ = -1;
+    // All the store held, measured up to the reply appended as number
+    // allUpTo_ - 1, the store's first then being number allFrom_.
+    timeline::Measure all_;
+    qint64 allFrom_ = 0;
+    qint64 allUpTo_ = 0;
+    // What the findings list shows, and in which clock.
+    std::vector<timeline::Finding> listed_;
+    bool listedLocal_ = false;
 };
 
 } // namespace lumora::waveform
