@@ -63,7 +63,8 @@ SignalPanels::SignalPanels(const timeline::ReplyStore& store, SignalView* view, 
     , goTo_(new QLineEdit)
     , find_(new QLineEdit)
     , reason_(new QLabel)
-    , stretches_(new QListWidget) {
+    , stretches_(new QListWidget)
+    , coalesce_(SignalView::kRepaintMs, [this] { refresh(); }) {
     measurements_->setObjectName(u"measurements"_s);
     measurements_->setReadOnly(true);
     measurements_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -145,26 +146,8 @@ SignalPanels::SignalPanels(const timeline::ReplyStore& store, SignalView* view, 
         connect(list, &QListWidget::itemClicked, this, &SignalPanels::showItem);
         connect(list, &QListWidget::itemActivated, this, &SignalPanels::showItem);
     }
-    coalesce_.setSingleShot(true);
-    coalesce_.setInterval(SignalView::kRepaintMs);
-    connect(&coalesce_, &QTimer::timeout, this, [this] {
-        if (!pending_)
-            return;
-        pending_ = false;
-        refresh();
-        coalesce_.start();
-    });
-    connect(view_, &SignalView::shownChanged, this, &SignalPanels::changed);
+    connect(view_, &SignalView::shownChanged, this, [this] { coalesce_.request(); });
     refresh();
-}
-
-void SignalPanels::changed() {
-    if (coalesce_.isActive()) {
-        pending_ = true;
-        return;
-    }
-    refresh();
-    coalesce_.start();
 }
 
 void SignalPanels::refresh() {

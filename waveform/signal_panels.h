@@ -3,9 +3,9 @@
 
 #include "timeline/measure.h"
 #include "timeline/reply_store.h"
+#include "waveform/coalesced.h"
 
 #include <QObject>
-#include <QTimer>
 
 class QLabel;
 class QLineEdit;
@@ -29,7 +29,6 @@ public:
     SignalPanels(const timeline::ReplyStore& store, SignalView* view, QMainWindow* window);
 
 private:
-    void changed();
     void refresh();
     void goToTyped();
     void findTyped();
@@ -48,8 +47,7 @@ private:
     QLineEdit* find_ = nullptr;
     QLabel* reason_ = nullptr;
     QListWidget* stretches_ = nullptr;
-    QTimer coalesce_;
-    bool pending_ = false;
+    Coalesced coalesce_;
     // All the store held, measured up to the reply appended as number
     // allUpTo_ - 1, the store's first then being number allFrom_.
     timeline::Measure all_;

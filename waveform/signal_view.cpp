@@ -38,7 +38,8 @@ const QColor kSecondCursor{200, 0, 200};
 SignalView::SignalView(const timeline::ReplyStore& store, QWidget* parent)
     : QWidget(parent)
     , store_(store)
-    , readout_(new QLabel(this)) {
+    , readout_(new QLabel(this))
+    , coalesce_(kRepaintMs, [this] { refresh(); }) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(320, 240);
@@ -55,15 +56,6 @@ SignalView::SignalView(const timeline::ReplyStore& store, QWidget* parent)
     palette.setColor(QPalette::WindowText, Qt::black);
     readout_->setPalette(palette);
     readout_->hide();
-    coalesce_.setSingleShot(true);
-    coalesce_.setInterval(kRepaintMs);
-    connect(&coalesce_, &QTimer::timeout, this, [this] {
-        if (!pending_)
-            return;
-        pending_ = false;
-        refresh();
-        coalesce_.start();
-    });
     refresh();
 }
 
@@ -102,12 +94,7 @@ void SignalView::setHidden(timeline::LaneSet lanes) {
 void SignalView::storeChanged() {
     // Replies may come a thousand a second: the first change shows at once,
     // the rest wait for the next repaint.
-    if (coalesce_.isActive()) {
-        pending_ = true;
-        return;
-    }
-    refresh();
-    coalesce_.start();
+    coalesce_.request();
 }
 
 void SignalView::refresh() {

@@ -3,10 +3,10 @@
 
 #include "timeline/measure.h"
 #include "timeline/reply_store.h"
+#include "waveform/coalesced.h"
 #include "waveform/view_state.h"
 
 #include <QImage>
-#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -97,8 +97,7 @@ private:
     QLabel* readout_ = nullptr;
     // The leading change repaints at once, those that follow within
     // kRepaintMs wait for the timer.
-    QTimer coalesce_;
-    bool pending_ = false;
+    Coalesced coalesce_;
     // A press becomes a pan once it moves; until then it may be a click.
     std::optional<QPoint> pressAt_;
     ViewState pressState_;

@@ -42,7 +42,8 @@ SignalWindow::SignalWindow(const timeline::ReplyStore& store, settings::Settings
     , view_(new SignalView(store, this))
     , fileMenu_(menuBar()->addMenu(tr("&File")))
     , viewMenu_(menuBar()->addMenu(tr("&View")))
-    , status_(new QLabel(this)) {
+    , status_(new QLabel(this))
+    , statusCoalesce_(SignalView::kRepaintMs, [this] { updateStatus(); }) {
     setWindowTitle(QStringLiteral("Signals over Time"));
     resize(kDefaultSize);
     setCentralWidget(view_);
@@ -90,15 +91,6 @@ SignalWindow::SignalWindow(const timeline::ReplyStore& store, settings::Settings
     connect(lanes_, &LaneChoice::hiddenChanged, this, &SignalWindow::showHidden);
     showHidden(lanes_->hidden());
 
-    statusCoalesce_.setSingleShot(true);
-    statusCoalesce_.setInterval(SignalView::kRepaintMs);
-    connect(&statusCoalesce_, &QTimer::timeout, this, [this] {
-        if (!statusPending_)
-            return;
-        statusPending_ = false;
-        updateStatus();
-        statusCoalesce_.start();
-    });
     updateStatus();
     new SignalPanels(store, view_, this);
 }
@@ -116,12 +108,7 @@ void SignalWindow::setNote(const QString& note) {
 
 void SignalWindow::storeChanged() {
     view_->storeChanged();
-    if (statusCoalesce_.isActive()) {
-        statusPending_ = true;
-        return;
-    }
-    updateStatus();
-    statusCoalesce_.start();
+    statusCoalesce_.request();
 }
 
 void SignalWindow::updateStatus() {

@@ -4,9 +4,9 @@
 #include "settings/settings_store.h"
 #include "timeline/lanes.h"
 #include "timeline/reply_store.h"
+#include "waveform/coalesced.h"
 
 #include <QMainWindow>
-#include <QTimer>
 
 class QAction;
 class QLabel;
@@ -63,8 +63,7 @@ private:
     QList<QAction*> hideLane_; // by lane
     QAction* hideStill_ = nullptr;
     // The status line follows the store at most as often as the view repaints.
-    QTimer statusCoalesce_;
-    bool statusPending_ = false;
+    Coalesced statusCoalesce_;
 };
 
 } // namespace lumora::waveform
