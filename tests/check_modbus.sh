@@ -26,20 +26,12 @@ fi
 # serve NAME ARGS...: starts serve with Modbus TCP on a free port and sets
 # `mport` to it once it serves.
 serve() {
-  local name=$1 line
+  local name=$1
   shift
-  "$cli" serve --listen 127.0.0.1:0 --modbus 127.0.0.1:0 --interval 0.5 "$@" >"$work/$name.out" 2>"$work/$name.log" &
-  serve_pid=$!
-  pids+=("$serve_pid")
-  for _ in $(seq 100); do
-    line=$(grep -m1 -o 'Modbus TCP listening on 127\.0\.0\.1:[0-9]*' "$work/$name.out" 2>/dev/null || true)
-    if [ -n "$line" ]; then
-      mport=${line##*:}
-      return 0
-    fi
-    sleep 0.1
-  done
-  fail "$name did not say where Modbus TCP listens within 10 s"
+  listening='Modbus TCP listening on' start_listening "$name" \
+    "$cli" serve --listen 127.0.0.1:0 --modbus 127.0.0.1:0 --interval 0.5 "$@"
+  serve_pid=$pid
+  mport=$port
 }
 
 # Units a, b and c on ports 24000 to 24002, their outputs set apart; d is
@@ -47,13 +39,13 @@ serve() {
 # and 02 drive inputs 00 to 05, which then hold still; the others toggle.
 "$emulator" --listen 127.0.0.1:24000 --units 3 --quiet --wire 01=00+02+04,02=01+03+05 >"$work/units.log" 2>&1 &
 pids+=("$!")
-declare -A port=([a]=24000 [b]=24001 [c]=24002)
+declare -A unit_port=([a]=24000 [b]=24001 [c]=24002)
 declare -A id=([b]=1 [a]=2 [c]=3)
 declare -A outputs=([a]="1 0 0 1" [b]="0 1 1 0" [c]="1 1 0 1")
 for unit in a b c; do
   for _ in $(seq 50); do
     # shellcheck disable=SC2086 # four separate values
-    "$cli" --address 127.0.0.1 --port "${port[$unit]}" outputs ${outputs[$unit]} >/dev/null 2>&1 && break
+    "$cli" --address 127.0.0.1 --port "${unit_port[$unit]}" outputs ${outputs[$unit]} >/dev/null 2>&1 && break
     sleep 0.1
   done
 done
@@ -66,7 +58,7 @@ sleep 1.5
 # shows the same level and count in both, Modbus must show exactly that, and
 # every counter lies between the two.
 for unit in a b c; do
-  "$python" - "$cli" "${port[$unit]}" "$mport" "${id[$unit]}" "${outputs[$unit]}" <<'PY' ||
+  "$python" - "$cli" "${unit_port[$unit]}" "$mport" "${id[$unit]}" "${outputs[$unit]}" <<'PY' ||
 import re, subprocess, sys, time
 
 cli, port, mport, uid, outputs = sys.argv[1:]

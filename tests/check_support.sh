@@ -57,8 +57,8 @@ free_port() {
 }
 
 # start_listening NAME COMMAND...: starts a program that prints "listening on
-# 127.0.0.1:PORT" once it serves, and sets `port` to that port and `pid` to
-# the process.
+# 127.0.0.1:PORT" (or, with `listening` set, that text before the address)
+# once it serves, and sets `port` to that port and `pid` to the process.
 start_listening() {
   local name=$1 line
   shift
@@ -66,7 +66,7 @@ start_listening() {
   pid=$!
   pids+=("$pid")
   for _ in $(seq 100); do
-    line=$(grep -m1 -o 'listening on 127\.0\.0\.1:[0-9]*' "$work/$name.out" 2>/dev/null || true)
+    line=$(grep -m1 -o "${listening:-listening on} 127\.0\.0\.1:[0-9]*" "$work/$name.out" 2>/dev/null || true)
     if [ -n "$line" ]; then
       port=${line##*:}
       return 0
