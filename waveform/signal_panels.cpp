@@ -164,31 +164,33 @@ void SignalPanels::refresh() {
         measurements_->verticalScrollBar()->setValue(scrolled);
     }
 
-    catchUp();
-    if (all_.findings == listed_ && state.localTime == listedLocal_)
+    // A day's findings can be millions: compared only when replies came.
+    const bool moved = catchUp();
+    if ((!moved || all_.findings == listed_) && state.localTime == listedLocal_)
         return;
     listed_ = all_.findings;
     listedLocal_ = state.localTime;
-    std::vector<timeline::Finding> found = listed_;
     findings_->clear();
-    for (const timeline::Finding& finding : found) {
+    for (const timeline::Finding& finding : listed_) {
         if (findings_->count() == kListed) {
-            findings_->addItem(tr("... and %1 more").arg(qsizetype(found.size()) - kListed));
+            findings_->addItem(tr("... and %1 more").arg(qsizetype(listed_.size()) - kListed));
             break;
         }
         // The span a finding is shown in takes its later reply in, so that
         // the measurements between the cursors count it.
         findings_->addItem(spanItem(findingText(finding, state.localTime), finding.fromMs, finding.toMs + 1));
     }
-    view_->setMarks(std::move(found));
+    view_->setMarks(listed_);
 }
 
-void SignalPanels::catchUp() {
+bool SignalPanels::catchUp() {
     const qint64 upTo = store_.appendedCount();
     const qint64 from = upTo - store_.size();
     // The reply measured last is still where it was: only appended to.
     const bool appended = all_.any && from == allFrom_ && allUpTo_ <= upTo && allUpTo_ > from &&
                           store_.at(qsizetype(allUpTo_ - 1 - from)) == all_.last;
+    if (appended && allUpTo_ == upTo)
+        return false;
     if (appended) {
         for (qint64 n = allUpTo_; n < upTo; ++n)
             all_.append(store_.at(qsizetype(n - from)));
@@ -203,6 +205,7 @@ void SignalPanels::catchUp() {
     }
     allFrom_ = from;
     allUpTo_ = upTo;
+    return true;
 }
 
 void SignalPanels::goToTyped() {

@@ -34,8 +34,9 @@ private:
     void findTyped();
     void showItem(const QListWidgetItem* item);
     // The findings of all the store holds, folding only what was appended
-    // since the last time while nothing was dropped or replaced.
-    void catchUp();
+    // since the last time while nothing was dropped or replaced. False when
+    // nothing came.
+    [[nodiscard]] bool catchUp();
 
     const timeline::ReplyStore& store_;
     SignalView* view_;
