@@ -21,12 +21,17 @@ void fail(const QString& line) {
 
 } // namespace
 
-int runExport(const Options& options) {
-    timeline::ReplyStore store;
+bool readForScript(const QStringList& files, timeline::ReplyStore& store) {
     timeline::DayFiles days(store);
-    days.load(options.files);
+    days.load(files);
     for (const timeline::FileProblem& problem : days.problems())
         fail(problem.message());
+    return days.problems().empty();
+}
+
+int runExport(const Options& options) {
+    timeline::ReplyStore store;
+    const bool whole = readForScript(options.files, store);
 
     const Span span = exportSpan(store, options.from, options.to);
     waveform::ViewState state;
@@ -37,7 +42,7 @@ int runExport(const Options& options) {
         fail(QStringLiteral("cannot write %1: %2").arg(options.exportPath, why));
         return kBlockSkipped;
     }
-    return days.problems().empty() ? kDone : kBlockSkipped;
+    return whole ? kDone : kBlockSkipped;
 }
 
 } // namespace lumora::viewer

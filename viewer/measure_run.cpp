@@ -2,7 +2,6 @@
 #include "viewer/measure_run.h"
 
 #include "log/utc_moment.h"
-#include "timeline/day_files.h"
 #include "timeline/reply_store.h"
 #include "viewer/export_run.h"
 #include "viewer/texts.h"
@@ -132,16 +131,10 @@ void writeMeasurementJson(std::FILE* out, const timeline::Measure& measure, qint
 
 int runMeasure(const Options& options) {
     timeline::ReplyStore store;
-    timeline::DayFiles days(store);
-    days.load(options.files);
-    for (const timeline::FileProblem& problem : days.problems()) {
-        const QByteArray line =
-            (QLatin1String(kProgramName) + u": "_s + problem.message() + u'\n').toLocal8Bit();
-        static_cast<void>(std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr));
-    }
+    const bool whole = readForScript(options.files, store);
     const Span span = exportSpan(store, options.from, options.to);
     writeMeasurementJson(stdout, timeline::measure(store, span.fromMs, span.toMs), span.fromMs, span.toMs);
-    return days.problems().empty() ? kDone : kBlockSkipped;
+    return whole ? kDone : kBlockSkipped;
 }
 
 } // namespace lumora::viewer
